@@ -1,0 +1,155 @@
+// image_loader.cpp - S-record parsing in a fixed 128-byte read window.
+//
+// The parser looks at the first characters of each line only; checksums are
+// not verified. What it does guard: every stored byte lies inside the image,
+// every character read lies inside the line being decoded.
+#include "firmware/image_loader.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace firmware {
+
+Image FirmwareImage{};
+char FirmwarePath[kPathSize] = {};
+
+namespace {
+
+constexpr const char* kDefaultFirmwareFile = "enc73.mot";
+constexpr const char* kCannotReadText = "Cannot read S-Format file.";
+
+struct ReadWindow {
+    char bytes[kReadWindowSize];
+    int fill = 0;
+    bool endOfFile = false;
+};
+
+// Tops the window up from the file and turns every line end into a NUL.
+void Refill(platform::FileHandle file, ReadWindow& w) {
+    if (w.endOfFile) return;
+    const int got = platform::FileRead(file, w.bytes + w.fill, kReadWindowSize - w.fill);
+    if (got <= 0) {
+        w.endOfFile = true;
+        return;
+    }
+    for (int i = w.fill; i < w.fill + got; ++i) {
+        if (w.bytes[i] == '\r' || w.bytes[i] == '\n') w.bytes[i] = '\0';
+    }
+    w.fill += got;
+}
+
+// Length of the line at the window's start, or -1 when no whole line is
+// there: a line too long for the window. The end of the file ends the last
+// line even without a line end.
+int LineLength(const ReadWindow& w) {
+    const void* nul = std::memchr(w.bytes, '\0', static_cast<size_t>(w.fill));
+    if (nul != nullptr) return static_cast<int>(static_cast<const char*>(nul) - w.bytes);
+    if (w.endOfFile) return w.fill;
+    return -1;
+}
+
+// Drops the line and its line end (one or two NULs) from the window.
+void Consume(ReadWindow& w, int lineLength) {
+    int used = lineLength < w.fill ? lineLength + 1 : lineLength;
+    if (used < w.fill && w.bytes[used] == '\0') ++used;
+    w.fill -= used;
+    std::memmove(w.bytes, w.bytes + used, static_cast<size_t>(w.fill));
+}
+
+// Stores the data of an S1 or S2 record; bytes that would fall outside the
+// image are not stored.
+void StoreDataRecord(const char* line, int length, Image& image) {
+    const bool s2 = line[1] == '2';
+    const int addressPairs = s2 ? 3 : 2;
+    const int dataStart = 4 + 2 * addressPairs;
+    if (length < dataStart) return;
+    uint32_t address = 0;
+    for (int i = 0; i < addressPairs; ++i) address = address << 8 | HexPairValue(line + 4 + 2 * i);
+    if (address < kLowestStoredAddress) return;
+    const int declared = HexPairValue(line + 2) - addressPairs - 1;
+    // The line's last pair is its checksum; a byte count that claims more
+    // than the line holds is cut to what is there.
+    const int present = (length - dataStart) / 2 - 1;
+    const int count = declared < present ? declared : present;
+    for (int k = 0; k < count && address + k < kImageSize; ++k) {
+        image[address + k] = HexPairValue(line + dataStart + 2 * k);
+    }
+}
+
+enum class LineKind { Stop, Skip, Record };
+
+LineKind Classify(const char* line, int length, int& modelCode) {
+    if (length >= 2 && line[0] == 'T' && line[1] == 'Q') {
+        modelCode = ModelCodeFor(std::strtol(line + 2, nullptr, 10));
+        return modelCode == kModelNone ? LineKind::Stop : LineKind::Skip;
+    }
+    if (length >= 1 && line[0] == 'S') return LineKind::Record;
+    // Intel-hex style lines are passed over: they do not end the parse, and
+    // they are not decoded as S-records, which would store garbage.
+    if (length >= 8 && line[0] == ':' && line[7] == '0') return LineKind::Skip;
+    return LineKind::Stop;
+}
+
+}  // namespace
+
+uint8_t HexDigitValue(uint8_t c) {
+    if (c >= 'a') return static_cast<uint8_t>(c - 0x57);
+    if (c >= 'A') return static_cast<uint8_t>(c - 0x37);
+    return static_cast<uint8_t>(c - 0x30);
+}
+
+uint8_t HexPairValue(const char* pair) {
+    return static_cast<uint8_t>(16 * HexDigitValue(static_cast<uint8_t>(pair[0])) +
+                                HexDigitValue(static_cast<uint8_t>(pair[1])));
+}
+
+int ModelCodeFor(long number) {
+    switch (number) {
+        case 1: return 0x70;
+        case 2: return 0x71;
+        case 3: return 0x72;
+        default: return kModelNone;
+    }
+}
+
+int ParseFirmwareFile(const char* path, Image& image, int& modelCode) {
+    platform::FileHandle file = platform::FileOpenRead(path);
+    if (file == nullptr) return 0;
+    ReadWindow w;
+    int endRecord = 0;
+    for (;;) {
+        Refill(file, w);
+        const int length = LineLength(w);
+        if (length < 0) break;
+        // The line is NUL-terminated inside the window, except a last line
+        // that fills it exactly; decode a copy so every read stays in bounds.
+        char line[kReadWindowSize + 1];
+        std::memcpy(line, w.bytes, static_cast<size_t>(length));
+        line[length] = '\0';
+        const LineKind kind = Classify(line, length, modelCode);
+        if (kind == LineKind::Stop) break;
+        if (kind == LineKind::Record && length >= 2) {
+            if (line[1] == '8' || line[1] == '9') endRecord = 1;
+            if ((line[1] == '1' || line[1] == '2') && length >= 4) StoreDataRecord(line, length, image);
+        }
+        Consume(w, length);
+        if (w.fill == 0 && w.endOfFile) break;
+    }
+    platform::FileClose(file);
+    return endRecord;
+}
+
+int LoadFirmwareImage() {
+    const char* path = FirmwarePath[0] != '\0' ? FirmwarePath : kDefaultFirmwareFile;
+    FirmwareImage.fill(0xFF);
+    int modelCode = kModelNone;
+    if (ParseFirmwareFile(path, FirmwareImage, modelCode) == 0) {
+        platform::WarningBox(kCannotReadText);
+        return kModelNone;
+    }
+    return modelCode;
+}
+
+}  // namespace firmware

@@ -1,0 +1,37 @@
+// image_loader.h - reads a Motorola S-record firmware file into the 64 KB image.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace firmware {
+
+constexpr uint32_t kImageSize = 0x10000;
+constexpr uint32_t kLowestStoredAddress = 0x3000;
+constexpr int kReadWindowSize = 128;
+constexpr int kPathSize = 256;
+
+using Image = std::array<uint8_t, kImageSize>;
+
+extern Image FirmwareImage;
+// The command-line tail kept at start-up; empty selects "enc73.mot".
+extern char FirmwarePath[kPathSize];
+
+constexpr int kModelNone = 0;
+
+uint8_t HexDigitValue(uint8_t c);
+uint8_t HexPairValue(const char* pair);
+// Model record number to model request byte: 1 'p', 2 'q', 3 'r', else 0.
+int ModelCodeFor(long number);
+
+// 1 when an S8 or S9 record was seen, else 0 (also when the file cannot be
+// opened). Stores data records at 0x3000 and above into image; sets modelCode
+// only when it meets a model record.
+int ParseFirmwareFile(const char* path, Image& image, int& modelCode);
+
+// Fills the image with 0xFF and parses the firmware path; the warning box
+// "Cannot read S-Format file." when no end record was read. Returns the model
+// code, 0 when there is none or the file could not be read.
+int LoadFirmwareImage();
+
+}  // namespace firmware

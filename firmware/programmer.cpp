@@ -1,0 +1,148 @@
+// programmer.cpp - the boot-mode programmer: erase pass, write mode, page pass.
+#include "firmware/programmer.h"
+
+#include <cstdio>
+
+#include "link/receiver.h"
+#include "link/serial_session.h"
+
+namespace firmware {
+
+namespace {
+
+// The reply byte to a step, after the host cleared ResponseReady and wrote
+// the step's bytes.
+bool SendStep(const uint8_t* bytes, int count) {
+    wire::ResponseReady.store(0, std::memory_order_release);
+    return wire::WritePort(wire::CommHandle.load(), bytes, count) == count;
+}
+
+bool AwaitReply(uint8_t& reply) { return wire::WaitForBootByte(kReplyPolls, &reply) == 1; }
+
+void LogStatus(uint8_t status, uint8_t errorBit) {
+    char line[64];
+    if (status > 0x80 && (status & errorBit) != 0) {
+        std::snprintf(line, sizeof line, "resp error **********  %02x", status);
+    } else {
+        std::snprintf(line, sizeof line, "resp %02x", status);
+    }
+    platform::LogLine(line);
+}
+
+int EraseBlock(const Image& image, const BootBlock& block) {
+    const int first = FirstUsedAddress(image, block.start, block.size);
+    if (first < 0) return kProgramOk;
+    char line[64];
+    std::snprintf(line, sizeof line, "ﾌﾞﾛｯｸ消去 %04X-%04X", static_cast<unsigned>(first),
+                  static_cast<unsigned>(block.start + block.size - 1));
+    platform::LogLine(line);
+    const uint8_t command[3] = {kBootErase, block.code, block.code};
+    SendStep(command, 3);
+    platform::SleepMs(kEraseSettleMs);
+    uint8_t status = 0;
+    if (!AwaitReply(status)) return kNoEraseReply;
+    LogStatus(status, 0x20);
+    return kProgramOk;
+}
+
+int EnterWriteMode() {
+    platform::LogLine("書込中");
+    const uint8_t command = kBootWriteMode;
+    SendStep(&command, 1);
+    uint8_t reply = 0;
+    if (!AwaitReply(reply)) return kNoWriteModeReply;
+    if (reply != kBootWriteModeReady) {
+        char line[32];
+        std::snprintf(line, sizeof line, "err %02x", reply);
+        platform::LogLine(line);
+        return kBadWriteModeReply;
+    }
+    return kProgramOk;
+}
+
+int WritePage(const Image& image, uint32_t page) {
+    char line[32];
+    std::snprintf(line, sizeof line, "書込%x", static_cast<unsigned>(page));
+    platform::LogLine(line);
+
+    const uint8_t address[2] = {static_cast<uint8_t>(page & 0xFF), static_cast<uint8_t>(page >> 8)};
+    SendStep(address, 2);
+    uint8_t reply = 0;
+    if (!AwaitReply(reply)) return kNoAddressReply;
+    if (reply != static_cast<uint8_t>(address[0] + address[1])) return kBadAddressEcho;
+
+    uint8_t sum = 0;
+    for (uint32_t i = 0; i < kPageSize; ++i) sum = static_cast<uint8_t>(sum + image[page + i]);
+    // Bytes that came in behind the echo would otherwise be handed over as
+    // the data echo.
+    wire::DrainRawInput();
+    SendStep(&image[page], kPageSize);
+    if (!AwaitReply(reply)) return kNoDataReply;
+    if (reply != sum) return kBadDataEcho;
+
+    const uint8_t program = kBootProgramPage;
+    SendStep(&program, 1);
+    if (!AwaitReply(reply)) return kNoProgramReply;
+    LogStatus(reply, 0x10);
+    platform::SleepMs(kPageSettleMs);
+    return kProgramOk;
+}
+
+int WriteBlock(const Image& image, const BootBlock& block) {
+    if (FirstUsedAddress(image, block.start, block.size) < 0) return kProgramOk;
+    for (uint32_t page = block.start; page < block.start + block.size; page += kPageSize) {
+        if (FirstUsedAddress(image, page, kPageSize) < 0) continue;
+        const int result = WritePage(image, page);
+        if (result != kProgramOk) return result;
+    }
+    return kProgramOk;
+}
+
+int RunPasses(const Image& image) {
+    for (int row = 0; row < kProgrammedRows; ++row) {
+        const int result = EraseBlock(image, BootBlockTable[row]);
+        if (result != kProgramOk) return result;
+    }
+    int result = EnterWriteMode();
+    if (result != kProgramOk) return result;
+    platform::SleepMs(kWriteModeSettleMs);
+    for (int row = 0; row < kProgrammedRows && result == kProgramOk; ++row) {
+        result = WriteBlock(image, BootBlockTable[row]);
+    }
+    // The end byte returns the device to its application; it goes out after
+    // every write pass, also one that failed part-way.
+    const uint8_t end = kBootEnd;
+    wire::WritePort(wire::CommHandle.load(), &end, 1);
+    return result;
+}
+
+}  // namespace
+
+int FirstUsedAddress(const Image& image, uint32_t start, uint32_t size) {
+    for (uint32_t a = start; a < start + size && a < kImageSize; ++a) {
+        if (image[a] != 0xFF) return static_cast<int>(a);
+    }
+    return -1;
+}
+
+int ProgramFirmwareImage(const Image& image) {
+    wire::SetLinkFlag(wire::kFlagRawCapture);
+    const int result = RunPasses(image);
+    wire::ClearLinkFlag(wire::kFlagRawCapture);
+    return result;
+}
+
+uint32_t FirmwareUpdateWorker(void*) {
+    const int result = ProgramFirmwareImage(FirmwareImage);
+    if (result == kProgramOk) {
+        platform::LogLine("更新完了");
+    } else {
+        char line[48];
+        std::snprintf(line, sizeof line, "更新失敗 err: %02x", result);
+        platform::LogLine(line);
+    }
+    platform::PostToDialog(wire::UM_WORKER_DONE, 0, 0);
+    return 0;
+}
+
+}  // namespace firmware

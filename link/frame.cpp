@@ -1,0 +1,63 @@
+// frame.cpp - frame checksum, SendFrame and the transmitter lock.
+#include "link/frame.h"
+
+#include "link/serial_session.h"
+#include "link/frame_line.h"
+
+namespace wire {
+
+namespace {
+std::atomic<bool> transmitterBusy{false};
+
+// Longest a UI-thread send waits for a worker's frame to be written: a frame
+// of 512 bytes with the write time-out of 1 ms a byte plus 1000 ms fits well.
+constexpr uint32_t kUiTransmitterWaitMs = 3000;
+}  // namespace
+
+uint8_t FrameChecksum(const uint8_t* frame, int payloadLength) {
+    uint32_t sum = kStx + frame[1] + frame[2] + frame[3];
+    for (int i = 0; i < payloadLength; ++i) sum += frame[4 + i];
+    return static_cast<uint8_t>(sum + kEtx);
+}
+
+int SendFrame(uint32_t command, uint32_t payloadLength) {
+    const int n = static_cast<int>(payloadLength & 0xFFFF);
+    if (n > kMaxPayload) return 0;  // the frame would not fit TransmitFrame
+    uint8_t* f = TransmitFrame.data();
+    f[0] = kStx;
+    f[1] = static_cast<uint8_t>(command);
+    f[2] = static_cast<uint8_t>(n & 0xFF);
+    f[3] = static_cast<uint8_t>(n >> 8);
+    f[4 + n] = kEtx;
+    f[5 + n] = FrameChecksum(f, n);
+    f[6 + n] = kCr;
+    char line[kFrameLineBufferSize];
+    FormatFrameLine('T', f, n + 7, line);
+    platform::LogLine(line);
+    return WritePort(CommHandle.load(), f, n + 7);
+}
+
+bool AcquireTransmitter(bool onUiThread) {
+    uint32_t waited = 0;
+    while (transmitterBusy.exchange(true, std::memory_order_acquire)) {
+        if (onUiThread) {
+            if (waited >= kUiTransmitterWaitMs) return false;
+            platform::UiSleepMs(1);
+        } else {
+            platform::SleepMs(1);
+        }
+        ++waited;
+    }
+    return true;
+}
+
+void ReleaseTransmitter() { transmitterBusy.store(false, std::memory_order_release); }
+
+bool SendEmptyRequest(uint8_t command, bool onUiThread) {
+    TransmitterLock tx(onUiThread);
+    if (!tx.held()) return false;
+    SendFrame(command, 0);
+    return true;
+}
+
+}  // namespace wire

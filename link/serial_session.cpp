@@ -1,0 +1,149 @@
+// serial_session.cpp - opening, configuring and closing the port; the
+// receiver's start and stop.
+#include "link/serial_session.h"
+
+#include <cstdio>
+
+#include "link/receiver.h"
+
+namespace wire {
+
+std::atomic<platform::PortHandle> CommHandle{nullptr};
+int PortNumber = 0;
+std::atomic<uint16_t> LinkFlags{0};
+
+namespace {
+platform::ThreadHandle receiverThread = nullptr;
+
+constexpr int kAwaitPolls = 1000;
+constexpr uint32_t kAwaitPollMs = 10;
+}  // namespace
+
+platform::LineState BuildLineState(uint32_t speed, uint8_t dataBits, uint8_t stopBits,
+                                   uint8_t parity, uint32_t cts, uint32_t xonXoff) {
+    platform::LineState s;
+    s.baudRate = speed;
+    s.fBinary = 1;
+    s.fParity = parity != 0 ? 1 : 0;
+    s.fOutxCtsFlow = cts & 1;
+    s.fDtrControl = 1;  // DTR_CONTROL_ENABLE: DTR raised while open
+    s.fRtsControl = 1;  // RTS_CONTROL_ENABLE
+    s.byteSize = dataBits;
+    s.parity = parity;
+    s.stopBits = stopBits;
+    if (xonXoff != 0) {
+        s.fOutX = 1;
+        s.fTXContinueOnXoff = 1;
+        s.xonLim = 2;
+        s.xoffLim = 2;
+        s.xonChar = 0x11;
+        s.xoffChar = (dataBits == 7 || xonXoff == 2) ? 0x13 : 0x93;
+    }
+    return s;
+}
+
+platform::PortTimeouts BuildPortTimeouts(uint32_t outQueue, uint32_t speed) {
+    platform::PortTimeouts t;
+    t.readInterval = 2;
+    t.readTotalMultiplier = 1;
+    t.readTotalConstant = 2;
+    const int32_t q = static_cast<int32_t>(outQueue);
+    const int32_t v = static_cast<int32_t>(speed);
+    t.writeTotalMultiplier = static_cast<uint32_t>(v != 0 ? q * 9 / v + 1 : 1);
+    t.writeTotalConstant = 1000;
+    return t;
+}
+
+int OpenSerialPort(std::atomic<platform::PortHandle>& slot, int portNumber, uint32_t speed,
+                   uint8_t dataBits, uint8_t stopBits, uint8_t parity, uint32_t cts,
+                   uint32_t xonXoff, uint32_t inQueue, uint32_t outQueue) {
+    // A number below 1 names no port; a session on it would have no handle
+    // that a stop could act on.
+    if (portNumber < 1) return kOpenFailed;
+    char name[32];
+    std::snprintf(name, sizeof name, "COM%d", portNumber);
+    platform::PortHandle h = platform::PortOpen(name);
+    if (h == nullptr) {
+        // COM10 and above are reachable only under the device namespace.
+        std::snprintf(name, sizeof name, "\\\\.\\COM%d", portNumber);
+        h = platform::PortOpen(name);
+    }
+    if (h == nullptr) return kOpenFailed;
+    platform::PortSetupQueues(h, inQueue, outQueue);
+    platform::PortPurge(h, platform::kPurgeAll);
+    platform::PortApplyState(h, BuildLineState(speed, dataBits, stopBits, parity, cts, xonXoff));
+    platform::PortApplyTimeouts(h, BuildPortTimeouts(outQueue, speed));
+    slot.store(h);
+    return 0;
+}
+
+int CloseSerialPort(platform::PortHandle port) {
+    if (port != nullptr) {
+        platform::PortPurge(port, platform::kPurgeAll);
+        platform::PortClose(port);
+    }
+    return 1;
+}
+
+int ReadPort(platform::PortHandle port, void* buffer, int count) {
+    if (port == nullptr || count <= 0) return 0;
+    return platform::PortRead(port, buffer, count);
+}
+
+int WritePort(platform::PortHandle port, const void* buffer, int count) {
+    if (port == nullptr || count <= 0) return 0;
+    return platform::PortWrite(port, buffer, count);
+}
+
+int QueuedInputCount() {
+    platform::PortHandle h = CommHandle.load();
+    return h == nullptr ? 0 : platform::PortQueued(h);
+}
+
+bool SessionOpen() { return CommHandle.load() != nullptr || receiverThread != nullptr; }
+
+// The port is opened here, on the calling thread, before the receiver starts:
+// the outcome is known without a hand-shake, and a failed open leaves no
+// thread behind.
+int StartReceiver() {
+    if (SessionOpen()) return kAlreadyOpen;
+    if (OpenSerialPort(CommHandle, PortNumber, kSessionBaud, 8, 0, 0, 0, 0, kSessionQueueSize,
+                       kSessionQueueSize) != 0) {
+        return kOpenFailed;
+    }
+    platform::PortSetMask(CommHandle.load(), platform::kEventRxChar);
+    receiverThread = platform::StartThread(ReceiverLoop, nullptr);
+    if (receiverThread == nullptr) {
+        CloseSerialPort(CommHandle.exchange(nullptr));
+        return kOpenFailed;
+    }
+    return 0;
+}
+
+int StopReceiver() {
+    platform::PortHandle h = CommHandle.load();
+    if (h != nullptr || receiverThread != nullptr) {
+        SetLinkFlag(kFlagStopReceiver);
+        if (h != nullptr) platform::PortSetMask(h, 0);  // releases the receiver's wait
+        AwaitThreadEnd(receiverThread);
+        receiverThread = nullptr;
+    }
+    ClearLinkFlag(kFlagStopReceiver);
+    return 0;
+}
+
+int AwaitThreadEnd(platform::ThreadHandle thread) {
+    if (thread == nullptr) return 0;
+    int result = -1;
+    for (int poll = 0; poll < kAwaitPolls; ++poll) {
+        if (!platform::ThreadRunning(thread)) {
+            result = 0;
+            break;
+        }
+        platform::UiSleepMs(kAwaitPollMs);
+    }
+    platform::CloseThread(thread);
+    return result;
+}
+
+}  // namespace wire

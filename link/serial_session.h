@@ -1,0 +1,43 @@
+// serial_session.h - the one serial port session: open and configure the port,
+// raw reads and writes, and the start and stop of the receiver.
+#pragma once
+
+#include <cstdint>
+
+#include "link/link_state.h"
+
+namespace wire {
+
+constexpr int kOpenFailed = 17;
+constexpr int kAlreadyOpen = 18;
+constexpr uint32_t kSessionBaud = 38400;
+constexpr uint32_t kSessionQueueSize = 256;
+
+// The DCB fields for a line setting (every other field stays 0).
+platform::LineState BuildLineState(uint32_t speed, uint8_t dataBits, uint8_t stopBits,
+                                   uint8_t parity, uint32_t cts, uint32_t xonXoff);
+// The fixed read time-outs and the write time-out for the queue size and speed.
+platform::PortTimeouts BuildPortTimeouts(uint32_t outQueue, uint32_t speed);
+
+// Opens COMn (or \\.\COMn) and applies the line setting. 0, or kOpenFailed
+// (also for port numbers below 1, which name no port).
+int OpenSerialPort(std::atomic<platform::PortHandle>& slot, int portNumber, uint32_t speed,
+                   uint8_t dataBits, uint8_t stopBits, uint8_t parity, uint32_t cts,
+                   uint32_t xonXoff, uint32_t inQueue, uint32_t outQueue);
+int CloseSerialPort(platform::PortHandle port);
+int ReadPort(platform::PortHandle port, void* buffer, int count);
+int WritePort(platform::PortHandle port, const void* buffer, int count);
+int QueuedInputCount();
+
+// 0 when the port is open and the receiver runs; kOpenFailed when the port
+// cannot be opened; kAlreadyOpen when a session is open already (which then
+// keeps running untouched).
+int StartReceiver();
+int StopReceiver();
+bool SessionOpen();
+
+// Polls up to 1000 x 10 ms for the thread to end, then closes its handle.
+// 0 when it ended, -1 when it still ran. Called on the UI thread only.
+int AwaitThreadEnd(platform::ThreadHandle thread);
+
+}  // namespace wire

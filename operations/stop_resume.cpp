@@ -1,0 +1,37 @@
+// stop_resume.cpp - the stop worker: wake byte, pause, request 0x60, answer poll.
+#include "operations/stop_resume.h"
+
+#include "link/frame.h"
+#include "link/receiver.h"
+#include "link/serial_session.h"
+
+namespace ops {
+
+bool StopAttempt() {
+    const uint8_t wake = kWakeByte;
+    {
+        // The raw byte goes out under the transmitter too, so that it cannot
+        // land in the middle of a frame that the UI thread is writing.
+        wire::TransmitterLock tx(false);
+        wire::WritePort(wire::CommHandle.load(), &wake, 1);
+    }
+    platform::SleepMs(kWakePauseMs);
+    wire::ResponseReady.store(0, std::memory_order_release);
+    wire::SendEmptyRequest(kStopRequest, false);
+    for (int sleeps = 0; !wire::ResponseArrived(); ++sleeps) {
+        if (sleeps >= kStopAnswerSleeps) return false;
+        platform::SleepMs(10);
+    }
+    return true;
+}
+
+uint32_t StopWorker(void*) {
+    bool answered = false;
+    for (int attempt = 0; attempt < kStopAttempts && !answered; ++attempt) {
+        answered = StopAttempt();
+    }
+    platform::PostToDialog(wire::UM_WORKER_DONE, answered ? 1 : 0, 0);
+    return 0;
+}
+
+}  // namespace ops

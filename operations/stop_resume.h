@@ -1,0 +1,23 @@
+// stop_resume.h - halting the device application (a worker) and letting it run again.
+#pragma once
+
+#include <cstdint>
+
+namespace ops {
+
+constexpr uint8_t kWakeByte = 0x5C;
+constexpr uint8_t kStopRequest = 0x60;
+constexpr uint8_t kResumeRequest = 0x61;
+constexpr uint8_t kRequest62 = 0x62;
+constexpr int kStopAttempts = 3;
+constexpr uint32_t kWakePauseMs = 50;
+constexpr int kStopAnswerSleeps = 51;
+
+// Worker entry: up to three wake-byte-plus-0x60 attempts; posts
+// UM_WORKER_DONE with 1 when the device answered, 0 when it did not.
+uint32_t StopWorker(void* unused);
+
+// One stop attempt; true when a frame arrived within the poll bound.
+bool StopAttempt();
+
+}  // namespace ops

@@ -1,0 +1,119 @@
+// platform.h - the thin seam between the console and the operating system.
+//
+// Everything above platform/ reaches the OS only through these functions. One
+// implementation per function group lives in platform/win32/ (the real program)
+// and one in platform/posix/ (native builds for tests); the build picks one set
+// at link time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// ---- serial port ---------------------------------------------------------
+
+using PortHandle = void*;  // nullptr: no port
+
+// The line state handed to SetCommState; field names follow the DCB.
+struct LineState {
+    uint32_t baudRate = 0;
+    uint8_t fBinary = 0;
+    uint8_t fParity = 0;
+    uint8_t fOutxCtsFlow = 0;
+    uint8_t fDtrControl = 0;
+    uint8_t fRtsControl = 0;
+    uint8_t fOutX = 0;
+    uint8_t fTXContinueOnXoff = 0;
+    uint16_t xonLim = 0;
+    uint16_t xoffLim = 0;
+    uint8_t byteSize = 0;
+    uint8_t parity = 0;
+    uint8_t stopBits = 0;
+    uint8_t xonChar = 0;
+    uint8_t xoffChar = 0;
+};
+
+// The time-outs handed to SetCommTimeouts, in milliseconds.
+struct PortTimeouts {
+    uint32_t readInterval = 0;
+    uint32_t readTotalMultiplier = 0;
+    uint32_t readTotalConstant = 0;
+    uint32_t writeTotalMultiplier = 0;
+    uint32_t writeTotalConstant = 0;
+};
+
+constexpr uint32_t kPurgeAll = 15;   // TXABORT | RXABORT | TXCLEAR | RXCLEAR
+constexpr uint32_t kEventRxChar = 1; // EV_RXCHAR
+
+enum class WaitOutcome { Event, Released, TimedOut };
+
+// Opens a port by its device name ("COM3", "\\.\COM12") for exclusive,
+// overlapped use. nullptr when the name cannot be opened.
+PortHandle PortOpen(const char* name);
+void PortSetupQueues(PortHandle port, uint32_t inQueue, uint32_t outQueue);
+void PortPurge(PortHandle port, uint32_t flags);
+void PortApplyState(PortHandle port, const LineState& state);
+void PortApplyTimeouts(PortHandle port, const PortTimeouts& timeouts);
+// Sets the comm event mask; any call releases a pending PortWaitEvent.
+void PortSetMask(PortHandle port, uint32_t mask);
+// Blocks until a received character is signalled, the mask is changed, or
+// timeoutMs passes.
+WaitOutcome PortWaitEvent(PortHandle port, uint32_t timeoutMs);
+// Bytes waiting in the driver's input queue; also clears line errors.
+int PortQueued(PortHandle port);
+// Read or write with the port's time-outs; each returns the count moved (0 on
+// failure).
+int PortRead(PortHandle port, void* buffer, int count);
+int PortWrite(PortHandle port, const void* buffer, int count);
+void PortClose(PortHandle port);
+
+// ---- threads and time ----------------------------------------------------
+
+using ThreadHandle = void*;
+using ThreadRoutine = uint32_t (*)(void* param);
+
+ThreadHandle StartThread(ThreadRoutine routine, void* param);  // nullptr on failure
+// True while the thread runs; false once it has ended or cannot be queried.
+bool ThreadRunning(ThreadHandle thread);
+void CloseThread(ThreadHandle thread);
+
+void SleepMs(uint32_t ms);
+// Sleeps on the UI thread while still carrying out the log requests of other
+// threads, so that a thread blocked in LogLine can finish while we wait for it.
+void UiSleepMs(uint32_t ms);
+uint32_t TickMs();
+
+struct LocalTime {
+    uint16_t year, month, day, hour, minute, second;
+};
+LocalTime NowLocal();
+
+// ---- the user interface sink ----------------------------------------------
+
+// Adds a CP932 line to the operator log; from any thread, carried out on the
+// UI thread as one request.
+void LogLine(const char* text);
+void ClearLog();
+void PostToDialog(uint32_t message, uintptr_t wParam, intptr_t lParam);
+// The warning box: caption "TQ7300", warning icon, OK; owned by the dialog.
+void WarningBox(const char* text);
+void Beep();
+// Dialog controls of the main window. ReadControlText reads at most cap - 1
+// characters and always terminates the buffer.
+void ReadControlText(int id, char* buffer, int cap);
+void SetControlText(int id, const char* text);
+void EnableControl(int id, bool enabled);
+// A one-shot-or-repeating dialog timer; its expiry reaches the dispatcher as
+// OnTimer(id) on the UI thread.
+void StartTimer(int id, uint32_t ms);
+void StopTimer(int id);
+
+// ---- files ---------------------------------------------------------------
+
+using FileHandle = void*;
+FileHandle FileOpenRead(const char* path);  // existing file, no sharing; nullptr on failure
+int FileRead(FileHandle file, void* buffer, int count);  // 0 on failure or end
+void FileClose(FileHandle file);
+
+}  // namespace platform

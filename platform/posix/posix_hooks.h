@@ -1,0 +1,47 @@
+// posix_hooks.h - what native tests see of and set in the posix platform: the
+// port map, the edge or level signalling of received characters, and the
+// recorded user interface (log, posted messages, boxes, controls, timers).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform::posix {
+
+// Port names ("COM3", "\\.\COM12") to device paths.
+void MapPort(const std::string& name, const std::string& path);
+void ClearPortMap();
+
+// Level: a wait completes while any byte is queued (Wine). Edge: only bytes
+// that arrive during the wait complete it (Windows).
+enum class EventSignal { Level, Edge };
+void SetEventSignal(EventSignal signal);
+// How many waits for received characters the platform has seen (a spinning
+// receiver shows as a large number).
+uint64_t EventWaitCount();
+
+struct Posted {
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+};
+// Waits up to timeoutMs for a posted message; false on time-out.
+bool TakePosted(Posted& out, int timeoutMs);
+
+std::vector<std::string> LogHistory();      // every line ever logged, oldest first
+std::vector<std::string> LogShown();        // what the 100-line log holds now
+int LogSelected();                          // index of the selected line, -1 none
+std::vector<std::string> BoxesShown();
+int BeepCount();
+bool ControlEnabled(int id);
+std::string ControlText(int id);
+void SetControl(int id, const std::string& text);
+// The dialog timer that is due, if any (it is then stopped); -1 when none.
+int TakeDueTimer();
+bool TimerRunning(int id);
+
+// Forgets everything recorded (between tests).
+void ResetUi();
+
+}  // namespace platform::posix

@@ -1,0 +1,195 @@
+// serial_posix.cpp - the serial port on a tty or pseudo-terminal, with the
+// driver's read time-outs and comm-event wait emulated over poll().
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_hooks.h"
+
+namespace platform {
+
+namespace {
+
+struct Port {
+    int fd = -1;
+    int wake[2] = {-1, -1};  // written by PortSetMask to release a wait
+    std::string path;
+    std::atomic<uint32_t> mask{0};
+    PortTimeouts timeouts;
+};
+
+std::mutex mapLock;
+std::map<std::string, std::string> portMap;
+std::set<std::string> openPaths;  // Windows opens COM ports without sharing
+std::atomic<posix::EventSignal> signalMode{posix::EventSignal::Level};
+std::atomic<uint64_t> eventWaits{0};
+
+Port* P(PortHandle h) { return static_cast<Port*>(h); }
+
+int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int Queued(int fd) {
+    int n = 0;
+    return ioctl(fd, FIONREAD, &n) == 0 ? n : 0;
+}
+
+void DrainWake(Port* p) {
+    char sink[16];
+    while (read(p->wake[0], sink, sizeof sink) > 0) {
+    }
+}
+
+// Polls the port and the wake pipe; 1 data, 2 released, 0 time-out.
+int PollOnce(Port* p, int timeoutMs, bool watchData) {
+    pollfd fds[2] = {{p->wake[0], POLLIN, 0}, {p->fd, POLLIN, 0}};
+    if (poll(fds, watchData ? 2 : 1, timeoutMs) <= 0) return 0;
+    if (fds[0].revents != 0) {
+        DrainWake(p);
+        return 2;
+    }
+    return 1;
+}
+
+}  // namespace
+
+namespace posix {
+void MapPort(const std::string& name, const std::string& path) {
+    std::lock_guard<std::mutex> g(mapLock);
+    portMap[name] = path;
+}
+void ClearPortMap() {
+    std::lock_guard<std::mutex> g(mapLock);
+    portMap.clear();
+}
+void SetEventSignal(EventSignal s) { signalMode = s; }
+uint64_t EventWaitCount() { return eventWaits.load(); }
+}  // namespace posix
+
+PortHandle PortOpen(const char* name) {
+    std::lock_guard<std::mutex> g(mapLock);
+    auto it = portMap.find(name);
+    if (it == portMap.end() || openPaths.count(it->second) != 0) return nullptr;
+    const int fd = open(it->second.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    Port* p = new Port;
+    p->fd = fd;
+    p->path = it->second;
+    if (pipe2(p->wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+        close(fd);
+        delete p;
+        return nullptr;
+    }
+    openPaths.insert(p->path);
+    return p;
+}
+
+void PortSetupQueues(PortHandle, uint32_t, uint32_t) {}
+
+void PortPurge(PortHandle port, uint32_t) { tcflush(P(port)->fd, TCIOFLUSH); }
+
+void PortApplyState(PortHandle port, const LineState& s) {
+    termios t{};
+    if (tcgetattr(P(port)->fd, &t) != 0) return;
+    cfmakeraw(&t);
+    cfsetspeed(&t, s.baudRate == 38400 ? B38400 : B9600);
+    t.c_cflag |= CLOCAL | CREAD;
+    tcsetattr(P(port)->fd, TCSANOW, &t);
+}
+
+void PortApplyTimeouts(PortHandle port, const PortTimeouts& t) { P(port)->timeouts = t; }
+
+void PortSetMask(PortHandle port, uint32_t mask) {
+    Port* p = P(port);
+    p->mask = mask;
+    const char one = 1;
+    (void)!write(p->wake[1], &one, 1);
+}
+
+WaitOutcome PortWaitEvent(PortHandle port, uint32_t timeoutMs) {
+    Port* p = P(port);
+    ++eventWaits;
+    if (p->mask.load() == 0) return WaitOutcome::Released;
+    if (signalMode.load() == posix::EventSignal::Level) {
+        const int r = PollOnce(p, static_cast<int>(timeoutMs), true);
+        return r == 1 ? WaitOutcome::Event : r == 2 ? WaitOutcome::Released : WaitOutcome::TimedOut;
+    }
+    // Edge: only bytes that arrive while we wait count.
+    const int before = Queued(p->fd);
+    const int64_t until = NowMs() + timeoutMs;
+    while (NowMs() < until) {
+        if (PollOnce(p, 1, false) == 2) return WaitOutcome::Released;
+        if (Queued(p->fd) > before) return WaitOutcome::Event;
+    }
+    return WaitOutcome::TimedOut;
+}
+
+int PortQueued(PortHandle port) { return P(port)->fd < 0 ? 0 : Queued(P(port)->fd); }
+
+// Ends when count bytes are in, when the interval passes after a byte with
+// no next one, or when the total time-out (multiplier x count + constant)
+// runs out, as the Windows driver does.
+int PortRead(PortHandle port, void* buffer, int count) {
+    Port* p = P(port);
+    const PortTimeouts& t = p->timeouts;
+    const int64_t deadline = NowMs() + int64_t(t.readTotalMultiplier) * count + t.readTotalConstant;
+    auto* out = static_cast<uint8_t*>(buffer);
+    int got = 0;
+    while (got < count) {
+        int64_t wait = deadline - NowMs();
+        if (got > 0 && wait > int64_t(t.readInterval)) wait = t.readInterval;
+        pollfd f{p->fd, POLLIN, 0};
+        if (wait < 0 || poll(&f, 1, static_cast<int>(wait)) <= 0) break;
+        const ssize_t r = read(p->fd, out + got, static_cast<size_t>(count - got));
+        if (r <= 0) break;
+        got += static_cast<int>(r);
+    }
+    return got;
+}
+
+int PortWrite(PortHandle port, const void* buffer, int count) {
+    Port* p = P(port);
+    const int64_t deadline = NowMs() + int64_t(p->timeouts.writeTotalMultiplier) * count +
+                             p->timeouts.writeTotalConstant;
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    int put = 0;
+    while (put < count) {
+        const ssize_t r = write(p->fd, in + put, static_cast<size_t>(count - put));
+        if (r > 0) {
+            put += static_cast<int>(r);
+            continue;
+        }
+        const int64_t wait = deadline - NowMs();
+        pollfd f{p->fd, POLLOUT, 0};
+        if (wait <= 0 || poll(&f, 1, static_cast<int>(wait)) <= 0) break;
+    }
+    return put;
+}
+
+void PortClose(PortHandle port) {
+    Port* p = P(port);
+    {
+        std::lock_guard<std::mutex> g(mapLock);
+        openPaths.erase(p->path);
+    }
+    close(p->fd);
+    close(p->wake[0]);
+    close(p->wake[1]);
+    // The record itself is kept: a sender that loaded the handle just before
+    // the close must find a closed descriptor, not freed memory.
+    p->fd = -1;
+}
+
+}  // namespace platform

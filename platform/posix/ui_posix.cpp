@@ -1,0 +1,193 @@
+// ui_posix.cpp - a recording user interface for native runs: the log with its
+// 100-line cap, posted messages in a queue that tests pump, boxes, controls.
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_hooks.h"
+
+namespace platform {
+
+namespace {
+
+constexpr size_t kLogCapacity = 100;
+
+struct Ui {
+    std::mutex lock;
+    std::condition_variable posted;
+    std::vector<std::string> history;
+    std::deque<std::string> shown;
+    int selected = -1;
+    std::deque<posix::Posted> queue;
+    std::vector<std::string> boxes;
+    int beeps = 0;
+    std::map<int, std::string> texts;
+    std::map<int, bool> enabled;
+    std::map<int, std::chrono::steady_clock::time_point> timers;
+};
+
+Ui& ui() {
+    static Ui instance;
+    return instance;
+}
+
+}  // namespace
+
+void LogLine(const char* text) {
+    Ui& u = ui();
+    std::lock_guard<std::mutex> g(u.lock);
+    u.history.emplace_back(text);
+    u.shown.emplace_back(text);
+    if (u.shown.size() > kLogCapacity) u.shown.pop_front();
+    u.selected = static_cast<int>(u.shown.size()) - 1;
+}
+
+void ClearLog() {
+    Ui& u = ui();
+    std::lock_guard<std::mutex> g(u.lock);
+    u.shown.clear();
+    u.selected = -1;
+}
+
+void PostToDialog(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    Ui& u = ui();
+    {
+        std::lock_guard<std::mutex> g(u.lock);
+        u.queue.push_back(posix::Posted{message, wParam, lParam});
+    }
+    u.posted.notify_all();
+}
+
+void WarningBox(const char* text) {
+    Ui& u = ui();
+    std::lock_guard<std::mutex> g(u.lock);
+    u.boxes.emplace_back(text);
+}
+
+void Beep() {
+    Ui& u = ui();
+    std::lock_guard<std::mutex> g(u.lock);
+    ++u.beeps;
+}
+
+void ReadControlText(int id, char* buffer, int cap) {
+    Ui& u = ui();
+    std::lock_guard<std::mutex> g(u.lock);
+    const std::string& t = u.texts[id];
+    const size_t n = t.size() < size_t(cap - 1) ? t.size() : size_t(cap - 1);
+    t.copy(buffer, n);
+    buffer[n] = '\0';
+}
+
+void SetControlText(int id, const char* text) {
+    Ui& u = ui();
+    std::lock_guard<std::mutex> g(u.lock);
+    u.texts[id] = text;
+}
+
+void EnableControl(int id, bool on) {
+    Ui& u = ui();
+    std::lock_guard<std::mutex> g(u.lock);
+    u.enabled[id] = on;
+}
+
+void StartTimer(int id, uint32_t ms) {
+    Ui& u = ui();
+    std::lock_guard<std::mutex> g(u.lock);
+    u.timers[id] = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+}
+
+void StopTimer(int id) {
+    Ui& u = ui();
+    std::lock_guard<std::mutex> g(u.lock);
+    u.timers.erase(id);
+}
+
+namespace posix {
+
+bool TakePosted(Posted& out, int timeoutMs) {
+    Ui& u = ui();
+    std::unique_lock<std::mutex> g(u.lock);
+    if (!u.posted.wait_for(g, std::chrono::milliseconds(timeoutMs), [&] { return !u.queue.empty(); })) {
+        return false;
+    }
+    out = u.queue.front();
+    u.queue.pop_front();
+    return true;
+}
+
+std::vector<std::string> LogHistory() {
+    std::lock_guard<std::mutex> g(ui().lock);
+    return ui().history;
+}
+
+std::vector<std::string> LogShown() {
+    std::lock_guard<std::mutex> g(ui().lock);
+    return std::vector<std::string>(ui().shown.begin(), ui().shown.end());
+}
+
+int LogSelected() {
+    std::lock_guard<std::mutex> g(ui().lock);
+    return ui().selected;
+}
+
+std::vector<std::string> BoxesShown() {
+    std::lock_guard<std::mutex> g(ui().lock);
+    return ui().boxes;
+}
+
+int BeepCount() {
+    std::lock_guard<std::mutex> g(ui().lock);
+    return ui().beeps;
+}
+
+bool ControlEnabled(int id) {
+    std::lock_guard<std::mutex> g(ui().lock);
+    auto it = ui().enabled.find(id);
+    return it == ui().enabled.end() || it->second;
+}
+
+std::string ControlText(int id) {
+    std::lock_guard<std::mutex> g(ui().lock);
+    return ui().texts[id];
+}
+
+void SetControl(int id, const std::string& text) { SetControlText(id, text.c_str()); }
+
+int TakeDueTimer() {
+    std::lock_guard<std::mutex> g(ui().lock);
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = ui().timers.begin(); it != ui().timers.end(); ++it) {
+        if (it->second <= now) {
+            const int id = it->first;
+            ui().timers.erase(it);
+            return id;
+        }
+    }
+    return -1;
+}
+
+bool TimerRunning(int id) {
+    std::lock_guard<std::mutex> g(ui().lock);
+    return ui().timers.count(id) != 0;
+}
+
+void ResetUi() {
+    Ui& u = ui();
+    std::lock_guard<std::mutex> g(u.lock);
+    u.history.clear();
+    u.shown.clear();
+    u.selected = -1;
+    u.queue.clear();
+    u.boxes.clear();
+    u.beeps = 0;
+    u.texts.clear();
+    u.enabled.clear();
+    u.timers.clear();
+}
+
+}  // namespace posix
+}  // namespace platform

@@ -1,0 +1,34 @@
+// dispatch.h - what the main dialog does for each command and private message.
+// Plain code over the platform layer, so that it runs in native tests too; the
+// Win32 dialog procedure only forwards to it.
+#pragma once
+
+#include <cstdint>
+
+#include "operations/operation_params.h"
+#include "platform/platform.h"
+
+namespace shell {
+
+constexpr int kTextLimit = 256;  // every control text, terminating NUL included
+// How long "farm udt" waits for the device's verdict on the model.
+constexpr uint32_t kVerdictWaitMs = 3000;
+
+void OnInitDialog(ops::OperationParams* params);
+void OnCommand(ops::OperationParams* params, int id);
+// UM_WORKER_DONE, UM_SEQUENCE_STOPPED, UM_RESPONSE_ARRIVED; true when the
+// message is one of them (the dialog reports those as handled).
+bool OnPrivateMessage(ops::OperationParams* params, uint32_t message, uintptr_t wParam,
+                      intptr_t lParam);
+void OnTimer(int id);
+// WM_CLOSE: ends the session; the caller then posts WM_QUIT.
+void OnClose();
+
+// Starts the one worker. Refused (beep and a log line) while a worker runs.
+bool StartWorker(platform::ThreadRoutine routine, void* param);
+bool WorkerRunning();
+
+// Reads edit text into a 32-bit field: a trailing lower-case h selects hex.
+void ParseNumberText(const char* text, uint32_t& field);
+
+}  // namespace shell

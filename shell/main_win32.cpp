@@ -1,0 +1,115 @@
+// main_win32.cpp - entry point, window class, the main dialog and its loop.
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstring>
+
+#include "firmware/image_loader.h"
+#include "operations/operation_params.h"
+#include "platform/win32/win32_ui.h"
+#include "shell/command_line.h"
+#include "shell/dispatch.h"
+#include "shell/operator_log_win32.h"
+
+namespace {
+
+constexpr char kClassName[] = "TQ73PANEL";
+constexpr int kDialogTemplate = 100;
+constexpr int kIconResource = 100;
+constexpr int kWindowExtraBytes = 34;
+
+HINSTANCE moduleInstance = nullptr;
+
+ops::OperationParams* ParamsOf(HWND dialog) {
+    return reinterpret_cast<ops::OperationParams*>(GetWindowLongPtrA(dialog, DWLP_USER));
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    ops::OperationParams* params = ParamsOf(dialog);
+    switch (message) {
+        case WM_INITDIALOG:
+            // The pointer needs all of its bits on a 64-bit build: DWLP_USER.
+            SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+            platform::SetMainDialog(dialog);
+            shell::PrepareLogList(dialog);
+            shell::OnInitDialog(reinterpret_cast<ops::OperationParams*>(lParam));
+            return FALSE;
+        case WM_COMMAND:
+            shell::OnCommand(params, LOWORD(wParam));
+            return FALSE;
+        case WM_TIMER:
+            shell::OnTimer(static_cast<int>(wParam));
+            return FALSE;
+        case WM_CLOSE:
+            shell::OnClose();
+            PostQuitMessage(0);
+            return FALSE;
+        case platform::kLogRequestMessage:
+            shell::AppendLogLine(dialog, reinterpret_cast<const char*>(lParam));
+            return TRUE;
+        case platform::kClearLogMessage:
+            shell::ResetLog(dialog);
+            return TRUE;
+        default:
+            // The private messages are reported as handled: the dialog manager
+            // has meanings of its own for WM_USER + 1 and + 2.
+            return shell::OnPrivateMessage(params, message, wParam, lParam) ? TRUE : FALSE;
+    }
+}
+
+bool RegisterMainClass() {
+    WNDCLASSA wc;
+    std::memset(&wc, 0, sizeof wc);
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = DefDlgProcA;
+    wc.cbClsExtra = 0;
+    wc.cbWndExtra = kWindowExtraBytes;
+    wc.hInstance = moduleInstance;
+    wc.hIcon = LoadIconA(moduleInstance, MAKEINTRESOURCEA(kIconResource));
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszMenuName = nullptr;
+    wc.lpszClassName = kClassName;
+    return RegisterClassA(&wc) != 0;
+}
+
+int ShowCodeFromStartup() {
+    STARTUPINFOA si;
+    std::memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    GetStartupInfoA(&si);
+    return (si.dwFlags & STARTF_USESHOWWINDOW) != 0 ? si.wShowWindow : SW_SHOWDEFAULT;
+}
+
+// Sleep(10) must be close to 10 ms: the polls of the device protocols count
+// on it, and the default timer tick is 15.6 ms.
+void RaiseTimerResolution() { timeBeginPeriod(1); }
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    shell::CopyCutToFit(shell::CommandLineTail(GetCommandLineA()), firmware::FirmwarePath,
+                        firmware::kPathSize);
+    if (FindWindowA(kClassName, nullptr) != nullptr) return 0;
+
+    static ops::OperationParams operationParams;
+    std::memset(&operationParams, 0, sizeof operationParams);
+    moduleInstance = instance;
+    if (!RegisterMainClass()) return 1;
+
+    RaiseTimerResolution();
+    HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(kDialogTemplate), nullptr,
+                                     MainDialogProc, reinterpret_cast<LPARAM>(&operationParams));
+    if (dialog == nullptr) return 1;
+    ShowWindow(dialog, ShowCodeFromStartup());
+    UpdateWindow(dialog);
+    platform::SetMainDialog(dialog);
+
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (IsDialogMessageA(dialog, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}

@@ -1,0 +1,180 @@
+// The firmware loader: S-record reading rules, line ends, the model record,
+// and that nothing lands outside the image whatever the file says.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "firmware/image_loader.h"
+#include "platform/posix/posix_hooks.h"
+
+namespace {
+
+class ImageLoader : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::posix::ResetUi();
+        path = ::testing::TempDir() + "tq_loader_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".mot";
+        image.fill(0xFF);
+    }
+    void TearDown() override { std::remove(path.c_str()); }
+
+    int Parse(const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+        model = 0;
+        return firmware::ParseFirmwareFile(path.c_str(), image, model);
+    }
+    int Load(const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+        std::strcpy(firmware::FirmwarePath, path.c_str());
+        return firmware::LoadFirmwareImage();
+    }
+    int Boxes() { return static_cast<int>(platform::posix::BoxesShown().size()); }
+    bool AllFF(const firmware::Image& img, uint32_t from, uint32_t to) {
+        for (uint32_t a = from; a < to; ++a) {
+            if (img[a] != 0xFF) return false;
+        }
+        return true;
+    }
+
+    std::string path;
+    firmware::Image image;
+    int model = 0;
+};
+
+// S1 at 0x3000 with four data bytes; checksum not verified.
+const char kS1At3000[] = "S10730001122334400";
+
+TEST_F(ImageLoader, ModelRecordDataAndEndRecord) {
+    EXPECT_EQ(Load(std::string("S00600004844521B\r\nTQ2\r\n") + kS1At3000 + "\r\nS9030000FC\r\n"), 0x71);
+    EXPECT_EQ(Boxes(), 0);
+    const auto& img = firmware::FirmwareImage;
+    EXPECT_EQ(img[0x3000], 0x11);
+    EXPECT_EQ(img[0x3003], 0x44);
+    EXPECT_TRUE(AllFF(img, 0, 0x3000));
+    EXPECT_TRUE(AllFF(img, 0x3004, 0x10000));
+}
+
+TEST_F(ImageLoader, EveryLineEndReadsTheSame) {
+    for (const char* end : {"\r\n", "\n", "\r", "\n\r"}) {
+        image.fill(0xFF);
+        const std::string text = std::string("TQ1") + end + kS1At3000 + end + "S9030000FC" + end;
+        EXPECT_EQ(Parse(text), 1) << "line end " << int(end[0]);
+        EXPECT_EQ(model, 0x70);
+        EXPECT_EQ(image[0x3002], 0x33);
+    }
+}
+
+TEST_F(ImageLoader, BlankLineEndsTheParse) {
+    EXPECT_EQ(Parse(std::string("TQ1\r\n\r\n") + kS1At3000 + "\r\nS9030000FC\r\n"), 0);
+    EXPECT_EQ(image[0x3000], 0xFF);
+}
+
+TEST_F(ImageLoader, RecordBelow3000IsSkippedWhole) {
+    std::string s1 = "S123" "2FF0";
+    for (int i = 0; i < 32; ++i) s1 += "AB";
+    s1 += "00";
+    EXPECT_EQ(Parse(s1 + "\nS9030000FC\n"), 1);
+    EXPECT_TRUE(AllFF(image, 0x2FF0, 0x3010));
+}
+
+TEST_F(ImageLoader, S2At00A000IsStoredLikeS1AndLowerCaseHexLoads) {
+    EXPECT_EQ(Parse("S20800a000deadbeef00\nS804000000FB\n"), 1);
+    EXPECT_EQ(image[0xA000], 0xDE);
+    EXPECT_EQ(image[0xA003], 0xEF);
+}
+
+TEST_F(ImageLoader, ModelRecordAfterEndRecordStillCounts) {
+    EXPECT_EQ(Parse("S9030000FC\nTQ3\n"), 1);
+    EXPECT_EQ(model, 0x72);
+}
+
+TEST_F(ImageLoader, UnknownModelNumberEndsTheParseAndBringsTheBox) {
+    EXPECT_EQ(Load(std::string("TQ5\n") + kS1At3000 + "\nS9030000FC\n"), 0);
+    EXPECT_EQ(Boxes(), 1);
+    EXPECT_EQ(platform::posix::BoxesShown()[0], "Cannot read S-Format file.");
+    EXPECT_EQ(firmware::FirmwareImage[0x3000], 0xFF);
+}
+
+TEST_F(ImageLoader, MissingEmptyOrEndlessFilesBringTheBox) {
+    std::strcpy(firmware::FirmwarePath, "/nonexistent/dir/fw.mot");
+    EXPECT_EQ(firmware::LoadFirmwareImage(), 0);
+    EXPECT_TRUE(AllFF(firmware::FirmwareImage, 0, 0x10000));
+    EXPECT_EQ(Load(""), 0);
+    EXPECT_EQ(Load(std::string("TQ1\n") + kS1At3000 + "\nS705000000FA\n"), 0);  // S7 is no end record
+    EXPECT_EQ(Boxes(), 3);
+    EXPECT_EQ(firmware::FirmwareImage[0x3000], 0x11);  // what was read before stays
+}
+
+TEST_F(ImageLoader, OnlyAnEndRecordGivesNoModelAndNoBox) {
+    EXPECT_EQ(Load("S9030000FC\n"), 0);
+    EXPECT_EQ(Boxes(), 0);
+    EXPECT_TRUE(AllFF(firmware::FirmwareImage, 0, 0x10000));
+}
+
+TEST_F(ImageLoader, S3RecordsAndOtherSLinesStoreNothing) {
+    EXPECT_EQ(Parse("S30900003000AABBCCDD00\nS5030001FB\nSX\nS9030000FC\n"), 1);
+    EXPECT_TRUE(AllFF(image, 0, 0x10000));
+}
+
+TEST_F(ImageLoader, LastLineWithoutLineEndIsRead) {
+    EXPECT_EQ(Parse(std::string(kS1At3000) + "\nS9030000FC"), 1);
+    EXPECT_EQ(image[0x3000], 0x11);
+}
+
+TEST_F(ImageLoader, LinesThatExactlyFillTheWindowDoNotEndTheFile) {
+    // 126 characters + CR LF fill the 128-byte window exactly; the records
+    // behind such a line are read all the same.
+    std::string header = "S0";
+    header += std::string(124, '0');
+    EXPECT_EQ(Parse(header + "\r\n" + kS1At3000 + "\r\nS9030000FC\r\n"), 1);
+    EXPECT_EQ(image[0x3000], 0x11);
+}
+
+TEST_F(ImageLoader, ALineTooLongForTheWindowEndsTheParse) {
+    std::string longLine = "S0" + std::string(200, '0');
+    EXPECT_EQ(Parse(longLine + "\n" + kS1At3000 + "\nS9030000FC\n"), 0);
+    EXPECT_EQ(image[0x3000], 0xFF);
+}
+
+TEST_F(ImageLoader, NothingIsWrittenOutsideTheImage) {
+    // S2 beyond 64 KB, a record running past 0xFFFF, and a byte count that
+    // claims far more than the line holds.
+    EXPECT_EQ(Parse("S2080100001122334400\n"
+                    "S107FFFE1122334400\n"
+                    "S1FF4000AABB00\n"
+                    "S9030000FC\n"),
+              1);
+    EXPECT_EQ(image[0x0000], 0xFF);  // 0x010000 does not wrap to 0
+    EXPECT_EQ(image[0xFFFE], 0x11);
+    EXPECT_EQ(image[0xFFFF], 0x22);
+    EXPECT_EQ(image[0x4000], 0xAA);
+    EXPECT_EQ(image[0x4001], 0xBB);
+    EXPECT_EQ(image[0x4002], 0xFF);  // the line's last pair is its checksum
+}
+
+TEST_F(ImageLoader, ByteCountsTooSmallStoreNothing) {
+    EXPECT_EQ(Parse("S1023000AA\nS2033000000\nS9030000FC\n"), 1);
+    EXPECT_TRUE(AllFF(image, 0, 0x10000));
+}
+
+TEST_F(ImageLoader, IntelHexLinesArePassedOverWithoutDecoding) {
+    EXPECT_EQ(Parse(":10300000112233445566778899AABBCCDDEEFF0011\nS9030000FC\n"), 1);
+    EXPECT_TRUE(AllFF(image, 0, 0x10000));
+    EXPECT_EQ(Parse(":1030001011\nS9030000FC\n"), 0);  // no 0 at position 7: ends the parse
+}
+
+TEST(HexDigits, UnvalidatedConversionRule) {
+    EXPECT_EQ(firmware::HexDigitValue('0'), 0);
+    EXPECT_EQ(firmware::HexDigitValue('9'), 9);
+    EXPECT_EQ(firmware::HexDigitValue('A'), 10);
+    EXPECT_EQ(firmware::HexDigitValue('f'), 15);
+    EXPECT_EQ(firmware::HexDigitValue('G'), 16);
+    EXPECT_EQ(firmware::HexPairValue("GG"), static_cast<uint8_t>(16 * 16 + 16));
+    EXPECT_EQ(firmware::HexPairValue("7f"), 0x7F);
+}
+
+}  // namespace
