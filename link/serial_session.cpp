@@ -123,8 +123,12 @@ int StartReceiver() {
 int StopReceiver() {
     platform::PortHandle h = CommHandle.load();
     if (h != nullptr || receiverThread != nullptr) {
+        // The mask is cleared before the stop is asked for: once the flag is
+        // set the receiver may close the port, and the handle must not be
+        // used after that. A receiver woken before the flag is set only finds
+        // its waits returning at once until it sees the flag.
+        if (h != nullptr) platform::PortSetMask(h, 0);
         SetLinkFlag(kFlagStopReceiver);
-        if (h != nullptr) platform::PortSetMask(h, 0);  // releases the receiver's wait
         AwaitThreadEnd(receiverThread);
         receiverThread = nullptr;
     }

@@ -11,7 +11,9 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_hooks.h"
@@ -21,7 +23,7 @@ namespace platform {
 namespace {
 
 struct Port {
-    int fd = -1;
+    std::atomic<int> fd{-1};
     int wake[2] = {-1, -1};  // written by PortSetMask to release a wait
     std::string path;
     std::atomic<uint32_t> mask{0};
@@ -33,6 +35,9 @@ std::map<std::string, std::string> portMap;
 std::set<std::string> openPaths;  // Windows opens COM ports without sharing
 std::atomic<posix::EventSignal> signalMode{posix::EventSignal::Level};
 std::atomic<uint64_t> eventWaits{0};
+// Closed ports are kept, not freed: a sender that loaded the handle just
+// before the close must find a closed descriptor, not freed memory.
+std::vector<std::unique_ptr<Port>> closedPorts;
 
 Port* P(PortHandle h) { return static_cast<Port*>(h); }
 
@@ -184,12 +189,11 @@ void PortClose(PortHandle port) {
         std::lock_guard<std::mutex> g(mapLock);
         openPaths.erase(p->path);
     }
-    close(p->fd);
+    close(p->fd.exchange(-1));
     close(p->wake[0]);
     close(p->wake[1]);
-    // The record itself is kept: a sender that loaded the handle just before
-    // the close must find a closed descriptor, not freed memory.
-    p->fd = -1;
+    std::lock_guard<std::mutex> g(mapLock);
+    closedPorts.emplace_back(p);
 }
 
 }  // namespace platform

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds and runs every test layer: unit and integration tests natively, the
+# integration tests again under ThreadSanitizer and AddressSanitizer, the
+# simulator's own tests, and the end-to-end tests of tq73panel.exe under Wine.
+# Installs what is missing first. Ends with one line: "N passed, N failed".
+set -uo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+"$top/scripts/setup-deps.sh" || exit 1
+"$top/scripts/build.sh" --sanitizers || exit 1
+
+passed=0
+failed=0
+run_suite() {  # name, build dir
+    local name=$1 dir=$2 log
+    log=$(mktemp)
+    echo "== $name"
+    ctest --test-dir "$dir" --output-on-failure -j2 2>&1 | tee "$log"
+    local summary
+    summary=$(grep -E '[0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+    if [ -z "$summary" ]; then
+        echo "$name: no test summary" >&2
+        failed=$((failed + 1))
+    else
+        local f n
+        f=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$summary")
+        n=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$summary")
+        passed=$((passed + n - f))
+        failed=$((failed + f))
+    fi
+    rm -f "$log"
+}
+
+run_suite "native: unit, integration, simulator, end to end under Wine" build/native
+run_suite "integration under ThreadSanitizer" build/tsan
+run_suite "integration under AddressSanitizer" build/asan
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,229 @@
+// The dialog's commands against a device: open and close, ap-stop, and the
+// firmware update with its verdict, pumped the way the dialog would be.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "device_link.h"
+#include "firmware/image_loader.h"
+#include "link/link_state.h"
+#include "link/serial_session.h"
+#include "shell/command_ids.h"
+#include "shell/dispatch.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class Dialog : public tqtest::DeviceLinkTest {
+protected:
+    void SetUp() override {
+        DeviceLinkTest::SetUp();
+        std::memset(&params, 0, sizeof params);
+        shell::OnInitDialog(&params);
+    }
+    void TearDown() override {
+        // A worker still running is left to end; the slot is reaped here.
+        Pump([] { return !shell::WorkerRunning(); }, 10000);
+        shell::OnPrivateMessage(&params, wire::UM_WORKER_DONE, 0, 0);
+        DeviceLinkTest::TearDown();
+    }
+
+    void Press(int id) { shell::OnCommand(&params, id); }
+
+    // Carries out posted messages and due timers until done() or timeoutMs.
+    bool Pump(const std::function<bool()>& done, int timeoutMs) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= until) return false;
+            platform::posix::Posted msg{};
+            if (platform::posix::TakePosted(msg, 10)) {
+                lastPosted = msg;
+                shell::OnPrivateMessage(&params, msg.message, msg.wParam, msg.lParam);
+            }
+            const int timer = platform::posix::TakeDueTimer();
+            if (timer >= 0) shell::OnTimer(timer);
+        }
+        return true;
+    }
+
+    bool PumpUntilLogged(const std::string& line, int timeoutMs = 15000) {
+        return Pump([&] { return LogContains(line); }, timeoutMs);
+    }
+
+    void WriteFirmware(const std::string& text) {
+        firmwarePath = ::testing::TempDir() + "tq_dialog_fw.mot";
+        std::ofstream(firmwarePath, std::ios::binary) << text;
+        std::strcpy(firmware::FirmwarePath, firmwarePath.c_str());
+    }
+
+    ops::OperationParams params;
+    platform::posix::Posted lastPosted{};
+    std::string firmwarePath;
+};
+
+// Model 1, one page at 0x3000 and one at 0xA000.
+const char kFirmware[] =
+    "S00600004844521B\r\nTQ1\r\n"
+    "S1133000000102030405060708090A0B0C0D0E0F00\r\n"
+    "S107A000CAFEBABE00\r\n"
+    "S9030000FC\r\n";
+
+TEST_F(Dialog, DefaultsAndOpenCloseDriveTheSessionAndThePortEdit) {
+    EXPECT_EQ(platform::posix::ControlText(shell::kIdPortEdit), "1");
+    EXPECT_EQ(platform::posix::ControlText(shell::kIdFileEdit), "C:\\hew2\\work\\tq7300\\tmp.dat");
+    EXPECT_EQ(platform::posix::ControlText(shell::kIdLengthEdit), "0");
+    EXPECT_EQ(platform::posix::ControlText(shell::kIdStartAddressEdit), "0");
+    Press(shell::kIdOpen);
+    EXPECT_TRUE(wire::SessionOpen());
+    EXPECT_FALSE(platform::posix::ControlEnabled(shell::kIdPortEdit));
+    Press(shell::kIdApResume);
+    EXPECT_TRUE(DeviceReceived(7));
+    Press(shell::kIdClose);
+    EXPECT_FALSE(wire::SessionOpen());
+    EXPECT_TRUE(platform::posix::ControlEnabled(shell::kIdPortEdit));
+}
+
+TEST_F(Dialog, FailedOpenShowsTheBoxAndKeepsTheEditEnabled) {
+    platform::posix::SetControl(shell::kIdPortEdit, "abc");
+    Press(shell::kIdOpen);
+    ASSERT_EQ(platform::posix::BoxesShown().size(), 1u);
+    EXPECT_EQ(platform::posix::BoxesShown()[0], "COMがオープンできません");
+    EXPECT_TRUE(platform::posix::ControlEnabled(shell::kIdPortEdit));
+    EXPECT_FALSE(wire::SessionOpen());
+}
+
+TEST_F(Dialog, OpenDuringASessionIsRefusedAndTheSessionGoesOn) {
+    Press(shell::kIdOpen);
+    platform::posix::SetControl(shell::kIdPortEdit, "7");
+    Press(shell::kIdOpen);
+    EXPECT_EQ(platform::posix::BeepCount(), 1);
+    EXPECT_TRUE(platform::posix::BoxesShown().empty());
+    EXPECT_EQ(wire::PortNumber, 1);
+    Press(shell::kIdApResume);
+    EXPECT_TRUE(DeviceReceived(7));
+}
+
+TEST_F(Dialog, ApStopAgainstAnAnsweringDevice) {
+    Press(shell::kIdOpen);
+    Press(shell::kIdApStop);
+    ASSERT_TRUE(Pump([] { return !shell::WorkerRunning(); }, 5000));
+    ASSERT_TRUE(Pump([&] { return lastPosted.message == wire::UM_WORKER_DONE; }, 2000));
+    EXPECT_EQ(lastPosted.wParam, 1u);
+    EXPECT_EQ(DeviceBytes(), (Bytes{0x5C, 0x02, 0x60, 0x00, 0x00, 0x03, 0x65, 0x0D}));
+}
+
+TEST_F(Dialog, ApStopAgainstASilentDeviceMakesExactlyThreeAttempts) {
+    Configure([](sim::DeviceModel& m) { m.SetFault(0x60, sim::Fault::Silent); });
+    Press(shell::kIdOpen);
+    Press(shell::kIdApStop);
+    ASSERT_TRUE(Pump([&] { return lastPosted.message == wire::UM_WORKER_DONE; }, 5000));
+    EXPECT_EQ(lastPosted.wParam, 0u);
+    const Bytes got = DeviceBytes();
+    EXPECT_EQ(std::count(got.begin(), got.end(), 0x5C), 3);
+    EXPECT_EQ(device->FramesReceived(0x60), 3);
+    EXPECT_EQ(got.size(), 3u * 8u);
+}
+
+TEST_F(Dialog, SecondWorkerIsRefusedWhileOneRuns) {
+    Configure([](sim::DeviceModel& m) { m.SetFault(0x60, sim::Fault::Silent); });
+    Press(shell::kIdOpen);
+    Press(shell::kIdApStop);
+    Press(shell::kIdApStop);
+    EXPECT_EQ(platform::posix::BeepCount(), 1);
+    ASSERT_TRUE(Pump([&] { return lastPosted.message == wire::UM_WORKER_DONE; }, 5000));
+    EXPECT_EQ(device->FramesReceived(0x60), 3);
+}
+
+TEST_F(Dialog, FarmUpdateProgramsTheDeviceWhenItAcceptsTheModel) {
+    WriteFirmware(kFirmware);
+    Configure([](sim::DeviceModel& m) { m.FillFlash(0x00); });
+    Press(shell::kIdOpen);
+    Press(shell::kIdFarmUpdate);
+    ASSERT_TRUE(PumpUntilLogged("更新完了"));
+    const auto log = platform::posix::LogHistory();
+    EXPECT_EQ(log[0], "T-  7 0270000003750D");
+    EXPECT_EQ(log[1], "R-  7 0230000003350D");
+    const sim::FlashImage flash = device->Flash();
+    for (uint32_t a = 0x3000; a < 0x3010; ++a) EXPECT_EQ(flash[a], a - 0x3000);
+    EXPECT_EQ(flash[0xA000], 0xCA);
+    EXPECT_EQ(flash[0xA003], 0xBE);
+    EXPECT_TRUE(Pump([] { return !shell::WorkerRunning(); }, 2000));
+}
+
+TEST_F(Dialog, RefusedModelLogsTheMismatchAndSendsNothingMore) {
+    WriteFirmware(kFirmware);
+    Configure([](sim::DeviceModel& m) { m.SetModel(sim::kModelQ); });
+    Press(shell::kIdOpen);
+    Press(shell::kIdFarmUpdate);
+    ASSERT_TRUE(PumpUntilLogged("機種が適合しません", 3000));
+    platform::SleepMs(100);
+    EXPECT_EQ(DeviceBytes(), (Bytes{0x02, 0x70, 0x00, 0x00, 0x03, 0x75, 0x0D}));
+    EXPECT_FALSE(shell::WorkerRunning());
+}
+
+TEST_F(Dialog, FirmwareWithoutModelSendsNothing) {
+    WriteFirmware("S9030000FC\r\n");
+    Press(shell::kIdOpen);
+    Press(shell::kIdFarmUpdate);
+    EXPECT_TRUE(LogContains("ﾌｧｰﾑﾌｧｲﾙに、機種情報がありません"));
+    platform::SleepMs(100);
+    EXPECT_TRUE(DeviceBytes().empty());
+}
+
+TEST_F(Dialog, UnansweredModelRequestTimesOutAndALateAnswerIsNoVerdict) {
+    WriteFirmware(kFirmware);
+    Configure([](sim::DeviceModel& m) { m.SetFault(0x70, sim::Fault::Late, 4500); });
+    Press(shell::kIdOpen);
+    Press(shell::kIdFarmUpdate);
+    Press(shell::kIdApResume);  // refused while the verdict is awaited
+    EXPECT_EQ(platform::posix::BeepCount(), 1);
+    ASSERT_TRUE(PumpUntilLogged("no answer to the model request: update not started", 6000));
+    // The accepting answer that comes after the time-out starts nothing.
+    ASSERT_TRUE(Pump([] { return wire::ResponseArrived(); }, 3000));
+    platform::posix::Posted msg{};
+    EXPECT_FALSE(platform::posix::TakePosted(msg, 200));
+    EXPECT_FALSE(shell::WorkerRunning());
+}
+
+TEST_F(Dialog, RecoveryProgramsADeviceInBootModeAndASecondStartIsRefused) {
+    WriteFirmware(kFirmware);
+    Configure([](sim::DeviceModel& m) {
+        m.FillFlash(0x00);
+        m.EnterBootMode();
+    });
+    Press(shell::kIdOpen);
+    Press(shell::kIdRecovery);
+    WriteFirmware("S9030000FC\r\n");  // a reload now would empty the image
+    Press(shell::kIdRecovery);
+    Press(shell::kIdFarmUpdate);
+    EXPECT_EQ(platform::posix::BeepCount(), 2);
+    ASSERT_TRUE(PumpUntilLogged("更新完了"));
+    EXPECT_EQ(firmware::FirmwareImage[0x3001], 0x01);
+    EXPECT_EQ(device->Flash()[0x3001], 0x01);
+    EXPECT_EQ(device->FramesReceived(0x70), 0);
+}
+
+TEST_F(Dialog, VerdictMessageWithAnotherValueDoesNothing) {
+    EXPECT_TRUE(shell::OnPrivateMessage(&params, wire::UM_RESPONSE_ARRIVED, 2, 0));
+    EXPECT_TRUE(shell::OnPrivateMessage(&params, wire::UM_RESPONSE_ARRIVED, 0, 0));
+    EXPECT_FALSE(shell::WorkerRunning());
+    EXPECT_TRUE(platform::posix::LogHistory().empty());
+    // A second done message for an empty slot is harmless.
+    EXPECT_TRUE(shell::OnPrivateMessage(&params, wire::UM_WORKER_DONE, 0, 0));
+    EXPECT_FALSE(shell::OnPrivateMessage(&params, wire::kWmUser + 4, 0, 0));
+}
+
+TEST_F(Dialog, SequenceStoppedClearsOnlyItsFlag) {
+    wire::SetLinkFlag(wire::kFlagStopSequence | wire::kFlagRawCapture);
+    shell::OnPrivateMessage(&params, wire::UM_SEQUENCE_STOPPED, 0, 0);
+    EXPECT_FALSE(wire::LinkFlagSet(wire::kFlagStopSequence));
+    EXPECT_TRUE(wire::LinkFlagSet(wire::kFlagRawCapture));
+    wire::ClearLinkFlag(wire::kFlagRawCapture);
+}
+
+}  // namespace
