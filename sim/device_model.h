@@ -1,0 +1,191 @@
+// Simulated TQ7300 device logic: bytes from the line in, timed reply chunks out.
+//
+// The model is pure logic: no I/O, no threads, no clock. A runner (PtyDevice, or a
+// test) feeds it received bytes with Receive(), collects what the device would write
+// back with TakeReplies(), and tells it with LineIdle() when the line has been quiet
+// for a while (the model cannot notice silence by itself).
+//
+// Application mode: the stream is cut into frames (STX, command, 16-bit LE length,
+// payload, ETX, additive checksum, CR). Bytes that cannot start a frame (the wake byte
+// 0x5C, line noise) are skipped. A candidate frame whose length is beyond what a host
+// can send (505), whose ETX/CR are not in place, or whose checksum is wrong while a
+// correct frame starts inside it, is taken to be noise: its STX is dropped and scanning
+// resumes at the next byte, so real requests behind noise are still found. Otherwise a
+// frame with a wrong checksum is answered with kStatusBadFrame (the host gets an answer
+// instead of a time-out) and is not acted on.
+// Every request gets exactly one frame back: status '0' with an empty payload, except
+//   0x20 (set clock)  stores the 5-byte clock payload;
+//   0x21 (clock)      answers the stored clock: DayNumber LE, hour, minute, second
+//                     (packed BCD, as 0x20 set them) and the weekday (0 = Sunday);
+//                     the model has no clock, so the time does not advance (it reads
+//                     1 January 2000, 00:00:00, a Saturday, until first set);
+//   0x50 'P'          sub-codes 0x04 read (data in the answer), 0x84 write, 0x44 erase
+//                     act on the flash image; a range beyond 0xFFFF is refused ('1');
+//                     other sub-codes are accepted without effect;
+//   0x70/0x71/0x72    '0' when it names the accepted model, and the device then enters
+//                     boot mode; '1' otherwise, staying in application mode.
+// A fault set for a command changes only the answer (the request still takes effect),
+// except Refuse, which refuses the request: nothing is done, status '1' is sent.
+//
+// Boot mode: the byte protocol. "E" code code erases a BootBlockTable block to 0xFF
+// (reply 0x00; 0xA0 and nothing erased for an unknown or mismatched code); "W" replies
+// 0xAA and opens write mode, where each page is address low, high (echo: their sum),
+// 128 data bytes (echo: their sum) and "U" (programs the page, reply 0x00). 0xFF
+// outside a multi-byte step returns to application mode without a reply. A byte other
+// than "U" after a page's data abandons that page and is taken as the next step.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace sim {
+
+constexpr size_t kFlashSize = 0x10000;
+using FlashImage = std::array<uint8_t, kFlashSize>;
+
+constexpr uint8_t kModelP = 0x70;
+constexpr uint8_t kModelQ = 0x71;
+constexpr uint8_t kModelR = 0x72;
+
+// How the device misbehaves when answering one application command.
+enum class Fault {
+    None,
+    Silent,        // no answer at all
+    Refuse,        // status '1'; the request is not acted on
+    Late,          // the answer comes after delayMs (default kDefaultLateMs)
+    BadChecksum,   // the answer's checksum byte is off by one
+    GarbageFirst,  // 1 to 3 junk bytes (never 0x02), delayMs silence (default 150), the answer
+    Split,         // the answer in two bursts delayMs apart (default 30), the first >= 5 bytes
+    Oversize,      // instead of the answer: status '0', length 600, 600 payload bytes
+};
+
+constexpr int kDefaultLateMs = 1500;     // beyond the host's one-second wait
+constexpr int kDefaultGarbageGapMs = 150;  // beyond the host's 100 ms stale-partial age
+constexpr int kDefaultSplitGapMs = 30;
+constexpr size_t kOversizePayload = 600;
+
+// One chunk to write back: wait delayMs after the previous chunk (or after the request,
+// when nothing is queued), then write the bytes.
+struct Reply {
+    std::vector<uint8_t> bytes;
+    int delayMs = 0;
+};
+
+enum class BootStep { Erase, Write, Address, Data, Program };
+
+enum class BootFault {
+    None,
+    Silent,      // no reply (the step is still carried out)
+    WrongReply,  // reply `value`, or the correct reply + 1 when `value` happens to be correct
+    Status,      // reply exactly `value` (e.g. 0xA0 for erase, 0x90 for program)
+};
+
+// occurrence 0: every time the step happens; n: only the n-th time (1-based), counted
+// from the moment the behaviour was set.
+struct BootBehaviour {
+    BootFault fault = BootFault::None;
+    uint8_t value = 0;
+    int occurrence = 0;
+};
+
+class DeviceModel {
+public:
+    DeviceModel();
+
+    // Misbehaviour per application command byte; Fault::None restores normal answers.
+    void SetFault(uint8_t command, Fault fault, int delayMs = 0);
+    // The model request (0x70/0x71/0x72) this device accepts; default 0x70.
+    void SetModel(uint8_t acceptedModelCommand);
+    void SetBootFault(BootStep step, BootBehaviour behaviour);
+
+    // Feed bytes as they came off the line.
+    void Receive(const uint8_t* data, size_t n);
+    // The line has been quiet: a half-received frame is noise (complete requests it
+    // overlapped are still answered) and a half-received boot step is dropped. A lone 0xFF
+    // where page data were expected is the host giving up on the page (it ends a failed
+    // run that way right after a bad address echo), so it leaves boot mode.
+    void LineIdle();
+    // What to write back since the last call, in order.
+    std::vector<Reply> TakeReplies();
+
+    bool InBootMode() const { return bootMode_; }
+    // Start listening in boot mode, as a device left there by an interrupted update.
+    void EnterBootMode();
+
+    const FlashImage& Flash() const { return flash_; }
+    void FillFlash(uint8_t value);
+    // Bytes beyond the end of flash are dropped.
+    void SetFlash(uint32_t address, const uint8_t* data, size_t n);
+    // Incremented by every erase or program; lets a runner notice flash changes.
+    uint32_t FlashChanges() const { return flashChanges_; }
+
+    const std::vector<uint8_t>& Received() const { return received_; }
+    // Well-formed request frames per command byte (bad-checksum frames not included).
+    int FramesReceived(uint8_t command) const { return framesReceived_[command]; }
+    int BadChecksumFrames() const { return badChecksumFrames_; }
+
+private:
+    struct Outcome {
+        uint8_t status = 0x30;
+        std::vector<uint8_t> payload;
+        bool enterBoot = false;
+    };
+    struct CommandFault {
+        Fault fault = Fault::None;
+        int delayMs = 0;
+    };
+    // What the bytes from a position in pending_ amount to.
+    enum class Candidate { Noise, Incomplete, BadChecksum, Good };
+    enum class BootState { Command, EraseCode1, EraseCode2, WriteIdle, AddressHigh, PageData, AwaitProgram };
+
+    void Consume(uint8_t byte);
+    void DrainPending();
+    void ScanFrames();
+    Candidate Examine(size_t at) const;
+    bool HidesGoodFrame() const;
+    void HandleFrame(const std::vector<uint8_t>& frame, bool checksumOk);
+    Outcome Execute(uint8_t command, const std::vector<uint8_t>& payload);
+    Outcome SetClock(const std::vector<uint8_t>& payload);
+    Outcome MemoryAccess(const std::vector<uint8_t>& payload);
+    Outcome ModelRequest(uint8_t command) const;
+    void Answer(uint8_t status, const std::vector<uint8_t>& payload, CommandFault how);
+    void AnswerGarbageFirst(std::vector<uint8_t> frame, int gapMs);
+    void AnswerSplit(const std::vector<uint8_t>& frame, int gapMs);
+
+    void BootLineIdle();
+    void BootByte(uint8_t byte);
+    void BootCommandByte(uint8_t byte);
+    void BootWriteIdleByte(uint8_t byte);
+    void BootPageDataByte(uint8_t byte);
+    void BootAwaitProgramByte(uint8_t byte);
+    void EraseBlock();
+    void ProgramPage();
+    void LeaveBootMode();
+    void BootReply(BootStep step, uint8_t correct);
+
+    FlashImage flash_{};
+    std::vector<uint8_t> received_;
+    std::vector<uint8_t> pending_;  // application-mode bytes not yet framed
+    std::vector<Reply> replies_;
+    std::array<int, 256> framesReceived_{};
+    std::array<CommandFault, 256> faults_{};
+    std::array<uint8_t, 6> clock_{};
+    int badChecksumFrames_ = 0;
+    int garbageAnswers_ = 0;
+    uint8_t acceptedModel_ = kModelP;
+    uint32_t flashChanges_ = 0;
+
+    bool bootMode_ = false;
+    BootState bootState_ = BootState::Command;
+    uint8_t eraseCode_ = 0;
+    uint8_t addressLow_ = 0;
+    uint16_t pageAddress_ = 0;
+    std::array<uint8_t, 128> page_{};
+    size_t pageFill_ = 0;
+    std::array<BootBehaviour, 5> bootFaults_{};
+    std::array<int, 5> bootStepCount_{};
+};
+
+}  // namespace sim

@@ -1,0 +1,336 @@
+// Pseudo-terminal runner for the simulated TQ7300: line I/O, reply timing and pacing.
+#include "pty_device.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+namespace sim {
+
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+// One byte at 38400 baud with start and stop bits: 10 / 38400 s.
+constexpr std::chrono::nanoseconds kByteTime(260417);
+// Retry time when the slave's input queue is full (the console is not reading).
+constexpr milliseconds kWriteRetry(5);
+// Received bytes not yet given to the model; beyond this the pty itself buffers.
+constexpr size_t kInboxLimit = 4096;
+constexpr size_t kTraceBytes = 64;
+
+bool Fail(std::string* error, const std::string& what) {
+    if (error != nullptr) *error = what;
+    return false;
+}
+
+std::string SysError(const char* call) { return std::string(call) + ": " + std::strerror(errno); }
+
+}  // namespace
+
+PtyDevice::PtyDevice(PtyOptions options) : options_(std::move(options)) {}
+
+PtyDevice::~PtyDevice() { Stop(); }
+
+bool PtyDevice::Start(std::string* error) {
+    if (thread_.joinable()) return Fail(error, "already running");
+    if (!OpenPty(error)) {
+        ClosePty();
+        return false;
+    }
+    if (!options_.linkPath.empty() && !MakeLink(error)) {
+        ClosePty();
+        return false;
+    }
+    inbox_.clear();  // a restarted device begins with a quiet line
+    outbox_.clear();
+    idleSignalled_ = true;
+    stop_.store(false, std::memory_order_release);
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void PtyDevice::Stop() {
+    stop_.store(true, std::memory_order_release);
+    if (thread_.joinable()) thread_.join();
+    ClosePty();
+    RemoveLink();
+}
+
+bool PtyDevice::OpenPty(std::string* error) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0) return Fail(error, SysError("posix_openpt"));
+    if (grantpt(master_) != 0) return Fail(error, SysError("grantpt"));
+    if (unlockpt(master_) != 0) return Fail(error, SysError("unlockpt"));
+    char name[128] = {};
+    if (ptsname_r(master_, name, sizeof name) != 0) return Fail(error, SysError("ptsname_r"));
+    slavePath_ = name;
+    // Held open for the device's whole life: with no slave descriptor left the master
+    // would report a hang-up each time the console closes the port.
+    slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave_ < 0) return Fail(error, SysError("open slave"));
+    termios tio{};
+    if (tcgetattr(slave_, &tio) != 0) return Fail(error, SysError("tcgetattr"));
+    cfmakeraw(&tio);  // no echo, no line editing, no CR/LF translation of frame bytes
+    cfsetispeed(&tio, B38400);
+    cfsetospeed(&tio, B38400);
+    tio.c_cflag |= CLOCAL | CREAD;
+    if (tcsetattr(slave_, TCSANOW, &tio) != 0) return Fail(error, SysError("tcsetattr"));
+    // Non-blocking so that a console that stops reading cannot stall the device thread.
+    const int flags = fcntl(master_, F_GETFL);
+    if (flags < 0 || fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0) return Fail(error, SysError("fcntl"));
+    return true;
+}
+
+void PtyDevice::ClosePty() {
+    if (master_ >= 0) close(master_);
+    if (slave_ >= 0) close(slave_);
+    master_ = slave_ = -1;
+}
+
+// Links via a temporary name and rename(), so a reader never finds the path missing.
+bool PtyDevice::MakeLink(std::string* error) {
+    const fs::path link(options_.linkPath);
+    std::error_code ec;
+    if (link.has_parent_path()) fs::create_directories(link.parent_path(), ec);
+    const fs::file_status status = fs::symlink_status(link, ec);
+    if (fs::exists(status) && !fs::is_symlink(status)) {
+        return Fail(error, options_.linkPath + " exists and is not a symbolic link");
+    }
+    fs::path temp = link;
+    temp += ".tmp-" + std::to_string(getpid());
+    fs::remove(temp, ec);
+    fs::create_symlink(slavePath_, temp, ec);
+    if (ec) return Fail(error, "symlink " + temp.string() + ": " + ec.message());
+    fs::rename(temp, link, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        return Fail(error, "rename to " + options_.linkPath + ": " + ec.message());
+    }
+    linkMade_ = true;
+    return true;
+}
+
+// Only our own link goes: a newer simulator may have taken the path over.
+void PtyDevice::RemoveLink() {
+    if (!linkMade_) return;
+    linkMade_ = false;
+    std::error_code ec;
+    if (fs::read_symlink(options_.linkPath, ec) == fs::path(slavePath_)) fs::remove(options_.linkPath, ec);
+}
+
+void PtyDevice::Run() {
+    while (!stop_.load(std::memory_order_acquire)) {
+        pollfd pfd{master_, static_cast<short>(inbox_.size() < kInboxLimit ? POLLIN : 0), 0};
+        const int ready = poll(&pfd, 1, PollTimeoutMs(Clock::now()));
+        if (ready > 0 && (pfd.revents & POLLIN)) {
+            ReadAvailable();
+        } else if (ready > 0 || (ready < 0 && errno != EINTR)) {
+            std::this_thread::sleep_for(milliseconds(kPollCapMs));  // hang-up or error: don't spin
+        }
+        FeedDue(Clock::now());
+        SignalIdle(Clock::now());
+        WriteDue(Clock::now());
+    }
+}
+
+// Sleeps until the next byte may be fed, the next reply is due, or the line counts as idle.
+int PtyDevice::PollTimeoutMs(Clock::time_point now) const {
+    Clock::time_point wake = now + milliseconds(kPollCapMs);
+    if (!outbox_.empty()) wake = std::min(wake, NextWrite(outbox_.front()));
+    if (options_.pace && !inbox_.empty()) wake = std::min(wake, nextFeed_);
+    if (!idleSignalled_ && options_.idleResetMs > 0) {
+        wake = std::min(wake, lastFeed_ + milliseconds(options_.idleResetMs));
+    }
+    if (wake <= now) return 0;
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count();
+    return static_cast<int>((us + 999) / 1000);  // round up: waking early would only spin
+}
+
+void PtyDevice::ReadAvailable() {
+    uint8_t buf[kInboxLimit];
+    const size_t room = kInboxLimit - inbox_.size();
+    const ssize_t got = read(master_, buf, room);
+    if (got <= 0) return;  // EAGAIN or EIO: nothing to take
+    const size_t n = static_cast<size_t>(got);
+    if (onReceived_) onReceived_(buf, n);
+    Trace("rx", buf, n);
+    const Clock::time_point now = Clock::now();
+    // A byte is on the line for one byte time before the device has it.
+    if (inbox_.empty() && nextFeed_ < now) nextFeed_ = now + kByteTime;
+    inbox_.insert(inbox_.end(), buf, buf + n);
+}
+
+void PtyDevice::FeedDue(Clock::time_point now) {
+    size_t count = inbox_.size();
+    if (options_.pace) {
+        count = 0;
+        while (count < inbox_.size() && nextFeed_ <= now) {
+            ++count;
+            nextFeed_ += kByteTime;
+        }
+    }
+    if (count == 0) return;
+    const std::vector<uint8_t> bytes(inbox_.begin(), inbox_.begin() + static_cast<std::ptrdiff_t>(count));
+    inbox_.erase(inbox_.begin(), inbox_.begin() + static_cast<std::ptrdiff_t>(count));
+    std::vector<Reply> replies;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        model_.Receive(bytes.data(), bytes.size());
+        replies = model_.TakeReplies();
+        // Under the same lock, so that a waiter woken by the bytes sees the replies pending.
+        if (!replies.empty()) outboxEmpty_ = false;
+    }
+    changed_.notify_all();
+    lastFeed_ = now;
+    idleSignalled_ = false;
+    QueueReplies(std::move(replies), now);
+    ReportFlashChange();
+}
+
+void PtyDevice::QueueReplies(std::vector<Reply> replies, Clock::time_point now) {
+    for (Reply& reply : replies) {
+        if (reply.bytes.empty()) continue;
+        // A reply behind others is timed from when the one before it finishes (WriteDue).
+        const Clock::time_point base = std::max(now, lineFree_);
+        outbox_.push_back({std::move(reply.bytes), 0, reply.delayMs, base + milliseconds(reply.delayMs), Clock::time_point()});
+    }
+}
+
+// Paced, byte i of a reply may go out once it would have fully crossed the line,
+// (i + 1) byte times after the reply's start; unpaced, all of it at the start.
+size_t PtyDevice::BytesDue(const Outgoing& out, Clock::time_point now) const {
+    if (now < out.start) return 0;
+    if (!options_.pace) return out.bytes.size();
+    const auto crossed = static_cast<size_t>((now - out.start) / kByteTime);
+    return std::min(crossed, out.bytes.size());
+}
+
+PtyDevice::Clock::time_point PtyDevice::NextWrite(const Outgoing& out) const {
+    const auto next = options_.pace ? out.start + kByteTime * static_cast<int64_t>(out.sent + 1) : out.start;
+    return std::max(next, out.retryAt);
+}
+
+void PtyDevice::WriteDue(Clock::time_point now) {
+    while (!outbox_.empty() && NextWrite(outbox_.front()) <= now) {
+        Outgoing& out = outbox_.front();
+        const size_t want = BytesDue(out, now) - out.sent;
+        const ssize_t wrote = write(master_, out.bytes.data() + out.sent, want);
+        if (wrote < 0 && errno != EAGAIN && errno != EINTR) {
+            Trace("write failed, reply dropped", nullptr, 0);
+            out.sent = out.bytes.size();
+        } else if (wrote > 0) {
+            Trace("tx", out.bytes.data() + out.sent, static_cast<size_t>(wrote));
+            out.sent += static_cast<size_t>(wrote);
+        }
+        if (wrote < static_cast<ssize_t>(want)) out.retryAt = now + kWriteRetry;  // slave queue full
+        if (out.sent < out.bytes.size()) continue;
+        lineFree_ = options_.pace ? out.start + kByteTime * static_cast<int64_t>(out.sent) : now;
+        outbox_.pop_front();
+        if (!outbox_.empty()) outbox_.front().start = lineFree_ + milliseconds(outbox_.front().delayMs);
+    }
+    if (!outbox_.empty()) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (outboxEmpty_) return;
+        outboxEmpty_ = true;
+    }
+    changed_.notify_all();
+}
+
+void PtyDevice::SignalIdle(Clock::time_point now) {
+    if (idleSignalled_ || !inbox_.empty() || options_.idleResetMs <= 0) return;
+    if (now - lastFeed_ < milliseconds(options_.idleResetMs)) return;
+    idleSignalled_ = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        model_.LineIdle();
+    }
+    changed_.notify_all();
+}
+
+void PtyDevice::ReportFlashChange() {
+    if (!onFlash_) return;
+    FlashImage copy;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (model_.FlashChanges() == flashChangesSeen_) return;
+        flashChangesSeen_ = model_.FlashChanges();
+        copy = model_.Flash();
+    }
+    onFlash_(copy);
+}
+
+void PtyDevice::Trace(const char* what, const uint8_t* data, size_t n) const {
+    if (!onTrace_) return;
+    std::string line = what;
+    if (data != nullptr) line += " " + std::to_string(n) + ":";
+    char hex[4];
+    for (size_t i = 0; i < n && i < kTraceBytes; ++i) {
+        std::snprintf(hex, sizeof hex, " %02X", data[i]);
+        line += hex;
+    }
+    if (n > kTraceBytes) line += " ...";
+    onTrace_(line);
+}
+
+void PtyDevice::Configure(const std::function<void(DeviceModel&)>& change) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        change(model_);
+    }
+    changed_.notify_all();
+}
+
+std::vector<uint8_t> PtyDevice::Received() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return model_.Received();
+}
+
+FlashImage PtyDevice::Flash() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return model_.Flash();
+}
+
+bool PtyDevice::InBootMode() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return model_.InBootMode();
+}
+
+int PtyDevice::FramesReceived(uint8_t command) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return model_.FramesReceived(command);
+}
+
+template <typename Pred>
+bool PtyDevice::WaitFor(int timeoutMs, Pred pred) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, milliseconds(std::max(timeoutMs, 0)), pred);
+}
+
+bool PtyDevice::WaitForReceivedCount(size_t n, int timeoutMs) const {
+    return WaitFor(timeoutMs, [&] { return model_.Received().size() >= n; });
+}
+
+bool PtyDevice::WaitForFramesReceived(uint8_t command, int n, int timeoutMs) const {
+    return WaitFor(timeoutMs, [&] { return model_.FramesReceived(command) >= n; });
+}
+
+bool PtyDevice::WaitForBootMode(bool inBoot, int timeoutMs) const {
+    return WaitFor(timeoutMs, [&] { return model_.InBootMode() == inBoot; });
+}
+
+bool PtyDevice::WaitForRepliesSent(int timeoutMs) const {
+    return WaitFor(timeoutMs, [&] { return outboxEmpty_; });
+}
+
+}  // namespace sim

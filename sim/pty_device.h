@@ -1,0 +1,131 @@
+// Runs a simulated TQ7300 (DeviceModel) behind a Linux pseudo-terminal on its own thread.
+//
+// The console opens the pty slave (or the stable symlink to it) like a serial port.
+// PtyDevice keeps a descriptor of its own on the slave, so the master never sees a
+// hang-up when the console closes and reopens the port. Received bytes go to the model;
+// its replies are written back after their delays, each reply queued behind the ones
+// before it, without holding up reception. With pacing on, both directions move at
+// most one byte per 10/38400 s, as on a real 38400-baud line.
+//
+// Accessors are thread-safe. Callbacks run on the device thread and must be set before
+// Start().
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device_model.h"
+
+namespace sim {
+
+struct PtyOptions {
+    std::string linkPath;  // symlink to create (replacing an old link); empty: none
+    bool pace = false;     // 38400-baud timing in both directions
+    int idleResetMs = 250;  // quiet time after which the model drops half-received input; 0: never
+};
+
+class PtyDevice {
+public:
+    using ByteSink = std::function<void(const uint8_t* data, size_t n)>;
+    using FlashSink = std::function<void(const FlashImage& flash)>;
+    using TraceSink = std::function<void(const std::string& line)>;
+
+    explicit PtyDevice(PtyOptions options = {});
+    ~PtyDevice();  // stops the thread and removes the link
+    PtyDevice(const PtyDevice&) = delete;
+    PtyDevice& operator=(const PtyDevice&) = delete;
+
+    void OnReceived(ByteSink sink) { onReceived_ = std::move(sink); }      // bytes as they arrive
+    void OnFlashChanged(FlashSink sink) { onFlash_ = std::move(sink); }    // after erase/program
+    void OnTrace(TraceSink sink) { onTrace_ = std::move(sink); }           // diagnostics
+
+    // Opens the pty, makes the link, starts the thread. False with a reason on failure.
+    bool Start(std::string* error = nullptr);
+    // Joins the thread (within about kPollCapMs), closes the pty, removes the link.
+    void Stop();
+
+    const std::string& SlavePath() const { return slavePath_; }
+    const std::string& LinkPath() const { return options_.linkPath; }
+
+    // Changes the model under the device lock, e.g. to set faults while running.
+    void Configure(const std::function<void(DeviceModel&)>& change);
+    std::vector<uint8_t> Received() const;
+    FlashImage Flash() const;
+    bool InBootMode() const;
+    int FramesReceived(uint8_t command) const;
+
+    // Bounded waits on what the model has taken in; true when the condition holds.
+    bool WaitForReceivedCount(size_t n, int timeoutMs) const;
+    bool WaitForFramesReceived(uint8_t command, int n, int timeoutMs) const;
+    bool WaitForBootMode(bool inBoot, int timeoutMs) const;
+    // True once every reply to what the model has taken in has been written to the line
+    // (wait for the request with the waits above first).
+    bool WaitForRepliesSent(int timeoutMs) const;
+
+    static constexpr int kPollCapMs = 20;  // how often the thread looks at the stop flag
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Outgoing {
+        std::vector<uint8_t> bytes;
+        size_t sent = 0;
+        int delayMs = 0;
+        Clock::time_point start;    // when its first byte goes onto the line
+        Clock::time_point retryAt;  // not before this: the slave's input queue was full
+    };
+
+    bool OpenPty(std::string* error);
+    bool MakeLink(std::string* error);
+    void RemoveLink();
+    void ClosePty();
+    void Run();
+    int PollTimeoutMs(Clock::time_point now) const;
+    void ReadAvailable();
+    void FeedDue(Clock::time_point now);
+    void QueueReplies(std::vector<Reply> replies, Clock::time_point now);
+    size_t BytesDue(const Outgoing& out, Clock::time_point now) const;
+    Clock::time_point NextWrite(const Outgoing& out) const;
+    void WriteDue(Clock::time_point now);
+    void SignalIdle(Clock::time_point now);
+    void ReportFlashChange();
+    void Trace(const char* what, const uint8_t* data, size_t n) const;
+    template <typename Pred>
+    bool WaitFor(int timeoutMs, Pred pred) const;
+
+    PtyOptions options_;
+    std::string slavePath_;
+    int master_ = -1;
+    int slave_ = -1;
+    bool linkMade_ = false;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+
+    mutable std::mutex mutex_;  // guards model_ and outboxEmpty_
+    mutable std::condition_variable changed_;
+    DeviceModel model_;
+    bool outboxEmpty_ = true;
+
+    // Device-thread state.
+    std::deque<uint8_t> inbox_;  // read from the line, not yet handed to the model
+    std::deque<Outgoing> outbox_;
+    Clock::time_point lineFree_;  // when the last reply byte has left (paced: line time)
+    Clock::time_point nextFeed_;
+    Clock::time_point lastFeed_;
+    bool idleSignalled_ = true;
+    uint32_t flashChangesSeen_ = 0;
+
+    ByteSink onReceived_;
+    FlashSink onFlash_;
+    TraceSink onTrace_;
+};
+
+}  // namespace sim

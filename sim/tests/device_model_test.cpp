@@ -1,0 +1,402 @@
+// Behaviour of the simulated TQ7300's device model: frames, boot protocol, injected faults.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <numeric>
+#include <vector>
+
+#include "device_model.h"
+#include "frame.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using sim::BootBehaviour;
+using sim::BootFault;
+using sim::BootStep;
+using sim::DeviceModel;
+using sim::Fault;
+
+const Bytes kResume = {0x02, 0x61, 0x00, 0x00, 0x03, 0x66, 0x0D};
+const Bytes kAcceptedEmpty = {0x02, 0x30, 0x00, 0x00, 0x03, 0x35, 0x0D};
+const Bytes kRefusedEmpty = {0x02, 0x31, 0x00, 0x00, 0x03, 0x36, 0x0D};
+const Bytes kModelP = {0x02, 0x70, 0x00, 0x00, 0x03, 0x75, 0x0D};
+
+std::vector<sim::Reply> Feed(DeviceModel& m, const Bytes& bytes) {
+    m.Receive(bytes.data(), bytes.size());
+    return m.TakeReplies();
+}
+
+// Everything the device would write, delays ignored.
+Bytes Answer(DeviceModel& m, const Bytes& bytes) {
+    Bytes all;
+    for (const sim::Reply& r : Feed(m, bytes)) all.insert(all.end(), r.bytes.begin(), r.bytes.end());
+    return all;
+}
+
+Bytes Concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes MemoryRequest(uint8_t sub, uint32_t address, const Bytes& rest) {
+    Bytes payload = {sub, uint8_t(address), uint8_t(address >> 8), uint8_t(address >> 16)};
+    return sim::BuildFrame(0x50, Concat(payload, rest));
+}
+
+Bytes PageOf(uint8_t first) {
+    Bytes page(128);
+    std::iota(page.begin(), page.end(), first);
+    return page;
+}
+
+uint8_t Sum(const Bytes& b) { return uint8_t(std::accumulate(b.begin(), b.end(), 0u)); }
+
+DeviceModel BootedModel() {
+    DeviceModel m;
+    m.EnterBootMode();
+    return m;
+}
+
+// ---- frames ----------------------------------------------------------------
+
+TEST(Frame, BuildsWireBytesWithWrappingChecksum) {
+    EXPECT_EQ(sim::BuildFrame(0x70, {}), kModelP);
+    const Bytes scaled = {0x02, 0x41, 0x05, 0x00, 0x5D, 0x00, 0x4C, 0x04, 0xFD, 0x03, 0xF5, 0x0D};
+    EXPECT_EQ(sim::BuildFrame(0x41, {0x5D, 0x00, 0x4C, 0x04, 0xFD}), scaled);
+}
+
+// ---- application mode -------------------------------------------------------
+
+TEST(AppMode, ResumeRequestGetsOneAcceptingFrame) {
+    DeviceModel m;
+    const auto replies = Feed(m, kResume);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].bytes, kAcceptedEmpty);
+    EXPECT_EQ(replies[0].delayMs, 0);
+    EXPECT_EQ(m.FramesReceived(0x61), 1);
+}
+
+TEST(AppMode, WakeByteBeforeStopRequestIsSkipped) {
+    DeviceModel m;
+    EXPECT_EQ(Answer(m, Concat({0x5C}, sim::BuildFrame(0x60, {}))), kAcceptedEmpty);
+    EXPECT_EQ(m.FramesReceived(0x60), 1);
+    EXPECT_EQ(m.Received().size(), 8u);
+}
+
+TEST(AppMode, RequestsNobodyAwaitsAreAnsweredToo) {
+    DeviceModel m;
+    EXPECT_EQ(Answer(m, sim::BuildFrame(0x62, {})), kAcceptedEmpty);
+    EXPECT_EQ(Answer(m, sim::BuildFrame(0x20, {0x00, 0x00, 0x00, 0x00, 0x00})), kAcceptedEmpty);
+}
+
+TEST(AppMode, ClockQueryReturnsTheClockLastSetWithWeekday) {
+    DeviceModel m;
+    Answer(m, sim::BuildFrame(0x20, {0xE9, 0x0E, 0x12, 0x34, 0x56}));  // 14 June 2010 12:34:56
+    const Bytes monday = {0xE9, 0x0E, 0x12, 0x34, 0x56, 0x01};
+    EXPECT_EQ(Answer(m, sim::BuildFrame(0x21, {})), sim::BuildFrame(0x30, monday));
+}
+
+TEST(AppMode, RequestArrivingInPiecesIsAnsweredWhenComplete) {
+    DeviceModel m;
+    EXPECT_TRUE(Feed(m, Bytes(kResume.begin(), kResume.begin() + 3)).empty());
+    EXPECT_EQ(Answer(m, Bytes(kResume.begin() + 3, kResume.end())), kAcceptedEmpty);
+}
+
+TEST(AppMode, BadChecksumIsAnsweredAsBadFrameAndNotActedOn) {
+    DeviceModel m;
+    EXPECT_EQ(Answer(m, {0x02, 0x70, 0x00, 0x00, 0x03, 0x76, 0x0D}), sim::BuildFrame(sim::kStatusBadFrame, {}));
+    EXPECT_FALSE(m.InBootMode());
+    EXPECT_EQ(m.FramesReceived(0x70), 0);
+    EXPECT_EQ(m.BadChecksumFrames(), 1);
+}
+
+TEST(AppMode, FlashWriteReadAndEraseActOnTheImage) {
+    DeviceModel m;
+    EXPECT_EQ(Answer(m, MemoryRequest(0x84, 0xE200, {0x11, 0x22, 0x33})), kAcceptedEmpty);
+    EXPECT_EQ(Answer(m, MemoryRequest(0x04, 0xE1FF, {0x05, 0x00})),
+              sim::BuildFrame(0x30, {0x00, 0x11, 0x22, 0x33, 0x00}));
+    EXPECT_EQ(Answer(m, MemoryRequest(0x44, 0xE201, {0x01, 0x00})), kAcceptedEmpty);
+    EXPECT_EQ(m.Flash()[0xE201], 0xFF);
+    EXPECT_EQ(m.Flash()[0xE202], 0x33);
+}
+
+TEST(AppMode, FlashAccessBeyondTheImageIsRefused) {
+    DeviceModel m;
+    EXPECT_EQ(Answer(m, MemoryRequest(0x04, 0xFFFF, {0x02, 0x00})), kRefusedEmpty);
+    EXPECT_EQ(Answer(m, MemoryRequest(0x84, 0x10000, {0x01})), kRefusedEmpty);
+}
+
+// ---- model request ----------------------------------------------------------
+
+TEST(ModelRequest, AcceptedModelSwitchesToBootMode) {
+    DeviceModel m;
+    EXPECT_EQ(Answer(m, kModelP), kAcceptedEmpty);
+    EXPECT_TRUE(m.InBootMode());
+}
+
+TEST(ModelRequest, OtherModelIsRefusedAndStaysInApplicationMode) {
+    DeviceModel m;
+    m.SetModel(0x71);
+    EXPECT_EQ(Answer(m, kModelP), kRefusedEmpty);
+    EXPECT_FALSE(m.InBootMode());
+    EXPECT_EQ(Answer(m, sim::BuildFrame(0x71, {})), kAcceptedEmpty);
+    EXPECT_TRUE(m.InBootMode());
+}
+
+TEST(ModelRequest, BytesBehindTheAcceptedRequestAreBootProtocol) {
+    DeviceModel m;
+    EXPECT_EQ(Answer(m, Concat(kModelP, {'W'})), Concat(kAcceptedEmpty, {0xAA}));
+}
+
+// ---- noise ------------------------------------------------------------------
+
+// Deterministic noise that often contains STX and plausible length bytes.
+Bytes Noise(uint32_t seed, size_t n) {
+    Bytes out;
+    for (size_t i = 0; i < n; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const uint8_t b = uint8_t(seed >> 16);
+        out.push_back(b % 5 == 0 ? 0x02 : b % 7 == 0 ? 0x00 : b);
+    }
+    return out;
+}
+
+TEST(Noise, AfterAQuietLineEveryFollowingRequestIsAnswered) {
+    for (uint32_t seed = 1; seed <= 300; ++seed) {
+        DeviceModel m;
+        Feed(m, Noise(seed, 1 + seed % 40));
+        m.LineIdle();
+        Feed(m, Concat(Concat(kResume, kResume), kResume));
+        EXPECT_EQ(m.FramesReceived(0x61), 3) << "seed " << seed;
+    }
+}
+
+TEST(Noise, RequestsRightBehindNoiseAreAnsweredBarOneOnceTheLineIsQuiet) {
+    for (uint32_t seed = 1; seed <= 300; ++seed) {
+        DeviceModel m;
+        Feed(m, Noise(seed, 1 + seed % 40));
+        for (int i = 0; i < 20; ++i) Feed(m, kResume);
+        m.LineIdle();
+        EXPECT_GE(m.FramesReceived(0x61), 19) << "seed " << seed;
+    }
+}
+
+TEST(Noise, LongNoiseInBothModesNeverCrashes) {
+    DeviceModel m;
+    for (uint32_t seed = 1; seed <= 50; ++seed) {
+        Feed(m, Noise(seed, 3000));
+        if (seed % 2 == 0) m.LineIdle();
+        if (seed % 5 == 0) Feed(m, kModelP);
+    }
+    SUCCEED();
+}
+
+// ---- application faults -----------------------------------------------------
+
+TEST(AppFault, SilentSendsNothingButCountsTheRequest) {
+    DeviceModel m;
+    m.SetFault(0x60, Fault::Silent);
+    EXPECT_TRUE(Feed(m, sim::BuildFrame(0x60, {})).empty());
+    EXPECT_EQ(m.FramesReceived(0x60), 1);
+    EXPECT_EQ(Answer(m, kResume), kAcceptedEmpty);  // other commands unaffected
+}
+
+TEST(AppFault, RefuseSendsStatusOneAndDoesNotAct) {
+    DeviceModel m;
+    m.SetFault(0x50, Fault::Refuse);
+    EXPECT_EQ(Answer(m, MemoryRequest(0x84, 0x100, {0x5A})), kRefusedEmpty);
+    EXPECT_EQ(m.Flash()[0x100], 0x00);
+    m.SetFault(0x70, Fault::Refuse);
+    EXPECT_EQ(Answer(m, kModelP), kRefusedEmpty);
+    EXPECT_FALSE(m.InBootMode());
+}
+
+TEST(AppFault, SilentModelAnswerStillEntersBootMode) {
+    DeviceModel m;
+    m.SetFault(0x70, Fault::Silent);
+    EXPECT_TRUE(Feed(m, kModelP).empty());
+    EXPECT_TRUE(m.InBootMode());
+}
+
+TEST(AppFault, LateAnswersAfterTheGivenDelayOrTheDefault) {
+    DeviceModel m;
+    m.SetFault(0x60, Fault::Late, 700);
+    auto replies = Feed(m, sim::BuildFrame(0x60, {}));
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].bytes, kAcceptedEmpty);
+    EXPECT_EQ(replies[0].delayMs, 700);
+    m.SetFault(0x60, Fault::Late);
+    replies = Feed(m, sim::BuildFrame(0x60, {}));
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].delayMs, sim::kDefaultLateMs);
+}
+
+TEST(AppFault, BadChecksumCorruptsOnlyTheChecksumByte) {
+    DeviceModel m;
+    m.SetFault(0x61, Fault::BadChecksum);
+    EXPECT_EQ(Answer(m, kResume), Bytes({0x02, 0x30, 0x00, 0x00, 0x03, 0x36, 0x0D}));
+}
+
+TEST(AppFault, GarbageFirstSendsOneToThreeJunkBytesThenPausesThenTheFrame) {
+    DeviceModel m;
+    m.SetFault(0x61, Fault::GarbageFirst);
+    for (size_t expectedJunk = 1; expectedJunk <= 3; ++expectedJunk) {
+        const auto replies = Feed(m, kResume);
+        ASSERT_EQ(replies.size(), 2u);
+        EXPECT_EQ(replies[0].bytes.size(), expectedJunk);
+        EXPECT_NE(replies[0].bytes[0], sim::kStx);
+        EXPECT_EQ(replies[1].bytes, kAcceptedEmpty);
+        EXPECT_EQ(replies[1].delayMs, sim::kDefaultGarbageGapMs);
+    }
+}
+
+TEST(AppFault, SplitSendsTheFrameInTwoBursts) {
+    DeviceModel m;
+    m.SetFault(0x61, Fault::Split, 40);
+    const auto replies = Feed(m, kResume);
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_GE(replies[0].bytes.size(), 5u);
+    EXPECT_EQ(replies[1].delayMs, 40);
+    EXPECT_EQ(Concat(replies[0].bytes, replies[1].bytes), kAcceptedEmpty);
+}
+
+TEST(AppFault, OversizeSendsAConsistent600BytePayloadFrame) {
+    DeviceModel m;
+    m.SetFault(0x61, Fault::Oversize);
+    const Bytes frame = Answer(m, kResume);
+    ASSERT_EQ(frame.size(), 607u);
+    EXPECT_EQ(frame[0], 0x02);
+    EXPECT_EQ(frame[1], 0x30);
+    EXPECT_EQ(frame[2] | frame[3] << 8, 600);
+    EXPECT_EQ(frame[604], 0x03);
+    EXPECT_EQ(frame[605], sim::FrameChecksum(frame.data(), 600));
+    EXPECT_EQ(frame[606], 0x0D);
+}
+
+TEST(AppFault, NoneRestoresNormalAnswers) {
+    DeviceModel m;
+    m.SetFault(0x61, Fault::Silent);
+    m.SetFault(0x61, Fault::None);
+    EXPECT_EQ(Answer(m, kResume), kAcceptedEmpty);
+}
+
+// ---- boot mode --------------------------------------------------------------
+
+TEST(BootMode, EraseClearsExactlyTheNamedBlock) {
+    DeviceModel m = BootedModel();
+    EXPECT_EQ(Answer(m, {'E', 0x03, 0x03}), Bytes{0x00});
+    for (uint32_t a = 0xA000; a <= 0xBFFF; ++a) ASSERT_EQ(m.Flash()[a], 0xFF) << a;
+    EXPECT_EQ(m.Flash()[0x9FFF], 0x00);
+    EXPECT_EQ(m.Flash()[0xC000], 0x00);
+}
+
+TEST(BootMode, EraseOfUnknownOrMismatchedCodeFailsWithoutErasing) {
+    DeviceModel m = BootedModel();
+    EXPECT_EQ(Answer(m, {'E', 0x07, 0x07}), Bytes{0xA0});
+    EXPECT_EQ(Answer(m, {'E', 0x0A, 0x0B}), Bytes{0xA0});
+    EXPECT_EQ(m.FlashChanges(), 0u);
+}
+
+TEST(BootMode, FullPageSequenceProgramsAndReturnsToApplicationMode) {
+    DeviceModel m;
+    Feed(m, kModelP);
+    const Bytes page = PageOf(0xF0);
+    EXPECT_EQ(Answer(m, {'W'}), Bytes{0xAA});
+    EXPECT_EQ(Answer(m, {0x80, 0x30}), Bytes{0xB0});
+    EXPECT_EQ(Answer(m, page), Bytes{Sum(page)});
+    EXPECT_EQ(Answer(m, {'U'}), Bytes{0x00});
+    EXPECT_TRUE(Feed(m, {0xFF}).empty());
+    EXPECT_FALSE(m.InBootMode());
+    EXPECT_TRUE(std::equal(page.begin(), page.end(), m.Flash().begin() + 0x3080));
+    EXPECT_EQ(m.Flash()[0x307F], 0x00);
+    EXPECT_EQ(Answer(m, kResume), kAcceptedEmpty);
+}
+
+TEST(BootMode, EndByteAfterWrongEchoLeavesBootModeWithoutProgramming) {
+    DeviceModel m = BootedModel();
+    Feed(m, Concat({'W', 0x00, 0xA0}, PageOf(1)));
+    EXPECT_TRUE(Feed(m, {0xFF}).empty());
+    EXPECT_FALSE(m.InBootMode());
+    EXPECT_EQ(m.Flash()[0xA000], 0x00);
+}
+
+TEST(BootMode, LoneEndByteWhereDataWereDueLeavesBootModeOnceTheLineIsQuiet) {
+    DeviceModel m = BootedModel();
+    Feed(m, {'W', 0x00, 0xA0, 0xFF});
+    m.LineIdle();
+    EXPECT_FALSE(m.InBootMode());
+}
+
+TEST(BootMode, HalfSentStepIsDroppedWhenTheLineGoesQuiet) {
+    DeviceModel m = BootedModel();
+    Feed(m, {'W', 0x00, 0xA0, 0x11, 0x22});
+    m.LineIdle();
+    EXPECT_EQ(Answer(m, {0x80, 0x30}), Bytes{0xB0});  // a fresh page address
+}
+
+// ---- boot faults ------------------------------------------------------------
+
+struct BootFaultCase {
+    const char* name;
+    BootStep step;
+    BootBehaviour behaviour;
+    Bytes expectedReply;  // to the step below, which is the 1st occurrence of its step
+};
+
+// Runs W, one page (0x3000, data 00..7F, sum 0xC0) and U, after erasing block 0x0A.
+Bytes RunOnePage(DeviceModel& m, BootStep step) {
+    const Bytes page = PageOf(0);
+    const Bytes erase = Answer(m, {'E', 0x0A, 0x0A});
+    const Bytes write = Answer(m, {'W'});
+    const Bytes address = Answer(m, {0x00, 0x30});
+    const Bytes data = Answer(m, page);
+    const Bytes program = Answer(m, {'U'});
+    const Bytes replies[] = {erase, write, address, data, program};
+    return replies[static_cast<int>(step)];
+}
+
+TEST(BootFaults, EachStepMisbehavesAsConfigured) {
+    const BootFaultCase cases[] = {
+        {"erase silent", BootStep::Erase, {BootFault::Silent, 0, 0}, {}},
+        {"erase status", BootStep::Erase, {BootFault::Status, 0xA0, 0}, {0xA0}},
+        {"write wrong", BootStep::Write, {BootFault::WrongReply, 0x55, 0}, {0x55}},
+        {"write silent", BootStep::Write, {BootFault::Silent, 0, 0}, {}},
+        {"address wrong", BootStep::Address, {BootFault::WrongReply, 0x31, 0}, {0x31}},
+        {"address wrong but value correct", BootStep::Address, {BootFault::WrongReply, 0x30, 0}, {0x31}},
+        {"data wrong", BootStep::Data, {BootFault::WrongReply, 0x00, 0}, {0x00}},
+        {"data silent", BootStep::Data, {BootFault::Silent, 0, 0}, {}},
+        {"program status", BootStep::Program, {BootFault::Status, 0x90, 0}, {0x90}},
+        {"program silent", BootStep::Program, {BootFault::Silent, 0, 0}, {}},
+    };
+    for (const BootFaultCase& c : cases) {
+        DeviceModel m = BootedModel();
+        m.SetBootFault(c.step, c.behaviour);
+        EXPECT_EQ(RunOnePage(m, c.step), c.expectedReply) << c.name;
+    }
+}
+
+TEST(BootFaults, StatusFaultsStillEraseAndProgram) {
+    DeviceModel m = BootedModel();
+    m.SetBootFault(BootStep::Erase, {BootFault::Status, 0xA0, 0});
+    m.SetBootFault(BootStep::Program, {BootFault::Status, 0x90, 0});
+    RunOnePage(m, BootStep::Program);
+    EXPECT_EQ(m.Flash()[0x3000], 0x00);
+    EXPECT_EQ(m.Flash()[0x307F], 0x7F);
+    EXPECT_EQ(m.Flash()[0x3080], 0xFF);  // erased, not written
+}
+
+TEST(BootFaults, OccurrenceSelectsOnlyThatRepetition) {
+    DeviceModel m = BootedModel();
+    m.SetBootFault(BootStep::Data, {BootFault::WrongReply, 0x00, 3});
+    Feed(m, {'W'});
+    const Bytes page = PageOf(5);
+    for (int n = 1; n <= 4; ++n) {
+        Feed(m, {0x00, uint8_t(0x30 + n)});
+        const Bytes echo = Answer(m, page);
+        EXPECT_EQ(echo, Bytes{n == 3 ? uint8_t(0x00) : Sum(page)}) << "page " << n;
+        Feed(m, {'U'});
+    }
+}
+
+}  // namespace

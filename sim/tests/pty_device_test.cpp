@@ -1,0 +1,164 @@
+// The simulated TQ7300 behind a real pseudo-terminal, seen from the console's side of the line.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "frame.h"
+#include "pty_device.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+const Bytes kResume = {0x02, 0x61, 0x00, 0x00, 0x03, 0x66, 0x0D};
+const Bytes kAcceptedEmpty = {0x02, 0x30, 0x00, 0x00, 0x03, 0x35, 0x0D};
+constexpr int kWaitMs = 3000;  // generous: a loaded machine must not fail these
+
+// The console's end of the line: the slave opened raw, as a serial port would be.
+class Line {
+public:
+    explicit Line(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+        termios tio{};
+        if (fd_ >= 0 && tcgetattr(fd_, &tio) == 0) {
+            cfmakeraw(&tio);
+            tcsetattr(fd_, TCSANOW, &tio);
+        }
+    }
+    ~Line() {
+        if (fd_ >= 0) close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    bool Send(const Bytes& b) const { return write(fd_, b.data(), b.size()) == static_cast<ssize_t>(b.size()); }
+
+    // Up to n bytes, waiting at most timeoutMs in all.
+    Bytes Read(size_t n, int timeoutMs) const {
+        Bytes got;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (got.size() < n && Clock::now() < deadline) {
+            pollfd pfd{fd_, POLLIN, 0};
+            if (poll(&pfd, 1, 10) <= 0) continue;
+            uint8_t buf[256];
+            const ssize_t r = read(fd_, buf, std::min(sizeof buf, n - got.size()));
+            if (r > 0) got.insert(got.end(), buf, buf + r);
+        }
+        return got;
+    }
+
+private:
+    int fd_;
+};
+
+class PtyDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() / ("tq7300-sim-test-" + std::to_string(getpid()));
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    std::filesystem::path dir_;
+};
+
+TEST_F(PtyDeviceTest, AnswersARequestOnTheSlave) {
+    sim::PtyDevice device;
+    ASSERT_TRUE(device.Start());
+    Line line(device.SlavePath());
+    ASSERT_TRUE(line.ok());
+    ASSERT_TRUE(line.Send(kResume));
+    EXPECT_EQ(line.Read(7, kWaitMs), kAcceptedEmpty);
+    EXPECT_EQ(device.FramesReceived(0x61), 1);
+}
+
+TEST_F(PtyDeviceTest, StableLinkPointsAtTheSlaveAndGoesAwayOnStop) {
+    const std::filesystem::path link = dir_ / "ttyTQ";
+    std::filesystem::create_symlink("/nonexistent-old-device", link);  // a stale link is replaced
+    sim::PtyDevice device(sim::PtyOptions{link.string(), false, 250});
+    std::string error;
+    ASSERT_TRUE(device.Start(&error)) << error;
+    EXPECT_EQ(std::filesystem::read_symlink(link), device.SlavePath());
+    device.Stop();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+TEST_F(PtyDeviceTest, RefusesToReplaceAFileThatIsNotALink) {
+    const std::filesystem::path path = dir_ / "plain";
+    { std::FILE* f = std::fopen(path.c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
+    sim::PtyDevice device(sim::PtyOptions{path.string(), false, 250});
+    EXPECT_FALSE(device.Start());
+    EXPECT_TRUE(std::filesystem::is_regular_file(path));
+}
+
+TEST_F(PtyDeviceTest, KeepsAnsweringAfterTheConsoleReopensThePort) {
+    sim::PtyDevice device;
+    ASSERT_TRUE(device.Start());
+    for (int round = 0; round < 3; ++round) {
+        Line line(device.SlavePath());
+        ASSERT_TRUE(line.ok());
+        ASSERT_TRUE(line.Send(kResume));
+        EXPECT_EQ(line.Read(7, kWaitMs), kAcceptedEmpty) << "round " << round;
+    }
+}
+
+TEST_F(PtyDeviceTest, LateAnswerKeepsItsPlaceAheadOfLaterAnswers) {
+    sim::PtyDevice device;
+    device.Configure([](sim::DeviceModel& m) { m.SetFault(0x60, sim::Fault::Late, 200); });
+    ASSERT_TRUE(device.Start());
+    Line line(device.SlavePath());
+    ASSERT_TRUE(line.Send(sim::BuildFrame(0x60, {})));
+    ASSERT_TRUE(device.WaitForFramesReceived(0x60, 1, kWaitMs));
+    ASSERT_TRUE(line.Send(sim::BuildFrame(0x21, {})));
+    const Bytes got = line.Read(7 + 13, kWaitMs);
+    ASSERT_EQ(got.size(), 20u);
+    EXPECT_EQ(Bytes(got.begin(), got.begin() + 7), kAcceptedEmpty);
+    EXPECT_EQ(got[9], 6);  // the clock answer, with its 6-byte payload, comes second
+}
+
+TEST_F(PtyDeviceTest, PacedDeviceStillCarriesAWholeBootRun) {
+    sim::PtyDevice device(sim::PtyOptions{"", true, 250});
+    ASSERT_TRUE(device.Start());
+    Line line(device.SlavePath());
+    ASSERT_TRUE(line.Send(sim::BuildFrame(0x70, {})));
+    EXPECT_EQ(line.Read(7, kWaitMs), kAcceptedEmpty);
+    ASSERT_TRUE(device.WaitForBootMode(true, kWaitMs));
+    ASSERT_TRUE(line.Send({'E', 0x0A, 0x0A}));
+    EXPECT_EQ(line.Read(1, kWaitMs), Bytes{0x00});
+    ASSERT_TRUE(line.Send({'W'}));
+    EXPECT_EQ(line.Read(1, kWaitMs), Bytes{0xAA});
+    ASSERT_TRUE(line.Send({0x80, 0x33}));
+    EXPECT_EQ(line.Read(1, kWaitMs), Bytes{0xB3});
+    ASSERT_TRUE(line.Send(Bytes(128, 0x01)));
+    EXPECT_EQ(line.Read(1, kWaitMs), Bytes{0x80});
+    ASSERT_TRUE(line.Send({'U', 0xFF}));
+    EXPECT_EQ(line.Read(1, kWaitMs), Bytes{0x00});
+    ASSERT_TRUE(device.WaitForBootMode(false, kWaitMs));
+    EXPECT_EQ(device.Flash()[0x3380], 0x01);
+    EXPECT_EQ(device.Flash()[0x3000], 0xFF);
+}
+
+TEST_F(PtyDeviceTest, ReportsReceivedBytesAndFlashChanges) {
+    sim::PtyDevice device;
+    Bytes recorded;
+    int flashReports = 0;
+    device.OnReceived([&](const uint8_t* d, size_t n) { recorded.insert(recorded.end(), d, d + n); });
+    device.OnFlashChanged([&](const sim::FlashImage& f) { flashReports += f[0xF000] == 0xFF; });
+    device.Configure([](sim::DeviceModel& m) { m.EnterBootMode(); });
+    ASSERT_TRUE(device.Start());
+    Line line(device.SlavePath());
+    ASSERT_TRUE(line.Send({'E', 0x00, 0x00}));
+    EXPECT_EQ(line.Read(1, kWaitMs), Bytes{0x00});
+    ASSERT_TRUE(device.WaitForRepliesSent(kWaitMs));
+    device.Stop();  // joins the device thread: the sinks are done
+    EXPECT_EQ(recorded, Bytes({'E', 0x00, 0x00}));
+    EXPECT_EQ(flashReports, 1);
+}
+
+}  // namespace
