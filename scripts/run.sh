@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# run.sh: build everything and run the console under Wine against the simulated TQ7300.
+#
+# With a DISPLAY, the console window opens there and this script waits until you close
+# it. Without one, it runs on a private virtual screen and plays a short demo: open
+# COM1, "ap-resume", and (when firmware/samples/tq1-sample.mot exists) "farm udt" until
+# the update ends; it prints the operator log as it grows, saves a screenshot to
+# build/screenshot.png and exits 0 when every step worked.
+#
+# Options: --no-build   skip the dependency and build steps
+set -u -o pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=1
+for arg in "$@"; do
+    case $arg in
+        --no-build) build=0 ;;
+        -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "run.sh: unknown option $arg" >&2; exit 2 ;;
+    esac
+done
+
+if ((build)); then
+    "$here/setup-deps.sh" || { echo "run.sh: installing the dependencies failed" >&2; exit 1; }
+    "$here/build.sh" || { echo "run.sh: the build failed" >&2; exit 1; }
+fi
+
+# shellcheck source=scripts/wine-env.sh
+source "$here/wine-env.sh"
+
+say() { printf '==> %s\n' "$*"; }
+die() {
+    printf 'run.sh: %s\n' "$*" >&2
+    if [[ -n ${TQ_WORK:-} && -s $TQ_WORK/sim.err ]]; then
+        echo "simulator said:" >&2
+        tail -n 5 "$TQ_WORK/sim.err" >&2
+    fi
+    exit 1
+}
+
+interactive=0
+if [[ -n ${DISPLAY:-} ]]; then
+    interactive=1
+    export TQ_USE_DISPLAY=1
+fi
+
+tq_session_begin || die "could not begin (is another run or test using the Wine prefix?)"
+for f in "$TQ_PANEL_EXE" "$TQ_DRIVE_EXE" "$TQ_SIM"; do
+    [[ -f $f ]] || die "missing $f; run scripts/build.sh"
+done
+sample=${TQ_SAMPLE_MOT:-$TQ_ROOT/firmware/samples/tq1-sample.mot}
+
+tq_start_xvfb || die "no X server"
+tq_prefix_ensure || die "could not make the Wine prefix"
+tq_map_port 1 "$TQ_COM1_LINK" || die "could not map COM1"
+if [[ -f $TQ_SHIM ]]; then
+    # On a pty, Wine's serial waits spin without the shim; with it they block as on a UART.
+    tq_start_wineserver shim || die "no wineserver"
+else
+    tq_start_wineserver || die "no wineserver"
+fi
+rm -f "$TQ_COM1_LINK"
+tq_start_sim "$TQ_COM1_LINK" --flash-dump "$TQ_BUILD/run-flash.bin" || die "the simulator did not start"
+say "simulated TQ7300 on COM1 ($TQ_COM1_LINK)"
+
+panel_args=()
+if [[ -f $sample ]]; then
+    panel_args=("$(tq_windows_path "$sample")")
+    say "firmware file: $sample"
+fi
+tq_start_panel "${panel_args[@]}" || die "the console did not start; see $TQ_WORK/panel.err"
+
+if ((interactive)); then
+    say "the console is open on $DISPLAY; close its window to end"
+    while kill -0 "$TQ_PANEL_PID" 2>/dev/null; do
+        sleep 0.5
+    done
+    rc=0
+    wait "$TQ_PANEL_PID" 2>/dev/null || rc=$?
+    TQ_PANEL_PID=
+    say "the console has ended (exit code $rc)"
+    exit "$rc"
+fi
+
+say "no DISPLAY: demo on a private screen ($DISPLAY)"
+say "open COM1"
+tq_drive text 103 1 5 press 101 enabled 103 0 15 nobox >/dev/null || die "COM1 did not open"
+say "ap-resume"
+tq_drive run 111 "R- " 10 | sed 's/^/    log: /' || die "no answer to ap-resume"
+status=0
+if [[ -f $sample ]]; then
+    say "farm udt"
+    tq_drive run 106 "更新完了|更新失敗|機種が適合しません" 180 | sed 's/^/    log: /' ||
+        die "the update did not finish"
+    tq_drive waitlog "更新完了" 0 >/dev/null || status=1
+else
+    say "no firmware/samples/tq1-sample.mot: skipping farm udt"
+fi
+
+mkdir -p "$TQ_BUILD"
+if tq_screenshot "$TQ_BUILD/screenshot.png"; then
+    say "screenshot: $TQ_BUILD/screenshot.png"
+else
+    echo "run.sh: the screenshot failed" >&2
+    status=1
+fi
+
+say "close"
+tq_stop_panel 20
+[[ $TQ_PANEL_RC == 0 ]] || { echo "run.sh: the console ended with exit code $TQ_PANEL_RC" >&2; status=1; }
+((status == 0)) && say "demo finished" || echo "run.sh: the demo did not finish cleanly" >&2
+exit "$status"
