@@ -21,4 +21,4 @@ echo "setup: installing ${missing[*]}" >&2
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+$SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
