@@ -25,6 +25,7 @@ constexpr const char* kDefaultTransferFile = "C:\\hew2\\work\\tq7300\\tmp.dat";
 constexpr const char* kOpenFailedText = "COMがオープンできません";
 constexpr const char* kNoModelText = "ﾌｧｰﾑﾌｧｲﾙに、機種情報がありません";
 constexpr const char* kModelMismatchText = "機種が適合しません";
+constexpr uint8_t kClockQueryRequest = 0x21;
 
 void Refuse(const char* why) {
     platform::Beep();
@@ -173,7 +174,7 @@ void OnCommand(ops::OperationParams* params, int id) {
             break;
         case kIdApResume: DirectSend(ops::kResumeRequest); break;
         case kIdRequest62: DirectSend(ops::kRequest62); break;
-        case kIdReadClock: DirectSend(0x21); break;
+        case kIdReadClock: DirectSend(kClockQueryRequest); break;
         case kIdClearLog: platform::ClearLog(); break;
         default: break;  // edits' notifications, Enter and Esc, later operations
     }
