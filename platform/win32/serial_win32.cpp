@@ -11,6 +11,8 @@ namespace platform {
 
 namespace {
 
+constexpr DWORD kNoEventPauseMs = 10;
+
 HANDLE H(PortHandle port) { return static_cast<HANDLE>(port); }
 
 // Completes an overlapped call: the count it moved, 0 on failure. Wine may
@@ -98,8 +100,9 @@ WaitOutcome PortWaitEvent(PortHandle port, uint32_t timeoutMs) {
     if (started && (events & EV_RXCHAR) != 0) return WaitOutcome::Event;
     // Completed without a received character: a mask change (a stop), or
     // Wine on a pseudo-terminal without modem lines, where the wait returns
-    // at once every time; the pause keeps the receiver from spinning there.
-    Sleep(2);
+    // at once every time. The pause keeps the receiver from spinning there;
+    // 10 ms is well within the receiver's own poll of the device's replies.
+    Sleep(kNoEventPauseMs);
     return WaitOutcome::Released;
 }
 
