@@ -151,6 +151,23 @@ e2e_model_frame() {
     printf '02%02X000003%02X0D' "$cmd" $(((2 + cmd + 3) & 0xFF))
 }
 
+# e2e_program_sample ID WHAT [SIM ARGS...]: starts the simulator with a flash dump and
+# the console with the sample firmware, opens COM1, presses ID (farm udt or recovery)
+# and waits for the update to end; the log must show the success line once and no
+# failure line.
+e2e_program_sample() {
+    local id=$1 what=$2
+    shift 2
+    e2e_start_sim "$@" --flash-dump "$E2E_DUMP"
+    tq_start_panel "$(tq_windows_path "$E2E_SAMPLE")" || e2e_fail "the console did not start"
+    e2e_open_com1
+    tq_drive press "$id" watch "更新完了|更新失敗" 90 | sed 's/^/  log: /' ||
+        e2e_fail "the $what did not finish"
+    e2e_log_snapshot
+    e2e_expect_log_count "更新完了" 1
+    e2e_expect_log_count "更新失敗" 0
+}
+
 # e2e_expect_flash MOT DUMP FILL: the device flash (a raw 64 KiB dump) holds what an
 # update from MOT leaves: the file's bytes at their addresses, the rest of every block
 # that the file touches erased to FF, every other byte still FILL (the simulator's

@@ -10,18 +10,10 @@ e2e_need_sample
 model_frame=$(e2e_model_frame "$E2E_SAMPLE") || e2e_fail "the sample has no model record"
 
 e2e_begin shim
-e2e_start_sim --flash-dump "$E2E_DUMP"
-tq_start_panel "$(tq_windows_path "$E2E_SAMPLE")" || e2e_fail "the console did not start"
-e2e_open_com1
-
-tq_drive press 106 watch "更新完了|更新失敗" 90 | sed 's/^/  log: /' ||
-    e2e_fail "the update did not finish"
-e2e_log_snapshot
-e2e_expect_log_count "更新完了" 1
+e2e_program_sample 106 update
 # The console keeps its texts in code page 932: 更新完了 is 8D 58 90 56 8A AE 97 B9.
 log_hex=$(tq_drive loghex) || e2e_fail "could not read the log as CP932"
 grep -qx 8D5890568AAE97B9 <<<"$log_hex" || e2e_fail "the success line is not the CP932 text"
-e2e_expect_log_count "更新失敗" 0
 # The model request is the only application-mode frame of an update.
 e2e_expect_log_count "T-" 1
 e2e_expect_log_count "T-  7 $model_frame" 1

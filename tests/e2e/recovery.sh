@@ -7,15 +7,7 @@ source "$(dirname "$0")/common.sh"
 e2e_need_sample
 
 e2e_begin shim
-e2e_start_sim --boot --flash-dump "$E2E_DUMP"
-tq_start_panel "$(tq_windows_path "$E2E_SAMPLE")" || e2e_fail "the console did not start"
-e2e_open_com1
-
-tq_drive press 105 watch "更新完了|更新失敗" 90 | sed 's/^/  log: /' ||
-    e2e_fail "the recovery did not finish"
-e2e_log_snapshot
-e2e_expect_log_count "更新完了" 1
-e2e_expect_log_count "更新失敗" 0
+e2e_program_sample 105 recovery --boot
 e2e_expect_log_count "T-" 0
 # The first byte on the line is the boot loader's erase command.
 [[ $(e2e_record_hex) == 45* ]] || e2e_fail "the line did not start with an erase command"
