@@ -18,10 +18,23 @@ enum ControlId : int {
     kIdStartAddressEdit = 200,
     kIdLengthEdit = 201,
     kIdFileEdit = 202,
+    kIdFlashWrite = 203,
+    kIdFlashRead = 204,
+    kIdFlashErase = 205,
     kIdSetClock = 206,
     kIdReadClock = 207,
     kIdClearLog = 208,
+    kIdParamBlock0 = 300,  // 300 + k writes parameter block k, k = 0 to 3
+    kIdParamBlock3 = 303,
+    kIdParamFirstText0 = 304,   // 304 + k: first text of block k
+    kIdParamSecondText0 = 308,  // 308 + k: second text of block k
 };
+
+constexpr int kParamBlocks = 4;
+
+// The system-menu command that shows and hides the service panel (the low
+// four bits of a WM_SYSCOMMAND's wParam belong to the system).
+constexpr unsigned kSysCmdServicePanel = 0x0100;
 
 // Dialog timers.
 constexpr int kVerdictTimer = 1;
