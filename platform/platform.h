@@ -113,7 +113,15 @@ void StopTimer(int id);
 
 using FileHandle = void*;
 FileHandle FileOpenRead(const char* path);  // existing file, no sharing; nullptr on failure
+// An existing file opened for reading and writing with no sharing: a
+// read-only file, or one that another program holds open, is refused.
+FileHandle FileOpenExclusive(const char* path);
 int FileRead(FileHandle file, void* buffer, int count);  // 0 on failure or end
+// One read of up to count bytes: the count read, or -1 when the read failed.
+int FileReadOnce(FileHandle file, void* buffer, int count);
 void FileClose(FileHandle file);
+// Creates (or replaces) path with no sharing and writes count bytes in one
+// call; false when the file cannot be created or the write falls short.
+bool FileWriteNew(const char* path, const void* data, int count);
 
 }  // namespace platform

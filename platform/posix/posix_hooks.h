@@ -41,6 +41,11 @@ void SetControl(int id, const std::string& text);
 int TakeDueTimer();
 bool TimerRunning(int id);
 
+// Moves the millisecond tick forward, as if that much time had passed, so a
+// test can let a long hold run out at once. The offset stays until reset.
+void AdvanceTick(uint32_t ms);
+void ResetTick();
+
 // Forgets everything recorded (between tests).
 void ResetUi();
 

@@ -6,10 +6,13 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_hooks.h"
 
 namespace platform {
 
 namespace {
+std::atomic<uint32_t> tickOffset{0};
+
 struct Thread {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> ended = std::make_shared<std::atomic<bool>>(false);
@@ -45,9 +48,14 @@ void UiSleepMs(uint32_t ms) { SleepMs(ms); }
 
 uint32_t TickMs() {
     using namespace std::chrono;
-    return static_cast<uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    const auto real = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return static_cast<uint32_t>(real) + tickOffset.load();
 }
+
+namespace posix {
+void AdvanceTick(uint32_t ms) { tickOffset.fetch_add(ms); }
+void ResetTick() { tickOffset.store(0); }
+}  // namespace posix
 
 LocalTime NowLocal() {
     const std::time_t now = std::time(nullptr);
