@@ -8,6 +8,9 @@ namespace wire {
 
 namespace {
 std::atomic<bool> transmitterBusy{false};
+// How often this thread holds the transmitter: an operation that owns it
+// (building a record, then sending it) may call one that takes it again.
+thread_local int heldDepth = 0;
 
 // Longest a UI-thread send waits for a worker's frame to be written: a frame
 // of 512 bytes with the write time-out of 1 ms a byte plus 1000 ms fits well.
@@ -38,6 +41,10 @@ int SendFrame(uint32_t command, uint32_t payloadLength) {
 }
 
 bool AcquireTransmitter(bool onUiThread) {
+    if (heldDepth > 0) {
+        ++heldDepth;
+        return true;
+    }
     uint32_t waited = 0;
     while (transmitterBusy.exchange(true, std::memory_order_acquire)) {
         if (onUiThread) {
@@ -48,10 +55,13 @@ bool AcquireTransmitter(bool onUiThread) {
         }
         ++waited;
     }
+    heldDepth = 1;
     return true;
 }
 
-void ReleaseTransmitter() { transmitterBusy.store(false, std::memory_order_release); }
+void ReleaseTransmitter() {
+    if (--heldDepth == 0) transmitterBusy.store(false, std::memory_order_release);
+}
 
 bool SendEmptyRequest(uint8_t command, bool onUiThread) {
     TransmitterLock tx(onUiThread);

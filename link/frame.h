@@ -19,7 +19,7 @@ int SendFrame(uint32_t command, uint32_t payloadLength);
 // Ownership of TransmitFrame from the first payload byte written until
 // SendFrame has returned. Worker threads wait for it; the UI thread waits
 // while serving log requests (a worker that holds it may be inside LogLine),
-// and gives up after a bound.
+// and gives up after a bound. A thread that holds it may take it again.
 bool AcquireTransmitter(bool onUiThread);
 void ReleaseTransmitter();
 
