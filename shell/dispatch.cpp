@@ -7,11 +7,15 @@
 
 #include "firmware/image_loader.h"
 #include "firmware/programmer.h"
+#include "link/command_library.h"
 #include "link/frame.h"
 #include "link/receiver.h"
 #include "link/serial_session.h"
+#include "operations/device_clock.h"
+#include "operations/pattern_sequence.h"
 #include "operations/stop_resume.h"
 #include "shell/command_ids.h"
+#include "shell/service_commands.h"
 
 namespace shell {
 
@@ -25,45 +29,17 @@ constexpr const char* kDefaultTransferFile = "C:\\hew2\\work\\tq7300\\tmp.dat";
 constexpr const char* kOpenFailedText = "COMがオープンできません";
 constexpr const char* kNoModelText = "ﾌｧｰﾑﾌｧｲﾙに、機種情報がありません";
 constexpr const char* kModelMismatchText = "機種が適合しません";
-constexpr uint8_t kClockQueryRequest = 0x21;
-
-void Refuse(const char* why) {
-    platform::Beep();
-    platform::LogLine(why);
-}
 
 bool ProgrammingRuns() { return WorkerRunning() && workerRoutine == firmware::FirmwareUpdateWorker; }
 
-// Direct sends are held back while the model verdict is awaited (their
-// answer would be taken for the verdict) and while the boot programmer owns
-// the line (an application frame would break its protocol). Beside any other
-// worker they are fine: the transmitter keeps the frames apart.
-bool LineBusy() {
-    if (awaitingVerdict) {
-        Refuse("busy: waiting for the device's answer to the model request");
-        return true;
-    }
-    if (ProgrammingRuns()) {
-        Refuse("busy: firmware programming runs");
-        return true;
-    }
-    return false;
-}
-
-// Commands that start a worker also wait for any worker to end: two workers
-// share the request buffers and the handshake.
-bool WorkerBusy() {
-    if (LineBusy()) return true;
-    if (WorkerRunning()) {
-        Refuse("busy: another operation runs");
-        return true;
-    }
-    return false;
-}
-
 void DirectSend(uint8_t command) {
-    if (LineBusy()) return;
+    if (RefuseIfBusy()) return;
     if (!wire::SendEmptyRequest(command, true)) Refuse("busy: request not sent");
+}
+
+void SetClock() {
+    if (RefuseIfBusy()) return;
+    if (!ops::SetDeviceClock()) Refuse("busy: request not sent");
 }
 
 void Open() {
@@ -89,13 +65,13 @@ void Close() {
 
 void Recovery(ops::OperationParams* params) {
     // Checked before loading: the image must not change under a running programmer.
-    if (WorkerBusy()) return;
+    if (RefuseIfBusy()) return;
     firmware::LoadFirmwareImage();
     StartWorker(firmware::FirmwareUpdateWorker, params);
 }
 
 void FarmUpdate() {
-    if (WorkerBusy()) return;
+    if (RefuseIfBusy()) return;
     const int model = firmware::LoadFirmwareImage();
     if (model == firmware::kModelNone) {
         platform::LogLine(kNoModelText);
@@ -115,6 +91,16 @@ void ReapWorker() {
     workerRoutine = nullptr;
 }
 
+// A worker ended: reap it, then let a parameter-block chain take its next step.
+void WorkerEnded(ops::OperationParams* params, uintptr_t outcome) {
+    ReapWorker();
+    ParamChainStep(params, outcome);
+}
+
+void StartIdle(platform::ThreadRoutine routine) {
+    if (!RefuseIfBusy()) StartWorker(routine, nullptr);
+}
+
 void OnModelVerdict(ops::OperationParams* params) {
     platform::StopTimer(kVerdictTimer);
     awaitingVerdict = false;
@@ -126,6 +112,28 @@ void OnModelVerdict(ops::OperationParams* params) {
 }
 
 }  // namespace
+
+void Refuse(const char* why) {
+    platform::Beep();
+    platform::LogLine(why);
+}
+
+// Two workers share the request buffers and the handshake; and a frame sent
+// beside a worker would have its answer taken for the one the worker waits
+// for (during programming it would also break the boot protocol). So while a
+// worker runs, or the model verdict is awaited, commands that start a worker
+// or send a frame are refused.
+bool RefuseIfBusy() {
+    if (awaitingVerdict) {
+        Refuse("busy: waiting for the device's answer to the model request");
+        return true;
+    }
+    if (WorkerRunning()) {
+        Refuse(ProgrammingRuns() ? "busy: firmware programming runs" : "busy: another operation runs");
+        return true;
+    }
+    return false;
+}
 
 bool WorkerRunning() { return workerThread != nullptr && platform::ThreadRunning(workerThread); }
 
@@ -169,14 +177,20 @@ void OnCommand(ops::OperationParams* params, int id) {
         case kIdClose: Close(); break;
         case kIdRecovery: Recovery(params); break;
         case kIdFarmUpdate: FarmUpdate(); break;
-        case kIdApStop:
-            if (!WorkerBusy()) StartWorker(ops::StopWorker, nullptr);
-            break;
+        case kIdSequenceStart: StartIdle(ops::PatternSequenceWorker); break;
+        case kIdSequenceStop: wire::SetLinkFlag(wire::kFlagStopSequence); break;
+        case kIdApStop: StartIdle(ops::StopWorker); break;
         case kIdApResume: DirectSend(ops::kResumeRequest); break;
         case kIdRequest62: DirectSend(ops::kRequest62); break;
-        case kIdReadClock: DirectSend(kClockQueryRequest); break;
+        case kIdFlashWrite:
+        case kIdFlashRead:
+        case kIdFlashErase: FlashTransfer(params, id); break;
+        case kIdSetClock: SetClock(); break;
+        case kIdReadClock: DirectSend(wire::kClockQueryRequest); break;
         case kIdClearLog: platform::ClearLog(); break;
-        default: break;  // edits' notifications, Enter and Esc, later operations
+        default:
+            if (id >= kIdParamBlock0 && id <= kIdParamBlock3) ParamBlock(params, id - kIdParamBlock0);
+            break;  // edits' notifications, Enter and Esc
     }
 }
 
@@ -185,10 +199,10 @@ bool OnPrivateMessage(ops::OperationParams* params, uint32_t message, uintptr_t 
     switch (message) {
         case wire::UM_SEQUENCE_STOPPED:
             wire::ClearLinkFlag(wire::kFlagStopSequence);
-            ReapWorker();
+            WorkerEnded(params, 0);
             return true;
         case wire::UM_WORKER_DONE:
-            ReapWorker();
+            WorkerEnded(params, wParam);
             return true;
         case wire::UM_RESPONSE_ARRIVED:
             if ((wParam & 0xFFFF) == 1) OnModelVerdict(params);

@@ -24,6 +24,12 @@ void OnTimer(int id);
 // WM_CLOSE: ends the session; the caller then posts WM_QUIT.
 void OnClose();
 
+// A beep and a log line that says why a command did nothing.
+void Refuse(const char* why);
+// Refuses (and returns true) while a worker runs or the model verdict is
+// awaited: commands that start a worker or send a frame check this first.
+bool RefuseIfBusy();
+
 // Starts the one worker. Refused (beep and a log line) while a worker runs.
 bool StartWorker(platform::ThreadRoutine routine, void* param);
 bool WorkerRunning();

@@ -1,0 +1,33 @@
+// flash_transfer.h - moving a range of device flash to and from a file:
+// the write, read and erase workers and their chunking rules.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "operations/operation_params.h"
+
+namespace ops {
+
+constexpr uint32_t kTransferBufferSize = 0x20000;
+constexpr uint32_t kChunkSize = 256;
+
+// Source of a write and destination of a read; never cleared between
+// transfers, so bytes a transfer does not fill keep what was there.
+extern std::array<uint8_t, kTransferBufferSize> TransferBuffer;
+
+// Bytes of the next write chunk: at most 256, ending at the next 256-byte
+// boundary of the device address.
+uint32_t WriteChunkSize(uint32_t address, uint32_t remaining);
+// Bytes of the next read chunk: at most 256, not aligned.
+uint32_t ReadChunkSize(uint32_t remaining);
+// Erased flash reads 0xFF; such a chunk needs no request.
+bool AllErased(const uint8_t* data, uint32_t count);
+
+// Worker entries; the parameter is the OperationParams record. Each ends
+// with UM_WORKER_DONE (0) after success and failure alike.
+uint32_t FlashWriteWorker(void* params);
+uint32_t FlashReadWorker(void* params);
+uint32_t FlashEraseWorker(void* params);
+
+}  // namespace ops

@@ -1,0 +1,80 @@
+// pattern_sequence.cpp - the pattern sequence worker and its state machine.
+#include "operations/pattern_sequence.h"
+
+#include "link/command_library.h"
+#include "platform/platform.h"
+
+namespace ops {
+
+// Thirteen groups of 0x02 and three pattern bytes: one pair of adjacent bits
+// walking up from the lowest two bits to the highest, then all 24 bits; and
+// a closing 0xFF.
+const std::array<uint8_t, kPatternTableSize> PatternTable = {
+    0x02, 0x03, 0x00, 0x00, 0x02, 0x0C, 0x00, 0x00, 0x02, 0x30, 0x00, 0x00, 0x02, 0xC0,
+    0x00, 0x00, 0x02, 0x00, 0x03, 0x00, 0x02, 0x00, 0x0C, 0x00, 0x02, 0x00, 0x30, 0x00,
+    0x02, 0x00, 0xC0, 0x00, 0x02, 0x00, 0x00, 0x03, 0x02, 0x00, 0x00, 0x0C, 0x02, 0x00,
+    0x00, 0x30, 0x02, 0x00, 0x00, 0xC0, 0x02, 0xFF, 0xFF, 0xFF, 0xFF,
+};
+
+std::atomic<uint16_t> SequenceTimer{0};
+
+namespace {
+
+constexpr const char* kStartText = "開始!!";
+constexpr const char* kStopText = "停止!!";
+constexpr uint32_t kPassSleepMs = 10;
+
+uint16_t Tick16() { return static_cast<uint16_t>(platform::TickMs()); }
+
+void CountDown(uint16_t elapsed) {
+    const uint16_t timer = SequenceTimer.load();
+    if (timer == 0) return;
+    SequenceTimer.store(elapsed > timer ? 0 : static_cast<uint16_t>(timer - elapsed));
+}
+
+// One step; the answers' status is not looked at: the sequence goes on.
+PatternState Step(PatternState state) {
+    const bool timerRunning = SequenceTimer.load() != 0;
+    switch (state) {
+        case kPatternPauseEnds:
+            return timerRunning ? state : kPatternShow;
+        case kPatternShow:
+            if (timerRunning) return state;
+            wire::WritePatternArea(PatternTable.data(), kPatternTableSize);
+            SequenceTimer.store(kPatternHoldMs);
+            return kPatternHold;
+        case kPatternHold:
+            if (timerRunning) return state;
+            wire::WritePatternArea(nullptr, 0);
+            return kPatternStartPause;
+        case kPatternStartPause:
+        default:
+            SequenceTimer.store(kPatternPauseMs);
+            return kPatternPauseEnds;
+    }
+}
+
+}  // namespace
+
+uint16_t ElapsedMs16(uint16_t previous, uint16_t now) {
+    return static_cast<uint16_t>(now - previous);
+}
+
+uint32_t PatternSequenceWorker(void*) {
+    platform::LogLine(kStartText);
+    PatternState state = kPatternPauseEnds;
+    uint16_t previous = Tick16();
+    while (!wire::LinkFlagSet(wire::kFlagStopSequence)) {
+        const uint16_t now = Tick16();
+        const uint16_t elapsed = ElapsedMs16(previous, now);
+        previous = now;
+        platform::SleepMs(kPassSleepMs);
+        CountDown(elapsed);
+        state = Step(state);
+    }
+    platform::LogLine(kStopText);
+    platform::PostToDialog(wire::UM_SEQUENCE_STOPPED, 0, 0);
+    return 0;
+}
+
+}  // namespace ops

@@ -1,0 +1,125 @@
+// service_commands.cpp - flash transfers and the parameter-block chain, as
+// the dialog prepares and drives them.
+#include "shell/service_commands.h"
+
+#include <cstdio>
+
+#include "link/frame.h"
+#include "operations/flash_transfer.h"
+#include "operations/param_block.h"
+#include "operations/stop_resume.h"
+#include "platform/platform.h"
+#include "shell/command_ids.h"
+#include "shell/dispatch.h"
+
+namespace shell {
+
+int ParamSequenceMode = 0;
+int ParamSequenceStep = 0;
+
+namespace {
+
+constexpr const char* kOpenErrorText = "OPEN ERROR";
+constexpr const char* kReadErrorText = "READ ERROR";
+
+void ReadNumber(int editId, uint32_t& field) {
+    char text[kTextLimit];
+    platform::ReadControlText(editId, text, kTextLimit);
+    ParseNumberText(text, field);
+}
+
+// Loads the transfer file into TransferBuffer; an empty length edit gets the
+// byte count. The file is opened for writing too, without sharing, so a
+// read-only file or one held open elsewhere is refused.
+bool LoadTransferFile(const char* path) {
+    platform::FileHandle file = platform::FileOpenExclusive(path);
+    if (file == nullptr) {
+        platform::WarningBox(kOpenErrorText);
+        return false;
+    }
+    const int got = platform::FileReadOnce(file, ops::TransferBuffer.data(),
+                                           static_cast<int>(ops::kTransferBufferSize));
+    if (got < 0) {
+        platform::FileClose(file);
+        platform::WarningBox(kReadErrorText);
+        return false;
+    }
+    char length[kTextLimit];
+    platform::ReadControlText(kIdLengthEdit, length, kTextLimit);
+    if (length[0] == '\0') {
+        std::snprintf(length, sizeof length, "%d", got);
+        platform::SetControlText(kIdLengthEdit, length);
+    }
+    platform::FileClose(file);
+    return true;
+}
+
+platform::ThreadRoutine TransferWorker(int id) {
+    switch (id) {
+        case kIdFlashWrite: return ops::FlashWriteWorker;
+        case kIdFlashRead: return ops::FlashReadWorker;
+        default: return ops::FlashEraseWorker;
+    }
+}
+
+void ReportCutBlock(uint32_t needed) {
+    char line[128];
+    std::snprintf(line, sizeof line,
+                  "parameter block: the texts need %u bytes, the block holds %u: the end is cut",
+                  static_cast<unsigned>(needed), static_cast<unsigned>(ops::kParamBlockSize));
+    platform::LogLine(line);
+}
+
+}  // namespace
+
+void FlashTransfer(ops::OperationParams* params, int id) {
+    if (RefuseIfBusy()) return;
+    platform::ReadControlText(kIdFileEdit, params->FileName, kTextLimit);
+    if (id != kIdFlashRead && !LoadTransferFile(params->FileName)) return;
+    ReadNumber(kIdStartAddressEdit, params->StartAddress);
+    ReadNumber(kIdLengthEdit, params->Length);
+    StartWorker(TransferWorker(id), params);
+}
+
+void ParamBlock(ops::OperationParams* params, int k) {
+    if (RefuseIfBusy()) return;
+    // The stop goes first; it reads nothing that the rest of this pass writes,
+    // and its end is handled only after this pass.
+    if (!StartWorker(ops::StopWorker, nullptr)) return;
+    platform::ReadControlText(kIdParamFirstText0 + k, ops::ParamFirstText, ops::kParamTextSize);
+    platform::ReadControlText(kIdParamSecondText0 + k, ops::ParamSecondText, ops::kParamTextSize);
+    ParamSequenceMode = k + 1;
+    params->Length = ops::kParamBlockSize;
+    params->StartAddress = ops::kParamBlockAddress;
+    const uint32_t needed =
+        ops::BuildParameterBlock(ops::ParamFirstText, ops::ParamSecondText, ops::TransferBuffer.data());
+    if (needed > ops::kParamBlockSize) ReportCutBlock(needed);
+    ParamSequenceStep = 0;
+}
+
+void ParamChainStep(ops::OperationParams* params, uintptr_t outcome) {
+    if (ParamSequenceMode == 0) return;
+    switch (ParamSequenceStep) {
+        case 0:
+            if (outcome == 0) {  // the device did not answer the stop
+                ParamSequenceMode = 0;
+                platform::Beep();
+                return;
+            }
+            StartWorker(ops::FlashEraseWorker, params);
+            ParamSequenceStep = 1;
+            return;
+        case 1:
+            StartWorker(ops::FlashWriteWorker, params);
+            ParamSequenceStep = 2;
+            return;
+        default:
+            // The chain ends with its request 0x62: a later worker's end must
+            // not send it again.
+            ParamSequenceMode = 0;
+            wire::SendEmptyRequest(ops::kRequest62, true);
+            return;
+    }
+}
+
+}  // namespace shell
