@@ -163,13 +163,14 @@ void DeviceModel::EraseBlock() {
         BootReply(BootStep::Erase, kEraseUnknownBlock);
         return;
     }
-    std::fill_n(flash_.begin() + block->start, block->size, 0xFF);
+    flash_.Set(block->start, block->size, 0xFF);
     ++flashChanges_;
     BootReply(BootStep::Erase, kStatusOk);
 }
 
+// The boot loader's 16-bit addresses end at 64 KiB: a page there does not spill over.
 void DeviceModel::ProgramPage() {
-    SetFlash(pageAddress_, page_.data(), page_.size());
+    SetFlash(pageAddress_, page_.data(), std::min(page_.size(), kFlashSize - pageAddress_));
     ++flashChanges_;
     BootReply(BootStep::Program, kStatusOk);
 }

@@ -19,6 +19,11 @@ constexpr uint8_t kCmdMemory = 0x50;
 constexpr uint8_t kMemRead = 0x04;
 constexpr uint8_t kMemWrite = 0x84;
 constexpr uint8_t kMemErase = 0x44;
+constexpr uint8_t kMemPattern = 0x83;
+constexpr uint8_t kMemDataQuery = 0x02;  // answered with a fixed ramp, so order shows
+
+// Sub-code and 24-bit address in front of every 'P' payload.
+constexpr size_t kMemHeader = 4;
 
 // Junk sent before an answer; none of it can be taken for an STX.
 constexpr std::array<uint8_t, 3> kJunk = {0x5A, 0xA5, 0x3C};
@@ -34,7 +39,9 @@ uint16_t Le16(const std::vector<uint8_t>& p, size_t at) {
     return static_cast<uint16_t>(p[at] | (p[at + 1] << 8));
 }
 
-bool InFlash(uint32_t address, size_t count) { return address + count <= kFlashSize; }
+bool InFlash(uint32_t address, size_t count) { return address + count <= kAppFlashSize; }
+
+uint16_t SubCodeKey(uint8_t command, uint8_t subCode) { return static_cast<uint16_t>(command << 8 | subCode); }
 
 int OrDefault(int delayMs, int fallback) { return delayMs > 0 ? delayMs : fallback; }
 
@@ -42,7 +49,18 @@ int OrDefault(int delayMs, int fallback) { return delayMs > 0 ? delayMs : fallba
 
 DeviceModel::DeviceModel() { clock_[5] = kWeekdayOfDayZero; }
 
-void DeviceModel::SetFault(uint8_t command, Fault fault, int delayMs) { faults_[command] = {fault, delayMs}; }
+void DeviceModel::SetFault(uint8_t command, Fault fault, int delayMs, int fromOccurrence) {
+    faults_[command] = {fault, delayMs, fromOccurrence, 0};
+}
+
+void DeviceModel::SetFault(uint8_t command, uint8_t subCode, Fault fault, int delayMs, int fromOccurrence) {
+    subCodeFaults_[SubCodeKey(command, subCode)] = {fault, delayMs, fromOccurrence, 0};
+}
+
+void DeviceModel::ClearFaults() {
+    faults_.fill({});
+    subCodeFaults_.clear();
+}
 
 void DeviceModel::SetModel(uint8_t acceptedModelCommand) { acceptedModel_ = acceptedModelCommand; }
 
@@ -59,11 +77,9 @@ std::vector<Reply> DeviceModel::TakeReplies() {
     return out;
 }
 
-void DeviceModel::FillFlash(uint8_t value) { flash_.fill(value); }
+void DeviceModel::FillFlash(uint8_t value) { flash_.Reset(value); }
 
-void DeviceModel::SetFlash(uint32_t address, const uint8_t* data, size_t n) {
-    for (size_t i = 0; i < n && address + i < kFlashSize; ++i) flash_[address + i] = data[i];
-}
+void DeviceModel::SetFlash(uint32_t address, const uint8_t* data, size_t n) { flash_.Write(address, data, n); }
 
 void DeviceModel::Consume(uint8_t byte) {
     if (bootMode_) {
@@ -143,15 +159,30 @@ void DeviceModel::HandleFrame(const std::vector<uint8_t>& frame, bool checksumOk
     }
     const uint8_t command = frame[1];
     ++framesReceived_[command];
-    const CommandFault how = faults_[command];
+    const std::vector<uint8_t> payload(frame.begin() + kFrameHeader, frame.end() - 3);
+    const CommandFault how = FaultFor(command, payload);
     if (how.fault == Fault::Refuse) {
         Answer(kStatusRefused, {}, {});
         return;
     }
-    const std::vector<uint8_t> payload(frame.begin() + kFrameHeader, frame.end() - 3);
     const Outcome outcome = Execute(command, payload);
     Answer(outcome.status, outcome.payload, how);
     if (outcome.enterBoot) EnterBootMode();
+}
+
+// Counts the request against every fault that matches it, and returns the one that
+// decides its answer: the sub-code's over the command's, None before its occurrence.
+DeviceModel::CommandFault DeviceModel::FaultFor(uint8_t command, const std::vector<uint8_t>& payload) {
+    CommandFault* how = &faults_[command];
+    ++how->seen;
+    if (!payload.empty()) {
+        const auto sub = subCodeFaults_.find(SubCodeKey(command, payload[0]));
+        if (sub != subCodeFaults_.end()) {
+            how = &sub->second;
+            ++how->seen;
+        }
+    }
+    return how->seen >= how->fromOccurrence ? *how : CommandFault{};
 }
 
 DeviceModel::Outcome DeviceModel::Execute(uint8_t command, const std::vector<uint8_t>& payload) {
@@ -179,25 +210,49 @@ DeviceModel::Outcome DeviceModel::SetClock(const std::vector<uint8_t>& payload) 
 }
 
 DeviceModel::Outcome DeviceModel::MemoryAccess(const std::vector<uint8_t>& payload) {
-    const Outcome refused{kStatusRefused, {}, false};
-    if (payload.size() < 4) return refused;
+    if (payload.size() < kMemHeader) return {kStatusRefused, {}, false};
     const uint8_t sub = payload[0];
     const uint32_t address = Le24(payload, 1);
+    const auto data = payload.begin() + kMemHeader;
+    switch (sub) {
+        case kMemPattern:
+            patterns_.push_back({now_, std::vector<uint8_t>(data, payload.end())});
+            return {};
+        case kMemWrite:
+        case kMemRead:
+        case kMemErase:
+        case kMemDataQuery:
+            return FlashAccess(sub, address, payload);
+        default:
+            return {};
+    }
+}
+
+// The sub-codes that name a range: write by its data, the others by a count after the address.
+DeviceModel::Outcome DeviceModel::FlashAccess(uint8_t sub, uint32_t address, const std::vector<uint8_t>& payload) {
+    const Outcome refused{kStatusRefused, {}, false};
     if (sub == kMemWrite) {
-        const size_t count = payload.size() - 4;
+        const size_t count = payload.size() - kMemHeader;
         if (!InFlash(address, count)) return refused;
-        std::copy(payload.begin() + 4, payload.end(), flash_.begin() + address);
-        ++flashChanges_;
+        flash_.Write(address, payload.data() + kMemHeader, count);
+        if (count > 0) ++flashChanges_;
         return {};
     }
-    if (sub != kMemRead && sub != kMemErase) return {};
-    if (payload.size() < 6) return refused;
-    const size_t count = Le16(payload, 4);
+    if (payload.size() < kMemHeader + 2) return refused;
+    const size_t count = Le16(payload, kMemHeader);
+    if (sub == kMemDataQuery) {
+        if (count > kMaxReadCount) return refused;
+        std::vector<uint8_t> answer(count);
+        for (size_t i = 0; i < count; ++i) answer[i] = static_cast<uint8_t>(i);
+        return {kStatusAccepted, std::move(answer), false};
+    }
     if (!InFlash(address, count)) return refused;
-    const auto first = flash_.begin() + address;
-    if (sub == kMemRead) return {kStatusAccepted, std::vector<uint8_t>(first, first + count), false};
-    std::fill(first, first + count, 0xFF);
-    ++flashChanges_;
+    if (sub == kMemRead) {
+        if (count > kMaxReadCount) return refused;
+        return {kStatusAccepted, flash_.Read(address, count), false};
+    }
+    flash_.Set(address, count, 0xFF);
+    if (count > 0) ++flashChanges_;
     return {};
 }
 

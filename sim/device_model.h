@@ -3,7 +3,8 @@
 // The model is pure logic: no I/O, no threads, no clock. A runner (PtyDevice, or a
 // test) feeds it received bytes with Receive(), collects what the device would write
 // back with TakeReplies(), and tells it with LineIdle() when the line has been quiet
-// for a while (the model cannot notice silence by itself).
+// for a while (the model cannot notice silence by itself). Where the device keeps a
+// time (pattern arrivals) it uses what the runner last told it with SetNow().
 //
 // Application mode: the stream is cut into frames (STX, command, 16-bit LE length,
 // payload, ETX, additive checksum, CR). Bytes that cannot start a frame (the wake byte
@@ -19,13 +20,21 @@
 //                     (packed BCD, as 0x20 set them) and the weekday (0 = Sunday);
 //                     the model has no clock, so the time does not advance (it reads
 //                     1 January 2000, 00:00:00, a Saturday, until first set);
-//   0x50 'P'          sub-codes 0x04 read (data in the answer), 0x84 write, 0x44 erase
-//                     act on the flash image; a range beyond 0xFFFF is refused ('1');
-//                     other sub-codes are accepted without effect;
+//   0x50 'P'          by sub-code (payload byte 0), with a 24-bit LE address after it:
+//                     0x04 read (count16; the bytes are the answer), 0x84 write (data
+//                     follow the address), 0x44 erase (len16; bytes become 0xFF) act on
+//                     the flash; a range past 0xFFFFFF or a read of more than 505 bytes
+//                     (more than a host's 512-byte buffer holds) is refused ('1');
+//                     0x83 pattern (data follow the address, possibly none) is recorded
+//                     with its arrival time; 0x02 (count16 after the address) answers
+//                     `count` bytes 00 01 02 ... (byte i is i mod 256), more than 505
+//                     refused; other sub-codes (0x81 ...) are accepted without effect;
 //   0x70/0x71/0x72    '0' when it names the accepted model, and the device then enters
 //                     boot mode; '1' otherwise, staying in application mode.
 // A fault set for a command changes only the answer (the request still takes effect),
-// except Refuse, which refuses the request: nothing is done, status '1' is sent.
+// except Refuse, which refuses the request: nothing is done, status '1' is sent. A fault
+// set for a command and sub-code (payload byte 0) decides for those requests instead of
+// the command's own fault.
 //
 // Boot mode: the byte protocol. "E" code code erases a BootBlockTable block to 0xFF
 // (reply 0x00; 0xA0 and nothing erased for an unknown or mismatched code); "W" replies
@@ -33,17 +42,18 @@
 // 128 data bytes (echo: their sum) and "U" (programs the page, reply 0x00). 0xFF
 // outside a multi-byte step returns to application mode without a reply. A byte other
 // than "U" after a page's data abandons that page and is taken as the next step.
+// Boot mode and application mode share one flash: boot mode reaches its first 64 KiB.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <vector>
 
-namespace sim {
+#include "flash_store.h"
 
-constexpr size_t kFlashSize = 0x10000;
-using FlashImage = std::array<uint8_t, kFlashSize>;
+namespace sim {
 
 constexpr uint8_t kModelP = 0x70;
 constexpr uint8_t kModelQ = 0x71;
@@ -65,6 +75,17 @@ constexpr int kDefaultLateMs = 1500;     // beyond the host's one-second wait
 constexpr int kDefaultGarbageGapMs = 150;  // beyond the host's 100 ms stale-partial age
 constexpr int kDefaultSplitGapMs = 30;
 constexpr size_t kOversizePayload = 600;
+
+// The largest read a host can take in one answer: its 512-byte receive buffer less the
+// frame's 7 bytes of overhead.
+constexpr size_t kMaxReadCount = 505;
+
+// One 'P' 0x83 pattern as it arrived: the runner's time then, and the bytes after the
+// request's address (none for the empty pattern).
+struct PatternRecord {
+    int64_t ms = 0;
+    std::vector<uint8_t> data;
+};
 
 // One chunk to write back: wait delayMs after the previous chunk (or after the request,
 // when nothing is queued), then write the bytes.
@@ -95,7 +116,14 @@ public:
     DeviceModel();
 
     // Misbehaviour per application command byte; Fault::None restores normal answers.
-    void SetFault(uint8_t command, Fault fault, int delayMs = 0);
+    // fromOccurrence n > 1: the first n - 1 such requests (counted from this call) are
+    // answered normally, the fault applies from the n-th on; 0 or 1: from the first.
+    void SetFault(uint8_t command, Fault fault, int delayMs = 0, int fromOccurrence = 0);
+    // The same for requests of `command` whose first payload byte is `subCode` (the 'P'
+    // sub-code); it decides for them instead of the command's own fault, even as None.
+    void SetFault(uint8_t command, uint8_t subCode, Fault fault, int delayMs = 0, int fromOccurrence = 0);
+    // Every application fault, per command and per sub-code, is gone.
+    void ClearFaults();
     // The model request (0x70/0x71/0x72) this device accepts; default 0x70.
     void SetModel(uint8_t acceptedModelCommand);
     void SetBootFault(BootStep step, BootBehaviour behaviour);
@@ -114,9 +142,20 @@ public:
     // Start listening in boot mode, as a device left there by an interrupted update.
     void EnterBootMode();
 
-    const FlashImage& Flash() const { return flash_; }
+    // The runner's clock in milliseconds, as stamped on what arrives from now on.
+    void SetNow(int64_t ms) { now_ = ms; }
+    const std::vector<PatternRecord>& Patterns() const { return patterns_; }
+
+    // The first 64 KiB of flash, the part boot mode reaches.
+    const FlashImage& Flash() const { return flash_.Low(); }
+    // Any part of the 24-bit flash; clipped (fewer bytes) where it runs past 0xFFFFFF.
+    std::vector<uint8_t> FlashRange(uint32_t address, size_t count) const { return flash_.Read(address, count); }
+    // The image from address 0 to the end of the highest 4 KiB page ever written or
+    // erased, at least 64 KiB.
+    std::vector<uint8_t> FlashDump() const { return flash_.Read(0, flash_.Extent()); }
+    // Sets every byte of the flash to `value`, as a device fresh from the factory.
     void FillFlash(uint8_t value);
-    // Bytes beyond the end of flash are dropped.
+    // Bytes beyond 0xFFFFFF are dropped.
     void SetFlash(uint32_t address, const uint8_t* data, size_t n);
     // Incremented by every erase or program; lets a runner notice flash changes.
     uint32_t FlashChanges() const { return flashChanges_; }
@@ -135,6 +174,8 @@ private:
     struct CommandFault {
         Fault fault = Fault::None;
         int delayMs = 0;
+        int fromOccurrence = 0;
+        int seen = 0;  // matching requests since the fault was set
     };
     // What the bytes from a position in pending_ amount to.
     enum class Candidate { Noise, Incomplete, BadChecksum, Good };
@@ -148,7 +189,9 @@ private:
     void HandleFrame(const std::vector<uint8_t>& frame, bool checksumOk);
     Outcome Execute(uint8_t command, const std::vector<uint8_t>& payload);
     Outcome SetClock(const std::vector<uint8_t>& payload);
+    CommandFault FaultFor(uint8_t command, const std::vector<uint8_t>& payload);
     Outcome MemoryAccess(const std::vector<uint8_t>& payload);
+    Outcome FlashAccess(uint8_t sub, uint32_t address, const std::vector<uint8_t>& payload);
     Outcome ModelRequest(uint8_t command) const;
     void Answer(uint8_t status, const std::vector<uint8_t>& payload, CommandFault how);
     void AnswerGarbageFirst(std::vector<uint8_t> frame, int gapMs);
@@ -165,12 +208,15 @@ private:
     void LeaveBootMode();
     void BootReply(BootStep step, uint8_t correct);
 
-    FlashImage flash_{};
+    FlashStore flash_;
     std::vector<uint8_t> received_;
     std::vector<uint8_t> pending_;  // application-mode bytes not yet framed
     std::vector<Reply> replies_;
     std::array<int, 256> framesReceived_{};
     std::array<CommandFault, 256> faults_{};
+    std::map<uint16_t, CommandFault> subCodeFaults_;  // keyed by command << 8 | sub-code
+    std::vector<PatternRecord> patterns_;
+    int64_t now_ = 0;
     std::array<uint8_t, 6> clock_{};
     int badChecksumFrames_ = 0;
     int garbageAnswers_ = 0;

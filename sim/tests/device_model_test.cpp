@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <numeric>
+#include <utility>
 #include <vector>
 
 #include "device_model.h"
@@ -49,6 +51,10 @@ Bytes PageOf(uint8_t first) {
     std::iota(page.begin(), page.end(), first);
     return page;
 }
+
+Bytes Count16(size_t n) { return {uint8_t(n), uint8_t(n >> 8)}; }
+
+Bytes Accepted(const Bytes& payload) { return sim::BuildFrame(0x30, payload); }
 
 uint8_t Sum(const Bytes& b) { return uint8_t(std::accumulate(b.begin(), b.end(), 0u)); }
 
@@ -121,10 +127,99 @@ TEST(AppMode, FlashWriteReadAndEraseActOnTheImage) {
     EXPECT_EQ(m.Flash()[0xE202], 0x33);
 }
 
-TEST(AppMode, FlashAccessBeyondTheImageIsRefused) {
+// One request after another on one device, each with the frame it must bring back.
+using Exchange = std::pair<Bytes, Bytes>;
+
+void ExpectExchanges(DeviceModel& m, const std::vector<Exchange>& steps, const char* name) {
+    for (size_t i = 0; i < steps.size(); ++i) {
+        EXPECT_EQ(Answer(m, steps[i].first), steps[i].second) << name << ", step " << i;
+    }
+}
+
+TEST(AppFlash, ReadWriteAndEraseCoverThe24BitSpace) {
     DeviceModel m;
-    EXPECT_EQ(Answer(m, MemoryRequest(0x04, 0xFFFF, {0x02, 0x00})), kRefusedEmpty);
-    EXPECT_EQ(Answer(m, MemoryRequest(0x84, 0x10000, {0x01})), kRefusedEmpty);
+    ExpectExchanges(m, {
+        {MemoryRequest(0x84, 0x123456, {0xAA, 0xBB, 0xCC}), kAcceptedEmpty},
+        {MemoryRequest(0x04, 0x123455, Count16(5)), Accepted({0x00, 0xAA, 0xBB, 0xCC, 0x00})},
+        {MemoryRequest(0x44, 0x123456, Count16(1)), kAcceptedEmpty},
+        {MemoryRequest(0x04, 0x123456, Count16(2)), Accepted({0xFF, 0xBB})},
+        {MemoryRequest(0x84, 0xFFFE, {1, 2, 3, 4}), kAcceptedEmpty},  // across the boot-mode end
+        {MemoryRequest(0x04, 0xFFFE, Count16(4)), Accepted({1, 2, 3, 4})},
+        {MemoryRequest(0x84, 0xFFFFFE, {7, 8}), kAcceptedEmpty},      // up to the last byte
+        {MemoryRequest(0x04, 0xFFFFFE, Count16(2)), Accepted({7, 8})},
+        {MemoryRequest(0x84, 0xFFFFFF, {7, 8}), kRefusedEmpty},
+        {MemoryRequest(0x04, 0xFFFFFF, Count16(2)), kRefusedEmpty},
+        {MemoryRequest(0x44, 0xFFF000, Count16(0x1001)), kRefusedEmpty},
+        {MemoryRequest(0x04, 0x000000, Count16(505)), Accepted(Bytes(505, 0x00))},
+        {MemoryRequest(0x04, 0x000000, Count16(506)), kRefusedEmpty},
+        {MemoryRequest(0x04, 0x200000, Count16(0)), Accepted({})},
+        {MemoryRequest(0x44, 0x200000, Count16(0)), kAcceptedEmpty},
+    }, "24-bit flash");
+    EXPECT_EQ(m.Flash()[0xFFFF], 2);  // boot mode and application mode share the store
+    EXPECT_EQ(m.FlashChanges(), 4u);  // a count of 0 changes nothing
+}
+
+TEST(AppFlash, ParameterAreaErasedThenWrittenReadsBack) {
+    DeviceModel m;
+    Bytes block(256);
+    std::iota(block.begin(), block.end(), uint8_t(0x40));
+    ExpectExchanges(m, {
+        {MemoryRequest(0x44, 0xE200, Count16(256)), kAcceptedEmpty},
+        {MemoryRequest(0x04, 0xE200, Count16(256)), Accepted(Bytes(256, 0xFF))},
+        {MemoryRequest(0x84, 0xE200, block), kAcceptedEmpty},
+        {MemoryRequest(0x04, 0xE200, Count16(256)), Accepted(block)},
+    }, "parameter area");
+}
+
+TEST(AppFlash, DumpReachesTheHighestPageTouchedButNoLessThan64KiB) {
+    DeviceModel m;
+    m.FillFlash(0x5A);
+    EXPECT_EQ(m.FlashDump().size(), 0x10000u);
+    Answer(m, MemoryRequest(0x84, 0x12345, {0x11}));
+    Answer(m, MemoryRequest(0x44, 0x11000, Count16(1)));
+    const Bytes dump = m.FlashDump();
+    ASSERT_EQ(dump.size(), 0x13000u);
+    EXPECT_EQ(dump[0x12345], 0x11);
+    EXPECT_EQ(dump[0x11000], 0xFF);
+    EXPECT_EQ(dump[0x12346], 0x5A);  // untouched bytes read as the fill
+    EXPECT_EQ(m.FlashRange(0xFFFFFE, 8), Bytes({0x5A, 0x5A}));
+    m.FillFlash(0x00);
+    EXPECT_EQ(m.FlashDump(), Bytes(0x10000, 0x00));
+}
+
+TEST(AppMode, CommandLibraryRequestsAreAnswered) {
+    DeviceModel m;
+    ExpectExchanges(m, {
+        {sim::BuildFrame(0x22, {0x01}), kAcceptedEmpty},
+        {sim::BuildFrame(0x30, {0x01}), kAcceptedEmpty},
+        {sim::BuildFrame(0x31, {0x01, 0x02}), kAcceptedEmpty},
+        {sim::BuildFrame(0x32, {0x02}), kAcceptedEmpty},
+        {sim::BuildFrame(0x40, {0x00, 0xE2, 0x00, 0x10, 0x00, 0x01}), kAcceptedEmpty},
+        {sim::BuildFrame(0x41, {0x5D, 0x00, 0x4C, 0x04, 0xFD}), kAcceptedEmpty},
+        {MemoryRequest(0x81, 0x000003, {0x10, 0x20}), kAcceptedEmpty},
+        {MemoryRequest(0x02, 0x000000, Count16(4)), Accepted({0x00, 0x01, 0x02, 0x03})},
+        {MemoryRequest(0x02, 0x000000, Count16(506)), kRefusedEmpty},
+        {sim::BuildFrame(0x60, {}), kAcceptedEmpty},
+        {sim::BuildFrame(0x62, {}), kAcceptedEmpty},
+    }, "command library");
+    EXPECT_EQ(m.FlashChanges(), 0u);
+}
+
+TEST(AppMode, PatternsAreRecordedWithTheRunnersTime) {
+    DeviceModel m;
+    Bytes table(53);
+    std::iota(table.begin(), table.end(), uint8_t(1));
+    m.SetNow(1200);
+    EXPECT_EQ(Answer(m, MemoryRequest(0x83, 0, table)), kAcceptedEmpty);
+    m.SetNow(1750);
+    EXPECT_EQ(Answer(m, MemoryRequest(0x83, 0, {})), kAcceptedEmpty);
+    m.SetFault(0x50, 0x83, Fault::Refuse);
+    EXPECT_EQ(Answer(m, MemoryRequest(0x83, 0, table)), kRefusedEmpty);  // refused: not taken in
+    ASSERT_EQ(m.Patterns().size(), 2u);
+    EXPECT_EQ(m.Patterns()[0].ms, 1200);
+    EXPECT_EQ(m.Patterns()[0].data, table);
+    EXPECT_EQ(m.Patterns()[1].ms, 1750);
+    EXPECT_TRUE(m.Patterns()[1].data.empty());
 }
 
 // ---- model request ----------------------------------------------------------
@@ -279,6 +374,54 @@ TEST(AppFault, NoneRestoresNormalAnswers) {
     m.SetFault(0x61, Fault::Silent);
     m.SetFault(0x61, Fault::None);
     EXPECT_EQ(Answer(m, kResume), kAcceptedEmpty);
+}
+
+struct SubCodeFaultCase {
+    const char* name;
+    std::function<void(DeviceModel&)> set;
+    std::vector<Exchange> steps;
+};
+
+TEST(AppFault, SubCodeAndFromOccurrenceSelectWhichRequestsMisbehave) {
+    const Bytes write = MemoryRequest(0x84, 0x20000, {0x01});
+    const Bytes read = MemoryRequest(0x04, 0x20000, Count16(1));
+    const Bytes readAnswer = Accepted({0x01});
+    const SubCodeFaultCase cases[] = {
+        {"only writes silent", [](DeviceModel& m) { m.SetFault(0x50, 0x84, Fault::Silent); },
+         {{write, {}}, {read, readAnswer}}},
+        {"only reads refused", [](DeviceModel& m) { m.SetFault(0x50, 0x04, Fault::Refuse); },
+         {{read, kRefusedEmpty}, {write, kAcceptedEmpty}, {read, kRefusedEmpty}}},
+        {"sub-code before the command's fault", [](DeviceModel& m) {
+             m.SetFault(0x50, Fault::Silent);
+             m.SetFault(0x50, 0x04, Fault::None);
+         },
+         {{write, {}}, {read, readAnswer}}},
+        {"writes silent from the 3rd", [](DeviceModel& m) { m.SetFault(0x50, 0x84, Fault::Silent, 0, 3); },
+         {{write, kAcceptedEmpty}, {read, readAnswer}, {write, kAcceptedEmpty}, {write, {}}, {write, {}}}},
+        {"command refused from the 2nd", [](DeviceModel& m) { m.SetFault(0x61, Fault::Refuse, 0, 2); },
+         {{kResume, kAcceptedEmpty}, {kResume, kRefusedEmpty}, {kResume, kRefusedEmpty}}},
+        {"cleared", [](DeviceModel& m) {
+             m.SetFault(0x50, 0x84, Fault::Silent);
+             m.SetFault(0x50, Fault::Refuse);
+             m.ClearFaults();
+         },
+         {{write, kAcceptedEmpty}, {read, readAnswer}}},
+    };
+    for (const SubCodeFaultCase& c : cases) {
+        DeviceModel m;
+        c.set(m);
+        ExpectExchanges(m, c.steps, c.name);
+    }
+}
+
+TEST(AppFault, LateSubCodeFaultDelaysOnlyThatSubCode) {
+    DeviceModel m;
+    m.SetFault(0x50, 0x83, Fault::Late, 2000);
+    const auto late = Feed(m, MemoryRequest(0x83, 0, {}));
+    ASSERT_EQ(late.size(), 1u);
+    EXPECT_EQ(late[0].delayMs, 2000);
+    EXPECT_EQ(m.Patterns().size(), 1u);  // a late answer still takes the pattern in
+    EXPECT_EQ(Feed(m, MemoryRequest(0x84, 0, {})).at(0).delayMs, 0);
 }
 
 // ---- boot mode --------------------------------------------------------------
