@@ -17,21 +17,55 @@ const char kUsage[] =
     "usage: tq7300-sim --link PATH [options]\n"
     "  --link PATH                 symlink to the pty slave (required)\n"
     "  --record FILE               append every received byte to FILE\n"
-    "  --flash-dump FILE           keep FILE holding the 64 KiB flash image\n"
+    "  --flash-dump FILE           keep FILE holding the flash image from address 0 to the end of\n"
+    "                              the highest 4 KiB page ever written or erased, at least 64 KiB;\n"
+    "                              replaced whole (via FILE.tmp) at most every 80 ms while the\n"
+    "                              flash keeps changing, once after the last change, and at exit\n"
     "  --flash-fill HEX            initial flash byte (default 00)\n"
+    "  --pattern-log FILE          append a line per 'P' 83 pattern as it arrives: \"MS N HEX\",\n"
+    "                              MS milliseconds since the simulator started, N the number of\n"
+    "                              pattern bytes, HEX those bytes (no HEX field when N is 0)\n"
     "  --model p|q|r               model request the device accepts (default p)\n"
     "  --boot                      start in boot mode (as after an interrupted update)\n"
     "  --pace                      38400-baud timing in both directions\n"
-    "  --fault CMD:KIND[:MS]       CMD hex byte; KIND silent|refuse|late|badsum|garbage|split|oversize\n"
+    "  --fault CMD[.SUB]:KIND[:MS[:N]]\n"
+    "                              CMD hex command byte; SUB hex first payload byte (the 'P'\n"
+    "                              sub-code: 50.84 only flash writes), ahead of a plain CMD fault;\n"
+    "                              KIND silent|refuse|late|badsum|garbage|split|oversize|none;\n"
+    "                              MS the delay of late, garbage, split (0: their default);\n"
+    "                              N the first such request it applies to (default 1), e.g.\n"
+    "                              50.84:silent:0:5 answers four writes and is silent from the 5th\n"
+    "                              (the request itself takes effect with every KIND but refuse)\n"
     "  --boot-fault STEP:KIND[:VALUE[:N]]\n"
     "                              STEP erase|write|addr|data|program; KIND silent|wrong|status;\n"
     "                              VALUE hex reply byte; N only the N-th time (default every time)\n"
-    "  --verbose                   trace line traffic to stderr\n";
+    "  --verbose                   trace line traffic to stderr\n"
+    "\n"
+    "application requests (hex), answered status '0' with no payload unless said:\n"
+    "  20 day16 hh mm ss           set the clock: day16 LE days since 1 Jan 2000, time packed BCD\n"
+    "  21                          answers 6 bytes: day16 LE, hh, mm, ss (BCD as set), weekday\n"
+    "                              (0 Sunday .. 6 Saturday); day 0 00:00:00 until set; never runs\n"
+    "  50 04 addr24 count16        flash read: answers the count bytes; count above 505 refused\n"
+    "  50 84 addr24 data...        flash write\n"
+    "  50 44 addr24 count16        flash erase: the bytes become FF\n"
+    "  50 83 000000 data...        pattern (data may be empty): kept, see --pattern-log\n"
+    "  50 02 000000 count16        answers count bytes 00 01 02 .. (byte i = i mod 256); >505 refused\n"
+    "                              a flash range past FFFFFF is refused ('1'); a count of 0 does\n"
+    "                              nothing; other 50 sub-codes (81 ...) are accepted\n"
+    "  70 / 71 / 72                model request: '0' and boot mode when it is --model, else '1'\n"
+    "  anything else (22 30 31 32 40 41 60 61 62 ..) '0'; a request with a bad checksum '2'\n";
+
+// Often enough that a watcher sees a transfer progress, rarely enough that 512 chunks
+// do not mean 512 image files.
+constexpr int kFlashDumpIntervalMs = 80;
 
 struct FaultOption {
     uint8_t command;
+    bool bySubCode;
+    uint8_t subCode;
     sim::Fault fault;
     int delayMs;
+    int fromOccurrence;
 };
 
 struct BootFaultOption {
@@ -43,6 +77,7 @@ struct Options {
     std::string link;
     std::string record;
     std::string flashDump;
+    std::string patternLog;
     uint8_t flashFill = 0x00;  // not 0xFF, so that erased and written bytes stand out
     uint8_t model = sim::kModelP;
     bool boot = false;
@@ -84,10 +119,10 @@ bool Lookup(const Named<T> (&table)[N], const std::string& name, T* out) {
     return false;
 }
 
-std::vector<std::string> SplitColons(const std::string& text) {
+std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts(1);
     for (char c : text) {
-        if (c == ':') {
+        if (c == separator) {
             parts.emplace_back();
         } else {
             parts.back() += c;
@@ -114,18 +149,29 @@ bool ParseHexByte(std::string text, uint8_t* out) {
     return true;
 }
 
+// CMD or CMD.SUB, both hex bytes.
+bool ParseFaultTarget(const std::string& text, FaultOption* out) {
+    const std::vector<std::string> parts = Split(text, '.');
+    if (parts.size() > 2 || !ParseHexByte(parts[0], &out->command)) return false;
+    out->bySubCode = parts.size() == 2;
+    return !out->bySubCode || ParseHexByte(parts[1], &out->subCode);
+}
+
 bool ParseFault(const std::string& text, FaultOption* out) {
-    const std::vector<std::string> parts = SplitColons(text);
+    const std::vector<std::string> parts = Split(text, ':');
     long ms = 0;
-    if (parts.size() < 2 || parts.size() > 3) return false;
-    if (!ParseHexByte(parts[0], &out->command) || !Lookup(kFaultNames, parts[1], &out->fault)) return false;
-    if (parts.size() == 3 && !ParseNumber(parts[2], 10, 600000, &ms)) return false;
+    long from = 0;
+    if (parts.size() < 2 || parts.size() > 4) return false;
+    if (!ParseFaultTarget(parts[0], out) || !Lookup(kFaultNames, parts[1], &out->fault)) return false;
+    if (parts.size() >= 3 && !ParseNumber(parts[2], 10, 600000, &ms)) return false;
+    if (parts.size() == 4 && !ParseNumber(parts[3], 10, 1000000, &from)) return false;
     out->delayMs = static_cast<int>(ms);
+    out->fromOccurrence = static_cast<int>(from);
     return true;
 }
 
 bool ParseBootFault(const std::string& text, BootFaultOption* out) {
-    const std::vector<std::string> parts = SplitColons(text);
+    const std::vector<std::string> parts = Split(text, ':');
     long n = 0;
     if (parts.size() < 2 || parts.size() > 4) return false;
     if (!Lookup(kStepNames, parts[0], &out->step)) return false;
@@ -150,6 +196,7 @@ bool ParseOption(const std::string& name, const char* value, Options* o) {
     if (name == "--link") o->link = value;
     else if (name == "--record") o->record = value;
     else if (name == "--flash-dump") o->flashDump = value;
+    else if (name == "--pattern-log") o->patternLog = value;
     else if (name == "--flash-fill") return ParseHexByte(value, &o->flashFill);
     else if (name == "--model") return ParseModel(value, &o->model);
     else if (name == "--fault") {
@@ -180,7 +227,7 @@ bool ParseArgs(int argc, char** argv, Options* o) {
 }
 
 // Via a temporary file and rename(), so that a reader never sees half an image.
-void WriteFlashDump(const std::string& path, const sim::FlashImage& flash) {
+void WriteFlashDump(const std::string& path, const std::vector<uint8_t>& flash) {
     const std::string temp = path + ".tmp";
     std::FILE* f = std::fopen(temp.c_str(), "wb");
     bool ok = f != nullptr && std::fwrite(flash.data(), 1, flash.size(), f) == flash.size();
@@ -192,7 +239,13 @@ void WriteFlashDump(const std::string& path, const sim::FlashImage& flash) {
 void ConfigureModel(const Options& o, sim::DeviceModel& model) {
     model.FillFlash(o.flashFill);
     model.SetModel(o.model);
-    for (const FaultOption& f : o.faults) model.SetFault(f.command, f.fault, f.delayMs);
+    for (const FaultOption& f : o.faults) {
+        if (f.bySubCode) {
+            model.SetFault(f.command, f.subCode, f.fault, f.delayMs, f.fromOccurrence);
+        } else {
+            model.SetFault(f.command, f.fault, f.delayMs, f.fromOccurrence);
+        }
+    }
     for (const BootFaultOption& b : o.bootFaults) model.SetBootFault(b.step, b.behaviour);
     if (o.boot) model.EnterBootMode();
 }
@@ -206,14 +259,25 @@ void MakeParentDirectory(const std::string& path) {
     if (!parent.empty()) std::filesystem::create_directories(parent, ec);
 }
 
-bool AttachSinks(const Options& o, sim::PtyDevice& device, FilePtr& record) {
+bool OpenAppending(const std::string& path, FilePtr& file) {
+    MakeParentDirectory(path);
+    file.reset(std::fopen(path.c_str(), "ab"));
+    if (!file) std::perror(("tq7300-sim: " + path).c_str());
+    return static_cast<bool>(file);
+}
+
+// One line per pattern, flushed at once so that a test can read it while we run.
+void LogPattern(std::FILE* f, const sim::PatternRecord& pattern) {
+    std::fprintf(f, "%lld %zu", static_cast<long long>(pattern.ms), pattern.data.size());
+    if (!pattern.data.empty()) std::fputc(' ', f);
+    for (uint8_t b : pattern.data) std::fprintf(f, "%02X", b);
+    std::fputc('\n', f);
+    std::fflush(f);
+}
+
+bool AttachSinks(const Options& o, sim::PtyDevice& device, FilePtr& record, FilePtr& patterns) {
     if (!o.record.empty()) {
-        MakeParentDirectory(o.record);
-        record.reset(std::fopen(o.record.c_str(), "ab"));
-        if (!record) {
-            std::perror(("tq7300-sim: " + o.record).c_str());
-            return false;
-        }
+        if (!OpenAppending(o.record, record)) return false;
         std::FILE* f = record.get();
         device.OnReceived([f](const uint8_t* data, size_t n) {
             std::fwrite(data, 1, n, f);
@@ -222,7 +286,12 @@ bool AttachSinks(const Options& o, sim::PtyDevice& device, FilePtr& record) {
     }
     if (!o.flashDump.empty()) {
         MakeParentDirectory(o.flashDump);
-        device.OnFlashChanged([path = o.flashDump](const sim::FlashImage& flash) { WriteFlashDump(path, flash); });
+        device.OnFlashChanged([path = o.flashDump](const std::vector<uint8_t>& flash) { WriteFlashDump(path, flash); });
+    }
+    if (!o.patternLog.empty()) {
+        if (!OpenAppending(o.patternLog, patterns)) return false;
+        std::FILE* f = patterns.get();
+        device.OnPattern([f](const sim::PatternRecord& pattern) { LogPattern(f, pattern); });
     }
     if (o.verbose) device.OnTrace([](const std::string& line) { std::fprintf(stderr, "tq7300-sim: %s\n", line.c_str()); });
     return true;
@@ -257,22 +326,28 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    sim::PtyDevice device(sim::PtyOptions{options.link, options.pace});
+    sim::PtyOptions ptyOptions;
+    ptyOptions.linkPath = options.link;
+    ptyOptions.pace = options.pace;
+    ptyOptions.flashReportMs = kFlashDumpIntervalMs;
+    sim::PtyDevice device(ptyOptions);
     device.Configure([&](sim::DeviceModel& model) { ConfigureModel(options, model); });
     FilePtr record(nullptr, std::fclose);
-    if (!AttachSinks(options, device, record)) return 1;
+    FilePtr patterns(nullptr, std::fclose);
+    if (!AttachSinks(options, device, record, patterns)) return 1;
+    // Before the device thread runs, so that its own dumps never race this one.
+    if (!options.flashDump.empty()) WriteFlashDump(options.flashDump, device.FlashDump());
     std::string error;
     if (!device.Start(&error)) {
         std::fprintf(stderr, "tq7300-sim: %s\n", error.c_str());
         return 1;
     }
-    if (!options.flashDump.empty()) WriteFlashDump(options.flashDump, device.Flash());
     if (options.verbose) std::fprintf(stderr, "tq7300-sim: %s -> %s\n", options.link.c_str(), device.SlavePath().c_str());
     std::printf("READY %s\n", options.link.c_str());
     std::fflush(stdout);
 
     AwaitTermination(signals);
     device.Stop();
-    if (!options.flashDump.empty()) WriteFlashDump(options.flashDump, device.Flash());
+    if (!options.flashDump.empty()) WriteFlashDump(options.flashDump, device.FlashDump());
     return 0;
 }

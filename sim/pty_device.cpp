@@ -140,7 +140,9 @@ void PtyDevice::Run() {
         FeedDue(Clock::now());
         SignalIdle(Clock::now());
         WriteDue(Clock::now());
+        ReportFlashChange(Clock::now(), false);
     }
+    ReportFlashChange(Clock::now(), true);  // whatever a coalescing interval still held back
 }
 
 // Sleeps until the next byte may be fed, the next reply is due, or the line counts as idle.
@@ -151,6 +153,7 @@ int PtyDevice::PollTimeoutMs(Clock::time_point now) const {
     if (!idleSignalled_ && options_.idleResetMs > 0) {
         wake = std::min(wake, lastFeed_ + milliseconds(options_.idleResetMs));
     }
+    if (flashReportPending_) wake = std::min(wake, lastFlashReport_ + milliseconds(options_.flashReportMs));
     if (wake <= now) return 0;
     const auto us = std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count();
     return static_cast<int>((us + 999) / 1000);  // round up: waking early would only spin
@@ -185,6 +188,7 @@ void PtyDevice::FeedDue(Clock::time_point now) {
     std::vector<Reply> replies;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        model_.SetNow(std::chrono::duration_cast<milliseconds>(now - epoch_).count());
         model_.Receive(bytes.data(), bytes.size());
         replies = model_.TakeReplies();
         // Under the same lock, so that a waiter woken by the bytes sees the replies pending.
@@ -194,7 +198,8 @@ void PtyDevice::FeedDue(Clock::time_point now) {
     lastFeed_ = now;
     idleSignalled_ = false;
     QueueReplies(std::move(replies), now);
-    ReportFlashChange();
+    ReportPatterns();
+    ReportFlashChange(now, false);
 }
 
 void PtyDevice::QueueReplies(std::vector<Reply> replies, Clock::time_point now) {
@@ -258,16 +263,36 @@ void PtyDevice::SignalIdle(Clock::time_point now) {
     changed_.notify_all();
 }
 
-void PtyDevice::ReportFlashChange() {
+// The image is copied under the lock and handed over outside it, so that a slow sink
+// (a file) never holds up the console's requests waiting on the lock.
+void PtyDevice::ReportFlashChange(Clock::time_point now, bool flush) {
     if (!onFlash_) return;
-    FlashImage copy;
+    std::vector<uint8_t> image;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (model_.FlashChanges() == flashChangesSeen_) return;
+        if (!flush && now < lastFlashReport_ + milliseconds(options_.flashReportMs)) {
+            flashReportPending_ = true;
+            return;
+        }
         flashChangesSeen_ = model_.FlashChanges();
-        copy = model_.Flash();
+        image = model_.FlashDump();
     }
-    onFlash_(copy);
+    flashReportPending_ = false;
+    lastFlashReport_ = now;
+    onFlash_(image);
+}
+
+void PtyDevice::ReportPatterns() {
+    if (!onPattern_) return;
+    std::vector<PatternRecord> fresh;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::vector<PatternRecord>& all = model_.Patterns();
+        fresh.assign(all.begin() + static_cast<std::ptrdiff_t>(patternsSeen_), all.end());
+        patternsSeen_ = all.size();
+    }
+    for (const PatternRecord& pattern : fresh) onPattern_(pattern);
 }
 
 void PtyDevice::Trace(const char* what, const uint8_t* data, size_t n) const {
@@ -301,6 +326,21 @@ FlashImage PtyDevice::Flash() const {
     return model_.Flash();
 }
 
+std::vector<uint8_t> PtyDevice::FlashRange(uint32_t address, size_t count) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return model_.FlashRange(address, count);
+}
+
+std::vector<uint8_t> PtyDevice::FlashDump() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return model_.FlashDump();
+}
+
+std::vector<PatternRecord> PtyDevice::Patterns() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return model_.Patterns();
+}
+
 bool PtyDevice::InBootMode() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return model_.InBootMode();
@@ -327,6 +367,10 @@ bool PtyDevice::WaitForFramesReceived(uint8_t command, int n, int timeoutMs) con
 
 bool PtyDevice::WaitForBootMode(bool inBoot, int timeoutMs) const {
     return WaitFor(timeoutMs, [&] { return model_.InBootMode() == inBoot; });
+}
+
+bool PtyDevice::WaitForPatterns(size_t n, int timeoutMs) const {
+    return WaitFor(timeoutMs, [&] { return model_.Patterns().size() >= n; });
 }
 
 bool PtyDevice::WaitForRepliesSent(int timeoutMs) const {

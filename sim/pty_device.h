@@ -7,6 +7,8 @@
 // before it, without holding up reception. With pacing on, both directions move at
 // most one byte per 10/38400 s, as on a real 38400-baud line.
 //
+// The device's clock for pattern arrivals is milliseconds since the PtyDevice was made.
+//
 // Accessors are thread-safe. Callbacks run on the device thread and must be set before
 // Start().
 #pragma once
@@ -31,12 +33,17 @@ struct PtyOptions {
     std::string linkPath;  // symlink to create (replacing an old link); empty: none
     bool pace = false;     // 38400-baud timing in both directions
     int idleResetMs = 250;  // quiet time after which the model drops half-received input; 0: never
+    // Shortest time between two flash reports: changes that come quicker are reported
+    // together once it has passed, and at the latest when the thread stops. A transfer
+    // of many chunks then costs a few image copies, not one per chunk. 0: every change.
+    int flashReportMs = 0;
 };
 
 class PtyDevice {
 public:
     using ByteSink = std::function<void(const uint8_t* data, size_t n)>;
-    using FlashSink = std::function<void(const FlashImage& flash)>;
+    using FlashSink = std::function<void(const std::vector<uint8_t>& image)>;  // as FlashDump()
+    using PatternSink = std::function<void(const PatternRecord& pattern)>;
     using TraceSink = std::function<void(const std::string& line)>;
 
     explicit PtyDevice(PtyOptions options = {});
@@ -46,6 +53,7 @@ public:
 
     void OnReceived(ByteSink sink) { onReceived_ = std::move(sink); }      // bytes as they arrive
     void OnFlashChanged(FlashSink sink) { onFlash_ = std::move(sink); }    // after erase/program
+    void OnPattern(PatternSink sink) { onPattern_ = std::move(sink); }     // each pattern as it arrives
     void OnTrace(TraceSink sink) { onTrace_ = std::move(sink); }           // diagnostics
 
     // Opens the pty, makes the link, starts the thread. False with a reason on failure.
@@ -59,7 +67,10 @@ public:
     // Changes the model under the device lock, e.g. to set faults while running.
     void Configure(const std::function<void(DeviceModel&)>& change);
     std::vector<uint8_t> Received() const;
-    FlashImage Flash() const;
+    FlashImage Flash() const;  // the first 64 KiB
+    std::vector<uint8_t> FlashRange(uint32_t address, size_t count) const;
+    std::vector<uint8_t> FlashDump() const;
+    std::vector<PatternRecord> Patterns() const;
     bool InBootMode() const;
     int FramesReceived(uint8_t command) const;
 
@@ -67,6 +78,7 @@ public:
     bool WaitForReceivedCount(size_t n, int timeoutMs) const;
     bool WaitForFramesReceived(uint8_t command, int n, int timeoutMs) const;
     bool WaitForBootMode(bool inBoot, int timeoutMs) const;
+    bool WaitForPatterns(size_t n, int timeoutMs) const;
     // True once every reply to what the model has taken in has been written to the line
     // (wait for the request with the waits above first).
     bool WaitForRepliesSent(int timeoutMs) const;
@@ -96,12 +108,14 @@ private:
     Clock::time_point NextWrite(const Outgoing& out) const;
     void WriteDue(Clock::time_point now);
     void SignalIdle(Clock::time_point now);
-    void ReportFlashChange();
+    void ReportFlashChange(Clock::time_point now, bool flush);
+    void ReportPatterns();
     void Trace(const char* what, const uint8_t* data, size_t n) const;
     template <typename Pred>
     bool WaitFor(int timeoutMs, Pred pred) const;
 
     PtyOptions options_;
+    const Clock::time_point epoch_ = Clock::now();
     std::string slavePath_;
     int master_ = -1;
     int slave_ = -1;
@@ -122,9 +136,13 @@ private:
     Clock::time_point lastFeed_;
     bool idleSignalled_ = true;
     uint32_t flashChangesSeen_ = 0;
+    Clock::time_point lastFlashReport_ = Clock::time_point::min();
+    bool flashReportPending_ = false;
+    size_t patternsSeen_ = 0;
 
     ByteSink onReceived_;
     FlashSink onFlash_;
+    PatternSink onPattern_;
     TraceSink onTrace_;
 };
 

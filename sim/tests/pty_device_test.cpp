@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -149,7 +150,7 @@ TEST_F(PtyDeviceTest, ReportsReceivedBytesAndFlashChanges) {
     Bytes recorded;
     int flashReports = 0;
     device.OnReceived([&](const uint8_t* d, size_t n) { recorded.insert(recorded.end(), d, d + n); });
-    device.OnFlashChanged([&](const sim::FlashImage& f) { flashReports += f[0xF000] == 0xFF; });
+    device.OnFlashChanged([&](const Bytes& f) { flashReports += f.size() == 0x10000 && f[0xF000] == 0xFF; });
     device.Configure([](sim::DeviceModel& m) { m.EnterBootMode(); });
     ASSERT_TRUE(device.Start());
     Line line(device.SlavePath());
@@ -159,6 +160,60 @@ TEST_F(PtyDeviceTest, ReportsReceivedBytesAndFlashChanges) {
     device.Stop();  // joins the device thread: the sinks are done
     EXPECT_EQ(recorded, Bytes({'E', 0x00, 0x00}));
     EXPECT_EQ(flashReports, 1);
+}
+
+Bytes MemoryRequest(uint8_t sub, uint32_t address, const Bytes& data) {
+    Bytes payload(4 + data.size());
+    payload[0] = sub;
+    payload[1] = uint8_t(address), payload[2] = uint8_t(address >> 8), payload[3] = uint8_t(address >> 16);
+    std::copy(data.begin(), data.end(), payload.begin() + 4);
+    return sim::BuildFrame(0x50, payload);
+}
+
+// 128 KiB above the boot-mode range in 512 chunks, as a console's transfer sends it.
+TEST_F(PtyDeviceTest, DumpOfALargeTransferCoversItsHighestPageInFewReports) {
+    sim::PtyOptions options;
+    options.flashReportMs = 3600 * 1000;  // nothing but the first change and the stop report
+    sim::PtyDevice device(options);
+    Bytes dump;
+    int reports = 0;
+    device.OnFlashChanged([&](const Bytes& f) { dump = f, ++reports; });
+    ASSERT_TRUE(device.Start());
+    Line line(device.SlavePath());
+    Bytes chunk(256);
+    for (uint32_t n = 0; n < 512; ++n) {
+        std::iota(chunk.begin(), chunk.end(), uint8_t(n));
+        ASSERT_TRUE(line.Send(MemoryRequest(0x84, 0x10000 + n * 256, chunk)));
+        ASSERT_EQ(line.Read(7, kWaitMs), kAcceptedEmpty) << "chunk " << n;
+    }
+    EXPECT_EQ(device.FlashRange(0x2FFFF, 2), Bytes({0xFE, 0x00}));  // last chunk's end, then fill
+    device.Stop();
+    EXPECT_EQ(reports, 2);
+    ASSERT_EQ(dump.size(), 0x30000u);
+    EXPECT_EQ(dump, device.FlashDump());
+    EXPECT_EQ(dump[0x10000 + 300 * 256 + 5], uint8_t(300 + 5));
+}
+
+TEST_F(PtyDeviceTest, PatternsArriveWithTheirTimeInOrder) {
+    sim::PtyDevice device;
+    std::vector<sim::PatternRecord> reported;
+    device.OnPattern([&](const sim::PatternRecord& p) { reported.push_back(p); });
+    ASSERT_TRUE(device.Start());
+    Line line(device.SlavePath());
+    const Bytes table(53, 0x5A);
+    for (const Bytes& data : {table, Bytes{}}) {
+        ASSERT_TRUE(line.Send(MemoryRequest(0x83, 0, data)));
+        EXPECT_EQ(line.Read(7, kWaitMs), kAcceptedEmpty);
+    }
+    ASSERT_TRUE(device.WaitForPatterns(2, kWaitMs));
+    device.Stop();
+    const std::vector<sim::PatternRecord> patterns = device.Patterns();
+    ASSERT_EQ(patterns.size(), 2u);
+    EXPECT_EQ(patterns[0].data, table);
+    EXPECT_TRUE(patterns[1].data.empty());
+    EXPECT_LE(patterns[0].ms, patterns[1].ms);
+    ASSERT_EQ(reported.size(), 2u);
+    EXPECT_EQ(reported[1].ms, patterns[1].ms);
 }
 
 }  // namespace
