@@ -10,7 +10,6 @@
 #include <cstdio>
 
 #include "link/command_library.h"
-#include "link/serial_session.h"
 #include "platform/platform.h"
 
 namespace ops {
@@ -29,7 +28,7 @@ constexpr uint32_t kAddressMask = 0xFFFFFF;
 // the box is the operation's own failure box.
 void ReportNoAnswer(const char* operation, uint32_t address, const char* failureBox) {
     char line[160];
-    if (wire::SessionOpen()) {
+    if (wire::CommHandle.load() != nullptr) {
         std::snprintf(line, sizeof line,
                       "%s: no answer at 0x%06X within %u s: check the cable and the device, then "
                       "try again",

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "device_link.h"
+#include "dialog_test.h"
 #include "firmware/image_loader.h"
 #include "link/link_state.h"
 #include "link/serial_session.h"
@@ -19,50 +19,14 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class Dialog : public tqtest::DeviceLinkTest {
+class Dialog : public tqtest::DialogTest {
 protected:
-    void SetUp() override {
-        DeviceLinkTest::SetUp();
-        std::memset(&params, 0, sizeof params);
-        shell::OnInitDialog(&params);
-    }
-    void TearDown() override {
-        // A worker still running is left to end; the slot is reaped here.
-        Pump([] { return !shell::WorkerRunning(); }, 10000);
-        shell::OnPrivateMessage(&params, wire::UM_WORKER_DONE, 0, 0);
-        DeviceLinkTest::TearDown();
-    }
-
-    void Press(int id) { shell::OnCommand(&params, id); }
-
-    // Carries out posted messages and due timers until done() or timeoutMs.
-    bool Pump(const std::function<bool()>& done, int timeoutMs) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() >= until) return false;
-            platform::posix::Posted msg{};
-            if (platform::posix::TakePosted(msg, 10)) {
-                lastPosted = msg;
-                shell::OnPrivateMessage(&params, msg.message, msg.wParam, msg.lParam);
-            }
-            const int timer = platform::posix::TakeDueTimer();
-            if (timer >= 0) shell::OnTimer(timer);
-        }
-        return true;
-    }
-
-    bool PumpUntilLogged(const std::string& line, int timeoutMs = 15000) {
-        return Pump([&] { return LogContains(line); }, timeoutMs);
-    }
-
     void WriteFirmware(const std::string& text) {
         firmwarePath = ::testing::TempDir() + "tq_dialog_fw.mot";
         std::ofstream(firmwarePath, std::ios::binary) << text;
         std::strcpy(firmware::FirmwarePath, firmwarePath.c_str());
     }
 
-    ops::OperationParams params;
-    platform::posix::Posted lastPosted{};
     std::string firmwarePath;
 };
 

@@ -1,0 +1,318 @@
+// The service commands against the simulated device on a real pty: flash
+// transfers with their files, refusals and time-outs, the parameter-block
+// chain, the clock, the pattern sequence and the command library.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+
+#include "dialog_test.h"
+#include "link/command_library.h"
+#include "link/serial_session.h"
+#include "operations/device_clock.h"
+#include "operations/pattern_sequence.h"
+#include "shell/command_ids.h"
+#include "shell/service_commands.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using platform::posix::SetControl;
+
+Bytes Frame(uint8_t command, const Bytes& payload) {
+    Bytes f = {0x02, command, static_cast<uint8_t>(payload.size()), static_cast<uint8_t>(payload.size() >> 8)};
+    f.insert(f.end(), payload.begin(), payload.end());
+    uint8_t sum = 0;
+    for (uint8_t b : f) sum = static_cast<uint8_t>(sum + b);
+    f.push_back(0x03);
+    f.push_back(static_cast<uint8_t>(sum + 0x03));
+    f.push_back(0x0D);
+    return f;
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& data) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
+                                               static_cast<std::streamsize>(data.size()));
+}
+
+// The line that SendFrame or the receiver logs for a frame (up to 64 bytes).
+std::string FrameLine(char letter, const Bytes& frame) {
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "%c-%3zu ", letter, frame.size());
+    std::string line = prefix;
+    for (size_t i = 0; i < frame.size() && i < 64; ++i) {
+        std::snprintf(prefix, sizeof prefix, "%02X", frame[i]);
+        line += prefix;
+    }
+    return line;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0;
+}
+
+class CommandSet : public tqtest::DialogTest {
+protected:
+    void SetUp() override {
+        DialogTest::SetUp();
+        shell::ParamSequenceMode = 0;
+        ops::SequenceTimer.store(0);
+        platform::posix::ResetTick();
+        Configure([](sim::DeviceModel& m) { m.FillFlash(0xFF); });
+        Press(shell::kIdOpen);
+        ASSERT_TRUE(wire::SessionOpen());
+    }
+
+    std::string Temp(const std::string& name) {
+        const std::string path = ::testing::TempDir() + "tq_cmdset_" + name;
+        std::remove(path.c_str());
+        return path;
+    }
+
+    void Transfer(int id, const std::string& address, const std::string& length, const std::string& file) {
+        SetControl(shell::kIdStartAddressEdit, address);
+        SetControl(shell::kIdLengthEdit, length);
+        SetControl(shell::kIdFileEdit, file);
+        Press(id);
+    }
+
+    std::vector<std::string> Boxes() { return platform::posix::BoxesShown(); }
+    int Requests(uint8_t command) { return device->FramesReceived(command); }
+};
+
+TEST_F(CommandSet, WholeBufferWrittenAboveSixtyFourKAndReadBackByteForByte) {
+    Bytes image(0x20000);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+    std::fill(image.begin() + 0x1000, image.begin() + 0x1100, 0xFF);  // needs no request
+    const std::string source = Temp("write.bin");
+    const std::string copy = Temp("read.bin");
+    WriteFile(source, image);
+
+    Transfer(shell::kIdFlashWrite, "10000h", "", source);
+    EXPECT_EQ(platform::posix::ControlText(shell::kIdLengthEdit), "131072");
+    ASSERT_TRUE(PumpUntilIdle(60000));
+    EXPECT_EQ(Requests(0x50), 511);
+    EXPECT_EQ(device->FlashRange(0x10000, image.size()), image);
+
+    Transfer(shell::kIdFlashRead, "65536", "131072", copy);
+    ASSERT_TRUE(PumpUntilIdle(60000));
+    EXPECT_EQ(Requests(0x50), 511 + 512);
+    EXPECT_EQ(ReadFile(copy), image);
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(lastPosted.message, wire::UM_WORKER_DONE);
+    EXPECT_EQ(lastPosted.wParam, 0u);
+}
+
+TEST_F(CommandSet, RefusedWriteChunkShowsTheBoxAndSendsNoMore) {
+    Configure([](sim::DeviceModel& m) { m.SetFault(0x50, 0x84, sim::Fault::Refuse, 0, 3); });
+    const std::string source = Temp("refused.bin");
+    WriteFile(source, Bytes(0x500, 0x11));
+    Transfer(shell::kIdFlashWrite, "0", "0x500h", source);  // "0x500h": hexadecimal 0x500
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_EQ(Requests(0x50), 3);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH WRITE 異常"});
+    EXPECT_EQ(device->FlashRange(0x100, 2), (Bytes{0x11, 0x11}));
+    EXPECT_EQ(device->FlashRange(0x200, 2), (Bytes{0xFF, 0xFF}));
+}
+
+TEST_F(CommandSet, SilentDeviceEndsTheReadWithinTheBoundAndTheFileIsStillWritten) {
+    Configure([](sim::DeviceModel& m) { m.SetFault(0x50, 0x04, sim::Fault::Silent, 0, 2); });
+    const std::string copy = Temp("silent.bin");
+    Transfer(shell::kIdFlashRead, "0", "512", copy);
+    ASSERT_TRUE(PumpUntilIdle(wire::kOwnPollBoundMs + 5000));
+    EXPECT_TRUE(LogContains("flash read: no answer at 0x000100 within 5 s: check the cable and the "
+                            "device, then try again"));
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH READ 異常"});
+    EXPECT_EQ(ReadFile(copy).size(), 512u);
+    // The next operation works without a restart.
+    Configure([](sim::DeviceModel& m) { m.ClearFaults(); });
+    Transfer(shell::kIdFlashRead, "0", "16", copy);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_EQ(ReadFile(copy), Bytes(16, 0xFF));
+}
+
+TEST_F(CommandSet, ClosingThePortUnderATransferEndsItAtOnce) {
+    Configure([](sim::DeviceModel& m) { m.SetFault(0x50, sim::Fault::Silent); });
+    Transfer(shell::kIdFlashErase, "0", "", Temp("missing-is-fine-for-read.bin"));
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"OPEN ERROR"});  // erase loads its file too
+    const std::string file = Temp("erase.bin");
+    WriteFile(file, Bytes(300));
+    Transfer(shell::kIdFlashErase, "2000h", "", file);
+    ASSERT_TRUE(DeviceReceived(13));
+    Press(shell::kIdClose);
+    ASSERT_TRUE(PumpUntilIdle(2000));
+    EXPECT_TRUE(LogContains("flash erase: the port is closed at 0x002000: open it and try again"));
+    EXPECT_EQ(DeviceBytes(), Frame(0x50, {0x44, 0x00, 0x20, 0x00, 0x2C, 0x01}));
+}
+
+TEST_F(CommandSet, RefusalsTouchNeitherTheLineNorTheParameters) {
+    // A length beyond the transfer buffer: nothing is sent and no file is made.
+    const std::string copy = Temp("toolong.bin");
+    Transfer(shell::kIdFlashRead, "0", "20001h", copy);
+    ASSERT_TRUE(PumpUntilIdle());
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_NE(Boxes()[0].find("larger than the transfer buffer"), std::string::npos);
+    EXPECT_FALSE(Exists(copy));
+    // A transfer asked for while a worker runs leaves OperationParams alone.
+    Configure([](sim::DeviceModel& m) { m.SetFault(0x60, sim::Fault::Silent); });
+    Press(shell::kIdApStop);
+    const ops::OperationParams before = params;
+    Transfer(shell::kIdFlashRead, "100h", "16", Temp("busy.bin"));
+    Press(shell::kIdApResume);
+    Press(shell::kIdSetClock);
+    EXPECT_EQ(platform::posix::BeepCount(), 3);
+    EXPECT_EQ(std::memcmp(&before, &params, sizeof params), 0);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_EQ(Requests(0x50) + Requests(0x61) + Requests(0x20), 0);
+    // An erase length of 0x10000 goes out as 0.
+    const std::string file = Temp("erase0.bin");
+    WriteFile(file, Bytes(4));
+    Transfer(shell::kIdFlashErase, "12345h", "10000h", file);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_TRUE(LogContains(FrameLine('T', Frame(0x50, {0x44, 0x45, 0x23, 0x01, 0x00, 0x00}))));
+}
+
+TEST_F(CommandSet, ParameterBlockChainStopsErasesWritesAndEndsWithRequest62) {
+    SetControl(shell::kIdParamFirstText0 + 1, "AB");
+    SetControl(shell::kIdParamSecondText0 + 1, "C");
+    Press(shell::kIdParamBlock0 + 1);
+    ASSERT_TRUE(PumpUntilIdle());
+    Bytes block(256, 0x00);
+    const Bytes head = {0x00, 0x05, 0x41, 0x42, 0x00, 0x43};
+    std::copy(head.begin(), head.end(), block.begin());
+    Bytes write = {0x84, 0x00, 0xE2, 0x00};
+    write.insert(write.end(), block.begin(), block.end());
+    Bytes expected = {0x5C};
+    for (const Bytes& f : {Frame(0x60, {}), Frame(0x50, {0x44, 0x00, 0xE2, 0x00, 0x00, 0x01}),
+                           Frame(0x50, write), Frame(0x62, {})}) {
+        expected.insert(expected.end(), f.begin(), f.end());
+    }
+    ASSERT_TRUE(DeviceReceived(expected.size()));
+    EXPECT_EQ(DeviceBytes(), expected);
+    EXPECT_EQ(device->FlashRange(0xE200, 256), block);
+    EXPECT_EQ(shell::ParamSequenceMode, 0);
+    // The chain has ended: a later worker's end sends no second 0x62.
+    Press(shell::kIdApStop);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_EQ(Requests(0x62), 1);
+    EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(CommandSet, ParameterBlockAgainstASilentDeviceBeepsOnceAndWritesNothing) {
+    Configure([](sim::DeviceModel& m) { m.SetFault(0x60, sim::Fault::Silent); });
+    SetControl(shell::kIdParamFirstText0, std::string(200, 'a'));
+    SetControl(shell::kIdParamSecondText0, std::string(100, 'b'));
+    Press(shell::kIdParamBlock0);
+    EXPECT_TRUE(LogContains("parameter block: the texts need 304 bytes, the block holds 256: the end is cut"));
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_EQ(platform::posix::BeepCount(), 1);
+    EXPECT_EQ(Requests(0x50), 0);
+    EXPECT_EQ(Requests(0x60), 3);
+    EXPECT_EQ(shell::ParamSequenceMode, 0);
+}
+
+TEST_F(CommandSet, ClockIsSetFromTheLocalTimeAndReadBack) {
+    uint8_t before[5];
+    ops::BuildClockPayload(platform::NowLocal(), before);
+    Press(shell::kIdSetClock);
+    ASSERT_TRUE(device->WaitForFramesReceived(0x20, 1, 3000));
+    const Bytes line = DeviceBytes();
+    const Bytes sent(line.begin() + 4, line.begin() + 9);
+    EXPECT_EQ(sent[0], before[0]);  // the day number, unless midnight passed just now
+    EXPECT_EQ(sent[1], before[1]);
+    Press(shell::kIdReadClock);
+    ASSERT_TRUE(device->WaitForFramesReceived(0x21, 1, 3000));
+    // The answer carries the day number and the BCD time as they were set.
+    Bytes answer = sent;
+    answer.push_back(0);  // the weekday, which the check leaves out
+    const std::string want = FrameLine('R', Frame(0x30, answer)).substr(0, 6 + 8 + 10);
+    EXPECT_TRUE(Eventually([&] {
+        for (const std::string& line : platform::posix::LogHistory()) {
+            if (line.rfind(want, 0) == 0) return true;
+        }
+        return false;
+    }));
+    // The library's waiting form takes exactly the six bytes.
+    uint8_t reading[8] = {0, 0, 0, 0, 0, 0, 0xEE, 0xEE};
+    EXPECT_EQ(wire::QueryDeviceClock(reading), wire::kAccepted);
+    EXPECT_EQ(Bytes(reading, reading + 5), sent);
+    EXPECT_EQ(reading[6], 0xEE);
+}
+
+TEST_F(CommandSet, LibraryRequestsAgainstTheDevice) {
+    wire::RecordSource = {};
+    EXPECT_EQ(wire::BuildRecordAndSend(), wire::kAccepted);
+    ASSERT_TRUE(DeviceReceived(22));
+    EXPECT_EQ(DeviceBytes(), (Bytes{0x02, 0x50, 0x06, 0x00, 0x81, 0x00, 0x00, 0x00, 0x03, 0x00, 0x03,
+                                    0xDF, 0x0D, 0x02, 0x31, 0x02, 0x00, 0x02, 0x00, 0x03, 0x3A, 0x0D}));
+    EXPECT_EQ(wire::SendCommand2(), wire::kAccepted);
+    EXPECT_EQ(wire::ReadArea02(4), wire::kAccepted);
+    Configure([](sim::DeviceModel& m) {
+        m.SetFault(0x22, sim::Fault::Refuse);
+        m.SetFault(0x50, 0x81, sim::Fault::Refuse);
+    });
+    EXPECT_EQ(wire::SendCommand22(1), wire::kRefusedPolled);
+    EXPECT_EQ(wire::SendRecordCommand0(9), wire::kRefused);  // the 0x30 frame is not sent
+    platform::SleepMs(100);
+    EXPECT_EQ(Requests(0x30), 0);
+    uint8_t data[4];
+    Configure([](sim::DeviceModel& m) { m.SetFault(0x50, 0x04, sim::Fault::Silent); });
+    const uint32_t t0 = platform::TickMs();
+    EXPECT_EQ(wire::ReadFlashChunk(data, 0, 4), wire::kNoAnswer);
+    EXPECT_GE(platform::TickMs() - t0, wire::kOwnPollBoundMs);
+}
+
+TEST_F(CommandSet, PatternSequenceRunsACycleAndStopsOnCommand) {
+    Press(shell::kIdSequenceStart);
+    ASSERT_TRUE(device->WaitForPatterns(1, 3000));
+    EXPECT_EQ(platform::posix::LogHistory()[0], "開始!!");
+    EXPECT_EQ(device->Patterns()[0].data, Bytes(ops::PatternTable.begin(), ops::PatternTable.end()));
+    // The hold: no empty pattern until ten seconds have passed on the tick.
+    platform::SleepMs(200);
+    EXPECT_EQ(device->Patterns().size(), 1u);
+    platform::posix::AdvanceTick(ops::kPatternHoldMs);
+    ASSERT_TRUE(device->WaitForPatterns(2, 3000));
+    EXPECT_TRUE(device->Patterns()[1].data.empty());
+    // After the 300 ms pause the next cycle begins with the table.
+    ASSERT_TRUE(device->WaitForPatterns(3, 3000));
+    EXPECT_EQ(device->Patterns()[2].data.size(), 53u);
+    Press(shell::kIdSequenceStop);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_EQ(lastPosted.message, wire::UM_SEQUENCE_STOPPED);
+    EXPECT_FALSE(wire::LinkFlagSet(wire::kFlagStopSequence));
+    EXPECT_EQ(platform::posix::LogHistory().back(), "停止!!");
+    // Stopped during the hold: the next sequence first waits out the rest.
+    EXPECT_GT(ops::SequenceTimer.load(), 9000);
+    Press(shell::kIdSequenceStart);
+    platform::SleepMs(200);
+    EXPECT_EQ(device->Patterns().size(), 3u);
+    platform::posix::AdvanceTick(ops::kPatternHoldMs);
+    ASSERT_TRUE(device->WaitForPatterns(4, 3000));
+    EXPECT_EQ(device->Patterns()[3].data.size(), 53u);
+    Press(shell::kIdSequenceStop);
+    ASSERT_TRUE(PumpUntilIdle());
+}
+
+TEST_F(CommandSet, AHoldAcrossTheTickWrapLastsItsFullTime) {
+    // Bring the tick's low 16 bits to just before the wrap, then start.
+    const uint32_t low = platform::TickMs() & 0xFFFF;
+    platform::posix::AdvanceTick(0x10000 - low - 30);
+    Press(shell::kIdSequenceStart);
+    ASSERT_TRUE(device->WaitForPatterns(1, 3000));
+    platform::SleepMs(300);  // the wrap has passed
+    EXPECT_EQ(device->Patterns().size(), 1u);
+    EXPECT_GT(ops::SequenceTimer.load(), 9000);
+    Press(shell::kIdSequenceStop);
+    ASSERT_TRUE(PumpUntilIdle());
+}
+
+}  // namespace
