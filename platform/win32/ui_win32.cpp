@@ -6,6 +6,8 @@
 // is not 932.
 #include "platform/win32/win32_ui.h"
 
+#include <cstring>
+
 #include "platform/platform.h"
 
 namespace platform {
@@ -13,6 +15,8 @@ namespace platform {
 namespace {
 HWND mainDialog = nullptr;
 constexpr wchar_t kCaption[] = L"TQ7300";
+// The longest control text the console reads or writes, in characters.
+constexpr int kControlTextChars = 1024;
 }  // namespace
 
 void SetMainDialog(HWND dialog) { mainDialog = dialog; }
@@ -46,13 +50,38 @@ void WarningBox(const char* text) {
 
 void Beep() { MessageBeep(MB_ICONWARNING); }
 
+// The W calls and an explicit code page 932 keep an operator's Japanese text
+// the same CP932 bytes on every system: the A calls would go through the
+// system code page, which on most PCs outside Japan cannot carry it.
 void ReadControlText(int id, char* buffer, int cap) {
+    if (cap <= 0) return;
     buffer[0] = '\0';
-    GetDlgItemTextA(mainDialog, id, buffer, cap);
-    buffer[cap - 1] = '\0';
+    // Every character takes at least one byte: cap - 1 characters give all the
+    // cap - 1 bytes that fit.
+    wchar_t wide[kControlTextChars];
+    const int wideCap = cap < kControlTextChars ? cap : kControlTextChars;
+    const UINT chars = GetDlgItemTextW(mainDialog, id, wide, wideCap);
+    if (chars == 0) return;
+    char bytes[2 * kControlTextChars];
+    const int n = WideCharToMultiByte(932, 0, wide, static_cast<int>(chars), bytes,
+                                      static_cast<int>(sizeof bytes), nullptr, nullptr);
+    // Cut before a character that would not fit whole: half a double-byte
+    // character would turn the byte after it into garbage on the device.
+    int kept = 0;
+    while (kept < n) {
+        const int width = IsDBCSLeadByteEx(932, static_cast<BYTE>(bytes[kept])) ? 2 : 1;
+        if (kept + width > cap - 1 || kept + width > n) break;
+        kept += width;
+    }
+    std::memcpy(buffer, bytes, static_cast<size_t>(kept));
+    buffer[kept] = '\0';
 }
 
-void SetControlText(int id, const char* text) { SetDlgItemTextA(mainDialog, id, text); }
+void SetControlText(int id, const char* text) {
+    wchar_t wide[kControlTextChars];
+    ToWide(text, wide, kControlTextChars);
+    SetDlgItemTextW(mainDialog, id, wide);
+}
 
 void EnableControl(int id, bool enabled) {
     HWND control = GetDlgItem(mainDialog, id);
