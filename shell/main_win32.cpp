@@ -7,9 +7,11 @@
 #include "firmware/image_loader.h"
 #include "operations/operation_params.h"
 #include "platform/win32/win32_ui.h"
+#include "shell/command_ids.h"
 #include "shell/command_line.h"
 #include "shell/dispatch.h"
 #include "shell/operator_log_win32.h"
+#include "shell/service_panel_win32.h"
 
 namespace {
 
@@ -32,11 +34,19 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             SetWindowLongPtrA(dialog, DWLP_USER, lParam);
             platform::SetMainDialog(dialog);
             shell::PrepareLogList(dialog);
+            // Before OnInitDialog: it writes the first texts of the panel's edits.
+            shell::CreateServicePanel(dialog);
+            shell::AddServicePanelMenuItem(dialog);
             shell::OnInitDialog(reinterpret_cast<ops::OperationParams*>(lParam));
             return FALSE;
         case WM_COMMAND:
             shell::OnCommand(params, LOWORD(wParam));
             return FALSE;
+        case WM_SYSCOMMAND:
+            // The system keeps its own flags in the low four bits.
+            if ((wParam & 0xFFF0) != shell::kSysCmdServicePanel) return FALSE;
+            shell::ToggleServicePanel(dialog);
+            return TRUE;
         case WM_TIMER:
             shell::OnTimer(static_cast<int>(wParam));
             return FALSE;
