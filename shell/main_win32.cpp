@@ -115,11 +115,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     UpdateWindow(dialog);
     platform::SetMainDialog(dialog);
 
+    // The W calls: the panel's edits are Unicode windows, and a loop of A calls
+    // would squeeze every typed character through the system code page on its
+    // way to them (Japanese typed on a Western Windows would arrive as '?').
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (IsDialogMessageA(dialog, &msg)) continue;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (IsDialogMessageW(dialog, &msg)) continue;
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     return static_cast<int>(msg.wParam);
 }
