@@ -2,14 +2,21 @@
 //
 // The arguments are a list of steps, each a verb with a fixed number of arguments,
 // carried out in order; the first step that fails ends the program with exit code 1
-// and a message on stderr naming the step (usage errors give 2). Every step that waits
-// takes its own bound in seconds, and every message sent to the console goes through
-// SendMessageTimeoutW, so a hung console makes a step fail instead of hanging the test.
+// and a message on stderr naming the step (usage errors give 2, a check that this
+// system cannot make gives 3). Every step that waits takes its own bound in seconds,
+// and every message sent to the console goes through SendMessageTimeoutW, so a hung
+// console makes a step fail instead of hanging the test.
 //
 // Texts are read with the W messages and printed as UTF-8 on stdout, so that a shell
 // can grep the Japanese log texts. Two facts about Wine shape this program: the A form
 // of LB_GETTEXT hands back UTF-16 bytes when it crosses processes, and GetWindowText
 // on another process's edit returns nothing; hence LB_GETTEXT and WM_GETTEXT, W form.
+//
+// Keys are posted to the console's focus window, as the keyboard would queue them, so
+// that they pass through the console's own message loop and dialog manager. A posted
+// key does not change the keyboard state that the dialog manager reads for Shift, so
+// for SHIFT+ the driver shares the console thread's input state (AttachThreadInput)
+// and sets Shift there while the key is handled.
 
 #include <windows.h>
 #include <shellapi.h>
@@ -38,6 +45,12 @@ const UINT kCp932 = 932;
 using Lines = std::vector<std::wstring>;
 
 struct StepError {
+    std::string what;
+};
+
+// A step that cannot be checked on this system (exit code 3), as opposed to one that
+// found the console wrong (exit code 1).
+struct StepUnsupported {
     std::string what;
 };
 
@@ -99,6 +112,16 @@ int ControlId(const std::wstring& text)
     long id = wcstol(text.c_str(), &end, 10);
     if (end == text.c_str() || *end != L'\0' || id < 0 || id > 0xFFFF)
         Fail("bad control id: " + ToUtf8(text));
+    return (int)id;
+}
+
+// A command id: decimal, or hex with 0x (system-menu commands are written so).
+int CommandId(const std::wstring& text)
+{
+    wchar_t* end = nullptr;
+    unsigned long id = wcstoul(text.c_str(), &end, 0);
+    if (end == text.c_str() || *end != L'\0' || id > 0xFFFF)
+        Fail("bad command id: " + ToUtf8(text));
     return (int)id;
 }
 
@@ -302,6 +325,14 @@ void StepPress(int id)
         Fail("PostMessage WM_COMMAND failed");
 }
 
+// Unlike press, the click goes through the button itself: it takes the focus and sends
+// the dialog its WM_COMMAND, as when the operator clicks it.
+void StepClick(int id)
+{
+    if (!PostMessageW(RequireControl(id), BM_CLICK, 0, 0))
+        Fail("PostMessage BM_CLICK failed");
+}
+
 void StepEnabled(int id, const std::wstring& want, DWORD bound)
 {
     bool wantEnabled;
@@ -412,6 +443,269 @@ void StepNoBox()
         Fail("a TQ7300 message box is open: \"" + ToUtf8(BoxText(box)) + "\"");
 }
 
+bool WantFlag(const std::wstring& want, const char* verb)
+{
+    if (want == L"1")
+        return true;
+    if (want != L"0")
+        Fail(std::string(verb) + " wants 1 or 0");
+    return false;
+}
+
+void StepSysCommand(int id)
+{
+    if (!PostMessageW(RequirePanel(), WM_SYSCOMMAND, (WPARAM)id, 0))
+        Fail("PostMessage WM_SYSCOMMAND failed");
+}
+
+void StepVisible(int id, const std::wstring& want, DWORD bound)
+{
+    bool wantVisible = WantFlag(want, "visible");
+    if (!PollUntil(bound, [&] { return (IsWindowVisible(RequireControl(id)) != FALSE) == wantVisible; }))
+        Fail("control " + std::to_string(id) + (wantVisible ? " is hidden" : " is visible"));
+}
+
+// The class name without the version prefix ("6.0.2600.2982!Button") that class
+// redirection of Common Controls 6 may put before it.
+std::wstring BaseClassName(HWND w)
+{
+    wchar_t name[256] = {};
+    if (!GetClassNameW(w, name, 256))
+        Fail("GetClassName failed");
+    std::wstring s = name;
+    size_t bang = s.rfind(L'!');
+    return bang == std::wstring::npos ? s : s.substr(bang + 1);
+}
+
+void StepClass(int id, const std::wstring& expected)
+{
+    std::wstring got = BaseClassName(RequireControl(id));
+    if (_wcsicmp(got.c_str(), expected.c_str()) != 0)
+        Fail("control " + std::to_string(id) + " is a " + ToUtf8(got) + ", expected " + ToUtf8(expected));
+}
+
+void StepWinSize()
+{
+    RECT r;
+    if (!GetWindowRect(RequirePanel(), &r))
+        Fail("GetWindowRect failed");
+    Print(std::to_string(r.right - r.left) + " " + std::to_string(r.bottom - r.top));
+}
+
+// Left, top, width, height in pixels of the dialog's client area.
+void StepRect(int id)
+{
+    HWND panel = RequirePanel();
+    RECT r;
+    if (!GetWindowRect(RequireControl(id), &r))
+        Fail("GetWindowRect failed");
+    MapWindowPoints(HWND_DESKTOP, panel, (POINT*)&r, 2);
+    Print(std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right - r.left) +
+          " " + std::to_string(r.bottom - r.top));
+}
+
+DWORD ConsoleThread();
+
+// tqprobe.dll, beside this program, hooked into the console's UI thread: it answers
+// a menu-state query from inside the console's process (see tqprobe.cpp).
+class MenuProbe {
+public:
+    // Thread 0: no probe (a hook on thread 0 would hook every thread of the desktop).
+    MenuProbe(HWND panel, DWORD thread) : panel_(panel)
+    {
+        if (!thread)
+            return;
+        wchar_t path[MAX_PATH];
+        DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring dll(path, n);
+        dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"tqprobe.dll";
+        module_ = LoadLibraryW(dll.c_str());
+        HOOKPROC proc = module_ ? (HOOKPROC)(void*)GetProcAddress(module_, "TqProbeCallWndProc") : nullptr;
+        if (proc)
+            hook_ = SetWindowsHookExW(WH_CALLWNDPROC, proc, module_, thread);
+        query_ = RegisterWindowMessageW(L"tqprobe.menustate");
+    }
+    ~MenuProbe()
+    {
+        if (hook_)
+            UnhookWindowsHookEx(hook_);
+        if (module_)
+            FreeLibrary(module_);
+    }
+    bool Ready() const { return hook_ != nullptr; }
+    // The item's state as GetMenuState gives it in the console; false when the
+    // probe did not answer.
+    bool State(UINT item, UINT* state)
+    {
+        LPARAM token = (LPARAM)(++count_ + ((ULONG_PTR)GetTickCount() << 8));
+        Send(panel_, query_, item, token);
+        if (GetPropW(panel_, L"tqprobe.token") != (HANDLE)token)
+            return false;
+        *state = (UINT)(UINT_PTR)GetPropW(panel_, L"tqprobe.menustate");
+        return true;
+    }
+
+private:
+    HWND panel_;
+    HMODULE module_ = nullptr;
+    HHOOK hook_ = nullptr;
+    UINT query_ = 0;
+    ULONG_PTR count_ = 0;
+};
+
+// Windows lets another process read a window's system menu; Wine keeps menus in the
+// owning process and gives other processes no handle. There the state is read from
+// inside the console through tqprobe.dll.
+void StepMenuCheck(int id, const std::wstring& want, DWORD bound)
+{
+    bool wantChecked = WantFlag(want, "menucheck");
+    HWND panel = RequirePanel();
+    HMENU menu = GetSystemMenu(panel, FALSE);
+    MenuProbe probe(panel, menu ? 0 : ConsoleThread());
+    if (!menu && !probe.Ready())
+        throw StepUnsupported{"no handle for another process's system menu, and tqprobe.dll could not be hooked in"};
+    UINT state = 0;
+    if (!PollUntil(bound, [&] {
+            if (menu)
+                state = GetMenuState(menu, (UINT)id, MF_BYCOMMAND);
+            else if (!probe.State((UINT)id, &state))
+                Fail("tqprobe.dll did not answer in the console");
+            return state != (UINT)-1 && ((state & MF_CHECKED) != 0) == wantChecked;
+        })) {
+        if (state == (UINT)-1)
+            Fail("the system menu has no item " + std::to_string(id));
+        Fail("system menu item " + std::to_string(id) + (wantChecked ? " is not checked" : " is checked"));
+    }
+}
+
+DWORD ConsoleThread()
+{
+    DWORD tid = GetWindowThreadProcessId(RequirePanel(), nullptr);
+    if (!tid)
+        Fail("the console's thread is unknown");
+    return tid;
+}
+
+HWND ConsoleFocus()
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(ConsoleThread(), &info))
+        Fail("GetGUIThreadInfo failed");
+    return info.hwndFocus;
+}
+
+// The id of the dialog's control that has the focus (or holds the window that has
+// it); 0 when none has.
+int FocusedControl()
+{
+    HWND panel = RequirePanel();
+    for (HWND w = ConsoleFocus(); w && w != panel; w = GetParent(w))
+        if (GetParent(w) == panel)
+            return GetDlgCtrlID(w);
+    return 0;
+}
+
+void StepFocus()
+{
+    Print(std::to_string(FocusedControl()));
+}
+
+void StepFocused(int id, DWORD bound)
+{
+    int last = 0;
+    if (!PollUntil(bound, [&] { return (last = FocusedControl()) == id; }))
+        Fail("the focus is on control " + std::to_string(last) + ", expected " + std::to_string(id));
+}
+
+struct KeyName {
+    const wchar_t* name;
+    UINT vk;
+};
+
+const KeyName kKeys[] = {
+    {L"TAB", VK_TAB},     {L"RETURN", VK_RETURN}, {L"ENTER", VK_RETURN}, {L"ESCAPE", VK_ESCAPE},
+    {L"ESC", VK_ESCAPE},  {L"SPACE", VK_SPACE},   {L"LEFT", VK_LEFT},    {L"RIGHT", VK_RIGHT},
+    {L"UP", VK_UP},       {L"DOWN", VK_DOWN},     {L"HOME", VK_HOME},    {L"END", VK_END},
+};
+
+UINT VirtualKey(const std::wstring& name)
+{
+    for (const auto& k : kKeys)
+        if (_wcsicmp(name.c_str(), k.name) == 0)
+            return k.vk;
+    wchar_t* end = nullptr;
+    unsigned long vk = wcstoul(name.c_str(), &end, 0);
+    if (end == name.c_str() || *end != L'\0' || vk == 0 || vk > 0xFE)
+        Fail("unknown key: " + ToUtf8(name));
+    return (UINT)vk;
+}
+
+void PostKey(HWND target, UINT vk)
+{
+    LPARAM scan = (LPARAM)MapVirtualKeyW(vk, MAPVK_VK_TO_VSC) << 16;
+    if (!PostMessageW(target, WM_KEYDOWN, vk, scan | 1) ||
+        !PostMessageW(target, WM_KEYUP, vk, scan | 1 | (LPARAM)0xC0000000))
+        Fail("PostMessage of the key failed");
+}
+
+// Sets or clears Shift in the keyboard state that this thread shares with the console.
+void SetShift(bool down)
+{
+    BYTE state[256];
+    if (!GetKeyboardState(state))
+        Fail("GetKeyboardState failed");
+    BYTE v = down ? 0x80 : 0;
+    state[VK_SHIFT] = v;
+    state[VK_LSHIFT] = v;
+    if (!SetKeyboardState(state))
+        Fail("SetKeyboardState failed");
+}
+
+// TAB steps wait until the focus has moved (at most kKeySettleMs), so that the next
+// step sees the move; with SHIFT every key waits so, and Shift is let go after it.
+const DWORD kKeySettleMs = 2000;
+
+void StepKey(const std::wstring& spec)
+{
+    const std::wstring shiftPrefix = L"SHIFT+";
+    bool shift = spec.size() > shiftPrefix.size() && _wcsnicmp(spec.c_str(), shiftPrefix.c_str(), shiftPrefix.size()) == 0;
+    UINT vk = VirtualKey(shift ? spec.substr(shiftPrefix.size()) : spec);
+    DWORD tid = ConsoleThread();
+    HWND before = ConsoleFocus();
+    HWND target = before ? before : RequirePanel();
+    if (shift) {
+        if (!AttachThreadInput(GetCurrentThreadId(), tid, TRUE))
+            Fail("AttachThreadInput to the console's thread failed");
+        SetShift(true);
+    }
+    PostKey(target, vk);
+    if (shift || vk == VK_TAB)
+        PollUntil(kKeySettleMs, [&] { return ConsoleFocus() != before; });
+    if (shift) {
+        SetShift(false);
+        AttachThreadInput(GetCurrentThreadId(), tid, FALSE);
+    }
+}
+
+// The dialog manager moves the focus, in the console's own thread, as Tab would.
+void StepSetFocus(int id)
+{
+    Send(RequirePanel(), WM_NEXTDLGCTL, (WPARAM)RequireControl(id), TRUE);
+}
+
+// Each UTF-16 unit of TEXT as a WM_CHAR, as the keyboard (or an input method) hands
+// typed characters to the focus window; they pass through the console's message loop.
+void StepType(const std::wstring& text)
+{
+    HWND target = ConsoleFocus();
+    if (!target)
+        Fail("no window of the console has the focus");
+    for (wchar_t c : text)
+        if (!PostMessageW(target, WM_CHAR, (WPARAM)c, 1))
+            Fail("PostMessage WM_CHAR failed");
+}
+
 void StepClose(DWORD bound)
 {
     if (!PostMessageW(RequirePanel(), WM_CLOSE, 0, 0))
@@ -432,6 +726,7 @@ const Verb kVerbs[] = {
     {L"gettext", 1, "gettext ID             print the text of control ID"},
     {L"text", 3, "text ID TEXT SECS      wait until control ID holds TEXT"},
     {L"press", 1, "press ID               post WM_COMMAND with command ID"},
+    {L"click", 1, "click ID               post BM_CLICK to button ID (it sends its WM_COMMAND itself)"},
     {L"enabled", 3, "enabled ID 1|0 SECS    wait until control ID is enabled (1) or disabled (0)"},
     {L"log", 0, "log                    print every log line (UTF-8)"},
     {L"loghex", 0, "loghex                 print every log line as CP932 hex; fail on a line CP932 cannot hold"},
@@ -442,6 +737,19 @@ const Verb kVerbs[] = {
     {L"nobox", 0, "nobox                  fail if a TQ7300 box is open"},
     {L"close", 1, "close SECS             post WM_CLOSE and wait until the window has gone"},
     {L"sleep", 1, "sleep SECS             pause"},
+    {L"syscmd", 1, "syscmd ID              post WM_SYSCOMMAND with command ID (decimal, or 0x hex)"},
+    {L"visible", 3, "visible ID 1|0 SECS    wait until control ID is visible (1) or hidden (0)"},
+    {L"class", 2, "class ID NAME          check the window class of control ID (Button, Edit, ...)"},
+    {L"winsize", 0, "winsize                print the window's outer width and height in pixels"},
+    {L"rect", 1, "rect ID                print left top width height of control ID in the client area"},
+    {L"menucheck", 3, "menucheck ID 1|0 SECS  wait until system menu item ID is checked (1) or not (0);\n"
+                      "                         exit code 3 where another process's menu cannot be read"},
+    {L"key", 1, "key [SHIFT+]KEY        post a key (TAB RETURN ESCAPE SPACE LEFT ... or a VK number)\n"
+                "                         to the console's focus window; TAB waits until the focus moves"},
+    {L"setfocus", 1, "setfocus ID            give control ID the focus (WM_NEXTDLGCTL)"},
+    {L"type", 1, "type TEXT              post TEXT as WM_CHAR messages to the console's focus window"},
+    {L"focus", 0, "focus                  print the id of the control that has the focus (0: none)"},
+    {L"focused", 2, "focused ID SECS        wait until control ID has the focus"},
 };
 
 void Usage()
@@ -459,6 +767,7 @@ void RunStep(const std::wstring& verb, const std::vector<std::wstring>& a)
     else if (verb == L"gettext") StepGetText(ControlId(a[0]));
     else if (verb == L"text") StepExpectText(ControlId(a[0]), a[1], BoundMs(a[2]));
     else if (verb == L"press") StepPress(ControlId(a[0]));
+    else if (verb == L"click") StepClick(ControlId(a[0]));
     else if (verb == L"enabled") StepEnabled(ControlId(a[0]), a[1], BoundMs(a[2]));
     else if (verb == L"log") StepLog();
     else if (verb == L"loghex") StepLogHex();
@@ -469,6 +778,25 @@ void RunStep(const std::wstring& verb, const std::vector<std::wstring>& a)
     else if (verb == L"nobox") StepNoBox();
     else if (verb == L"close") StepClose(BoundMs(a[0]));
     else if (verb == L"sleep") Sleep(BoundMs(a[0]));
+    else if (verb == L"syscmd") StepSysCommand(CommandId(a[0]));
+    else if (verb == L"visible") StepVisible(ControlId(a[0]), a[1], BoundMs(a[2]));
+    else if (verb == L"class") StepClass(ControlId(a[0]), a[1]);
+    else if (verb == L"winsize") StepWinSize();
+    else if (verb == L"rect") StepRect(ControlId(a[0]));
+    else if (verb == L"menucheck") StepMenuCheck(CommandId(a[0]), a[1], BoundMs(a[2]));
+    else if (verb == L"key") StepKey(a[0]);
+    else if (verb == L"setfocus") StepSetFocus(ControlId(a[0]));
+    else if (verb == L"type") StepType(a[0]);
+    else if (verb == L"focus") StepFocus();
+    else if (verb == L"focused") StepFocused(ControlId(a[0]), BoundMs(a[1]));
+}
+
+std::string StepText(const std::wstring& verb, const std::vector<std::wstring>& a)
+{
+    std::string step = ToUtf8(verb);
+    for (const auto& x : a)
+        step += " " + ToUtf8(x);
+    return step;
 }
 
 } // namespace
@@ -506,11 +834,12 @@ int main()
         try {
             RunStep(verb, a);
         } catch (const StepError& e) {
-            std::string step = ToUtf8(verb);
-            for (const auto& x : a)
-                step += " " + ToUtf8(x);
-            fprintf(stderr, "tqdrive: step \"%s\" failed: %s\n", step.c_str(), e.what.c_str());
+            fprintf(stderr, "tqdrive: step \"%s\" failed: %s\n", StepText(verb, a).c_str(), e.what.c_str());
             return 1;
+        } catch (const StepUnsupported& e) {
+            fprintf(stderr, "tqdrive: step \"%s\" cannot be checked here: %s\n", StepText(verb, a).c_str(),
+                    e.what.c_str());
+            return 3;
         }
         i += 1 + arity;
     }
