@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# The service panel: the system-menu command shows it below the template's area and
+# hides it again; its controls exist from start-up with the right classes and first
+# texts, the keyboard reaches every one of them, Esc closes nothing, Enter presses the
+# focused button, and the template's nine controls never move or change their texts.
+set -u
+# shellcheck source=tests/e2e/common.sh
+source "$(dirname "$0")/common.sh"
+
+readonly SYSCMD_PANEL=0x100
+# The template's controls; 65535 is the "COM" label (id -1 in the template).
+readonly SHIPPED_IDS=(100 65535 103 101 102 110 111 105 106)
+readonly PANEL_BUTTONS=(108 109 112 203 204 205 206 207 208 300 301 302 303)
+readonly PANEL_EDITS=(200 201 202 304 305 306 307 308 309 310 311)
+readonly DEFAULT_FILE='C:\hew2\work\tq7300\tmp.dat'
+# The tab order with the panel shown: the template's controls, then the panel's left
+# column (flash transfer; parameter blocks row by row), then its right column.
+readonly TAB_CYCLE=(100 103 101 102 110 111 105 106
+    200 201 202 203 204 205
+    304 308 300 305 309 301 306 310 302 307 311 303
+    206 207 108 109 112 208)
+
+# shipped_layout: position, size and text of each template control, one line each.
+shipped_layout() {
+    local steps=() id
+    for id in "${SHIPPED_IDS[@]}"; do
+        steps+=(rect "$id" gettext "$id")
+    done
+    tq_drive "${steps[@]}" | paste -d ' ' - - || e2e_fail "could not read the template's controls"
+}
+
+# panel_state 1|0: every panel control has its class and is shown (1) or hidden (0).
+panel_state() {
+    local want=$1 steps=() id
+    for id in "${PANEL_BUTTONS[@]}"; do
+        steps+=(class "$id" Button visible "$id" "$want" 10)
+    done
+    for id in "${PANEL_EDITS[@]}"; do
+        steps+=(class "$id" Edit visible "$id" "$want" 10)
+    done
+    tq_drive "${steps[@]}" >/dev/null
+}
+
+# cycle_index ID: the position of ID in TAB_CYCLE; nothing when it is not there.
+cycle_index() {
+    local i
+    for i in "${!TAB_CYCLE[@]}"; do
+        [[ ${TAB_CYCLE[$i]} == "$1" ]] && { echo "$i"; return 0; }
+    done
+    return 1
+}
+
+focus_now() {
+    tq_drive focus || e2e_fail "could not read the focus"
+}
+
+# focus_to ID: Tab until control ID has the focus (at most one round).
+focus_to() {
+    local n
+    for ((n = 0; n <= ${#TAB_CYCLE[@]}; n++)); do
+        [[ $(focus_now) == "$1" ]] && return 0
+        tq_drive key TAB >/dev/null || e2e_fail "could not post Tab"
+    done
+    e2e_fail "Tab never brought the focus to control $1"
+}
+
+log_is_empty() {
+    [[ -z $(tq_drive log) ]]
+}
+
+e2e_begin shim
+e2e_start_sim
+tq_start_panel || e2e_fail "the console did not start"
+
+# --- start-up: the panel's controls exist, hidden, with their first texts.
+layout0=$(shipped_layout)
+size0=$(tq_drive winsize) || e2e_fail "could not read the window size"
+e2e_note "window at start: $size0 (w h)"
+panel_state 0 || e2e_fail "the panel's controls are not all there and hidden at start-up"
+tq_drive text 200 0 5 text 201 0 5 text 202 "$DEFAULT_FILE" 5 >/dev/null ||
+    e2e_fail "the transfer edits do not hold their first texts"
+tq_drive menucheck "$SYSCMD_PANEL" 0 5 >/dev/null || e2e_fail "the menu item is checked at start-up"
+
+# --- shown: the window grows downwards, the template's controls stay put.
+tq_drive syscmd "$SYSCMD_PANEL" >/dev/null || e2e_fail "could not send the system-menu command"
+panel_state 1 || e2e_fail "the panel's controls are not all shown"
+tq_drive menucheck "$SYSCMD_PANEL" 1 5 >/dev/null || e2e_fail "the menu item has no check mark"
+size1=$(tq_drive winsize) || e2e_fail "could not read the window size"
+e2e_note "window with the panel: $size1"
+read -r w0 h0 <<<"$size0"
+read -r w1 h1 <<<"$size1"
+((w1 == w0 && h1 > h0)) || e2e_fail "the window went from $size0 to $size1; expected it to grow in height only"
+[[ $(shipped_layout) == "$layout0" ]] ||
+    e2e_fail "the template's controls moved or changed with the panel shown:"$'\n'"$layout0"$'\n'"---"$'\n'"$(shipped_layout)"
+
+# --- keyboard: one round of Tab visits every control in order; Shift+Tab goes back.
+start=$(focus_now)
+first=$(cycle_index "$start") || e2e_fail "the focus is on control $start, which Tab does not reach"
+steps=()
+for ((k = 0; k < ${#TAB_CYCLE[@]}; k++)); do
+    steps+=(key TAB focus)
+done
+mapfile -t visited < <(tq_drive "${steps[@]}") || e2e_fail "could not Tab through the window"
+for ((k = 0; k < ${#TAB_CYCLE[@]}; k++)); do
+    want=${TAB_CYCLE[$(((first + k + 1) % ${#TAB_CYCLE[@]}))]}
+    [[ ${visited[$k]:-} == "$want" ]] ||
+        e2e_fail "Tab $((k + 1)) from control $start reached ${visited[$k]:-nothing}, expected $want (visited: ${visited[*]})"
+done
+back=${TAB_CYCLE[$(((first + ${#TAB_CYCLE[@]} - 1) % ${#TAB_CYCLE[@]}))]}
+tq_drive key SHIFT+TAB focused "$back" 5 key TAB focused "$start" 5 >/dev/null ||
+    e2e_fail "Shift+Tab from control $start did not go back to $back"
+
+# Esc: IDCANCEL does nothing. The Tab after it is handled after it, so once the focus
+# has moved the Esc has been handled too.
+tq_drive key ESCAPE key TAB focused "${TAB_CYCLE[$(((first + 1) % ${#TAB_CYCLE[@]}))]}" 5 nobox >/dev/null ||
+    e2e_fail "the console did not go on after Esc"
+kill -0 "$TQ_PANEL_PID" 2>/dev/null || e2e_fail "Esc ended the console"
+
+# --- Enter on the focused "clear log" empties the log.
+e2e_open_com1
+tq_drive press 111 waitlog "R- " 10 >/dev/null || e2e_fail "ap-resume got no answer"
+log_is_empty && e2e_fail "the log is empty after ap-resume"
+focus_to 208
+tq_drive key RETURN >/dev/null || e2e_fail "could not post Enter"
+tq_wait_until 10 log_is_empty || e2e_fail "Enter on \"clear log\" did not empty the log"
+
+# --- hidden: the shipped size comes back; the focus leaves the hidden controls.
+tq_drive syscmd "$SYSCMD_PANEL" >/dev/null || e2e_fail "could not send the system-menu command"
+panel_state 0 || e2e_fail "the panel's controls are not all hidden again"
+tq_drive menucheck "$SYSCMD_PANEL" 0 5 >/dev/null || e2e_fail "the menu item keeps its check mark"
+size2=$(tq_drive winsize) || e2e_fail "could not read the window size"
+[[ $size2 == "$size0" ]] || e2e_fail "the window is $size2 after hiding the panel, expected $size0"
+[[ $(shipped_layout) == "$layout0" ]] || e2e_fail "the template's controls moved after hiding the panel"
+tq_drive focused 100 5 >/dev/null || e2e_fail "the focus stayed on a hidden control"
+
+# Hidden controls still answer: their commands and texts work as before.
+tq_drive press 111 waitlog "R- " 10 press 208 >/dev/null || e2e_fail "ap-resume got no answer"
+tq_wait_until 10 log_is_empty || e2e_fail "\"clear log\" did nothing while the panel is hidden"
+
+tq_drive press 102 enabled 103 1 15 >/dev/null || e2e_fail "edit 103 not enabled after close"
+e2e_close_panel
+e2e_pass

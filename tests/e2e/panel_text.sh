@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Japanese parameter texts typed into the service panel reach the device as code page
+# 932 bytes, whatever the system code page (this prefix runs an English locale), and a
+# text longer than the console's 255-byte buffer is cut before a whole character.
+set -u
+# shellcheck source=tests/e2e/common.sh
+source "$(dirname "$0")/common.sh"
+
+readonly REQUEST62_SENT="T-  7 0262000003670D"
+readonly BLOCK_ADDRESS=$((0xE200))
+
+# repeat TEXT N: TEXT N times.
+repeat() {
+    local out='' i
+    for ((i = 0; i < $2; i++)); do out+=$1; done
+    printf '%s' "$out"
+}
+
+# block_hex: the device's parameter block (256 bytes at E200) as upper-case hex.
+block_hex() {
+    tail -c +$((BLOCK_ADDRESS + 1)) "$E2E_DUMP" 2>/dev/null | head -c 256 | od -An -v -tx1 |
+        tr -d ' \n' | tr a-f A-F
+}
+
+# press_block K EXPECTED_HEX: presses "param K" and waits until the device holds a
+# block starting with EXPECTED_HEX.
+press_block() {
+    local k=$1 want=$2
+    tq_drive run $((300 + k)) "$REQUEST62_SENT" 20 >/dev/null ||
+        e2e_fail "the parameter-block chain of block $k did not end with request 0x62"
+    block_starts() { [[ $(block_hex) == "$want"* ]]; }
+    tq_wait_until 10 block_starts ||
+        e2e_fail "the device holds $(block_hex | cut -c1-48)... at E200, expected ${want:0:48}..."
+}
+
+# write_block K FIRST SECOND EXPECTED_HEX: sets the two texts of block K, then press_block.
+write_block() {
+    tq_drive settext $((304 + $1)) "$2" settext $((308 + $1)) "$3" >/dev/null ||
+        e2e_fail "could not set the texts of block $1"
+    press_block "$1" "$4"
+}
+
+e2e_begin shim
+e2e_start_sim --flash-fill FF --flash-dump "$E2E_DUMP"
+tq_start_panel || e2e_fail "the console did not start"
+e2e_open_com1
+tq_drive syscmd 0x100 visible 304 1 10 >/dev/null || e2e_fail "the service panel did not show"
+
+# 日本 and half-width ｱｲ: 00, the second text's offset 2 * 2 + 3, 93FA 967B 00, B1B2 00.
+write_block 0 "日本" "ｱｲ" "000793FA967B00B1B20000"
+
+# Typed rather than set: the characters pass through the console's message loop, which
+# must keep them UTF-16 on their way to the edit. 更新 and 完了: 8D58 9056, 8AAE 97B9.
+tq_drive settext 305 "" settext 309 "" setfocus 305 type "更新" setfocus 309 type "完了" \
+    text 305 "更新" 5 text 309 "完了" 5 >/dev/null || e2e_fail "the typed texts did not reach the edits"
+press_block 1 "00078D589056008AAE97B900"
+
+# 'A' and 127 x 日 fill the 255 bytes exactly: the second text's offset is 255 + 3 (8
+# bits); the block itself ends after the lead byte of the last 日.
+write_block 2 "A$(repeat 日 127)" "" "000241$(repeat 93FA 126)93"
+
+# One byte more: the last 日 no longer fits whole and is left out, so the first text
+# has 254 bytes (offset 01) and no lone lead byte 93 ends it.
+write_block 3 "AB$(repeat 日 127)" "" "00014142$(repeat 93FA 126)"
+
+tq_drive nobox >/dev/null || e2e_fail "a box appeared"
+e2e_close_panel
+e2e_pass
