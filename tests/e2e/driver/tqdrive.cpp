@@ -666,11 +666,11 @@ void SetShift(bool down)
 // step sees the move; with SHIFT every key waits so, and Shift is let go after it.
 const DWORD kKeySettleMs = 2000;
 
-void StepKey(const std::wstring& spec)
+void StepKey(const std::wstring& keyText)
 {
     const std::wstring shiftPrefix = L"SHIFT+";
-    bool shift = spec.size() > shiftPrefix.size() && _wcsnicmp(spec.c_str(), shiftPrefix.c_str(), shiftPrefix.size()) == 0;
-    UINT vk = VirtualKey(shift ? spec.substr(shiftPrefix.size()) : spec);
+    bool shift = keyText.size() > shiftPrefix.size() && _wcsnicmp(keyText.c_str(), shiftPrefix.c_str(), shiftPrefix.size()) == 0;
+    UINT vk = VirtualKey(shift ? keyText.substr(shiftPrefix.size()) : keyText);
     DWORD tid = ConsoleThread();
     HWND before = ConsoleFocus();
     HWND target = before ? before : RequirePanel();
