@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "link/frame.h"
 #include "link/receiver.h"
 #include "link/serial_session.h"
 
@@ -14,7 +15,7 @@ namespace {
 // the step's bytes.
 bool SendStep(const uint8_t* bytes, int count) {
     wire::ResponseReady.store(0, std::memory_order_release);
-    return wire::WritePort(wire::CommHandle.load(), bytes, count) == count;
+    return wire::WriteRaw(bytes, count) == count;
 }
 
 bool AwaitReply(uint8_t& reply) { return wire::WaitForBootByte(kReplyPolls, &reply) == 1; }
@@ -112,7 +113,7 @@ int RunPasses(const Image& image) {
     // The end byte returns the device to its application; it goes out after
     // every write pass, also one that failed part-way.
     const uint8_t end = kBootEnd;
-    wire::WritePort(wire::CommHandle.load(), &end, 1);
+    wire::WriteRaw(&end, 1);
     return result;
 }
 

@@ -63,6 +63,11 @@ void ReleaseTransmitter() {
     if (--heldDepth == 0) transmitterBusy.store(false, std::memory_order_release);
 }
 
+int WriteRaw(const void* bytes, int count) {
+    TransmitterLock tx(false);
+    return WritePort(CommHandle.load(), bytes, count);
+}
+
 bool SendEmptyRequest(uint8_t command, bool onUiThread) {
     TransmitterLock tx(onUiThread);
     if (!tx.held()) return false;

@@ -37,6 +37,11 @@ private:
     bool held_;
 };
 
+// Writes raw bytes (the wake byte, boot-mode steps) under the transmitter, so
+// that they never land inside a frame and the port is not closed under them.
+// Worker threads only. Returns the count written.
+int WriteRaw(const void* bytes, int count);
+
 // Builds and sends one request with an empty payload under the transmitter.
 // false when the transmitter could not be had.
 bool SendEmptyRequest(uint8_t command, bool onUiThread);

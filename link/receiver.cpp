@@ -173,7 +173,12 @@ uint32_t ReceiverLoop(void*) {
         if (LinkFlagSet(kFlagStopReceiver)) break;
         RunPass(h);
     }
-    CloseSerialPort(CommHandle.exchange(nullptr));
+    {
+        // A sender may be writing with the handle it loaded: the port is
+        // closed only between two writes.
+        TransmitterLock tx(false);
+        CloseSerialPort(CommHandle.exchange(nullptr));
+    }
     return 0;
 }
 

@@ -9,12 +9,7 @@ namespace ops {
 
 bool StopAttempt() {
     const uint8_t wake = kWakeByte;
-    {
-        // The raw byte goes out under the transmitter too, so that it cannot
-        // land in the middle of a frame that the UI thread is writing.
-        wire::TransmitterLock tx(false);
-        wire::WritePort(wire::CommHandle.load(), &wake, 1);
-    }
+    wire::WriteRaw(&wake, 1);
     platform::SleepMs(kWakePauseMs);
     wire::ResponseReady.store(0, std::memory_order_release);
     wire::SendEmptyRequest(kStopRequest, false);
