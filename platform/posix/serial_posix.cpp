@@ -30,6 +30,12 @@ struct Port {
     PortTimeouts timeouts;
 };
 
+// The kernel orders what a sender did before its request over the device's
+// answer that the receiver reads; the thread sanitizer cannot see that
+// through the pty. A release before every write and an acquire once data are
+// there, before they are read, tell it.
+std::atomic<uint32_t> lineOrder{0};
+
 std::mutex mapLock;
 std::map<std::string, std::string> portMap;
 std::set<std::string> openPaths;  // Windows opens COM ports without sharing
@@ -157,6 +163,7 @@ int PortRead(PortHandle port, void* buffer, int count) {
         if (got > 0 && wait > int64_t(t.readInterval)) wait = t.readInterval;
         pollfd f{p->fd, POLLIN, 0};
         if (wait < 0 || poll(&f, 1, static_cast<int>(wait)) <= 0) break;
+        (void)lineOrder.load(std::memory_order_acquire);
         const ssize_t r = read(p->fd, out + got, static_cast<size_t>(count - got));
         if (r <= 0) break;
         got += static_cast<int>(r);
@@ -169,6 +176,7 @@ int PortWrite(PortHandle port, const void* buffer, int count) {
     const int64_t deadline = NowMs() + int64_t(p->timeouts.writeTotalMultiplier) * count +
                              p->timeouts.writeTotalConstant;
     const auto* in = static_cast<const uint8_t*>(buffer);
+    lineOrder.fetch_add(1, std::memory_order_release);
     int put = 0;
     while (put < count) {
         const ssize_t r = write(p->fd, in + put, static_cast<size_t>(count - put));
