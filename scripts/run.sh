@@ -3,9 +3,11 @@
 #
 # With a DISPLAY, the console window opens there and this script waits until you close
 # it. Without one, it runs on a private virtual screen and plays a short demo: open
-# COM1, "ap-resume", and (when firmware/samples/tq1-sample.mot exists) "farm udt" until
-# the update ends; it prints the operator log as it grows, saves a screenshot to
-# build/screenshot.png and exits 0 when every step worked.
+# COM1, "ap-resume", (when firmware/samples/tq1-sample.mot exists) "farm udt" until
+# the update ends, then the service panel (system menu, "Service panel") and a flash
+# read of 256 bytes from 0x3000 into build/run-flash-read.bin; it prints the operator
+# log as it grows, saves a screenshot to build/screenshot.png and exits 0 when every
+# step worked.
 #
 # Options: --no-build   skip the dependency and build steps
 set -u -o pipefail
@@ -95,6 +97,22 @@ if [[ -f $sample ]]; then
     tq_drive waitlog "更新完了" 0 >/dev/null || status=1
 else
     say "no firmware/samples/tq1-sample.mot: skipping farm udt"
+fi
+
+say "service panel: flash read 3000h, 256 bytes"
+read_file=$TQ_BUILD/run-flash-read.bin
+rm -f "$read_file"
+tq_drive syscmd 256 visible 204 1 10 \
+    settext 200 3000h settext 201 256 settext 202 "$(tq_windows_path "$read_file")" >/dev/null ||
+    die "the service panel did not show"
+tq_drive run 204 "R-263" 20 | sed 's/^/    log: /' || die "the flash read got no answer"
+read_done() { [[ -f $read_file && $(stat -c %s "$read_file") == 256 ]]; }
+if tq_wait_until 10 read_done; then
+    say "flash read into $read_file:"
+    od -An -tx1 -N32 "$read_file" | sed 's/^/    /'
+else
+    echo "run.sh: the flash read did not write $read_file" >&2
+    status=1
 fi
 
 mkdir -p "$TQ_BUILD"
