@@ -98,7 +98,10 @@ void ClearLog();
 void PostToDialog(uint32_t message, uintptr_t wParam, intptr_t lParam);
 // The warning box: caption "TQ7300", warning icon, OK; owned by the dialog.
 void WarningBox(const char* text);
-void Beep();
+// The warning sound marks a refused command; the default sound (MessageBeep
+// with 0) is the parameter-block chain's "the device did not answer".
+enum class BeepSound { Warning, Default };
+void Beep(BeepSound sound = BeepSound::Warning);
 // Dialog controls of the main window. ReadControlText reads at most cap - 1
 // characters and always terminates the buffer.
 void ReadControlText(int id, char* buffer, int cap);

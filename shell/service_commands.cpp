@@ -103,7 +103,7 @@ void ParamChainStep(ops::OperationParams* params, uintptr_t outcome) {
         case 0:
             if (outcome == 0) {  // the device did not answer the stop
                 ParamSequenceMode = 0;
-                platform::Beep();
+                platform::Beep(platform::BeepSound::Default);
                 return;
             }
             StartWorker(ops::FlashEraseWorker, params);

@@ -67,7 +67,7 @@ void WarningBox(const char* text) {
     u.boxes.emplace_back(text);
 }
 
-void Beep() {
+void Beep(BeepSound) {
     Ui& u = ui();
     std::lock_guard<std::mutex> g(u.lock);
     ++u.beeps;

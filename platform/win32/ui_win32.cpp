@@ -48,7 +48,7 @@ void WarningBox(const char* text) {
     MessageBoxW(mainDialog, wide, kCaption, MB_OK | MB_ICONWARNING);
 }
 
-void Beep() { MessageBeep(MB_ICONWARNING); }
+void Beep(BeepSound sound) { MessageBeep(sound == BeepSound::Default ? 0 : MB_ICONWARNING); }
 
 // The W calls and an explicit code page 932 keep an operator's Japanese text
 // the same CP932 bytes on every system: the A calls would go through the
