@@ -52,6 +52,8 @@ for f in "$TQ_PANEL_EXE" "$TQ_DRIVE_EXE" "$TQ_SIM"; do
 done
 sample=${TQ_SAMPLE_MOT:-$TQ_ROOT/firmware/samples/tq1-sample.mot}
 
+# Tall enough for the window with its service panel shown.
+export TQ_SCREEN=${TQ_SCREEN:-1280x1400x24}
 tq_start_xvfb || die "no X server"
 tq_prefix_ensure || die "could not make the Wine prefix"
 tq_map_port 1 "$TQ_COM1_LINK" || die "could not map COM1"
@@ -116,7 +118,8 @@ else
 fi
 
 mkdir -p "$TQ_BUILD"
-if tq_screenshot "$TQ_BUILD/screenshot.png"; then
+# The virtual screen is black around the window: trim it away.
+if tq_screenshot "$TQ_WORK/screen.png" && convert "$TQ_WORK/screen.png" -trim +repage "$TQ_BUILD/screenshot.png"; then
     say "screenshot: $TQ_BUILD/screenshot.png"
 else
     echo "run.sh: the screenshot failed" >&2

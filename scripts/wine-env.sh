@@ -152,7 +152,9 @@ tq_session_end() {
     return "$rc"
 }
 
-# tq_start_xvfb: a private X server on a free display, unless TQ_USE_DISPLAY=1.
+# tq_start_xvfb: a private X server on a free display, unless TQ_USE_DISPLAY=1. Its screen
+# is TQ_SCREEN (default 1280x1024x24); with VL Gothic standing in for FixedSys the dialog
+# is about 1030 x 800 pixels, and about 1030 x 1320 with the service panel shown.
 tq_start_xvfb() {
     if [[ ${TQ_USE_DISPLAY:-0} == 1 && -n ${DISPLAY:-} ]]; then
         tq_log "using DISPLAY=$DISPLAY"
@@ -161,7 +163,7 @@ tq_start_xvfb() {
     local n
     for ((n = 90; n < 190; n++)); do
         tq__display_taken "$n" && continue
-        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$TQ_WORK/xvfb.log" 2>&1 9>&- &
+        Xvfb ":$n" -screen 0 "${TQ_SCREEN:-1280x1024x24}" -nolisten tcp >"$TQ_WORK/xvfb.log" 2>&1 9>&- &
         TQ_XVFB_PID=$!
         tq__remember_pid "$TQ_XVFB_PID" "Xvfb :$n"
         if tq_wait_until 10 tq__xvfb_ready "$n"; then
