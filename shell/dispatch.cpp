@@ -97,7 +97,7 @@ void WorkerEnded(ops::OperationParams* params, uintptr_t outcome) {
     ParamChainStep(params, outcome);
 }
 
-void StartIdle(platform::ThreadRoutine routine) {
+void StartWhenIdle(platform::ThreadRoutine routine) {
     if (!RefuseIfBusy()) StartWorker(routine, nullptr);
 }
 
@@ -177,9 +177,9 @@ void OnCommand(ops::OperationParams* params, int id) {
         case kIdClose: Close(); break;
         case kIdRecovery: Recovery(params); break;
         case kIdFarmUpdate: FarmUpdate(); break;
-        case kIdSequenceStart: StartIdle(ops::PatternSequenceWorker); break;
+        case kIdSequenceStart: StartWhenIdle(ops::PatternSequenceWorker); break;
         case kIdSequenceStop: wire::SetLinkFlag(wire::kFlagStopSequence); break;
-        case kIdApStop: StartIdle(ops::StopWorker); break;
+        case kIdApStop: StartWhenIdle(ops::StopWorker); break;
         case kIdApResume: DirectSend(ops::kResumeRequest); break;
         case kIdRequest62: DirectSend(ops::kRequest62); break;
         case kIdFlashWrite:
