@@ -23,17 +23,22 @@ constexpr uint32_t kPollMs = 10;
 
 uint8_t* Payload() { return TransmitFrame.data() + 4; }
 
-// 'P' header: the sub-code and three address or selector bytes.
-void PutMemoryHeader(uint8_t subCode, uint32_t address) {
-    uint8_t* p = Payload();
-    p[0] = subCode;
-    p[1] = static_cast<uint8_t>(address);
-    p[2] = static_cast<uint8_t>(address >> 8);
-    p[3] = static_cast<uint8_t>(address >> 16);
+// Device addresses go out as 24 bits, low byte first.
+void PutAddress24(uint32_t address, uint8_t* destination) {
+    destination[0] = static_cast<uint8_t>(address);
+    destination[1] = static_cast<uint8_t>(address >> 8);
+    destination[2] = static_cast<uint8_t>(address >> 16);
 }
 
-// Clears the handshake, sends the payload that is in place and lets the
-// transmitter go: what follows is waiting, which needs no buffer.
+// 'P' header: the sub-code and three address or selector bytes.
+void PutMemoryHeader(uint8_t subCode, uint32_t address) {
+    Payload()[0] = subCode;
+    PutAddress24(address, Payload() + 1);
+}
+
+// Clears the handshake and sends the payload that is in place. Callers hold
+// the transmitter only around this: what follows is waiting, which needs no
+// buffer.
 void ArmAndSend(uint8_t command, uint32_t payloadLength) {
     ArmResponse();
     SendFrame(command, payloadLength);
@@ -42,9 +47,7 @@ void ArmAndSend(uint8_t command, uint32_t payloadLength) {
 }  // namespace
 
 void PackAddressCount(uint32_t address, uint32_t count, uint8_t* destination) {
-    destination[0] = static_cast<uint8_t>(address);
-    destination[1] = static_cast<uint8_t>(address >> 8);
-    destination[2] = static_cast<uint8_t>(address >> 16);
+    PutAddress24(address, destination);
     destination[3] = static_cast<uint8_t>(count);
     destination[4] = static_cast<uint8_t>(count >> 8);
 }
