@@ -6,6 +6,7 @@
 #include "link/frame.h"
 #include "link/receiver.h"
 #include "link/serial_session.h"
+#include "operations/progress.h"
 
 namespace firmware {
 
@@ -61,6 +62,21 @@ int EnterWriteMode() {
     return kProgramOk;
 }
 
+// Pages programmed so far and pages to program, for whoever shows progress.
+uint32_t pagesDone = 0;
+uint32_t pagesToProgram = 0;
+
+uint32_t CountPagesToProgram(const Image& image) {
+    uint32_t pages = 0;
+    for (int row = 0; row < kProgrammedRows; ++row) {
+        const BootBlock& block = BootBlockTable[row];
+        for (uint32_t page = block.start; page < block.start + block.size; page += kPageSize) {
+            if (FirstUsedAddress(image, page, kPageSize) >= 0) ++pages;
+        }
+    }
+    return pages;
+}
+
 int WritePage(const Image& image, uint32_t page) {
     char line[32];
     std::snprintf(line, sizeof line, "書込%x", static_cast<unsigned>(page));
@@ -94,7 +110,11 @@ int WriteBlock(const Image& image, const BootBlock& block) {
     for (uint32_t page = block.start; page < block.start + block.size; page += kPageSize) {
         if (FirstUsedAddress(image, page, kPageSize) < 0) continue;
         const int result = WritePage(image, page);
-        if (result != kProgramOk) return result;
+        if (result != kProgramOk) {
+            ops::ReportFailure(ops::Outcome::Failed, page, result);
+            return result;
+        }
+        ops::ReportUnits(++pagesDone, pagesToProgram);
     }
     return kProgramOk;
 }
@@ -102,11 +122,20 @@ int WriteBlock(const Image& image, const BootBlock& block) {
 int RunPasses(const Image& image) {
     for (int row = 0; row < kProgrammedRows; ++row) {
         const int result = EraseBlock(image, BootBlockTable[row]);
-        if (result != kProgramOk) return result;
+        if (result != kProgramOk) {
+            ops::ReportFailure(ops::Outcome::Failed, BootBlockTable[row].start, result);
+            return result;
+        }
     }
     int result = EnterWriteMode();
-    if (result != kProgramOk) return result;
+    if (result != kProgramOk) {
+        ops::ReportFailure(ops::Outcome::Failed, 0, result);
+        return result;
+    }
     platform::SleepMs(kWriteModeSettleMs);
+    pagesDone = 0;
+    pagesToProgram = CountPagesToProgram(image);
+    ops::ReportUnits(0, pagesToProgram);
     for (int row = 0; row < kProgrammedRows && result == kProgramOk; ++row) {
         result = WriteBlock(image, BootBlockTable[row]);
     }

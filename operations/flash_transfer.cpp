@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "link/command_library.h"
+#include "operations/progress.h"
 #include "platform/platform.h"
 
 namespace ops {
@@ -28,7 +29,9 @@ constexpr uint32_t kAddressMask = 0xFFFFFF;
 // the box is the operation's own failure box.
 void ReportNoAnswer(const char* operation, uint32_t address, const char* failureBox) {
     char line[160];
-    if (wire::CommHandle.load() != nullptr) {
+    const bool portOpen = wire::CommHandle.load() != nullptr;
+    ReportFailure(portOpen ? Outcome::NoAnswer : Outcome::PortClosed, address & kAddressMask);
+    if (portOpen) {
         std::snprintf(line, sizeof line,
                       "%s: no answer at 0x%06X within %u s: check the cable and the device, then "
                       "try again",
@@ -45,6 +48,7 @@ void ReportNoAnswer(const char* operation, uint32_t address, const char* failure
 // A length beyond TransferBuffer would make a worker read or write past it.
 bool LengthFits(const OperationParams* p, const char* operation) {
     if (p->Length <= kTransferBufferSize) return true;
+    ReportFailure(Outcome::NotStarted, p->StartAddress & kAddressMask);
     char text[160];
     std::snprintf(text, sizeof text,
                   "%s: length 0x%X is larger than the transfer buffer (0x%X bytes): nothing was "
@@ -61,6 +65,7 @@ bool Failed(int result, const char* operation, uint32_t address, const char* fai
     if (result == wire::kNoAnswer) {
         ReportNoAnswer(operation, address, failureBox);
     } else {
+        ReportFailure(Outcome::Refused, address & kAddressMask);
         platform::WarningBox(failureBox);
     }
     return true;
@@ -69,6 +74,7 @@ bool Failed(int result, const char* operation, uint32_t address, const char* fai
 void WriteChunks(const OperationParams* p) {
     uint32_t address = p->StartAddress;
     uint32_t offset = 0;
+    ReportUnits(0, p->Length);
     for (uint32_t remaining = p->Length; remaining != 0;) {
         const uint32_t n = WriteChunkSize(address, remaining);
         const uint8_t* data = TransferBuffer.data() + offset;
@@ -79,12 +85,14 @@ void WriteChunks(const OperationParams* p) {
         offset += n;
         remaining -= n;
         address += n;
+        ReportUnits(offset, p->Length);
     }
 }
 
 void ReadChunks(const OperationParams* p) {
     uint32_t address = p->StartAddress;
     uint32_t offset = 0;
+    ReportUnits(0, p->Length);
     for (uint32_t remaining = p->Length; remaining != 0;) {
         const uint32_t n = ReadChunkSize(remaining);
         const int result = wire::ReadFlashChunk(TransferBuffer.data() + offset, address, n);
@@ -92,6 +100,7 @@ void ReadChunks(const OperationParams* p) {
         offset += n;
         remaining -= n;
         address += n;
+        ReportUnits(offset, p->Length);
     }
 }
 
@@ -127,6 +136,7 @@ uint32_t FlashReadWorker(void* params) {
         // length, the part not read holding what the buffer held before.
         const int length = static_cast<int>(p->Length);
         if (!platform::FileWriteNew(p->FileName, TransferBuffer.data(), length)) {
+            ReportFailure(Outcome::FileError, p->StartAddress & kAddressMask);
             platform::WarningBox(kFileWriteFailedText);
         }
     }

@@ -4,6 +4,7 @@
 #include "link/frame.h"
 #include "link/receiver.h"
 #include "link/serial_session.h"
+#include "operations/progress.h"
 
 namespace ops {
 
@@ -23,6 +24,7 @@ bool StopAttempt() {
 uint32_t StopWorker(void*) {
     bool answered = false;
     for (int attempt = 0; attempt < kStopAttempts && !answered; ++attempt) {
+        ReportUnits(static_cast<uint32_t>(attempt + 1), kStopAttempts);
         answered = StopAttempt();
     }
     platform::PostToDialog(wire::UM_WORKER_DONE, answered ? 1 : 0, 0);

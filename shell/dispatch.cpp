@@ -13,6 +13,7 @@
 #include "link/serial_session.h"
 #include "operations/device_clock.h"
 #include "operations/pattern_sequence.h"
+#include "operations/progress.h"
 #include "operations/stop_resume.h"
 #include "shell/command_ids.h"
 #include "shell/service_commands.h"
@@ -67,7 +68,7 @@ void Recovery(ops::OperationParams* params) {
     // Checked before loading: the image must not change under a running programmer.
     if (RefuseIfBusy()) return;
     firmware::LoadFirmwareImage();
-    StartWorker(firmware::FirmwareUpdateWorker, params);
+    StartTracked(ops::Activity::Recovery, firmware::FirmwareUpdateWorker, params);
 }
 
 void FarmUpdate() {
@@ -75,8 +76,10 @@ void FarmUpdate() {
     const int model = firmware::LoadFirmwareImage();
     if (model == firmware::kModelNone) {
         platform::LogLine(kNoModelText);
+        EndUntracked(ops::Activity::Update, ops::Outcome::NotStarted);
         return;
     }
+    ops::OpenProgress(ops::Activity::Update);
     wire::NotifyOnResponse.param.store(0);
     wire::NotifyOnResponse.value.store(1);
     awaitingVerdict = true;
@@ -91,23 +94,31 @@ void ReapWorker() {
     workerRoutine = nullptr;
 }
 
-// A worker ended: reap it, then let a parameter-block chain take its next step.
+// A worker ended: reap it, then let a parameter-block chain take its next
+// step; anything else has ended with its worker.
 void WorkerEnded(ops::OperationParams* params, uintptr_t outcome) {
+    const ops::Activity activity = ops::ReadProgress().activity;
     ReapWorker();
-    ParamChainStep(params, outcome);
+    if (ParamSequenceMode != 0) {
+        ParamChainStep(params, outcome);
+        return;
+    }
+    if (activity == ops::Activity::ApStop && outcome == 0) ops::CloseProgress(ops::Outcome::NoAnswer);
+    ops::CloseProgress(activity == ops::Activity::Sequence ? ops::Outcome::Stopped : ops::Outcome::Complete);
 }
 
-void StartWhenIdle(platform::ThreadRoutine routine) {
-    if (!RefuseIfBusy()) StartWorker(routine, nullptr);
+void StartWhenIdle(ops::Activity activity, platform::ThreadRoutine routine) {
+    if (!RefuseIfBusy()) StartTracked(activity, routine, nullptr);
 }
 
 void OnModelVerdict(ops::OperationParams* params) {
     platform::StopTimer(kVerdictTimer);
     awaitingVerdict = false;
     if (wire::ResponseStatus() == wire::kStatusAccepted) {
-        StartWorker(firmware::FirmwareUpdateWorker, params);
+        if (!StartWorker(firmware::FirmwareUpdateWorker, params)) ops::CloseProgress(ops::Outcome::NotStarted);
     } else {
         platform::LogLine(kModelMismatchText);
+        ops::CloseProgress(ops::Outcome::Refused);
     }
 }
 
@@ -148,6 +159,23 @@ bool StartWorker(platform::ThreadRoutine routine, void* param) {
     return workerThread != nullptr;
 }
 
+bool StartTracked(ops::Activity activity, platform::ThreadRoutine routine, void* param,
+                  uint32_t address, uint32_t block) {
+    if (WorkerRunning()) {
+        Refuse("busy: another operation runs");
+        return false;
+    }
+    ops::OpenProgress(activity, address, block);
+    if (StartWorker(routine, param)) return true;
+    ops::CloseProgress(ops::Outcome::NotStarted);
+    return false;
+}
+
+void EndUntracked(ops::Activity activity, ops::Outcome outcome) {
+    ops::OpenProgress(activity);
+    ops::CloseProgress(outcome);
+}
+
 void ParseNumberText(const char* text, uint32_t& field) {
     const size_t n = std::strlen(text);
     if (n != 0 && text[n - 1] == 'h') {
@@ -177,9 +205,9 @@ void OnCommand(ops::OperationParams* params, int id) {
         case kIdClose: Close(); break;
         case kIdRecovery: Recovery(params); break;
         case kIdFarmUpdate: FarmUpdate(); break;
-        case kIdSequenceStart: StartWhenIdle(ops::PatternSequenceWorker); break;
+        case kIdSequenceStart: StartWhenIdle(ops::Activity::Sequence, ops::PatternSequenceWorker); break;
         case kIdSequenceStop: wire::SetLinkFlag(wire::kFlagStopSequence); break;
-        case kIdApStop: StartWhenIdle(ops::StopWorker); break;
+        case kIdApStop: StartWhenIdle(ops::Activity::ApStop, ops::StopWorker); break;
         case kIdApResume: DirectSend(ops::kResumeRequest); break;
         case kIdRequest62: DirectSend(ops::kRequest62); break;
         case kIdFlashWrite:
@@ -220,6 +248,7 @@ void OnTimer(int id) {
     if (wire::NotifyOnResponse.value.exchange(0) != 0) {
         awaitingVerdict = false;
         platform::LogLine("no answer to the model request: update not started");
+        ops::CloseProgress(ops::Outcome::NoAnswer);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "operations/operation_params.h"
+#include "operations/progress.h"
 #include "platform/platform.h"
 
 namespace shell {
@@ -32,6 +33,12 @@ bool RefuseIfBusy();
 
 // Starts the one worker. Refused (beep and a log line) while a worker runs.
 bool StartWorker(platform::ThreadRoutine routine, void* param);
+// StartWorker for an operation of its own: the progress board shows it from
+// now until its end is handled.
+bool StartTracked(ops::Activity activity, platform::ThreadRoutine routine, void* param,
+                  uint32_t address = 0, uint32_t block = 0);
+// An operation that ended before anything was sent still tells how it ended.
+void EndUntracked(ops::Activity activity, ops::Outcome outcome);
 bool WorkerRunning();
 
 // Reads edit text into a 32-bit field: a trailing lower-case h selects hex.

@@ -7,6 +7,7 @@
 #include "link/frame.h"
 #include "operations/flash_transfer.h"
 #include "operations/param_block.h"
+#include "operations/progress.h"
 #include "operations/stop_resume.h"
 #include "platform/platform.h"
 #include "shell/command_ids.h"
@@ -62,6 +63,14 @@ platform::ThreadRoutine TransferWorker(int id) {
     }
 }
 
+ops::Activity TransferActivity(int id) {
+    switch (id) {
+        case kIdFlashWrite: return ops::Activity::FlashWrite;
+        case kIdFlashRead: return ops::Activity::FlashRead;
+        default: return ops::Activity::FlashErase;
+    }
+}
+
 void ReportCutBlock(uint32_t needed) {
     char line[128];
     std::snprintf(line, sizeof line,
@@ -78,14 +87,17 @@ void FlashTransfer(ops::OperationParams* params, int id) {
     if (id != kIdFlashRead && !LoadTransferFile(params->FileName)) return;
     ReadNumber(kIdStartAddressEdit, params->StartAddress);
     ReadNumber(kIdLengthEdit, params->Length);
-    StartWorker(TransferWorker(id), params);
+    StartTracked(TransferActivity(id), TransferWorker(id), params, params->StartAddress & 0xFFFFFF);
 }
 
 void ParamBlock(ops::OperationParams* params, int k) {
     if (RefuseIfBusy()) return;
     // The stop goes first; it reads nothing that the rest of this pass writes,
     // and its end is handled only after this pass.
-    if (!StartWorker(ops::StopWorker, nullptr)) return;
+    if (!StartTracked(ops::Activity::ParamChain, ops::StopWorker, nullptr, ops::kParamBlockAddress,
+                      static_cast<uint32_t>(k))) {
+        return;
+    }
     platform::ReadControlText(kIdParamFirstText0 + k, ops::ParamFirstText, ops::kParamTextSize);
     platform::ReadControlText(kIdParamSecondText0 + k, ops::ParamSecondText, ops::kParamTextSize);
     ParamSequenceMode = k + 1;
@@ -104,12 +116,16 @@ void ParamChainStep(ops::OperationParams* params, uintptr_t outcome) {
             if (outcome == 0) {  // the device did not answer the stop
                 ParamSequenceMode = 0;
                 platform::Beep(platform::BeepSound::Default);
+                ops::ReportFailure(ops::Outcome::NoAnswer, 0);
+                ops::CloseProgress();
                 return;
             }
+            ops::SetChainStep(1);
             StartWorker(ops::FlashEraseWorker, params);
             ParamSequenceStep = 1;
             return;
         case 1:
+            ops::SetChainStep(2);
             StartWorker(ops::FlashWriteWorker, params);
             ParamSequenceStep = 2;
             return;
@@ -118,6 +134,7 @@ void ParamChainStep(ops::OperationParams* params, uintptr_t outcome) {
             // not send it again.
             ParamSequenceMode = 0;
             wire::SendEmptyRequest(ops::kRequest62, true);
+            ops::CloseProgress();
             return;
     }
 }

@@ -102,11 +102,15 @@ TEST_F(CommandSet, WholeBufferWrittenAboveSixtyFourKAndReadBackByteForByte) {
     ASSERT_TRUE(PumpUntilIdle(60000));
     EXPECT_EQ(Requests(0x50), 511);
     EXPECT_EQ(device->FlashRange(0x10000, image.size()), image);
+    EXPECT_TRUE(StatusStarts("flash write 0x10000 complete in ")) << Status();
+    EXPECT_EQ(ops::ReadProgress().done, 0x20000u);
 
     Transfer(shell::kIdFlashRead, "65536", "131072", copy);
     ASSERT_TRUE(PumpUntilIdle(60000));
     EXPECT_EQ(Requests(0x50), 511 + 512);
     EXPECT_EQ(ReadFile(copy), image);
+    EXPECT_TRUE(StatusStarts("flash read 0x10000 complete in ")) << Status();
+    EXPECT_EQ(ops::ProgressPermille(ops::ReadProgress()), 1000u);
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(lastPosted.message, wire::UM_WORKER_DONE);
     EXPECT_EQ(lastPosted.wParam, 0u);
@@ -122,6 +126,8 @@ TEST_F(CommandSet, RefusedWriteChunkShowsTheBoxAndSendsNoMore) {
     EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH WRITE 異常"});
     EXPECT_EQ(device->FlashRange(0x100, 2), (Bytes{0x11, 0x11}));
     EXPECT_EQ(device->FlashRange(0x200, 2), (Bytes{0xFF, 0xFF}));
+    EXPECT_EQ(Status(), "flash write 0x0 refused at 0x200");
+    EXPECT_EQ(ops::ReadProgress().done, 0x200u);
 }
 
 TEST_F(CommandSet, SilentDeviceEndsTheReadWithinTheBoundAndTheFileIsStillWritten) {
@@ -133,6 +139,7 @@ TEST_F(CommandSet, SilentDeviceEndsTheReadWithinTheBoundAndTheFileIsStillWritten
                             "device, then try again"));
     EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH READ 異常"});
     EXPECT_EQ(ReadFile(copy).size(), 512u);
+    EXPECT_EQ(Status(), "flash read 0x0: no answer at 0x100");
     // The next operation works without a restart.
     Configure([](sim::DeviceModel& m) { m.ClearFaults(); });
     Transfer(shell::kIdFlashRead, "0", "16", copy);
@@ -151,6 +158,7 @@ TEST_F(CommandSet, ClosingThePortUnderATransferEndsItAtOnce) {
     Press(shell::kIdClose);
     ASSERT_TRUE(PumpUntilIdle(2000));
     EXPECT_TRUE(LogContains("flash erase: the port is closed at 0x002000: open it and try again"));
+    EXPECT_EQ(Status(), "flash erase 0x2000: the port closed at 0x2000");
     EXPECT_EQ(DeviceBytes(), Frame(0x50, {0x44, 0x00, 0x20, 0x00, 0x2C, 0x01}));
 }
 
@@ -162,6 +170,7 @@ TEST_F(CommandSet, RefusalsTouchNeitherTheLineNorTheParameters) {
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_NE(Boxes()[0].find("larger than the transfer buffer"), std::string::npos);
     EXPECT_FALSE(Exists(copy));
+    EXPECT_EQ(Status(), "flash read 0x0 not started");
     // A transfer asked for while a worker runs leaves OperationParams alone.
     Configure([](sim::DeviceModel& m) { m.SetFault(0x60, sim::Fault::Silent); });
     Press(shell::kIdApStop);
@@ -200,11 +209,13 @@ TEST_F(CommandSet, ParameterBlockChainStopsErasesWritesAndEndsWithRequest62) {
     EXPECT_EQ(DeviceBytes(), expected);
     EXPECT_EQ(device->FlashRange(0xE200, 256), block);
     EXPECT_EQ(shell::ParamSequenceMode, 0);
+    EXPECT_TRUE(StatusStarts("parameter block 1 complete in ")) << Status();
     // The chain has ended: a later worker's end sends no second 0x62.
     Press(shell::kIdApStop);
     ASSERT_TRUE(PumpUntilIdle());
     EXPECT_EQ(Requests(0x62), 1);
     EXPECT_TRUE(Boxes().empty());
+    EXPECT_TRUE(StatusStarts("ap-stop complete in ")) << Status();
 }
 
 TEST_F(CommandSet, ParameterBlockAgainstASilentDeviceBeepsOnceAndWritesNothing) {
@@ -218,6 +229,7 @@ TEST_F(CommandSet, ParameterBlockAgainstASilentDeviceBeepsOnceAndWritesNothing) 
     EXPECT_EQ(Requests(0x50), 0);
     EXPECT_EQ(Requests(0x60), 3);
     EXPECT_EQ(shell::ParamSequenceMode, 0);
+    EXPECT_EQ(Status(), "parameter block 0: stop: no answer");
 }
 
 TEST_F(CommandSet, ClockIsSetFromTheLocalTimeAndReadBack) {

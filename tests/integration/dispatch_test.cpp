@@ -89,6 +89,7 @@ TEST_F(Dialog, ApStopAgainstASilentDeviceMakesExactlyThreeAttempts) {
     EXPECT_EQ(lastPosted.wParam, 0u);
     const Bytes got = DeviceBytes();
     EXPECT_EQ(std::count(got.begin(), got.end(), 0x5C), 3);
+    EXPECT_EQ(Status(), "ap-stop: no answer");
     EXPECT_EQ(device->FramesReceived(0x60), 3);
     EXPECT_EQ(got.size(), 3u * 8u);
 }
@@ -117,6 +118,11 @@ TEST_F(Dialog, FarmUpdateProgramsTheDeviceWhenItAcceptsTheModel) {
     EXPECT_EQ(flash[0xA000], 0xCA);
     EXPECT_EQ(flash[0xA003], 0xBE);
     EXPECT_TRUE(Pump([] { return !shell::WorkerRunning(); }, 2000));
+    ASSERT_TRUE(Pump([] { return ops::ReadProgress().endMs != 0; }, 2000));
+    EXPECT_TRUE(StatusStarts("update complete in ")) << Status();
+    const ops::ProgressSnapshot s = ops::ReadProgress();
+    EXPECT_EQ(s.done, s.total);
+    EXPECT_GT(s.total, 0u);
 }
 
 TEST_F(Dialog, RefusedModelLogsTheMismatchAndSendsNothingMore) {
@@ -128,6 +134,7 @@ TEST_F(Dialog, RefusedModelLogsTheMismatchAndSendsNothingMore) {
     platform::SleepMs(100);
     EXPECT_EQ(DeviceBytes(), (Bytes{0x02, 0x70, 0x00, 0x00, 0x03, 0x75, 0x0D}));
     EXPECT_FALSE(shell::WorkerRunning());
+    EXPECT_EQ(Status(), "update refused");
 }
 
 TEST_F(Dialog, FirmwareWithoutModelSendsNothing) {
@@ -137,6 +144,7 @@ TEST_F(Dialog, FirmwareWithoutModelSendsNothing) {
     EXPECT_TRUE(LogContains("ﾌｧｰﾑﾌｧｲﾙに、機種情報がありません"));
     platform::SleepMs(100);
     EXPECT_TRUE(DeviceBytes().empty());
+    EXPECT_EQ(Status(), "update not started");
 }
 
 TEST_F(Dialog, UnansweredModelRequestTimesOutAndALateAnswerIsNoVerdict) {
@@ -147,6 +155,7 @@ TEST_F(Dialog, UnansweredModelRequestTimesOutAndALateAnswerIsNoVerdict) {
     Press(shell::kIdApResume);  // refused while the verdict is awaited
     EXPECT_EQ(platform::posix::BeepCount(), 1);
     ASSERT_TRUE(PumpUntilLogged("no answer to the model request: update not started", 6000));
+    EXPECT_EQ(Status(), "update: no answer");
     // The accepting answer that comes after the time-out starts nothing.
     ASSERT_TRUE(Pump([] { return wire::ResponseArrived(); }, 3000));
     platform::posix::Posted msg{};

@@ -9,6 +9,7 @@
 
 #include "device_link.h"
 #include "operations/operation_params.h"
+#include "operations/progress.h"
 #include "shell/dispatch.h"
 
 namespace tqtest {
@@ -18,6 +19,7 @@ protected:
     void SetUp() override {
         DeviceLinkTest::SetUp();
         std::memset(&params, 0, sizeof params);
+        ops::ResetProgress();
         shell::OnInitDialog(&params);
     }
     void TearDown() override {
@@ -64,6 +66,14 @@ protected:
             if (std::chrono::steady_clock::now() >= until) return false;
         }
     }
+
+    // The status line the progress board gives now.
+    static std::string Status() {
+        char text[160];
+        ops::FormatProgress(ops::ReadProgress(), platform::TickMs(), text, sizeof text);
+        return text;
+    }
+    static bool StatusStarts(const std::string& prefix) { return Status().rfind(prefix, 0) == 0; }
 
     ops::OperationParams params;
     platform::posix::Posted lastPosted{};

@@ -1,0 +1,249 @@
+// progress.cpp - the progress board and its status texts.
+#include "operations/progress.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace ops {
+
+namespace {
+
+struct Board {
+    std::atomic_flag busy = ATOMIC_FLAG_INIT;
+    ProgressSnapshot s;
+    bool unitsStarted = false;
+};
+
+Board board;
+
+// Held for a handful of stores; neither side ever waits on anything else
+// while holding it, so a worker is never held up by a reader for long.
+class BoardLock {
+public:
+    BoardLock() {
+        while (board.busy.test_and_set(std::memory_order_acquire)) {
+        }
+    }
+    ~BoardLock() { board.busy.clear(std::memory_order_release); }
+    BoardLock(const BoardLock&) = delete;
+    BoardLock& operator=(const BoardLock&) = delete;
+};
+
+constexpr const char* kStepNames[3] = {"stop", "erase", "write"};
+
+bool CountsBytes(Activity a) {
+    return a == Activity::FlashWrite || a == Activity::FlashRead || a == Activity::FlashErase;
+}
+
+bool CountsPages(Activity a) { return a == Activity::Update || a == Activity::Recovery; }
+
+// "12,288": the digits grouped in threes.
+void Grouped(uint32_t value, char* out, size_t cap) {
+    char digits[16];
+    const int n = std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(value));
+    size_t o = 0;
+    for (int i = 0; i < n && o + 1 < cap; ++i) {
+        if (i != 0 && (n - i) % 3 == 0 && o + 2 < cap) out[o++] = ',';
+        out[o++] = digits[i];
+    }
+    out[o] = '\0';
+}
+
+void Name(const ProgressSnapshot& s, char* out, size_t cap) {
+    switch (s.activity) {
+        case Activity::Update: std::snprintf(out, cap, "update"); break;
+        case Activity::Recovery: std::snprintf(out, cap, "recovery"); break;
+        case Activity::FlashWrite: std::snprintf(out, cap, "flash write 0x%X", unsigned(s.address)); break;
+        case Activity::FlashRead: std::snprintf(out, cap, "flash read 0x%X", unsigned(s.address)); break;
+        case Activity::FlashErase: std::snprintf(out, cap, "flash erase 0x%X", unsigned(s.address)); break;
+        case Activity::ParamChain: std::snprintf(out, cap, "parameter block %u", unsigned(s.block)); break;
+        case Activity::ApStop: std::snprintf(out, cap, "ap-stop"); break;
+        case Activity::Sequence: std::snprintf(out, cap, "pattern sequence"); break;
+        case Activity::None: default: out[0] = '\0'; break;
+    }
+}
+
+double Seconds(uint32_t ms) { return ms / 1000.0; }
+
+void Running(const ProgressSnapshot& s, const char* name, uint32_t nowMs, char* out, size_t cap) {
+    const uint32_t elapsed = nowMs - s.startMs;
+    char left[32] = "";
+    const int secondsLeft = ProgressSecondsLeft(s, nowMs);
+    if (secondsLeft >= 0) std::snprintf(left, sizeof left, ", %d:%02d left", secondsLeft / 60, secondsLeft % 60);
+    if (CountsBytes(s.activity) && s.total != 0) {
+        char done[16], total[16];
+        Grouped(s.done, done, sizeof done);
+        Grouped(s.total, total, sizeof total);
+        const double rate = ProgressRate(s, nowMs);
+        char speed[24] = "";
+        if (rate > 0) std::snprintf(speed, sizeof speed, ", %.1f KB/s", rate / 1000.0);
+        std::snprintf(out, cap, "%s: %s of %s bytes%s%s", name, done, total, speed, left);
+    } else if (s.activity == Activity::FlashErase) {
+        std::snprintf(out, cap, "%s: waiting for the device", name);
+    } else if (CountsPages(s.activity) && s.total != 0) {
+        std::snprintf(out, cap, "%s: page %u of %u%s", name, unsigned(s.done), unsigned(s.total), left);
+    } else if (s.activity == Activity::Update) {
+        std::snprintf(out, cap, "%s: waiting for the device's answer to the model request", name);
+    } else if (s.activity == Activity::Recovery) {
+        std::snprintf(out, cap, "%s: erasing", name);
+    } else if (s.activity == Activity::ParamChain) {
+        std::snprintf(out, cap, "%s: step %u of 3, %s", name, unsigned(s.step + 1), kStepNames[s.step % 3]);
+    } else if (s.activity == Activity::ApStop) {
+        std::snprintf(out, cap, "%s: attempt %u of %u", name, unsigned(s.done), unsigned(s.total));
+    } else {
+        std::snprintf(out, cap, "%s: running for %u:%02u", name, unsigned(elapsed / 60000),
+                      unsigned(elapsed / 1000 % 60));
+    }
+}
+
+void Where(const ProgressSnapshot& s, char* out, size_t cap) {
+    if (CountsPages(s.activity)) {
+        // Only the programmer's own failures have a page; a refused model has none.
+        if (s.outcome == Outcome::Failed) {
+            std::snprintf(out, cap, " at page 0x%04X", unsigned(s.where));
+        } else {
+            out[0] = '\0';
+        }
+    } else if (s.activity == Activity::ParamChain && s.step == 0) {
+        out[0] = '\0';
+    } else if (s.activity != Activity::Update && s.activity != Activity::ApStop &&
+               s.activity != Activity::Sequence) {
+        std::snprintf(out, cap, " at 0x%X", unsigned(s.where));
+    } else {
+        out[0] = '\0';
+    }
+}
+
+void Ended(const ProgressSnapshot& s, const char* name, char* out, size_t cap) {
+    const uint32_t failStep = s.failStep;
+    const double took = Seconds(s.endMs - s.startMs);
+    // A chain names the step that failed: "parameter block 2: erase refused at 0xE200".
+    char subject[48];
+    if (s.activity == Activity::ParamChain && s.outcome != Outcome::Complete) {
+        std::snprintf(subject, sizeof subject, "%s: %s", name, kStepNames[failStep % 3]);
+    } else {
+        std::snprintf(subject, sizeof subject, "%s", name);
+    }
+    char where[32];
+    ProgressSnapshot at = s;
+    at.step = failStep;
+    Where(at, where, sizeof where);
+    switch (s.outcome) {
+        case Outcome::Complete: std::snprintf(out, cap, "%s complete in %.1f s", name, took); break;
+        case Outcome::Stopped: std::snprintf(out, cap, "%s stopped after %.1f s", name, took); break;
+        case Outcome::Refused: std::snprintf(out, cap, "%s refused%s", subject, where); break;
+        case Outcome::NoAnswer: std::snprintf(out, cap, "%s: no answer%s", subject, where); break;
+        case Outcome::PortClosed: std::snprintf(out, cap, "%s: the port closed%s", subject, where); break;
+        case Outcome::NotStarted: std::snprintf(out, cap, "%s not started", subject); break;
+        case Outcome::FileError: std::snprintf(out, cap, "%s: the file could not be written", subject); break;
+        case Outcome::Failed:
+        default:
+            std::snprintf(out, cap, "%s failed%s, err %02x, after %.1f s", subject, where, unsigned(s.code), took);
+            break;
+    }
+}
+
+}  // namespace
+
+void OpenProgress(Activity activity, uint32_t address, uint32_t block) {
+    const uint32_t now = platform::TickMs();
+    BoardLock hold;
+    const uint32_t serial = board.s.serial + 1;
+    board.s = ProgressSnapshot{};
+    board.s.activity = activity;
+    board.s.address = address;
+    board.s.block = block;
+    board.s.startMs = now;
+    board.s.serial = serial;
+    board.unitsStarted = false;
+}
+
+void SetChainStep(uint32_t step) {
+    BoardLock hold;
+    board.s.step = step;
+    board.s.done = 0;
+    board.s.total = 0;
+    board.unitsStarted = false;
+}
+
+void CloseProgress(Outcome outcome) {
+    const uint32_t now = platform::TickMs();
+    BoardLock hold;
+    if (board.s.activity == Activity::None || board.s.endMs != 0) return;  // nothing open
+    if (board.s.outcome == Outcome::Running) board.s.outcome = outcome;
+    board.s.endMs = now == board.s.startMs ? now + 1 : now;  // endMs 0 means still open
+}
+
+void ReportUnits(uint32_t done, uint32_t total) {
+    const uint32_t now = platform::TickMs();
+    BoardLock hold;
+    if (!board.unitsStarted) {
+        board.unitsStarted = true;
+        board.s.unitsMs = now;
+    }
+    board.s.done = done;
+    board.s.total = total;
+}
+
+void ReportFailure(Outcome outcome, uint32_t where, int code) {
+    BoardLock hold;
+    if (board.s.outcome != Outcome::Running) return;  // the first failure says it
+    board.s.outcome = outcome;
+    board.s.where = where;
+    board.s.code = code;
+    board.s.failStep = board.s.step;
+}
+
+ProgressSnapshot ReadProgress() {
+    BoardLock hold;
+    ProgressSnapshot s = board.s;
+    // Until it is closed the operation runs, whatever a worker recorded.
+    if (s.endMs == 0 && s.activity != Activity::None) {
+        s.outcome = Outcome::Running;
+    }
+    return s;
+}
+
+void ResetProgress() {
+    BoardLock hold;
+    board.s = ProgressSnapshot{};
+    board.unitsStarted = false;
+}
+
+uint32_t ProgressPermille(const ProgressSnapshot& s) {
+    if (s.activity == Activity::None) return 0;
+    if (s.endMs != 0 && s.outcome == Outcome::Complete) return 1000;
+    const uint32_t units = s.total == 0 ? 0 : static_cast<uint32_t>(uint64_t(s.done > s.total ? s.total : s.done) * 1000 / s.total);
+    if (s.activity == Activity::ParamChain) return (s.step * 1000 + units) / 3;
+    return units;
+}
+
+double ProgressRate(const ProgressSnapshot& s, uint32_t nowMs) {
+    const uint32_t elapsed = nowMs - s.unitsMs;
+    if (elapsed < 500 || s.done == 0) return 0;
+    return s.done * 1000.0 / elapsed;
+}
+
+int ProgressSecondsLeft(const ProgressSnapshot& s, uint32_t nowMs) {
+    if (s.total == 0 || s.done >= s.total) return -1;
+    const double rate = ProgressRate(s, nowMs);
+    if (rate <= 0) return -1;
+    return static_cast<int>((s.total - s.done) / rate + 0.999);
+}
+
+void FormatProgress(const ProgressSnapshot& s, uint32_t nowMs, char* out, size_t cap) {
+    if (cap == 0) return;
+    out[0] = '\0';
+    if (s.activity == Activity::None) return;
+    char name[40];
+    Name(s, name, sizeof name);
+    if (s.endMs == 0) {
+        Running(s, name, nowMs, out, cap);
+        return;
+    }
+    Ended(s, name, out, cap);
+}
+
+}  // namespace ops

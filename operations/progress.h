@@ -1,0 +1,84 @@
+// progress.h - how far the running operation is, for whatever shows it.
+//
+// The front end that starts an operation opens it here; its worker reports
+// units done and, when something goes wrong, where; the front end closes it
+// when the operation has ended. Readers (a window's timer, a console's loop)
+// take a snapshot whenever they like. Reporting never waits for a reader: a
+// worker holds the board only for the few stores it makes, so the line never
+// waits for a repaint.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ops {
+
+enum class Activity : uint8_t {
+    None,
+    Update,      // "farm udt": model verdict, then pages programmed
+    Recovery,    // the boot-mode update without the model request
+    FlashWrite,  // bytes of Length
+    FlashRead,
+    FlashErase,  // one request: no units
+    ParamChain,  // stop, erase, write: steps of three
+    ApStop,      // attempts of three
+    Sequence,    // runs until stopped: no units
+};
+
+enum class Outcome : uint8_t {
+    Running,
+    Complete,
+    Refused,     // the device said no (model mismatch included)
+    NoAnswer,
+    PortClosed,
+    Failed,      // the firmware programmer's result code says why
+    Stopped,     // the operator stopped it (the pattern sequence)
+    NotStarted,  // ended before it began: a file, a length, a missing model
+    FileError,   // the flash read's file could not be written
+};
+
+struct ProgressSnapshot {
+    Activity activity = Activity::None;
+    Outcome outcome = Outcome::Running;
+    uint32_t done = 0;      // units of the running step
+    uint32_t total = 0;     // 0: the step has no units to count
+    uint32_t step = 0;      // parameter-block chain: 0 stop, 1 erase, 2 write
+    uint32_t block = 0;     // parameter-block chain: which block
+    uint32_t address = 0;   // where a flash operation starts
+    uint32_t where = 0;     // the address (or page) of a failure
+    uint32_t failStep = 0;  // parameter-block chain: the step that failed
+    int code = 0;           // the programmer's result code of a failed update
+    uint32_t startMs = 0;
+    uint32_t unitsMs = 0;   // the first unit report: the rate counts from here
+    uint32_t endMs = 0;     // 0 while the operation runs
+    uint32_t serial = 0;    // counts the operations opened, so a reader sees a new one
+};
+
+// Front end: an operation starts or ends. Opening resets the units and the outcome.
+void OpenProgress(Activity activity, uint32_t address = 0, uint32_t block = 0);
+void SetChainStep(uint32_t step);
+// Closes the running operation: a failure a worker recorded stands, otherwise
+// the outcome given (Complete unless the front end knows better).
+void CloseProgress(Outcome outcome = Outcome::Complete);
+
+// Worker: units done of total; and a failure, the first of which is kept.
+void ReportUnits(uint32_t done, uint32_t total);
+void ReportFailure(Outcome outcome, uint32_t where, int code = 0);
+
+ProgressSnapshot ReadProgress();
+// Forgets everything (between tests).
+void ResetProgress();
+
+// The bar's fraction in thousandths: the chain counts its steps, an ended
+// operation is full when complete.
+uint32_t ProgressPermille(const ProgressSnapshot& s);
+// Units per second since the start, 0 before a rate can be told.
+double ProgressRate(const ProgressSnapshot& s, uint32_t nowMs);
+// Seconds left at the rate so far; -1 when it cannot be told yet.
+int ProgressSecondsLeft(const ProgressSnapshot& s, uint32_t nowMs);
+// The status line: what runs and how far it is, or the outcome and the time
+// it took, e.g. "flash read 0x1000: 12,288 of 131,072 bytes, 3.7 KB/s, 0:31
+// left" or "update complete in 18.2 s". Empty before the first operation.
+void FormatProgress(const ProgressSnapshot& s, uint32_t nowMs, char* out, size_t cap);
+
+}  // namespace ops
