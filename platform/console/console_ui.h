@@ -1,0 +1,60 @@
+// console_ui.h - the user interface sink for console front ends: what the
+// front end provides to it (how a line, a box or a beep is shown) and what it
+// takes from it (posted messages, due timers, the control texts).
+//
+// The dialog's controls are kept as texts that the front end sets before it
+// gives a command id to the dispatcher; posted messages and dialog timers wait
+// here until the front end's loop carries them out on its own thread, as the
+// dialog's message loop would.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace platform::console {
+
+// ---- provided by the front end -------------------------------------------
+// Called one at a time, from any thread, with the output held (OutputLock);
+// they must not call back into the user interface sink.
+void ShowLogLine(const char* cp932);
+void ShowBox(const char* cp932);
+void ShowBeep(BeepSound sound);
+void ShowClearLog();
+
+// ---- for the front end ------------------------------------------------------
+
+// Holds the console's output, so that what the front end writes itself (a
+// progress bar) never lands inside a line that another thread prints.
+void AcquireOutput();
+void ReleaseOutput();
+class OutputLock {
+public:
+    OutputLock() { AcquireOutput(); }
+    ~OutputLock() { ReleaseOutput(); }
+    OutputLock(const OutputLock&) = delete;
+    OutputLock& operator=(const OutputLock&) = delete;
+};
+
+struct Posted {
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+};
+constexpr int kPostedCapacity = 64;
+// The oldest message posted and not yet taken; false when none waits.
+bool TakePosted(Posted& out);
+// Messages that found the queue full and were lost (the front end reports them).
+int PostedLost();
+
+// A dialog timer whose time has come, or -1. Timers repeat, as SetTimer's
+// do, until StopTimer.
+int TakeDueTimer();
+bool AnyTimerRunning();
+
+bool ControlEnabled(int id);
+
+// Forgets the controls, messages and timers (between tests).
+void ResetConsoleUi();
+
+}  // namespace platform::console

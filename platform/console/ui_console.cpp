@@ -1,0 +1,226 @@
+// ui_console.cpp - the user interface sink of the command-line programs, for
+// Linux and Windows alike: control texts in fixed slots, posted messages in a
+// ring, dialog timers on the millisecond tick, and the log, boxes and beeps
+// handed to the front end one at a time.
+//
+// Only std::atomic_flag guards the shared state: mingw's win32 thread model
+// has no std::mutex, and every hold here is a handful of stores (the output
+// hold lasts one printed line).
+#include <atomic>
+#include <cstring>
+
+#include "platform/console/console_ui.h"
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+constexpr int kControlSlots = 24;
+constexpr int kControlTextBytes = 1024;  // as the Windows sink's longest control text
+constexpr int kTimerSlots = 8;
+constexpr int kSpinsBeforeSleeping = 100;
+
+struct Control {
+    int id;
+    bool used;
+    bool enabled;
+    char text[kControlTextBytes];
+};
+
+struct Timer {
+    int id;
+    bool active;
+    uint32_t periodMs;
+    uint32_t dueMs;
+};
+
+std::atomic_flag stateBusy = ATOMIC_FLAG_INIT;
+std::atomic_flag outputBusy = ATOMIC_FLAG_INIT;
+
+Control controls[kControlSlots];
+Timer timers[kTimerSlots];
+console::Posted posted[console::kPostedCapacity];
+int postedHead = 0;
+int postedCount = 0;
+int postedLost = 0;
+
+void Acquire(std::atomic_flag& flag) {
+    for (int spins = 0; flag.test_and_set(std::memory_order_acquire); ++spins) {
+        SleepMs(spins < kSpinsBeforeSleeping ? 0 : 1);
+    }
+}
+
+void Release(std::atomic_flag& flag) { flag.clear(std::memory_order_release); }
+
+class StateLock {
+public:
+    StateLock() { Acquire(stateBusy); }
+    ~StateLock() { Release(stateBusy); }
+    StateLock(const StateLock&) = delete;
+    StateLock& operator=(const StateLock&) = delete;
+};
+
+bool LeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// Copies at most cap - 1 bytes, never half a double-byte character: its lead
+// byte alone would turn the byte after it into garbage on the device.
+void CopyWhole(const char* from, char* to, int cap) {
+    int kept = 0;
+    while (from[kept] != '\0') {
+        const int width = LeadByte(static_cast<unsigned char>(from[kept])) && from[kept + 1] != '\0' ? 2 : 1;
+        if (kept + width > cap - 1) break;
+        kept += width;
+    }
+    std::memcpy(to, from, static_cast<size_t>(kept));
+    to[kept] = '\0';
+}
+
+// The slot of a control, made on first use; nullptr when every slot is taken.
+Control* Slot(int id, bool make) {
+    for (Control& c : controls) {
+        if (c.used && c.id == id) return &c;
+    }
+    if (!make) return nullptr;
+    for (Control& c : controls) {
+        if (!c.used) {
+            c.used = true;
+            c.id = id;
+            c.enabled = true;
+            c.text[0] = '\0';
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+bool Due(uint32_t dueMs, uint32_t now) { return static_cast<int32_t>(now - dueMs) >= 0; }
+
+}  // namespace
+
+void LogLine(const char* text) {
+    console::OutputLock hold;
+    console::ShowLogLine(text);
+}
+
+void ClearLog() {
+    console::OutputLock hold;
+    console::ShowClearLog();
+}
+
+void PostToDialog(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    StateLock hold;
+    if (postedCount == console::kPostedCapacity) {
+        ++postedLost;
+        return;
+    }
+    posted[(postedHead + postedCount) % console::kPostedCapacity] = console::Posted{message, wParam, lParam};
+    ++postedCount;
+}
+
+void WarningBox(const char* text) {
+    console::OutputLock hold;
+    console::ShowBox(text);
+}
+
+void Beep(BeepSound sound) {
+    console::OutputLock hold;
+    console::ShowBeep(sound);
+}
+
+void ReadControlText(int id, char* buffer, int cap) {
+    if (cap <= 0) return;
+    StateLock hold;
+    const Control* c = Slot(id, false);
+    CopyWhole(c != nullptr ? c->text : "", buffer, cap);
+}
+
+void SetControlText(int id, const char* text) {
+    StateLock hold;
+    Control* c = Slot(id, true);
+    if (c != nullptr) CopyWhole(text, c->text, kControlTextBytes);
+}
+
+void EnableControl(int id, bool enabled) {
+    StateLock hold;
+    Control* c = Slot(id, true);
+    if (c != nullptr) c->enabled = enabled;
+}
+
+void StartTimer(int id, uint32_t ms) {
+    const uint32_t now = TickMs();
+    StateLock hold;
+    Timer* free = nullptr;
+    for (Timer& t : timers) {
+        if (t.active && t.id == id) free = &t;  // SetTimer on a running id restarts it
+    }
+    for (Timer& t : timers) {
+        if (free == nullptr && !t.active) free = &t;
+    }
+    if (free == nullptr) return;
+    *free = Timer{id, true, ms, now + ms};
+}
+
+void StopTimer(int id) {
+    StateLock hold;
+    for (Timer& t : timers) {
+        if (t.active && t.id == id) t.active = false;
+    }
+}
+
+namespace console {
+
+void AcquireOutput() { Acquire(outputBusy); }
+void ReleaseOutput() { Release(outputBusy); }
+
+bool TakePosted(Posted& out) {
+    StateLock hold;
+    if (postedCount == 0) return false;
+    out = posted[postedHead];
+    postedHead = (postedHead + 1) % kPostedCapacity;
+    --postedCount;
+    return true;
+}
+
+int PostedLost() {
+    StateLock hold;
+    return postedLost;
+}
+
+int TakeDueTimer() {
+    const uint32_t now = TickMs();
+    StateLock hold;
+    for (Timer& t : timers) {
+        if (t.active && Due(t.dueMs, now)) {
+            t.dueMs = now + t.periodMs;
+            return t.id;
+        }
+    }
+    return -1;
+}
+
+bool AnyTimerRunning() {
+    StateLock hold;
+    for (const Timer& t : timers) {
+        if (t.active) return true;
+    }
+    return false;
+}
+
+bool ControlEnabled(int id) {
+    StateLock hold;
+    const Control* c = Slot(id, false);
+    return c == nullptr || c->enabled;
+}
+
+void ResetConsoleUi() {
+    StateLock hold;
+    for (Control& c : controls) c.used = false;
+    for (Timer& t : timers) t.active = false;
+    postedHead = 0;
+    postedCount = 0;
+    postedLost = 0;
+}
+
+}  // namespace console
+}  // namespace platform
