@@ -1,0 +1,287 @@
+// args.cpp - parsing tq73's command line.
+#include "cli/args.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace cli {
+
+namespace {
+
+constexpr uint32_t kMaxAddress = 0xFFFFFF;     // 24 bits on the wire
+constexpr uint32_t kMaxTransfer = 0x20000;     // the transfer buffer
+constexpr uint32_t kMaxErase = 0xFFFF;         // the erase request's 16-bit count
+constexpr int kMaxSeconds = 1000000;
+constexpr int kMaxPositional = 8;
+
+struct Named {
+    const char* name;
+    Command command;
+    int positionalMin;
+    int positionalMax;
+};
+
+// Commands with their positional argument counts.
+constexpr Named kCommands[] = {
+    {"help", Command::Help, 0, 0},        {"ports", Command::Ports, 0, 0},
+    {"monitor", Command::Monitor, 0, 0},  {"stop", Command::Stop, 0, 0},
+    {"resume", Command::Resume, 0, 0},    {"request62", Command::Request62, 0, 0},
+    {"update", Command::Update, 1, 1},    {"recover", Command::Recover, 1, 1},
+    {"read", Command::Read, 3, 3},        {"write", Command::Write, 2, 3},
+    {"erase", Command::Erase, 2, 2},      {"param", Command::Param, 3, 3},
+    {"clock", Command::ClockSet, 1, 1},   {"pattern", Command::Pattern, 0, 0},
+};
+
+bool Fail(Request& r, const char* format, const char* detail = "") {
+    std::snprintf(r.error, sizeof r.error, format, detail);
+    return false;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+int HexValue(char c) { return IsDigit(c) ? c - '0' : (c | 0x20) - 'a' + 10; }
+
+// Digits of the given base from text[from, to) into value; false past max.
+bool Accumulate(const char* text, size_t from, size_t to, uint32_t base, uint32_t max, uint32_t& value) {
+    uint64_t v = 0;
+    for (size_t i = from; i < to; ++i) {
+        v = v * base + static_cast<uint32_t>(HexValue(text[i]));
+        if (v > max) return false;
+    }
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool AllOf(const char* text, size_t from, size_t to, bool (*pred)(char)) {
+    if (from >= to) return false;
+    for (size_t i = from; i < to; ++i) {
+        if (!pred(text[i])) return false;
+    }
+    return true;
+}
+
+bool NumberField(Request& r, const char* what, const char* text, uint32_t max, char* field,
+                 uint32_t& value) {
+    char why[160];
+    if (!ParseNumberArgument(text, max, value, why, sizeof why)) {
+        std::snprintf(r.error, sizeof r.error, "%s %s", what, why);
+        return false;
+    }
+    std::snprintf(field, kNumberTextSize, "%s", text);
+    return true;
+}
+
+bool ParseSeconds(Request& r, const char* text) {
+    uint32_t value = 0;
+    char why[160];
+    if (text == nullptr || !AllOf(text, 0, std::strlen(text), IsDigit) ||
+        !ParseNumberArgument(text, kMaxSeconds, value, why, sizeof why) || value == 0) {
+        return Fail(r, "--seconds takes a whole number of seconds from 1, not \"%s\"", text ? text : "");
+    }
+    r.seconds = static_cast<int>(value);
+    return true;
+}
+
+// The command's positional arguments into the request.
+bool TakePositional(Request& r, const char* const* p, int n) {
+    switch (r.command) {
+        case Command::Update:
+        case Command::Recover:
+            r.file = p[0];
+            return true;
+        case Command::Read:
+            r.file = p[2];
+            return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
+                   NumberField(r, "LEN", p[1], kMaxTransfer, r.length, r.lengthValue);
+        case Command::Write:
+            r.file = p[1];
+            return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
+                   (n < 3 || NumberField(r, "LEN", p[2], kMaxTransfer, r.length, r.lengthValue));
+        case Command::Erase:
+            return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
+                   NumberField(r, "LEN", p[1], kMaxErase, r.length, r.lengthValue);
+        case Command::Param:
+            if (std::strlen(p[0]) != 1 || p[0][0] < '0' || p[0][0] > '3') {
+                return Fail(r, "param takes a block number from 0 to 3, not \"%s\"", p[0]);
+            }
+            r.block = p[0][0] - '0';
+            r.text1 = p[1];
+            r.text2 = p[2];
+            return true;
+        case Command::ClockSet:
+            if (std::strcmp(p[0], "get") == 0) {
+                r.command = Command::ClockGet;
+            } else if (std::strcmp(p[0], "set") != 0) {
+                return Fail(r, "clock takes set or get, not \"%s\"", p[0]);
+            }
+            return true;
+        default:
+            return true;
+    }
+}
+
+// One option; i moves past its value. false with the reason.
+bool TakeOption(Request& r, int argc, const char* const* argv, int& i) {
+    const char* a = argv[i];
+    const char* value = nullptr;
+    if (std::strncmp(a, "--port=", 7) == 0) {
+        value = a + 7;
+        a = "--port";
+    }
+    if (std::strcmp(a, "--port") == 0) {
+        if (value == nullptr) value = i + 1 < argc ? argv[++i] : nullptr;
+        if (value == nullptr || value[0] == '\0') return Fail(r, "--port needs a port");
+        r.port = value;
+    } else if (std::strcmp(a, "--sim") == 0) {
+        r.sim = true;
+    } else if (std::strcmp(a, "--quiet") == 0 || std::strcmp(a, "-q") == 0) {
+        if (r.verbosity == Verbosity::Verbose) return Fail(r, "--quiet and --verbose exclude each other");
+        r.verbosity = Verbosity::Quiet;
+    } else if (std::strcmp(a, "--verbose") == 0 || std::strcmp(a, "-v") == 0) {
+        if (r.verbosity == Verbosity::Quiet) return Fail(r, "--quiet and --verbose exclude each other");
+        r.verbosity = Verbosity::Verbose;
+    } else if (std::strcmp(a, "--json") == 0) {
+        r.json = true;
+    } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+        r.command = Command::Help;
+    } else if (std::strcmp(a, "--seconds") == 0 || std::strncmp(a, "--seconds=", 10) == 0) {
+        if (r.command != Command::Monitor && r.command != Command::Pattern) {
+            return Fail(r, "--seconds belongs to monitor and pattern, after the command");
+        }
+        return ParseSeconds(r, a[9] == '=' ? a + 10 : (i + 1 < argc ? argv[++i] : nullptr));
+    } else {
+        return Fail(r, "unknown option %s (tq73 --help lists them)", a);
+    }
+    return true;
+}
+
+const Named* FindCommand(const char* name) {
+    for (const Named& c : kCommands) {
+        if (std::strcmp(c.name, name) == 0) return &c;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool ParseNumberArgument(const char* text, uint32_t max, uint32_t& value, char* why, size_t whyCap) {
+    const size_t n = std::strlen(text);
+    bool inRange = false;
+    if (n > 1 && text[n - 1] == 'h') {
+        const size_t from = (n > 3 && text[0] == '0' && text[1] == 'x') ? 2 : 0;
+        if (!AllOf(text, from, n - 1, IsHexDigit)) {
+            std::snprintf(why, whyCap, "\"%s\" is not a number: hexadecimal is digits 0-9 a-f with a trailing h (1000h)", text);
+            return false;
+        }
+        inRange = Accumulate(text, from, n - 1, 16, max, value);
+    } else if (AllOf(text, 0, n, IsDigit)) {
+        inRange = Accumulate(text, 0, n, 10, max, value);
+    } else if (n > 1 && text[n - 1] == 'H' && AllOf(text, 0, n - 1, IsHexDigit)) {
+        std::snprintf(why, whyCap, "\"%s\": hexadecimal takes a lower-case h (%.*sh)", text, static_cast<int>(n - 1), text);
+        return false;
+    } else if (n > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') && AllOf(text, 2, n, IsHexDigit)) {
+        std::snprintf(why, whyCap, "\"%s\": write hexadecimal with a trailing h (%sh)", text, text + 2);
+        return false;
+    } else {
+        std::snprintf(why, whyCap, "\"%s\" is not a number: give decimal digits (4096) or hexadecimal with a trailing h (1000h)", text);
+        return false;
+    }
+    if (!inRange) {
+        std::snprintf(why, whyCap, "%s is larger than %Xh", text, static_cast<unsigned>(max));
+        return false;
+    }
+    return true;
+}
+
+bool ParseArguments(int argc, const char* const* argv, Request& r) {
+    const char* positional[kMaxPositional];
+    int count = 0;
+    bool optionsEnded = false;
+    const Named* command = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (!optionsEnded && std::strcmp(a, "--") == 0) {
+            optionsEnded = true;
+        } else if (!optionsEnded && a[0] == '-' && a[1] != '\0') {
+            // A text that starts with '-' (a parameter text) follows "--".
+            if (!TakeOption(r, argc, argv, i)) return false;
+        } else if (command == nullptr) {
+            command = FindCommand(a);
+            if (command == nullptr) return Fail(r, "unknown command \"%s\" (tq73 --help lists them)", a);
+            if (r.command != Command::Help) r.command = command->command;
+        } else if (count < kMaxPositional) {
+            positional[count++] = a;
+        } else {
+            return Fail(r, "too many arguments");
+        }
+    }
+    if (r.command == Command::Help) return true;
+    if (command == nullptr) return Fail(r, "no command given (tq73 --help lists them)");
+    if (count < command->positionalMin || count > command->positionalMax) {
+        return Fail(r, count < command->positionalMin ? "%s: arguments missing (tq73 --help)"
+                                                      : "%s: too many arguments (tq73 --help)",
+                    command->name);
+    }
+    if (r.sim && r.port != nullptr) return Fail(r, "give either --port or --sim, not both");
+    return TakePositional(r, positional, count);
+}
+
+const char* CommandName(Command command) {
+    if (command == Command::ClockGet) return "clock get";
+    if (command == Command::ClockSet) return "clock set";
+    for (const Named& c : kCommands) {
+        if (c.command == command) return c.name;
+    }
+    return "";
+}
+
+const char* UsageText() {
+    return
+        "usage: tq73 [--port PORT] [--sim] [--quiet | --verbose] [--json] COMMAND [ARGS]\n"
+        "\n"
+        "The TQ7300 service console's commands from a shell: the same core as tq73panel.exe,\n"
+        "so every operation puts the very bytes on the line that the window's button does.\n"
+        "\n"
+        "commands:\n"
+        "  ports                     list the serial ports that exist\n"
+        "  monitor [--seconds N]     print every frame the device sends until Ctrl+C or N seconds\n"
+        "  stop                      ap-stop: exit 0 only when the device answered\n"
+        "  resume                    ap-resume (request 0x61)\n"
+        "  request62                 request 0x62\n"
+        "  update FILE               \"farm udt\": the model request, then the boot-mode update\n"
+        "  recover FILE              \"recovery\": the boot-mode update without the model request\n"
+        "  read ADDR LEN FILE        read LEN bytes of flash from ADDR into FILE\n"
+        "  write ADDR FILE [LEN]     write FILE (or its first LEN bytes) into flash at ADDR\n"
+        "  erase ADDR LEN            erase LEN bytes of flash from ADDR (at most FFFFh)\n"
+        "  param K TEXT1 TEXT2       write parameter block K (0 to 3) made of the two texts\n"
+        "  clock set | clock get     set the device clock from this computer's local time;\n"
+        "                            send the query and print the answer\n"
+        "  pattern [--seconds N]     run the pattern sequence for N seconds (default: until\n"
+        "                            Ctrl+C), then stop it\n"
+        "\n"
+        "ADDR and LEN as the window's edits take them: decimal (4096) or hexadecimal with a\n"
+        "trailing lower-case h (1000h). A transfer moves at most 20000h bytes.\n"
+        "\n"
+        "options:\n"
+        "  --port PORT    the serial port: a device path on Linux (/dev/ttyUSB0), COM3 or 3 on\n"
+        "                 Windows\n"
+        "  --sim          use a simulated TQ7300 (Linux only): every command works without a device\n"
+        "  --quiet, -q    print only failures and the result\n"
+        "  --verbose, -v  put the local time in front of every log line\n"
+        "  --json         one JSON object per line per event (sent, received, log, progress, box,\n"
+        "                 beep, error, result) on stdout\n"
+        "\n"
+        "exit codes:\n"
+        "  0    success\n"
+        "  1    the console refused the command itself (see the message)\n"
+        "  2    bad arguments\n"
+        "  3    the port cannot be opened (or was closed under the operation)\n"
+        "  4    no answer from the device\n"
+        "  5    refused by the device (a firmware model it does not take included)\n"
+        "  6    a file cannot be read or written\n"
+        "  7    the firmware update failed (the programmer's result code is in the message)\n"
+        "  130  interrupted (Ctrl+C); monitor and pattern without --seconds end with 0\n";
+}
+
+}  // namespace cli

@@ -1,0 +1,62 @@
+// args.h - the command line of tq73: what to do, on which port, and how to
+// show it; number texts checked the way the window's edits take them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace cli {
+
+// Exit codes; the usage text and the README list them.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitOther = 1,       // none of the below (a refusal by the console itself)
+    kExitUsage = 2,       // bad arguments
+    kExitPort = 3,        // the port cannot be opened (or closed under the operation)
+    kExitNoAnswer = 4,    // the device did not answer
+    kExitRefused = 5,     // the device said no (a model it does not take included)
+    kExitFile = 6,        // a file cannot be read or written
+    kExitUpdateFailed = 7,  // the boot-mode programmer failed (its result code is shown)
+    kExitInterrupted = 130,  // Ctrl+C
+};
+
+enum class Command {
+    None, Help, Ports, Monitor, Stop, Resume, Request62, Update, Recover,
+    Read, Write, Erase, Param, ClockSet, ClockGet, Pattern,
+};
+
+enum class Verbosity { Normal, Quiet, Verbose };
+
+constexpr size_t kNumberTextSize = 32;
+
+struct Request {
+    Command command = Command::None;
+    Verbosity verbosity = Verbosity::Normal;
+    bool json = false;
+    bool sim = false;
+    const char* port = nullptr;  // as given
+    const char* file = nullptr;  // UTF-8, as given
+    char address[kNumberTextSize] = "";  // as the start address edit takes it
+    char length[kNumberTextSize] = "";   // empty: the file's size (write)
+    uint32_t addressValue = 0;
+    uint32_t lengthValue = 0;
+    int block = 0;                // param
+    const char* text1 = nullptr;  // param, UTF-8
+    const char* text2 = nullptr;
+    int seconds = -1;             // monitor, pattern: -1 until Ctrl+C
+    char error[256] = "";         // why the arguments were refused
+};
+
+// false with request.error set when the arguments are not usable.
+bool ParseArguments(int argc, const char* const* argv, Request& request);
+
+// A number as the window's edits take it: decimal digits, or hexadecimal
+// digits with a trailing lower-case h ("1000h", also "0x1000h"). Texts the
+// edits would read differently from what they seem to say ("1000H" and
+// "0x1000" are decimal 1000 and 0 there) are refused with a hint.
+bool ParseNumberArgument(const char* text, uint32_t max, uint32_t& value, char* why, size_t whyCap);
+
+const char* CommandName(Command command);
+const char* UsageText();
+
+}  // namespace cli

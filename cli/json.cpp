@@ -1,0 +1,127 @@
+// json.cpp - the JSON line writer of --json.
+#include "cli/json.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace cli {
+
+namespace {
+
+// Room kept for the closing "}\n" and its NUL.
+constexpr size_t kClosing = 3;
+
+size_t Room(const JsonLine& l) { return kJsonLineSize - kClosing - l.length; }
+
+bool Append(JsonLine& l, const char* bytes, size_t n) {
+    if (n > Room(l)) {
+        l.cut = true;
+        return false;
+    }
+    std::memcpy(l.text + l.length, bytes, n);
+    l.length += n;
+    return true;
+}
+
+// The escaped form of one byte; n is its length.
+void Escape(unsigned char c, char* out, size_t& n) {
+    switch (c) {
+        case '"': std::memcpy(out, "\\\"", n = 2); return;
+        case '\\': std::memcpy(out, "\\\\", n = 2); return;
+        case '\n': std::memcpy(out, "\\n", n = 2); return;
+        case '\r': std::memcpy(out, "\\r", n = 2); return;
+        case '\t': std::memcpy(out, "\\t", n = 2); return;
+        default: break;
+    }
+    if (c < 0x20 || c == 0x7F) {
+        n = static_cast<size_t>(std::snprintf(out, 8, "\\u%04x", c));
+        return;
+    }
+    out[0] = static_cast<char>(c);
+    n = 1;
+}
+
+// Bytes of the UTF-8 character that starts with c (1 for a stray byte).
+size_t Utf8Width(unsigned char c) {
+    if (c >= 0xF0 && c < 0xF8) return 4;
+    if (c >= 0xE0) return c < 0xF0 ? 3 : 1;
+    if (c >= 0xC0) return 2;
+    return 1;
+}
+
+bool Key(JsonLine& l, const char* key, size_t& mark) {
+    mark = l.length;
+    return Append(l, ",\"", 2) && Append(l, key, std::strlen(key)) && Append(l, "\":", 2);
+}
+
+// A field that did not fit whole is taken out again.
+void Settle(JsonLine& l, size_t mark, bool fitted) {
+    if (!fitted) {
+        l.length = mark;
+        l.cut = true;
+    }
+}
+
+}  // namespace
+
+void JsonBegin(JsonLine& l, const char* event) {
+    l.length = 0;
+    l.cut = false;
+    Append(l, "{\"event\":", 9);
+    JsonString(l, nullptr, event);
+}
+
+void JsonString(JsonLine& l, const char* key, const char* utf8) {
+    size_t mark = l.length;
+    if ((key != nullptr && !Key(l, key, mark)) || !Append(l, "\"", 1)) return Settle(l, mark, false);
+    // The closing quote is kept room for all along.
+    const size_t limit = kJsonLineSize - kClosing - 1;
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8);
+    while (*p != '\0') {
+        const size_t width = Utf8Width(*p);
+        char piece[16];
+        size_t n = 0;
+        size_t used = 0;
+        for (; used < width && p[used] != '\0'; ++used) {
+            size_t k = 0;
+            Escape(p[used], piece + n, k);
+            n += k;
+        }
+        if (l.length + n > limit) {
+            l.cut = true;
+            break;
+        }
+        std::memcpy(l.text + l.length, piece, n);
+        l.length += n;
+        p += used;
+    }
+    l.text[l.length++] = '"';
+}
+
+void JsonInt(JsonLine& l, const char* key, long long value) {
+    size_t mark = l.length;
+    char digits[32];
+    const int n = std::snprintf(digits, sizeof digits, "%lld", value);
+    Settle(l, mark, Key(l, key, mark) && Append(l, digits, static_cast<size_t>(n)));
+}
+
+void JsonNumber(JsonLine& l, const char* key, double value, int decimals) {
+    size_t mark = l.length;
+    char digits[64];
+    const int n = std::snprintf(digits, sizeof digits, "%.*f", decimals, value);
+    Settle(l, mark, Key(l, key, mark) && n > 0 && n < static_cast<int>(sizeof digits) &&
+                        Append(l, digits, static_cast<size_t>(n)));
+}
+
+void JsonBool(JsonLine& l, const char* key, bool value) {
+    size_t mark = l.length;
+    Settle(l, mark, Key(l, key, mark) && Append(l, value ? "true" : "false", value ? 4 : 5));
+}
+
+void JsonEnd(JsonLine& l) {
+    l.text[l.length++] = '}';
+    l.text[l.length++] = '\n';
+    l.text[l.length] = '\0';
+}
+
+}  // namespace cli

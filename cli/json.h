@@ -1,0 +1,31 @@
+// json.h - one JSON object on one line, built in a fixed buffer. Whatever is
+// added, the line stays a valid object: a string that would not fit is cut on
+// a whole UTF-8 character and a field that would not fit is left out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace cli {
+
+constexpr size_t kJsonLineSize = 4096;
+
+struct JsonLine {
+    char text[kJsonLineSize];
+    size_t length;
+    bool cut;  // something did not fit
+};
+
+// {"event":"<event>"
+void JsonBegin(JsonLine& line, const char* event);
+// "key":"value" with the value JSON-escaped (UTF-8 passes through; control
+// characters, quotes and backslashes are escaped).
+void JsonString(JsonLine& line, const char* key, const char* utf8);
+void JsonInt(JsonLine& line, const char* key, long long value);
+// A number with the given digits after the point.
+void JsonNumber(JsonLine& line, const char* key, double value, int decimals);
+void JsonBool(JsonLine& line, const char* key, bool value);
+// Closes the object and ends the line with '\n'.
+void JsonEnd(JsonLine& line);
+
+}  // namespace cli

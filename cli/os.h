@@ -1,0 +1,63 @@
+// os.h - the few operating-system services the command-line front end needs
+// beyond the platform layer: its two output streams, Ctrl+C, text encodings,
+// arguments, the port argument, the list of ports and the simulated device.
+// One implementation per system: os_posix.cpp (Linux) and os_win32.cpp.
+#pragma once
+
+#include <cstddef>
+
+namespace cli::os {
+
+enum class Stream { Out, Err };
+
+// Output modes, the Ctrl+C handler and the timer resolution; before anything else.
+void Init();
+// Writes UTF-8 text as it is; a console on Windows gets it as UTF-16.
+void Write(Stream stream, const char* utf8, size_t count);
+bool IsTerminal(Stream stream);
+// Columns of the terminal behind stderr; 80 when it cannot be told.
+int TerminalColumns();
+
+// Ctrl+C (and SIGTERM, or the console being closed) seen so far.
+int Interrupts();
+// Ends the process at once, for a second Ctrl+C.
+[[noreturn]] void ExitNow(int code);
+
+// Conversions; the output is always terminated, and a character that has no
+// form in the target is written as '?' with false returned.
+bool Cp932ToUtf8(const char* in, char* out, size_t cap);
+bool Utf8ToCp932(const char* in, char* out, size_t cap);
+// A path as the platform's file calls take it (UTF-8 on Linux, the ANSI
+// code page on Windows).
+bool Utf8ToPath(const char* in, char* out, size_t cap);
+
+// The program's arguments as UTF-8 (Windows reads its wide command line);
+// the count, at most cap.
+int Arguments(int argc, char** argv, const char** out, int cap);
+
+// Local time "HH:MM:SS.mmm".
+void ClockStamp(char* out, size_t cap);
+
+// Turns --port into the number the port edit takes (Linux maps the device
+// path as COM1 of the posix platform); false with the reason.
+bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, size_t whyCap);
+// Why a port that the session could not open cannot be opened, and what to try.
+void DescribePortFailure(const char* arg, char* out, size_t cap);
+
+constexpr int kPortNameSize = 64;
+// The serial ports that exist, sorted; their count (at most cap).
+int ListPorts(char (*names)[kPortNameSize], int cap);
+
+// Byte size of a file; -1 when it cannot be told.
+long long FileSize(const char* path);
+// An empty file for the erase command's file edit; false when none can be made.
+bool MakeScratchFile(char* path, size_t cap);
+void RemoveFile(const char* path);
+
+// The simulated TQ7300 for --sim (in boot mode, or running its application),
+// set up so that the port edit "1" reaches it; where it is, or false with the
+// reason (not available on Windows).
+bool StartSimulator(bool bootMode, char* where, size_t whereCap, char* why, size_t whyCap);
+void StopSimulator();
+
+}  // namespace cli::os

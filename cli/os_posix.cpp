@@ -1,0 +1,233 @@
+// os_posix.cpp - the front end's system services on Linux: write(2) on the
+// two streams, SIGINT and SIGTERM, iconv(3) for code page 932, /dev for ports.
+#include <dirent.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/os.h"
+#include "platform/posix/posix_hooks.h"
+
+namespace cli::os {
+
+namespace {
+
+std::atomic<int> interrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
+
+constexpr char kSecondInterrupt[] = "\ntq73: interrupted again: leaving at once\n";
+constexpr int kExitInterrupted = 130;
+
+void OnSignal(int) {
+    if (interrupts.fetch_add(1) >= 1) {
+        // A second Ctrl+C: the operator does not want to wait for a clean end.
+        (void)!write(STDERR_FILENO, kSecondInterrupt, sizeof kSecondInterrupt - 1);
+        _exit(kExitInterrupted);
+    }
+}
+
+int Fd(Stream s) { return s == Stream::Out ? STDOUT_FILENO : STDERR_FILENO; }
+
+// Converts with iconv; a byte sequence the source encoding does not know is
+// written as '?' and skipped, so that one bad byte does not lose a line.
+bool Convert(const char* to, const char* from, const char* in, char* out, size_t cap) {
+    if (cap == 0) return false;
+    out[0] = '\0';
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    char* src = const_cast<char*>(in);
+    size_t left = std::strlen(in);
+    char* dst = out;
+    size_t room = cap - 1;
+    bool clean = true;
+    while (left > 0) {
+        if (iconv(cd, &src, &left, &dst, &room) != static_cast<size_t>(-1)) break;
+        clean = false;
+        if (errno == E2BIG || room == 0) break;
+        *dst++ = '?';
+        --room;
+        ++src;
+        --left;
+    }
+    *dst = '\0';
+    iconv_close(cd);
+    return clean;
+}
+
+bool Prefixed(const char* name, const char* prefix) { return std::strncmp(name, prefix, std::strlen(prefix)) == 0; }
+
+// A ttyS device node exists for every possible 8250 port; only those whose
+// UART the kernel found (type not 0) are ports.
+bool UartPresent(const char* name) {
+    char path[128];
+    std::snprintf(path, sizeof path, "/sys/class/tty/%.64s/type", name);
+    std::FILE* f = std::fopen(path, "r");
+    if (f == nullptr) return true;  // no sysfs entry to ask: list it
+    int type = 0;
+    const bool read = std::fscanf(f, "%d", &type) == 1;
+    std::fclose(f);
+    return !read || type != 0;
+}
+
+// ttyS2 before ttyS10: the name's prefix, then its number.
+bool Before(const char* a, const char* b) {
+    const size_t pa = std::strcspn(a, "0123456789");
+    const size_t pb = std::strcspn(b, "0123456789");
+    const int byPrefix = std::strncmp(a, b, pa < pb ? pa : pb);
+    if (pa != pb || byPrefix != 0) return byPrefix != 0 ? byPrefix < 0 : pa < pb;
+    return std::atol(a + pa) < std::atol(b + pb);
+}
+
+}  // namespace
+
+void Init() {
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    // A reader that went away (tq73 ... | head) must not end an operation.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+void Write(Stream stream, const char* utf8, size_t count) {
+    while (count > 0) {
+        const ssize_t n = write(Fd(stream), utf8, count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        utf8 += n;
+        count -= static_cast<size_t>(n);
+    }
+}
+
+bool IsTerminal(Stream stream) { return isatty(Fd(stream)) == 1; }
+
+int TerminalColumns() {
+    winsize ws{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    return 80;
+}
+
+int Interrupts() { return interrupts.load(); }
+
+void ExitNow(int code) { _exit(code); }
+
+bool Cp932ToUtf8(const char* in, char* out, size_t cap) { return Convert("UTF-8", "CP932", in, out, cap); }
+
+bool Utf8ToCp932(const char* in, char* out, size_t cap) { return Convert("CP932", "UTF-8", in, out, cap); }
+
+bool Utf8ToPath(const char* in, char* out, size_t cap) {
+    const size_t n = std::strlen(in);
+    if (n + 1 > cap) return false;
+    std::memcpy(out, in, n + 1);
+    return true;
+}
+
+int Arguments(int argc, char** argv, const char** out, int cap) {
+    int n = 0;
+    for (int i = 0; i < argc && n < cap; ++i) out[n++] = argv[i];
+    return n;
+}
+
+void ClockStamp(char* out, size_t cap) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    std::snprintf(out, cap, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<long>(now.tv_nsec / 1000000));
+}
+
+// The session opens "COM<number>"; the posix platform maps that name to the
+// device path, so the path given becomes COM1 of this process.
+bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, size_t whyCap) {
+    if (arg[0] == '\0') {
+        std::snprintf(why, whyCap, "--port needs a device path such as /dev/ttyUSB0");
+        return false;
+    }
+    platform::posix::MapPort("COM1", arg);
+    std::snprintf(editText, editCap, "1");
+    return true;
+}
+
+void DescribePortFailure(const char* arg, char* out, size_t cap) {
+    const int fd = open(arg, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int err = errno;
+    if (fd >= 0) {
+        const bool tty = isatty(fd) == 1;
+        close(fd);
+        std::snprintf(out, cap, "%s: %s", arg,
+                      tty ? "the session could not open it: check that no other program uses it"
+                          : "not a serial port: give a tty such as /dev/ttyUSB0 (tq73 ports lists them)");
+        return;
+    }
+    switch (err) {
+        case ENOENT:
+            std::snprintf(out, cap, "%s does not exist: check the name (tq73 ports lists the ports), or try --sim", arg);
+            break;
+        case EACCES:
+        case EPERM:
+            std::snprintf(out, cap, "no permission to open %s: add your user to the group that owns it (often dialout)", arg);
+            break;
+        case EBUSY:
+            std::snprintf(out, cap, "%s is busy: another program holds it", arg);
+            break;
+        default:
+            std::snprintf(out, cap, "%s: %s", arg, std::strerror(err));
+            break;
+    }
+}
+
+int ListPorts(char (*names)[kPortNameSize], int cap) {
+    DIR* dev = opendir("/dev");
+    if (dev == nullptr) return 0;
+    int n = 0;
+    while (const dirent* e = readdir(dev)) {
+        const bool serial = Prefixed(e->d_name, "ttyUSB") || Prefixed(e->d_name, "ttyACM") ||
+                            (Prefixed(e->d_name, "ttyS") && UartPresent(e->d_name));
+        if (!serial || n >= cap) continue;
+        std::snprintf(names[n++], kPortNameSize, "/dev/%.*s", kPortNameSize - 6, e->d_name);
+    }
+    closedir(dev);
+    // Insertion sort: a handful of names.
+    for (int i = 1; i < n; ++i) {
+        for (int j = i; j > 0 && Before(names[j], names[j - 1]); --j) {
+            char t[kPortNameSize];
+            std::memcpy(t, names[j], kPortNameSize);
+            std::memcpy(names[j], names[j - 1], kPortNameSize);
+            std::memcpy(names[j - 1], t, kPortNameSize);
+        }
+    }
+    return n;
+}
+
+long long FileSize(const char* path) {
+    struct stat st {};
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+bool MakeScratchFile(char* path, size_t cap) {
+    const char* dir = std::getenv("TMPDIR");
+    if (dir == nullptr || dir[0] == '\0') dir = "/tmp";
+    if (std::snprintf(path, cap, "%s/tq73-erase-XXXXXX", dir) >= static_cast<int>(cap)) return false;
+    const int fd = mkstemp(path);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
+}
+
+void RemoveFile(const char* path) { unlink(path); }
+
+}  // namespace cli::os

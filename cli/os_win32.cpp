@@ -1,0 +1,255 @@
+// os_win32.cpp - the front end's system services on Windows: the console's
+// W calls (a pipe or file gets UTF-8), Ctrl+C through SetConsoleCtrlHandler,
+// code page 932 through MultiByteToWideChar, and the COM ports that exist.
+#include <windows.h>
+#include <mmsystem.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/os.h"
+
+namespace cli::os {
+
+namespace {
+
+std::atomic<int> interrupts{0};
+constexpr char kSecondInterrupt[] = "\r\ntq73: interrupted again: leaving at once\r\n";
+constexpr UINT kExitInterrupted = 130;
+constexpr int kWideChunk = 4096;
+constexpr UINT kCodePage932 = 932;
+
+HANDLE Handle(Stream s) { return GetStdHandle(s == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE); }
+
+bool IsConsole(HANDLE h) {
+    DWORD mode = 0;
+    return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
+}
+
+// Runs on a thread of its own: counts, and a second Ctrl+C ends the process.
+BOOL WINAPI OnControl(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+    if (interrupts.fetch_add(1) >= 1) {
+        DWORD written = 0;
+        WriteFile(Handle(Stream::Err), kSecondInterrupt, sizeof kSecondInterrupt - 1, &written, nullptr);
+        ExitProcess(kExitInterrupted);
+    }
+    return TRUE;
+}
+
+// Through UTF-16; a character the target lacks becomes '?', and false.
+bool Convert(UINT from, UINT to, const char* in, char* out, size_t cap) {
+    if (cap == 0) return false;
+    out[0] = '\0';
+    static wchar_t wide[kWideChunk];
+    bool clean = true;
+    int n = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, in, -1, wide, kWideChunk);
+    if (n <= 0) {
+        clean = false;
+        n = MultiByteToWideChar(from, 0, in, -1, wide, kWideChunk);
+        if (n <= 0) return false;
+    }
+    wide[kWideChunk - 1] = L'\0';
+    BOOL usedDefault = FALSE;
+    const bool asks = to != CP_UTF8;  // the UTF-8 conversion takes no default character
+    const int m = WideCharToMultiByte(to, asks ? WC_NO_BEST_FIT_CHARS : 0, wide, -1, out, static_cast<int>(cap),
+                                      asks ? "?" : nullptr, asks ? &usedDefault : nullptr);
+    if (m <= 0) {
+        out[0] = '\0';
+        return false;
+    }
+    out[cap - 1] = '\0';
+    return clean && !usedDefault;
+}
+
+bool Digits(const char* p) {
+    if (*p == '\0') return false;
+    for (; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return false;
+    }
+    return true;
+}
+
+// The number of "COM3", "com3", "\\.\COM12" or "3"; 0 when it is none.
+int PortNumberOf(const char* arg) {
+    if (std::strncmp(arg, "\\\\.\\", 4) == 0) arg += 4;
+    if ((arg[0] == 'C' || arg[0] == 'c') && (arg[1] == 'O' || arg[1] == 'o') && (arg[2] == 'M' || arg[2] == 'm')) arg += 3;
+    if (!Digits(arg) || std::strlen(arg) > 3) return 0;
+    const int n = std::atoi(arg);
+    return n >= 1 && n <= 255 ? n : 0;
+}
+
+void AddPort(char (*names)[kPortNameSize], int cap, int& n, int number) {
+    for (int i = 0; i < n; ++i) {
+        if (PortNumberOf(names[i]) == number) return;
+    }
+    if (n < cap) std::snprintf(names[n++], kPortNameSize, "COM%d", number);
+}
+
+// Every DOS device name COMn.
+void PortsFromDosDevices(char (*names)[kPortNameSize], int cap, int& n) {
+    static char devices[1 << 18];
+    const DWORD got = QueryDosDeviceA(nullptr, devices, sizeof devices);
+    if (got == 0) return;
+    for (const char* p = devices; p < devices + got && *p != '\0'; p += std::strlen(p) + 1) {
+        const int number = std::strncmp(p, "COM", 3) == 0 ? PortNumberOf(p) : 0;
+        if (number != 0) AddPort(names, cap, n, number);
+    }
+}
+
+// The ports that serial drivers register.
+void PortsFromSerialComm(char (*names)[kPortNameSize], int cap, int& n) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        char value[64];
+        DWORD nameSize = sizeof name;
+        DWORD valueSize = sizeof value - 1;
+        DWORD type = 0;
+        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(value), &valueSize) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        value[valueSize] = '\0';
+        const int number = type == REG_SZ ? PortNumberOf(value) : 0;
+        if (number != 0) AddPort(names, cap, n, number);
+    }
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+void Init() {
+    SetConsoleCtrlHandler(OnControl, TRUE);
+    // Sleep(10) must be close to 10 ms: the device protocols poll with it.
+    timeBeginPeriod(1);
+}
+
+void Write(Stream stream, const char* utf8, size_t count) {
+    HANDLE h = Handle(stream);
+    if (!IsConsole(h)) {
+        DWORD written = 0;
+        while (count > 0 && WriteFile(h, utf8, static_cast<DWORD>(count), &written, nullptr) && written > 0) {
+            utf8 += written;
+            count -= written;
+        }
+        return;
+    }
+    static wchar_t wide[kWideChunk];
+    while (count > 0) {
+        // Whole UTF-8 characters only: never cut a sequence between two chunks.
+        size_t take = count < kWideChunk ? count : kWideChunk;
+        while (take < count && take > 0 && (static_cast<unsigned char>(utf8[take]) & 0xC0) == 0x80) --take;
+        const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(take), wide, kWideChunk);
+        DWORD written = 0;
+        if (n > 0) WriteConsoleW(h, wide, static_cast<DWORD>(n), &written, nullptr);
+        utf8 += take;
+        count -= take;
+    }
+}
+
+bool IsTerminal(Stream stream) { return IsConsole(Handle(stream)); }
+
+int TerminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(Handle(Stream::Err), &info)) return info.srWindow.Right - info.srWindow.Left + 1;
+    return 80;
+}
+
+int Interrupts() { return interrupts.load(); }
+
+void ExitNow(int code) { ExitProcess(static_cast<UINT>(code)); }
+
+bool Cp932ToUtf8(const char* in, char* out, size_t cap) { return Convert(kCodePage932, CP_UTF8, in, out, cap); }
+
+bool Utf8ToCp932(const char* in, char* out, size_t cap) { return Convert(CP_UTF8, kCodePage932, in, out, cap); }
+
+// CreateFileA takes the ANSI code page.
+bool Utf8ToPath(const char* in, char* out, size_t cap) { return Convert(CP_UTF8, CP_ACP, in, out, cap); }
+
+int Arguments(int, char**, const char** out, int cap) {
+    static char arena[32768];
+    int wideCount = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+    if (wide == nullptr) return 0;
+    size_t used = 0;
+    int n = 0;
+    for (int i = 0; i < wideCount && n < cap; ++i) {
+        const int room = static_cast<int>(sizeof arena - used);
+        const int m = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arena + used, room, nullptr, nullptr);
+        if (m <= 0) break;
+        out[n++] = arena + used;
+        used += static_cast<size_t>(m);
+    }
+    LocalFree(wide);
+    return n;
+}
+
+void ClockStamp(char* out, size_t cap) {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    std::snprintf(out, cap, "%02u:%02u:%02u.%03u", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+}
+
+bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, size_t whyCap) {
+    const int number = PortNumberOf(arg);
+    if (number == 0) {
+        std::snprintf(why, whyCap, "--port takes a COM port, COM3 or 3, not \"%s\" (tq73 ports lists them)", arg);
+        return false;
+    }
+    std::snprintf(editText, editCap, "%d", number);
+    return true;
+}
+
+void DescribePortFailure(const char* arg, char* out, size_t cap) {
+    std::snprintf(out, cap,
+                  "COM%d does not exist or another program holds it: check the number (tq73 ports lists the "
+                  "ports) and close programs that use it",
+                  PortNumberOf(arg));
+}
+
+int ListPorts(char (*names)[kPortNameSize], int cap) {
+    int n = 0;
+    PortsFromDosDevices(names, cap, n);
+    PortsFromSerialComm(names, cap, n);
+    for (int i = 1; i < n; ++i) {
+        for (int j = i; j > 0 && PortNumberOf(names[j]) < PortNumberOf(names[j - 1]); --j) {
+            char t[kPortNameSize];
+            std::memcpy(t, names[j], kPortNameSize);
+            std::memcpy(names[j], names[j - 1], kPortNameSize);
+            std::memcpy(names[j - 1], t, kPortNameSize);
+        }
+    }
+    return n;
+}
+
+long long FileSize(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
+    return static_cast<long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
+bool MakeScratchFile(char* path, size_t cap) {
+    char dir[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof dir, dir);
+    if (n == 0 || n > sizeof dir || cap < MAX_PATH) return false;
+    return GetTempFileNameA(dir, "tq7", 0, path) != 0;  // makes the empty file
+}
+
+void RemoveFile(const char* path) { DeleteFileA(path); }
+
+bool StartSimulator(bool, char*, size_t, char* why, size_t whyCap) {
+    std::snprintf(why, whyCap,
+                  "--sim is not available in tq73.exe: the simulated TQ7300 runs on a Linux pseudo-terminal. "
+                  "Use tq73 --sim on Linux, or run tq7300-sim there, map its link to a COM port and give --port");
+    return false;
+}
+
+void StopSimulator() {}
+
+}  // namespace cli::os

@@ -1,0 +1,646 @@
+// run.cpp - one tq73 command: the dialog's inputs set, its command id given,
+// its loop carried out, and the outcome read from the progress board, the
+// boxes and the log.
+#include "cli/run.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cli/os.h"
+#include "cli/output.h"
+#include "firmware/image_loader.h"
+#include "link/serial_session.h"
+#include "operations/device_clock.h"
+#include "operations/operation_params.h"
+#include "operations/param_block.h"
+#include "operations/progress.h"
+#include "platform/console/console_ui.h"
+#include "platform/platform.h"
+#include "shell/command_ids.h"
+#include "shell/command_line.h"
+#include "shell/dispatch.h"
+
+namespace cli {
+
+namespace {
+
+constexpr uint32_t kPumpMs = 10;
+// The requests nobody waits for (0x61, 0x62, the clock) are still given the
+// time WaitForResponse would give an answer (101 polls of 10 ms), so that the
+// answer is shown and its status told.
+constexpr uint32_t kAnswerWaitMs = 1100;
+// An open operation with no worker, no timer and no message left to move it
+// cannot end by itself; this long after that tq73 stops waiting for it.
+constexpr uint32_t kStallMs = 10000;
+constexpr int kTextSize = 1024;
+constexpr uint32_t kMaxTransfer = 0x20000;
+
+// The dialog's OperationParams record: zeroed at start, as the window's.
+ops::OperationParams params;
+
+const Request* request = nullptr;
+char portLabel[512] = "";  // the port as the messages name it
+char path[firmware::kPathSize] = "";  // FILE as the platform's file calls take it
+char scratch[512] = "";  // the erase command's empty file
+firmware::Image checkImage;  // preflight parse of a firmware file
+
+// ---- small helpers ----------------------------------------------------------
+
+struct Outcome {
+    int code = kExitOk;
+    const char* name = "complete";
+    char text[kTextSize] = "";
+};
+
+Outcome Make(int code, const char* name, const char* format, const char* a = "", const char* b = "",
+             const char* c = "") {
+    Outcome o;
+    o.code = code;
+    o.name = name;
+    std::snprintf(o.text, sizeof o.text, format, a, b, c);
+    return o;
+}
+
+void Append(Outcome& o, const char* format, const char* a = "", const char* b = "") {
+    const size_t n = std::strlen(o.text);
+    std::snprintf(o.text + n, sizeof o.text - n, format, a, b);
+}
+
+// " (port X, file F)": where the operation ran.
+void AppendWhere(Outcome& o) {
+    if (request->file != nullptr) {
+        Append(o, " (port %s, file %s)", portLabel, request->file);
+    } else if (portLabel[0] != '\0') {
+        Append(o, " (port %s)", portLabel);
+    }
+}
+
+bool Interrupted() { return os::Interrupts() > 0; }
+
+// Monitor and pattern without --seconds run until Ctrl+C: that is their end.
+bool InterruptIsTheEnd() {
+    return (request->command == Command::Monitor || request->command == Command::Pattern) && request->seconds < 0;
+}
+
+int CommandId(Command c) {
+    switch (c) {
+        case Command::Stop: return shell::kIdApStop;
+        case Command::Resume: return shell::kIdApResume;
+        case Command::Request62: return shell::kIdRequest62;
+        case Command::Update: return shell::kIdFarmUpdate;
+        case Command::Recover: return shell::kIdRecovery;
+        case Command::Read: return shell::kIdFlashRead;
+        case Command::Write: return shell::kIdFlashWrite;
+        case Command::Erase: return shell::kIdFlashErase;
+        case Command::Param: return shell::kIdParamBlock0 + request->block;
+        case Command::ClockSet: return shell::kIdSetClock;
+        case Command::ClockGet: return shell::kIdReadClock;
+        case Command::Pattern: return shell::kIdSequenceStart;
+        default: return 0;
+    }
+}
+
+// The command as the window names it.
+const char* ShownName() {
+    switch (request->command) {
+        case Command::Stop: return "ap-stop";
+        case Command::Resume: return "ap-resume";
+        case Command::Request62: return "request 0x62";
+        default: return CommandName(request->command);
+    }
+}
+
+// The boot-mode programmer's result codes.
+const char* ProgrammerMeaning(int code) {
+    switch (code) {
+        case 1: return "no reply to a block erase";
+        case 2: return "no reply to the write-mode request W";
+        case 3: return "the reply to W was not AA";
+        case 4: return "no reply to a page address";
+        case 5: return "wrong echo of a page address";
+        case 6: return "no reply to a page's data";
+        case 7: return "wrong checksum echo of a page's data";
+        case 8: return "no reply to the program request U";
+        default: return "unknown result";
+    }
+}
+
+// ---- the dialog's loop -----------------------------------------------------
+
+// What the dialog's message loop does between two looks: posted messages to
+// the dispatcher, due timers to OnTimer. True when it carried something out.
+bool Pump() {
+    bool moved = false;
+    platform::console::Posted m{};
+    while (platform::console::TakePosted(m)) {
+        shell::OnPrivateMessage(&params, m.message, m.wParam, m.lParam);
+        moved = true;
+    }
+    for (int timer = platform::console::TakeDueTimer(); timer >= 0; timer = platform::console::TakeDueTimer()) {
+        shell::OnTimer(timer);
+        moved = true;
+    }
+    out::Progress(ops::ReadProgress(), platform::TickMs());
+    platform::SleepMs(kPumpMs);
+    return moved;
+}
+
+// Ctrl+C during an operation: the pattern sequence has its stop flag; ap-stop
+// ends by itself within two seconds; everything else waits on the device
+// with its own bound, and closing the port ends that wait at once.
+void StopOperation(ops::Activity activity) {
+    if (activity == ops::Activity::Sequence) {
+        shell::OnCommand(&params, shell::kIdSequenceStop);
+    } else if (activity != ops::Activity::ApStop) {
+        out::Note("closing the port to end the operation");
+        shell::OnCommand(&params, shell::kIdClose);
+    }
+}
+
+// Pumps until the operation opened after `serial` has ended.
+bool AwaitOperation(uint32_t serial) {
+    const uint32_t start = platform::TickMs();
+    bool stopAsked = false;
+    bool interruptSeen = false;
+    uint32_t stalledSince = 0;
+    for (;;) {
+        const ops::ProgressSnapshot s = ops::ReadProgress();
+        if (s.serial != serial && s.endMs != 0 && !shell::WorkerRunning()) return true;
+        const bool timeUp = request->seconds > 0 && platform::TickMs() - start >= uint32_t(request->seconds) * 1000;
+        if (!interruptSeen && Interrupted()) {
+            interruptSeen = true;
+            StopOperation(s.activity);
+            stopAsked = stopAsked || s.activity == ops::Activity::Sequence;
+        } else if (timeUp && !stopAsked && request->command == Command::Pattern) {
+            shell::OnCommand(&params, shell::kIdSequenceStop);
+            stopAsked = true;
+        }
+        const bool driven = Pump() || shell::WorkerRunning() || platform::console::AnyTimerRunning();
+        stalledSince = driven ? 0 : (stalledSince == 0 ? platform::TickMs() : stalledSince);
+        if (stalledSince != 0 && platform::TickMs() - stalledSince >= kStallMs) return false;
+    }
+}
+
+// Waits (bounded) for the answer to a request that nobody waits for.
+bool AwaitAnswer(int receivedBefore) {
+    const uint32_t start = platform::TickMs();
+    while (platform::TickMs() - start < kAnswerWaitMs && !Interrupted()) {
+        if (out::Seen().received > receivedBefore) return true;
+        Pump();
+    }
+    return out::Seen().received > receivedBefore;
+}
+
+// ---- before the port opens ----------------------------------------------------
+
+bool TakePath(Outcome& o) {
+    if (!os::Utf8ToPath(request->file, path, sizeof path) || std::strlen(path) >= firmware::kPathSize) {
+        o = Make(kExitUsage, "usage", "%s: the file name %s is longer than the %s bytes the console takes",
+                 ShownName(), request->file, "255");
+        return false;
+    }
+    return true;
+}
+
+// A firmware file is read once before anything is sent: "recovery" would
+// otherwise program whatever a broken file left in the image (all FF for a
+// missing one), which in the window at least follows a box the operator sees.
+bool CheckFirmware(Outcome& o) {
+    checkImage.fill(0xFF);
+    int model = firmware::kModelNone;
+    if (firmware::ParseFirmwareFile(path, checkImage, model) != 0) return true;
+    const bool exists = os::FileSize(path) >= 0;
+    o = Make(kExitFile, "file_error",
+             exists ? "%s: %s is not a Motorola S-record file the console can read (no S8 or S9 end record "
+                      "before the first line it cannot take): nothing was sent; check the file"
+                    : "%s: cannot read %s: nothing was sent; check the path",
+             ShownName(), request->file);
+    return false;
+}
+
+// The window's write takes whatever its length edit says from the transfer
+// buffer; beyond the file that would be bytes the file does not hold.
+bool CheckWriteSource(Outcome& o) {
+    const long long size = os::FileSize(path);
+    if (size < 0) return true;  // the console's own open says what is wrong
+    char detail[96];
+    if (request->length[0] == '\0' && size > kMaxTransfer) {
+        std::snprintf(detail, sizeof detail, "%lld bytes, more than one transfer takes (131072)", size);
+        o = Make(kExitUsage, "usage", "write: %s holds %s: give LEN to write its first LEN bytes", request->file, detail);
+        return false;
+    }
+    if (request->length[0] != '\0' && request->lengthValue > size) {
+        std::snprintf(detail, sizeof detail, "%lld bytes", size);
+        o = Make(kExitUsage, "usage", "write: LEN %s is more than %s holds (%s)", request->length, request->file, detail);
+        return false;
+    }
+    return true;
+}
+
+bool ConvertParamText(const char* text, char* out, size_t cap, const char* which, Outcome& o) {
+    char converted[kTextSize];
+    if (!os::Utf8ToCp932(text, converted, sizeof converted)) {
+        o = Make(kExitUsage, "usage", "param: %s \"%s\" holds characters that code page 932 cannot carry", which, text);
+        return false;
+    }
+    if (std::strlen(converted) >= cap) {
+        o = Make(kExitUsage, "usage", "param: %s \"%s\" is longer than the 255 bytes a parameter text holds", which, text);
+        return false;
+    }
+    std::snprintf(out, cap, "%s", converted);
+    return true;
+}
+
+bool Preflight(Outcome& o) {
+    switch (request->command) {
+        case Command::Update:
+        case Command::Recover:
+            return TakePath(o) && CheckFirmware(o);
+        case Command::Read:
+            return TakePath(o);
+        case Command::Write:
+            return TakePath(o) && CheckWriteSource(o);
+        default:
+            return true;
+    }
+}
+
+// ---- the port ---------------------------------------------------------------
+
+bool OpenPort(Outcome& o) {
+    char edit[32] = "";
+    char why[512] = "";
+    if (request->sim) {
+        char where[256];
+        // A recovery expects a device that waits in boot mode, as after an
+        // interrupted update; so the simulated one starts there for it.
+        const bool bootMode = request->command == Command::Recover;
+        if (!os::StartSimulator(bootMode, where, sizeof where, why, sizeof why)) {
+            o = Make(kExitPort, "port", "%s", why);
+            return false;
+        }
+        std::snprintf(portLabel, sizeof portLabel, "simulated TQ7300 on %s", where);
+        std::snprintf(edit, sizeof edit, "1");
+    } else if (request->port == nullptr) {
+        o = Make(kExitUsage, "usage",
+                 "no port given: name it with --port (%s), or try every command against a simulated "
+                 "TQ7300 with --sim",
+                 "tq73 ports lists them");
+        return false;
+    } else {
+        std::snprintf(portLabel, sizeof portLabel, "%s", request->port);
+        if (!os::PreparePort(request->port, edit, sizeof edit, why, sizeof why)) {
+            o = Make(kExitUsage, "usage", "%s", why);
+            return false;
+        }
+    }
+    platform::SetControlText(shell::kIdPortEdit, edit);
+    shell::OnCommand(&params, shell::kIdOpen);
+    if (!wire::SessionOpen()) {
+        if (request->sim) {
+            o = Make(kExitPort, "port", "cannot open the %s", portLabel);
+        } else {
+            char described[512];
+            os::DescribePortFailure(request->port, described, sizeof described);
+            o = Make(kExitPort, "port", "cannot open the port: %s", described);
+        }
+        return false;
+    }
+    char note[600];
+    std::snprintf(note, sizeof note, "port %s open", portLabel);
+    out::Note(note);
+    return true;
+}
+
+void ClosePort() {
+    shell::OnCommand(&params, shell::kIdClose);
+    os::StopSimulator();
+}
+
+// ---- the commands' inputs ------------------------------------------------------
+
+bool SetInputs(Outcome& o) {
+    switch (request->command) {
+        case Command::Update:
+        case Command::Recover:
+            shell::CopyCutToFit(path, firmware::FirmwarePath, firmware::kPathSize);
+            return true;
+        case Command::Read:
+        case Command::Write:
+            platform::SetControlText(shell::kIdStartAddressEdit, request->address);
+            platform::SetControlText(shell::kIdLengthEdit, request->length);
+            platform::SetControlText(shell::kIdFileEdit, path);
+            return true;
+        case Command::Erase:
+            // The window's erase opens the file of its file edit too (and would
+            // take the file's size for an empty length); an empty file of our
+            // own stands in, so that only ADDR and LEN matter.
+            if (!os::MakeScratchFile(scratch, sizeof scratch)) {
+                o = Make(kExitFile, "file_error", "erase: cannot make the empty file the erase command opens in %s",
+                         "the temporary folder");
+                return false;
+            }
+            platform::SetControlText(shell::kIdStartAddressEdit, request->address);
+            platform::SetControlText(shell::kIdLengthEdit, request->length);
+            platform::SetControlText(shell::kIdFileEdit, scratch);
+            return true;
+        case Command::Param: {
+            char first[ops::kParamTextSize];
+            char second[ops::kParamTextSize];
+            if (!ConvertParamText(request->text1, first, sizeof first, "TEXT1", o) ||
+                !ConvertParamText(request->text2, second, sizeof second, "TEXT2", o)) {
+                return false;
+            }
+            platform::SetControlText(shell::kIdParamFirstText0 + request->block, first);
+            platform::SetControlText(shell::kIdParamSecondText0 + request->block, second);
+            return true;
+        }
+        default:
+            return true;
+    }
+}
+
+// ---- outcomes --------------------------------------------------------------------
+
+// Where an update leaves the device, and what brings it back. The closing
+// byte FF returns the device to its application after a write pass (results
+// 0 and 4 to 8); after results 1 to 3, or when the port was closed under the
+// programmer, it stays in boot mode.
+void BootModeNote(Outcome& o, const ops::ProgressSnapshot& s, bool interrupted) {
+    const bool programmed = s.activity == ops::Activity::Recovery || out::Seen().modelAccepted;
+    if (!programmed) return;
+    char port[560];
+    std::snprintf(port, sizeof port, "%s", request->sim ? "PORT" : portLabel);
+    if (!interrupted && s.outcome == ops::Outcome::Failed && s.code >= 4) {
+        Append(o, ": the device's flash is only partly written; run tq73 --port %s update %s to program it again",
+               port, request->file);
+    } else {
+        Append(o, ": the device is left in boot mode; run tq73 --port %s recover %s to bring it back", port,
+               request->file);
+    }
+}
+
+// The command opened no operation: the console refused it, a box says why.
+Outcome NothingStarted() {
+    const char* name = ShownName();
+    if (out::BoxShown("OPEN ERROR") || out::BoxShown("READ ERROR")) {
+        Outcome o = Make(kExitFile, "file_error",
+                         "%s: cannot open %s for exclusive use: check that it exists and is writable and that "
+                         "no other program has it open",
+                         name, request->file != nullptr ? request->file : scratch);
+        AppendWhere(o);
+        return o;
+    }
+    return Make(kExitOther, "not_started", "%s: the console did not start it (see the log above)", name);
+}
+
+Outcome FromNoAnswer(const ops::ProgressSnapshot& s, const char* ended) {
+    Outcome o = Make(kExitNoAnswer, "no_answer", "%s", ended);
+    AppendWhere(o);
+    if (s.activity == ops::Activity::Update) {
+        Append(o, ": the device did not answer the model request; check the cable and that the unit runs "
+                  "its application, then try again");
+    } else {
+        Append(o, ": check the cable, the port and that the unit is powered, then try again");
+    }
+    return o;
+}
+
+Outcome FromRefused(const ops::ProgressSnapshot& s, const char* ended) {
+    Outcome o = Make(kExitRefused, "refused", "%s", ended);
+    AppendWhere(o);
+    if (s.activity == ops::Activity::Update) {
+        Append(o, ": the unit does not take this firmware's model; check that %s is meant for it", request->file);
+    } else {
+        Append(o, ": the unit refused the request; check ADDR and LEN against its flash");
+    }
+    return o;
+}
+
+Outcome FromFailed(const ops::ProgressSnapshot& s, const char* ended) {
+    Outcome o = Make(kExitUpdateFailed, "failed", "%s: %s", ended, ProgrammerMeaning(s.code));
+    AppendWhere(o);
+    BootModeNote(o, s, false);
+    return o;
+}
+
+Outcome FromNotStarted(const ops::ProgressSnapshot& s, const char* ended) {
+    if (s.activity == ops::Activity::Update && out::BoxCount() == 0) {
+        return Make(kExitFile, "file_error",
+                    "%s: %s carries no model record (a TQ1, TQ2 or TQ3 line): nothing was sent; use the "
+                    "firmware file made for this unit",
+                    ended, request->file);
+    }
+    Outcome o = Make(out::BoxCount() != 0 ? kExitFile : kExitOther, "not_started", "%s", ended);
+    if (out::BoxCount() != 0) Append(o, ": %s", out::BoxText(out::BoxCount() - 1));
+    AppendWhere(o);
+    return o;
+}
+
+Outcome FromBoard(const ops::ProgressSnapshot& s) {
+    char ended[256];
+    ops::FormatProgress(s, platform::TickMs(), ended, sizeof ended);
+    switch (s.outcome) {
+        case ops::Outcome::Complete:
+        case ops::Outcome::Stopped: {
+            Outcome o = Make(kExitOk, s.outcome == ops::Outcome::Stopped ? "stopped" : "complete", "%s", ended);
+            if (request->command == Command::Stop) Append(o, ": the device answered");
+            if (request->command == Command::Read) {
+                Append(o, ": %s bytes in %s", request->length, request->file);
+            }
+            return o;
+        }
+        case ops::Outcome::NoAnswer: return FromNoAnswer(s, ended);
+        case ops::Outcome::Refused: return FromRefused(s, ended);
+        case ops::Outcome::Failed: return FromFailed(s, ended);
+        case ops::Outcome::PortClosed: {
+            Outcome o = Make(kExitPort, "port_closed", "%s", ended);
+            AppendWhere(o);
+            Append(o, ": the port went away under the operation; check the cable or adapter, then try again");
+            return o;
+        }
+        case ops::Outcome::FileError: {
+            Outcome o = Make(kExitFile, "file_error", "%s", ended);
+            AppendWhere(o);
+            Append(o, ": check that the folder exists and is writable and the file is not open elsewhere");
+            return o;
+        }
+        case ops::Outcome::NotStarted:
+        default:
+            return FromNotStarted(s, ended);
+    }
+}
+
+Outcome FromInterrupt(const ops::ProgressSnapshot& s) {
+    char ended[256];
+    ops::FormatProgress(s, platform::TickMs(), ended, sizeof ended);
+    const bool programming = s.activity == ops::Activity::Update || s.activity == ops::Activity::Recovery;
+    Outcome o;
+    if (programming && s.outcome == ops::Outcome::Failed) {
+        // The programmer's failure is the closed port's doing, not the device's.
+        char page[32];
+        std::snprintf(page, sizeof page, "0x%04X", static_cast<unsigned>(s.where));
+        o = Make(kExitInterrupted, "interrupted", "interrupted: the %s stopped at page %s",
+                 s.activity == ops::Activity::Update ? "update" : "recovery", page);
+    } else {
+        o = Make(kExitInterrupted, "interrupted", "interrupted: %s", ended);
+    }
+    AppendWhere(o);
+    if (programming) BootModeNote(o, s, true);
+    if (s.activity == ops::Activity::FlashRead && s.outcome != ops::Outcome::FileError) {
+        Append(o, ": %s holds only the bytes read before the interruption", request->file);
+    }
+    return o;
+}
+
+// ---- the commands ---------------------------------------------------------------
+
+Outcome RunTracked() {
+    const uint32_t serial = ops::ReadProgress().serial;
+    shell::OnCommand(&params, CommandId(request->command));
+    if (ops::ReadProgress().serial == serial) return NothingStarted();
+    if (!AwaitOperation(serial)) {
+        return Make(kExitOther, "stalled", "%s: the operation did not end and nothing is left to end it",
+                    ShownName());
+    }
+    out::EndProgress();
+    const ops::ProgressSnapshot s = ops::ReadProgress();
+    if (Interrupted() && !InterruptIsTheEnd() && s.outcome != ops::Outcome::Complete) return FromInterrupt(s);
+    return FromBoard(s);
+}
+
+// "2024-05-06 12:34:56" from a day number and three BCD bytes.
+void FormatDeviceTime(const uint8_t* p, char* out, size_t cap) {
+    const uint16_t day = static_cast<uint16_t>(p[0] | p[1] << 8);
+    const ops::DeviceDate date = ops::DayNumberToDate(day);
+    std::snprintf(out, cap, "%04u-%02u-%02u %02X:%02X:%02X (day %u)", 2000u + date.years, unsigned(date.month),
+                  unsigned(date.day), p[2], p[3], p[4], unsigned(day));
+}
+
+Outcome AnsweredText(const out::Frames& f) {
+    const char* name = ShownName();
+    char what[160];
+    if (request->command == Command::ClockGet) {
+        // The answer's payload: day number (low byte first), BCD time, weekday.
+        if (f.answerShown < 4 + 5 + 3) {
+            return Make(kExitOther, "short_answer", "clock get: the answer is too short to hold a time (port %s)",
+                        portLabel);
+        }
+        FormatDeviceTime(f.answer + 4, what, sizeof what);
+        char text[256];
+        std::snprintf(text, sizeof text, "device clock: %s", what);
+        if (f.answerShown >= 4 + 6 + 3) {
+            const size_t n = std::strlen(text);
+            std::snprintf(text + n, sizeof text - n, ", weekday %u", unsigned(f.answer[9]));
+        }
+        return Make(kExitOk, "complete", "%s", text);
+    }
+    if (request->command == Command::ClockSet && f.requestShown >= 4 + 5) {
+        FormatDeviceTime(f.request + 4, what, sizeof what);
+        return Make(kExitOk, "complete", "clock set: the device took %s", what);
+    }
+    return Make(kExitOk, "complete", "%s: the device accepted it", name);
+}
+
+Outcome RunUnwaited() {
+    const out::Frames before = out::Seen();
+    shell::OnCommand(&params, CommandId(request->command));
+    const bool sent = out::Seen().sent > before.sent;
+    if (!sent) return Make(kExitOther, "not_sent", "%s: the request was not sent (see the log above)", ShownName());
+    const bool answered = AwaitAnswer(before.received);
+    const out::Frames f = out::Seen();
+    if (Interrupted() && !answered) {
+        Outcome o = Make(kExitInterrupted, "interrupted", "interrupted: %s sent, its answer not awaited",
+                         ShownName());
+        AppendWhere(o);
+        return o;
+    }
+    if (!answered) {
+        // Requests 0x61, 0x62 and 0x20 need no answer; the query does.
+        if (request->command == Command::ClockGet) {
+            Outcome o = Make(kExitNoAnswer, "no_answer", "clock get: no answer to the query within 1 s");
+            AppendWhere(o);
+            Append(o, ": check the cable, the port and that the unit is powered, then try again");
+            return o;
+        }
+        return Make(kExitOk, "sent", "%s: sent; no answer within 1 s (the device need not answer it)",
+                    ShownName());
+    }
+    if (f.answerShown > 1 && f.answer[1] != '0') {
+        char status[8];
+        std::snprintf(status, sizeof status, "%02X", f.answer[1]);
+        Outcome o = Make(kExitRefused, "refused", "%s refused: the device answered status %s", ShownName(),
+                         status);
+        AppendWhere(o);
+        return o;
+    }
+    return AnsweredText(f);
+}
+
+Outcome RunMonitor() {
+    const uint32_t start = platform::TickMs();
+    while (!Interrupted()) {
+        if (request->seconds > 0 && platform::TickMs() - start >= uint32_t(request->seconds) * 1000) break;
+        Pump();
+    }
+    char count[32];
+    std::snprintf(count, sizeof count, "%d", out::Seen().received);
+    if (Interrupted() && !InterruptIsTheEnd()) {
+        Outcome o = Make(kExitInterrupted, "interrupted", "interrupted: monitor saw %s frames", count);
+        AppendWhere(o);
+        return o;
+    }
+    return Make(kExitOk, "complete", "monitor: %s frames received", count);
+}
+
+Outcome RunPorts() {
+    static char names[64][os::kPortNameSize];
+    const int n = os::ListPorts(names, 64);
+    for (int i = 0; i < n; ++i) out::Line("port", names[i]);
+    char count[32];
+    std::snprintf(count, sizeof count, "%d", n);
+    return Make(kExitOk, "complete", n == 0 ? "no serial ports found%s" : n == 1 ? "%s serial port" : "%s serial ports",
+                n == 0 ? "" : count);
+}
+
+Outcome RunOnPort() {
+    Outcome o;
+    if (!Preflight(o) || !OpenPort(o)) {
+        os::StopSimulator();
+        return o;
+    }
+    if (!SetInputs(o)) {
+        ClosePort();
+        return o;
+    }
+    switch (request->command) {
+        case Command::Monitor: o = RunMonitor(); break;
+        case Command::Resume:
+        case Command::Request62:
+        case Command::ClockSet:
+        case Command::ClockGet: o = RunUnwaited(); break;
+        default: o = RunTracked(); break;
+    }
+    ClosePort();
+    if (scratch[0] != '\0') os::RemoveFile(scratch);
+    return o;
+}
+
+}  // namespace
+
+int Run(const Request& r) {
+    request = &r;
+    std::memset(&params, 0, sizeof params);
+    shell::OnInitDialog(&params);
+    const Outcome o = r.command == Command::Ports ? RunPorts() : RunOnPort();
+    const int lost = platform::console::PostedLost();
+    if (lost != 0) {
+        char note[96];
+        std::snprintf(note, sizeof note, "%d posted messages were lost: the queue was full", lost);
+        out::Note(note);
+    }
+    out::Result(o.code, o.name, o.text);
+    return o.code;
+}
+
+}  // namespace cli

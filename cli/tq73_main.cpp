@@ -1,0 +1,43 @@
+// tq73_main.cpp - tq73 and tq73.exe: the service console's commands from a
+// shell, on the core of tq73panel.exe with a console in place of the dialog.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/args.h"
+#include "cli/os.h"
+#include "cli/output.h"
+#include "cli/run.h"
+
+namespace {
+constexpr int kMaxArguments = 64;
+}
+
+int main(int argc, char** argv) {
+    cli::os::Init();
+    const char* args[kMaxArguments];
+    const int count = cli::os::Arguments(argc, argv, args, kMaxArguments);
+    static cli::Request request;
+    const bool usable = cli::ParseArguments(count, args, request);
+    cli::out::Settings settings;
+    settings.verbosity = request.verbosity;
+    settings.json = request.json;
+    settings.command = cli::CommandName(request.command);
+    if (request.command == cli::Command::Help && usable) {
+        cli::os::Write(cli::os::Stream::Out, cli::UsageText(), std::strlen(cli::UsageText()));
+        return cli::kExitOk;
+    }
+    if (!usable) {
+        cli::out::Configure(settings);
+        char text[400];
+        std::snprintf(text, sizeof text, "%s%s", request.error,
+                      std::strstr(request.error, "--help") != nullptr ? "" : " (tq73 --help shows the usage)");
+        cli::out::Result(cli::kExitUsage, "usage", text);
+        return cli::kExitUsage;
+    }
+    const bool longOperation = request.command == cli::Command::Update || request.command == cli::Command::Recover ||
+                               request.command == cli::Command::Read || request.command == cli::Command::Write;
+    settings.bar = longOperation && !request.json && request.verbosity != cli::Verbosity::Quiet &&
+                   cli::os::IsTerminal(cli::os::Stream::Err);
+    cli::out::Configure(settings);
+    return cli::Run(request);
+}
