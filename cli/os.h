@@ -20,7 +20,7 @@ int TerminalColumns();
 
 // Ctrl+C (and SIGTERM, or the console being closed) seen so far.
 int Interrupts();
-// Ends the process at once, for a second Ctrl+C.
+// Ends the process at once, for a third Ctrl+C.
 [[noreturn]] void ExitNow(int code);
 
 // Conversions; the output is always terminated, and a character that has no

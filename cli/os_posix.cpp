@@ -26,13 +26,14 @@ namespace {
 std::atomic<int> interrupts{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
 
-constexpr char kSecondInterrupt[] = "\ntq73: interrupted again: leaving at once\n";
+constexpr char kThirdInterrupt[] = "\ntq73: interrupted a third time: leaving at once\n";
 constexpr int kExitInterrupted = 130;
 
 void OnSignal(int) {
-    if (interrupts.fetch_add(1) >= 1) {
-        // A second Ctrl+C: the operator does not want to wait for a clean end.
-        (void)!write(STDERR_FILENO, kSecondInterrupt, sizeof kSecondInterrupt - 1);
+    if (interrupts.fetch_add(1) >= 2) {
+        // The first Ctrl+C ends the operation cleanly, the second cuts it
+        // short; a third means the operator does not want to wait at all.
+        (void)!write(STDERR_FILENO, kThirdInterrupt, sizeof kThirdInterrupt - 1);
         _exit(kExitInterrupted);
     }
 }

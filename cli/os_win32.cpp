@@ -17,7 +17,7 @@ namespace cli::os {
 namespace {
 
 std::atomic<int> interrupts{0};
-constexpr char kSecondInterrupt[] = "\r\ntq73: interrupted again: leaving at once\r\n";
+constexpr char kThirdInterrupt[] = "\r\ntq73: interrupted a third time: leaving at once\r\n";
 constexpr UINT kExitInterrupted = 130;
 constexpr int kWideChunk = 4096;
 constexpr UINT kCodePage932 = 932;
@@ -29,12 +29,13 @@ bool IsConsole(HANDLE h) {
     return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
 }
 
-// Runs on a thread of its own: counts, and a second Ctrl+C ends the process.
+// Runs on a thread of its own: counts, and a third Ctrl+C ends the process
+// (the first ends the operation cleanly, the second cuts it short).
 BOOL WINAPI OnControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
-    if (interrupts.fetch_add(1) >= 1) {
+    if (interrupts.fetch_add(1) >= 2) {
         DWORD written = 0;
-        WriteFile(Handle(Stream::Err), kSecondInterrupt, sizeof kSecondInterrupt - 1, &written, nullptr);
+        WriteFile(Handle(Stream::Err), kThirdInterrupt, sizeof kThirdInterrupt - 1, &written, nullptr);
         ExitProcess(kExitInterrupted);
     }
     return TRUE;

@@ -19,6 +19,8 @@ constexpr int kBoxSize = 512;
 constexpr uint32_t kBarRedrawMs = 100;
 constexpr uint32_t kProgressEventMs = 250;
 constexpr int kBarCells = 20;
+// The programmer's line before it sends "W" (CP932, as logged).
+constexpr const char* kWritePassText = "書込中";
 
 Settings settings;
 const uint32_t startMs = platform::TickMs();
@@ -30,6 +32,7 @@ char boxesCp932[kMaxBoxes][kBoxSize];
 int boxCount = 0;
 int barWidth = 0;  // characters of the bar on the terminal now; 0: none
 uint32_t lastBarMs = 0;
+char lastBar[300] = "";  // the bar's text as last drawn
 uint32_t lastEventMs = 0;
 ops::ProgressSnapshot lastEvent;
 bool eventSent = false;
@@ -162,9 +165,21 @@ bool Changed(const ops::ProgressSnapshot& a, const ops::ProgressSnapshot& b) {
            a.endMs != b.endMs || a.outcome != b.outcome;
 }
 
+// The board's status text. An update whose model the device has accepted
+// is past its wait: until its first page the board still reads "waiting for
+// the device's answer", so the log's accepting answer decides here, and the
+// text reads as the recovery's does.
+void StatusText(const ops::ProgressSnapshot& s, uint32_t nowMs, char* text, size_t cap) {
+    if (s.activity == ops::Activity::Update && s.endMs == 0 && s.total == 0 && frames.modelAccepted) {
+        std::snprintf(text, cap, "update: erasing");
+        return;
+    }
+    ops::FormatProgress(s, nowMs, text, cap);
+}
+
 void ProgressEvent(const ops::ProgressSnapshot& s, uint32_t nowMs) {
     char text[200];
-    ops::FormatProgress(s, nowMs, text, sizeof text);
+    StatusText(s, nowMs, text, sizeof text);
     JsonLine line;
     BeginEvent(line, "progress");
     JsonString(line, "activity", ActivityName(s.activity));
@@ -183,7 +198,7 @@ void ProgressEvent(const ops::ProgressSnapshot& s, uint32_t nowMs) {
 // "[#########-----------]  45%  update: page 86 of 192, 0:09 left, 10.9 pages/s"
 void DrawBar(const ops::ProgressSnapshot& s, uint32_t nowMs) {
     char text[200];
-    ops::FormatProgress(s, nowMs, text, sizeof text);
+    StatusText(s, nowMs, text, sizeof text);
     const double rate = ops::ProgressRate(s, nowMs);
     if (CountsPages(s.activity) && s.total != 0 && rate > 0) {
         const size_t n = std::strlen(text);
@@ -201,6 +216,13 @@ void DrawBar(const ops::ProgressSnapshot& s, uint32_t nowMs) {
     const int columns = os::TerminalColumns();
     if (n > columns) n = columns;  // the '\r' takes no column
     if (n < 1) n = 1;
+    // An unchanged bar is not written again.
+    if (barWidth != 0 && n - 1 <= barWidth && std::strncmp(line, lastBar, static_cast<size_t>(n)) == 0 &&
+        lastBar[n] == '\0') {
+        return;
+    }
+    std::memcpy(lastBar, line, static_cast<size_t>(n));
+    lastBar[n] = '\0';
     // What the last bar drew beyond this one is blanked; the bar is then as
     // wide as the blanks.
     const int width = n - 1;
@@ -242,6 +264,18 @@ bool BoxShown(const char* cp932) {
 void Note(const char* utf8) {
     if (settings.verbosity != Verbosity::Verbose || Json()) return;
     platform::console::OutputLock hold;
+    PrintLine(os::Stream::Err, "tq73: ", utf8);
+}
+
+void Notice(const char* utf8) {
+    platform::console::OutputLock hold;
+    if (Json()) {
+        JsonLine line;
+        BeginEvent(line, "notice");
+        JsonString(line, "text", utf8);
+        EmitJson(line);
+        return;
+    }
     PrintLine(os::Stream::Err, "tq73: ", utf8);
 }
 
@@ -327,6 +361,7 @@ void ShowLogLine(const char* cp932) {
     uint8_t bytes[kShownBytes];
     const bool frame = ParseFrameLine(cp932, length, bytes, shown);
     if (frame) NoteFrame(cp932, length, bytes, shown);
+    if (std::strcmp(cp932, kWritePassText) == 0) frames.writePassBegun = true;
     if (Json()) {
         JsonLine line;
         if (frame) {

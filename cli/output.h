@@ -33,6 +33,7 @@ struct Frames {
     uint8_t request[kShownBytes] = {};  // the last frame sent, as shown
     int requestShown = 0;
     bool modelAccepted = false;  // an answer "0" followed a model request
+    bool writePassBegun = false;  // the programmer logged its write-pass line
 };
 Frames Seen();
 
@@ -43,6 +44,8 @@ bool BoxShown(const char* cp932);
 
 // A note for --verbose only, on stderr.
 void Note(const char* utf8);
+// What tq73 does about the operator's Ctrl+C, on stderr (a JSON event).
+void Notice(const char* utf8);
 // A line of the command's own output (a port name, the device clock) on
 // stdout; a JSON event of the given kind with the text under --json.
 void Line(const char* event, const char* utf8);

@@ -106,6 +106,9 @@ const char* ShownName() {
         case Command::Stop: return "ap-stop";
         case Command::Resume: return "ap-resume";
         case Command::Request62: return "request 0x62";
+        case Command::Read: return "flash read";
+        case Command::Write: return "flash write";
+        case Command::Erase: return "flash erase";
         default: return CommandName(request->command);
     }
 }
@@ -145,32 +148,55 @@ bool Pump() {
     return moved;
 }
 
-// Ctrl+C during an operation: the pattern sequence has its stop flag; ap-stop
-// ends by itself within two seconds; everything else waits on the device
-// with its own bound, and closing the port ends that wait at once.
-void StopOperation(ops::Activity activity) {
-    if (activity == ops::Activity::Sequence) {
+// The programmer has sent "W" (the log's write-pass line): from here on the
+// unit's boot loader takes every byte as part of a page until the pass ends
+// with its closing byte, so a pass cut off leaves the unit where a recovery
+// cannot reach it.
+bool InWritePass(const ops::ProgressSnapshot& s) {
+    return (s.activity == ops::Activity::Update || s.activity == ops::Activity::Recovery) &&
+           out::Seen().writePassBegun;
+}
+
+bool writePassCut = false;  // a second Ctrl+C closed the port under a write pass
+
+// The first Ctrl+C: the pattern sequence has its stop flag; ap-stop ends by
+// itself within two seconds; a write pass is finished (a few seconds at
+// most); everything else waits on the device with its own bound, and closing
+// the port ends that wait at once.
+void StopOperation(const ops::ProgressSnapshot& s) {
+    if (s.activity == ops::Activity::Sequence) {
         shell::OnCommand(&params, shell::kIdSequenceStop);
-    } else if (activity != ops::Activity::ApStop) {
+    } else if (InWritePass(s)) {
+        out::Notice("the write pass has begun: finishing it, so that the unit is not left in the middle of "
+                    "it (Ctrl+C again cuts it short)");
+    } else if (s.activity != ops::Activity::ApStop) {
         out::Note("closing the port to end the operation");
         shell::OnCommand(&params, shell::kIdClose);
     }
+}
+
+// The second Ctrl+C: whatever still runs is cut short.
+void CutOperation(const ops::ProgressSnapshot& s) {
+    writePassCut = InWritePass(s) && s.endMs == 0;
+    if (wire::SessionOpen()) shell::OnCommand(&params, shell::kIdClose);
 }
 
 // Pumps until the operation opened after `serial` has ended.
 bool AwaitOperation(uint32_t serial) {
     const uint32_t start = platform::TickMs();
     bool stopAsked = false;
-    bool interruptSeen = false;
+    int interruptsSeen = 0;
     uint32_t stalledSince = 0;
     for (;;) {
         const ops::ProgressSnapshot s = ops::ReadProgress();
         if (s.serial != serial && s.endMs != 0 && !shell::WorkerRunning()) return true;
         const bool timeUp = request->seconds > 0 && platform::TickMs() - start >= uint32_t(request->seconds) * 1000;
-        if (!interruptSeen && Interrupted()) {
-            interruptSeen = true;
-            StopOperation(s.activity);
+        const int interrupts = os::Interrupts();
+        if (interrupts > interruptsSeen) {
+            if (interruptsSeen == 0) StopOperation(s);
+            if (interrupts >= 2) CutOperation(s);
             stopAsked = stopAsked || s.activity == ops::Activity::Sequence;
+            interruptsSeen = interrupts;
         } else if (timeUp && !stopAsked && request->command == Command::Pattern) {
             shell::OnCommand(&params, shell::kIdSequenceStop);
             stopAsked = true;
@@ -374,6 +400,9 @@ void BootModeNote(Outcome& o, const ops::ProgressSnapshot& s, bool interrupted) 
     if (!interrupted && s.outcome == ops::Outcome::Failed && s.code >= 4) {
         Append(o, ": the device's flash is only partly written; run tq73 --port %s update %s to program it again",
                port, request->file);
+    } else if (interrupted && writePassCut) {
+        Append(o, ": the device is left in boot mode part-way through a write pass; restart the unit into its "
+                  "boot loader, then run tq73 --port %s recover %s", port, request->file);
     } else {
         Append(o, ": the device is left in boot mode; run tq73 --port %s recover %s to bring it back", port,
                request->file);
@@ -410,7 +439,7 @@ Outcome FromRefused(const ops::ProgressSnapshot& s, const char* ended) {
     Outcome o = Make(kExitRefused, "refused", "%s", ended);
     AppendWhere(o);
     if (s.activity == ops::Activity::Update) {
-        Append(o, ": the unit does not take this firmware's model; check that %s is meant for it", request->file);
+        Append(o, ": the unit does not take this firmware's model; check that the file is meant for it");
     } else {
         Append(o, ": the unit refused the request; check ADDR and LEN against its flash");
     }

@@ -1,0 +1,462 @@
+#!/usr/bin/env python3
+"""tq73 against tq7300-sim on a pty: the bytes on the line, the files and the
+flash, the exit codes, the output forms, Ctrl+C, and parallel updates.
+
+Usage: cli_test.py GROUP   (wire, exit_codes, output, interrupt, parallel)
+Needs TQ73, TQ_SIM and TQ_SAMPLE_MOT in the environment.
+"""
+import datetime
+import json
+import os
+import pty
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+TQ73 = os.environ["TQ73"]
+SIM = os.environ["TQ_SIM"]
+SAMPLE = os.environ["TQ_SAMPLE_MOT"]
+WORK = tempfile.mkdtemp(prefix="tq73-test.")
+FAILURES = []
+
+PATTERN_TABLE = bytes([
+    0x02, 0x03, 0x00, 0x00, 0x02, 0x0C, 0x00, 0x00, 0x02, 0x30, 0x00, 0x00, 0x02, 0xC0,
+    0x00, 0x00, 0x02, 0x00, 0x03, 0x00, 0x02, 0x00, 0x0C, 0x00, 0x02, 0x00, 0x30, 0x00,
+    0x02, 0x00, 0xC0, 0x00, 0x02, 0x00, 0x00, 0x03, 0x02, 0x00, 0x00, 0x0C, 0x02, 0x00,
+    0x00, 0x30, 0x02, 0x00, 0x00, 0xC0, 0x02, 0xFF, 0xFF, 0xFF, 0xFF])
+# The device's flash blocks that the boot-mode programmer erases and writes.
+BOOT_BLOCKS = [(0x3000, 0x400, 0x0A), (0x3400, 0x400, 0x0B), (0x3800, 0x400, 0x0C), (0x3C00, 0x400, 0x0D),
+               (0xA000, 0x2000, 0x03), (0xC000, 0x2000, 0x02), (0xE000, 0x1000, 0x01)]
+
+
+def check(ok, what, detail=""):
+    """Prints the check; the detail only when it failed."""
+    print(("ok   " if ok else "FAIL ") + what + ("" if ok or not detail else f": {detail}"), flush=True)
+    if not ok:
+        FAILURES.append(what)
+    return ok
+
+
+def frame(command, payload=b""):
+    head = bytes([0x02, command, len(payload) & 0xFF, len(payload) >> 8]) + bytes(payload)
+    return head + bytes([0x03, (sum(head) + 3) & 0xFF, 0x0D])
+
+
+def path(name):
+    return os.path.join(WORK, name)
+
+
+def write_file(name, data):
+    with open(path(name), "wb") as f:
+        f.write(data)
+    return path(name)
+
+
+def read_file(p):
+    with open(p, "rb") as f:
+        return f.read()
+
+
+# ---- the firmware file as the device should end up ---------------------------------
+
+def load_mot(mot):
+    image = bytearray(b"\xff" * 0x10000)
+    with open(mot) as f:
+        for line in f:
+            line = line.strip()
+            if line[:2] in ("S1", "S2"):
+                width = 2 if line[1] == "1" else 3
+                count = int(line[2:4], 16) - width - 1
+                address = int(line[4:4 + 2 * width], 16)
+                data = bytes.fromhex(line[4 + 2 * width:4 + 2 * width + 2 * count])
+                if address >= 0x3000:
+                    for k, b in enumerate(data):
+                        if address + k < 0x10000:
+                            image[address + k] = b
+    return image
+
+
+def used(image, start, size):
+    return any(b != 0xFF for b in image[start:start + size])
+
+
+def boot_traffic(image):
+    """What the programmer sends: erases, W, each non-empty page, FF."""
+    out = bytearray()
+    for start, size, code in BOOT_BLOCKS:
+        if used(image, start, size):
+            out += bytes([0x45, code, code])
+    out += b"W"
+    for start, size, _ in BOOT_BLOCKS:
+        for page in range(start, start + size, 128):
+            if used(image, page, 128):
+                out += bytes([page & 0xFF, page >> 8]) + image[page:page + 128] + b"U"
+    out += b"\xff"
+    return bytes(out)
+
+
+def flash_after_update(image, fill):
+    flash = bytearray([fill] * 0x10000)
+    for start, size, _ in BOOT_BLOCKS:
+        if used(image, start, size):
+            flash[start:start + size] = b"\xff" * size
+            for a in range(start, start + size):
+                if image[a] != 0xFF:
+                    flash[a] = image[a]
+    return bytes(flash)
+
+
+# ---- the simulator and tq73 -----------------------------------------------------------
+
+class Sim:
+    """tq7300-sim on a pty reached through a link, recording what it receives."""
+
+    def __init__(self, name, *args):
+        self.link = path(name + ".link")
+        self.record = path(name + ".rec")
+        self.dump = path(name + ".flash")
+        for old in (self.record, self.dump, self.link):
+            if os.path.lexists(old):
+                os.remove(old)  # the record is appended to
+        self.proc = subprocess.Popen([SIM, "--link", self.link, "--record", self.record,
+                                      "--flash-dump", self.dump] + list(args),
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        ready, _, _ = select.select([self.proc.stdout], [], [], 10)
+        if not ready or not self.proc.stdout.readline().startswith(b"READY"):
+            raise RuntimeError("the simulator did not start")
+
+    def received(self):
+        return read_file(self.record) if os.path.exists(self.record) else b""
+
+    def stop(self):
+        """SIGTERM, so that it writes its final flash dump."""
+        self.proc.send_signal(signal.SIGTERM)
+        self.proc.wait(10)
+        self.proc.stdout.close()
+        return read_file(self.dump)
+
+
+def tq73(*args, timeout=60):
+    return subprocess.run([TQ73] + list(args), capture_output=True, timeout=timeout)
+
+
+def text(result):
+    return result.stdout.decode("utf-8") + result.stderr.decode("utf-8")
+
+
+# ---- wire: every command puts the window's bytes on the line -----------------------------
+
+def clock_payload_now():
+    now = datetime.datetime.now()
+    days = (now.date() - datetime.date(2000, 1, 1)).days
+    return days
+
+
+def wire_cases():
+    fill = 0xA5
+    src300 = write_file("src300.bin", bytes((i * 7 + 3) & 0xFF for i in range(300)))
+    src32 = write_file("src32.bin", bytes(range(0x40, 0x60)))
+    block = bytearray(256)
+    block[0:6] = bytes([0x00, 0x05, 0x41, 0x42, 0x00, 0x43])
+    # A Japanese text goes out as the CP932 bytes the window's edit gives.
+    block_jp = bytearray(256)
+    block_jp[0:10] = bytes([0x00, 0x07, 0x8D, 0x58, 0x90, 0x56, 0x00, 0x78, 0x79, 0x00])
+    return [
+        # (name, arguments, expected bytes on the line, extra check)
+        ("stop", ["stop"], bytes([0x5C]) + frame(0x60), None),
+        ("resume", ["resume"], frame(0x61), None),
+        ("request62", ["request62"], frame(0x62), None),
+        ("clock get", ["clock", "get"], frame(0x21),
+         lambda r, sim: "device clock: 2000-01-01 00:00:00 (day 0)" in text(r)),
+        ("read", ["read", "3000h", "256", path("read.bin")], frame(0x50, [0x04, 0x00, 0x30, 0x00, 0x00, 0x01]),
+         lambda r, sim: read_file(path("read.bin")) == bytes([fill]) * 256),
+        ("erase", ["erase", "2000h", "300"], frame(0x50, [0x44, 0x00, 0x20, 0x00, 0x2C, 0x01]),
+         lambda r, sim: sim.stop()[0x2000:0x212C] == b"\xff" * 300),
+        ("write", ["write", "1000h", src300],
+         frame(0x50, bytes([0x84, 0x00, 0x10, 0x00]) + read_file(src300)[:256]) +
+         frame(0x50, bytes([0x84, 0x00, 0x11, 0x00]) + read_file(src300)[256:]),
+         lambda r, sim: sim.stop()[0x1000:0x112C] == read_file(src300)),
+        # Chunks end on 256-byte boundaries: 16 bytes up to 0x1100, then 16.
+        ("write with LEN", ["write", "4336", src32, "20h"],
+         frame(0x50, bytes([0x84, 0xF0, 0x10, 0x00]) + read_file(src32)[:16]) +
+         frame(0x50, bytes([0x84, 0x00, 0x11, 0x00]) + read_file(src32)[16:]),
+         lambda r, sim: sim.stop()[0x10F0:0x1110] == read_file(src32)),
+        ("param", ["param", "1", "AB", "C"],
+         bytes([0x5C]) + frame(0x60) + frame(0x50, [0x44, 0x00, 0xE2, 0x00, 0x00, 0x01]) +
+         frame(0x50, bytes([0x84, 0x00, 0xE2, 0x00]) + block) + frame(0x62),
+         lambda r, sim: sim.stop()[0xE200:0xE300] == bytes(block)),
+        ("param in Japanese", ["param", "3", "更新", "xy"],
+         bytes([0x5C]) + frame(0x60) + frame(0x50, [0x44, 0x00, 0xE2, 0x00, 0x00, 0x01]) +
+         frame(0x50, bytes([0x84, 0x00, 0xE2, 0x00]) + block_jp) + frame(0x62), None),
+        ("pattern", ["pattern", "--seconds", "1"], frame(0x50, bytes([0x83, 0, 0, 0]) + PATTERN_TABLE),
+         lambda r, sim: "開始!!" in text(r) and "停止!!" in text(r)),
+        ("monitor", ["monitor", "--seconds", "1"], b"", lambda r, sim: "monitor: 0 frames received" in text(r)),
+    ]
+
+
+def group_wire():
+    for name, args, expected, extra in wire_cases():
+        sim = Sim("wire", "--flash-fill", "A5")
+        try:
+            r = tq73("--port", sim.link, *args)
+            time.sleep(0.2)  # the last answer's bytes reach the record
+            got = sim.received()
+            check(r.returncode == 0, f"{name}: exit code {r.returncode}", text(r).strip()[-300:])
+            check(got == expected, f"{name}: the bytes on the line",
+                  f"{got.hex().upper()[:160]}, expected {expected.hex().upper()[:160]}")
+            if extra is not None:
+                check(extra(r, sim), f"{name}: files, flash or output")
+        finally:
+            if sim.proc.poll() is None:
+                sim.stop()
+
+    # Clock set: the local day number and BCD time, and the query reads them back.
+    sim = Sim("clock")
+    r = tq73("--port", sim.link, "clock", "set")
+    got = sim.received()
+    sent = got[4:9]
+    check(r.returncode == 0 and got[:4] == bytes([0x02, 0x20, 0x05, 0x00]) and got[9] == 0x03,
+          f"clock set: frame {got.hex().upper()}")
+    day = sent[0] | sent[1] << 8
+    check(abs(day - clock_payload_now()) <= 1, f"clock set: day number {day}, today is {clock_payload_now()}")
+    shown = f"{sent[2]:02X}:{sent[3]:02X}:{sent[4]:02X} (day {day})"
+    check(shown in text(r), f"clock set: the result names {shown}", text(r).strip())
+    r = tq73("--port", sim.link, "clock", "get")
+    check(r.returncode == 0 and shown in text(r), f"clock get reads back {shown}", text(r).strip())
+    sim.stop()
+
+    # Update and recovery: the model request, then exactly the programmer's boot traffic.
+    image = load_mot(SAMPLE)
+    for name, sim_args, args, expected in [
+            ("update", [], ["update", SAMPLE], frame(0x70) + boot_traffic(image)),
+            ("recover", ["--boot"], ["recover", SAMPLE], boot_traffic(image))]:
+        sim = Sim(name, *sim_args)
+        r = tq73("--port", sim.link, *args)
+        time.sleep(0.2)
+        got = sim.received()
+        check(r.returncode == 0 and "更新完了" in text(r), f"{name}: exit {r.returncode}", text(r).strip()[-200:])
+        check(got == expected, f"{name}: the {len(expected)} bytes on the line", f"{len(got)} bytes")
+        check(sim.stop()[:0x10000] == flash_after_update(image, 0x00), f"{name}: the flash holds the image")
+
+    # --sim: the simulated device inside tq73 answers every command.
+    for args in (["stop"], ["update", SAMPLE], ["recover", SAMPLE], ["read", "0", "16", path("sim.bin")]):
+        r = tq73("--sim", *args)
+        check(r.returncode == 0, f"--sim {' '.join(args)}: exit {r.returncode}", text(r).strip()[-200:])
+    check(read_file(path("sim.bin")) == bytes(16), "--sim read: the simulated flash starts as 00")
+
+
+# ---- exit codes -------------------------------------------------------------------
+
+def group_exit_codes():
+    nomodel = write_file("nomodel.mot", b"S1133000000102030405060708090A0B0C0D0E0F00\r\nS9030000FC\r\n")
+    src = write_file("src.bin", bytes(0x300))
+    cases = [
+        # (name, simulator options or None for no simulator, tq73 arguments, exit code, text in the output)
+        ("no command", None, [], 2, "no command given"),
+        ("unknown command", None, ["frobnicate"], 2, "unknown command"),
+        ("capital H", None, ["--sim", "read", "10H", "5", "x"], 2, "lower-case h"),
+        ("block 4", None, ["--sim", "param", "4", "a", "b"], 2, "0 to 3"),
+        ("read too long", None, ["--sim", "read", "0", "20001h", "x"], 2, "larger than 20000h"),
+        ("quiet and verbose", None, ["--quiet", "--verbose", "stop"], 2, "exclude each other"),
+        ("no port", None, ["stop"], 2, "--sim"),
+        ("LEN past the file", None, ["--sim", "write", "0", src, "301h"], 2, "more than"),
+        ("bad port", None, ["--port", path("no-such-tty"), "stop"], 3, "does not exist"),
+        ("silent stop", ["--fault", "60:silent"], ["stop"], 4, "ap-stop: no answer"),
+        ("silent model request", ["--fault", "70:silent"], ["update", SAMPLE], 4, "did not answer the model request"),
+        ("silent clock", ["--fault", "21:silent"], ["clock", "get"], 4, "no answer to the query"),
+        ("silent read", ["--fault", "50.04:silent"], ["read", "0", "16", path("silent.bin")], 4, "no answer at 0x0"),
+        ("model refused", ["--model", "q"], ["update", SAMPLE], 5, "does not take this firmware's model"),
+        ("write refused", ["--fault", "50.84:refuse:0:2"], ["write", "0", src], 5, "refused at 0x100"),
+        ("missing firmware", [], ["update", path("missing.mot")], 6, "cannot read"),
+        ("firmware without model", [], ["update", nomodel], 6, "no model record"),
+        ("missing write source", [], ["write", "0", path("missing.bin")], 6, "cannot open"),
+        ("read into no folder", [], ["read", "0", "16", path("no/such/dir.bin")], 6, "could not be written"),
+        ("wrong data echo", ["--boot-fault", "data:wrong"], ["update", SAMPLE], 7, "err 07"),
+        ("silent boot loader", ["--boot"], ["update", SAMPLE], 4, "model request"),
+    ]
+    for name, sim_args, args, code, words in cases:
+        sim = Sim("codes", *sim_args) if sim_args is not None else None
+        try:
+            r = tq73(*(["--port", sim.link] if sim else []), *args)
+            out = text(r)
+            check(r.returncode == code, f"{name}: exit code {r.returncode}, expected {code}", out.strip()[-300:])
+            check(words in out, f"{name}: the output says \"{words}\"", out.strip()[-300:])
+            failure_lines = [l for l in r.stderr.decode().splitlines() if l.startswith("tq73: ")]
+            check(code == 0 or len(failure_lines) == 1, f"{name}: one failure line, got {failure_lines}")
+        finally:
+            if sim:
+                sim.stop()
+    r = tq73("--sim", "write", "0", src)
+    check(r.returncode == 0, "write of the whole file by default")
+    r = tq73("--help")
+    check(r.returncode == 0 and all(f"  {c} " in r.stdout.decode() for c in (0, 2, 3, 4, 5, 6, 7, 130)),
+          "--help lists every exit code")
+
+
+# ---- output forms: JSON, verbose, quiet, the bar ---------------------------------------------
+
+def run_in_pty(args, timeout=60):
+    """Runs tq73 with a terminal as stdout and stderr; what the terminal got."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execv(TQ73, [TQ73] + args)
+    out = b""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        ready, _, _ = select.select([fd], [], [], 0.5)
+        if not ready:
+            continue
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        out += chunk
+    _, status = os.waitpid(pid, 0)
+    os.close(fd)
+    return os.waitstatus_to_exitcode(status), out.decode("utf-8", "replace")
+
+
+def group_output():
+    sim = Sim("json")
+    r = tq73("--port", sim.link, "--json", "update", SAMPLE)
+    events = [json.loads(line) for line in r.stdout.decode("utf-8").splitlines()]
+    kinds = [e["event"] for e in events]
+    check(r.returncode == 0 and r.stderr == b"", f"--json: exit {r.returncode}, stderr {r.stderr[:200]}")
+    check(events[0]["event"] == "sent" and events[0]["bytes"] == "0270000003750D" and events[0]["length"] == 7,
+          f"--json: the model request first: {events[0]}")
+    check({"sent", "received", "log", "progress", "result"} <= set(kinds), f"--json: event kinds {set(kinds)}")
+    check(any(e["event"] == "log" and e["text"] == "更新完了" for e in events), "--json: the log line in UTF-8")
+    progress = [e for e in events if e["event"] == "progress"]
+    check(progress[-1]["ended"] and progress[-1]["permille"] == 1000 and progress[-1]["unit"] == "pages",
+          f"--json: the last progress event: {progress[-1]}")
+    check(kinds[-1] == "result" and events[-1]["exit_code"] == 0 and events[-1]["command"] == "update",
+          f"--json: the result last: {events[-1]}")
+    check(all(e["ms"] >= p["ms"] for p, e in zip(events, events[1:])), "--json: times never go back")
+    sim.stop()
+
+    sim = Sim("json2", "--model", "r")
+    r = tq73("--port", sim.link, "--json", "update", SAMPLE)
+    events = [json.loads(line) for line in r.stdout.decode("utf-8").splitlines()]
+    check(r.returncode == 5 and [e["event"] for e in events[-2:]] == ["error", "result"] and
+          events[-1]["exit_code"] == 5 and events[-1]["outcome"] == "refused",
+          f"--json refused: {events[-2:]}")
+    check(any(e["event"] == "log" and e["text"] == "機種が適合しません" for e in events), "--json: the mismatch line")
+    sim.stop()
+
+    sim = Sim("json3")
+    r = tq73("--port", sim.link, "--json", "write", "0", path("missing.bin"))
+    events = [json.loads(line) for line in r.stdout.decode("utf-8").splitlines()]
+    check(any(e["event"] == "box" and e["text"] == "OPEN ERROR" for e in events) and events[-1]["exit_code"] == 6,
+          f"--json: the box as an event: {events}")
+    sim.stop()
+
+    r = tq73("--sim", "--verbose", "stop")
+    lines = r.stdout.decode().splitlines()
+    check(r.returncode == 0 and len(lines) >= 3 and all(re.match(r"\d\d:\d\d:\d\d\.\d\d\d  ", l) for l in lines),
+          f"--verbose: every line time-stamped: {lines}")
+    r = tq73("--sim", "--quiet", "update", SAMPLE)
+    check(r.returncode == 0 and r.stdout.decode().splitlines() == [text(r).strip()] and
+          text(r).startswith("update complete in "), f"--quiet: the result only: {text(r)!r}")
+    r = tq73("--sim", "--quiet", "read", "FFFFFFh", "2", path("q.bin"))  # past the 24-bit space: refused
+    check(r.returncode == 5 and r.stdout == b"" and len(r.stderr.decode().splitlines()) == 1 and
+          r.stderr.decode().startswith("tq73: flash read 0xFFFFFF refused"), "--quiet: a failure is one line on stderr",
+          text(r))
+
+    # A bar on a terminal: carriage returns, the board's text, cleared before each line.
+    code, screen = run_in_pty(["--sim", "update", SAMPLE])
+    check(code == 0, f"bar: exit {code}")
+    check(re.search(r"\r\[[#-]{20}\]\s+\d+%  update: page \d+ of 2", screen) is not None, "bar: drawn with pages")
+    check("update: erasing" in screen, "bar: the erase before the first page")
+    log_lines = [l for l in screen.replace("\r\n", "\n").split("\n") if "更新完了" in l]
+    # What the bar drew is blanked, and the line starts at the left edge.
+    check(len(log_lines) == 1 and re.search(r"\r +\r更新完了$", log_lines[0]) is not None,
+          "bar: cleared before a log line", repr(log_lines))
+    r = tq73("--sim", "update", SAMPLE)
+    check("\r" not in text(r), "bar: absent when the output is not a terminal")
+
+
+# ---- Ctrl+C --------------------------------------------------------------------
+
+def interrupt_when(args, marker, sim_link, times=1):
+    """Starts tq73, sends SIGINT (times, 0.2 s apart) once marker is printed;
+    the exit code and the output."""
+    proc = subprocess.Popen([TQ73, "--port", sim_link] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    seen = b""
+    deadline = time.time() + 30
+    while marker.encode() not in seen and time.time() < deadline:
+        ready, _, _ = select.select([proc.stdout], [], [], 0.5)
+        if ready:
+            seen += os.read(proc.stdout.fileno(), 4096)
+    for i in range(times):
+        time.sleep(0.2 if i else 0)
+        proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=30)
+    return proc.returncode, (seen + out).decode() + err.decode()
+
+
+def group_interrupt():
+    # An update interrupted in boot mode says so; recover brings the unit back.
+    sim = Sim("intr", "--pace")
+    code, out = interrupt_when(["update", SAMPLE], "ﾌﾞﾛｯｸ消去 A000", sim.link)
+    check(code == 130, f"interrupted update: exit {code}", out[-300:])
+    check("left in boot mode" in out and "recover" in out, "interrupted update: boot mode said", out[-300:])
+    r = tq73("--port", sim.link, "recover", SAMPLE)
+    check(r.returncode == 0, "recover after the interruption", text(r)[-200:])
+    check(sim.stop()[:0x10000] == flash_after_update(load_mot(SAMPLE), 0x00), "recover: the flash holds the image")
+
+    # Ctrl+C once the write pass has begun: the pass is finished, the unit runs.
+    sim = Sim("intr-w", "--pace")
+    code, out = interrupt_when(["update", SAMPLE], "書込中", sim.link)
+    check(code == 0 and "finishing it" in out and "更新完了" in out, f"write pass finished: exit {code}", out[-300:])
+    check(sim.stop()[:0x10000] == flash_after_update(load_mot(SAMPLE), 0x00), "write pass finished: the flash")
+    # Twice: it is cut short, and the message says where the unit was left.
+    sim = Sim("intr-w2", "--pace")
+    code, out = interrupt_when(["update", SAMPLE], "書込中", sim.link, times=2)
+    check(code == 130 and "part-way through a write pass" in out, f"write pass cut: exit {code}", out[-300:])
+    sim.stop()
+
+    sim = Sim("intr2")
+    code, out = interrupt_when(["pattern", "--seconds", "30"], "開始!!", sim.link)
+    check(code == 130 and "停止!!" in out, f"interrupted timed pattern: exit {code}", out[-200:])
+    code, out = interrupt_when(["pattern"], "開始!!", sim.link)
+    check(code == 0 and "pattern sequence stopped" in out, f"pattern until Ctrl+C: exit {code}", out[-200:])
+    sim.stop()
+
+    # A read of 128 KiB at line speed, cut short: the port closes at once.
+    sim = Sim("intr3", "--pace")
+    start = time.time()
+    code, out = interrupt_when(["read", "0", "20000h", path("cut.bin")], "R-263", sim.link)
+    check(code == 130 and "holds only the bytes read" in out, f"interrupted read: exit {code}", out[-300:])
+    check(time.time() - start < 10, f"interrupted read ended in {time.time() - start:.1f} s")
+    sim.stop()
+
+
+# ---- several units at once -------------------------------------------------------------
+
+def group_parallel():
+    sims = [Sim(f"unit{i}", "--flash-fill", f"{i + 1:02X}") for i in range(3)]
+    procs = [subprocess.Popen([TQ73, "--quiet", "--port", s.link, "update", SAMPLE],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE) for s in sims]
+    results = [p.communicate(timeout=60) for p in procs]
+    image = load_mot(SAMPLE)
+    for i, (s, p, (out, err)) in enumerate(zip(sims, procs, results)):
+        check(p.returncode == 0, f"unit {i}: exit {p.returncode}", out + err)
+        check(s.stop()[:0x10000] == flash_after_update(image, i + 1), f"unit {i}: the flash holds the image")
+
+
+GROUPS = {"wire": group_wire, "exit_codes": group_exit_codes, "output": group_output,
+          "interrupt": group_interrupt, "parallel": group_parallel}
+
+if __name__ == "__main__":
+    GROUPS[sys.argv[1]]()
+    print(f"{len(FAILURES)} failed; files kept in {WORK}" if FAILURES else "all passed")
+    if not FAILURES:
+        shutil.rmtree(WORK, ignore_errors=True)
+    sys.exit(1 if FAILURES else 0)

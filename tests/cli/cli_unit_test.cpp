@@ -1,0 +1,297 @@
+// tq73's own parts: its arguments, its JSON lines, the console sink's
+// controls, messages and timers, and lines printed from several threads.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/args.h"
+#include "cli/json.h"
+#include "cli/output.h"
+#include "platform/console/console_ui.h"
+#include "platform/platform.h"
+#include "shell/dispatch.h"
+
+namespace {
+
+using cli::Command;
+
+// ---- number texts ---------------------------------------------------------------
+
+TEST(NumberArgument, AcceptedTextsMeanWhatTheWindowsEditReadsThemAs) {
+    const struct {
+        const char* text;
+        uint32_t value;
+    } cases[] = {
+        {"4096", 4096}, {"0", 0}, {"1000h", 0x1000}, {"0x1000h", 0x1000}, {"ffFFffh", 0xFFFFFF},
+        {"0010", 10},   {"16777215", 0xFFFFFF}, {"0h", 0},
+    };
+    for (const auto& c : cases) {
+        uint32_t value = 1;
+        char why[160] = "";
+        ASSERT_TRUE(cli::ParseNumberArgument(c.text, 0xFFFFFF, value, why, sizeof why)) << c.text << ": " << why;
+        EXPECT_EQ(value, c.value) << c.text;
+        uint32_t window = 7;
+        shell::ParseNumberText(c.text, window);
+        EXPECT_EQ(window, c.value) << c.text << " as the window reads it";
+    }
+}
+
+TEST(NumberArgument, TextsTheWindowWouldMisreadAreRefusedWithAHint) {
+    const struct {
+        const char* text;
+        const char* hint;
+    } cases[] = {
+        {"1000H", "lower-case h (1000h)"},  {"0x1000", "trailing h (1000h)"}, {"12a", "not a number"},
+        {"", "not a number"},               {"h", "not a number"},           {"0xh", "not a number"},
+        {"-5", "not a number"},             {"1e3", "not a number"},         {"1000000h", "larger than FFFFFFh"},
+        {"16777216", "larger than"},        {"99999999999999999999", "larger than"},
+    };
+    for (const auto& c : cases) {
+        uint32_t value = 0;
+        char why[160] = "";
+        EXPECT_FALSE(cli::ParseNumberArgument(c.text, 0xFFFFFF, value, why, sizeof why)) << c.text;
+        EXPECT_NE(std::strstr(why, c.hint), nullptr) << c.text << ": " << why;
+    }
+}
+
+// ---- the command line ------------------------------------------------------------
+
+cli::Request Parse(std::vector<const char*> args, bool expectOk = true) {
+    args.insert(args.begin(), "tq73");
+    cli::Request r;
+    EXPECT_EQ(cli::ParseArguments(static_cast<int>(args.size()), args.data(), r), expectOk) << r.error;
+    return r;
+}
+
+TEST(Arguments, CommandsAndTheirFields) {
+    cli::Request r = Parse({"--sim", "read", "3000h", "256", "f.bin"});
+    EXPECT_EQ(r.command, Command::Read);
+    EXPECT_TRUE(r.sim);
+    EXPECT_STREQ(r.address, "3000h");
+    EXPECT_EQ(r.addressValue, 0x3000u);
+    EXPECT_EQ(r.lengthValue, 256u);
+    EXPECT_STREQ(r.file, "f.bin");
+
+    r = Parse({"--port=/dev/ttyUSB0", "write", "0", "f"});
+    EXPECT_EQ(r.command, Command::Write);
+    EXPECT_STREQ(r.port, "/dev/ttyUSB0");
+    EXPECT_STREQ(r.length, "");  // the file's size
+
+    r = Parse({"clock", "get", "--json", "-q"});
+    EXPECT_EQ(r.command, Command::ClockGet);
+    EXPECT_TRUE(r.json);
+    EXPECT_EQ(r.verbosity, cli::Verbosity::Quiet);
+
+    r = Parse({"param", "2", "--", "-a", "b"});
+    EXPECT_EQ(r.block, 2);
+    EXPECT_STREQ(r.text1, "-a");
+    EXPECT_STREQ(r.text2, "b");
+
+    EXPECT_EQ(Parse({"pattern", "--seconds", "5"}).seconds, 5);
+    EXPECT_EQ(Parse({"monitor", "--seconds=2"}).seconds, 2);
+    EXPECT_EQ(Parse({"pattern"}).seconds, -1);
+    EXPECT_EQ(Parse({"--json", "--help"}).command, Command::Help);
+    EXPECT_EQ(Parse({"erase", "0", "FFFFh"}).lengthValue, 0xFFFFu);
+}
+
+TEST(Arguments, RefusalsSayWhy) {
+    const struct {
+        std::vector<const char*> args;
+        const char* why;
+    } cases[] = {
+        {{}, "no command given"},
+        {{"frobnicate"}, "unknown command"},
+        {{"--seconds", "5", "pattern"}, "after the command"},
+        {{"monitor", "--seconds", "0"}, "from 1"},
+        {{"monitor", "--seconds", "x"}, "from 1"},
+        {{"erase", "0", "10000h"}, "larger than FFFFh"},
+        {{"read", "0", "20001h", "f"}, "larger than 20000h"},
+        {{"clock", "now"}, "set or get"},
+        {{"update"}, "arguments missing"},
+        {{"stop", "extra"}, "too many arguments"},
+        {{"--sim", "--port", "x", "stop"}, "either --port or --sim"},
+        {{"-q", "-v", "stop"}, "exclude each other"},
+        {{"param", "4", "a", "b"}, "0 to 3"},
+        {{"--port"}, "needs a port"},
+        {{"--colour", "stop"}, "unknown option"},
+    };
+    for (const auto& c : cases) {
+        cli::Request r = Parse(c.args, false);
+        EXPECT_NE(std::strstr(r.error, c.why), nullptr) << r.error;
+    }
+}
+
+// ---- JSON lines ----------------------------------------------------------------------
+
+std::string Line(const cli::JsonLine& l) { return std::string(l.text, l.length); }
+
+TEST(Json, StringsAreEscapedAndUtf8PassesThrough) {
+    cli::JsonLine l;
+    cli::JsonBegin(l, "log");
+    cli::JsonString(l, "text", "a\"b\\c\n\x01\t\x7f \xE6\x9B\xB4");
+    cli::JsonInt(l, "n", -12);
+    cli::JsonNumber(l, "rate", 3.14159, 1);
+    cli::JsonBool(l, "ended", true);
+    cli::JsonEnd(l);
+    EXPECT_EQ(Line(l),
+              "{\"event\":\"log\",\"text\":\"a\\\"b\\\\c\\n\\u0001\\t\\u007f \xE6\x9B\xB4\",\"n\":-12,\"rate\":3.1,"
+              "\"ended\":true}\n");
+    EXPECT_FALSE(l.cut);
+}
+
+TEST(Json, ALineThatWouldOverflowStaysOneValidObject) {
+    std::string big;
+    for (int i = 0; i < 3000; ++i) big += "\xE6\x9B\xB4";  // U+66F4 in UTF-8: 3 bytes each
+    cli::JsonLine l;
+    cli::JsonBegin(l, "log");
+    cli::JsonString(l, "text", big.c_str());
+    cli::JsonInt(l, "after", 1);  // no room left: left out whole
+    cli::JsonEnd(l);
+    const std::string s = Line(l);
+    EXPECT_TRUE(l.cut);
+    EXPECT_LE(s.size(), cli::kJsonLineSize);
+    ASSERT_GE(s.size(), 3u);
+    EXPECT_EQ(s.substr(s.size() - 3), "\"}\n");
+    const size_t open = s.find("\"text\":\"") + 8;
+    EXPECT_EQ((s.size() - 3 - open) % 3, 0u) << "cut inside a character";
+    EXPECT_EQ(s.find("after"), std::string::npos);
+
+    std::string quotes(5000, '"');  // every byte escapes to two
+    cli::JsonBegin(l, "log");
+    cli::JsonString(l, "text", quotes.c_str());
+    cli::JsonEnd(l);
+    const std::string q = Line(l);
+    EXPECT_EQ(q.substr(q.size() - 3), "\"}\n");
+    // Between the quotes only whole escapes: \" pairs, never a lone backslash.
+    const size_t from = q.find("\"text\":\"") + 8;
+    const std::string body = q.substr(from, q.size() - 3 - from);
+    EXPECT_EQ(body.size() % 2, 0u);
+    for (size_t i = 0; i < body.size(); i += 2) ASSERT_EQ(body.substr(i, 2), "\\\"") << "at " << i;
+}
+
+// ---- the console sink -----------------------------------------------------------------
+
+class ConsoleUi : public ::testing::Test {
+protected:
+    void SetUp() override { platform::console::ResetConsoleUi(); }
+    void TearDown() override { platform::console::ResetConsoleUi(); }
+};
+
+TEST_F(ConsoleUi, ControlTextsAreReadWithTheCapAndNeverHalfACharacter) {
+    char buffer[16];
+    platform::ReadControlText(201, buffer, sizeof buffer);
+    EXPECT_STREQ(buffer, "");
+    platform::SetControlText(304, "\x8D\x58\x90\x56");  // two CP932 characters
+    const struct {
+        int cap;
+        const char* want;
+    } cases[] = {{16, "\x8D\x58\x90\x56"}, {5, "\x8D\x58\x90\x56"}, {4, "\x8D\x58"}, {3, "\x8D\x58"}, {2, ""}};
+    for (const auto& c : cases) {
+        platform::ReadControlText(304, buffer, c.cap);
+        EXPECT_STREQ(buffer, c.want) << "cap " << c.cap;
+    }
+    EXPECT_TRUE(platform::console::ControlEnabled(103));
+    platform::EnableControl(103, false);
+    EXPECT_FALSE(platform::console::ControlEnabled(103));
+}
+
+TEST_F(ConsoleUi, PostedMessagesComeInOrderAndAFullQueueCountsItsLosses) {
+    for (int i = 0; i <= platform::console::kPostedCapacity; ++i) platform::PostToDialog(1025, static_cast<uintptr_t>(i), -i);
+    EXPECT_EQ(platform::console::PostedLost(), 1);
+    platform::console::Posted m{};
+    for (int i = 0; i < platform::console::kPostedCapacity; ++i) {
+        ASSERT_TRUE(platform::console::TakePosted(m));
+        EXPECT_EQ(m.wParam, static_cast<uintptr_t>(i));
+        EXPECT_EQ(m.lParam, -i);
+    }
+    EXPECT_FALSE(platform::console::TakePosted(m));
+}
+
+TEST_F(ConsoleUi, TimersRepeatUntilStopped) {
+    platform::StartTimer(1, 30);
+    EXPECT_TRUE(platform::console::AnyTimerRunning());
+    EXPECT_EQ(platform::console::TakeDueTimer(), -1);
+    platform::SleepMs(40);
+    EXPECT_EQ(platform::console::TakeDueTimer(), 1);
+    EXPECT_EQ(platform::console::TakeDueTimer(), -1);  // armed again, not due yet
+    platform::SleepMs(40);
+    EXPECT_EQ(platform::console::TakeDueTimer(), 1);
+    platform::StopTimer(1);
+    platform::SleepMs(40);
+    EXPECT_EQ(platform::console::TakeDueTimer(), -1);
+    EXPECT_FALSE(platform::console::AnyTimerRunning());
+}
+
+// Standard output into a file for the duration of a test.
+class CapturedOutput {
+public:
+    CapturedOutput() : path_(::testing::TempDir() + "tq73_unit_out.txt") {
+        std::fflush(stdout);
+        saved_ = dup(1);
+        std::FILE* f = std::fopen(path_.c_str(), "w");
+        dup2(fileno(f), 1);
+        std::fclose(f);
+    }
+    ~CapturedOutput() { Restore(); }
+    std::vector<std::string> Lines() {
+        Restore();
+        std::ifstream in(path_);
+        std::vector<std::string> lines;
+        for (std::string l; std::getline(in, l);) lines.push_back(l);
+        return lines;
+    }
+
+private:
+    void Restore() {
+        if (saved_ < 0) return;
+        dup2(saved_, 1);
+        close(saved_);
+        saved_ = -1;
+    }
+    std::string path_;
+    int saved_ = -1;
+};
+
+TEST_F(ConsoleUi, LinesFromSeveralThreadsArePrintedWholeAndFramesAreNoted) {
+    cli::out::Settings s;
+    s.json = true;
+    cli::out::Configure(s);
+    CapturedOutput captured;
+    constexpr int kThreads = 4;
+    constexpr int kLines = 300;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            char line[64];
+            for (int i = 0; i < kLines; ++i) {
+                std::snprintf(line, sizeof line, "thread %d line %d %s", t, i, "..........................");
+                platform::LogLine(line);
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    platform::LogLine("T-  7 0271000003760D");  // model request 'q'
+    platform::LogLine("R-  7 0230000003350D");  // accepted
+    const std::vector<std::string> lines = captured.Lines();
+    ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines + 2));
+    for (size_t i = 0; i + 2 < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].rfind("{\"event\":\"log\",\"ms\":", 0), 0u) << lines[i];
+        const std::string end = std::string(26, '.') + "\"}";
+        ASSERT_GE(lines[i].size(), end.size());
+        EXPECT_EQ(lines[i].substr(lines[i].size() - end.size()), end) << lines[i];
+    }
+    EXPECT_NE(lines[kThreads * kLines].find("\"event\":\"sent\""), std::string::npos);
+    EXPECT_NE(lines[kThreads * kLines + 1].find("\"bytes\":\"0230000003350D\""), std::string::npos);
+    const cli::out::Frames f = cli::out::Seen();
+    EXPECT_EQ(f.lastCommand, 0x71);
+    EXPECT_EQ(f.answer[1], '0');
+    EXPECT_TRUE(f.modelAccepted);
+}
+
+}  // namespace
