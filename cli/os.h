@@ -54,6 +54,8 @@ long long FileSize(const char* path);
 bool MakeScratchFile(char* path, size_t cap);
 void RemoveFile(const char* path);
 
+// Whether this build has --sim at all (Windows has no pseudo-terminals).
+bool SimulatorAvailable();
 // The simulated TQ7300 for --sim (in boot mode, or running its application),
 // set up so that the port edit "1" reaches it; where it is, or false with the
 // reason (not available on Windows).

@@ -244,6 +244,8 @@ bool MakeScratchFile(char* path, size_t cap) {
 
 void RemoveFile(const char* path) { DeleteFileA(path); }
 
+bool SimulatorAvailable() { return false; }
+
 bool StartSimulator(bool, char*, size_t, char* why, size_t whyCap) {
     std::snprintf(why, whyCap,
                   "--sim is not available in tq73.exe: the simulated TQ7300 runs on a Linux pseudo-terminal. "

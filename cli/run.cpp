@@ -302,7 +302,8 @@ bool OpenPort(Outcome& o) {
         // interrupted update; so the simulated one starts there for it.
         const bool bootMode = request->command == Command::Recover;
         if (!os::StartSimulator(bootMode, where, sizeof where, why, sizeof why)) {
-            o = Make(kExitPort, "port", "%s", why);
+            o = Make(os::SimulatorAvailable() ? kExitPort : kExitUsage, os::SimulatorAvailable() ? "port" : "usage",
+                     "%s", why);
             return false;
         }
         std::snprintf(portLabel, sizeof portLabel, "simulated TQ7300 on %s", where);

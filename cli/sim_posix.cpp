@@ -21,6 +21,8 @@ std::unique_ptr<sim::PtyDevice> device;
 constexpr uint8_t kFlashFill = 0x00;
 }  // namespace
 
+bool SimulatorAvailable() { return true; }
+
 bool StartSimulator(bool bootMode, char* where, size_t whereCap, char* why, size_t whyCap) {
     device = std::make_unique<sim::PtyDevice>();
     device->Configure([bootMode](sim::DeviceModel& m) {

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# tq73.exe, the console program, under Wine against the simulator on COM1: the port
+# list names COM1; an update with the sample firmware programs the flash and ends with
+# exit code 0; a flash read writes the range into a file; --sim says that it is not
+# available; a port mapped to nothing ends with the port's exit code.
+set -u
+# shellcheck source=tests/e2e/common.sh
+source "$(dirname "$0")/common.sh"
+e2e_need_sample
+
+CLI_EXE=${TQ_CLI_EXE:-$(dirname "$TQ_PANEL_EXE")/tq73.exe}
+[[ -f $CLI_EXE ]] || e2e_fail "no tq73.exe at $CLI_EXE"
+
+# cli NAME ARGS...: tq73.exe with stdout and stderr in $TQ_WORK/NAME.out and .err; its
+# exit code in CLI_RC. A console program needs no window: the loader runs it directly.
+cli() {
+    local name=$1
+    shift
+    CLI_RC=0
+    (cd "$TQ_WORK" && timeout 120 "$TQ_WINE_LOADER" "$CLI_EXE" "$@" 9>&-) \
+        >"$TQ_WORK/$name.out" 2>"$TQ_WORK/$name.err" || CLI_RC=$?
+    sed "s/^/  $name: /" "$TQ_WORK/$name.out" "$TQ_WORK/$name.err"
+}
+
+e2e_begin shim
+e2e_start_sim --flash-dump "$E2E_DUMP" --flash-fill 00
+
+cli ports ports
+[[ $CLI_RC == 0 ]] || e2e_fail "ports ended with $CLI_RC"
+grep -qx COM1 "$TQ_WORK/ports.out" || e2e_fail "the port list does not name COM1"
+
+cli update --port COM1 update "$(tq_windows_path "$E2E_SAMPLE")"
+[[ $CLI_RC == 0 ]] || e2e_fail "update ended with $CLI_RC"
+grep -qx "更新完了" "$TQ_WORK/update.out" || e2e_fail "no 更新完了 line (UTF-8) in the output"
+model_frame=$(e2e_model_frame "$E2E_SAMPLE") || e2e_fail "the sample has no model record"
+[[ $(head -n 1 "$TQ_WORK/update.out") == "T-  7 $model_frame" ]] || e2e_fail "the model request is not the first line"
+[[ $(e2e_record_hex) == "$model_frame"* ]] || e2e_fail "the line did not start with the model request"
+grep -q "^update complete in " "$TQ_WORK/update.out" || e2e_fail "no result line"
+
+cli read --port 1 read 3000h 256 'read.bin'
+[[ $CLI_RC == 0 ]] || e2e_fail "read ended with $CLI_RC"
+[[ -f $TQ_WORK/read.bin ]] || e2e_fail "no read.bin"
+
+cli sim --sim stop
+[[ $CLI_RC == 2 ]] || e2e_fail "--sim ended with $CLI_RC, expected 2"
+grep -q "not available in tq73.exe" "$TQ_WORK/sim.err" || e2e_fail "--sim does not say that it is not available"
+
+cli unmapped --port COM9 stop
+[[ $CLI_RC == 3 ]] || e2e_fail "an unmapped port ended with $CLI_RC, expected 3"
+
+tq_stop_sim
+e2e_expect_flash "$E2E_SAMPLE" "$E2E_DUMP" 00
+# The file holds what the flash holds from 0x3000 on: the programmed image.
+[[ $(tq_hex "$TQ_WORK/read.bin") == $(head -c $((0x3100)) "$E2E_DUMP" | tail -c 256 | od -An -v -tx1 | tr -d ' \n' | tr a-f A-F) ]] ||
+    e2e_fail "read.bin does not hold the flash at 0x3000"
+e2e_pass
