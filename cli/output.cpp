@@ -165,13 +165,17 @@ bool Changed(const ops::ProgressSnapshot& a, const ops::ProgressSnapshot& b) {
            a.endMs != b.endMs || a.outcome != b.outcome;
 }
 
-// The board's status text. An update whose model the device has accepted
-// is past its wait: until its first page the board still reads "waiting for
-// the device's answer", so the log's accepting answer decides here, and the
-// text reads as the recovery's does.
+// The board's status text. Before its first page the board cannot tell an
+// update's stages apart ("waiting for the device's answer" until then, and
+// a recovery reads "erasing" throughout), so the log decides here: after an
+// accepting answer the programmer erases, after its write-pass line it waits
+// for the boot loader's write mode.
 void StatusText(const ops::ProgressSnapshot& s, uint32_t nowMs, char* text, size_t cap) {
-    if (s.activity == ops::Activity::Update && s.endMs == 0 && s.total == 0 && frames.modelAccepted) {
-        std::snprintf(text, cap, "update: erasing");
+    const bool programming = s.activity == ops::Activity::Recovery ||
+                             (s.activity == ops::Activity::Update && frames.modelAccepted);
+    if (programming && s.endMs == 0 && s.total == 0) {
+        std::snprintf(text, cap, "%s: %s", s.activity == ops::Activity::Update ? "update" : "recovery",
+                      frames.writePassBegun ? "opening write mode" : "erasing");
         return;
     }
     ops::FormatProgress(s, nowMs, text, cap);

@@ -476,7 +476,9 @@ Outcome FromBoard(const ops::ProgressSnapshot& s) {
             Outcome o = Make(kExitOk, s.outcome == ops::Outcome::Stopped ? "stopped" : "complete", "%s", ended);
             if (request->command == Command::Stop) Append(o, ": the device answered");
             if (request->command == Command::Read) {
-                Append(o, ": %s bytes in %s", request->length, request->file);
+                char bytes[32];
+                std::snprintf(bytes, sizeof bytes, "%u", static_cast<unsigned>(request->lengthValue));
+                Append(o, ": %s bytes in %s", bytes, request->file);
             }
             return o;
         }
