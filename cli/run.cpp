@@ -664,7 +664,10 @@ int Run(const Request& r) {
     request = &r;
     std::memset(&params, 0, sizeof params);
     shell::OnInitDialog(&params);
-    const Outcome o = r.command == Command::Ports ? RunPorts() : RunOnPort();
+    Outcome o = r.command == Command::Ports ? RunPorts() : RunOnPort();
+    // Failures name their port already; so does success when several units
+    // are served at once from one shell.
+    if (o.code == kExitOk && r.port != nullptr) Append(o, " (port %s)", r.port);
     const int lost = platform::console::PostedLost();
     if (lost != 0) {
         char note[96];
