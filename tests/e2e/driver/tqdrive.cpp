@@ -20,7 +20,9 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -41,6 +43,8 @@ const int kBoxTextId = 0xFFFF;
 const UINT kSendBoundMs = 3000;
 const DWORD kPollMs = 20;
 const UINT kCp932 = 932;
+// The console keeps at most 511 characters of a log line.
+const size_t kLogLineRoom = 2048;
 
 using Lines = std::vector<std::wstring>;
 
@@ -183,7 +187,10 @@ std::wstring LogLineText(HWND list, LRESULT i, bool* ok)
     *ok = len != LB_ERR;
     if (!*ok)
         return std::wstring();
-    std::vector<wchar_t> buf((size_t)len + 64, L'\0');
+    // Room for the longest line the console keeps, not only this one's length: a line
+    // added meanwhile shifts a longer one to index i, and Wine copies whatever index i
+    // holds when the LB_GETTEXT arrives.
+    std::vector<wchar_t> buf(std::max<size_t>((size_t)len + 64, kLogLineRoom), L'\0');
     *ok = Send(list, LB_GETTEXT, (WPARAM)i, (LPARAM)buf.data()) != LB_ERR;
     return std::wstring(buf.data());
 }
@@ -713,6 +720,58 @@ void StepClose(DWORD bound)
     StepGone(bound);
 }
 
+// ---- the status strip and the transcript ------------------------------------------
+
+const int kProgressBarId = 400;
+const int kStatusTextId = 401;
+// The file name box of the standard file dialog: the combo box of the Explorer style,
+// or the edit of the old style.
+const int kFileNameComboId = 0x47C;
+const int kFileNameEditId = 0x480;
+
+// Samples the progress bar's position and the status text every 20 ms, printing each
+// change as "POS TEXT", until the text contains PAT.
+void StepProgress(const std::wstring& pattern, DWORD bound)
+{
+    auto alts = Alternatives(pattern);
+    std::wstring last;
+    LRESULT lastPos = -1;
+    bool found = PollUntil(bound, [&] {
+        // The console sets the bar before the text: a text read first is never ahead
+        // of the bar read after it.
+        const std::wstring text = WindowText(RequireControl(kStatusTextId));
+        const LRESULT pos = Send(RequireControl(kProgressBarId), PBM_GETPOS, 0, 0);
+        if (pos != lastPos || text != last) {
+            Print(std::to_string(pos) + " " + ToUtf8(text));
+            lastPos = pos;
+            last = text;
+        }
+        return Matches(text, alts);
+    });
+    if (!found)
+        Fail("the status text never matched \"" + ToUtf8(pattern) + "\"; it says \"" + ToUtf8(last) + "\"");
+}
+
+// Answers the console's save dialog titled TITLE with PATH, as an operator would.
+void StepSaveFile(const std::wstring& title, const std::wstring& path, DWORD bound)
+{
+    HWND dialog = nullptr;
+    if (!PollUntil(bound, [&] { return (dialog = FindWindowW(kBoxClass, title.c_str())) != nullptr; }))
+        Fail("no \"" + ToUtf8(title) + "\" dialog appeared");
+    HWND name = nullptr;
+    PollUntil(2000, [&] {
+        name = GetDlgItem(dialog, kFileNameComboId);
+        if (!name)
+            name = GetDlgItem(dialog, kFileNameEditId);
+        return name != nullptr;
+    });
+    if (!name || !Send(name, WM_SETTEXT, 0, (LPARAM)path.c_str()))
+        Fail("the file name box of \"" + ToUtf8(title) + "\" cannot be set");
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDOK));
+    if (!PollUntil(bound, [&] { return !IsWindow(dialog); }))
+        Fail("the \"" + ToUtf8(title) + "\" dialog did not close");
+}
+
 struct Verb {
     const wchar_t* name;
     int arity;
@@ -750,6 +809,9 @@ const Verb kVerbs[] = {
     {L"type", 1, "type TEXT              post TEXT as WM_CHAR messages to the console's focus window"},
     {L"focus", 0, "focus                  print the id of the control that has the focus (0: none)"},
     {L"focused", 2, "focused ID SECS        wait until control ID has the focus"},
+    {L"progress", 2, "progress PAT SECS      print the progress bar's position and the status text as\n"
+                     "                         they change, until the text contains PAT"},
+    {L"savefile", 3, "savefile TITLE PATH SECS  answer the save dialog TITLE with PATH and OK"},
 };
 
 void Usage()
@@ -789,6 +851,8 @@ void RunStep(const std::wstring& verb, const std::vector<std::wstring>& a)
     else if (verb == L"type") StepType(a[0]);
     else if (verb == L"focus") StepFocus();
     else if (verb == L"focused") StepFocused(ControlId(a[0]), BoundMs(a[1]));
+    else if (verb == L"progress") StepProgress(a[0], BoundMs(a[1]));
+    else if (verb == L"savefile") StepSaveFile(a[0], a[1], BoundMs(a[2]));
 }
 
 std::string StepText(const std::wstring& verb, const std::vector<std::wstring>& a)
