@@ -21,6 +21,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <commctrl.h>
+#include <mmsystem.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -772,6 +773,78 @@ void StepSaveFile(const std::wstring& title, const std::wstring& path, DWORD bou
         Fail("the \"" + ToUtf8(title) + "\" dialog did not close");
 }
 
+// ---- timing, for the benchmark ------------------------------------------------------
+
+void StepShowWindow(int how)
+{
+    ShowWindowAsync(RequirePanel(), how);
+    if (!PollUntil(5000, [&] { return (IsIconic(RequirePanel()) != FALSE) == (how == SW_MINIMIZE); }))
+        Fail("the window did not change its state");
+}
+
+double NowMs()
+{
+    static LARGE_INTEGER frequency = {};
+    if (frequency.QuadPart == 0)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return 1000.0 * (double)now.QuadPart / (double)frequency.QuadPart;
+}
+
+// The newest log line, or the status text for a pattern that begins with "status:".
+bool NewestMatches(const std::vector<std::wstring>& alts, bool status)
+{
+    if (status)
+        return Matches(WindowText(RequireControl(kStatusTextId)), alts);
+    HWND list = RequireControl(kLogListId);
+    const LRESULT count = Send(list, LB_GETCOUNT, 0, 0);
+    if (count == LB_ERR || count == 0)
+        return false;
+    bool ok = false;
+    const std::wstring line = LogLineText(list, count - 1, &ok);
+    return ok && Matches(line, alts);
+}
+
+// Presses ID N times, each time on an emptied log, and prints how long each took
+// until the newest log line (or the status text, "status:PAT") contained PAT: the
+// log and the text are looked at every millisecond.
+void StepTimeIt(int id, const std::wstring& pattern, const std::wstring& times, DWORD bound)
+{
+    const bool status = pattern.rfind(L"status:", 0) == 0;
+    const auto alts = Alternatives(status ? pattern.substr(7) : pattern);
+    const int n = _wtoi(times.c_str());
+    if (n <= 0)
+        Fail("timeit wants a count of 1 or more");
+    timeBeginPeriod(1);
+    std::vector<double> took;
+    for (int k = 0; k < n; ++k) {
+        Send(RequirePanel(), WM_COMMAND, MAKEWPARAM(208, BN_CLICKED), 0);  // clear log
+        Sleep(150);  // the previous worker is reaped; the log has painted
+        const double start = NowMs();
+        StepPress(id);
+        bool done = false;
+        while (!done && NowMs() - start < bound) {
+            done = NewestMatches(alts, status);
+            if (!done)
+                Sleep(1);
+        }
+        if (!done)
+            Fail("run " + std::to_string(k + 1) + " never showed \"" + ToUtf8(pattern) + "\"");
+        took.push_back(NowMs() - start);
+    }
+    timeEndPeriod(1);
+    std::vector<double> sorted = took;
+    std::sort(sorted.begin(), sorted.end());
+    double sum = 0;
+    for (double t : took)
+        sum += t;
+    char line[160];
+    snprintf(line, sizeof line, "runs %d median %.1f mean %.1f min %.1f max %.1f", n, sorted[sorted.size() / 2],
+             sum / n, sorted.front(), sorted.back());
+    Print(line);
+}
+
 struct Verb {
     const wchar_t* name;
     int arity;
@@ -811,6 +884,10 @@ const Verb kVerbs[] = {
     {L"focused", 2, "focused ID SECS        wait until control ID has the focus"},
     {L"progress", 2, "progress PAT SECS      print the progress bar's position and the status text as\n"
                      "                         they change, until the text contains PAT"},
+    {L"minimize", 0, "minimize               minimize the console's window"},
+    {L"restore", 0, "restore                restore the console's window"},
+    {L"timeit", 4, "timeit ID PAT N SECS   press ID N times on an emptied log, timing each until the newest\n"
+                   "                         log line (or, for status:PAT, the status text) contains PAT"},
     {L"savefile", 3, "savefile TITLE PATH SECS  answer the save dialog TITLE with PATH and OK"},
 };
 
@@ -852,6 +929,9 @@ void RunStep(const std::wstring& verb, const std::vector<std::wstring>& a)
     else if (verb == L"focus") StepFocus();
     else if (verb == L"focused") StepFocused(ControlId(a[0]), BoundMs(a[1]));
     else if (verb == L"progress") StepProgress(a[0], BoundMs(a[1]));
+    else if (verb == L"minimize") StepShowWindow(SW_MINIMIZE);
+    else if (verb == L"restore") StepShowWindow(SW_RESTORE);
+    else if (verb == L"timeit") StepTimeIt(ControlId(a[0]), a[1], a[2], BoundMs(a[3]));
     else if (verb == L"savefile") StepSaveFile(a[0], a[1], BoundMs(a[2]));
 }
 
