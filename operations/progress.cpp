@@ -72,7 +72,11 @@ void Running(const ProgressSnapshot& s, const char* name, uint32_t nowMs, char* 
     char left[32] = "";
     const int secondsLeft = ProgressSecondsLeft(s, nowMs);
     if (secondsLeft >= 0) std::snprintf(left, sizeof left, ", %d:%02d left", secondsLeft / 60, secondsLeft % 60);
-    if (CountsBytes(s.activity) && s.total != 0) {
+    if (s.activity == Activity::FlashErase) {
+        std::snprintf(out, cap, "%s: waiting for the device", name);
+    } else if (CountsBytes(s.activity) && s.total == 0) {
+        std::snprintf(out, cap, "%s: starting", name);
+    } else if (CountsBytes(s.activity)) {
         char done[16], total[16];
         Grouped(s.done, done, sizeof done);
         Grouped(s.total, total, sizeof total);
@@ -80,8 +84,6 @@ void Running(const ProgressSnapshot& s, const char* name, uint32_t nowMs, char* 
         char speed[24] = "";
         if (rate > 0) std::snprintf(speed, sizeof speed, ", %.1f KB/s", rate / 1000.0);
         std::snprintf(out, cap, "%s: %s of %s bytes%s%s", name, done, total, speed, left);
-    } else if (s.activity == Activity::FlashErase) {
-        std::snprintf(out, cap, "%s: waiting for the device", name);
     } else if (CountsPages(s.activity) && s.total != 0) {
         std::snprintf(out, cap, "%s: page %u of %u%s", name, unsigned(s.done), unsigned(s.total), left);
     } else if (s.activity == Activity::Update) {

@@ -1,10 +1,37 @@
 #!/usr/bin/env bash
-# Runs the benchmark (not a test): one ap-stop, a full firmware update and a
-# 128 KB flash write and read against the simulator paced at 38400 baud, each
-# next to the time the line, the fixed pauses and the 10 ms polls require.
-# Takes about 100 s, some 80 s of it the two transfers.
+# Runs the benchmark (not a test), against the simulator paced at 38400 baud.
+#  1. The core, natively: one ap-stop, a full firmware update and a 128 KB flash write
+#     and read, each next to the time the line, the fixed pauses and the 10 ms polls
+#     require (the protocol model). About 100 s.
+#  2. The window, under Wine: an ap-stop (median of 20), "farm udt" of a full image and
+#     a 128 KB flash read, with the window shown and minimized side by side, beside the
+#     model; then the console's CPU use while idle with the port open. About 150 s.
+# Options: --native-only   skip the window rows
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup-deps.sh"
 "$top/scripts/build.sh"
-exec "$top/build/native/tests/tq_bench"
+
+native=$(mktemp)
+trap 'rm -f "$native"' EXIT
+"$top/build/native/tests/tq_bench" | tee "$native"
+[[ ${1:-} == --native-only ]] && exit 0
+
+# model ROW: the protocol model's "pauses+polls" of the native row that starts with ROW.
+model() { grep -m1 "^$1" "$native" | sed -n 's/.*pauses+polls *\([0-9.]*\) ms.*/\1/p'; }
+
+echo
+echo "window under Wine (tq73panel.exe, simulator paced at 38400 baud):"
+window=$(bash "$top/tests/bench/window_bench.sh")
+printf '%-22s %12s %12s %8s %12s\n' "" "shown" "minimized" "shown +" "model"
+row() {  # label, window_bench key, native row
+    local shown minimized
+    read -r _ shown minimized < <(grep "^$2 " <<<"$window")
+    awk -v l="$1" -v s="$shown" -v m="$minimized" -v model="$(model "$3")" \
+        'BEGIN { printf "%-22s %9.1f ms %9.1f ms %+7.1f%% %9.1f ms\n", l, s, m, 100 * (s - m) / m, model }'
+}
+row "ap-stop (median of 20)" ap-stop "ap-stop"
+row "farm udt, 192 pages" update "full update"
+row "flash read, 128 KB" read "flash read"
+read -r _ cpu seconds < <(grep '^idle ' <<<"$window")
+echo "idle, port open, window shown: ${cpu}% of one core over ${seconds} s"

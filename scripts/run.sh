@@ -2,12 +2,13 @@
 # run.sh: build everything and run the console under Wine against the simulated TQ7300.
 #
 # With a DISPLAY, the console window opens there and this script waits until you close
-# it. Without one, it runs on a private virtual screen and plays a short demo: open
-# COM1, "ap-resume", (when firmware/samples/tq1-sample.mot exists) "farm udt" until
-# the update ends, then the service panel (system menu, "Service panel") and a flash
-# read of 256 bytes from 0x3000 into build/run-flash-read.bin; it prints the operator
-# log as it grows, saves a screenshot to build/screenshot.png and exits 0 when every
-# step worked.
+# it. Without one, it runs on a private virtual screen and plays a short demo against
+# the simulator paced at 38400 baud: open COM1, "ap-resume", the service panel (system
+# menu, "Service panel"), "farm udt" of a full firmware image (firmware/make_full_image.py)
+# until the update ends, with a screenshot half-way that shows its progress, then a
+# flash read of 256 bytes from 0x3000 into build/run-flash-read.bin; it prints the
+# operator log as it grows, saves the screenshot to build/screenshot.png and exits 0
+# when every step worked.
 #
 # Options: --no-build   skip the dependency and build steps
 set -u -o pipefail
@@ -50,7 +51,11 @@ tq_session_begin || die "could not begin (is another run or test using the Wine 
 for f in "$TQ_PANEL_EXE" "$TQ_DRIVE_EXE" "$TQ_SIM"; do
     [[ -f $f ]] || die "missing $f; run scripts/build.sh"
 done
-sample=${TQ_SAMPLE_MOT:-$TQ_ROOT/firmware/samples/tq1-sample.mot}
+# The demo's update writes a full image (192 pages, about 18 s at 38400 baud), so that
+# its progress can be watched; TQ_SAMPLE_MOT picks another firmware file.
+sample=${TQ_SAMPLE_MOT:-$TQ_BUILD/run-full-image.mot}
+[[ -n ${TQ_SAMPLE_MOT:-} ]] || python3 "$TQ_ROOT/firmware/make_full_image.py" "$sample" ||
+    die "could not write $sample"
 
 # Tall enough for the window with its service panel shown.
 export TQ_SCREEN=${TQ_SCREEN:-1280x1400x24}
@@ -64,8 +69,9 @@ else
     tq_start_wineserver || die "no wineserver"
 fi
 rm -f "$TQ_COM1_LINK"
-tq_start_sim "$TQ_COM1_LINK" --flash-dump "$TQ_BUILD/run-flash.bin" || die "the simulator did not start"
-say "simulated TQ7300 on COM1 ($TQ_COM1_LINK)"
+tq_start_sim "$TQ_COM1_LINK" --pace --flash-dump "$TQ_BUILD/run-flash.bin" ||
+    die "the simulator did not start"
+say "simulated TQ7300 on COM1 ($TQ_COM1_LINK), paced at 38400 baud"
 
 panel_args=()
 if [[ -f $sample ]]; then
@@ -92,21 +98,42 @@ tq_drive text 103 1 5 press 101 enabled 103 0 15 nobox >/dev/null || die "COM1 d
 say "ap-resume"
 tq_drive run 111 "R- " 10 | sed 's/^/    log: /' || die "no answer to ap-resume"
 status=0
+say "service panel"
+tq_drive syscmd 256 visible 204 1 10 >/dev/null || die "the service panel did not show"
+
+mkdir -p "$TQ_BUILD"
+shot_taken=0
+# The virtual screen is black around the window: trim it away.
+screenshot() {
+    if tq_screenshot "$TQ_WORK/screen.png" && convert "$TQ_WORK/screen.png" -trim +repage "$TQ_BUILD/screenshot.png"; then
+        say "screenshot: $TQ_BUILD/screenshot.png"
+        shot_taken=1
+    else
+        echo "run.sh: the screenshot failed" >&2
+        status=1
+    fi
+}
+# The status strip shows "update: page N of M, ..." once the pages are written.
+half_way() { [[ $(tq_drive gettext 401 2>/dev/null) =~ page\ ([0-9]+)\ of\ ([0-9]+) ]] &&
+    ((BASH_REMATCH[1] * 2 >= BASH_REMATCH[2])); }
+
 if [[ -f $sample ]]; then
     say "farm udt"
-    tq_drive run 106 "更新完了|更新失敗|機種が適合しません" 180 | sed 's/^/    log: /' ||
+    tq_drive press 106 >/dev/null || die "could not press farm udt"
+    tq_wait_until 60 half_way && screenshot
+    tq_drive watch "更新完了|更新失敗|機種が適合しません" 180 | sed 's/^/    log: /' ||
         die "the update did not finish"
     tq_drive waitlog "更新完了" 0 >/dev/null || status=1
+    say "status: $(tq_drive gettext 401)"
 else
-    say "no firmware/samples/tq1-sample.mot: skipping farm udt"
+    say "no firmware file: skipping farm udt"
 fi
 
-say "service panel: flash read 3000h, 256 bytes"
+say "flash read 3000h, 256 bytes"
 read_file=$TQ_BUILD/run-flash-read.bin
 rm -f "$read_file"
-tq_drive syscmd 256 visible 204 1 10 \
-    settext 200 3000h settext 201 256 settext 202 "$(tq_windows_path "$read_file")" >/dev/null ||
-    die "the service panel did not show"
+tq_drive settext 200 3000h settext 201 256 settext 202 "$(tq_windows_path "$read_file")" >/dev/null ||
+    die "the transfer edits cannot be set"
 tq_drive run 204 "R-263" 20 | sed 's/^/    log: /' || die "the flash read got no answer"
 read_done() { [[ -f $read_file && $(stat -c %s "$read_file") == 256 ]]; }
 if tq_wait_until 10 read_done; then
@@ -117,14 +144,8 @@ else
     status=1
 fi
 
-mkdir -p "$TQ_BUILD"
-# The virtual screen is black around the window: trim it away.
-if tq_screenshot "$TQ_WORK/screen.png" && convert "$TQ_WORK/screen.png" -trim +repage "$TQ_BUILD/screenshot.png"; then
-    say "screenshot: $TQ_BUILD/screenshot.png"
-else
-    echo "run.sh: the screenshot failed" >&2
-    status=1
-fi
+say "status: $(tq_drive gettext 401)"
+((shot_taken)) || screenshot
 
 say "close"
 tq_stop_panel 20

@@ -28,6 +28,8 @@ enum ControlId : int {
     kIdParamBlock3 = 303,
     kIdParamFirstText0 = 304,   // 304 + k: first text of block k
     kIdParamSecondText0 = 308,  // 308 + k: second text of block k
+    kIdProgressBar = 400,       // the status strip below the log
+    kIdStatusText = 401,
 };
 
 constexpr int kParamBlocks = 4;
@@ -35,8 +37,12 @@ constexpr int kParamBlocks = 4;
 // The system-menu command that shows and hides the service panel (the low
 // four bits of a WM_SYSCOMMAND's wParam belong to the system).
 constexpr unsigned kSysCmdServicePanel = 0x0100;
+constexpr unsigned kSysCmdSaveLog = 0x0110;
+constexpr unsigned kSysCmdRecordSession = 0x0120;
 
 // Dialog timers.
 constexpr int kVerdictTimer = 1;
+constexpr int kStatusTimer = 2;    // the status strip follows a running operation
+constexpr int kLogPaintTimer = 3;  // the log repaints once after a burst of lines
 
 }  // namespace shell

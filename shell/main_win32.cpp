@@ -1,6 +1,7 @@
 // main_win32.cpp - entry point, window class, the main dialog and its loop.
 #include <windows.h>
 #include <mmsystem.h>
+#include <objbase.h>
 
 #include <cstring>
 
@@ -12,6 +13,8 @@
 #include "shell/dispatch.h"
 #include "shell/operator_log_win32.h"
 #include "shell/service_panel_win32.h"
+#include "shell/status_strip_win32.h"
+#include "shell/transcript_win32.h"
 
 namespace {
 
@@ -26,6 +29,27 @@ ops::OperationParams* ParamsOf(HWND dialog) {
     return reinterpret_cast<ops::OperationParams*>(GetWindowLongPtrA(dialog, DWLP_USER));
 }
 
+// The system keeps its own flags in the low four bits of the command.
+bool OnSystemCommand(HWND dialog, WPARAM wParam) {
+    const WPARAM command = wParam & 0xFFF0;
+    if (command == shell::kSysCmdServicePanel) {
+        shell::ToggleServicePanel(dialog);
+        return true;
+    }
+    return shell::OnTranscriptCommand(dialog, command);
+}
+
+void OnDialogTimer(HWND dialog, int id) {
+    switch (id) {
+        case shell::kLogPaintTimer: shell::PaintLog(dialog); break;
+        case shell::kStatusTimer: shell::OnStatusTimer(dialog); break;
+        default:
+            shell::OnTimer(id);
+            shell::RefreshStatus(dialog);
+            break;
+    }
+}
+
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     ops::OperationParams* params = ParamsOf(dialog);
     switch (message) {
@@ -36,24 +60,30 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             shell::PrepareLogList(dialog);
             // Before OnInitDialog: it writes the first texts of the panel's edits.
             shell::CreateServicePanel(dialog);
+            shell::CreateStatusStrip(dialog);
+            shell::FitTemplateAndStrip(dialog);
             shell::AddServicePanelMenuItem(dialog);
+            shell::AddTranscriptMenuItems(dialog);
             shell::OnInitDialog(reinterpret_cast<ops::OperationParams*>(lParam));
             return FALSE;
         case WM_COMMAND:
             shell::OnCommand(params, LOWORD(wParam));
+            shell::RefreshStatus(dialog);
             return FALSE;
         case WM_SYSCOMMAND:
-            // The system keeps its own flags in the low four bits.
-            if ((wParam & 0xFFF0) != shell::kSysCmdServicePanel) return FALSE;
-            shell::ToggleServicePanel(dialog);
-            return TRUE;
+            return OnSystemCommand(dialog, wParam) ? TRUE : FALSE;
         case WM_TIMER:
-            shell::OnTimer(static_cast<int>(wParam));
+            OnDialogTimer(dialog, static_cast<int>(wParam));
             return FALSE;
         case WM_CLOSE:
             shell::OnClose();
+            shell::StopRecording(dialog);
+            shell::ReleaseStatusStrip();
             PostQuitMessage(0);
             return FALSE;
+        case shell::kRecordingFailedMessage:
+            shell::ShowRecordingFailed(dialog);
+            return TRUE;
         case platform::kLogRequestMessage:
             shell::AppendLogLine(dialog, reinterpret_cast<const char*>(lParam));
             return TRUE;
@@ -61,9 +91,15 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             shell::ResetLog(dialog);
             return TRUE;
         default:
+            if (shell::IsTaskbarButtonCreated(message)) {
+                shell::OnTaskbarButtonCreated(dialog);
+                return TRUE;
+            }
             // The private messages are reported as handled: the dialog manager
             // has meanings of its own for WM_USER + 1 and + 2.
-            return shell::OnPrivateMessage(params, message, wParam, lParam) ? TRUE : FALSE;
+            if (!shell::OnPrivateMessage(params, message, wParam, lParam)) return FALSE;
+            shell::RefreshStatus(dialog);
+            return TRUE;
     }
 }
 
@@ -108,6 +144,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!RegisterMainClass()) return 1;
 
     RaiseTimerResolution();
+    // The taskbar button's progress is a COM object of the shell.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(kDialogTemplate), nullptr,
                                      MainDialogProc, reinterpret_cast<LPARAM>(&operationParams));
     if (dialog == nullptr) return 1;

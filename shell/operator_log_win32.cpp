@@ -1,10 +1,31 @@
 // operator_log_win32.cpp - list box side of the operator log.
+//
+// A line is in the list (the newest 100 kept, the newest selected) when its
+// log request returns, but the list box does not paint it then: painting is
+// held while lines arrive and done once, a few tens of milliseconds after the
+// first of them. A worker waiting in LogLine therefore never waits for a
+// repaint, and a burst of lines costs one.
 #include "shell/operator_log_win32.h"
 
 #include "platform/win32/win32_ui.h"
 #include "shell/command_ids.h"
+#include "shell/transcript_win32.h"
 
 namespace shell {
+
+namespace {
+
+constexpr UINT kPaintDelayMs = 40;
+bool paintHeld = false;
+
+void HoldPaint(HWND dialog, HWND list) {
+    if (paintHeld) return;
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    SetTimer(dialog, kLogPaintTimer, kPaintDelayMs, nullptr);
+    paintHeld = true;
+}
+
+}  // namespace
 
 void PrepareLogList(HWND dialog) {
     HWND list = GetDlgItem(dialog, kIdLog);
@@ -18,6 +39,7 @@ void AppendLogLine(HWND dialog, const char* text) {
     HWND list = GetDlgItem(dialog, kIdLog);
     wchar_t wide[512];
     platform::ToWide(text, wide, 512);
+    HoldPaint(dialog, list);
     LRESULT n = SendMessageW(list, LB_GETCOUNT, 0, 0);
     SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide));
     if (n >= kLogCapacity) {
@@ -25,8 +47,21 @@ void AppendLogLine(HWND dialog, const char* text) {
         --n;
     }
     SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(n), 0);
+    RecordLogLine(dialog, wide);
 }
 
-void ResetLog(HWND dialog) { SendDlgItemMessageW(dialog, kIdLog, LB_RESETCONTENT, 0, 0); }
+void ResetLog(HWND dialog) {
+    HoldPaint(dialog, GetDlgItem(dialog, kIdLog));
+    SendDlgItemMessageW(dialog, kIdLog, LB_RESETCONTENT, 0, 0);
+}
+
+void PaintLog(HWND dialog) {
+    KillTimer(dialog, kLogPaintTimer);
+    if (!paintHeld) return;
+    paintHeld = false;
+    HWND list = GetDlgItem(dialog, kIdLog);
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(list, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE);
+}
 
 }  // namespace shell

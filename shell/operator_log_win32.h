@@ -8,9 +8,13 @@ namespace shell {
 constexpr int kLogCapacity = 100;
 
 // Runs on the UI thread: appends the CP932 line, drops the oldest beyond 100
-// lines, selects the new line (which scrolls it into view).
+// lines, selects the new line (which scrolls it into view), and hands it to a
+// session recording. The list box shows it at its next paint, at most a few
+// tens of milliseconds later.
 void AppendLogLine(HWND dialog, const char* text);
 void ResetLog(HWND dialog);
+// The paint timer: shows the lines that came since painting was held.
+void PaintLog(HWND dialog);
 // Makes the list box a Unicode window, so that the UTF-16 texts it is given
 // are kept as they are whatever the system code page.
 void PrepareLogList(HWND dialog);

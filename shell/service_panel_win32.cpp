@@ -12,6 +12,7 @@
 #include <cstddef>
 
 #include "shell/command_ids.h"
+#include "shell/status_strip_win32.h"
 
 namespace shell {
 
@@ -29,7 +30,8 @@ struct PanelControl {
 // Group boxes and labels are never addressed by id.
 constexpr int kNoId = -1;
 
-// Client heights in dialog units: template 100's, and with the panel below it.
+// Client heights in dialog units: template 100's, and with the panel below
+// it; the status strip is below either.
 constexpr int kTemplateHeight = 257;
 constexpr int kPanelHeight = 431;
 
@@ -147,7 +149,7 @@ void FocusLogIfInPanel(HWND dialog) {
 // its monitor's work area. The height is mapped anew each time, so that the
 // template's size comes back exactly as the dialog manager made it.
 void SetClientHeight(HWND dialog, int dialogUnits) {
-    RECT units = {0, 0, 0, dialogUnits};
+    RECT units = {0, 0, 0, dialogUnits + kStatusStripHeight};
     MapDialogRect(dialog, &units);
     RECT outer;
     RECT client;
@@ -164,6 +166,7 @@ void SetClientHeight(HWND dialog, int dialogUnits) {
         if (top < monitor.rcWork.top) top = monitor.rcWork.top;
     }
     SetWindowPos(dialog, nullptr, outer.left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    PlaceStatusStrip(dialog);
 }
 
 }  // namespace
@@ -189,6 +192,8 @@ void CreateServicePanel(HWND dialog) {
         previous = w;
     }
 }
+
+void FitTemplateAndStrip(HWND dialog) { SetClientHeight(dialog, kTemplateHeight); }
 
 void AddServicePanelMenuItem(HWND dialog) {
     HMENU menu = GetSystemMenu(dialog, FALSE);

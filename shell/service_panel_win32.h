@@ -12,6 +12,9 @@ namespace shell {
 // dispatcher fills in the edits' first texts, so that those land in them.
 void CreateServicePanel(HWND dialog);
 
+// Gives the window its first size: the template and the status strip below it.
+void FitTemplateAndStrip(HWND dialog);
+
 // Adds "Service panel" (kSysCmdServicePanel) to the window's system menu.
 void AddServicePanelMenuItem(HWND dialog);
 

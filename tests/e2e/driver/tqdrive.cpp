@@ -20,7 +20,10 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <commctrl.h>
+#include <mmsystem.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -41,6 +44,8 @@ const int kBoxTextId = 0xFFFF;
 const UINT kSendBoundMs = 3000;
 const DWORD kPollMs = 20;
 const UINT kCp932 = 932;
+// The console keeps at most 511 characters of a log line.
+const size_t kLogLineRoom = 2048;
 
 using Lines = std::vector<std::wstring>;
 
@@ -183,7 +188,10 @@ std::wstring LogLineText(HWND list, LRESULT i, bool* ok)
     *ok = len != LB_ERR;
     if (!*ok)
         return std::wstring();
-    std::vector<wchar_t> buf((size_t)len + 64, L'\0');
+    // Room for the longest line the console keeps, not only this one's length: a line
+    // added meanwhile shifts a longer one to index i, and Wine copies whatever index i
+    // holds when the LB_GETTEXT arrives.
+    std::vector<wchar_t> buf(std::max<size_t>((size_t)len + 64, kLogLineRoom), L'\0');
     *ok = Send(list, LB_GETTEXT, (WPARAM)i, (LPARAM)buf.data()) != LB_ERR;
     return std::wstring(buf.data());
 }
@@ -713,6 +721,130 @@ void StepClose(DWORD bound)
     StepGone(bound);
 }
 
+// ---- the status strip and the transcript ------------------------------------------
+
+const int kProgressBarId = 400;
+const int kStatusTextId = 401;
+// The file name box of the standard file dialog: the combo box of the Explorer style,
+// or the edit of the old style.
+const int kFileNameComboId = 0x47C;
+const int kFileNameEditId = 0x480;
+
+// Samples the progress bar's position and the status text every 20 ms, printing each
+// change as "POS TEXT", until the text contains PAT.
+void StepProgress(const std::wstring& pattern, DWORD bound)
+{
+    auto alts = Alternatives(pattern);
+    std::wstring last;
+    LRESULT lastPos = -1;
+    bool found = PollUntil(bound, [&] {
+        // The console sets the bar before the text: a text read first is never ahead
+        // of the bar read after it.
+        const std::wstring text = WindowText(RequireControl(kStatusTextId));
+        const LRESULT pos = Send(RequireControl(kProgressBarId), PBM_GETPOS, 0, 0);
+        if (pos != lastPos || text != last) {
+            Print(std::to_string(pos) + " " + ToUtf8(text));
+            lastPos = pos;
+            last = text;
+        }
+        return Matches(text, alts);
+    });
+    if (!found)
+        Fail("the status text never matched \"" + ToUtf8(pattern) + "\"; it says \"" + ToUtf8(last) + "\"");
+}
+
+// Answers the console's save dialog titled TITLE with PATH, as an operator would.
+void StepSaveFile(const std::wstring& title, const std::wstring& path, DWORD bound)
+{
+    HWND dialog = nullptr;
+    if (!PollUntil(bound, [&] { return (dialog = FindWindowW(kBoxClass, title.c_str())) != nullptr; }))
+        Fail("no \"" + ToUtf8(title) + "\" dialog appeared");
+    HWND name = nullptr;
+    PollUntil(2000, [&] {
+        name = GetDlgItem(dialog, kFileNameComboId);
+        if (!name)
+            name = GetDlgItem(dialog, kFileNameEditId);
+        return name != nullptr;
+    });
+    if (!name || !Send(name, WM_SETTEXT, 0, (LPARAM)path.c_str()))
+        Fail("the file name box of \"" + ToUtf8(title) + "\" cannot be set");
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDOK));
+    if (!PollUntil(bound, [&] { return !IsWindow(dialog); }))
+        Fail("the \"" + ToUtf8(title) + "\" dialog did not close");
+}
+
+// ---- timing, for the benchmark ------------------------------------------------------
+
+void StepShowWindow(int how)
+{
+    ShowWindowAsync(RequirePanel(), how);
+    if (!PollUntil(5000, [&] { return (IsIconic(RequirePanel()) != FALSE) == (how == SW_MINIMIZE); }))
+        Fail("the window did not change its state");
+}
+
+double NowMs()
+{
+    static LARGE_INTEGER frequency = {};
+    if (frequency.QuadPart == 0)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return 1000.0 * (double)now.QuadPart / (double)frequency.QuadPart;
+}
+
+// The newest log line, or the status text for a pattern that begins with "status:".
+bool NewestMatches(const std::vector<std::wstring>& alts, bool status)
+{
+    if (status)
+        return Matches(WindowText(RequireControl(kStatusTextId)), alts);
+    HWND list = RequireControl(kLogListId);
+    const LRESULT count = Send(list, LB_GETCOUNT, 0, 0);
+    if (count == LB_ERR || count == 0)
+        return false;
+    bool ok = false;
+    const std::wstring line = LogLineText(list, count - 1, &ok);
+    return ok && Matches(line, alts);
+}
+
+// Presses ID N times, each time on an emptied log, and prints how long each took
+// until the newest log line (or the status text, "status:PAT") contained PAT: the
+// log and the text are looked at every millisecond.
+void StepTimeIt(int id, const std::wstring& pattern, const std::wstring& times, DWORD bound)
+{
+    const bool status = pattern.rfind(L"status:", 0) == 0;
+    const auto alts = Alternatives(status ? pattern.substr(7) : pattern);
+    const int n = _wtoi(times.c_str());
+    if (n <= 0)
+        Fail("timeit wants a count of 1 or more");
+    timeBeginPeriod(1);
+    std::vector<double> took;
+    for (int k = 0; k < n; ++k) {
+        Send(RequirePanel(), WM_COMMAND, MAKEWPARAM(208, BN_CLICKED), 0);  // clear log
+        Sleep(150);  // the previous worker is reaped; the log has painted
+        const double start = NowMs();
+        StepPress(id);
+        bool done = false;
+        while (!done && NowMs() - start < bound) {
+            done = NewestMatches(alts, status);
+            if (!done)
+                Sleep(1);
+        }
+        if (!done)
+            Fail("run " + std::to_string(k + 1) + " never showed \"" + ToUtf8(pattern) + "\"");
+        took.push_back(NowMs() - start);
+    }
+    timeEndPeriod(1);
+    std::vector<double> sorted = took;
+    std::sort(sorted.begin(), sorted.end());
+    double sum = 0;
+    for (double t : took)
+        sum += t;
+    char line[160];
+    snprintf(line, sizeof line, "runs %d median %.1f mean %.1f min %.1f max %.1f", n, sorted[sorted.size() / 2],
+             sum / n, sorted.front(), sorted.back());
+    Print(line);
+}
+
 struct Verb {
     const wchar_t* name;
     int arity;
@@ -750,6 +882,13 @@ const Verb kVerbs[] = {
     {L"type", 1, "type TEXT              post TEXT as WM_CHAR messages to the console's focus window"},
     {L"focus", 0, "focus                  print the id of the control that has the focus (0: none)"},
     {L"focused", 2, "focused ID SECS        wait until control ID has the focus"},
+    {L"progress", 2, "progress PAT SECS      print the progress bar's position and the status text as\n"
+                     "                         they change, until the text contains PAT"},
+    {L"minimize", 0, "minimize               minimize the console's window"},
+    {L"restore", 0, "restore                restore the console's window"},
+    {L"timeit", 4, "timeit ID PAT N SECS   press ID N times on an emptied log, timing each until the newest\n"
+                   "                         log line (or, for status:PAT, the status text) contains PAT"},
+    {L"savefile", 3, "savefile TITLE PATH SECS  answer the save dialog TITLE with PATH and OK"},
 };
 
 void Usage()
@@ -789,6 +928,11 @@ void RunStep(const std::wstring& verb, const std::vector<std::wstring>& a)
     else if (verb == L"type") StepType(a[0]);
     else if (verb == L"focus") StepFocus();
     else if (verb == L"focused") StepFocused(ControlId(a[0]), BoundMs(a[1]));
+    else if (verb == L"progress") StepProgress(a[0], BoundMs(a[1]));
+    else if (verb == L"minimize") StepShowWindow(SW_MINIMIZE);
+    else if (verb == L"restore") StepShowWindow(SW_RESTORE);
+    else if (verb == L"timeit") StepTimeIt(ControlId(a[0]), a[1], a[2], BoundMs(a[3]));
+    else if (verb == L"savefile") StepSaveFile(a[0], a[1], BoundMs(a[2]));
 }
 
 std::string StepText(const std::wstring& verb, const std::vector<std::wstring>& a)

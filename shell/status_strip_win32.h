@@ -1,0 +1,27 @@
+// status_strip_win32.h - the strip below the log that tells how far the
+// running operation is (a progress bar and a status text), and the same
+// progress on the taskbar button where the system offers one.
+#pragma once
+
+#include <windows.h>
+
+namespace shell {
+
+// The strip's height in dialog units; the window grows by it.
+constexpr int kStatusStripHeight = 16;
+
+// Creates the bar and the text (not tab stops: the shipped tab order stays)
+// and asks for the taskbar button's progress.
+void CreateStatusStrip(HWND dialog);
+// Puts the strip at the bottom of the client area, after every resize.
+void PlaceStatusStrip(HWND dialog);
+// After anything that may have started or ended an operation: shows its
+// state now, and follows it with a short timer while it runs.
+void RefreshStatus(HWND dialog);
+void OnStatusTimer(HWND dialog);
+// The shell's "TaskbarButtonCreated": the button can show progress from now.
+bool IsTaskbarButtonCreated(UINT message);
+void OnTaskbarButtonCreated(HWND dialog);
+void ReleaseStatusStrip();
+
+}  // namespace shell

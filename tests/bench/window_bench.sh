@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# window_bench.sh: the benchmark's window rows (not a test). tq73panel.exe runs under
+# Wine against the simulator paced at 38400 baud; an ap-stop (20 runs), "farm udt" of a
+# full image (192 pages) and a 128 KiB flash read are timed by the driver from the
+# press to the line (or status text) that ends them, once with the window shown and
+# once minimized. Then the console's CPU use while idle with the port open and the
+# window shown. Prints one line per row: "ROW shown_ms minimized_ms", then
+# "idle CPU_PERCENT SECONDS"; bench.sh puts them beside the protocol model.
+set -u -o pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=scripts/wine-env.sh
+source "$here/../../scripts/wine-env.sh"
+
+die() { printf 'window_bench: %s\n' "$*" >&2; exit 1; }
+
+tq_session_begin || die "could not begin a Wine session"
+image=$TQ_WORK/full.mot
+python3 "$TQ_ROOT/firmware/make_full_image.py" "$image" || die "could not write the full image"
+tq_start_xvfb || die "no X server"
+tq_prefix_ensure || die "no Wine prefix"
+tq_map_port 1 "$TQ_COM1_LINK" || die "could not map COM1"
+tq_start_wineserver shim || die "no wineserver"
+rm -f "$TQ_COM1_LINK"
+tq_start_sim "$TQ_COM1_LINK" --pace || die "the simulator did not start"
+tq_start_panel "$(tq_windows_path "$image")" || die "the console did not start"
+tq_drive text 103 1 5 press 101 enabled 103 0 15 nobox >/dev/null || die "COM1 did not open"
+read_file=$TQ_WORK/read.bin
+tq_drive settext 200 0 settext 201 131072 settext 202 "$(tq_windows_path "$read_file")" >/dev/null ||
+    die "could not fill the transfer edits"
+
+# median OUTPUT: the median from a timeit line.
+median() { sed -n 's/.*median \([0-9.]*\).*/\1/p' <<<"$1"; }
+
+declare -A row
+for mode in shown minimized; do
+    if [[ $mode == minimized ]]; then
+        tq_drive minimize >/dev/null || die "could not minimize the window"
+    else
+        tq_drive restore >/dev/null || die "could not restore the window"
+    fi
+    out=$(tq_drive timeit 110 "R- " 20 10) || die "ap-stop ($mode): $out"
+    row[apstop.$mode]=$(median "$out")
+    out=$(tq_drive timeit 106 "更新完了|更新失敗" 1 120) || die "farm udt ($mode): $out"
+    row[update.$mode]=$(median "$out")
+    out=$(tq_drive timeit 204 "status:complete in|refused|no answer" 1 180) || die "flash read ($mode): $out"
+    row[read.$mode]=$(median "$out")
+    echo "window_bench: $mode done" >&2
+done
+printf 'ap-stop %s %s\n' "${row[apstop.shown]}" "${row[apstop.minimized]}"
+printf 'update %s %s\n' "${row[update.shown]}" "${row[update.minimized]}"
+printf 'read %s %s\n' "${row[read.shown]}" "${row[read.minimized]}"
+
+# Idle: the port open, the window shown, nothing running.
+tq_drive restore >/dev/null || die "could not restore the window"
+sleep 1
+console=$TQ_PANEL_PID  # the Wine loader execs into the console's process
+[[ -r /proc/$console/stat ]] || die "the console process is not found"
+ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+hz=$(getconf CLK_TCK)
+t0=$(ticks "$console")
+sleep 10
+t1=$(ticks "$console")
+awk -v d=$((t1 - t0)) -v hz="$hz" 'BEGIN { printf "idle %.2f 10\n", 100 * d / hz / 10 }'
+tq_stop_panel 20
