@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -160,6 +161,19 @@ bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, siz
     platform::posix::MapPort("COM1", arg);
     std::snprintf(editText, editCap, "1");
     return true;
+}
+
+// An advisory lock on the device itself (through a link too), held by a
+// descriptor of our own until the process ends.
+bool ClaimPort(const char* arg, char* why, size_t whyCap) {
+    const int fd = open(arg, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return true;  // the session's own open fails and says why
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        std::snprintf(why, whyCap, "%s is in use by another tq73: one tq73 at a time per port", arg);
+        return false;
+    }
+    return true;  // fd stays open: the lock lasts as long as the process
 }
 
 void DescribePortFailure(const char* arg, char* out, size_t cap) {

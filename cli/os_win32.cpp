@@ -206,6 +206,8 @@ bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, siz
     return true;
 }
 
+bool ClaimPort(const char*, char*, size_t) { return true; }
+
 void DescribePortFailure(const char* arg, char* out, size_t cap) {
     std::snprintf(out, cap,
                   "COM%d does not exist or another program holds it: check the number (tq73 ports lists the "

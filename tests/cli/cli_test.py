@@ -293,6 +293,15 @@ def group_exit_codes():
                 sim.stop()
     r = tq73("--sim", "write", "0", src)
     check(r.returncode == 0, "write of the whole file by default")
+    # A second tq73 on a port that one already uses is refused; the first goes on.
+    sim = Sim("shared")
+    first = subprocess.Popen([TQ73, "--port", sim.link, "pattern", "--seconds", "2"], stdout=subprocess.PIPE)
+    time.sleep(0.5)
+    r = tq73("--port", os.path.realpath(sim.link), "stop")
+    check(r.returncode == 3 and "in use by another tq73" in text(r), "a port in use", text(r))
+    check(first.wait(10) == 0 and b"pattern sequence stopped" in first.stdout.read(), "the first tq73 ends normally")
+    first.stdout.close()
+    sim.stop()
     r = tq73("--help")
     check(r.returncode == 0 and all(f"  {c} " in r.stdout.decode() for c in (0, 2, 3, 4, 5, 6, 7, 130)),
           "--help lists every exit code")
