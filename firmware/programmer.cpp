@@ -132,10 +132,11 @@ int RunPasses(const Image& image) {
         ops::ReportFailure(ops::Outcome::Failed, 0, result);
         return result;
     }
-    platform::SleepMs(kWriteModeSettleMs);
+    // From here on the status counts pages, the write mode's settling included.
     pagesDone = 0;
     pagesToProgram = CountPagesToProgram(image);
     ops::ReportUnits(0, pagesToProgram);
+    platform::SleepMs(kWriteModeSettleMs);
     for (int row = 0; row < kProgrammedRows && result == kProgramOk; ++row) {
         result = WriteBlock(image, BootBlockTable[row]);
     }

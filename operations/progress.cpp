@@ -86,9 +86,9 @@ void Running(const ProgressSnapshot& s, const char* name, uint32_t nowMs, char* 
         std::snprintf(out, cap, "%s: %s of %s bytes%s%s", name, done, total, speed, left);
     } else if (CountsPages(s.activity) && s.total != 0) {
         std::snprintf(out, cap, "%s: page %u of %u%s", name, unsigned(s.done), unsigned(s.total), left);
-    } else if (s.activity == Activity::Update) {
+    } else if (s.activity == Activity::Update && s.step == 0) {
         std::snprintf(out, cap, "%s: waiting for the device's answer to the model request", name);
-    } else if (s.activity == Activity::Recovery) {
+    } else if (CountsPages(s.activity)) {
         std::snprintf(out, cap, "%s: erasing", name);
     } else if (s.activity == Activity::ParamChain) {
         std::snprintf(out, cap, "%s: step %u of 3, %s", name, unsigned(s.step + 1), kStepNames[s.step % 3]);
@@ -162,7 +162,7 @@ void OpenProgress(Activity activity, uint32_t address, uint32_t block) {
     board.unitsStarted = false;
 }
 
-void SetChainStep(uint32_t step) {
+void SetStep(uint32_t step) {
     BoardLock hold;
     board.s.step = step;
     board.s.done = 0;

@@ -42,7 +42,7 @@ struct ProgressSnapshot {
     Outcome outcome = Outcome::Running;
     uint32_t done = 0;      // units of the running step
     uint32_t total = 0;     // 0: the step has no units to count
-    uint32_t step = 0;      // parameter-block chain: 0 stop, 1 erase, 2 write
+    uint32_t step = 0;      // chain: 0 stop, 1 erase, 2 write; update: 0 verdict, 1 update
     uint32_t block = 0;     // parameter-block chain: which block
     uint32_t address = 0;   // where a flash operation starts
     uint32_t where = 0;     // the address (or page) of a failure
@@ -56,7 +56,9 @@ struct ProgressSnapshot {
 
 // Front end: an operation starts or ends. Opening resets the units and the outcome.
 void OpenProgress(Activity activity, uint32_t address = 0, uint32_t block = 0);
-void SetChainStep(uint32_t step);
+// The step the operation has reached: a chain's stop, erase, write (0 to 2);
+// an update's model verdict (0) and boot-mode update (1).
+void SetStep(uint32_t step);
 // Closes the running operation: a failure a worker recorded stands, otherwise
 // the outcome given (Complete unless the front end knows better).
 void CloseProgress(Outcome outcome = Outcome::Complete);

@@ -115,6 +115,7 @@ void OnModelVerdict(ops::OperationParams* params) {
     platform::StopTimer(kVerdictTimer);
     awaitingVerdict = false;
     if (wire::ResponseStatus() == wire::kStatusAccepted) {
+        ops::SetStep(1);
         if (!StartWorker(firmware::FirmwareUpdateWorker, params)) ops::CloseProgress(ops::Outcome::NotStarted);
     } else {
         platform::LogLine(kModelMismatchText);

@@ -120,12 +120,12 @@ void ParamChainStep(ops::OperationParams* params, uintptr_t outcome) {
                 ops::CloseProgress();
                 return;
             }
-            ops::SetChainStep(1);
+            ops::SetStep(1);
             StartWorker(ops::FlashEraseWorker, params);
             ParamSequenceStep = 1;
             return;
         case 1:
-            ops::SetChainStep(2);
+            ops::SetStep(2);
             StartWorker(ops::FlashWriteWorker, params);
             ParamSequenceStep = 2;
             return;

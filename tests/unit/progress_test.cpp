@@ -89,6 +89,8 @@ TEST(Progress, RunningTexts) {
     chain.step = 1;
     ProgressSnapshot erase = Snap(Activity::FlashErase, 0, 0);
     erase.address = 0x2000;
+    ProgressSnapshot updateErasing = Snap(Activity::Update, 0, 0);
+    updateErasing.step = 1;  // the model was accepted
     struct Case {
         ProgressSnapshot s;
         uint32_t now;
@@ -99,6 +101,7 @@ TEST(Progress, RunningTexts) {
         {Snap(Activity::Update, 12, 192, 0, 1000), 3000, "update: page 12 of 192, 0:30 left"},
         {Snap(Activity::Update, 0, 0), 1500, "update: waiting for the device's answer to the model request"},
         {Snap(Activity::Recovery, 0, 0), 1500, "recovery: erasing"},
+        {updateErasing, 1500, "update: erasing"},
         {erase, 1500, "flash erase 0x2000: waiting for the device"},
         {chain, 1500, "parameter block 2: step 2 of 3, erase"},
         {Snap(Activity::ApStop, 1, 3), 1100, "ap-stop: attempt 1 of 3"},
@@ -144,10 +147,10 @@ TEST(Progress, BoardKeepsTheFirstFailureUntilClosed) {
     ops::OpenProgress(Activity::ParamChain, 0xE200, 3);
     const uint32_t first = ops::ReadProgress().serial;
     ops::ReportUnits(1, 3);
-    ops::SetChainStep(1);
+    ops::SetStep(1);
     EXPECT_EQ(ops::ReadProgress().total, 0u) << "a new step starts its units afresh";
     ops::ReportFailure(Outcome::Refused, 0xE200);
-    ops::SetChainStep(2);
+    ops::SetStep(2);
     ops::ReportFailure(Outcome::NoAnswer, 0xE300);
     EXPECT_EQ(ops::ReadProgress().outcome, Outcome::Running);
     ops::CloseProgress();
