@@ -425,9 +425,18 @@ void StepBox(const std::wstring& expected, DWORD bound)
     HWND box = nullptr;
     if (!PollUntil(bound, [&] { return (box = FindBox()) != nullptr; }))
         Fail("no TQ7300 message box appeared");
-    // The box is created before its text control is filled in; give it a moment.
+    // The box is created before its text control is filled in; give it a moment. A box
+    // shown by a worker thread that has just waited for seconds without reading messages
+    // looks hung to SMTO_ABORTIFHUNG until its modal loop runs: such a read is retried.
     std::wstring text;
-    PollUntil(2000, [&] { return !(text = BoxText(box)).empty(); });
+    PollUntil(3000, [&] {
+        try {
+            text = BoxText(box);
+        } catch (const StepError&) {
+            text.clear();
+        }
+        return !text.empty();
+    });
     Print("box: " + ToUtf8(text));
     if (text.find(expected) == std::wstring::npos)
         Fail("the box says \"" + ToUtf8(text) + "\", expected \"" + ToUtf8(expected) + "\"");
@@ -706,6 +715,54 @@ void StepType(const std::wstring& text)
             Fail("PostMessage WM_CHAR failed");
 }
 
+// One WM_NULL round trip through the console's UI thread; the time it took, or a
+// failure when it got no answer within boundMs.
+DWORD RoundTripMs(HWND panel, DWORD boundMs)
+{
+    DWORD start = GetTickCount();
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(panel, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, boundMs, &result))
+        Fail("the window did not answer a message within " + std::to_string(boundMs) + " ms");
+    return GetTickCount() - start;
+}
+
+void StepAlive(DWORD boundMs)
+{
+    Print("alive: " + std::to_string(RoundTripMs(RequirePanel(), boundMs)) + " ms");
+}
+
+// Round trips every 100 ms for the whole span, each within boundMs: the window keeps
+// answering while an operation fails under it. Ends early, passing, when the window
+// goes (the scenario closed it).
+void StepResponsive(DWORD spanMs, DWORD boundMs)
+{
+    const DWORD start = GetTickCount();
+    DWORD longest = 0, trips = 0;
+    while (GetTickCount() - start < spanMs) {
+        HWND panel = FindPanel();
+        if (!panel)
+            break;
+        DWORD took = RoundTripMs(panel, boundMs);
+        longest = took > longest ? took : longest;
+        ++trips;
+        Sleep(100);
+    }
+    Print("responsive: " + std::to_string(trips) + " round trips, longest " + std::to_string(longest) + " ms");
+}
+
+// Another program holding a file open without sharing, as an editor or a virus scanner
+// may: "holding" is printed once it is open, and it is let go after the span.
+void StepHold(const std::wstring& path, DWORD spanMs)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        Fail("could not open " + ToUtf8(path) + " (error " + std::to_string(GetLastError()) + ")");
+    Print("holding");
+    Sleep(spanMs);
+    CloseHandle(h);
+}
+
 void StepClose(DWORD bound)
 {
     if (!PostMessageW(RequirePanel(), WM_CLOSE, 0, 0))
@@ -750,6 +807,9 @@ const Verb kVerbs[] = {
     {L"type", 1, "type TEXT              post TEXT as WM_CHAR messages to the console's focus window"},
     {L"focus", 0, "focus                  print the id of the control that has the focus (0: none)"},
     {L"focused", 2, "focused ID SECS        wait until control ID has the focus"},
+    {L"alive", 1, "alive SECS             one message round trip through the window within SECS"},
+    {L"responsive", 2, "responsive SPAN SECS   a round trip every 100 ms for SPAN seconds, each within SECS"},
+    {L"hold", 2, "hold PATH SECS         open PATH (made if missing) without sharing, hold it for SECS"},
 };
 
 void Usage()
@@ -789,6 +849,9 @@ void RunStep(const std::wstring& verb, const std::vector<std::wstring>& a)
     else if (verb == L"type") StepType(a[0]);
     else if (verb == L"focus") StepFocus();
     else if (verb == L"focused") StepFocused(ControlId(a[0]), BoundMs(a[1]));
+    else if (verb == L"alive") StepAlive(BoundMs(a[0]));
+    else if (verb == L"responsive") StepResponsive(BoundMs(a[0]), BoundMs(a[1]));
+    else if (verb == L"hold") StepHold(a[0], BoundMs(a[1]));
 }
 
 std::string StepText(const std::wstring& verb, const std::vector<std::wstring>& a)
