@@ -27,11 +27,24 @@ f_sim() {
     tq_stop_sim
     F_INJECT=$TQ_WORK/inject.bin
     : >"$F_INJECT"
-    rm -f "$E2E_DUMP"
-    e2e_start_sim --flash-dump "$E2E_DUMP" --inject "$F_INJECT" "$@"
+    f_start_sim "$@"
     if [[ -n ${TQ_PANEL_PID:-} ]]; then
         e2e_open_com1
     fi
+}
+
+# f_start_sim [SIM OPTIONS...]: the simulator with a fresh flash dump and the drill
+# file; F_FILL keeps its --flash-fill.
+f_start_sim() {
+    F_FILL=00
+    local a next=''
+    for a in "$@"; do
+        [[ $next == fill ]] && F_FILL=${a^^}
+        next=''
+        [[ $a == --flash-fill ]] && next=fill
+    done
+    rm -f "$E2E_DUMP"
+    e2e_start_sim --flash-dump "$E2E_DUMP" --inject "$F_INJECT" "$@"
 }
 
 # f_sim_said TEXT N: the simulator has printed a line starting with TEXT N times or more.
@@ -89,9 +102,15 @@ f_within() {
     ((SECONDS - t0 <= bound + 2)) || f_fail "$what took $((SECONDS - t0)) s, bound $bound s"
 }
 
-# f_dump_hex OFFSET COUNT: the device's flash from OFFSET as hex.
+# f_dump_hex OFFSET COUNT: the device's flash from OFFSET as hex. The dump ends with the
+# highest 4 KiB page ever written or erased; beyond it the flash still holds its fill.
 f_dump_hex() {
-    tail -c +$(($1 + 1)) "$E2E_DUMP" 2>/dev/null | head -c "$2" | od -An -v -tx1 | tr -d ' \n' | tr a-f A-F
+    local hex
+    hex=$(tail -c +$(($1 + 1)) "$E2E_DUMP" 2>/dev/null | head -c "$2" | od -An -v -tx1 | tr -d ' \n' | tr a-f A-F)
+    printf '%s' "$hex"
+    local have=$((${#hex} / 2))
+    ((have < $2)) && f_fill_hex "$F_FILL" $(($2 - have))
+    return 0
 }
 
 # f_file_hex FILE [OFFSET COUNT]: a file's bytes (or a range of them) as hex.
