@@ -74,7 +74,9 @@ f_inject() {
 # within F_ALIVE_BOUND, until f_watch_end.
 f_watch_begin() {
     F_WATCH_OUT=$TQ_WORK/responsive.$RANDOM.txt
-    TQ_DRIVE_BOUND=200 tq_drive responsive 180 "$F_ALIVE_BOUND" >"$F_WATCH_OUT" 2>&1 &
+    # timeout itself is the background job, so that stopping it stops the driver too.
+    (exec timeout 200 "$TQ_WINE_LOADER" "$TQ_DRIVE_EXE" responsive 180 "$F_ALIVE_BOUND" 9>&-) \
+        >"$F_WATCH_OUT" 2>&1 &
     F_WATCH_PID=$!
 }
 
@@ -86,6 +88,7 @@ f_watch_end() {
         wait "$F_WATCH_PID" 2>/dev/null
         tq_drive alive "$F_ALIVE_BOUND" >/dev/null ||
             f_fail "the window did not answer within $F_ALIVE_BOUND s"
+        e2e_note "  $(tail -n 1 "$F_WATCH_OUT")"
         return 0
     fi
     wait "$F_WATCH_PID" 2>/dev/null
