@@ -202,6 +202,7 @@ ROWS=(
     "boot_program | --boot-fault program:status:90          | next_update 106"
 )
 
+# F_ONLY="write boot_addr ..." runs only the rows named (when looking into one).
 for row in "${ROWS[@]}"; do
     IFS='|' read -r step options next <<<"$row"
     read -ra step <<<"$step"
