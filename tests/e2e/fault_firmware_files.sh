@@ -20,7 +20,7 @@ clean=$TQ_WORK/clean.mot
 tr -d '\r' <"$E2E_SAMPLE" >"$clean"
 cp "$clean" "$fw"
 f_sim
-tq_start_panel "$(tq_windows_path "$fw")" || e2e_fail "the console did not start"
+f_start_panel "$(tq_windows_path "$fw")"
 e2e_open_com1
 
 # An S-record line: TYPE ADDRESS-HEX DATA-HEX, with its count and checksum.

@@ -193,3 +193,11 @@ f_press_idle() {
         ((SECONDS < deadline)) || f_fail "the console stayed busy for ${2:-10} s"
     done
 }
+
+# f_start_panel [ARGS...]: the console, and its controls made: its window can be found
+# a moment before the dialog has created the controls (seen once in 21 runs here).
+f_start_panel() {
+    tq_start_panel "$@" || e2e_fail "the console did not start"
+    tq_wait_until 10 f__has_port_edit || e2e_fail "the console's window has no controls"
+}
+f__has_port_edit() { tq_drive gettext 103 >/dev/null 2>&1; }

@@ -14,7 +14,7 @@ e2e_need_sample
 
 e2e_begin shim
 f_sim
-tq_start_panel "$(tq_windows_path "$E2E_SAMPLE")" || e2e_fail "the console did not start"
+f_start_panel "$(tq_windows_path "$E2E_SAMPLE")"
 e2e_open_com1
 tq_drive syscmd 256 visible 203 1 10 >/dev/null || e2e_fail "the service panel did not show"
 

@@ -13,7 +13,7 @@ source "$(dirname "$0")/fault_lib.sh"
 
 e2e_begin shim
 f_sim --flash-fill 00
-tq_start_panel || e2e_fail "the console did not start"
+f_start_panel
 e2e_open_com1
 tq_drive syscmd 256 visible 203 1 10 >/dev/null || e2e_fail "the service panel did not show"
 
