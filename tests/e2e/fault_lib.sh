@@ -158,9 +158,21 @@ f_flash_is() {
     [[ $got == "$2" ]] || f_fail "$3: the flash at $(printf '0x%X' "$1") holds ${got:0:64}..., expected ${2:0:64}..."
 }
 
+# f_log_snapshot: e2e_log_snapshot, asked again when the driver ended without a word
+# (a Wine process on this loaded machine now and then does, before its first step).
+f_log_snapshot() {
+    E2E_LOG=$TQ_WORK/log.txt
+    local attempt
+    for attempt in 1 2 3; do
+        tq_drive log >"$E2E_LOG" 2>"$TQ_WORK/log.err" && return 0
+        [[ -s $TQ_WORK/log.err ]] && break
+    done
+    f_fail "could not read the log: $(cat "$TQ_WORK/log.err")"
+}
+
 # f_log_has TEXT N: the console's log holds TEXT exactly N times now.
 f_log_has() {
-    e2e_log_snapshot
+    f_log_snapshot
     local n
     n=$(e2e_log_count "$1")
     [[ $n == "$2" ]] || f_fail "the log holds \"$1\" $n times, expected $2"
@@ -185,10 +197,10 @@ f_transfer() {
 f_press_idle() {
     local id=$1 deadline=$((SECONDS + ${2:-10})) before
     while :; do
-        e2e_log_snapshot
+        f_log_snapshot
         before=$(e2e_log_count "busy:")
         tq_drive press "$id" sleep 0.3 >/dev/null || f_fail "could not press $id"
-        e2e_log_snapshot
+        f_log_snapshot
         (($(e2e_log_count "busy:") == before)) && return 0
         ((SECONDS < deadline)) || f_fail "the console stayed busy for ${2:-10} s"
     done
