@@ -43,14 +43,23 @@ uint16_t Now16() { return static_cast<uint16_t>(platform::TickMs()); }
 
 bool RawCapture() { return LinkFlagSet(kFlagRawCapture); }
 
-// Reads into destination until count bytes are in, the attempts run out or a
-// stop is asked for. Returns the count read.
+// Reads into destination until count bytes are in, the attempts run out, a
+// stop is asked for, or the line has been quiet for kStalePartialMs. A device
+// writes a frame in one go, so a rest that has not come by then is not coming;
+// and a noise byte taken for an STX may declare up to 65535 bytes, for which
+// the attempts alone would keep the receiver reading (and swallowing the real
+// answers behind it) for tens of seconds. Returns the count read.
 int ReadWithBudget(uint8_t* destination, int count, int& attemptsLeft, bool& gaveUp) {
     int got = 0;
     gaveUp = false;
+    uint32_t lastProgress = platform::TickMs();
     while (got < count) {
-        got += ReadPort(CommHandle.load(), destination + got, count - got);
-        if (LinkFlagSet(kFlagStopReceiver) || --attemptsLeft <= 0) {
+        const int n = ReadPort(CommHandle.load(), destination + got, count - got);
+        got += n;
+        const uint32_t now = platform::TickMs();
+        if (n > 0) lastProgress = now;
+        if (LinkFlagSet(kFlagStopReceiver) || --attemptsLeft <= 0 ||
+            now - lastProgress > kStalePartialMs) {
             gaveUp = got < count;
             break;
         }

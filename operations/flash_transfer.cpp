@@ -16,6 +16,7 @@
 namespace ops {
 
 std::array<uint8_t, kTransferBufferSize> TransferBuffer{};
+std::atomic<bool> TransferLostDevice{false};
 
 namespace {
 
@@ -63,6 +64,7 @@ bool LengthFits(const OperationParams* p, const char* operation) {
 bool Failed(int result, const char* operation, uint32_t address, const char* failureBox) {
     if (result == wire::kAccepted) return false;
     if (result == wire::kNoAnswer) {
+        TransferLostDevice.store(true);
         ReportNoAnswer(operation, address, failureBox);
     } else {
         ReportFailure(Outcome::Refused, address & kAddressMask);
@@ -124,12 +126,14 @@ bool AllErased(const uint8_t* data, uint32_t count) {
 
 uint32_t FlashWriteWorker(void* params) {
     const auto* p = static_cast<const OperationParams*>(params);
+    TransferLostDevice.store(false);
     if (LengthFits(p, "flash write")) WriteChunks(p);
     return Done();
 }
 
 uint32_t FlashReadWorker(void* params) {
     const auto* p = static_cast<const OperationParams*>(params);
+    TransferLostDevice.store(false);
     if (LengthFits(p, "flash read")) {
         ReadChunks(p);
         // Written after a failed read too: the file always gets the full
@@ -145,6 +149,7 @@ uint32_t FlashReadWorker(void* params) {
 
 uint32_t FlashEraseWorker(void* params) {
     const auto* p = static_cast<const OperationParams*>(params);
+    TransferLostDevice.store(false);
     const int result = wire::EraseFlashRange(p->StartAddress, p->Length & 0xFFFF);
     Failed(result, "flash erase", p->StartAddress, kEraseFailedText);
     return Done();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "operations/operation_params.h"
@@ -23,6 +24,13 @@ uint32_t WriteChunkSize(uint32_t address, uint32_t remaining);
 uint32_t ReadChunkSize(uint32_t remaining);
 // Erased flash reads 0xFF; such a chunk needs no request.
 bool AllErased(const uint8_t* data, uint32_t count);
+
+// Whether the last transfer worker lost the device: a request of it got no
+// answer within the bound, or the port closed under it. Set before the
+// worker's UM_WORKER_DONE, so the UI thread reads it once the worker is
+// reaped; the parameter-block chain does not go on writing to a device that
+// has stopped answering.
+extern std::atomic<bool> TransferLostDevice;
 
 // Worker entries; the parameter is the OperationParams record. Each ends
 // with UM_WORKER_DONE (0) after success and failure alike.

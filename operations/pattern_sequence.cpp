@@ -23,6 +23,21 @@ namespace {
 constexpr const char* kStartText = "開始!!";
 constexpr const char* kStopText = "停止!!";
 constexpr uint32_t kPassSleepMs = 10;
+constexpr const char* kNoAnswerText =
+    "pattern: no answer within 1 s: check the cable and the device (the sequence goes on)";
+
+// The sequence itself ignores unanswered requests; the operator is told once,
+// and again only after the device has answered in between.
+bool silenceReported = false;
+
+void Send(const uint8_t* data, uint32_t count) {
+    if (wire::WritePatternArea(data, count) != wire::kNoAnswer) {
+        silenceReported = false;
+    } else if (!silenceReported) {
+        silenceReported = true;
+        platform::LogLine(kNoAnswerText);
+    }
+}
 
 uint16_t Tick16() { return static_cast<uint16_t>(platform::TickMs()); }
 
@@ -40,12 +55,12 @@ PatternState Step(PatternState state) {
             return timerRunning ? state : kPatternShow;
         case kPatternShow:
             if (timerRunning) return state;
-            wire::WritePatternArea(PatternTable.data(), kPatternTableSize);
+            Send(PatternTable.data(), kPatternTableSize);
             SequenceTimer.store(kPatternHoldMs);
             return kPatternHold;
         case kPatternHold:
             if (timerRunning) return state;
-            wire::WritePatternArea(nullptr, 0);
+            Send(nullptr, 0);
             return kPatternStartPause;
         case kPatternStartPause:
         default:
@@ -62,6 +77,7 @@ uint16_t ElapsedMs16(uint16_t previous, uint16_t now) {
 
 uint32_t PatternSequenceWorker(void*) {
     platform::LogLine(kStartText);
+    silenceReported = false;
     PatternState state = kPatternPauseEnds;
     uint16_t previous = Tick16();
     while (!wire::LinkFlagSet(wire::kFlagStopSequence)) {

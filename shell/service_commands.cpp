@@ -71,6 +71,23 @@ ops::Activity TransferActivity(int id) {
     }
 }
 
+constexpr const char* kStopUnansweredText =
+    "parameter block: no answer to the stop request: nothing was erased or written";
+constexpr const char* kChainEndedText =
+    "parameter block: the device stopped answering: the chain ends, request 0x62 is not sent";
+
+// A refused erase or write lets the chain go on (the device answered and
+// shows its own box); one that got no answer ends it: writing over a range
+// whose erase was never confirmed, or telling the device to take a block it
+// may not hold, is not done.
+bool ChainLostDevice() {
+    if (!ops::TransferLostDevice.load()) return false;
+    ParamSequenceMode = 0;
+    platform::LogLine(kChainEndedText);
+    ops::CloseProgress();  // the worker's failure says where
+    return true;
+}
+
 void ReportCutBlock(uint32_t needed) {
     char line[128];
     std::snprintf(line, sizeof line,
@@ -116,6 +133,7 @@ void ParamChainStep(ops::OperationParams* params, uintptr_t outcome) {
             if (outcome == 0) {  // the device did not answer the stop
                 ParamSequenceMode = 0;
                 platform::Beep(platform::BeepSound::Default);
+                platform::LogLine(kStopUnansweredText);
                 ops::ReportFailure(ops::Outcome::NoAnswer, 0);
                 ops::CloseProgress();
                 return;
@@ -125,11 +143,13 @@ void ParamChainStep(ops::OperationParams* params, uintptr_t outcome) {
             ParamSequenceStep = 1;
             return;
         case 1:
+            if (ChainLostDevice()) return;
             ops::SetStep(2);
             StartWorker(ops::FlashWriteWorker, params);
             ParamSequenceStep = 2;
             return;
         default:
+            if (ChainLostDevice()) return;
             // The chain ends with its request 0x62: a later worker's end must
             // not send it again.
             ParamSequenceMode = 0;

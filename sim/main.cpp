@@ -40,6 +40,10 @@ const char kUsage[] =
     "                              STEP erase|write|addr|data|program; KIND silent|wrong|status;\n"
     "                              VALUE hex reply byte; N only the N-th time (default every time)\n"
     "  --verbose                   trace line traffic to stderr\n"
+    "  --inject FILE               on SIGUSR2, put FILE's bytes (read then) on the line unprompted;\n"
+    "                              prints \"INJECTED N\" once they are queued\n"
+    "  SIGUSR1                     the device recovers: every --fault and --boot-fault is cleared;\n"
+    "                              prints \"RECOVERED\"\n"
     "\n"
     "application requests (hex), answered status '0' with no payload unless said:\n"
     "  20 day16 hh mm ss           set the clock: day16 LE days since 1 Jan 2000, time packed BCD\n"
@@ -83,6 +87,7 @@ struct Options {
     bool boot = false;
     bool pace = false;
     bool verbose = false;
+    std::string inject;  // fault drills: bytes for SIGUSR2
     std::vector<FaultOption> faults;
     std::vector<BootFaultOption> bootFaults;
 };
@@ -197,6 +202,7 @@ bool ParseOption(const std::string& name, const char* value, Options* o) {
     else if (name == "--record") o->record = value;
     else if (name == "--flash-dump") o->flashDump = value;
     else if (name == "--pattern-log") o->patternLog = value;
+    else if (name == "--inject") o->inject = value;
     else if (name == "--flash-fill") return ParseHexByte(value, &o->flashFill);
     else if (name == "--model") return ParseModel(value, &o->model);
     else if (name == "--fault") {
@@ -297,12 +303,48 @@ bool AttachSinks(const Options& o, sim::PtyDevice& device, FilePtr& record, File
     return true;
 }
 
+// ---- fault drills: signals that change a running device -------------------------
+// A test makes the device recover, or makes noise on the line, at the moment it chooses.
+
+void SayDone(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+void Recover(sim::PtyDevice& device) {
+    device.Configure([](sim::DeviceModel& model) {
+        model.ClearFaults();
+        for (const auto& step : kStepNames) model.SetBootFault(step.value, sim::BootBehaviour{});
+    });
+    SayDone("RECOVERED");
+}
+
+void InjectFile(const std::string& path, sim::PtyDevice& device) {
+    std::vector<uint8_t> bytes;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        uint8_t chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+        std::fclose(f);
+    } else {
+        std::perror(("tq7300-sim: --inject " + path).c_str());
+    }
+    const size_t count = bytes.size();
+    device.Inject(std::move(bytes));
+    SayDone("INJECTED " + std::to_string(count));
+}
+
+void OnDrillSignal(int signal, const Options& o, sim::PtyDevice& device) {
+    if (signal == SIGUSR1) Recover(device);
+    if (signal == SIGUSR2 && !o.inject.empty()) InjectFile(o.inject, device);
+}
+
 // Waits in one-second steps so that the wait itself is bounded; returns on SIGINT/SIGTERM.
-void AwaitTermination(const sigset_t& signals) {
+void AwaitTermination(const sigset_t& signals, const Options& o, sim::PtyDevice& device) {
     const timespec step{1, 0};
     for (;;) {
         const int got = sigtimedwait(&signals, nullptr, &step);
         if (got == SIGINT || got == SIGTERM) return;
+        if (got > 0) OnDrillSignal(got, o, device);
     }
 }
 
@@ -323,6 +365,8 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);  // fault drills
+    sigaddset(&signals, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
@@ -346,7 +390,7 @@ int main(int argc, char** argv) {
     std::printf("READY %s\n", options.link.c_str());
     std::fflush(stdout);
 
-    AwaitTermination(signals);
+    AwaitTermination(signals, options, device);
     device.Stop();
     if (!options.flashDump.empty()) WriteFlashDump(options.flashDump, device.FlashDump());
     return 0;

@@ -138,6 +138,7 @@ void PtyDevice::Run() {
             std::this_thread::sleep_for(milliseconds(kPollCapMs));  // hang-up or error: don't spin
         }
         FeedDue(Clock::now());
+        TakeInjected(Clock::now());
         SignalIdle(Clock::now());
         WriteDue(Clock::now());
         ReportFlashChange(Clock::now(), false);
@@ -281,6 +282,22 @@ void PtyDevice::ReportFlashChange(Clock::time_point now, bool flush) {
     flashReportPending_ = false;
     lastFlashReport_ = now;
     onFlash_(image);
+}
+
+void PtyDevice::Inject(std::vector<uint8_t> bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    injected_.insert(injected_.end(), bytes.begin(), bytes.end());
+    if (!injected_.empty()) outboxEmpty_ = false;
+}
+
+void PtyDevice::TakeInjected(Clock::time_point now) {
+    std::vector<Reply> burst(1);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (injected_.empty()) return;
+        burst[0].bytes.swap(injected_);
+    }
+    QueueReplies(std::move(burst), now);
 }
 
 void PtyDevice::ReportPatterns() {

@@ -66,6 +66,9 @@ public:
 
     // Changes the model under the device lock, e.g. to set faults while running.
     void Configure(const std::function<void(DeviceModel&)>& change);
+    // Puts bytes on the line unprompted (line noise, a burst), behind the replies
+    // already queued; the device thread takes them within kPollCapMs.
+    void Inject(std::vector<uint8_t> bytes);
     std::vector<uint8_t> Received() const;
     FlashImage Flash() const;  // the first 64 KiB
     std::vector<uint8_t> FlashRange(uint32_t address, size_t count) const;
@@ -110,6 +113,7 @@ private:
     void SignalIdle(Clock::time_point now);
     void ReportFlashChange(Clock::time_point now, bool flush);
     void ReportPatterns();
+    void TakeInjected(Clock::time_point now);
     void Trace(const char* what, const uint8_t* data, size_t n) const;
     template <typename Pred>
     bool WaitFor(int timeoutMs, Pred pred) const;
@@ -123,10 +127,11 @@ private:
     std::thread thread_;
     std::atomic<bool> stop_{false};
 
-    mutable std::mutex mutex_;  // guards model_ and outboxEmpty_
+    mutable std::mutex mutex_;  // guards model_, outboxEmpty_ and injected_
     mutable std::condition_variable changed_;
     DeviceModel model_;
     bool outboxEmpty_ = true;
+    std::vector<uint8_t> injected_;  // from Inject(), not yet queued for the line
 
     // Device-thread state.
     std::deque<uint8_t> inbox_;  // read from the line, not yet handed to the model

@@ -15,6 +15,13 @@ FileHandle OpenExisting(const char* path, DWORD access) {
 FileHandle FileOpenRead(const char* path) { return OpenExisting(path, GENERIC_READ); }
 
 FileHandle FileOpenExclusive(const char* path) {
+    // Windows refuses write access to a read-only file by itself; Wine run by
+    // root opens it all the same (the Unix open succeeds), so the attribute is
+    // asked first and the promise holds on both.
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return nullptr;
+    }
     return OpenExisting(path, GENERIC_READ | GENERIC_WRITE);
 }
 

@@ -217,3 +217,24 @@ TEST_F(PtyDeviceTest, PatternsArriveWithTheirTimeInOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// Bytes injected unprompted reach the line whole, and a request behind them is still
+// answered: a test can put noise on the line without disturbing the device itself.
+TEST_F(PtyDeviceTest, InjectedBytesGoOutUnpromptedAndTheDeviceStillAnswers) {
+    sim::PtyDevice device;
+    ASSERT_TRUE(device.Start());
+    Line line(device.SlavePath());
+    ASSERT_TRUE(line.ok());
+    Bytes noise(5000);
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<uint8_t>(i * 7 + 1);
+    device.Inject(noise);
+    EXPECT_EQ(line.Read(noise.size(), kWaitMs), noise);
+    EXPECT_TRUE(device.WaitForRepliesSent(kWaitMs));
+    ASSERT_TRUE(line.Send(kResume));
+    EXPECT_EQ(line.Read(7, kWaitMs), kAcceptedEmpty);
+    EXPECT_EQ(device.Received(), kResume);  // what was injected is not taken as received
+}
+
+}  // namespace

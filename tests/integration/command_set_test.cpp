@@ -232,6 +232,55 @@ TEST_F(CommandSet, ParameterBlockAgainstASilentDeviceBeepsOnceAndWritesNothing) 
     EXPECT_EQ(Status(), "parameter block 0: stop: no answer");
 }
 
+TEST_F(CommandSet, ParameterBlockAgainstASilentDeviceSaysSoInTheLog) {
+    Configure([](sim::DeviceModel& m) { m.SetFault(0x60, sim::Fault::Silent); });
+    Press(shell::kIdParamBlock0);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_TRUE(LogContains("parameter block: no answer to the stop request: nothing was erased or written"));
+}
+
+// A refused step lets the chain go on; a step that got no answer ends it: the block
+// is not written over an erase that was never confirmed, and 0x62 is not sent.
+struct ChainSilence {
+    uint8_t subCode;
+    int writes;  // write requests sent
+};
+
+class ChainSilent : public CommandSet, public ::testing::WithParamInterface<ChainSilence> {};
+
+TEST_P(ChainSilent, EndsTheChainAfterTheUnansweredStep) {
+    const ChainSilence c = GetParam();
+    Configure([&](sim::DeviceModel& m) { m.SetFault(0x50, c.subCode, sim::Fault::Silent); });
+    Press(shell::kIdParamBlock0);
+    ASSERT_TRUE(PumpUntilIdle(20000));
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_TRUE(LogContains("parameter block: the device stopped answering: the chain ends, request 0x62 is not sent"));
+    EXPECT_EQ(shell::ParamSequenceMode, 0);
+    platform::SleepMs(100);
+    EXPECT_EQ(Requests(0x50), 1 + c.writes);
+    EXPECT_EQ(Requests(0x62), 0);
+    // The device answers again: the next chain runs to its end.
+    Configure([](sim::DeviceModel& m) { m.ClearFaults(); });
+    Press(shell::kIdParamBlock0);
+    ASSERT_TRUE(PumpUntilIdle());
+    ASSERT_TRUE(device->WaitForFramesReceived(0x62, 1, 3000));
+    EXPECT_EQ(Boxes().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, ChainSilent,
+                         ::testing::Values(ChainSilence{0x44, 0}, ChainSilence{0x84, 1}),
+                         [](const auto& info) { return info.param.subCode == 0x44 ? "Erase" : "Write"; });
+
+TEST_F(CommandSet, ParameterBlockChainGoesOnAfterARefusedErase) {
+    Configure([](sim::DeviceModel& m) { m.SetFault(0x50, 0x44, sim::Fault::Refuse); });
+    Press(shell::kIdParamBlock0);
+    ASSERT_TRUE(PumpUntilIdle());
+    ASSERT_TRUE(device->WaitForFramesReceived(0x62, 1, 3000));
+    EXPECT_EQ(Requests(0x50), 2);
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_NE(Boxes()[0].find("FLASH ERASE"), std::string::npos);
+}
+
 TEST_F(CommandSet, ClockIsSetFromTheLocalTimeAndReadBack) {
     uint8_t before[5];
     ops::BuildClockPayload(platform::NowLocal(), before);
@@ -312,6 +361,20 @@ TEST_F(CommandSet, PatternSequenceRunsACycleAndStopsOnCommand) {
     EXPECT_EQ(device->Patterns()[3].data.size(), 53u);
     Press(shell::kIdSequenceStop);
     ASSERT_TRUE(PumpUntilIdle());
+}
+
+TEST_F(CommandSet, PatternSequenceTellsOnceThatTheDeviceDoesNotAnswer) {
+    Configure([](sim::DeviceModel& m) { m.SetFault(0x50, 0x83, sim::Fault::Silent); });
+    Press(shell::kIdSequenceStart);
+    ASSERT_TRUE(PumpUntilLogged("pattern: no answer within 1 s: check the cable and the device (the sequence goes on)", 5000));
+    platform::posix::AdvanceTick(ops::kPatternHoldMs);
+    ASSERT_TRUE(device->WaitForPatterns(2, 5000));
+    platform::SleepMs(1200);  // the empty pattern's wait is over too
+    Press(shell::kIdSequenceStop);
+    ASSERT_TRUE(PumpUntilIdle());
+    size_t lines = 0;
+    for (const std::string& line : platform::posix::LogHistory()) lines += line.rfind("pattern: no answer", 0) == 0;
+    EXPECT_EQ(lines, 1u);
 }
 
 TEST_F(CommandSet, AHoldAcrossTheTickWrapLastsItsFullTime) {

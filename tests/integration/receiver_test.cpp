@@ -97,6 +97,18 @@ TEST_P(Receiver, OverLongFrameNeverOverrunsAndTheLineStaysInStep) {
     EXPECT_EQ(RLines(), 2u);
 }
 
+// A noise byte taken for an STX, declaring far more than ever comes: once the line
+// has been quiet a moment the receiver gives the frame up, and the next request is
+// answered within its one-second wait instead of being read into the noise.
+TEST_P(Receiver, TruncatedHugeFrameIsGivenUpWhenTheLineGoesQuiet) {
+    Bytes noise = {0x02, 0x30, 0xFF, 0xFF};
+    noise.insert(noise.end(), 40, 'N');
+    device->Inject(noise);
+    EXPECT_TRUE(Eventually([] { return RLines() == 1; }, 2000));
+    EXPECT_EQ(Request(0x61), wire::kAccepted);
+    EXPECT_EQ(RLines(), 2u);
+}
+
 TEST_P(Receiver, RawCaptureHandsOverOneByteAtATime) {
     Configure([](sim::DeviceModel& m) { m.EnterBootMode(); });
     wire::SetLinkFlag(wire::kFlagRawCapture);

@@ -433,9 +433,18 @@ void StepBox(const std::wstring& expected, DWORD bound)
     HWND box = nullptr;
     if (!PollUntil(bound, [&] { return (box = FindBox()) != nullptr; }))
         Fail("no TQ7300 message box appeared");
-    // The box is created before its text control is filled in; give it a moment.
+    // The box is created before its text control is filled in; give it a moment. A box
+    // shown by a worker thread that has just waited for seconds without reading messages
+    // looks hung to SMTO_ABORTIFHUNG until its modal loop runs: such a read is retried.
     std::wstring text;
-    PollUntil(2000, [&] { return !(text = BoxText(box)).empty(); });
+    PollUntil(3000, [&] {
+        try {
+            text = BoxText(box);
+        } catch (const StepError&) {
+            text.clear();
+        }
+        return !text.empty();
+    });
     Print("box: " + ToUtf8(text));
     if (text.find(expected) == std::wstring::npos)
         Fail("the box says \"" + ToUtf8(text) + "\", expected \"" + ToUtf8(expected) + "\"");
@@ -714,6 +723,100 @@ void StepType(const std::wstring& text)
             Fail("PostMessage WM_CHAR failed");
 }
 
+// One WM_NULL round trip through the console's UI thread; the time it took, or a
+// failure when it got no answer within boundMs. Without SMTO_ABORTIFHUNG: Wine takes a
+// thread that was idle in GetMessage for seconds, then got busy a moment, for hung at
+// once, and the bound is what this check is about.
+DWORD RoundTripMs(HWND panel, DWORD boundMs)
+{
+    DWORD start = GetTickCount();
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(panel, WM_NULL, 0, 0, SMTO_NORMAL, boundMs, &result))
+        Fail("the window did not answer a message within " + std::to_string(boundMs) + " ms");
+    return GetTickCount() - start;
+}
+
+void StepAlive(DWORD boundMs)
+{
+    Print("alive: " + std::to_string(RoundTripMs(RequirePanel(), boundMs)) + " ms");
+}
+
+// A round trip through the console's message queue: EM_SETMODIFY is posted to the port
+// edit, and the edit's modify flag (which the console never reads) shows once the
+// console's message loop has taken the post from its queue and dispatched it. Clicks
+// and keys are queued too, so this is what the operator feels; a sent message is
+// answered even while the UI thread waits in a loop that handles only sent ones.
+class QueueProbe {
+public:
+    explicit QueueProbe(HWND panel) : edit_(GetDlgItem(panel, kPortEditId)) {}
+    ~QueueProbe()
+    {
+        if (edit_)
+            PostMessageW(edit_, EM_SETMODIFY, FALSE, 0);
+    }
+    bool Ready() const { return edit_ != nullptr; }
+    // The time the post took to be handled; a failure past boundMs.
+    DWORD RoundTripMs(DWORD boundMs)
+    {
+        flag_ = !flag_;
+        DWORD start = GetTickCount();
+        if (!PostMessageW(edit_, EM_SETMODIFY, flag_ ? TRUE : FALSE, 0))
+            Fail("PostMessage EM_SETMODIFY failed");
+        if (!PollUntil(boundMs, [&] {
+                DWORD_PTR modified = 0;
+                if (!SendMessageTimeoutW(edit_, EM_GETMODIFY, 0, 0, SMTO_NORMAL, boundMs, &modified))
+                    Fail("the port edit did not answer within " + std::to_string(boundMs) + " ms");
+                return (modified != 0) == flag_;
+            }))
+            Fail("the window did not handle a posted message within " + std::to_string(boundMs) + " ms");
+        return GetTickCount() - start;
+    }
+
+private:
+    static const int kPortEditId = 103;
+    HWND edit_;
+    bool flag_ = false;
+};
+
+// Round trips every 100 ms for the whole span, each within boundMs: a sent message,
+// and a posted one through the console's queue. The window keeps answering while an
+// operation fails under it. Ends early, passing, when the window goes (the scenario
+// closed it).
+void StepResponsive(DWORD spanMs, DWORD boundMs)
+{
+    const DWORD start = GetTickCount();
+    DWORD longestSent = 0, longestQueued = 0, trips = 0;
+    HWND panel = RequirePanel();
+    QueueProbe queue(panel);
+    if (!queue.Ready())
+        Fail("the window has no port edit");
+    while (GetTickCount() - start < spanMs) {
+        if (!IsWindow(panel))
+            break;
+        DWORD sent = RoundTripMs(panel, boundMs);
+        DWORD queued = queue.RoundTripMs(boundMs);
+        longestSent = sent > longestSent ? sent : longestSent;
+        longestQueued = queued > longestQueued ? queued : longestQueued;
+        ++trips;
+        Print("responsive: " + std::to_string(trips) + " round trips, longest " + std::to_string(longestSent) +
+              " ms sent, " + std::to_string(longestQueued) + " ms queued");
+        Sleep(100);
+    }
+}
+
+// Another program holding a file open without sharing, as an editor or a virus scanner
+// may: "holding" is printed once it is open, and it is let go after the span.
+void StepHold(const std::wstring& path, DWORD spanMs)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        Fail("could not open " + ToUtf8(path) + " (error " + std::to_string(GetLastError()) + ")");
+    Print("holding");
+    Sleep(spanMs);
+    CloseHandle(h);
+}
+
 void StepClose(DWORD bound)
 {
     if (!PostMessageW(RequirePanel(), WM_CLOSE, 0, 0))
@@ -889,6 +992,9 @@ const Verb kVerbs[] = {
     {L"timeit", 4, "timeit ID PAT N SECS   press ID N times on an emptied log, timing each until the newest\n"
                    "                         log line (or, for status:PAT, the status text) contains PAT"},
     {L"savefile", 3, "savefile TITLE PATH SECS  answer the save dialog TITLE with PATH and OK"},
+    {L"alive", 1, "alive SECS             one message round trip through the window within SECS"},
+    {L"responsive", 2, "responsive SPAN SECS   a round trip every 100 ms for SPAN seconds, each within SECS"},
+    {L"hold", 2, "hold PATH SECS         open PATH (made if missing) without sharing, hold it for SECS"},
 };
 
 void Usage()
@@ -933,6 +1039,9 @@ void RunStep(const std::wstring& verb, const std::vector<std::wstring>& a)
     else if (verb == L"restore") StepShowWindow(SW_RESTORE);
     else if (verb == L"timeit") StepTimeIt(ControlId(a[0]), a[1], a[2], BoundMs(a[3]));
     else if (verb == L"savefile") StepSaveFile(a[0], a[1], BoundMs(a[2]));
+    else if (verb == L"alive") StepAlive(BoundMs(a[0]));
+    else if (verb == L"responsive") StepResponsive(BoundMs(a[0]), BoundMs(a[1]));
+    else if (verb == L"hold") StepHold(a[0], BoundMs(a[1]));
 }
 
 std::string StepText(const std::wstring& verb, const std::vector<std::wstring>& a)

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# The port disappears in the middle of a transfer: the simulator exits (SIGTERM) or is
+# killed (SIGKILL) under a flash write, a flash read and a firmware update. For each
+# case: the console says so within the case's bound (log line and box, or the update's
+# failure line), its window answers every 100 ms throughout, the flash holds exactly the
+# chunks the device took; "close" works, and once the simulator is back on the same
+# link "open" works and the next operation completes.
+set -u
+# shellcheck source=tests/e2e/common.sh
+source "$(dirname "$0")/common.sh"
+# shellcheck source=tests/e2e/fault_lib.sh
+source "$(dirname "$0")/fault_lib.sh"
+e2e_need_sample
+
+e2e_begin shim
+f_sim
+f_start_panel "$(tq_windows_path "$E2E_SAMPLE")"
+e2e_open_com1
+tq_drive syscmd 256 visible 203 1 10 >/dev/null || e2e_fail "the service panel did not show"
+
+readonly SIZE=65536
+readonly WRITE_FRAME=267  # a 256-byte write request
+readonly READ_FRAME=13
+source_file=$TQ_WORK/source.bin
+read_file=$TQ_WORK/read.bin
+small_file=$TQ_WORK/small.bin
+small_copy=$TQ_WORK/small-copy.bin
+head -c $SIZE /dev/urandom >"$source_file"
+head -c 1024 /dev/urandom >"$small_file"
+
+# f_lose_device SIGNAL RECORDED: once the device has received RECORDED bytes, end the
+# simulator with SIGNAL; the link is left as the signal leaves it.
+f_lose_device() {
+    tq_wait_until 20 e2e_record_at_least "$2" || f_fail "the transfer did not get under way"
+    kill -"$1" "$TQ_SIM_PID"
+    tq_wait_pid "$TQ_SIM_PID" 10 >/dev/null
+    TQ_SIM_PID=''
+}
+
+# After the loss: close, the simulator back on the same link (SIM OPTIONS...), open.
+# (An "open" while the device is gone is not tried: Wine opens /dev/ttyS0 for a COM
+# port whose mapped path is missing, where Windows would refuse it.)
+f_come_back() {
+    f_within 12 "close did not end the session" press 102 enabled 103 1 12
+    f_start_sim "$@"
+    e2e_open_com1
+}
+
+f_small_round_trip() {
+    rm -f "$small_copy"
+    f_press_idle 111  # a request answered: the new session works
+    f_transfer 203 7000h "" "$small_file"
+    tq_wait_until 15 f_small_written || f_fail "the write after reopening did not reach the flash"
+    f_transfer 204 7000h 1024 "$small_copy"
+    tq_wait_until 15 f_small_read || f_fail "the read after reopening did not complete"
+    tq_drive nobox >/dev/null || f_fail "a box after reopening"
+}
+f_small_written() { [[ $(f_dump_hex 0x7000 1024) == "$(f_file_hex "$small_file")" ]]; }
+f_small_read() { [[ -f $small_copy ]] && cmp -s "$small_file" "$small_copy"; }
+
+# The simulator exits under a 64 KiB write; its last dump holds what it took.
+case_write_exit() {
+    f_sim --flash-fill 00
+    f_clear_log
+    f_watch_begin
+    f_transfer 203 30000h "" "$source_file"
+    f_lose_device TERM $((20 * WRITE_FRAME))
+    f_within 12 "no line and box for the lost port" \
+        waitlog "flash write: no answer at|flash write: the port is closed at" 12 box "FLASH WRITE 異常" 5
+    f_watch_end
+    local taken=$(($(e2e_record_size) / WRITE_FRAME))
+    ((taken >= 20 && taken < 256)) || f_fail "the device took $taken chunks"
+    f_flash_is 0x30000 "$(f_file_hex "$source_file" 0 $((taken * 256)))" "the chunks taken"
+    f_flash_is $((0x30000 + taken * 256)) "$(f_fill_hex 00 $((SIZE - taken * 256)))" "the chunks not taken"
+    f_come_back --flash-fill 00
+    f_small_round_trip
+}
+
+# The simulator is killed under a 64 KiB read: the file still gets the full length.
+case_read_kill() {
+    f_sim --flash-fill 3C
+    f_clear_log
+    rm -f "$read_file"
+    f_watch_begin
+    f_transfer 204 10000h $SIZE "$read_file"
+    f_lose_device KILL $((20 * READ_FRAME))
+    f_within 12 "no line and box for the lost port" \
+        waitlog "flash read: no answer at|flash read: the port is closed at" 12 box "FLASH READ 異常" 5
+    f_watch_end
+    tq_wait_until 5 test -f "$read_file" || f_fail "the read made no file"
+    [[ $(stat -c %s "$read_file") == "$SIZE" ]] || f_fail "the file has $(stat -c %s "$read_file") bytes"
+    [[ $(f_file_hex "$read_file" 0 $((20 * 256))) == "$(f_fill_hex 3C $((20 * 256)))" ]] ||
+        f_fail "the chunks read are not in the file"
+    f_come_back --flash-fill 00
+    f_small_round_trip
+}
+
+# The simulator is killed in the pause after "W" of a firmware update; it comes back in
+# boot mode, as a device whose update was cut, and "recovery" programs it.
+case_update_kill() {
+    f_sim --flash-fill 00
+    f_clear_log
+    f_watch_begin
+    tq_drive press 106 waitlog "書込中" 10 >/dev/null || f_fail "the update did not reach write mode"
+    kill -KILL "$TQ_SIM_PID"
+    tq_wait_pid "$TQ_SIM_PID" 10 >/dev/null
+    TQ_SIM_PID=''
+    f_within 10 "no failure line" waitlog "更新失敗 err: 04" 10 nobox
+    f_watch_end
+    f_come_back --flash-fill 00 --boot
+    f_clear_log
+    f_press_idle 105
+    f_within 20 "recovery did not complete" waitlog "更新完了|更新失敗" 20 nobox
+    f_log_has "更新完了" 1
+    tq_stop_sim
+    e2e_expect_flash "$E2E_SAMPLE" "$E2E_DUMP" 00
+}
+
+for c in write_exit read_kill update_kill; do
+    f_case "$c"
+    "case_$c"
+    e2e_note "case $c passed ($((SECONDS - F_CASE_T0)) s)"
+done
+
+e2e_close_panel
+e2e_pass

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Transfer files (edit 202) that a flash write or read cannot use as it would like:
+# missing, read-only, held open by another program without sharing, 0 bytes, larger
+# than the 0x20000-byte transfer buffer, and a read into a folder that does not exist.
+# For each: the console's box or result within the case's bound, the window answering
+# every 100 ms up to the box, nothing on the line when the file cannot be used, the
+# flash holding exactly what was sent, and the next transfer working.
+set -u
+# shellcheck source=tests/e2e/common.sh
+source "$(dirname "$0")/common.sh"
+# shellcheck source=tests/e2e/fault_lib.sh
+source "$(dirname "$0")/fault_lib.sh"
+
+e2e_begin shim
+f_sim --flash-fill 00
+f_start_panel
+e2e_open_com1
+tq_drive syscmd 256 visible 203 1 10 >/dev/null || e2e_fail "the service panel did not show"
+
+good=$TQ_WORK/good.bin
+head -c 512 /dev/urandom >"$good"
+readonly WRITE_T=T-267\ 0250040184
+
+# The next transfer: a 512-byte write that must reach the flash.
+next_write() {
+    f_press_idle 208
+    f_transfer 203 9000h "" "$good"
+    tq_wait_until 10 f_good_written || f_fail "the next write did not reach the flash"
+    tq_drive nobox >/dev/null || f_fail "a box after the next write"
+}
+f_good_written() { [[ $(f_dump_hex 0x9000 512) == "$(f_file_hex "$good")" ]]; }
+
+# refused_case ID FILE BOX: the command refuses FILE with BOX; nothing is sent.
+refused_case() {
+    local before
+    before=$(e2e_record_size)
+    f_clear_log
+    f_watch_begin
+    f_transfer "$1" 4000h "" "$2"
+    tq_drive sleep 1 >/dev/null
+    # Up to the box only: a box owned by the UI thread stalls it as it is taken down
+    # under Wine without a window manager (see fault_firmware_files.sh).
+    f_watch_end
+    f_within 8 "no $3 box" box "$3" 8
+    f_log_has "T-" 0
+    [[ $(e2e_record_size) == "$before" ]] || f_fail "bytes reached the line"
+}
+
+case_missing() { refused_case 203 "$TQ_WORK/missing.bin" "OPEN ERROR"; next_write; }
+
+case_read_only() {
+    local f=$TQ_WORK/read-only.bin
+    head -c 256 /dev/urandom >"$f"
+    chmod 0444 "$f"
+    refused_case 203 "$f" "OPEN ERROR"
+    next_write
+}
+
+case_held() {
+    local f=$TQ_WORK/held.bin
+    head -c 256 /dev/urandom >"$f"
+    local out=$TQ_WORK/hold.out
+    (exec timeout 30 "$TQ_WINE_LOADER" "$TQ_DRIVE_EXE" hold "$(tq_windows_path "$f")" 8 9>&-) >"$out" 2>&1 &
+    local holder=$!
+    tq_wait_until 10 grep -q holding "$out" || f_fail "the helper did not hold the file"
+    refused_case 203 "$f" "OPEN ERROR"
+    # A read into the held file: the device is read, the file cannot be written.
+    f_clear_log
+    f_transfer 204 4000h 256 "$f"
+    f_within 8 "no WRITE ERROR box" box "WRITE ERROR" 8
+    f_log_has "T- 13 0250060004" 1
+    tq_wait_pid "$holder" 15 >/dev/null
+    next_write
+}
+
+case_empty() {
+    local f=$TQ_WORK/empty.bin
+    : >"$f"
+    f_clear_log
+    f_watch_begin
+    f_transfer 203 4000h "" "$f"
+    f_within 5 "the length edit did not get the file's size" text 201 0 5
+    tq_drive sleep 1 nobox >/dev/null || f_fail "a box for the empty file"
+    f_watch_end
+    f_log_has "T-" 0
+    next_write
+}
+
+# 0x20100 bytes, all FF (nothing to send) but for marks in the first and last chunk
+# within the buffer and one chunk beyond it: only the first 0x20000 bytes are taken.
+case_large() {
+    local f=$TQ_WORK/large.bin
+    {
+        head -c 256 /dev/zero | tr '\0' '\021'
+        head -c $((0x20000 - 512)) /dev/zero | tr '\0' '\377'
+        head -c 256 /dev/zero | tr '\0' '\042'
+        head -c 256 /dev/zero | tr '\0' '\063'
+    } >"$f"
+    f_clear_log
+    f_watch_begin
+    f_transfer 203 100000h "" "$f"
+    f_within 5 "the length edit did not get the buffer's size" text 201 131072 5
+    tq_wait_until 10 f_large_written || f_fail "the marks did not reach the flash"
+    tq_drive sleep 1 nobox >/dev/null || f_fail "a box for the large file"
+    f_watch_end
+    f_log_has "$WRITE_T" 2
+    f_flash_is 0x11FF00 "$(f_fill_hex 22 256)$(f_fill_hex 00 256)" "the end of the range"
+    next_write
+}
+f_large_written() {
+    [[ $(f_dump_hex 0x100000 256) == "$(f_fill_hex 11 256)" && $(f_dump_hex 0x11FF00 256) == "$(f_fill_hex 22 256)" ]]
+}
+
+case_no_folder() {
+    f_clear_log
+    f_watch_begin
+    f_transfer 204 9000h 256 "$TQ_WORK/no-such-folder/read.bin"
+    f_within 8 "no WRITE ERROR box" box "WRITE ERROR" 8
+    f_watch_end
+    f_log_has "T- 13 0250060004" 1
+    next_write
+}
+
+for c in missing read_only held empty large no_folder; do
+    f_case "$c"
+    "case_$c"
+    e2e_note "case $c passed ($((SECONDS - F_CASE_T0)) s)"
+done
+
+e2e_close_panel
+e2e_pass
