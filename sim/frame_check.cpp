@@ -41,6 +41,16 @@ size_t PayloadLength(const std::vector<uint8_t>& frame) {
 
 }  // namespace
 
+void FrameCheck::HostClosed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++counts_.hostCloses;
+    if (state_ != State::Top) ++counts_.leftMidStep;
+    state_ = State::Top;
+    step_.clear();
+    resyncing_ = false;
+    anyByte_ = false;
+}
+
 void FrameCheck::Feed(const uint8_t* data, size_t n, int64_t nowMs) {
     if (n == 0) return;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -65,8 +75,8 @@ void FrameCheck::Pause(int64_t gapMs, int64_t nowMs) {
     switch (state_) {
         case State::FrameBody: Violation(nowMs, "frame" + pause); break;
         case State::EraseCodes: Violation(nowMs, "erase step" + pause); break;
-        case State::AddressHigh:
-        case State::PageData: Violation(nowMs, "page" + pause); break;
+        case State::AddressHigh: Violation(nowMs, "page address" + pause); break;
+        case State::PageData: Violation(nowMs, "page data" + pause); break;
         default: break;
     }
 }
@@ -95,8 +105,11 @@ void FrameCheck::Byte(uint8_t b, int64_t nowMs) {
             return;
         case State::AddressHigh:
             step_.push_back(b);
-            state_ = State::PageData;
+            state_ = State::AwaitData;
             return;
+        case State::AwaitData:
+            state_ = State::PageData;
+            [[fallthrough]];
         case State::PageData:
             step_.push_back(b);
             if (step_.size() == 2 + kPageSize) state_ = State::AwaitProgram;
@@ -204,7 +217,8 @@ void FrameCheck::Violation(int64_t nowMs, const std::string& what) {
         violations_.push_back(std::to_string(nowMs) + " " + what + ": " + Hex(step_));
     }
     const bool inWriteMode = state_ == State::WriteIdle || state_ == State::AddressHigh ||
-                             state_ == State::PageData || state_ == State::AwaitProgram;
+                             state_ == State::AwaitData || state_ == State::PageData ||
+                             state_ == State::AwaitProgram;
     std::vector<uint8_t> rest;
     if (state_ == State::FrameBody && step_.size() > 1) rest.assign(step_.begin() + 1, step_.end());
     step_.clear();
@@ -238,6 +252,8 @@ std::string FrameCheck::Report() const {
     line("boot_write_modes", c.bootWriteModes);
     line("boot_pages", c.bootPages);
     line("boot_ends", c.bootEnds);
+    line("host_closes", c.hostCloses);
+    line("left_mid_step", c.leftMidStep);
     line("violations", c.violations);
     for (const std::string& v : violations_) out += "violation " + v + "\n";
     return out;

@@ -12,7 +12,8 @@
 //     address low (a multiple of 128: 00 or 80), address high, 128 data bytes, "U";
 //     the end byte 0xFF between steps, after a page's data instead of "U", and alone
 //     where page data were due (a host giving up after a bad address echo, recognised
-//     by the pause after it).
+//     by the pause after it). Each step is one write of the host: a pause of kStallMs
+//     inside one is a violation, a pause between them (the host awaits the echo) is not.
 // Anything else is a violation, recorded with its place and the bytes around it;
 // checking resumes at the next byte that can start something.
 //
@@ -45,6 +46,9 @@ public:
 
     // Bytes as they came off the line at nowMs.
     void Feed(const uint8_t* data, size_t n, int64_t nowMs);
+    // The host has closed the line (its port, or its process ended): a step it left
+    // unfinished is not a violation, and the next byte starts afresh.
+    void HostClosed();
 
     struct Counts {
         uint64_t bytes = 0;
@@ -56,6 +60,8 @@ public:
         uint64_t bootPages = 0;      // pages with their "U"
         uint64_t bootEnds = 0;       // end bytes
         uint64_t violations = 0;
+        uint64_t hostCloses = 0;
+        uint64_t leftMidStep = 0;  // host closes with a step, or write mode, unfinished
     };
     Counts Totals() const;
     // Violations as "MS description: bytes", oldest first, at most kMaxViolationsKept.
@@ -70,6 +76,7 @@ private:
         EraseCodes,   // after "E"
         WriteIdle,    // write mode, between pages
         AddressHigh,
+        AwaitData,    // after a page address: its data, or a lone end byte
         PageData,
         AwaitProgram,
     };

@@ -45,7 +45,9 @@ const char kUsage[] =
     "  --frame-check FILE          check every byte received strictly (frames, the wake byte,\n"
     "                              boot steps; see frame_check.h) and keep FILE holding the\n"
     "                              counts and violations: rewritten each second and at exit;\n"
-    "                              each violation is also printed on stderr\n"
+    "                              each violation is also printed on stderr; SIGUSR1 tells it\n"
+    "                              that the host closed the line (a step left unfinished then\n"
+    "                              is no violation)\n"
     "  --verbose                   trace line traffic to stderr\n"
     "\n"
     "application requests (hex), answered status '0' with no payload unless said:\n"
@@ -286,10 +288,12 @@ void LogPattern(std::FILE* f, const sim::PatternRecord& pattern) {
 
 // ---- --frame-check ---------------------------------------------------------------
 // Violations go to stderr as they happen, so that a soak's log shows them in order.
+// Violations are stamped in milliseconds since the simulator started.
+const std::chrono::steady_clock::time_point simStart = std::chrono::steady_clock::now();
+
 void FeedFrameCheck(sim::FrameCheck& check, const uint8_t* data, size_t n) {
     using namespace std::chrono;
-    static const steady_clock::time_point start = steady_clock::now();
-    const auto ms = duration_cast<milliseconds>(steady_clock::now() - start).count();
+    const auto ms = duration_cast<milliseconds>(steady_clock::now() - simStart).count();
     const uint64_t before = check.Totals().violations;
     check.Feed(data, n, ms);
     if (check.Totals().violations == before) return;
@@ -340,12 +344,14 @@ bool AttachSinks(const Options& o, sim::PtyDevice& device, FilePtr& record, File
 }
 
 // Waits in one-second steps so that the wait itself is bounded; returns on SIGINT/SIGTERM.
-// everySecond runs after each step.
-void AwaitTermination(const sigset_t& signals, const std::function<void()>& everySecond) {
+// onSignal gets SIGUSR1; everySecond runs after each step.
+void AwaitTermination(const sigset_t& signals, const std::function<void(int)>& onSignal,
+                      const std::function<void()>& everySecond) {
     const timespec step{1, 0};
     for (;;) {
         const int got = sigtimedwait(&signals, nullptr, &step);
         if (got == SIGINT || got == SIGTERM) return;
+        if (got > 0 && onSignal) onSignal(got);
         if (everySecond) everySecond();
     }
 }
@@ -367,6 +373,7 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);  // --frame-check: the host closed the line
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
@@ -396,9 +403,14 @@ int main(int argc, char** argv) {
     std::printf("READY %s\n", options.link.c_str());
     std::fflush(stdout);
 
-    AwaitTermination(signals, [&] {
-        if (frameCheck) WriteFrameCheck(options.frameCheck, *frameCheck);
-    });
+    AwaitTermination(
+        signals,
+        [&](int signal) {
+            if (signal == SIGUSR1 && frameCheck) frameCheck->HostClosed();
+        },
+        [&] {
+            if (frameCheck) WriteFrameCheck(options.frameCheck, *frameCheck);
+        });
     device.Stop();
     if (frameCheck) WriteFrameCheck(options.frameCheck, *frameCheck);
     if (!options.flashDump.empty()) WriteFlashDump(options.flashDump, device.FlashDump());

@@ -78,6 +78,11 @@ TEST(FrameCheck, AcceptsWellFormedTrafficAndReportsEveryMalformation) {
         {"page given up after its data", {{{'W'}}, {page}, {{0xFF}}, {kStop}}, 1, 0, 0, 1},
         {"lone end byte after a page address, then a frame",
          {{{'W'}}, {{0x00, 0x30}}, {{0xFF}}, {kStop, 50}}, 1, 0, 0, 1},
+        {"the end byte a second after an unanswered page address",
+         {{{'W'}}, {{0x00, 0x30}}, {{0xFF}, 1000}, {kStop, 30}}, 1, 0, 0, 1},
+        {"page data a second after their address (a slow echo)",
+         {{{'W'}}, {{0x00, 0x30}}, {Bytes(page.begin() + 2, page.end()), 1000}, {{'U'}}, {{0xFF}}}, 0, 0, 1, 1},
+        {"page address cut by a pause", {{{'W'}}, {{0x00}}, {{0x30}, 300}, {{0xFF}}}, 0, 1, 0, 1},
         {"page cut short by a pause", {{{'W'}}, {Bytes(page.begin(), page.begin() + 60)}, {{0xFF}, 400}}, 0, 1, 0, 1},
         {"no page address in write mode", {{{'W'}}, {{0x31}}, {{0xFF}}}, 0, 1, 0, 1},
         {"frame inside write mode", {{{'W'}}, {kStop}, {{0xFF}}}, 0, 1, 0, 1},
@@ -107,6 +112,27 @@ TEST(FrameCheck, ReportCountsFramesPerCommandAndNamesEachViolation) {
     EXPECT_NE(report.find("violations 1\n"), std::string::npos) << report;
     EXPECT_NE(report.find("violation 7 byte 41 where a frame or a boot step must start: 41\n"), std::string::npos)
         << report;
+}
+
+// A host that closes its port in the middle of an update leaves the device in write
+// mode; its next session's frames are well-formed all the same.
+TEST(FrameCheck, HostClosingTheLineMidStepIsNoViolationAndTheNextSessionStartsAfresh) {
+    FrameCheck check;
+    const Bytes partial = Cat({{'W'}, Page(0x00, 0x30, 1)});
+    check.Feed(partial.data(), partial.size(), 10);
+    check.HostClosed();
+    check.Feed(kStop.data(), kStop.size(), 20);
+    check.HostClosed();
+    const FrameCheck::Counts n = check.Totals();
+    EXPECT_EQ(n.violations, 0u);
+    EXPECT_EQ(n.frames, 1u);
+    EXPECT_EQ(n.hostCloses, 2u);
+    EXPECT_EQ(n.leftMidStep, 1u);
+    // Without the close the same bytes are a frame inside write mode.
+    FrameCheck unclosed;
+    unclosed.Feed(partial.data(), partial.size(), 10);
+    unclosed.Feed(kStop.data(), kStop.size(), 20);
+    EXPECT_EQ(unclosed.Totals().violations, 1u);
 }
 
 TEST(FrameCheck, KeepsAtMostItsCapOfViolationTextsButCountsThemAll) {

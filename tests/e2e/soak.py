@@ -297,6 +297,7 @@ class Invariant:
         self.checks = 0
         self.violations = 0
         self.examples = []
+        self.trace = None
 
     def check(self, ok, detail=""):
         self.checks += 1
@@ -305,6 +306,8 @@ class Invariant:
             if len(self.examples) < 10:
                 self.examples.append(detail)
             log(f"VIOLATION {self.name}: {detail}")
+            if self.trace:
+                self.trace(f"VIOLATION {self.name}: {detail}")
         return ok
 
 
@@ -340,9 +343,28 @@ class Soak:
         self.driver = None
         self.restarts = 0
         self.crashes = 0
+        self.sim = None
+        self.sim_started = 0.0
+        self.t0 = time.monotonic()
+        self.trace_file = open(os.path.join(env.work, "actions.log"), "w", encoding="utf-8")
+        for inv in self.inv.values():
+            inv.trace = self.trace
         self.source = os.path.join(env.work, "source.bin")
         with open(self.source, "wb") as f:
             f.write(random.Random(args.seed).randbytes(4096))
+
+    def trace(self, text):
+        """The run's own record (actions.log in the scratch folder): seconds since the
+        soak began, and since the phase's simulator started (its frame-check stamps)."""
+        now = time.monotonic()
+        self.trace_file.write(f"{now - self.t0:9.3f} sim+{(now - self.sim_started) * 1000:8.0f}ms {text}\n")
+        self.trace_file.flush()
+
+    def host_closed(self):
+        # The simulator's frame check forgets a step the console left unfinished.
+        if self.sim is not None and self.sim.poll() is None:
+            self.sim.send_signal(signal.SIGUSR1)
+            self.trace("the console's session ended: told the simulator")
 
     # -- the console --
     def start_console(self):
@@ -390,6 +412,7 @@ class Soak:
             self.panel.wait(timeout=10)
         if self.driver.proc.poll() is not None:
             self.driver = Driver(self.env)
+        self.host_closed()
         self.driver.request("dismiss")
         self.start_console()
 
@@ -437,6 +460,7 @@ class Soak:
         return state
 
     def count_line(self, line):
+        self.trace(f"log: {line}")
         if line.startswith("T-"):
             self.lines["T (frame sent)"] += 1
         elif line.startswith("R-"):
@@ -483,6 +507,7 @@ class Soak:
         for line in out:
             if line.startswith("box: "):
                 self.boxes[line[5:]] += 1
+                self.trace(f"dismissed {line}")
         if not ok:
             self.inv["answers"].check(False, f"a box could not be dismissed: {why}")
 
@@ -565,6 +590,7 @@ class Soak:
         if kind == "restart.console":
             self.restarts += 1
             self.stop_console(expect_clean=True)
+            self.host_closed()
             self.start_console()
             return True, [], ""
         raise KeyError(kind)
@@ -572,13 +598,22 @@ class Soak:
     def run_phase(self, number, phase):
         check_file = os.path.join(self.env.work, f"frames-{number}.txt")
         sim = start_sim(self.env, phase["faults"], check_file)
+        self.sim, self.sim_started = sim, time.monotonic()
         log(f"phase {number}: {len(phase['actions'])} actions, simulator faults: "
             f"{' '.join(phase['faults']) or 'none'}")
+        self.trace(f"phase {number}: faults {' '.join(phase['faults']) or 'none'}")
         try:
-            for a in phase["actions"]:
+            for i, a in enumerate(phase["actions"]):
                 ok, out, why = self.act(a)
+                self.trace(f"#{number}.{i} {a} -> {'ok' if ok else why}")
                 if not ok and ("no window" in why or "driver" in why):
                     self.recover_from_crash(f"{a['kind']}: {why}")
+                elif a["kind"] == "click.close" or (a["kind"] == "press.template" and a["id"] == CLOSE):
+                    # Once the port edit is enabled again the session has ended.
+                    closed, _, why = self.driver.request("enabled", PORT_EDIT, "1", "15")
+                    self.inv["ends"].check(closed, f"close did not end the session within 15 s: {why}")
+                    if closed:
+                        self.host_closed()
                 if a["pause"]:
                     time.sleep(a["pause"])
                 self.poll()
@@ -594,6 +629,7 @@ class Soak:
             self.poll()
         finally:
             stop_process(sim)
+            self.sim = None
         counts, violations = read_frame_check(check_file)
         self.frame_totals.update(counts)
         frames_inv = self.inv["frames"]
