@@ -45,10 +45,7 @@ void FrameCheck::HostClosed() {
     std::lock_guard<std::mutex> lock(mutex_);
     ++counts_.hostCloses;
     if (state_ != State::Top) ++counts_.leftMidStep;
-    state_ = State::Top;
-    step_.clear();
-    resyncing_ = false;
-    anyByte_ = false;
+    closed_ = true;
 }
 
 void FrameCheck::Feed(const uint8_t* data, size_t n, int64_t nowMs) {
@@ -68,6 +65,7 @@ void FrameCheck::Pause(int64_t gapMs, int64_t nowMs) {
         ++counts_.bootEnds;
         state_ = State::Top;
         step_.clear();
+        Completed();
         return;
     }
     if (gapMs < kStallMs) return;
@@ -93,12 +91,13 @@ void FrameCheck::Byte(uint8_t b, int64_t nowMs) {
             step_.push_back(b);
             if (step_.size() < 3) return;
             if (step_[1] != step_[2]) {
-                Violation(nowMs, "erase step with two different block codes");
-            } else {
-                ++counts_.bootErases;
+                Violation(nowMs, "erase step with two different block codes", {step_[1], step_[2]});
+                return;
             }
+            ++counts_.bootErases;
             step_.clear();
             state_ = State::Top;
+            Completed();
             return;
         case State::WriteIdle:
             WriteIdleByte(b, nowMs);
@@ -123,10 +122,11 @@ void FrameCheck::Byte(uint8_t b, int64_t nowMs) {
                 state_ = State::Top;
             } else {
                 step_.push_back(b);
-                Violation(nowMs, "page data followed by " + ByteText(b) + " instead of U or FF");
-                state_ = State::WriteIdle;
+                Violation(nowMs, "page data followed by " + ByteText(b) + " instead of U or FF", {b});
+                return;
             }
             step_.clear();
+            Completed();
             return;
     }
 }
@@ -157,13 +157,17 @@ void FrameCheck::TopByte(uint8_t b, int64_t nowMs) {
             return;
     }
     resyncing_ = false;
-    if (state_ != State::FrameBody && state_ != State::EraseCodes) step_.clear();
+    if (state_ != State::FrameBody && state_ != State::EraseCodes) {
+        step_.clear();
+        Completed();
+    }
 }
 
 void FrameCheck::FrameByte(uint8_t b, int64_t nowMs) {
     step_.push_back(b);
     if (step_.size() == kFrameHeader && PayloadLength(step_) > kMaxPayload) {
-        Violation(nowMs, "frame length " + std::to_string(PayloadLength(step_)) + " above 505");
+        Violation(nowMs, "frame length " + std::to_string(PayloadLength(step_)) + " above 505",
+                  std::vector<uint8_t>(step_.begin() + 1, step_.end()));
         return;
     }
     if (step_.size() < kFrameHeader || step_.size() < PayloadLength(step_) + kFrameOverhead) return;
@@ -181,13 +185,14 @@ void FrameCheck::FrameEnds(int64_t nowMs) {
         wrong = "wrong checksum";
     }
     if (!wrong.empty()) {
-        Violation(nowMs, "frame with " + wrong);
+        Violation(nowMs, "frame with " + wrong, std::vector<uint8_t>(step_.begin() + 1, step_.end()));
         return;
     }
     ++counts_.frames;
     ++counts_.framesByCommand[step_[1]];
     step_.clear();
     state_ = State::Top;
+    Completed();
 }
 
 // After a violation in write mode only the end byte is looked for: the host ends a
@@ -197,34 +202,41 @@ void FrameCheck::WriteIdleByte(uint8_t b, int64_t nowMs) {
         ++counts_.bootEnds;
         state_ = State::Top;
         resyncing_ = false;
+        Completed();
         return;
     }
     if (resyncing_) return;
     if (b % kPageSize != 0) {
         step_.assign(1, b);
-        Violation(nowMs, "byte " + ByteText(b) + " in write mode where a page address must start");
+        Violation(nowMs, "byte " + ByteText(b) + " in write mode where a page address must start", {b});
         return;
     }
     step_.assign(1, b);
     state_ = State::AddressHigh;
 }
 
-// Records the step read so far, then looks for a new start among its bytes after the
-// first: when one frame was written into another, the inner one is still checked.
-void FrameCheck::Violation(int64_t nowMs, const std::string& what) {
-    ++counts_.violations;
-    if (violations_.size() < kMaxViolationsKept) {
-        violations_.push_back(std::to_string(nowMs) + " " + what + ": " + Hex(step_));
-    }
-    const bool inWriteMode = state_ == State::WriteIdle || state_ == State::AddressHigh ||
-                             state_ == State::AwaitData || state_ == State::PageData ||
-                             state_ == State::AwaitProgram;
-    std::vector<uint8_t> rest;
-    if (state_ == State::FrameBody && step_.size() > 1) rest.assign(step_.begin() + 1, step_.end());
+// A step came through whole: the line is in step with the host.
+void FrameCheck::Completed() { closed_ = false; }
+
+void FrameCheck::Violation(int64_t nowMs, const std::string& what, std::vector<uint8_t> again) {
+    const std::string text = std::to_string(nowMs) + " " + what + ": " + Hex(step_);
     step_.clear();
-    state_ = inWriteMode ? State::WriteIdle : State::Top;
-    resyncing_ = true;
-    for (uint8_t b : rest) Byte(b, nowMs);
+    if (closed_) {
+        // The break the host's close left: checking starts afresh from the top.
+        closed_ = false;
+        ++counts_.breaksAtClose;
+        state_ = State::Top;
+        resyncing_ = true;
+    } else {
+        ++counts_.violations;
+        if (violations_.size() < kMaxViolationsKept) violations_.push_back(text);
+        const bool inWriteMode = state_ == State::WriteIdle || state_ == State::AddressHigh ||
+                                 state_ == State::AwaitData || state_ == State::PageData ||
+                                 state_ == State::AwaitProgram;
+        state_ = inWriteMode ? State::WriteIdle : State::Top;
+        resyncing_ = true;
+    }
+    for (uint8_t b : again) Byte(b, nowMs);
 }
 
 FrameCheck::Counts FrameCheck::Totals() const {
@@ -254,6 +266,7 @@ std::string FrameCheck::Report() const {
     line("boot_ends", c.bootEnds);
     line("host_closes", c.hostCloses);
     line("left_mid_step", c.leftMidStep);
+    line("breaks_at_close", c.breaksAtClose);
     line("violations", c.violations);
     for (const std::string& v : violations_) out += "violation " + v + "\n";
     return out;

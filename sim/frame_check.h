@@ -46,8 +46,12 @@ public:
 
     // Bytes as they came off the line at nowMs.
     void Feed(const uint8_t* data, size_t n, int64_t nowMs);
-    // The host has closed the line (its port, or its process ended): a step it left
-    // unfinished is not a violation, and the next byte starts afresh.
+    // The host has closed its port or ended. The line itself goes on: a worker that
+    // outlives the close may go on with its steps once the port is open again, or bytes
+    // written while it was closed are lost, or a new session starts afresh while the
+    // device is still inside a step. So the check keeps its place, and the first
+    // malformation after the close is taken as that break (counted apart, not as a
+    // violation): checking starts afresh from there.
     void HostClosed();
 
     struct Counts {
@@ -62,6 +66,7 @@ public:
         uint64_t violations = 0;
         uint64_t hostCloses = 0;
         uint64_t leftMidStep = 0;  // host closes with a step, or write mode, unfinished
+        uint64_t breaksAtClose = 0;  // malformations taken as the break a close left
     };
     Counts Totals() const;
     // Violations as "MS description: bytes", oldest first, at most kMaxViolationsKept.
@@ -87,7 +92,10 @@ private:
     void FrameByte(uint8_t b, int64_t nowMs);
     void FrameEnds(int64_t nowMs);
     void WriteIdleByte(uint8_t b, int64_t nowMs);
-    void Violation(int64_t nowMs, const std::string& what);
+    void Completed();
+    // Records a malformation; `again` are the bytes to look at anew from where checking
+    // resumes (a frame's bytes after its STX, or the byte that did not fit).
+    void Violation(int64_t nowMs, const std::string& what, std::vector<uint8_t> again = {});
 
     mutable std::mutex mutex_;
     Counts counts_;
@@ -95,6 +103,7 @@ private:
     State state_ = State::Top;
     std::vector<uint8_t> step_;  // the frame or boot step read so far
     bool resyncing_ = false;     // after a violation: skip to a byte that starts something
+    bool closed_ = false;        // the host closed the line since the last completed step
     int64_t lastByteMs_ = 0;
     bool anyByte_ = false;
 };

@@ -114,25 +114,45 @@ TEST(FrameCheck, ReportCountsFramesPerCommandAndNamesEachViolation) {
         << report;
 }
 
-// A host that closes its port in the middle of an update leaves the device in write
-// mode; its next session's frames are well-formed all the same.
-TEST(FrameCheck, HostClosingTheLineMidStepIsNoViolationAndTheNextSessionStartsAfresh) {
-    FrameCheck check;
+// A host that closes its port in the middle of an update: its next session may start
+// afresh while the device is still in write mode, or the programmer, still running,
+// may go on with its pages once the port is open again. Neither is a violation; the
+// first malformation after a close is counted apart, and only that one.
+TEST(FrameCheck, AfterTheHostClosesTheLineTheFirstBreakIsCountedApart) {
     const Bytes partial = Cat({{'W'}, Page(0x00, 0x30, 1)});
-    check.Feed(partial.data(), partial.size(), 10);
-    check.HostClosed();
-    check.Feed(kStop.data(), kStop.size(), 20);
-    check.HostClosed();
-    const FrameCheck::Counts n = check.Totals();
-    EXPECT_EQ(n.violations, 0u);
-    EXPECT_EQ(n.frames, 1u);
-    EXPECT_EQ(n.hostCloses, 2u);
-    EXPECT_EQ(n.leftMidStep, 1u);
+    const Bytes rest = Cat({{'U'}, Page(0x80, 0x30, 1), {'U', 0xFF}});
+    struct CloseCase {
+        const char* name;
+        std::vector<Bytes> before, after;
+        uint64_t frames, pages, violations, breaks;
+    };
+    const CloseCase cases[] = {
+        {"a new session's frame while the device awaits U", {partial}, {kStop}, 1, 0, 0, 1},
+        {"the programmer goes on after the port is open again", {partial}, {rest}, 0, 2, 0, 0},
+        {"a frame cut by the close, then a new one", {{kStop.begin(), kStop.begin() + 4}}, {kRead}, 1, 0, 0, 1},
+        {"a second malformation after the break is a violation", {partial}, {kStop, {0x41}}, 1, 0, 1, 1},
+        {"a whole step after the close ends the allowance", {{}}, {kStop, {0x41}, kStop}, 2, 0, 1, 0},
+    };
+    for (const CloseCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FrameCheck check;
+        int64_t now = 10;
+        for (const Bytes& b : c.before) check.Feed(b.data(), b.size(), ++now);
+        check.HostClosed();
+        for (const Bytes& b : c.after) check.Feed(b.data(), b.size(), ++now);
+        const FrameCheck::Counts n = check.Totals();
+        EXPECT_EQ(n.frames, c.frames);
+        EXPECT_EQ(n.bootPages, c.pages);
+        EXPECT_EQ(n.violations, c.violations);
+        EXPECT_EQ(n.breaksAtClose, c.breaks);
+        EXPECT_EQ(n.hostCloses, 1u);
+    }
     // Without the close the same bytes are a frame inside write mode.
     FrameCheck unclosed;
     unclosed.Feed(partial.data(), partial.size(), 10);
     unclosed.Feed(kStop.data(), kStop.size(), 20);
     EXPECT_EQ(unclosed.Totals().violations, 1u);
+    EXPECT_EQ(unclosed.Totals().frames, 0u);
 }
 
 TEST(FrameCheck, KeepsAtMostItsCapOfViolationTextsButCountsThemAll) {
