@@ -37,7 +37,7 @@ import time
 
 WORKER_BOUND_S = 60.0  # a firmware update or a short transfer, with faults and boxes
 PATTERN_STOP_BOUND_S = 15.0  # a stop takes effect after the answer being awaited
-PATTERN_RUN_S = 3.0  # the operator stops a pattern sequence after about this long
+PATTERN_RUN_S = 2.0  # the operator stops a pattern sequence after about this long
 ANSWER_BOUND_MS = 1000
 LOG_CAPACITY = 100
 REQUEST_BOUND_S = 60.0  # one request to the driver, its own step bounds included
@@ -96,13 +96,13 @@ def log(msg):
 def make_plan(rng, total, phase_size):
     """The phases' faults and every action with its values, from the seed alone."""
     kinds = [
-        ("click.open", 10), ("click.close", 3), ("click.recovery", 2), ("click.farm udt", 4),
+        ("click.open", 10), ("click.close", 2), ("click.recovery", 2), ("click.farm udt", 4),
         ("click.ap-stop", 6), ("click.ap-resume", 5), ("press.template", 3),
         ("panel.toggle", 3), ("click.flash write", 5), ("click.flash read", 6),
         ("click.flash erase", 4), ("click.set clock", 3), ("click.read clock", 3),
-        ("click.clear log", 2), ("click.pattern start", 2), ("click.pattern stop", 3),
+        ("click.clear log", 2), ("click.pattern start", 1), ("click.pattern stop", 2),
         ("click.request 62", 4), ("click.param", 4), ("settext", 18), ("wait.idle", 2),
-        ("wait.pause", 3), ("restart.console", 1),
+        ("wait.pause", 3), ("restart.console", 0.5),
     ]
     names = [k for k, _ in kinds]
     weights = [w for _, w in kinds]
@@ -658,7 +658,9 @@ def report(soak, phases, seed, seconds):
         log(f"  {k[:60]:60s} {v:5d}")
     f = soak.frame_totals
     log(f"wire: {f.get('bytes', 0)} bytes, {f.get('frames', 0)} frames, {f.get('wake_bytes', 0)} wake bytes, "
-        f"{f.get('boot_erases', 0)} boot erases, {f.get('boot_pages', 0)} pages, {f.get('boot_ends', 0)} end bytes")
+        f"{f.get('boot_erases', 0)} boot erases, {f.get('boot_pages', 0)} pages, {f.get('boot_ends', 0)} end bytes; "
+        f"{f.get('host_closes', 0)} sessions ended ({f.get('left_mid_step', 0)} inside a step, "
+        f"{f.get('breaks_at_close', 0)} breaks after them)")
     per_cmd = sorted((k[7:], v) for k, v in f.items() if k.startswith("frames."))
     log("frames by command: " + ", ".join(f"{c} {v}" for c, v in per_cmd))
     log(f"console restarts {soak.restarts}, crashes {soak.crashes}; worker periods {soak.busy_periods}, "
