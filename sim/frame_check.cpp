@@ -146,6 +146,7 @@ void FrameCheck::TopByte(uint8_t b, int64_t nowMs) {
         case kBootWrite:
             ++counts_.bootWriteModes;
             state_ = State::WriteIdle;
+            pageSinceWrite_ = false;
             break;
         case kBootEnd:
             ++counts_.bootEnds;
@@ -206,6 +207,13 @@ void FrameCheck::WriteIdleByte(uint8_t b, int64_t nowMs) {
         return;
     }
     if (resyncing_) return;
+    if (!pageSinceWrite_ && (b == kStx || b == kWakeByte)) {
+        // "W" got no reply or a wrong one: the host went back to frames.
+        ++counts_.writeModesGivenUp;
+        state_ = State::Top;
+        TopByte(b, nowMs);
+        return;
+    }
     if (b % kPageSize != 0) {
         step_.assign(1, b);
         Violation(nowMs, "byte " + ByteText(b) + " in write mode where a page address must start", {b});
@@ -213,6 +221,7 @@ void FrameCheck::WriteIdleByte(uint8_t b, int64_t nowMs) {
     }
     step_.assign(1, b);
     state_ = State::AddressHigh;
+    pageSinceWrite_ = true;
 }
 
 // A step came through whole: the line is in step with the host.
@@ -264,6 +273,7 @@ std::string FrameCheck::Report() const {
     line("boot_write_modes", c.bootWriteModes);
     line("boot_pages", c.bootPages);
     line("boot_ends", c.bootEnds);
+    line("boot_write_modes_given_up", c.writeModesGivenUp);
     line("host_closes", c.hostCloses);
     line("left_mid_step", c.leftMidStep);
     line("breaks_at_close", c.breaksAtClose);

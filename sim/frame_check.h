@@ -17,6 +17,10 @@
 // Anything else is a violation, recorded with its place and the bytes around it;
 // checking resumes at the next byte that can start something.
 //
+// A host that gets no reply, or a wrong one, to "W" gives up on write mode without the
+// end byte; so after a "W" with no page address yet, a frame or the wake byte leaves
+// write mode (counted apart). Once a page address went out the host ends with 0xFF.
+//
 // The check does not ask the device which mode it is in: the host's bytes are checked
 // against both grammars at once, which do not overlap where a host may switch between
 // them (a host may send boot steps to a device in application mode, as "recovery"
@@ -63,6 +67,7 @@ public:
         uint64_t bootWriteModes = 0;
         uint64_t bootPages = 0;      // pages with their "U"
         uint64_t bootEnds = 0;       // end bytes
+        uint64_t writeModesGivenUp = 0;  // "W" left for a frame before any page
         uint64_t violations = 0;
         uint64_t hostCloses = 0;
         uint64_t leftMidStep = 0;  // host closes with a step, or write mode, unfinished
@@ -104,6 +109,7 @@ private:
     std::vector<uint8_t> step_;  // the frame or boot step read so far
     bool resyncing_ = false;     // after a violation: skip to a byte that starts something
     bool closed_ = false;        // the host closed the line since the last completed step
+    bool pageSinceWrite_ = false;  // a page address went out since the last "W"
     int64_t lastByteMs_ = 0;
     bool anyByte_ = false;
 };

@@ -85,7 +85,9 @@ TEST(FrameCheck, AcceptsWellFormedTrafficAndReportsEveryMalformation) {
         {"page address cut by a pause", {{{'W'}}, {{0x00}}, {{0x30}, 300}, {{0xFF}}}, 0, 1, 0, 1},
         {"page cut short by a pause", {{{'W'}}, {Bytes(page.begin(), page.begin() + 60)}, {{0xFF}, 400}}, 0, 1, 0, 1},
         {"no page address in write mode", {{{'W'}}, {{0x31}}, {{0xFF}}}, 0, 1, 0, 1},
-        {"frame inside write mode", {{{'W'}}, {kStop}, {{0xFF}}}, 0, 1, 0, 1},
+        {"frames after a W that got no good reply: write mode given up, no end byte",
+         {{{'W'}}, {Cat({{0x5C}, kStop})}, {kRead}}, 2, 0, 0, 0},
+        {"frame inside write mode once a page went out", {{{'W'}}, {page}, {{'U'}}, {kStop}, {{0xFF}}}, 0, 1, 1, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -112,6 +114,11 @@ TEST(FrameCheck, ReportCountsFramesPerCommandAndNamesEachViolation) {
     EXPECT_NE(report.find("violations 1\n"), std::string::npos) << report;
     EXPECT_NE(report.find("violation 7 byte 41 where a frame or a boot step must start: 41\n"), std::string::npos)
         << report;
+
+    FrameCheck givenUp;
+    const Bytes unconfirmed = Cat({{'W'}, kStop});
+    givenUp.Feed(unconfirmed.data(), unconfirmed.size(), 9);
+    EXPECT_NE(givenUp.Report().find("boot_write_modes_given_up 1\n"), std::string::npos) << givenUp.Report();
 }
 
 // A host that closes its port in the middle of an update: its next session may start

@@ -343,6 +343,7 @@ class Soak:
         self.driver = None
         self.restarts = 0
         self.crashes = 0
+        self.hiccups = 0
         self.sim = None
         self.sim_started = 0.0
         self.t0 = time.monotonic()
@@ -439,7 +440,19 @@ class Soak:
             if "no window" in why:
                 self.recover_from_crash(f"the console's window has gone: {why}")
                 return None
-            self.inv["answers"].check(False, why)
+            if self.driver.proc.poll() is not None:  # the driver itself ended: a new one
+                self.hiccups += 1
+                self.trace(f"poll: {why}; driver started again")
+                self.driver = Driver(self.env)
+            elif "answer" in why:  # a message unanswered within its bound
+                self.inv["answers"].check(False, why)
+                if why.startswith("driver gave no answer"):  # its answer would come out of turn
+                    self.driver.proc.kill()
+                    self.driver.proc.wait(timeout=10)
+                    self.driver = Driver(self.env)
+            else:  # e.g. the log kept changing while it was read: look again next time
+                self.hiccups += 1
+                self.trace(f"poll: {why}")
             return None
         self.inv["answers"].check(True)
         self.inv["alive"].check(True)
@@ -658,12 +671,14 @@ def report(soak, phases, seed, seconds):
         log(f"  {k[:60]:60s} {v:5d}")
     f = soak.frame_totals
     log(f"wire: {f.get('bytes', 0)} bytes, {f.get('frames', 0)} frames, {f.get('wake_bytes', 0)} wake bytes, "
-        f"{f.get('boot_erases', 0)} boot erases, {f.get('boot_pages', 0)} pages, {f.get('boot_ends', 0)} end bytes; "
+        f"{f.get('boot_erases', 0)} boot erases, {f.get('boot_pages', 0)} pages, {f.get('boot_ends', 0)} end bytes, "
+        f"{f.get('boot_write_modes_given_up', 0)} write modes given up unconfirmed; "
         f"{f.get('host_closes', 0)} sessions ended ({f.get('left_mid_step', 0)} inside a step, "
         f"{f.get('breaks_at_close', 0)} breaks after them)")
     per_cmd = sorted((k[7:], v) for k, v in f.items() if k.startswith("frames."))
     log("frames by command: " + ", ".join(f"{c} {v}" for c, v in per_cmd))
-    log(f"console restarts {soak.restarts}, crashes {soak.crashes}; worker periods {soak.busy_periods}, "
+    log(f"console restarts {soak.restarts}, crashes {soak.crashes}, polls looked at again {soak.hiccups}; "
+        f"worker periods {soak.busy_periods}, "
         f"longest {soak.longest_busy:.1f} s; most workers at once {soak.max_workers}; most log lines "
         f"{soak.max_log}; slowest answer {soak.slowest_answer_ms} ms")
     log("invariants:")
