@@ -423,7 +423,8 @@ class Soak:
         if not self.console_alive():
             self.recover_from_crash(f"the console's process ended (exit code {self.panel.returncode})")
             return None
-        ok, out, why = self.driver.request("state", "alive", str(ANSWER_BOUND_MS))
+        # alive first: the state step's own messages would wait out a stall unseen.
+        ok, out, why = self.driver.request("alive", str(ANSWER_BOUND_MS), "state")
         state = {"new": []}
         for line in out:
             if line.startswith("+ "):
