@@ -46,8 +46,8 @@ const char kUsage[] =
     "                              boot steps; see frame_check.h) and keep FILE holding the\n"
     "                              counts and violations: rewritten each second and at exit;\n"
     "                              each violation is also printed on stderr; SIGUSR1 tells it\n"
-    "                              that the host closed the line (a step left unfinished then\n"
-    "                              is no violation)\n"
+    "                              that the host closed its port or ended: the first break in\n"
+    "                              the traffic after that is counted apart, not as a violation\n"
     "  --verbose                   trace line traffic to stderr\n"
     "\n"
     "application requests (hex), answered status '0' with no payload unless said:\n"
@@ -287,8 +287,8 @@ void LogPattern(std::FILE* f, const sim::PatternRecord& pattern) {
 }
 
 // ---- --frame-check ---------------------------------------------------------------
-// Violations go to stderr as they happen, so that a soak's log shows them in order.
-// Violations are stamped in milliseconds since the simulator started.
+// Violations go to stderr as they happen, so that a soak's log shows them in order,
+// stamped in milliseconds since the simulator started.
 const std::chrono::steady_clock::time_point simStart = std::chrono::steady_clock::now();
 
 void FeedFrameCheck(sim::FrameCheck& check, const uint8_t* data, size_t n) {
