@@ -9,6 +9,35 @@ packages=(
     wine64 xvfb x11-utils fonts-vlgothic imagemagick
 )
 
+# ---- 32-bit Wine -----------------------------------------------------------
+# wine32:i386 (Debian's i386 multiarch) lets the 64-bit prefix run
+# build/win32/tq73panel.exe. Tried on an amd64 dpkg only; TQ_NO_WINE32=1 skips
+# it. A failure is reported, not fatal: the 32-bit scenarios then skip. When
+# the install fails, an i386 architecture added here is removed again, so that
+# later apt-get runs do not trip over package lists that cannot be had.
+setup_wine32() {
+    [ "${TQ_NO_WINE32:-0}" = 1 ] && return 0
+    [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ] || return 0
+    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" && return 0
+    local sudo='' added=''
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo dpkg --add-architecture i386 && added=1
+    fi
+    echo "setup: installing wine32:i386" >&2
+    if DEBIAN_FRONTEND=noninteractive $sudo apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq wine32:i386 >/dev/null; then
+        return 0
+    fi
+    echo "setup: wine32:i386 could not be installed; the 32-bit scenarios will skip" >&2
+    if [ -n "$added" ] && [ -z "$(dpkg-query -W -f='${Package}:${Architecture}\n' 2>/dev/null | grep ':i386$')" ]; then
+        $sudo dpkg --remove-architecture i386 && $sudo apt-get update -qq || true
+    fi
+    return 0
+}
+setup_wine32
+# ---- end of 32-bit Wine -----------------------------------------------------
+
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

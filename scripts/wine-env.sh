@@ -7,7 +7,10 @@
 #   TQ_ROOT        the source tree (default: the parent of this file's folder)
 #   TQ_BUILD       the build folder (default: $TQ_ROOT/build)
 #   TQ_PANEL_EXE   the console (default: $TQ_BUILD/win64/tq73panel.exe)
-#   TQ_DRIVE_EXE   the driver (default: $TQ_BUILD/win64/tqdrive.exe)
+#   TQ_DRIVE_EXE   the driver (default: $TQ_BUILD/win64/tqdrive.exe); a 32-bit console
+#                  (build/win32) wants the 32-bit driver beside it, whose tqprobe.dll
+#                  must match the console's bitness to be hooked into it
+#   TQ_WINE32_LOADER  Wine's 32-bit loader (default: /usr/lib/wine/wine)
 #   TQ_SIM         the simulator (default: $TQ_BUILD/native/tq7300-sim)
 #   TQ_SHIM        the pty shim (default: $TQ_BUILD/native/libtqptyshim.so)
 #   TQ_COM1_LINK   the simulator's link that COM1 opens (default: $TQ_BUILD/link/com1)
@@ -19,6 +22,8 @@
 
 TQ_WINE_LOADER=${TQ_WINE_LOADER:-/usr/lib/wine/wine64}
 TQ_WINESERVER=${TQ_WINESERVER:-/usr/lib/wine/wineserver}
+# Wine's 32-bit loader (wine32:i386); the 64-bit loader hands 32-bit programs to it.
+TQ_WINE32_LOADER=${TQ_WINE32_LOADER:-/usr/lib/wine/wine}
 # Bumped whenever the prefix set-up below changes, so that old prefixes are redone.
 TQ_PREFIX_STAMP_TEXT="tq-prefix-2"
 
@@ -240,7 +245,7 @@ tq__setup_server_end() {
 tq_prefix_ensure() {
     tq_kill_stale_wineserver
     local stamp="$WINEPREFIX/.tq-prefix"
-    if [[ -f $stamp && $(<"$stamp") == "$TQ_PREFIX_STAMP_TEXT" ]]; then
+    if [[ -f $stamp && $(<"$stamp") == "$TQ_PREFIX_STAMP_TEXT" ]] && tq__prefix_has_wow64; then
         return 0
     fi
     # Redo a prefix of an older set-up or one whose making was cut short, but never
@@ -268,6 +273,37 @@ tq_prefix_ensure() {
     done
     tq__setup_server_end || return 1
     printf '%s\n' "$TQ_PREFIX_STAMP_TEXT" >"$stamp"
+}
+
+# A prefix made before Wine's 32-bit side was installed has no syswow64 and cannot
+# run a 32-bit program; it is made anew once that side is there.
+tq__prefix_has_wow64() {
+    [[ ! -x $TQ_WINE32_LOADER || -d $WINEPREFIX/drive_c/windows/syswow64 ]]
+}
+
+# tq_pe_machine FILE: the machine field of a Windows program's PE header, e.g. 014c
+# (i386) or 8664 (x86-64); nothing when FILE is not a PE file.
+tq_pe_machine() {
+    local pe
+    pe=$(od -An -t u4 -j 60 -N 4 "$1" 2>/dev/null | tr -d ' ')
+    [[ -n $pe ]] || return 1
+    [[ $(od -An -c -j "$pe" -N 2 "$1" 2>/dev/null | tr -d ' ') == PE ]] || return 1
+    od -An -t x2 -j $((pe + 4)) -N 2 "$1" | tr -d ' '
+}
+
+# tq_wine32_missing: why this machine cannot run a 32-bit Windows program (nothing and
+# status 1 when it can): Wine's 32-bit loader must be installed and must run here.
+tq_wine32_missing() {
+    if [[ ! -x $TQ_WINE32_LOADER ]]; then
+        echo "no 32-bit Wine loader at $TQ_WINE32_LOADER (Debian: wine32:i386; scripts/setup-deps.sh installs it)"
+        return 0
+    fi
+    local out
+    if ! out=$(timeout 30 "$TQ_WINE32_LOADER" --version 2>&1); then
+        echo "$TQ_WINE32_LOADER does not run here: ${out:-no output}"
+        return 0
+    fi
+    return 1
 }
 
 # tq_map_port N PATH: COMn opens PATH. Wine makes dosdevices links of its own for

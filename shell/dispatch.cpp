@@ -149,12 +149,16 @@ bool RefuseIfBusy() {
 
 bool WorkerRunning() { return workerThread != nullptr && platform::ThreadRunning(workerThread); }
 
+// Only the worker's own message empties the slot (ReapWorker). A worker that has
+// ended while its message is still queued keeps it: were a new worker started in
+// that moment, the old message, handled next, would be taken for the new worker's:
+// the dialog would wait for the new one to end (blocked for up to 10 s) and then
+// empty the slot under it, so that a third worker could start beside it.
 bool StartWorker(platform::ThreadRoutine routine, void* param) {
-    if (WorkerRunning()) {
+    if (workerThread != nullptr) {
         Refuse("busy: another operation runs");
         return false;
     }
-    ReapWorker();  // a worker that ended before its message was handled
     workerThread = platform::StartThread(routine, param);
     workerRoutine = workerThread != nullptr ? routine : nullptr;
     return workerThread != nullptr;

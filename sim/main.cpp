@@ -3,12 +3,15 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "frame_check.h"
 #include "pty_device.h"
 
 namespace {
@@ -39,6 +42,12 @@ const char kUsage[] =
     "  --boot-fault STEP:KIND[:VALUE[:N]]\n"
     "                              STEP erase|write|addr|data|program; KIND silent|wrong|status;\n"
     "                              VALUE hex reply byte; N only the N-th time (default every time)\n"
+    "  --frame-check FILE          check every byte received strictly (frames, the wake byte,\n"
+    "                              boot steps; see frame_check.h) and keep FILE holding the\n"
+    "                              counts and violations: rewritten each second and at exit;\n"
+    "                              each violation is also printed on stderr; SIGHUP tells it\n"
+    "                              that the host closed its port or ended: the first break in\n"
+    "                              the traffic after that is counted apart, not as a violation\n"
     "  --verbose                   trace line traffic to stderr\n"
     "  --inject FILE               on SIGUSR2, put FILE's bytes (read then) on the line unprompted;\n"
     "                              prints \"INJECTED N\" once they are queued\n"
@@ -82,6 +91,7 @@ struct Options {
     std::string record;
     std::string flashDump;
     std::string patternLog;
+    std::string frameCheck;
     uint8_t flashFill = 0x00;  // not 0xFF, so that erased and written bytes stand out
     uint8_t model = sim::kModelP;
     bool boot = false;
@@ -203,6 +213,7 @@ bool ParseOption(const std::string& name, const char* value, Options* o) {
     else if (name == "--flash-dump") o->flashDump = value;
     else if (name == "--pattern-log") o->patternLog = value;
     else if (name == "--inject") o->inject = value;
+    else if (name == "--frame-check") o->frameCheck = value;
     else if (name == "--flash-fill") return ParseHexByte(value, &o->flashFill);
     else if (name == "--model") return ParseModel(value, &o->model);
     else if (name == "--fault") {
@@ -281,13 +292,48 @@ void LogPattern(std::FILE* f, const sim::PatternRecord& pattern) {
     std::fflush(f);
 }
 
-bool AttachSinks(const Options& o, sim::PtyDevice& device, FilePtr& record, FilePtr& patterns) {
+// ---- --frame-check ---------------------------------------------------------------
+// Violations go to stderr as they happen, so that a soak's log shows them in order,
+// stamped in milliseconds since the simulator started.
+const std::chrono::steady_clock::time_point simStart = std::chrono::steady_clock::now();
+
+void FeedFrameCheck(sim::FrameCheck& check, const uint8_t* data, size_t n) {
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(steady_clock::now() - simStart).count();
+    const uint64_t before = check.Totals().violations;
+    check.Feed(data, n, ms);
+    if (check.Totals().violations == before) return;
+    const std::vector<std::string> kept = check.Violations();
+    std::fprintf(stderr, "tq7300-sim: frame check: %s\n",
+                 kept.size() > before ? kept.back().c_str() : "violation (text not kept)");
+}
+
+// Via a temporary file and rename(), like the flash dump.
+void WriteFrameCheck(const std::string& path, const sim::FrameCheck& check) {
+    const std::string temp = path + ".tmp";
+    const std::string text = check.Report();
+    std::FILE* f = std::fopen(temp.c_str(), "w");
+    bool ok = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (f != nullptr) ok = (std::fclose(f) == 0) && ok;
+    if (ok && std::rename(temp.c_str(), path.c_str()) == 0) return;
+    std::perror(("tq7300-sim: frame check " + path).c_str());
+}
+// ---- end of --frame-check ----------------------------------------------------------
+
+bool AttachSinks(const Options& o, sim::PtyDevice& device, FilePtr& record, FilePtr& patterns,
+                 sim::FrameCheck* check) {
+    std::FILE* recordFile = nullptr;
     if (!o.record.empty()) {
         if (!OpenAppending(o.record, record)) return false;
-        std::FILE* f = record.get();
-        device.OnReceived([f](const uint8_t* data, size_t n) {
-            std::fwrite(data, 1, n, f);
-            std::fflush(f);
+        recordFile = record.get();
+    }
+    if (recordFile != nullptr || check != nullptr) {
+        device.OnReceived([recordFile, check](const uint8_t* data, size_t n) {
+            if (recordFile != nullptr) {
+                std::fwrite(data, 1, n, recordFile);
+                std::fflush(recordFile);
+            }
+            if (check != nullptr) FeedFrameCheck(*check, data, n);
         });
     }
     if (!o.flashDump.empty()) {
@@ -339,12 +385,15 @@ void OnDrillSignal(int signal, const Options& o, sim::PtyDevice& device) {
 }
 
 // Waits in one-second steps so that the wait itself is bounded; returns on SIGINT/SIGTERM.
-void AwaitTermination(const sigset_t& signals, const Options& o, sim::PtyDevice& device) {
+// onSignal gets SIGHUP, SIGUSR1 and SIGUSR2; everySecond runs after each step.
+void AwaitTermination(const sigset_t& signals, const std::function<void(int)>& onSignal,
+                      const std::function<void()>& everySecond) {
     const timespec step{1, 0};
     for (;;) {
         const int got = sigtimedwait(&signals, nullptr, &step);
         if (got == SIGINT || got == SIGTERM) return;
-        if (got > 0) OnDrillSignal(got, o, device);
+        if (got > 0 && onSignal) onSignal(got);
+        if (everySecond) everySecond();
     }
 }
 
@@ -365,6 +414,7 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);   // --frame-check: the host closed the line
     sigaddset(&signals, SIGUSR1);  // fault drills
     sigaddset(&signals, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
@@ -378,7 +428,13 @@ int main(int argc, char** argv) {
     device.Configure([&](sim::DeviceModel& model) { ConfigureModel(options, model); });
     FilePtr record(nullptr, std::fclose);
     FilePtr patterns(nullptr, std::fclose);
-    if (!AttachSinks(options, device, record, patterns)) return 1;
+    std::unique_ptr<sim::FrameCheck> frameCheck;
+    if (!options.frameCheck.empty()) {
+        MakeParentDirectory(options.frameCheck);
+        frameCheck = std::make_unique<sim::FrameCheck>();
+        WriteFrameCheck(options.frameCheck, *frameCheck);
+    }
+    if (!AttachSinks(options, device, record, patterns, frameCheck.get())) return 1;
     // Before the device thread runs, so that its own dumps never race this one.
     if (!options.flashDump.empty()) WriteFlashDump(options.flashDump, device.FlashDump());
     std::string error;
@@ -390,8 +446,17 @@ int main(int argc, char** argv) {
     std::printf("READY %s\n", options.link.c_str());
     std::fflush(stdout);
 
-    AwaitTermination(signals, options, device);
+    AwaitTermination(
+        signals,
+        [&](int signal) {
+            if (signal == SIGHUP && frameCheck) frameCheck->HostClosed();
+            OnDrillSignal(signal, options, device);
+        },
+        [&] {
+            if (frameCheck) WriteFrameCheck(options.frameCheck, *frameCheck);
+        });
     device.Stop();
+    if (frameCheck) WriteFrameCheck(options.frameCheck, *frameCheck);
     if (!options.flashDump.empty()) WriteFlashDump(options.flashDump, device.FlashDump());
     return 0;
 }

@@ -39,8 +39,21 @@ e2e_post_mortem() {
     done
 }
 
+# A 32-bit console needs Wine's 32-bit side: without it the scenario is skipped with
+# exit code 77 (the test registration's skip code) and the reason.
+e2e_skip_without_wine32() {
+    [[ $(tq_pe_machine "$TQ_PANEL_EXE") == 014c ]] || return 0
+    local why
+    if why=$(tq_wine32_missing); then
+        printf 'SKIP %s: %s\n' "$E2E_NAME" "$why"
+        exit 77
+    fi
+    e2e_note "32-bit console $TQ_PANEL_EXE, driver $TQ_DRIVE_EXE"
+}
+
 # e2e_begin shim|noshim: everything but the simulator and the console.
 e2e_begin() {
+    e2e_skip_without_wine32
     tq_session_begin || e2e_fail "could not begin a session"
     tq_start_xvfb || e2e_fail "no X server"
     tq_prefix_ensure || e2e_fail "no Wine prefix"

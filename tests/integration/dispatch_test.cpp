@@ -200,3 +200,31 @@ TEST_F(Dialog, SequenceStoppedClearsOnlyItsFlag) {
 }
 
 }  // namespace
+
+// A worker that has ended but whose message is still queued holds the slot: its
+// message, handled after a new command, must not be taken for the new worker's. Here
+// the pattern sequence is pressed in that moment; the stale ap-stop message must
+// neither wait for the sequence nor empty the slot under it, which would let a second
+// sequence loop start beside the first.
+TEST_F(Dialog, AnEndedWorkersQueuedMessageDoesNotReapTheNextWorker) {
+    Press(shell::kIdOpen);
+    Press(shell::kIdApStop);
+    // The stop is answered at once; wait for its thread to end without handling its message.
+    for (int i = 0; i < 500 && shell::WorkerRunning(); ++i) platform::SleepMs(10);
+    ASSERT_FALSE(shell::WorkerRunning());
+    Press(shell::kIdSequenceStart);
+    ASSERT_TRUE(Pump([&] { return lastPosted.message == wire::UM_WORKER_DONE; }, 15000));
+    // Whether the first press was refused or started the sequence, the operator's next
+    // one must leave exactly one sequence running, held by the slot.
+    Press(shell::kIdSequenceStart);
+    ASSERT_TRUE(PumpUntilLogged("開始!!"));
+    EXPECT_TRUE(shell::WorkerRunning());
+    const int beeps = platform::posix::BeepCount();
+    Press(shell::kIdApStop);
+    EXPECT_EQ(platform::posix::BeepCount(), beeps + 1) << "ap-stop beside the sequence was not refused";
+    Press(shell::kIdSequenceStop);
+    ASSERT_TRUE(PumpUntilIdle());
+    const auto log = platform::posix::LogHistory();
+    EXPECT_EQ(std::count(log.begin(), log.end(), std::string("開始!!")), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), std::string("停止!!")), 1);
+}

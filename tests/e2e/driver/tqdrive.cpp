@@ -22,10 +22,12 @@
 #include <shellapi.h>
 #include <commctrl.h>
 #include <mmsystem.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <fcntl.h>
 #include <io.h>
@@ -948,6 +950,110 @@ void StepTimeIt(int id, const std::wstring& pattern, const std::wstring& times, 
     Print(line);
 }
 
+// ---- for long runs (the soak): one driver, many steps ------------------------------
+
+// Whether the console's UI thread answers a message within the bound: a hung console
+// fails the step, a live one prints how long it took.
+void StepAnswers(DWORD bound)
+{
+    HWND panel = RequirePanel();
+    DWORD start = GetTickCount();
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(panel, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, bound, &result))
+        Fail("the console did not answer within " + std::to_string(bound) + " ms");
+    Print("answers " + std::to_string(GetTickCount() - start));
+}
+
+// The console's own threads besides its UI thread: those that start inside its program
+// image (the receiver and the worker; Wine's helper threads, such as the one that
+// waits on a serial event, start in its system libraries). 0 when the process's
+// threads cannot be read.
+typedef LONG(NTAPI* QueryThreadFn)(HANDLE, int, PVOID, ULONG, PULONG);
+const int kThreadQuerySetWin32StartAddress = 9;
+
+int OwnThreads()
+{
+    DWORD pid = 0;
+    DWORD uiThread = GetWindowThreadProcessId(RequirePanel(), &pid);
+    static QueryThreadFn query =
+        (QueryThreadFn)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread");
+    HANDLE mods = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (mods == INVALID_HANDLE_VALUE || !query)
+        Fail("the console's program image cannot be found");
+    MODULEENTRY32W me;
+    me.dwSize = sizeof me;
+    BOOL found = Module32FirstW(mods, &me);  // the first module is the program
+    CloseHandle(mods);
+    if (!found)
+        Fail("the console's program image cannot be found");
+    ULONG_PTR base = (ULONG_PTR)me.modBaseAddr, end = base + me.modBaseSize;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        Fail("CreateToolhelp32Snapshot failed");
+    int n = 0;
+    THREADENTRY32 te;
+    te.dwSize = sizeof te;
+    for (BOOL more = Thread32First(snap, &te); more; more = Thread32Next(snap, &te)) {
+        if (te.th32OwnerProcessID != pid || te.th32ThreadID == uiThread)
+            continue;
+        HANDLE t = OpenThread(THREAD_QUERY_INFORMATION, FALSE, te.th32ThreadID);
+        if (!t)
+            continue;  // it ended meanwhile
+        ULONG_PTR start = 0;
+        if (query(t, kThreadQuerySetWin32StartAddress, &start, sizeof start, nullptr) == 0 && start >= base &&
+            start < end)
+            ++n;
+        CloseHandle(t);
+    }
+    CloseHandle(snap);
+    return n;
+}
+
+void StepThreads()
+{
+    Print("threads " + std::to_string(OwnThreads()));
+}
+
+// Presses OK on every TQ7300 box open now, printing each one's text.
+void StepDismiss()
+{
+    for (int i = 0; i < 20; ++i) {
+        HWND box = FindBox();
+        if (!box)
+            return;
+        std::wstring text;
+        PollUntil(1000, [&] { return !(text = BoxText(box)).empty(); });
+        Print("box: " + ToUtf8(text));
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(box, IDOK));
+        if (!PollUntil(5000, [&] { return !IsWindow(box); }))
+            Fail("a message box did not close");
+    }
+    Fail("message boxes keep coming");
+}
+
+// The log as the last state step saw it: each state step prints the lines added since.
+Lines stateSeen;
+
+// One line each: "threads N", "port 1|0" (the port edit enabled: no session), "panel 1|0"
+// (the service panel shown), "box 1|0", "count N" (log lines), then "+ LINE" for each
+// log line that the previous state step had not seen.
+void StepState()
+{
+    Print("threads " + std::to_string(OwnThreads()));
+    Print(std::string("port ") + (IsWindowEnabled(RequireControl(103)) ? "1" : "0"));
+    Print(std::string("panel ") + (IsWindowVisible(RequireControl(203)) ? "1" : "0"));
+    Print(std::string("box ") + (FindBox() ? "1" : "0"));
+    if (!stateSeen.empty() && LogUnchanged(stateSeen)) {
+        Print("count " + std::to_string(stateSeen.size()));
+        return;
+    }
+    Lines now = ReadLog();
+    Print("count " + std::to_string(now.size()));
+    for (size_t i = FirstNewLine(stateSeen, now); i < now.size(); ++i)
+        Print("+ " + ToUtf8(now[i]));
+    stateSeen.swap(now);
+}
+
 struct Verb {
     const wchar_t* name;
     int arity;
@@ -995,6 +1101,14 @@ const Verb kVerbs[] = {
     {L"alive", 1, "alive SECS             one message round trip through the window within SECS"},
     {L"responsive", 2, "responsive SPAN SECS   a round trip every 100 ms for SPAN seconds, each within SECS"},
     {L"hold", 2, "hold PATH SECS         open PATH (made if missing) without sharing, hold it for SECS"},
+    {L"answers", 1, "answers MS             the console answers a message within MS milliseconds"},
+    {L"threads", 0, "threads                print the number of the console's own threads besides its UI thread"},
+    {L"dismiss", 0, "dismiss                press OK on every TQ7300 box open now, printing their texts"},
+    {L"state", 0, "state                  threads, port edit enabled, panel shown, box open, log count,\n"
+                   "                         and the log lines added since the last state step"},
+    {L"serve", 0, "serve                  read step lists from stdin, one a line, fields separated by\n"
+                  "                         tabs (\\t \\n \\\\ escapes); after each list print =ok, or\n"
+                  "                         =fail or =unsupported with the reason; ends at EOF or quit"},
 };
 
 void Usage()
@@ -1042,6 +1156,10 @@ void RunStep(const std::wstring& verb, const std::vector<std::wstring>& a)
     else if (verb == L"alive") StepAlive(BoundMs(a[0]));
     else if (verb == L"responsive") StepResponsive(BoundMs(a[0]), BoundMs(a[1]));
     else if (verb == L"hold") StepHold(a[0], BoundMs(a[1]));
+    else if (verb == L"answers") StepAnswers((DWORD)ControlId(a[0]));
+    else if (verb == L"threads") StepThreads();
+    else if (verb == L"dismiss") StepDismiss();
+    else if (verb == L"state") StepState();
 }
 
 std::string StepText(const std::wstring& verb, const std::vector<std::wstring>& a)
@@ -1050,6 +1168,92 @@ std::string StepText(const std::wstring& verb, const std::vector<std::wstring>& 
     for (const auto& x : a)
         step += " " + ToUtf8(x);
     return step;
+}
+
+const Verb* FindVerb(const std::wstring& name)
+{
+    for (const auto& cand : kVerbs)
+        if (name == cand.name)
+            return &cand;
+    return nullptr;
+}
+
+// Runs a step list; 0 when all steps passed, else the exit code of the failed step
+// (1 wrong, 2 bad list, 3 cannot be checked here), with the reason in *why.
+int RunSteps(const std::vector<std::wstring>& args, std::string* why)
+{
+    // Check the whole list first, so that a typo does not leave a half-driven console.
+    for (size_t i = 0; i < args.size();) {
+        const Verb* v = FindVerb(args[i]);
+        if (!v || wcscmp(v->name, L"serve") == 0 || i + v->arity >= args.size()) {
+            *why = "bad step: " + ToUtf8(args[i]);
+            return 2;
+        }
+        i += 1 + v->arity;
+    }
+    for (size_t i = 0; i < args.size();) {
+        const Verb* v = FindVerb(args[i]);
+        std::vector<std::wstring> a(args.begin() + i + 1, args.begin() + i + 1 + v->arity);
+        try {
+            RunStep(args[i], a);
+        } catch (const StepError& e) {
+            *why = "step \"" + StepText(args[i], a) + "\" failed: " + e.what;
+            return 1;
+        } catch (const StepUnsupported& e) {
+            *why = "step \"" + StepText(args[i], a) + "\" cannot be checked here: " + e.what;
+            return 3;
+        }
+        i += 1 + v->arity;
+    }
+    return 0;
+}
+
+// One request line into its fields: tab-separated, with \t, \n and \\ escapes; UTF-8.
+std::vector<std::wstring> RequestFields(const std::string& line)
+{
+    std::vector<std::string> fields(1);
+    for (size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (c == '\t') {
+            fields.emplace_back();
+        } else if (c == '\\' && i + 1 < line.size()) {
+            char e = line[++i];
+            fields.back() += e == 't' ? '\t' : e == 'n' ? '\n' : e;
+        } else {
+            fields.back() += c;
+        }
+    }
+    std::vector<std::wstring> out;
+    for (const auto& f : fields) {
+        int n = MultiByteToWideChar(CP_UTF8, 0, f.data(), (int)f.size(), nullptr, 0);
+        std::wstring w((size_t)n, L'\0');
+        if (n > 0)
+            MultiByteToWideChar(CP_UTF8, 0, f.data(), (int)f.size(), &w[0], n);
+        out.push_back(w);
+    }
+    return out;
+}
+
+// A long run drives the console from one process: starting a Wine process per step
+// costs far more than the step.
+int Serve()
+{
+    std::string line;
+    char chunk[4096];
+    while (fgets(chunk, sizeof chunk, stdin)) {
+        line += chunk;
+        if (line.empty() || line.back() != '\n')
+            continue;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        if (line == "quit")
+            return 0;
+        std::string why;
+        int rc = line.empty() ? 0 : RunSteps(RequestFields(line), &why);
+        Print(rc == 0 ? "=ok" : rc == 3 ? "=unsupported " + why : "=fail " + why);
+        line.clear();
+    }
+    return 0;
 }
 
 } // namespace
@@ -1064,6 +1268,8 @@ int main()
         Usage();
         return 2;
     }
+    if (argc == 2 && std::wstring(argv[1]) == L"serve")
+        return Serve();
     // Check the whole list first, so that a typo does not leave a half-driven console.
     for (int i = 1; i < argc;) {
         const Verb* v = nullptr;
