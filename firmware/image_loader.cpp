@@ -27,17 +27,21 @@ struct ReadWindow {
 };
 
 // Tops the window up from the file and turns every line end into a NUL.
+// Reads until the window is full or a read brings nothing: a short read
+// alone does not tell the end of the file, and a last line without a line
+// end is whole only once that end is known.
 void Refill(platform::FileHandle file, ReadWindow& w) {
-    if (w.endOfFile) return;
-    const int got = platform::FileRead(file, w.bytes + w.fill, kReadWindowSize - w.fill);
-    if (got <= 0) {
-        w.endOfFile = true;
-        return;
+    while (!w.endOfFile && w.fill < kReadWindowSize) {
+        const int got = platform::FileRead(file, w.bytes + w.fill, kReadWindowSize - w.fill);
+        if (got <= 0) {
+            w.endOfFile = true;
+            return;
+        }
+        for (int i = w.fill; i < w.fill + got; ++i) {
+            if (w.bytes[i] == '\r' || w.bytes[i] == '\n') w.bytes[i] = '\0';
+        }
+        w.fill += got;
     }
-    for (int i = w.fill; i < w.fill + got; ++i) {
-        if (w.bytes[i] == '\r' || w.bytes[i] == '\n') w.bytes[i] = '\0';
-    }
-    w.fill += got;
 }
 
 // Length of the line at the window's start, or -1 when no whole line is
