@@ -46,7 +46,9 @@ void Refill(platform::FileHandle file, ReadWindow& w) {
 
 // Length of the line at the window's start, or -1 when no whole line is
 // there: a line too long for the window. The end of the file ends the last
-// line even without a line end.
+// line even without a line end; such a line is seen only once the file has
+// ended inside the window, so it holds at most 127 characters, as a line
+// with a line end does.
 int LineLength(const ReadWindow& w) {
     const void* nul = std::memchr(w.bytes, '\0', static_cast<size_t>(w.fill));
     if (nul != nullptr) return static_cast<int>(static_cast<const char*>(nul) - w.bytes);
@@ -128,7 +130,8 @@ int ParseFirmwareFile(const char* path, Image& image, int& modelCode) {
         const int length = LineLength(w);
         if (length < 0) break;
         // The line is NUL-terminated inside the window, except a last line
-        // that fills it exactly; decode a copy so every read stays in bounds.
+        // without a line end; decode a terminated copy so every read stays in
+        // bounds.
         char line[kReadWindowSize + 1];
         std::memcpy(line, w.bytes, static_cast<size_t>(length));
         line[length] = '\0';

@@ -6,7 +6,7 @@
 //
 // The reference keeps the loader's documented choices: a line (with its
 // line end) must lie within the 128-byte read window; the end of the file
-// ends a last line that has no line end; data records store what the line
+// ends a last line that has no line end (127 characters at most); data records store what the line
 // holds (less the checksum pair), only from 0x3000 up and only inside the
 // image.
 #include <array>
@@ -65,7 +65,9 @@ void Reference(const uint8_t* data, size_t size, Outcome& out) {
         size_t end = pos;
         while (end < windowEnd && !LineEnd(data[end])) ++end;
         const bool terminated = end < windowEnd;
-        if (!terminated && windowEnd < size) return;  // too long for the window
+        // Too long for the window; without a line end the last line may
+        // take 127 characters, as a line with one may.
+        if (!terminated && (windowEnd < size || end - pos >= kWindow)) return;
         const std::string line(reinterpret_cast<const char*>(data + pos), end - pos);
         if (line.size() >= 2 && line[0] == 'T' && line[1] == 'Q') {
             out.model = Model(std::strtol(line.c_str() + 2, nullptr, 10));

@@ -144,6 +144,16 @@ TEST_F(ImageLoader, LastLineWithoutLineEndIsReadWhereverTheWindowCutsIt) {
     }
 }
 
+// Without a line end the last line may take 127 characters, as a line
+// with one line end may; a full window without a line end is a line too long
+// however the file ends.
+TEST_F(ImageLoader, LastLineWithoutLineEndHoldsAtMost127Characters) {
+    const std::string head = std::string("TQ1\r\n") + kS1At3000 + "\r\n";
+    EXPECT_EQ(Parse(head + "S9030000FC" + std::string(117, '0')), 1);
+    EXPECT_EQ(Parse(head + "S9030000FC" + std::string(118, '0')), 0);
+    EXPECT_EQ(Parse(head + "S9030000FC" + std::string(117, '0') + "\r"), 1);
+}
+
 TEST_F(ImageLoader, LinesThatExactlyFillTheWindowDoNotEndTheFile) {
     // 126 characters + CR LF fill the 128-byte window exactly; the records
     // behind such a line are read all the same.
