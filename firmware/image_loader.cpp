@@ -27,22 +27,28 @@ struct ReadWindow {
 };
 
 // Tops the window up from the file and turns every line end into a NUL.
+// Reads until the window is full or a read brings nothing: a short read
+// alone does not tell the end of the file, and a last line without a line
+// end is whole only once that end is known.
 void Refill(platform::FileHandle file, ReadWindow& w) {
-    if (w.endOfFile) return;
-    const int got = platform::FileRead(file, w.bytes + w.fill, kReadWindowSize - w.fill);
-    if (got <= 0) {
-        w.endOfFile = true;
-        return;
+    while (!w.endOfFile && w.fill < kReadWindowSize) {
+        const int got = platform::FileRead(file, w.bytes + w.fill, kReadWindowSize - w.fill);
+        if (got <= 0) {
+            w.endOfFile = true;
+            return;
+        }
+        for (int i = w.fill; i < w.fill + got; ++i) {
+            if (w.bytes[i] == '\r' || w.bytes[i] == '\n') w.bytes[i] = '\0';
+        }
+        w.fill += got;
     }
-    for (int i = w.fill; i < w.fill + got; ++i) {
-        if (w.bytes[i] == '\r' || w.bytes[i] == '\n') w.bytes[i] = '\0';
-    }
-    w.fill += got;
 }
 
 // Length of the line at the window's start, or -1 when no whole line is
 // there: a line too long for the window. The end of the file ends the last
-// line even without a line end.
+// line even without a line end; such a line is seen only once the file has
+// ended inside the window, so it holds at most 127 characters, as a line
+// with a line end does.
 int LineLength(const ReadWindow& w) {
     const void* nul = std::memchr(w.bytes, '\0', static_cast<size_t>(w.fill));
     if (nul != nullptr) return static_cast<int>(static_cast<const char*>(nul) - w.bytes);
@@ -124,7 +130,8 @@ int ParseFirmwareFile(const char* path, Image& image, int& modelCode) {
         const int length = LineLength(w);
         if (length < 0) break;
         // The line is NUL-terminated inside the window, except a last line
-        // that fills it exactly; decode a copy so every read stays in bounds.
+        // without a line end; decode a terminated copy so every read stays in
+        // bounds.
         char line[kReadWindowSize + 1];
         std::memcpy(line, w.bytes, static_cast<size_t>(length));
         line[length] = '\0';

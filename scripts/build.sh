@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything into build/: win64 and win32 (tq73panel.exe), native
 # (simulator, tests, benchmark). With --sanitizers also build/tsan and
-# build/asan for the integration tests. Incremental; safe to run again.
+# build/asan (ASan with UBSan) for the integration and simulator tests, and
+# build/fuzz (clang, libFuzzer). Incremental; safe to run again.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -9,9 +10,12 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 configure() {  # dir, extra cmake arguments...
     local dir=$1; shift
-    if [ ! -f "$dir/CMakeCache.txt" ]; then
+    # A tree configured with other arguments (an older sanitizer set, say) is
+    # configured again.
+    if [ ! -f "$dir/CMakeCache.txt" ] || [ "$(cat "$dir.configure.args" 2>/dev/null)" != "$*" ]; then
         cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >"$dir.configure.log" 2>&1 ||
             { cat "$dir.configure.log"; return 1; }
+        printf '%s' "$*" >"$dir.configure.args"
     fi
 }
 
@@ -31,6 +35,9 @@ build build/native
 if [ "${1:-}" = "--sanitizers" ]; then
     configure build/tsan -DTQ_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo
     build build/tsan
-    configure build/asan -DTQ_SANITIZE=address -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    configure build/asan -DTQ_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=RelWithDebInfo
     build build/asan
+    # The libFuzzer targets and their smoke tests: clang, a tree of their own.
+    CC=clang-14 CXX=clang++-14 configure build/fuzz -DTQ_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    build build/fuzz
 fi

@@ -8,6 +8,9 @@ packages=(
     mingw-w64 g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32
     wine64 xvfb x11-utils fonts-vlgothic imagemagick
 )
+# The fuzz targets (scripts/fuzz.sh, the fuzz smoke of scripts/test.sh):
+# clang with libFuzzer and the sanitizer runtimes.
+packages+=(clang-14 libclang-rt-14-dev)
 
 # ---- 32-bit Wine -----------------------------------------------------------
 # wine32:i386 (Debian's i386 multiarch) lets the 64-bit prefix run

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test layer: unit and integration tests natively, the
-# integration tests again under ThreadSanitizer and AddressSanitizer, the
-# simulator's own tests, and the end-to-end tests of tq73panel.exe under Wine.
+# integration and simulator tests again under ThreadSanitizer and under
+# AddressSanitizer with UndefinedBehaviorSanitizer, a few seconds of each fuzz
+# target, and the end-to-end tests of tq73panel.exe under Wine.
 # Installs what is missing first. Ends with one line: "N passed, N failed".
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,7 +35,8 @@ run_suite() {  # name, build dir
 
 run_suite "native: unit, integration, simulator, end to end under Wine" build/native
 run_suite "integration under ThreadSanitizer" build/tsan
-run_suite "integration under AddressSanitizer" build/asan
+run_suite "integration under AddressSanitizer and UndefinedBehaviorSanitizer" build/asan
+run_suite "fuzz smoke" build/fuzz
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -315,6 +315,15 @@ TEST_F(CommandSet, LibraryRequestsAgainstTheDevice) {
     ASSERT_TRUE(DeviceReceived(22));
     EXPECT_EQ(DeviceBytes(), (Bytes{0x02, 0x50, 0x06, 0x00, 0x81, 0x00, 0x00, 0x00, 0x03, 0x00, 0x03,
                                     0xDF, 0x0D, 0x02, 0x31, 0x02, 0x00, 0x02, 0x00, 0x03, 0x3A, 0x0D}));
+    // The library does not await the 0x31 request's answer; the next request
+    // must not go out while the receiver is still reading that answer into
+    // the ResponseBuffer (a race on its status byte, and the answer could be
+    // taken for the next request's own).
+    ASSERT_TRUE(Eventually([] {
+        size_t answers = 0;
+        for (const std::string& line : platform::posix::LogHistory()) answers += line.rfind("R-", 0) == 0;
+        return answers == 2;
+    }));
     EXPECT_EQ(wire::SendCommand2(), wire::kAccepted);
     EXPECT_EQ(wire::ReadArea02(4), wire::kAccepted);
     Configure([](sim::DeviceModel& m) {

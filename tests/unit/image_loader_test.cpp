@@ -125,6 +125,35 @@ TEST_F(ImageLoader, LastLineWithoutLineEndIsRead) {
     EXPECT_EQ(image[0x3000], 0x11);
 }
 
+// The window is topped up after every line. When the line before the end
+// record is long, the window that holds it ends inside the end record, and
+// the read that brings the end record's rest comes back short without
+// reaching the end of the file yet. An end record without a line end must be
+// read all the same, wherever the window cut it.
+TEST_F(ImageLoader, LastLineWithoutLineEndIsReadWhereverTheWindowCutsIt) {
+    // Characters of the S0 line before the end record: with its CR LF the
+    // window that starts there ends 0 to 8 characters into "S9030000FC".
+    for (size_t before : {100u, 116u, 117u, 118u, 121u, 124u, 125u}) {
+        const std::string text = std::string("TQ2\r\n") + kS1At3000 + "\r\nS0" + std::string(before - 2, '0') +
+                                 "\r\nS9030000FC";
+        SCOPED_TRACE("line before the end record: " + std::to_string(before) + " characters");
+        EXPECT_EQ(Load(text), 0x71);
+        EXPECT_EQ(Boxes(), 0);
+        EXPECT_EQ(firmware::FirmwareImage[0x3000], 0x11);
+        platform::posix::ResetUi();
+    }
+}
+
+// Without a line end the last line may take 127 characters, as a line
+// with one line end may; a full window without a line end is a line too long
+// however the file ends.
+TEST_F(ImageLoader, LastLineWithoutLineEndHoldsAtMost127Characters) {
+    const std::string head = std::string("TQ1\r\n") + kS1At3000 + "\r\n";
+    EXPECT_EQ(Parse(head + "S9030000FC" + std::string(117, '0')), 1);
+    EXPECT_EQ(Parse(head + "S9030000FC" + std::string(118, '0')), 0);
+    EXPECT_EQ(Parse(head + "S9030000FC" + std::string(117, '0') + "\r"), 1);
+}
+
 TEST_F(ImageLoader, LinesThatExactlyFillTheWindowDoNotEndTheFile) {
     // 126 characters + CR LF fill the 128-byte window exactly; the records
     // behind such a line are read all the same.
