@@ -166,7 +166,9 @@ bool StartWorker(platform::ThreadRoutine routine, void* param) {
 
 bool StartTracked(ops::Activity activity, platform::ThreadRoutine routine, void* param,
                   uint32_t address, uint32_t block) {
-    if (WorkerRunning()) {
+    // The slot, not only a running thread: an ended worker whose message is
+    // still queued owns the board until that message closes its operation.
+    if (workerThread != nullptr) {
         Refuse("busy: another operation runs");
         return false;
     }

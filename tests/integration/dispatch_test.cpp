@@ -214,6 +214,8 @@ TEST_F(Dialog, AnEndedWorkersQueuedMessageDoesNotReapTheNextWorker) {
     ASSERT_FALSE(shell::WorkerRunning());
     Press(shell::kIdSequenceStart);
     ASSERT_TRUE(Pump([&] { return lastPosted.message == wire::UM_WORKER_DONE; }, 15000));
+    // The refused press leaves the stop's own end on the status strip.
+    EXPECT_TRUE(StatusStarts("ap-stop complete in ")) << Status();
     // Whether the first press was refused or started the sequence, the operator's next
     // one must leave exactly one sequence running, held by the slot.
     Press(shell::kIdSequenceStart);
