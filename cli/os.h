@@ -52,6 +52,20 @@ constexpr int kPortNameSize = 64;
 // The serial ports that exist, sorted; their count (at most cap).
 int ListPorts(char (*names)[kPortNameSize], int cap);
 
+// Sorts the n names of a port list in place by before(a, b): an insertion
+// sort, since a list holds a handful of names.
+template <typename Before>
+void SortPortNames(char (*names)[kPortNameSize], int n, Before before) {
+    for (int i = 1; i < n; ++i) {
+        for (int j = i; j > 0 && before(names[j], names[j - 1]); --j) {
+            char t[kPortNameSize];
+            for (int k = 0; k < kPortNameSize; ++k) t[k] = names[j][k];
+            for (int k = 0; k < kPortNameSize; ++k) names[j][k] = names[j - 1][k];
+            for (int k = 0; k < kPortNameSize; ++k) names[j - 1][k] = t[k];
+        }
+    }
+}
+
 // Byte size of a file; -1 when it cannot be told.
 long long FileSize(const char* path);
 // An empty file for the erase command's file edit; false when none can be made.

@@ -215,15 +215,7 @@ int ListPorts(char (*names)[kPortNameSize], int cap) {
         std::snprintf(names[n++], kPortNameSize, "/dev/%.*s", kPortNameSize - 6, e->d_name);
     }
     closedir(dev);
-    // Insertion sort: a handful of names.
-    for (int i = 1; i < n; ++i) {
-        for (int j = i; j > 0 && Before(names[j], names[j - 1]); --j) {
-            char t[kPortNameSize];
-            std::memcpy(t, names[j], kPortNameSize);
-            std::memcpy(names[j], names[j - 1], kPortNameSize);
-            std::memcpy(names[j - 1], t, kPortNameSize);
-        }
-    }
+    SortPortNames(names, n, Before);
     return n;
 }
 

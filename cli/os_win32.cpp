@@ -219,14 +219,7 @@ int ListPorts(char (*names)[kPortNameSize], int cap) {
     int n = 0;
     PortsFromDosDevices(names, cap, n);
     PortsFromSerialComm(names, cap, n);
-    for (int i = 1; i < n; ++i) {
-        for (int j = i; j > 0 && PortNumberOf(names[j]) < PortNumberOf(names[j - 1]); --j) {
-            char t[kPortNameSize];
-            std::memcpy(t, names[j], kPortNameSize);
-            std::memcpy(names[j], names[j - 1], kPortNameSize);
-            std::memcpy(names[j - 1], t, kPortNameSize);
-        }
-    }
+    SortPortNames(names, n, [](const char* a, const char* b) { return PortNumberOf(a) < PortNumberOf(b); });
     return n;
 }
 
