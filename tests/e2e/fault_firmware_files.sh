@@ -108,11 +108,4 @@ case_10mb() { update_case 10mb 30; }
 case_s2_high() { update_case s2_high 15; }
 case_cr_only() { update_case cr_only 15; }
 
-for c in empty binary long_lines 10mb s2_high cr_only; do
-    f_case "$c"
-    "case_$c"
-    e2e_note "case $c passed ($((SECONDS - F_CASE_T0)) s)"
-done
-
-e2e_close_panel
-e2e_pass
+f_run_cases empty binary long_lines 10mb s2_high cr_only

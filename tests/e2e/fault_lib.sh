@@ -213,3 +213,22 @@ f_start_panel() {
     tq_wait_until 10 f__has_port_edit || e2e_fail "the console's window has no controls"
 }
 f__has_port_edit() { tq_drive gettext 103 >/dev/null 2>&1; }
+
+# f_open_panel [CONSOLE ARGS...]: the console started, COM1 open, the service panel shown.
+f_open_panel() {
+    f_start_panel "$@"
+    e2e_open_com1
+    tq_drive syscmd 256 visible 203 1 10 >/dev/null || e2e_fail "the service panel did not show"
+}
+
+# f_run_cases NAME...: case_NAME for each, in order, then the console closes cleanly.
+f_run_cases() {
+    local c
+    for c in "$@"; do
+        f_case "$c"
+        "case_$c"
+        e2e_note "case $c passed ($((SECONDS - F_CASE_T0)) s)"
+    done
+    e2e_close_panel
+    e2e_pass
+}

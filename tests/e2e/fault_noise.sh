@@ -13,9 +13,7 @@ source "$(dirname "$0")/fault_lib.sh"
 
 e2e_begin shim
 f_sim --flash-fill 00
-f_start_panel
-e2e_open_com1
-tq_drive syscmd 256 visible 203 1 10 >/dev/null || e2e_fail "the service panel did not show"
+f_open_panel
 
 noise=$TQ_WORK/noise.bin
 data_file=$TQ_WORK/data.bin
@@ -88,11 +86,4 @@ case_oversize() {
 }
 case_burst() { noise_case make_burst 8; }
 
-for c in garbage oversize burst; do
-    f_case "$c"
-    "case_$c"
-    e2e_note "case $c passed ($((SECONDS - F_CASE_T0)) s)"
-done
-
-e2e_close_panel
-e2e_pass
+f_run_cases garbage oversize burst

@@ -14,9 +14,7 @@ e2e_need_sample
 
 e2e_begin shim
 f_sim
-f_start_panel "$(tq_windows_path "$E2E_SAMPLE")"
-e2e_open_com1
-tq_drive syscmd 256 visible 203 1 10 >/dev/null || e2e_fail "the service panel did not show"
+f_open_panel "$(tq_windows_path "$E2E_SAMPLE")"
 
 readonly SIZE=65536
 readonly WRITE_FRAME=267  # a 256-byte write request
@@ -121,11 +119,4 @@ case_update_kill() {
     e2e_expect_flash "$E2E_SAMPLE" "$E2E_DUMP" 00
 }
 
-for c in write_exit read_kill update_kill; do
-    f_case "$c"
-    "case_$c"
-    e2e_note "case $c passed ($((SECONDS - F_CASE_T0)) s)"
-done
-
-e2e_close_panel
-e2e_pass
+f_run_cases write_exit read_kill update_kill

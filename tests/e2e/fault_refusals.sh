@@ -18,9 +18,7 @@ other_model=q
 
 e2e_begin shim
 f_sim
-f_start_panel "$(tq_windows_path "$E2E_SAMPLE")"
-e2e_open_com1
-tq_drive syscmd 256 visible 203 1 10 >/dev/null || e2e_fail "the service panel did not show"
+f_open_panel "$(tq_windows_path "$E2E_SAMPLE")"
 
 source_file=$TQ_WORK/source.bin
 read_file=$TQ_WORK/read.bin

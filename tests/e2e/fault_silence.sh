@@ -14,9 +14,7 @@ e2e_need_sample
 
 e2e_begin shim
 f_sim
-f_start_panel "$(tq_windows_path "$E2E_SAMPLE")"
-e2e_open_com1
-tq_drive syscmd 256 visible 203 1 10 >/dev/null || e2e_fail "the service panel did not show"
+f_open_panel "$(tq_windows_path "$E2E_SAMPLE")"
 
 source_file=$TQ_WORK/source.bin
 read_file=$TQ_WORK/read.bin
@@ -195,11 +193,4 @@ case_pattern() {
     head -c 64 /dev/zero | tr '\0' '\377'
 } >"$TQ_WORK/page3000.bin"
 
-for c in write read chain_stop chain_erase chain_write update_data update_erase pattern; do
-    f_case "$c"
-    "case_$c"
-    e2e_note "case $c passed ($((SECONDS - F_CASE_T0)) s)"
-done
-
-e2e_close_panel
-e2e_pass
+f_run_cases write read chain_stop chain_erase chain_write update_data update_erase pattern

@@ -13,9 +13,7 @@ source "$(dirname "$0")/fault_lib.sh"
 
 e2e_begin shim
 f_sim --flash-fill 00
-f_start_panel
-e2e_open_com1
-tq_drive syscmd 256 visible 203 1 10 >/dev/null || e2e_fail "the service panel did not show"
+f_open_panel
 
 good=$TQ_WORK/good.bin
 head -c 512 /dev/urandom >"$good"
@@ -121,11 +119,4 @@ case_no_folder() {
     next_write
 }
 
-for c in missing read_only held empty large no_folder; do
-    f_case "$c"
-    "case_$c"
-    e2e_note "case $c passed ($((SECONDS - F_CASE_T0)) s)"
-done
-
-e2e_close_panel
-e2e_pass
+f_run_cases missing read_only held empty large no_folder
