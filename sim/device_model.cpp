@@ -264,6 +264,12 @@ DeviceModel::Outcome DeviceModel::ModelRequest(uint8_t command) const {
 void DeviceModel::Answer(uint8_t status, const std::vector<uint8_t>& payload, CommandFault how) {
     std::vector<uint8_t> frame = BuildFrame(status, payload);
     switch (how.fault) {
+        case Fault::Cut:
+            frame.resize(std::min(frame.size(), kCutAnswerBytes));
+            break;
+        case Fault::Short:
+            frame = BuildFrame(status, std::vector<uint8_t>(payload.begin(), payload.begin() + payload.size() / 2));
+            break;
         case Fault::Silent:
             return;
         case Fault::Late:

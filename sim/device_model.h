@@ -69,12 +69,15 @@ enum class Fault {
     GarbageFirst,  // 1 to 3 junk bytes (never 0x02), delayMs silence (default 150), the answer
     Split,         // the answer in two bursts delayMs apart (default 30), the first >= 5 bytes
     Oversize,      // instead of the answer: status '0', length 600, 600 payload bytes
+    Cut,           // only the answer's first kCutAnswerBytes, then silence (power lost mid-answer)
+    Short,         // a well-formed answer whose payload lost its second half
 };
 
 constexpr int kDefaultLateMs = 1500;     // beyond the host's one-second wait
 constexpr int kDefaultGarbageGapMs = 150;  // beyond the host's 100 ms stale-partial age
 constexpr int kDefaultSplitGapMs = 30;
 constexpr size_t kOversizePayload = 600;
+constexpr size_t kCutAnswerBytes = 8;  // the header and four bytes: the host sees a frame start
 
 // The largest read a host can take in one answer: its 512-byte receive buffer less the
 // frame's 7 bytes of overhead.

@@ -34,7 +34,9 @@ const char kUsage[] =
     "  --fault CMD[.SUB]:KIND[:MS[:N]]\n"
     "                              CMD hex command byte; SUB hex first payload byte (the 'P'\n"
     "                              sub-code: 50.84 only flash writes), ahead of a plain CMD fault;\n"
-    "                              KIND silent|refuse|late|badsum|garbage|split|oversize|none;\n"
+    "                              KIND silent|refuse|late|badsum|garbage|split|oversize|cut|\n"
+    "                              short|none (cut: the answer's first 8 bytes only; short:\n"
+    "                              a whole answer with half its payload);\n"
     "                              MS the delay of late, garbage, split (0: their default);\n"
     "                              N the first such request it applies to (default 1), e.g.\n"
     "                              50.84:silent:0:5 answers four writes and is silent from the 5th\n"
@@ -111,7 +113,8 @@ struct Named {
 constexpr Named<sim::Fault> kFaultNames[] = {
     {"silent", sim::Fault::Silent},   {"refuse", sim::Fault::Refuse},        {"late", sim::Fault::Late},
     {"badsum", sim::Fault::BadChecksum}, {"garbage", sim::Fault::GarbageFirst}, {"split", sim::Fault::Split},
-    {"oversize", sim::Fault::Oversize}, {"none", sim::Fault::None},
+    {"oversize", sim::Fault::Oversize}, {"cut", sim::Fault::Cut},          {"short", sim::Fault::Short},
+    {"none", sim::Fault::None},
 };
 
 constexpr Named<sim::BootStep> kStepNames[] = {
