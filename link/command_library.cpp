@@ -44,6 +44,25 @@ void ArmAndSend(uint8_t command, uint32_t payloadLength) {
     SendFrame(command, payloadLength);
 }
 
+// Whether the answer in the ResponseBuffer is a whole frame whose payload
+// holds at least count bytes. The receiver delivers every frame that starts
+// with STX, whole or not; data taken from a cut one would be zeros.
+bool AnswerHolds(uint32_t count) {
+    const uint32_t payload = ResponseBuffer[2] | ResponseBuffer[3] << 8;
+    const int verdict = CheckFrame(ResponseBuffer.data(), kFrameBufferSize, static_cast<int>(payload));
+    return verdict == kFrameGood && payload >= count;
+}
+
+// Awaits the answer to a request that returns data and copies count bytes of
+// its payload to destination when it was accepted and holds them.
+int AwaitData(uint8_t* destination, uint32_t count) {
+    const int result = AwaitOwnAnswer();
+    if (result != kAccepted) return result;
+    if (!AnswerHolds(count)) return kDamagedAnswer;
+    std::memcpy(destination, ResponseBuffer.data() + 4, count);
+    return kAccepted;
+}
+
 }  // namespace
 
 void PackAddressCount(uint32_t address, uint32_t count, uint8_t* destination) {
@@ -117,9 +136,7 @@ int ReadFlashChunk(uint8_t* destination, uint32_t address, uint32_t count) {
         PackAddressCount(address, count, Payload() + 1);
         ArmAndSend(kMemoryRequest, 6);
     }
-    const int result = AwaitOwnAnswer();
-    if (result == kAccepted) std::memcpy(destination, ResponseBuffer.data() + 4, count);
-    return result;
+    return AwaitData(destination, count);
 }
 
 int QueryDeviceClock(uint8_t* destination) {
@@ -127,9 +144,7 @@ int QueryDeviceClock(uint8_t* destination) {
         TransmitterLock tx(false);
         ArmAndSend(kClockQueryRequest, 0);
     }
-    const int result = AwaitOwnAnswer();
-    if (result == kAccepted) std::memcpy(destination, ResponseBuffer.data() + 4, kClockReadingSize);
-    return result;
+    return AwaitData(destination, kClockReadingSize);
 }
 
 int SendCommand22(uint8_t value) {

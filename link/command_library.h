@@ -17,6 +17,10 @@ namespace wire {
 enum LibraryResult : int {
     kRefusedPolled = 5,  // refused, seen by an operation that polls on its own
     kCountTooLarge = 6,  // the count does not fit a request or an answer: nothing sent
+    // Accepted, but the answer cannot carry the data: its frame is not whole
+    // (bytes missing, a wrong checksum) or its payload is shorter than asked.
+    // Nothing is copied, so that a cut answer never passes for flash contents.
+    kDamagedAnswer = 7,
 };
 
 // Operations that poll on their own give up after this long (or at once when
@@ -63,9 +67,9 @@ int WritePatternArea(const uint8_t* data, uint32_t count);  // 0, 3, 4 or 6
 int SendScaledCommand(uint32_t level, uint32_t span, uint8_t code);  // bytes written
 int WriteFlashChunk(const uint8_t* data, uint32_t address, uint32_t count);  // 0, 3, 5 or 6
 int EraseFlashRange(uint32_t address, uint32_t length);  // 0, 3 or 5
-int ReadFlashChunk(uint8_t* destination, uint32_t address, uint32_t count);  // 0, 3, 5 or 6
+int ReadFlashChunk(uint8_t* destination, uint32_t address, uint32_t count);  // 0, 3, 5, 6 or 7
 // Copies exactly six bytes of the answer's payload.
-int QueryDeviceClock(uint8_t* destination);  // 0, 3 or 5
+int QueryDeviceClock(uint8_t* destination);  // 0, 3, 5 or 7
 int SendCommand22(uint8_t value);  // 0, 3 or 5
 int SendCommand2();  // 0, 3 or 4
 int ReadArea02(uint8_t count);  // 0, 3 or 4; the data stay in ResponseBuffer

@@ -46,6 +46,19 @@ void ReportNoAnswer(const char* operation, uint32_t address, const char* failure
     platform::WarningBox(failureBox);
 }
 
+// An answer that came cut or corrupted: the device may be fine and the line
+// is suspect, so the log says so; the chunk's data were not taken.
+void ReportDamagedAnswer(const char* operation, uint32_t address, const char* failureBox) {
+    char line[160];
+    ReportFailure(Outcome::DamagedAnswer, address & kAddressMask);
+    std::snprintf(line, sizeof line,
+                  "%s: damaged answer at 0x%06X (bytes missing or a wrong checksum): check the cable "
+                  "and the connectors, then try again",
+                  operation, static_cast<unsigned>(address & kAddressMask));
+    platform::LogLine(line);
+    platform::WarningBox(failureBox);
+}
+
 // A length beyond TransferBuffer would make a worker read or write past it.
 bool LengthFits(const OperationParams* p, const char* operation) {
     if (p->Length <= kTransferBufferSize) return true;
@@ -66,6 +79,8 @@ bool Failed(int result, const char* operation, uint32_t address, const char* fai
     if (result == wire::kNoAnswer) {
         TransferLostDevice.store(true);
         ReportNoAnswer(operation, address, failureBox);
+    } else if (result == wire::kDamagedAnswer) {
+        ReportDamagedAnswer(operation, address, failureBox);
     } else {
         ReportFailure(Outcome::Refused, address & kAddressMask);
         platform::WarningBox(failureBox);

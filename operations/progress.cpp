@@ -138,6 +138,7 @@ void Ended(const ProgressSnapshot& s, const char* name, char* out, size_t cap) {
         case Outcome::Refused: std::snprintf(out, cap, "%s refused%s", subject, where); break;
         case Outcome::NoAnswer: std::snprintf(out, cap, "%s: no answer%s", subject, where); break;
         case Outcome::PortClosed: std::snprintf(out, cap, "%s: the port closed%s", subject, where); break;
+        case Outcome::DamagedAnswer: std::snprintf(out, cap, "%s: damaged answer%s", subject, where); break;
         case Outcome::NotStarted: std::snprintf(out, cap, "%s not started", subject); break;
         case Outcome::FileError: std::snprintf(out, cap, "%s: the file could not be written", subject); break;
         case Outcome::Failed:

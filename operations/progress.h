@@ -35,6 +35,7 @@ enum class Outcome : uint8_t {
     Stopped,     // the operator stopped it (the pattern sequence)
     NotStarted,  // ended before it began: a file, a length, a missing model
     FileError,   // the flash read's file could not be written
+    DamagedAnswer,  // an answer came cut or corrupted; its data were not taken
 };
 
 struct ProgressSnapshot {

@@ -13,6 +13,7 @@
 #include "link/command_library.h"
 #include "link/serial_session.h"
 #include "operations/device_clock.h"
+#include "operations/flash_transfer.h"
 #include "operations/pattern_sequence.h"
 #include "shell/command_ids.h"
 #include "shell/service_commands.h"
@@ -146,6 +147,48 @@ TEST_F(CommandSet, SilentDeviceEndsTheReadWithinTheBoundAndTheFileIsStillWritten
     ASSERT_TRUE(PumpUntilIdle());
     EXPECT_EQ(ReadFile(copy), Bytes(16, 0xFF));
 }
+
+// An answer that is accepted but cannot carry its chunk (cut off, a wrong
+// checksum, half its payload) ends the read there: the file holds the chunks
+// read whole and, behind them, what the buffer held, never the cut answer's
+// zeros or trailer passed off as flash contents.
+struct DamagedCase {
+    const char* name;
+    sim::Fault fault;
+};
+
+class DamagedAnswer : public CommandSet, public ::testing::WithParamInterface<DamagedCase> {};
+
+TEST_P(DamagedAnswer, EndsTheReadAtTheChunkAndKeepsItsDataOutOfTheFile) {
+    const sim::Fault fault = GetParam().fault;
+    Configure([&](sim::DeviceModel& m) { m.SetFault(0x50, 0x04, fault, 0, 2); });
+    ops::TransferBuffer.fill(0xA5);
+    const std::string copy = Temp("damaged.bin");
+    Transfer(shell::kIdFlashRead, "0", "768", copy);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_TRUE(LogContains("flash read: damaged answer at 0x000100 (bytes missing or a wrong checksum): "
+                            "check the cable and the connectors, then try again"));
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH READ 異常"});
+    EXPECT_EQ(Status(), "flash read 0x0: damaged answer at 0x100");
+    Bytes want(256, 0xFF);
+    want.resize(768, 0xA5);
+    EXPECT_EQ(ReadFile(copy), want);
+    // The clock query takes the same care; the device's next answers are whole again.
+    Configure([&](sim::DeviceModel& m) { m.SetFault(0x21, fault); });
+    uint8_t reading[6] = {1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(wire::QueryDeviceClock(reading), wire::kDamagedAnswer);
+    EXPECT_EQ(Bytes(reading, reading + 6), (Bytes{1, 2, 3, 4, 5, 6}));
+    Configure([](sim::DeviceModel& m) { m.ClearFaults(); });
+    Transfer(shell::kIdFlashRead, "0", "768", copy);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_EQ(ReadFile(copy), Bytes(768, 0xFF));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DamagedAnswer,
+                         ::testing::Values(DamagedCase{"Cut", sim::Fault::Cut},
+                                           DamagedCase{"BadChecksum", sim::Fault::BadChecksum},
+                                           DamagedCase{"HalfPayload", sim::Fault::Short}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommandSet, ClosingThePortUnderATransferEndsItAtOnce) {
     Configure([](sim::DeviceModel& m) { m.SetFault(0x50, sim::Fault::Silent); });

@@ -128,6 +128,7 @@ TEST(Progress, EndTexts) {
         {Ended(read, Outcome::NoAnswer, 2000, 0x1100), "flash read 0x1000: no answer at 0x1100"},
         {Ended(read, Outcome::PortClosed, 2000, 0x1100), "flash read 0x1000: the port closed at 0x1100"},
         {Ended(read, Outcome::FileError, 2000, 0x1000), "flash read 0x1000: the file could not be written"},
+        {Ended(read, Outcome::DamagedAnswer, 2000, 0x1100), "flash read 0x1000: damaged answer at 0x1100"},
         {Ended(Snap(Activity::Recovery, 3, 192), Outcome::Failed, 6100, 0x3180, 6),
          "recovery failed at page 0x3180, err 06, after 5.1 s"},
         {Ended(Snap(Activity::Update, 0, 0), Outcome::Refused, 1100), "update refused"},
