@@ -281,7 +281,7 @@ const char* UsageText() {
         "  1    the console refused the command itself (see the message)\n"
         "  2    bad arguments\n"
         "  3    the port cannot be opened (or was closed under the operation)\n"
-        "  4    no answer from the device\n"
+        "  4    no answer from the device, or an answer that came damaged\n"
         "  5    refused by the device (a firmware model it does not take included)\n"
         "  6    a file cannot be read or written\n"
         "  7    the firmware update failed (the programmer's result code is in the message)\n"

@@ -13,7 +13,7 @@ enum ExitCode : int {
     kExitOther = 1,       // none of the below (a refusal by the console itself)
     kExitUsage = 2,       // bad arguments
     kExitPort = 3,        // the port cannot be opened (or closed under the operation)
-    kExitNoAnswer = 4,    // the device did not answer
+    kExitNoAnswer = 4,    // the device did not answer, or its answer came damaged
     kExitRefused = 5,     // the device said no (a model it does not take included)
     kExitFile = 6,        // a file cannot be read or written
     kExitUpdateFailed = 7,  // the boot-mode programmer failed (its result code is shown)

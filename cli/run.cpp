@@ -495,6 +495,12 @@ Outcome FromBoard(const ops::ProgressSnapshot& s) {
             Append(o, ": the port went away under the operation; check the cable or adapter, then try again");
             return o;
         }
+        case ops::Outcome::DamagedAnswer: {
+            Outcome o = Make(kExitNoAnswer, "damaged_answer", "%s", ended);
+            AppendWhere(o);
+            Append(o, ": the answer came cut or corrupted; check the cable and the connectors, then try again");
+            return o;
+        }
         case ops::Outcome::FileError: {
             Outcome o = Make(kExitFile, "file_error", "%s", ended);
             AppendWhere(o);

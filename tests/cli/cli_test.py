@@ -270,6 +270,8 @@ def group_exit_codes():
         ("silent model request", ["--fault", "70:silent"], ["update", SAMPLE], 4, "did not answer the model request"),
         ("silent clock", ["--fault", "21:silent"], ["clock", "get"], 4, "no answer to the query"),
         ("silent read", ["--fault", "50.04:silent"], ["read", "0", "16", path("silent.bin")], 4, "no answer at 0x0"),
+        ("cut read answer", ["--fault", "50.04:cut:0:2"], ["read", "0", "300h", path("cut.bin")], 4,
+         "damaged answer at 0x100"),
         ("model refused", ["--model", "q"], ["update", SAMPLE], 5, "does not take this firmware's model"),
         ("write refused", ["--fault", "50.84:refuse:0:2"], ["write", "0", src], 5, "refused at 0x100"),
         ("missing firmware", [], ["update", path("missing.mot")], 6, "cannot read"),
