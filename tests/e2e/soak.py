@@ -64,8 +64,8 @@ PANEL_BUTTONS = {
 # What a phase's simulator gets: none, or one to three of these.
 APP_FAULTS = [
     "60:silent", "60:late", "60:garbage", "61:badsum", "62:split", "21:oversize", "21:garbage",
-    "20:refuse", "50.04:silent:0:3", "50.04:late", "50.04:split", "50.84:refuse:0:2",
-    "50.84:badsum", "50.44:silent", "50.83:garbage", "50.83:silent:0:2", "70:refuse",
+    "20:refuse", "50.04:silent:0:3", "50.04:late", "50.04:split", "50.04:cut:0:2", "50.04:short",
+    "21:cut", "50.84:refuse:0:2", "50.84:badsum", "50.44:silent", "50.83:garbage", "50.83:silent:0:2", "70:refuse",
     "70:silent", "70:late",
 ]
 BOOT_FAULTS = [
