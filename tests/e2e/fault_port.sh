@@ -53,6 +53,7 @@ f_small_round_trip() {
     tq_wait_until 15 f_small_read || f_fail "the read after reopening did not complete"
     tq_drive nobox >/dev/null || f_fail "a box after reopening"
 }
+f_record_ends_with() { [[ $(tail -c 1 "$E2E_RECORD" | tq_hex /dev/stdin) == "$1" ]]; }
 f_small_written() { [[ $(f_dump_hex 0x7000 1024) == "$(f_file_hex "$small_file")" ]]; }
 f_small_read() { [[ -f $small_copy ]] && cmp -s "$small_file" "$small_copy"; }
 
@@ -108,6 +109,10 @@ case_update_kill() {
     f_clear_log
     f_watch_begin
     tq_drive press 106 waitlog "書込中" 10 >/dev/null || f_fail "the update did not reach write mode"
+    # "書込中" is logged before the "W" goes out: the kill waits for the "W" to arrive and
+    # for its reply, or it could land before the reply (err 02, not the pause's err 04).
+    tq_wait_until 5 f_record_ends_with 57 || f_fail "the simulator did not receive the W"
+    sleep 0.2
     kill -KILL "$TQ_SIM_PID"
     tq_wait_pid "$TQ_SIM_PID" 10 >/dev/null
     TQ_SIM_PID=''
