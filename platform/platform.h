@@ -58,7 +58,7 @@ void PortApplyTimeouts(PortHandle port, const PortTimeouts& timeouts);
 // Sets the comm event mask; any call releases a pending PortWaitEvent.
 void PortSetMask(PortHandle port, uint32_t mask);
 // Blocks until a received character is signalled, the mask is changed, or
-// timeoutMs passes.
+// timeoutMs passes. A wait that timed out may go on in the next call.
 WaitOutcome PortWaitEvent(PortHandle port, uint32_t timeoutMs);
 // Bytes waiting in the driver's input queue; also clears line errors.
 int PortQueued(PortHandle port);

@@ -12,6 +12,9 @@ namespace platform {
 namespace {
 
 constexpr DWORD kNoEventPauseMs = 10;
+// How long a close waits for the port's pending event wait to end before
+// leaving its block behind.
+constexpr DWORD kCloseEndsWaitMs = 1000;
 
 HANDLE H(PortHandle port) { return static_cast<HANDLE>(port); }
 
@@ -33,6 +36,31 @@ struct Overlapped {
         if (ov.hEvent != nullptr) CloseHandle(ov.hEvent);
     }
 };
+
+// A comm-event wait, with the mask it fills in when it ends.
+struct EventWait {
+    explicit EventWait(HANDLE p) : port(p) {}
+    HANDLE port;
+    Overlapped io;
+    DWORD events = 0;
+};
+
+// The calling thread's wait that outlived its PortWaitEvent call. Only the
+// receiver waits, and it also closes the port.
+thread_local EventWait* pendingWait = nullptr;
+
+// Frees a wait that has ended. Without a received character it was a mask
+// change (a stop), or Wine on a pseudo-terminal without modem lines, where
+// the wait returns at once every time: the pause keeps the receiver from
+// spinning there, and 10 ms is well within its own poll of the device.
+WaitOutcome EndWait(EventWait*& w, bool completed) {
+    const bool received = completed && (w->events & EV_RXCHAR) != 0;
+    delete w;
+    w = nullptr;
+    if (received) return WaitOutcome::Event;
+    Sleep(kNoEventPauseMs);
+    return WaitOutcome::Released;
+}
 
 }  // namespace
 
@@ -82,28 +110,21 @@ void PortApplyTimeouts(PortHandle port, const PortTimeouts& t) {
 
 void PortSetMask(PortHandle port, uint32_t mask) { SetCommMask(H(port), mask); }
 
+// A wait that times out is left pending, not cancelled, and the next call
+// goes on waiting on it: under Wine a cancel that meets the wait while the
+// driver is re-checking it can be lost, and the canceller then waits for ever.
+// A pending wait ends when a character arrives, when the mask is changed (a
+// stop) or when the port is closed.
 WaitOutcome PortWaitEvent(PortHandle port, uint32_t timeoutMs) {
-    Overlapped o;
-    DWORD events = 0;
-    BOOL started = WaitCommEvent(H(port), &events, &o.ov);
-    if (!started && GetLastError() == ERROR_IO_PENDING) {
-        if (WaitForSingleObject(o.ov.hEvent, timeoutMs) != WAIT_OBJECT_0) {
-            // The wait must be over before its OVERLAPPED leaves the stack.
-            CancelIoEx(H(port), &o.ov);
-            DWORD ignored = 0;
-            GetOverlappedResult(H(port), &o.ov, &ignored, TRUE);
-            return WaitOutcome::TimedOut;
-        }
-        DWORD ignored = 0;
-        started = GetOverlappedResult(H(port), &o.ov, &ignored, FALSE);
+    EventWait*& w = pendingWait;
+    if (w == nullptr) {
+        w = new EventWait(H(port));
+        if (WaitCommEvent(w->port, &w->events, &w->io.ov)) return EndWait(w, true);
+        if (GetLastError() != ERROR_IO_PENDING) return EndWait(w, false);
     }
-    if (started && (events & EV_RXCHAR) != 0) return WaitOutcome::Event;
-    // Completed without a received character: a mask change (a stop), or
-    // Wine on a pseudo-terminal without modem lines, where the wait returns
-    // at once every time. The pause keeps the receiver from spinning there;
-    // 10 ms is well within the receiver's own poll of the device's replies.
-    Sleep(kNoEventPauseMs);
-    return WaitOutcome::Released;
+    if (WaitForSingleObject(w->io.ov.hEvent, timeoutMs) != WAIT_OBJECT_0) return WaitOutcome::TimedOut;
+    DWORD ignored = 0;
+    return EndWait(w, GetOverlappedResult(w->port, &w->io.ov, &ignored, FALSE) != FALSE);
 }
 
 int PortQueued(PortHandle port) {
@@ -128,6 +149,14 @@ int PortWrite(PortHandle port, const void* buffer, int count) {
     return static_cast<int>(Finish(H(port), done, o.ov, put));
 }
 
-void PortClose(PortHandle port) { CloseHandle(H(port)); }
+void PortClose(PortHandle port) {
+    CloseHandle(H(port));
+    EventWait* w = pendingWait;
+    if (w == nullptr || w->port != H(port)) return;
+    pendingWait = nullptr;
+    // The close ends the wait; until it has, the system may still write into
+    // the block, so one that does not end in time is left, not freed.
+    if (WaitForSingleObject(w->io.ov.hEvent, kCloseEndsWaitMs) == WAIT_OBJECT_0) delete w;
+}
 
 }  // namespace platform
