@@ -80,7 +80,8 @@ for ((i = 1; i <= CYCLES; i++)); do
     f_case "cycle $i"
     clear_log
     drive 10 press 111 waitlog "R- " 5 nobox || f_fail "the request got no answer: $DRIVE_WHY"
-    sleep "0.$((RANDOM % 30))"  # the close meets the idle receiver at any point of its wait
+    # 0 to 0.3 s: the close meets the idle receiver at any point of its 200 ms wait
+    sleep "$(printf '0.%03d' $((RANDOM % 300)))"
     t0=$(date +%s%N)
     drive $((CLOSE_BOUND + 10)) press 102 enabled 103 1 "$CLOSE_BOUND" ||
         f_fail "the close did not end within $CLOSE_BOUND s: $DRIVE_WHY"
