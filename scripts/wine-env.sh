@@ -431,8 +431,21 @@ tq_stop_panel() {
 }
 
 # tq_drive STEPS...: run tqdrive.exe with a bound that covers its own step bounds.
+# A failed step always says why; a driver that ends with exit code 1 without a word
+# never ran: on a machine with every core busy Wine now and then ends a process so
+# at its start (about once in 4,000 starts here). It is started once more.
 tq_drive() {
-    timeout "${TQ_DRIVE_BOUND:-180}" "$TQ_WINE_LOADER" "$TQ_DRIVE_EXE" "$@" 9>&-
+    local err rc attempt
+    err=$(mktemp "${TQ_WORK:-/tmp}/drive-err.XXXXXX") || return 1
+    for attempt in 1 2; do
+        timeout "${TQ_DRIVE_BOUND:-180}" "$TQ_WINE_LOADER" "$TQ_DRIVE_EXE" "$@" 2>"$err" 9>&-
+        rc=$?
+        [[ $rc == 1 && ! -s $err ]] || break
+        tq_log "tqdrive ended with exit code 1 without a word (start $attempt); starting it again"
+    done
+    cat "$err" >&2
+    rm -f "$err"
+    return "$rc"
 }
 
 # tq_screenshot FILE: the whole virtual screen.

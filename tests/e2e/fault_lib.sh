@@ -93,11 +93,12 @@ f_watch_end() {
     fi
     local rc=0
     wait "$F_WATCH_PID" 2>/dev/null || rc=$?
-    if [[ $rc == 1 ]]; then
+    # A failed step always says why; exit code 1 without a word is Wine ending the
+    # driver at its start (seen now and then on a loaded machine), not the window.
+    if [[ $rc == 1 && -s $F_WATCH_OUT ]]; then
         f_fail "the window stopped answering: $(tail -n 2 "$F_WATCH_OUT")"
     fi
-    # Not a failed step: the driver itself did not run (seen once in 18 runs on this
-    # loaded machine: Wine ended it before its first line). The window is asked once.
+    # Not a failed step: the driver itself did not run. The window is asked once.
     e2e_note "  the watch did not run (exit $rc: $(tail -n 1 "$F_WATCH_OUT")); one round trip instead"
     tq_drive alive "$F_ALIVE_BOUND" >/dev/null || f_fail "the window did not answer within $F_ALIVE_BOUND s"
 }
