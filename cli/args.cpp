@@ -31,6 +31,7 @@ constexpr Named kCommands[] = {
     {"read", Command::Read, 3, 3},        {"write", Command::Write, 2, 3},
     {"erase", Command::Erase, 2, 2},      {"param", Command::Param, 3, 3},
     {"clock", Command::ClockSet, 1, 1},   {"pattern", Command::Pattern, 0, 0},
+    {"verify", Command::Verify, 1, 3},
 };
 
 bool Fail(Request& r, const char* format, const char* detail = "") {
@@ -98,6 +99,15 @@ bool TakePositional(Request& r, const char* const* p, int n) {
             r.file = p[1];
             return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
                    (n < 3 || NumberField(r, "LEN", p[2], kMaxTransfer, r.length, r.lengthValue));
+        case Command::Verify:
+            if (n == 1) {  // a firmware file: the pages the programmer would write
+                r.firmwareVerify = true;
+                r.file = p[0];
+                return true;
+            }
+            r.file = p[1];
+            return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
+                   (n < 3 || NumberField(r, "LEN", p[2], kMaxTransfer, r.length, r.lengthValue));
         case Command::Erase:
             return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
                    NumberField(r, "LEN", p[1], kMaxErase, r.length, r.lengthValue);
@@ -143,6 +153,10 @@ bool TakeOption(Request& r, int argc, const char* const* argv, int& i) {
         r.verbosity = Verbosity::Verbose;
     } else if (std::strcmp(a, "--json") == 0) {
         r.json = true;
+    } else if (std::strcmp(a, "--verify") == 0) {
+        r.verifyAfter = true;
+    } else if (std::strcmp(a, "--all") == 0) {
+        r.allRanges = true;
     } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
         r.command = Command::Help;
     } else if (std::strcmp(a, "--seconds") == 0 || std::strncmp(a, "--seconds=", 10) == 0) {
@@ -224,6 +238,11 @@ bool ParseArguments(int argc, const char* const* argv, Request& r) {
                     command->name);
     }
     if (r.sim && r.port != nullptr) return Fail(r, "give either --port or --sim, not both");
+    const bool verifies = r.command == Command::Write || r.command == Command::Update || r.command == Command::Recover;
+    if (r.verifyAfter && !verifies) return Fail(r, "--verify belongs to write, update and recover");
+    if (r.allRanges && !r.verifyAfter && r.command != Command::Verify) {
+        return Fail(r, "--all belongs to verify and to --verify");
+    }
     return TakePositional(r, positional, count);
 }
 
@@ -259,6 +278,15 @@ const char* UsageText() {
         "                            send the query and print the answer\n"
         "  pattern [--seconds N]     run the pattern sequence for N seconds (default: until\n"
         "                            Ctrl+C), then stop it\n"
+        "  verify ADDR FILE [LEN]    read FILE's size (or LEN bytes) of flash from ADDR and compare\n"
+        "                            it with FILE; nothing is written\n"
+        "  verify FILE               compare the pages an update of firmware FILE writes with the\n"
+        "                            unit's flash (read in its application mode)\n"
+        "\n"
+        "write --verify, update --verify and recover --verify verify what they wrote. After an\n"
+        "update the unit returns to its application; tq73 waits up to 15 s for it to answer a\n"
+        "one-byte flash read before it verifies. A verify lists the first 10 differing ranges\n"
+        "(--all: every one) with the file's and the flash's bytes.\n"
         "\n"
         "ADDR and LEN as the window's edits take them: decimal (4096) or hexadecimal with a\n"
         "trailing lower-case h (1000h). A transfer moves at most 20000h bytes. A parameter\n"
@@ -274,7 +302,9 @@ const char* UsageText() {
         "  --quiet, -q    print only failures and the result\n"
         "  --verbose, -v  put the local time in front of every log line\n"
         "  --json         one JSON object per line per event (sent, received, log, progress, box,\n"
-        "                 beep, notice, error, result) on stdout\n"
+        "                 beep, notice, difference, error, result) on stdout\n"
+        "  --verify       after write, update or recover: verify what was written\n"
+        "  --all          with verify or --verify: list every differing range\n"
         "\n"
         "exit codes:\n"
         "  0    success\n"
@@ -284,7 +314,9 @@ const char* UsageText() {
         "  4    no answer from the device, or an answer that came damaged\n"
         "  5    refused by the device (a firmware model it does not take included)\n"
         "  6    a file cannot be read or written\n"
-        "  7    the firmware update failed (the programmer's result code is in the message)\n"
+        "  7    the firmware update failed (the programmer's result code is in the message),\n"
+        "       the device's status bytes included (err 09: pages not programmed)\n"
+        "  8    verify: the flash differs from the file\n"
         "  130  interrupted (Ctrl+C); monitor and pattern without --seconds end with 0\n";
 }
 

@@ -148,15 +148,22 @@ int ParseFirmwareFile(const char* path, Image& image, int& modelCode) {
     return endRecord;
 }
 
+namespace {
+bool lastLoadRead = false;
+}  // namespace
+
 int LoadFirmwareImage() {
     const char* path = FirmwarePath[0] != '\0' ? FirmwarePath : kDefaultFirmwareFile;
     FirmwareImage.fill(0xFF);
     int modelCode = kModelNone;
-    if (ParseFirmwareFile(path, FirmwareImage, modelCode) == 0) {
+    lastLoadRead = ParseFirmwareFile(path, FirmwareImage, modelCode) != 0;
+    if (!lastLoadRead) {
         platform::WarningBox(kCannotReadText);
         return kModelNone;
     }
     return modelCode;
 }
+
+bool FirmwareImageRead() { return lastLoadRead; }
 
 }  // namespace firmware

@@ -33,5 +33,7 @@ int ParseFirmwareFile(const char* path, Image& image, int& modelCode);
 // "Cannot read S-Format file." when no end record was read. Returns the model
 // code, 0 when there is none or the file could not be read.
 int LoadFirmwareImage();
+// Whether the last LoadFirmwareImage read the file to an end record.
+bool FirmwareImageRead();
 
 }  // namespace firmware

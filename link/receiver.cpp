@@ -211,7 +211,7 @@ int DeliverFrame(const uint8_t* fromStatusByte) {
     const int verdict = CheckFrame(frame, kFrameBufferSize, payload);
     char line[kFrameLineBufferSize];
     FormatFrameLine('R', frame, ReceivedLength + 4, line);
-    platform::LogLine(line);
+    platform::LogFrame('R', ReceivedLength + 4, frame, std::min(ReceivedLength + 4, kFrameBufferSize), line);
     const uint32_t notice = NotifyOnResponse.value.exchange(0);
     if (notice != 0) {
         platform::PostToDialog(UM_RESPONSE_ARRIVED, notice, NotifyOnResponse.param.load());

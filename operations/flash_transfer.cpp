@@ -59,10 +59,12 @@ void ReportDamagedAnswer(const char* operation, uint32_t address, const char* fa
     platform::WarningBox(failureBox);
 }
 
+}  // namespace
+
 // A length beyond TransferBuffer would make a worker read or write past it.
-bool LengthFits(const OperationParams* p, const char* operation) {
+bool TransferLengthFits(const OperationParams* p, const char* operation) {
     if (p->Length <= kTransferBufferSize) return true;
-    ReportFailure(Outcome::NotStarted, p->StartAddress & kAddressMask);
+    ReportNotStarted(NotStartedWhy::Length, p->StartAddress & kAddressMask);
     char text[160];
     std::snprintf(text, sizeof text,
                   "%s: length 0x%X is larger than the transfer buffer (0x%X bytes): nothing was "
@@ -72,6 +74,8 @@ bool LengthFits(const OperationParams* p, const char* operation) {
     platform::WarningBox(text);
     return false;
 }
+
+namespace {
 
 // Handles a failed request; true when the transfer must stop.
 bool Failed(int result, const char* operation, uint32_t address, const char* failureBox) {
@@ -113,7 +117,7 @@ void ReadChunks(const OperationParams* p) {
     for (uint32_t remaining = p->Length; remaining != 0;) {
         const uint32_t n = ReadChunkSize(remaining);
         const int result = wire::ReadFlashChunk(TransferBuffer.data() + offset, address, n);
-        if (Failed(result, "flash read", address, kReadFailedText)) return;
+        if (ReadRequestFailed(result, "flash read", address)) return;
         offset += n;
         remaining -= n;
         address += n;
@@ -127,6 +131,10 @@ uint32_t Done() {
 }
 
 }  // namespace
+
+bool ReadRequestFailed(int result, const char* operation, uint32_t address) {
+    return Failed(result, operation, address, kReadFailedText);
+}
 
 uint32_t WriteChunkSize(uint32_t address, uint32_t remaining) {
     const uint32_t toBoundary = kChunkSize - address % kChunkSize;
@@ -142,14 +150,14 @@ bool AllErased(const uint8_t* data, uint32_t count) {
 uint32_t FlashWriteWorker(void* params) {
     const auto* p = static_cast<const OperationParams*>(params);
     TransferLostDevice.store(false);
-    if (LengthFits(p, "flash write")) WriteChunks(p);
+    if (TransferLengthFits(p, "flash write")) WriteChunks(p);
     return Done();
 }
 
 uint32_t FlashReadWorker(void* params) {
     const auto* p = static_cast<const OperationParams*>(params);
     TransferLostDevice.store(false);
-    if (LengthFits(p, "flash read")) {
+    if (TransferLengthFits(p, "flash read")) {
         ReadChunks(p);
         // Written after a failed read too: the file always gets the full
         // length, the part not read holding what the buffer held before.

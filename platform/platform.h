@@ -94,6 +94,12 @@ LocalTime NowLocal();
 // Adds a CP932 line to the operator log; from any thread, carried out on the
 // UI thread as one request.
 void LogLine(const char* text);
+// Adds a frame's line (built by FormatFrameLine) to the operator log as
+// LogLine does, and hands the frame to front ends that show frames as data,
+// so that none of them has to read bytes back from text: 'T' sent or 'R'
+// received, its length as the line gives it, and the held bytes from its STX
+// that the console kept (a huge frame's rest is not kept).
+void LogFrame(char letter, int length, const uint8_t* frame, int held, const char* line);
 void ClearLog();
 void PostToDialog(uint32_t message, uintptr_t wParam, intptr_t lParam);
 // The warning box: caption "TQ7300", warning icon, OK; owned by the dialog.

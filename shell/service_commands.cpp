@@ -6,6 +6,7 @@
 
 #include "link/frame.h"
 #include "operations/flash_transfer.h"
+#include "operations/verify.h"
 #include "operations/param_block.h"
 #include "operations/progress.h"
 #include "operations/stop_resume.h"
@@ -32,9 +33,10 @@ void ReadNumber(int editId, uint32_t& field) {
 // Loads the transfer file into TransferBuffer; an empty length edit gets the
 // byte count. The file is opened for writing too, without sharing, so a
 // read-only file or one held open elsewhere is refused.
-bool LoadTransferFile(const char* path) {
+bool LoadTransferFile(const char* path, ops::Activity activity) {
     platform::FileHandle file = platform::FileOpenExclusive(path);
     if (file == nullptr) {
+        ops::EndNotStarted(activity, ops::NotStartedWhy::FileOpen);
         platform::WarningBox(kOpenErrorText);
         return false;
     }
@@ -42,6 +44,7 @@ bool LoadTransferFile(const char* path) {
                                            static_cast<int>(ops::kTransferBufferSize));
     if (got < 0) {
         platform::FileClose(file);
+        ops::EndNotStarted(activity, ops::NotStartedWhy::FileRead);
         platform::WarningBox(kReadErrorText);
         return false;
     }
@@ -59,6 +62,7 @@ platform::ThreadRoutine TransferWorker(int id) {
     switch (id) {
         case kIdFlashWrite: return ops::FlashWriteWorker;
         case kIdFlashRead: return ops::FlashReadWorker;
+        case kIdFlashVerify: return ops::FlashVerifyWorker;
         default: return ops::FlashEraseWorker;
     }
 }
@@ -67,6 +71,7 @@ ops::Activity TransferActivity(int id) {
     switch (id) {
         case kIdFlashWrite: return ops::Activity::FlashWrite;
         case kIdFlashRead: return ops::Activity::FlashRead;
+        case kIdFlashVerify: return ops::Activity::FlashVerify;
         default: return ops::Activity::FlashErase;
     }
 }
@@ -101,7 +106,8 @@ void ReportCutBlock(uint32_t needed) {
 void FlashTransfer(ops::OperationParams* params, int id) {
     if (RefuseIfBusy()) return;
     platform::ReadControlText(kIdFileEdit, params->FileName, kTextLimit);
-    if (id != kIdFlashRead && !LoadTransferFile(params->FileName)) return;
+    // A verify loads the file as a write does: it compares what a write sent.
+    if (id != kIdFlashRead && !LoadTransferFile(params->FileName, TransferActivity(id))) return;
     ReadNumber(kIdStartAddressEdit, params->StartAddress);
     ReadNumber(kIdLengthEdit, params->Length);
     StartTracked(TransferActivity(id), TransferWorker(id), params, params->StartAddress & 0xFFFFFF);

@@ -13,8 +13,8 @@ namespace shell {
 extern int ParamSequenceMode;
 extern int ParamSequenceStep;
 
-// Commands 203, 204, 205: take the edits into OperationParams, load the file
-// for a write or an erase, and start the command's worker.
+// Commands 203, 204, 205 and 209: take the edits into OperationParams, load
+// the file for a write, an erase or a verify, and start the command's worker.
 void FlashTransfer(ops::OperationParams* params, int id);
 // Commands 300 to 303: stop the device, then erase and write block k.
 void ParamBlock(ops::OperationParams* params, int k);

@@ -103,6 +103,11 @@ void LogLine(const char* text) {
     console::ShowLogLine(text);
 }
 
+void LogFrame(char letter, int length, const uint8_t* frame, int held, const char* line) {
+    console::OutputLock hold;
+    console::ShowFrame(letter, length, frame, held, line);
+}
+
 void ClearLog() {
     console::OutputLock hold;
     console::ShowClearLog();

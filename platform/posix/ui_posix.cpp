@@ -45,6 +45,8 @@ void LogLine(const char* text) {
     u.selected = static_cast<int>(u.shown.size()) - 1;
 }
 
+void LogFrame(char, int, const uint8_t*, int, const char* line) { LogLine(line); }
+
 void ClearLog() {
     Ui& u = ui();
     std::lock_guard<std::mutex> g(u.lock);

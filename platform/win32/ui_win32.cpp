@@ -28,6 +28,8 @@ void ToWide(const char* text, wchar_t* wide, int cap) {
     wide[cap - 1] = L'\0';
 }
 
+void LogFrame(char, int, const uint8_t*, int, const char* line) { LogLine(line); }
+
 void LogLine(const char* text) {
     if (mainDialog != nullptr) {
         SendMessageA(mainDialog, kLogRequestMessage, 0, reinterpret_cast<LPARAM>(text));

@@ -234,6 +234,7 @@ LocalTime NowLocal() { return LocalTime{2024, 1, 1, 0, 0, 0}; }
 // ---- the user interface: recorded --------------------------------------------------
 
 void LogLine(const char* text) { fuzzfake::ui.log.emplace_back(text); }
+void LogFrame(char, int, const uint8_t*, int, const char* line) { LogLine(line); }
 void ClearLog() {}
 void PostToDialog(uint32_t, uintptr_t, intptr_t) {}
 void WarningBox(const char*) { ++fuzzfake::ui.boxes; }

@@ -213,7 +213,7 @@ TEST_F(CommandSet, RefusalsTouchNeitherTheLineNorTheParameters) {
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_NE(Boxes()[0].find("larger than the transfer buffer"), std::string::npos);
     EXPECT_FALSE(Exists(copy));
-    EXPECT_EQ(Status(), "flash read 0x0 not started");
+    EXPECT_EQ(Status(), "flash read 0x0 not started: the length is larger than a transfer takes");
     // A transfer asked for while a worker runs leaves OperationParams alone.
     Configure([](sim::DeviceModel& m) { m.SetFault(0x60, sim::Fault::Silent); });
     Press(shell::kIdApStop);

@@ -144,7 +144,7 @@ TEST_F(Dialog, FirmwareWithoutModelSendsNothing) {
     EXPECT_TRUE(LogContains("ﾌｧｰﾑﾌｧｲﾙに、機種情報がありません"));
     platform::SleepMs(100);
     EXPECT_TRUE(DeviceBytes().empty());
-    EXPECT_EQ(Status(), "update not started");
+    EXPECT_EQ(Status(), "update not started: the firmware file has no model record");
 }
 
 TEST_F(Dialog, UnansweredModelRequestTimesOutAndALateAnswerIsNoVerdict) {
