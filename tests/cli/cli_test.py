@@ -280,6 +280,15 @@ def group_exit_codes():
         ("read into no folder", [], ["read", "0", "16", path("no/such/dir.bin")], 6, "could not be written"),
         ("wrong data echo", ["--boot-fault", "data:wrong"], ["update", SAMPLE], 7, "err 07"),
         ("silent boot loader", ["--boot"], ["update", SAMPLE], 4, "model request"),
+        ("verify equal", [], ["verify", "3000h", src], 0, "768 bytes equal"),
+        ("write --verify, a stuck bit", ["--flash-fill", "FF", "--stuck", "3010:01"], ["write", "--verify", "3000h", src],
+         8, "0x003010-0x003010 (1 byte): file 00, flash 01"),
+        ("firmware not on the unit", [], ["verify", SAMPLE], 8, "firmware verify: 255 of 256 bytes differ"),
+        ("page not programmed", ["--boot-fault", "program:status:90:2"], ["update", SAMPLE], 7,
+         "err 09: the device reported 1 page not programmed, the first at 0xA000"),
+        ("no return for the verify", ["--fault", "50.04:silent"], ["update", "--verify", SAMPLE], 4,
+         "update complete in"),
+        ("--verify on read", None, ["--sim", "read", "--verify", "0", "1", "x"], 2, "belongs to write"),
     ]
     for name, sim_args, args, code, words in cases:
         sim = Sim("codes", *sim_args) if sim_args is not None else None
@@ -305,7 +314,7 @@ def group_exit_codes():
     first.stdout.close()
     sim.stop()
     r = tq73("--help")
-    check(r.returncode == 0 and all(f"  {c} " in r.stdout.decode() for c in (0, 2, 3, 4, 5, 6, 7, 130)),
+    check(r.returncode == 0 and all(f"  {c} " in r.stdout.decode() for c in (0, 2, 3, 4, 5, 6, 7, 8, 130)),
           "--help lists every exit code")
 
 
@@ -366,6 +375,31 @@ def group_output():
     events = [json.loads(line) for line in r.stdout.decode("utf-8").splitlines()]
     check(any(e["event"] == "box" and e["text"] == "OPEN ERROR" for e in events) and events[-1]["exit_code"] == 6,
           f"--json: the box as an event: {events}")
+    sim.stop()
+
+    # A verify: one difference event per range (all of them), the counts in the result;
+    # the text lists ten ranges unless --all.
+    stripes = write_file("stripes.bin", bytes(0xFF if i % 2 else 0x00 for i in range(0x300)))
+    sim = Sim("json4", "--flash-fill", "FF")
+    r = tq73("--port", sim.link, "--json", "verify", "3000h", stripes)
+    events = [json.loads(line) for line in r.stdout.decode("utf-8").splitlines()]
+    diffs = [e for e in events if e["event"] == "difference"]
+    check(r.returncode == 8 and len(diffs) == 0x180 and diffs[1] == {**diffs[1], "address": 0x3002, "length": 1,
+                                                                      "file": "00", "flash": "FF"},
+          f"--json verify: {len(diffs)} difference events, {diffs[1:2]}")
+    check(events[-1]["differing"] == 0x180 and events[-1]["ranges"] == 0x180 and events[-1]["compared"] == 0x300 and
+          events[-1]["first_difference"] == 0x3000, f"--json verify: the counts: {events[-1]}")
+    listed = [l for l in text(tq73("--port", sim.link, "verify", "3000h", stripes)).splitlines() if l.startswith("0x")]
+    every = [l for l in text(tq73("--port", sim.link, "verify", "--all", "3000h", stripes)).splitlines()
+             if l.startswith("0x")]
+    check(len(listed) == 10 and len(every) == 0x180, f"verify lists 10 ranges, --all {len(every)}")
+    check(sim.received().count(bytes([0x50, 0x84])) == 0, "verify sends no write")
+    sim.stop()
+    sim = Sim("json5")
+    r = tq73("--port", sim.link, "--json", "update", "--verify", SAMPLE)
+    events = [json.loads(line) for line in r.stdout.decode("utf-8").splitlines()]
+    check(r.returncode == 0 and events[-1]["compared"] == 256 and events[-1]["differing"] == 0 and
+          "firmware verify: 256 bytes equal" in events[-1]["text"], f"update --verify: {events[-1]}")
     sim.stop()
 
     r = tq73("--sim", "--verbose", "stop")
