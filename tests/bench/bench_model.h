@@ -2,6 +2,8 @@
 // bytes on a 38400-baud line, the protocol's fixed pauses and its 10 ms polls.
 #pragma once
 
+#include "firmware/image_loader.h"
+
 #include <chrono>
 #include <cstdio>
 
@@ -49,5 +51,7 @@ inline void Report(const char* what, double measured, const Budget& b) {
 // The flash write and read rows (transfer_bench.cpp), against a device in
 // application mode on the open port; false when a transfer went wrong.
 bool RunTransferRows(sim::PtyDevice& device);
+// A firmware verify of the image just programmed (transfer_bench.cpp).
+bool RunFirmwareVerifyRow(const firmware::Image& image);
 
 }  // namespace bench

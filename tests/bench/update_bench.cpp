@@ -99,7 +99,7 @@ int main() {
     // the transfers need the application back.
     bool transfersOk = device.WaitForBootMode(false, 2000);
     if (!transfersOk) std::fprintf(stderr, "bench: the device stayed in boot mode after the update\n");
-    if (transfersOk) transfersOk = RunTransferRows(device);
+    if (transfersOk) transfersOk = RunTransferRows(device) && RunFirmwareVerifyRow(image);
 
     wire::StopReceiver();
     device.Stop();
