@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the benchmark (not a test), against the simulator paced at 38400 baud.
-#  1. The core, natively: one ap-stop, a full firmware update and a 128 KB flash write
-#     and read, each next to the time the line, the fixed pauses and the 10 ms polls
-#     require (the protocol model). About 100 s.
+#  1. The core, natively: one ap-stop, a full firmware update, a 128 KB flash write,
+#     read and verify, and a full-image firmware verify, each next to the time the
+#     line, the fixed pauses and the 10 ms polls require (the protocol model). About
+#     150 s.
 #  2. The window, under Wine: an ap-stop (median of 20), "farm udt" of a full image and
 #     a 128 KB flash read, with the window shown and minimized side by side, beside the
 #     model; then the console's CPU use while idle with the port open. About 150 s.
