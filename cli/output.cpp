@@ -14,7 +14,6 @@ namespace cli::out {
 namespace {
 
 constexpr int kLineSize = 2048;        // a log line in UTF-8: 512 CP932 bytes grow at most threefold
-constexpr int kMaxBoxes = 8;
 constexpr int kBoxSize = 512;
 constexpr uint32_t kBarRedrawMs = 100;
 constexpr uint32_t kProgressEventMs = 250;
@@ -25,9 +24,6 @@ const uint32_t startMs = platform::TickMs();
 
 // Guarded by the output lock.
 Frames frames;
-char boxes[kMaxBoxes][kBoxSize];
-char boxesCp932[kMaxBoxes][kBoxSize];
-int boxCount = 0;
 int barWidth = 0;  // characters of the bar on the terminal now; 0: none
 uint32_t lastBarMs = 0;
 char lastBar[300] = "";  // the bar's text as last drawn
@@ -240,24 +236,6 @@ Frames Seen() {
     return frames;
 }
 
-int BoxCount() {
-    platform::console::OutputLock hold;
-    return boxCount;
-}
-
-const char* BoxText(int index) {
-    platform::console::OutputLock hold;
-    return index >= 0 && index < boxCount ? boxes[index] : nullptr;
-}
-
-bool BoxShown(const char* cp932) {
-    platform::console::OutputLock hold;
-    for (int i = 0; i < boxCount; ++i) {
-        if (std::strcmp(boxesCp932[i], cp932) == 0) return true;
-    }
-    return false;
-}
-
 void Note(const char* utf8) {
     if (settings.verbosity != Verbosity::Verbose || Json()) return;
     platform::console::OutputLock hold;
@@ -414,11 +392,6 @@ void ShowFrame(char letter, int length, const uint8_t* frame, int held, const ch
 void ShowBox(const char* cp932) {
     char text[kBoxSize];
     os::Cp932ToUtf8(cp932, text, sizeof text);
-    if (boxCount < kMaxBoxes) {
-        std::snprintf(boxes[boxCount], kBoxSize, "%s", text);
-        std::snprintf(boxesCp932[boxCount], kBoxSize, "%s", cp932);
-        ++boxCount;
-    }
     if (Json()) {
         JsonLine line;
         BeginEvent(line, "box");

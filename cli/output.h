@@ -35,10 +35,6 @@ struct Frames {
 };
 Frames Seen();
 
-// The boxes shown so far (UTF-8); nullptr past the last.
-int BoxCount();
-const char* BoxText(int index);
-bool BoxShown(const char* cp932);
 
 // A note for --verbose only, on stderr.
 void Note(const char* utf8);

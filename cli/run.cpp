@@ -479,8 +479,8 @@ Outcome FromNotStarted(const ops::ProgressSnapshot& s, const char* ended) {
         }
         default: break;
     }
-    Outcome o = Make(out::BoxCount() != 0 ? kExitFile : kExitOther, "not_started", "%s", ended);
-    if (out::BoxCount() != 0) Append(o, ": %s", out::BoxText(out::BoxCount() - 1));
+    // A length the transfer buffer cannot take, or the worker not started.
+    Outcome o = Make(s.why == ops::NotStartedWhy::Length ? kExitUsage : kExitOther, "not_started", "%s", ended);
     AppendWhere(o);
     return o;
 }
