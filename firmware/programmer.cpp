@@ -176,9 +176,9 @@ void LogDeviceErrors() {
         std::snprintf(what + n, sizeof what - n, "%s%u page%s not programmed", n != 0 ? " and " : "",
                       unsigned(runErrors.pages), runErrors.pages == 1 ? "" : "s");
     }
-    char line[240];
+    char line[320];
     std::snprintf(line, sizeof line,
-                  "update: the device reported %s, the first at 0x%04X: the unit does not hold this firmware; "
+                  "update: the device reported %.96s, the first at 0x%04X: the unit does not hold this firmware; "
                   "run the update again, and if the same place fails again the unit's flash needs service",
                   what, unsigned(runErrors.first));
     platform::LogLine(line);

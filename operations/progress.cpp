@@ -147,7 +147,7 @@ void DeviceErrorText(const DeviceErrors& e, char* out, size_t cap) {
     if (e.pages != 0) {
         std::snprintf(pages, sizeof pages, "%u page%s not programmed", unsigned(e.pages), e.pages == 1 ? "" : "s");
     }
-    std::snprintf(out, cap, "%s%s%s", blocks, e.blocks != 0 && e.pages != 0 ? " and " : "", pages);
+    std::snprintf(out, cap, "%.40s%s%.40s", blocks, e.blocks != 0 && e.pages != 0 ? " and " : "", pages);
 }
 
 void VerifyEnded(const ProgressSnapshot& s, const char* name, double took, char* out, size_t cap) {

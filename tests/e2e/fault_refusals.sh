@@ -149,8 +149,20 @@ update_row() {
         f_log_has "更新完了" 1
     fi
 }
-row_boot_erase() { update_row ""; f_log_has "resp error **********  a0" 2; f_flash_image; }
-row_boot_program() { update_row ""; f_log_has "resp error **********  90" 2; f_flash_image; }
+# Status bytes that report a failure: every block and page is still tried, and the
+# update fails with result 9 and a line that says what the device reported.
+row_boot_erase() {
+    update_row 09
+    f_log_has "resp error **********  a0" 2
+    f_log_has "update: the device reported 2 blocks not erased, the first at 0x3000" 1
+    f_flash_is 0x3080 "$(f_fill_hex 00 128)" "the block the device did not erase"
+}
+row_boot_program() {
+    update_row 09
+    f_log_has "resp error **********  90" 2
+    f_log_has "update: the device reported 2 pages not programmed, the first at 0x3000" 1
+    f_flash_erased_only
+}
 row_boot_write() { update_row 03; f_log_has "err 55" 1; f_flash_erased_only; }
 row_boot_addr() { update_row 05; f_flash_erased_only; }
 row_boot_data() { update_row 07; f_flash_erased_only; }
