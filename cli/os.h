@@ -45,6 +45,9 @@ bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, siz
 // with the reason when another holds it. (Windows refuses a second open of a
 // COM port by itself; a Linux tty does not.)
 bool ClaimPort(const char* arg, char* why, size_t whyCap);
+// Whether the port is a serial device at all; false with the reason ("not a
+// serial port") for anything else, before a byte is written to it.
+bool CheckSerialPort(const char* arg, char* why, size_t whyCap);
 // Why a port that the session could not open cannot be opened, and what to try.
 void DescribePortFailure(const char* arg, char* out, size_t cap);
 

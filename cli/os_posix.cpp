@@ -176,6 +176,32 @@ bool ClaimPort(const char* arg, char* why, size_t whyCap) {
     return true;  // fd stays open: the lock lasts as long as the process
 }
 
+// Only a terminal device that takes line settings is a serial port: frames
+// written to a regular file, a pipe or /dev/null would land where nobody
+// pointed (a firmware file given as --port by mistake). Asked before the
+// session opens the port, so nothing has been written yet.
+bool CheckSerialPort(const char* arg, char* why, size_t whyCap) {
+    struct stat st {};
+    if (stat(arg, &st) != 0) return true;  // the session's own open fails and says why
+    const char* what = S_ISREG(st.st_mode)   ? "a regular file"
+                       : S_ISDIR(st.st_mode) ? "a folder"
+                       : S_ISCHR(st.st_mode) ? "a character device that is not a terminal"
+                                             : "not a character device";
+    if (S_ISCHR(st.st_mode)) {
+        const int fd = open(arg, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return true;  // as above: the open's own failure is told
+        termios t{};
+        const bool terminal = isatty(fd) == 1 && tcgetattr(fd, &t) == 0;
+        close(fd);
+        if (terminal) return true;
+    }
+    std::snprintf(why, whyCap,
+                  "%s is not a serial port (%s): nothing was written to it; give a tty such as /dev/ttyUSB0 "
+                  "(tq73 ports lists them)",
+                  arg, what);
+    return false;
+}
+
 void DescribePortFailure(const char* arg, char* out, size_t cap) {
     const int fd = open(arg, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     const int err = errno;

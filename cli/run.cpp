@@ -320,6 +320,10 @@ bool OpenPort(Outcome& o) {
             o = Make(kExitUsage, "usage", "%s", why);
             return false;
         }
+        if (!os::CheckSerialPort(request->port, why, sizeof why)) {
+            o = Make(kExitPort, "not_serial", "%s", why);
+            return false;
+        }
         if (!os::ClaimPort(request->port, why, sizeof why)) {
             o = Make(kExitPort, "port", "cannot open the port: %s", why);
             return false;
