@@ -18,7 +18,7 @@ bool IsTerminal(Stream stream);
 // Columns of the terminal behind stderr; 80 when it cannot be told.
 int TerminalColumns();
 
-// Ctrl+C (and SIGTERM, or the console being closed) seen so far.
+// Ctrl+C (and SIGTERM, SIGHUP, or the console being closed) seen so far.
 int Interrupts();
 // Ends the process at once, for a third Ctrl+C.
 [[noreturn]] void ExitNow(int code);

@@ -1,5 +1,5 @@
 // os_posix.cpp - the front end's system services on Linux: write(2) on the
-// two streams, SIGINT and SIGTERM, iconv(3) for code page 932, /dev for ports.
+// two streams, SIGINT, SIGTERM and SIGHUP, iconv(3) for code page 932, /dev for ports.
 #include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -99,6 +99,9 @@ void Init() {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // A dropped SSH session hangs up: like SIGTERM, so that a write pass that
+    // has begun is finished and the unit is not left in the middle of it.
+    sigaction(SIGHUP, &sa, nullptr);
     // A reader that went away (tq73 ... | head) must not end an operation.
     signal(SIGPIPE, SIG_IGN);
 }
