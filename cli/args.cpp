@@ -64,6 +64,11 @@ bool AllOf(const char* text, size_t from, size_t to, bool (*pred)(char)) {
 bool NumberField(Request& r, const char* what, const char* text, uint32_t max, char* field,
                  uint32_t& value) {
     char why[160];
+    if (std::strlen(text) >= kNumberTextSize) {
+        std::snprintf(r.error, sizeof r.error, "%s is longer than the %u characters the window's edit holds",
+                      what, static_cast<unsigned>(kNumberTextSize - 1));
+        return false;
+    }
     if (!ParseNumberArgument(text, max, value, why, sizeof why)) {
         std::snprintf(r.error, sizeof r.error, "%s %s", what, why);
         return false;

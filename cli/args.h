@@ -27,7 +27,9 @@ enum class Command {
 
 enum class Verbosity { Normal, Quiet, Verbose };
 
-constexpr size_t kNumberTextSize = 32;
+// The window's edits hold 255 characters and the dispatcher reads them whole;
+// a longer text is refused rather than cut (a cut text is another number).
+constexpr size_t kNumberTextSize = 256;
 
 struct Request {
     Command command = Command::None;
