@@ -88,6 +88,17 @@ bool ParseSeconds(Request& r, const char* text) {
     return true;
 }
 
+// A write or an erase that ran past the top of the 24-bit address space
+// would go on at 0x000000 and overwrite the start of flash.
+bool WithinAddressSpace(Request& r, const char* command) {
+    if (static_cast<uint64_t>(r.addressValue) + r.lengthValue <= kMaxAddress + 1ull) return true;
+    std::snprintf(r.error, sizeof r.error,
+                  "%s: %Xh + %Xh runs past the top of the device's 24-bit address space (FFFFFFh): nothing "
+                  "was sent",
+                  command, static_cast<unsigned>(r.addressValue), static_cast<unsigned>(r.lengthValue));
+    return false;
+}
+
 // The command's positional arguments into the request.
 bool TakePositional(Request& r, const char* const* p, int n) {
     switch (r.command) {
@@ -102,10 +113,12 @@ bool TakePositional(Request& r, const char* const* p, int n) {
         case Command::Write:
             r.file = p[1];
             return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
-                   (n < 3 || NumberField(r, "LEN", p[2], kMaxTransfer, r.length, r.lengthValue));
+                   (n < 3 || (NumberField(r, "LEN", p[2], kMaxTransfer, r.length, r.lengthValue) &&
+                              WithinAddressSpace(r, "write")));
         case Command::Erase:
             return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
-                   NumberField(r, "LEN", p[1], kMaxErase, r.length, r.lengthValue);
+                   NumberField(r, "LEN", p[1], kMaxErase, r.length, r.lengthValue) &&
+                   WithinAddressSpace(r, "erase");
         case Command::Param:
             if (std::strlen(p[0]) != 1 || p[0][0] < '0' || p[0][0] > '3') {
                 return Fail(r, "param takes a block number from 0 to 3, not \"%s\"", p[0]);

@@ -255,6 +255,14 @@ bool CheckWriteSource(Outcome& o) {
         o = Make(kExitUsage, "usage", "write: %s holds %s: give LEN to write its first LEN bytes", request->file, detail);
         return false;
     }
+    if (request->length[0] == '\0' && request->addressValue + static_cast<unsigned long long>(size) > 0x1000000) {
+        std::snprintf(detail, sizeof detail, "%lld bytes", size);
+        o = Make(kExitUsage, "usage",
+                 "write: %s (%s) at %s runs past the top of the device's 24-bit address space (FFFFFFh): nothing "
+                 "was sent",
+                 request->file, detail, request->address);
+        return false;
+    }
     if (request->length[0] != '\0' && request->lengthValue > size) {
         std::snprintf(detail, sizeof detail, "%lld bytes", size);
         o = Make(kExitUsage, "usage", "write: LEN %s is more than %s holds (%s)", request->length, request->file, detail);

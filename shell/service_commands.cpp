@@ -22,6 +22,7 @@ namespace {
 
 constexpr const char* kOpenErrorText = "OPEN ERROR";
 constexpr const char* kReadErrorText = "READ ERROR";
+constexpr uint32_t kAddressMask = 0xFFFFFF;  // the device's 24-bit addresses
 
 void ReadNumber(int editId, uint32_t& field) {
     char text[kTextLimit];
@@ -52,6 +53,23 @@ bool LoadTransferFile(const char* path) {
         platform::SetControlText(kIdLengthEdit, length);
     }
     platform::FileClose(file);
+    return true;
+}
+
+// The device's addresses are 24 bits and the workers count on modulo 2^24:
+// a write or an erase running past 0xFFFFFF would go on at 0x000000 and
+// destroy the start of flash. Such a range is refused before anything is
+// sent. (A read keeps that arithmetic: it changes nothing on the unit.)
+bool CrossesTopOfAddressSpace(const ops::OperationParams* params, int id) {
+    const uint32_t start = params->StartAddress & kAddressMask;
+    if (static_cast<uint64_t>(start) + params->Length <= kAddressMask + 1ull) return false;
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "%s: 0x%06X + 0x%X runs past the top of the address space (0xFFFFFF) and would go on at "
+                  "0x000000: nothing was sent",
+                  id == kIdFlashWrite ? "FLASH WRITE" : "FLASH ERASE", static_cast<unsigned>(start),
+                  static_cast<unsigned>(params->Length));
+    platform::WarningBox(text);
     return true;
 }
 
@@ -104,6 +122,7 @@ void FlashTransfer(ops::OperationParams* params, int id) {
     if (id != kIdFlashRead && !LoadTransferFile(params->FileName)) return;
     ReadNumber(kIdStartAddressEdit, params->StartAddress);
     ReadNumber(kIdLengthEdit, params->Length);
+    if (id != kIdFlashRead && CrossesTopOfAddressSpace(params, id)) return;
     StartTracked(TransferActivity(id), TransferWorker(id), params, params->StartAddress & 0xFFFFFF);
 }
 
