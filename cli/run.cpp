@@ -429,6 +429,14 @@ void BootModeNote(Outcome& o, const ops::ProgressSnapshot& s, bool interrupted) 
 // The command opened no operation: the console refused it, a box says why.
 Outcome NothingStarted() {
     const char* name = ShownName();
+    if (request->command == Command::Read && out::BoxShown("OPEN ERROR")) {
+        Outcome o = Make(kExitFile, "file_error",
+                         "flash read: %s could not be written: check that its folder exists and is writable and "
+                         "that no other program has it open (nothing was sent)",
+                         request->file);
+        AppendWhere(o);
+        return o;
+    }
     if (out::BoxShown("OPEN ERROR") || out::BoxShown("READ ERROR")) {
         Outcome o = Make(kExitFile, "file_error",
                          "%s: cannot open %s for exclusive use: check that it exists and is writable and that "
@@ -542,7 +550,13 @@ Outcome FromInterrupt(const ops::ProgressSnapshot& s) {
     AppendWhere(o);
     if (programming) BootModeNote(o, s, true);
     if (s.activity == ops::Activity::FlashRead && s.outcome != ops::Outcome::FileError) {
-        Append(o, ": %s holds only the bytes read before the interruption", request->file);
+        // The read's bytes never take the target's place unless it was read whole.
+        if (s.done != 0) {
+            Append(o, ": %s was not changed; %s.partial holds only the bytes read before the interruption",
+                   request->file, request->file);
+        } else {
+            Append(o, ": %s was not changed (nothing was read)", request->file);
+        }
     }
     return o;
 }

@@ -32,6 +32,12 @@ bool AllErased(const uint8_t* data, uint32_t count);
 // has stopped answering.
 extern std::atomic<bool> TransferLostDevice;
 
+// Whether a flash read may put its file at target: an existing file there
+// can be written (it is not changed now), and the folder takes the partial
+// file "<target>.partial" that the read writes first. Asked before the first
+// request, so that a read into a missing folder fails at once.
+bool ReadTargetUsable(const char* target);
+
 // Worker entries; the parameter is the OperationParams record. Each ends
 // with UM_WORKER_DONE (0) after success and failure alike.
 uint32_t FlashWriteWorker(void* params);

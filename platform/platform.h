@@ -126,5 +126,12 @@ void FileClose(FileHandle file);
 // Creates (or replaces) path with no sharing and writes count bytes in one
 // call; false when the file cannot be created or the write falls short.
 bool FileWriteNew(const char* path, const void* data, int count);
+// Whether anything (a file, a folder) exists under path.
+bool FileExists(const char* path);
+// Removes a file; false when it cannot be removed.
+bool FileRemove(const char* path);
+// Puts the file from in the place of to, replacing a file there in one step
+// of the file system; false when it cannot (to is then unchanged).
+bool FileReplace(const char* from, const char* to);
 
 }  // namespace platform

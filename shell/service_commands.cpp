@@ -123,6 +123,10 @@ void FlashTransfer(ops::OperationParams* params, int id) {
     ReadNumber(kIdStartAddressEdit, params->StartAddress);
     ReadNumber(kIdLengthEdit, params->Length);
     if (id != kIdFlashRead && CrossesTopOfAddressSpace(params, id)) return;
+    if (id == kIdFlashRead && !ops::ReadTargetUsable(params->FileName)) {
+        platform::WarningBox(kOpenErrorText);
+        return;
+    }
     StartTracked(TransferActivity(id), TransferWorker(id), params, params->StartAddress & 0xFFFFFF);
 }
 

@@ -131,15 +131,17 @@ TEST_F(CommandSet, RefusedWriteChunkShowsTheBoxAndSendsNoMore) {
     EXPECT_EQ(ops::ReadProgress().done, 0x200u);
 }
 
-TEST_F(CommandSet, SilentDeviceEndsTheReadWithinTheBoundAndTheFileIsStillWritten) {
+TEST_F(CommandSet, SilentDeviceEndsTheReadWithinTheBoundAndOnlyTheBytesReadAreKept) {
     Configure([](sim::DeviceModel& m) { m.SetFault(0x50, 0x04, sim::Fault::Silent, 0, 2); });
     const std::string copy = Temp("silent.bin");
     Transfer(shell::kIdFlashRead, "0", "512", copy);
     ASSERT_TRUE(PumpUntilIdle(wire::kOwnPollBoundMs + 5000));
     EXPECT_TRUE(LogContains("flash read: no answer at 0x000100 within 5 s: check the cable and the "
                             "device, then try again"));
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH READ 異常"});
-    EXPECT_EQ(ReadFile(copy).size(), 512u);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH READ 異常\nThe 256 bytes read before the failure are in " +
+                                                copy + ".partial; " + copy + " was not changed."});
+    EXPECT_FALSE(Exists(copy));
+    EXPECT_EQ(ReadFile(copy + ".partial"), Bytes(256, 0xFF));
     EXPECT_EQ(Status(), "flash read 0x0: no answer at 0x100");
     // The next operation works without a restart.
     Configure([](sim::DeviceModel& m) { m.ClearFaults(); });
@@ -168,11 +170,11 @@ TEST_P(DamagedAnswer, EndsTheReadAtTheChunkAndKeepsItsDataOutOfTheFile) {
     ASSERT_TRUE(PumpUntilIdle());
     EXPECT_TRUE(LogContains("flash read: damaged answer at 0x000100 (bytes missing or a wrong checksum): "
                             "check the cable and the connectors, then try again"));
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH READ 異常"});
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].rfind("FLASH READ 異常\n", 0), 0u);
     EXPECT_EQ(Status(), "flash read 0x0: damaged answer at 0x100");
-    Bytes want(256, 0xFF);
-    want.resize(768, 0xA5);
-    EXPECT_EQ(ReadFile(copy), want);
+    EXPECT_FALSE(Exists(copy));
+    EXPECT_EQ(ReadFile(copy + ".partial"), Bytes(256, 0xFF));
     // The clock query takes the same care; the device's next answers are whole again.
     Configure([&](sim::DeviceModel& m) { m.SetFault(0x21, fault); });
     uint8_t reading[6] = {1, 2, 3, 4, 5, 6};
@@ -204,6 +206,105 @@ TEST_F(CommandSet, ClosingThePortUnderATransferEndsItAtOnce) {
     EXPECT_EQ(Status(), "flash erase 0x2000: the port closed at 0x2000");
     EXPECT_EQ(DeviceBytes(), Frame(0x50, {0x44, 0x00, 0x20, 0x00, 0x2C, 0x01}));
 }
+
+// A read writes only bytes it read: the target takes a whole read's bytes or
+// stays as it was; a target it could not write is found before any request.
+struct ReadFileCase {
+    const char* name;
+    const char* length;
+    int refusedFrom;        // the read request refused from this one on; 0 none
+    bool targetExists;      // "keep" is in the target before the read
+    const char* folder;     // "" the temporary folder; else a missing one
+    const char* box;        // the box begins so; "" none
+    int requests;           // read requests sent
+    size_t targetSize;      // 0: the target is as before (or absent)
+    int partialBytes;       // -1: no partial file
+};
+
+class ReadFiles : public CommandSet, public ::testing::WithParamInterface<ReadFileCase> {};
+
+TEST_P(ReadFiles, TheTargetTakesAWholeReadOrStaysAsItWas) {
+    const ReadFileCase& c = GetParam();
+    if (c.refusedFrom != 0) {
+        Configure([&](sim::DeviceModel& m) { m.SetFault(0x50, 0x04, sim::Fault::Refuse, 0, c.refusedFrom); });
+    }
+    const std::string target =
+        c.folder[0] == '\0' ? Temp(std::string("files_") + c.name) : ::testing::TempDir() + c.folder + "/x.bin";
+    std::remove((target + ".partial").c_str());
+    if (c.targetExists) WriteFile(target, Bytes{'k', 'e', 'e', 'p'});
+    Transfer(shell::kIdFlashRead, "0", c.length, target);
+    ASSERT_TRUE(PumpUntilIdle());
+    if (c.box[0] == '\0') {
+        EXPECT_TRUE(Boxes().empty());
+    } else {
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_EQ(Boxes()[0].rfind(c.box, 0), 0u) << Boxes()[0];
+    }
+    EXPECT_EQ(Requests(0x50), c.requests);
+    if (c.targetSize != 0) {
+        EXPECT_EQ(ReadFile(target), Bytes(c.targetSize, 0xFF));
+    } else if (c.targetExists) {
+        EXPECT_EQ(ReadFile(target), (Bytes{'k', 'e', 'e', 'p'}));
+    } else {
+        EXPECT_FALSE(Exists(target));
+    }
+    if (c.partialBytes < 0) {
+        EXPECT_FALSE(Exists(target + ".partial"));
+    } else {
+        EXPECT_EQ(ReadFile(target + ".partial"), Bytes(static_cast<size_t>(c.partialBytes), 0xFF));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReadFiles,
+    ::testing::Values(
+        ReadFileCase{"WholeReadReplaces", "300", 0, true, "", "", 2, 300, -1},
+        ReadFileCase{"RefusedAtOnceKeepsTheFile", "300", 1, true, "", "FLASH READ 異常\nNothing was read", 1, 0, -1},
+        ReadFileCase{"RefusedLaterKeepsTheBytesRead", "600", 2, true, "",
+                     "FLASH READ 異常\nThe 256 bytes read", 2, 0, 256},
+        ReadFileCase{"RefusedCreatesNoTarget", "600", 3, false, "", "FLASH READ 異常\nThe 512 bytes", 3, 0, 512},
+        ReadFileCase{"MissingFolderBeforeAnyRequest", "300", 0, false, "tq_no_such_folder", "OPEN ERROR", 0, 0,
+                     -1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A write or an erase running past 0xFFFFFF would go on at 0x000000.
+struct TopCase {
+    const char* name;
+    int id;
+    const char* address;
+    const char* length;
+    bool refused;
+};
+
+class TopOfAddressSpace : public CommandSet, public ::testing::WithParamInterface<TopCase> {};
+
+TEST_P(TopOfAddressSpace, ARangeRunningPastItIsRefusedBeforeAnythingIsSent) {
+    const TopCase& c = GetParam();
+    const std::string file = Temp("top.bin");
+    WriteFile(file, Bytes(0x400, 0x5A));
+    Transfer(c.id, c.address, c.length, file);
+    ASSERT_TRUE(PumpUntilIdle());
+    if (c.refused) {
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_NE(Boxes()[0].find("runs past the top of the address space (0xFFFFFF)"), std::string::npos);
+        EXPECT_EQ(Requests(0x50), 0);
+    } else {
+        EXPECT_TRUE(Boxes().empty());
+        EXPECT_GE(Requests(0x50), 1);
+    }
+    EXPECT_EQ(device->FlashRange(0, 4), Bytes(4, 0xFF));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TopOfAddressSpace,
+    ::testing::Values(TopCase{"WriteOfTheFileSize", shell::kIdFlashWrite, "FFFF00h", "", true},
+                      TopCase{"WriteOneBytePast", shell::kIdFlashWrite, "FFFF00h", "101h", true},
+                      TopCase{"WriteUpToTheTop", shell::kIdFlashWrite, "FFFF00h", "100h", false},
+                      TopCase{"WriteWithHighBitsAboveTheSpace", shell::kIdFlashWrite, "1FFFF00h", "200h", true},
+                      TopCase{"ErasePast", shell::kIdFlashErase, "FFFF00h", "101h", true},
+                      TopCase{"EraseUpToTheTop", shell::kIdFlashErase, "FFFF00h", "100h", false},
+                      TopCase{"ReadKeepsTheArithmetic", shell::kIdFlashRead, "FFFF00h", "200h", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommandSet, RefusalsTouchNeitherTheLineNorTheParameters) {
     // A length beyond the transfer buffer: nothing is sent and no file is made.
