@@ -109,7 +109,6 @@ bool IsModelRequest(uint8_t command) { return command >= 0x70 && command <= 0x72
 // Keeps what the front end later reads from the log: the frames' count, the
 // last request and answer, and whether a model request was accepted.
 void NoteFrame(const char* line, int length, const uint8_t* bytes, int shown) {
-    (void)length;
     if (line[0] == 'T') {
         ++frames.sent;
         frames.lastCommand = shown > 1 ? bytes[1] : 0;
@@ -120,6 +119,7 @@ void NoteFrame(const char* line, int length, const uint8_t* bytes, int shown) {
     ++frames.received;
     std::memcpy(frames.answer, bytes, static_cast<size_t>(shown));
     frames.answerShown = shown;
+    frames.answerLength = length;
     if (IsModelRequest(frames.lastCommand) && shown > 1 && bytes[1] == '0') frames.modelAccepted = true;
 }
 

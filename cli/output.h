@@ -30,6 +30,7 @@ struct Frames {
     uint8_t lastCommand = 0;           // byte 1 of the last frame sent
     uint8_t answer[kShownBytes] = {};  // the last frame received, as shown
     int answerShown = 0;
+    int answerLength = 0;  // the bytes of it that arrived, as its line counts them
     uint8_t request[kShownBytes] = {};  // the last frame sent, as shown
     int requestShown = 0;
     bool modelAccepted = false;  // an answer "0" followed a model request

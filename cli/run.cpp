@@ -9,6 +9,7 @@
 #include "cli/os.h"
 #include "cli/output.h"
 #include "firmware/image_loader.h"
+#include "link/receiver.h"
 #include "link/serial_session.h"
 #include "operations/device_clock.h"
 #include "operations/operation_params.h"
@@ -585,15 +586,23 @@ void FormatDeviceTime(const uint8_t* p, char* out, size_t cap) {
                   unsigned(date.day), p[2], p[3], p[4], unsigned(day));
 }
 
+// A clock answer is decoded only when it came whole and sound, with the five
+// or six bytes of a reading: the first bytes of a cut, corrupted or over-long
+// answer are no time, whatever they look like.
+// A refusal needs no reading, only a sound frame.
+bool SoundClockAnswer(const out::Frames& f) {
+    if (f.answerShown < 4 || f.answerLength != f.answerShown) return false;
+    const int payload = f.answer[2] | f.answer[3] << 8;
+    const bool reading = (payload >= 5 && payload <= 6) || f.answer[1] != '0';
+    return reading && 4 + payload + 3 == f.answerShown &&
+           wire::CheckFrame(f.answer, f.answerShown, payload) == wire::kFrameGood;
+}
+
 Outcome AnsweredText(const out::Frames& f) {
     const char* name = ShownName();
     char what[160];
     if (request->command == Command::ClockGet) {
         // The answer's payload: day number (low byte first), BCD time, weekday.
-        if (f.answerShown < 4 + 5 + 3) {
-            return Make(kExitOther, "short_answer", "clock get: the answer is too short to hold a time (port %s)",
-                        portLabel);
-        }
         FormatDeviceTime(f.answer + 4, what, sizeof what);
         char text[256];
         std::snprintf(text, sizeof text, "device clock: %s", what);
@@ -633,6 +642,17 @@ Outcome RunUnwaited() {
         }
         return Make(kExitOk, "sent", "%s: sent; no answer within 1 s (the device need not answer it)",
                     ShownName());
+    }
+    if (request->command == Command::ClockGet && !SoundClockAnswer(f)) {
+        char count[16];
+        std::snprintf(count, sizeof count, "%d", f.answerLength);
+        Outcome o = Make(kExitNoAnswer, "damaged_answer",
+                         "clock get: the answer came cut, corrupted or longer than a clock reading (%s bytes): no "
+                         "time is shown",
+                         count);
+        AppendWhere(o);
+        Append(o, ": check the cable and the connectors, then try again");
+        return o;
     }
     if (f.answerShown > 1 && f.answer[1] != '0') {
         char status[8];
