@@ -186,6 +186,16 @@ TEST_P(DamagedAnswer, EndsTheReadAtTheChunkAndKeepsItsDataOutOfTheFile) {
     EXPECT_EQ(ReadFile(copy), Bytes(768, 0xFF));
 }
 
+// The log shows what arrived of an answer and its true count, never the
+// declared length over bytes that never came.
+TEST_F(CommandSet, ACutAnswerIsLoggedAsTheBytesThatArrived) {
+    Configure([](sim::DeviceModel& m) { m.SetFault(0x21, sim::Fault::Cut); });
+    uint8_t reading[6] = {};
+    EXPECT_EQ(wire::QueryDeviceClock(reading), wire::kDamagedAnswer);
+    EXPECT_TRUE(LogContains("R-  8 0230060000000000"));
+    EXPECT_FALSE(LogContains("R- 13 02300600000000000000000000"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, DamagedAnswer,
                          ::testing::Values(DamagedCase{"Cut", sim::Fault::Cut},
                                            DamagedCase{"BadChecksum", sim::Fault::BadChecksum},
