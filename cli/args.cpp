@@ -159,6 +159,8 @@ bool TakeOption(Request& r, int argc, const char* const* argv, int& i) {
     } else if (std::strcmp(a, "--verbose") == 0 || std::strcmp(a, "-v") == 0) {
         if (r.verbosity == Verbosity::Quiet) return Fail(r, "--quiet and --verbose exclude each other");
         r.verbosity = Verbosity::Verbose;
+    } else if (std::strcmp(a, "--force") == 0) {
+        r.force = true;
     } else if (std::strcmp(a, "--json") == 0) {
         r.json = true;
     } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
@@ -256,7 +258,7 @@ const char* CommandName(Command command) {
 
 const char* UsageText() {
     return
-        "usage: tq73 [--port PORT] [--sim] [--quiet | --verbose] [--json] COMMAND [ARGS]\n"
+        "usage: tq73 [--port PORT] [--sim] [--quiet | --verbose] [--json] [--force] COMMAND [ARGS]\n"
         "\n"
         "The TQ7300 service console's commands from a shell: the same core as tq73panel.exe,\n"
         "so every operation puts the very bytes on the line that the window's button does.\n"
@@ -292,7 +294,10 @@ const char* UsageText() {
         "  --quiet, -q    print only failures and the result\n"
         "  --verbose, -v  put the local time in front of every log line\n"
         "  --json         one JSON object per line per event (sent, received, log, progress, box,\n"
-        "                 beep, notice, error, result) on stdout\n"
+        "                 question, beep, notice, error, result) on stdout\n"
+        "  --force        update, recover: program a firmware file although records in it are\n"
+        "                 damaged (a wrong checksum, a character that is not a hexadecimal digit,\n"
+        "                 a record shorter than its byte count); without it such a file is refused\n"
         "\n"
         "exit codes:\n"
         "  0    success\n"
@@ -301,7 +306,7 @@ const char* UsageText() {
         "  3    the port cannot be opened (or was closed under the operation)\n"
         "  4    no answer from the device, or an answer that came damaged\n"
         "  5    refused by the device (a firmware model it does not take included)\n"
-        "  6    a file cannot be read or written\n"
+        "  6    a file cannot be read or written, or a firmware file is damaged (see --force)\n"
         "  7    the firmware update failed (the programmer's result code is in the message)\n"
         "  130  interrupted (Ctrl+C); monitor and pattern without --seconds end with 0\n";
 }

@@ -36,6 +36,7 @@ struct Request {
     Verbosity verbosity = Verbosity::Normal;
     bool json = false;
     bool sim = false;
+    bool force = false;  // update, recover: program a firmware file with damaged records
     const char* port = nullptr;  // as given
     const char* file = nullptr;  // UTF-8, as given
     char address[kNumberTextSize] = "";  // as the start address edit takes it

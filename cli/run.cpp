@@ -229,13 +229,30 @@ bool TakePath(Outcome& o) {
     return true;
 }
 
+// A damaged record would be programmed as read: refused unless --force (the
+// window asks). An update of a file without a model record is refused by the
+// console itself, which says so.
+bool CheckFirmwareRecords(Outcome& o, int model) {
+    const firmware::RecordDamage damage = firmware::FirstDamage;
+    if (damage.line == 0 || request->force) return true;
+    if (request->command == Command::Update && model == firmware::kModelNone) return true;
+    char line[16];
+    std::snprintf(line, sizeof line, "%d", damage.line);
+    o = Make(kExitFile, "file_error", "%s: %s is damaged at line %s: ", ShownName(), request->file, line);
+    Append(o, "%s: nothing was sent; check the file, or give --force to program it as it is",
+           firmware::RecordFaultText(damage.fault));
+    return false;
+}
+
 // A firmware file is read once before anything is sent: "recovery" would
 // otherwise program whatever a broken file left in the image (all FF for a
 // missing one), which in the window at least follows a box the operator sees.
 bool CheckFirmware(Outcome& o) {
     checkImage.fill(0xFF);
     int model = firmware::kModelNone;
-    if (firmware::ParseFirmwareFile(path, checkImage, model) != 0) return true;
+    if (firmware::ParseFirmwareFile(path, checkImage, model) != 0) {
+        return CheckFirmwareRecords(o, model);
+    }
     const bool exists = os::FileSize(path) >= 0;
     o = Make(kExitFile, "file_error",
              exists ? "%s: %s is not a Motorola S-record file the console can read (no S8 or S9 end record "

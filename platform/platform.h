@@ -98,6 +98,9 @@ void ClearLog();
 void PostToDialog(uint32_t message, uintptr_t wParam, intptr_t lParam);
 // The warning box: caption "TQ7300", warning icon, OK; owned by the dialog.
 void WarningBox(const char* text);
+// A question with the warning box's caption and icon and the buttons Yes and
+// No, No the default; true only when the operator chose Yes.
+bool AskYesNo(const char* text);
 // The warning sound marks a refused command; the default sound (MessageBeep
 // with 0) is the parameter-block chain's "the device did not answer".
 enum class BeepSound { Warning, Default };

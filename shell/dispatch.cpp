@@ -64,10 +64,26 @@ void Close() {
     platform::EnableControl(kIdPortEdit, true);
 }
 
+// A record with a wrong checksum, a character that is not a hexadecimal
+// digit, or fewer characters than its byte count would be programmed as
+// read; the engineer decides, and nothing is sent unless he says Yes.
+bool DamagedFileDeclined() {
+    const firmware::RecordDamage damage = firmware::FirstDamage;
+    if (damage.line == 0) return false;
+    char text[256];
+    std::snprintf(text, sizeof text, "The firmware file is damaged at line %d: %s.\n\nProgram it anyway?",
+                  damage.line, firmware::RecordFaultText(damage.fault));
+    return !platform::AskYesNo(text);
+}
+
 void Recovery(ops::OperationParams* params) {
     // Checked before loading: the image must not change under a running programmer.
     if (RefuseIfBusy()) return;
     firmware::LoadFirmwareImage();
+    if (DamagedFileDeclined()) {
+        EndUntracked(ops::Activity::Recovery, ops::Outcome::NotStarted);
+        return;
+    }
     StartTracked(ops::Activity::Recovery, firmware::FirmwareUpdateWorker, params);
 }
 
@@ -76,6 +92,10 @@ void FarmUpdate() {
     const int model = firmware::LoadFirmwareImage();
     if (model == firmware::kModelNone) {
         platform::LogLine(kNoModelText);
+        EndUntracked(ops::Activity::Update, ops::Outcome::NotStarted);
+        return;
+    }
+    if (DamagedFileDeclined()) {
         EndUntracked(ops::Activity::Update, ops::Outcome::NotStarted);
         return;
     }

@@ -19,6 +19,8 @@ namespace platform::console {
 // they must not call back into the user interface sink.
 void ShowLogLine(const char* cp932);
 void ShowBox(const char* cp932);
+// A Yes/No question: the front end shows it and answers; true for Yes.
+bool AnswerQuestion(const char* cp932);
 void ShowBeep(BeepSound sound);
 void ShowClearLog();
 

@@ -255,6 +255,18 @@ def group_wire():
 def group_exit_codes():
     nomodel = write_file("nomodel.mot", b"S1133000000102030405060708090A0B0C0D0E0F00\r\nS9030000FC\r\n")
     src = write_file("src.bin", bytes(0x300))
+    # The sample with one data record's checksum wrong, one cut short, one with a non-hex digit.
+    sample_lines = open(SAMPLE, "rb").read().decode().splitlines()
+    first_data = next(i for i, l in enumerate(sample_lines) if l.startswith("S1"))
+
+    def damaged(name, fix):
+        lines = list(sample_lines)
+        lines[first_data] = fix(lines[first_data])
+        return write_file(name, ("\r\n".join(lines) + "\r\n").encode())
+    badsum = damaged("badsum.mot", lambda l: l[:-2] + "%02X" % (int(l[-2:], 16) ^ 1))
+    cutrec = damaged("cut.mot", lambda l: l[:-6])
+    nothex = damaged("nothex.mot", lambda l: l[:12] + "G" + l[13:])
+    where = f"line {first_data + 1}"
     cases = [
         # (name, simulator options or None for no simulator, tq73 arguments, exit code, text in the output)
         ("no command", None, [], 2, "no command given"),
@@ -288,6 +300,9 @@ def group_exit_codes():
         ("missing write source", [], ["write", "0", path("missing.bin")], 6, "cannot open"),
         ("read into no folder", [], ["read", "0", "16", path("no/such/dir.bin")], 6, "could not be written"),
         ("wrong data echo", ["--boot-fault", "data:wrong"], ["update", SAMPLE], 7, "err 07"),
+        ("firmware with a wrong checksum", [], ["update", badsum], 6, f"{where}: the checksum does not match"),
+        ("firmware with a cut record", ["--boot"], ["recover", cutrec], 6, f"{where}: the record is shorter"),
+        ("firmware with a non-hex digit", [], ["update", nothex], 6, f"{where}: a character that is not a hex"),
         ("silent boot loader", ["--boot"], ["update", SAMPLE], 4, "model request"),
     ]
     for name, sim_args, args, code, words in cases:
@@ -310,6 +325,16 @@ def group_exit_codes():
     check(r.returncode == 0 and sim.received() == frame(0x50, [0x44, 0x00, 0x30, 0x00, 0x00, 0x01]),
           "a 35-character ADDR erases at 0x3000", sim.received().hex())
     sim.stop()
+    # A damaged firmware file sends nothing without --force, and is programmed as it is with it.
+    for args, code in ((["update", badsum], 6), (["--force", "update", badsum], 0)):
+        sim = Sim("force")
+        r = tq73("--port", sim.link, *args)
+        time.sleep(0.2)
+        got = sim.received()
+        sim.stop()
+        check(r.returncode == code and (got == b"") == (code != 0) and
+              (code != 0 or "answer: yes (--force)" in text(r)), f"{' '.join(args[:-1])}: exit {r.returncode}, "
+              f"{len(got)} bytes on the line", text(r)[-300:])
     # Nothing is written into a file given as the port.
     before = read_file(src)
     tq73("--port", src, "stop")

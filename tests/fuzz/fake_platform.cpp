@@ -237,6 +237,7 @@ void LogLine(const char* text) { fuzzfake::ui.log.emplace_back(text); }
 void ClearLog() {}
 void PostToDialog(uint32_t, uintptr_t, intptr_t) {}
 void WarningBox(const char*) { ++fuzzfake::ui.boxes; }
+bool AskYesNo(const char*) { return false; }
 void Beep(BeepSound) {}
 
 void ReadControlText(int, char* buffer, int cap) {
