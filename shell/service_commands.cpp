@@ -3,6 +3,7 @@
 #include "shell/service_commands.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "link/frame.h"
 #include "operations/flash_transfer.h"
@@ -24,10 +25,22 @@ constexpr const char* kOpenErrorText = "OPEN ERROR";
 constexpr const char* kReadErrorText = "READ ERROR";
 constexpr uint32_t kAddressMask = 0xFFFFFF;  // the device's 24-bit addresses
 
-void ReadNumber(int editId, uint32_t& field) {
-    char text[kTextLimit];
-    platform::ReadControlText(editId, text, kTextLimit);
+// A number text is used whole or not at all. The panel's edits take 255
+// characters, but a program can put more into one (WM_SETTEXT is not
+// limited), and a text cut to 255 characters is another number; so one
+// character more is read, to tell.
+bool ReadNumber(int editId, uint32_t& field, const char* what) {
+    char text[kTextLimit + 1];
+    platform::ReadControlText(editId, text, sizeof text);
+    if (std::strlen(text) >= static_cast<size_t>(kTextLimit)) {
+        char box[128];
+        std::snprintf(box, sizeof box, "%s: the text is longer than %d characters: nothing was sent", what,
+                      kTextLimit - 1);
+        platform::WarningBox(box);
+        return false;
+    }
     ParseNumberText(text, field);
+    return true;
 }
 
 // Loads the transfer file into TransferBuffer; an empty length edit gets the
@@ -120,8 +133,10 @@ void FlashTransfer(ops::OperationParams* params, int id) {
     if (RefuseIfBusy()) return;
     platform::ReadControlText(kIdFileEdit, params->FileName, kTextLimit);
     if (id != kIdFlashRead && !LoadTransferFile(params->FileName)) return;
-    ReadNumber(kIdStartAddressEdit, params->StartAddress);
-    ReadNumber(kIdLengthEdit, params->Length);
+    if (!ReadNumber(kIdStartAddressEdit, params->StartAddress, "start address") ||
+        !ReadNumber(kIdLengthEdit, params->Length, "length")) {
+        return;
+    }
     if (id != kIdFlashRead && CrossesTopOfAddressSpace(params, id)) return;
     if (id == kIdFlashRead && !ops::ReadTargetUsable(params->FileName)) {
         platform::WarningBox(kOpenErrorText);

@@ -165,7 +165,8 @@ TEST_P(DamagedAnswer, EndsTheReadAtTheChunkAndKeepsItsDataOutOfTheFile) {
     const sim::Fault fault = GetParam().fault;
     Configure([&](sim::DeviceModel& m) { m.SetFault(0x50, 0x04, fault, 0, 2); });
     ops::TransferBuffer.fill(0xA5);
-    const std::string copy = Temp("damaged.bin");
+    // One file per case: ctest runs the cases side by side.
+    const std::string copy = Temp(std::string("damaged_") + GetParam().name + ".bin");
     Transfer(shell::kIdFlashRead, "0", "768", copy);
     ASSERT_TRUE(PumpUntilIdle());
     EXPECT_TRUE(LogContains("flash read: damaged answer at 0x000100 (bytes missing or a wrong checksum): "
@@ -315,6 +316,21 @@ INSTANTIATE_TEST_SUITE_P(
                       TopCase{"EraseUpToTheTop", shell::kIdFlashErase, "FFFF00h", "100h", false},
                       TopCase{"ReadKeepsTheArithmetic", shell::kIdFlashRead, "FFFF00h", "200h", false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A number text is used whole: 255 characters with leading zeros are still
+// 0x3000; one more is refused, not cut to another number.
+TEST_F(CommandSet, ANumberTextIsUsedWholeOrNotAtAll) {
+    const std::string file = Temp("long.bin");
+    WriteFile(file, Bytes(4));
+    Transfer(shell::kIdFlashErase, std::string(250, '0') + "3000h", "100h", file);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_TRUE(LogContains(FrameLine('T', Frame(0x50, {0x44, 0x00, 0x30, 0x00, 0x00, 0x01}))));
+    Transfer(shell::kIdFlashErase, std::string(251, '0') + "3000h", "100h", file);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"start address: the text is longer than 255 characters: nothing was "
+                                                "sent"});
+    EXPECT_EQ(Requests(0x50), 1);
+}
 
 TEST_F(CommandSet, RefusalsTouchNeitherTheLineNorTheParameters) {
     // A length beyond the transfer buffer: nothing is sent and no file is made.
