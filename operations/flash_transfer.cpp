@@ -147,15 +147,21 @@ bool Writable(const char* path) {
     return true;
 }
 
+// A whole read that cannot take the target's place (the target held open
+// elsewhere since the check) is not thrown away: it stays in the partial file.
 void KeepWholeRead(const OperationParams* p) {
     char partial[kFileNameSize + sizeof kPartialSuffix];
     const int length = static_cast<int>(p->Length);
     if (PartialName(p->FileName, partial, sizeof partial) &&
-        platform::FileWriteNew(partial, TransferBuffer.data(), length) &&
-        platform::FileReplace(partial, p->FileName)) {
-        return;
+        platform::FileWriteNew(partial, TransferBuffer.data(), length)) {
+        if (platform::FileReplace(partial, p->FileName)) return;
+        char line[2 * kFileNameSize + 200];
+        std::snprintf(line, sizeof line, "flash read: %s could not be replaced; the %u bytes read are in %s",
+                      p->FileName, static_cast<unsigned>(p->Length), partial);
+        platform::LogLine(line);
+    } else {
+        platform::FileRemove(partial);
     }
-    platform::FileRemove(partial);
     ReportFailure(Outcome::FileError, p->StartAddress & kAddressMask);
     platform::WarningBox(kFileWriteFailedText);
 }
