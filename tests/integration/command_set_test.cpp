@@ -218,66 +218,6 @@ TEST_F(CommandSet, ClosingThePortUnderATransferEndsItAtOnce) {
     EXPECT_EQ(DeviceBytes(), Frame(0x50, {0x44, 0x00, 0x20, 0x00, 0x2C, 0x01}));
 }
 
-// A read writes only bytes it read: the target takes a whole read's bytes or
-// stays as it was; a target it could not write is found before any request.
-struct ReadFileCase {
-    const char* name;
-    const char* length;
-    int refusedFrom;        // the read request refused from this one on; 0 none
-    bool targetExists;      // "keep" is in the target before the read
-    const char* folder;     // "" the temporary folder; else a missing one
-    const char* box;        // the box begins so; "" none
-    int requests;           // read requests sent
-    size_t targetSize;      // 0: the target is as before (or absent)
-    int partialBytes;       // -1: no partial file
-};
-
-class ReadFiles : public CommandSet, public ::testing::WithParamInterface<ReadFileCase> {};
-
-TEST_P(ReadFiles, TheTargetTakesAWholeReadOrStaysAsItWas) {
-    const ReadFileCase& c = GetParam();
-    if (c.refusedFrom != 0) {
-        Configure([&](sim::DeviceModel& m) { m.SetFault(0x50, 0x04, sim::Fault::Refuse, 0, c.refusedFrom); });
-    }
-    const std::string target =
-        c.folder[0] == '\0' ? Temp(std::string("files_") + c.name) : ::testing::TempDir() + c.folder + "/x.bin";
-    std::remove((target + ".partial").c_str());
-    if (c.targetExists) WriteFile(target, Bytes{'k', 'e', 'e', 'p'});
-    Transfer(shell::kIdFlashRead, "0", c.length, target);
-    ASSERT_TRUE(PumpUntilIdle());
-    if (c.box[0] == '\0') {
-        EXPECT_TRUE(Boxes().empty());
-    } else {
-        ASSERT_EQ(Boxes().size(), 1u);
-        EXPECT_EQ(Boxes()[0].rfind(c.box, 0), 0u) << Boxes()[0];
-    }
-    EXPECT_EQ(Requests(0x50), c.requests);
-    if (c.targetSize != 0) {
-        EXPECT_EQ(ReadFile(target), Bytes(c.targetSize, 0xFF));
-    } else if (c.targetExists) {
-        EXPECT_EQ(ReadFile(target), (Bytes{'k', 'e', 'e', 'p'}));
-    } else {
-        EXPECT_FALSE(Exists(target));
-    }
-    if (c.partialBytes < 0) {
-        EXPECT_FALSE(Exists(target + ".partial"));
-    } else {
-        EXPECT_EQ(ReadFile(target + ".partial"), Bytes(static_cast<size_t>(c.partialBytes), 0xFF));
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReadFiles,
-    ::testing::Values(
-        ReadFileCase{"WholeReadReplaces", "300", 0, true, "", "", 2, 300, -1},
-        ReadFileCase{"RefusedAtOnceKeepsTheFile", "300", 1, true, "", "FLASH READ 異常\nNothing was read", 1, 0, -1},
-        ReadFileCase{"RefusedLaterKeepsTheBytesRead", "600", 2, true, "",
-                     "FLASH READ 異常\nThe 256 bytes read", 2, 0, 256},
-        ReadFileCase{"RefusedCreatesNoTarget", "600", 3, false, "", "FLASH READ 異常\nThe 512 bytes", 3, 0, 512},
-        ReadFileCase{"MissingFolderBeforeAnyRequest", "300", 0, false, "tq_no_such_folder", "OPEN ERROR", 0, 0,
-                     -1}),
-    [](const auto& info) { return std::string(info.param.name); });
-
 // A write or an erase running past 0xFFFFFF would go on at 0x000000.
 struct TopCase {
     const char* name;
@@ -291,7 +231,7 @@ class TopOfAddressSpace : public CommandSet, public ::testing::WithParamInterfac
 
 TEST_P(TopOfAddressSpace, ARangeRunningPastItIsRefusedBeforeAnythingIsSent) {
     const TopCase& c = GetParam();
-    const std::string file = Temp("top.bin");
+    const std::string file = Temp(std::string("top_") + c.name + ".bin");
     WriteFile(file, Bytes(0x400, 0x5A));
     Transfer(c.id, c.address, c.length, file);
     ASSERT_TRUE(PumpUntilIdle());
