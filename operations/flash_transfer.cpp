@@ -155,9 +155,9 @@ void KeepWholeRead(const OperationParams* p) {
     if (PartialName(p->FileName, partial, sizeof partial) &&
         platform::FileWriteNew(partial, TransferBuffer.data(), length)) {
         if (platform::FileReplace(partial, p->FileName)) return;
-        char line[2 * kFileNameSize + 200];
-        std::snprintf(line, sizeof line, "flash read: %s could not be replaced; the %u bytes read are in %s",
-                      p->FileName, static_cast<unsigned>(p->Length), partial);
+        char line[kFileNameSize + 200];
+        std::snprintf(line, sizeof line, "flash read: the file could not be replaced; the %u bytes read are in %s",
+                      static_cast<unsigned>(p->Length), partial);
         platform::LogLine(line);
     } else {
         platform::FileRemove(partial);
@@ -168,23 +168,25 @@ void KeepWholeRead(const OperationParams* p) {
 
 // A read that failed: the target stays as it was; the bytes read before the
 // failure, if any, go to the partial file, which the line and the box name.
+// Each names one path only, so that the text fits the log and the box
+// (511 characters) whatever the path.
 void KeepPartialRead(const OperationParams* p, uint32_t got) {
     char partial[kFileNameSize + sizeof kPartialSuffix];
-    char line[2 * kFileNameSize + 200];
-    char box[2 * kFileNameSize + 200];
+    char line[kFileNameSize + 200];
+    char box[kFileNameSize + 200];
     const bool named = PartialName(p->FileName, partial, sizeof partial);
     if (got == 0) {
         std::snprintf(box, sizeof box, "%s\nNothing was read: %s was not changed.", kReadFailedText, p->FileName);
     } else if (named && platform::FileWriteNew(partial, TransferBuffer.data(), static_cast<int>(got))) {
         std::snprintf(line, sizeof line,
-                      "flash read: the %u bytes read before the failure are in %s; %s was not changed",
-                      static_cast<unsigned>(got), partial, p->FileName);
+                      "flash read: the %u bytes read before the failure are in %s; the file was not changed",
+                      static_cast<unsigned>(got), partial);
         platform::LogLine(line);
-        std::snprintf(box, sizeof box, "%s\nThe %u bytes read before the failure are in %s; %s was not changed.",
-                      kReadFailedText, static_cast<unsigned>(got), partial, p->FileName);
+        std::snprintf(box, sizeof box, "%s\nThe %u bytes read before the failure are in %s; the file was not changed.",
+                      kReadFailedText, static_cast<unsigned>(got), partial);
     } else {
-        std::snprintf(box, sizeof box, "%s\nThe bytes read could not be written to %s; %s was not changed.",
-                      kReadFailedText, partial, p->FileName);
+        std::snprintf(box, sizeof box, "%s\nThe bytes read could not be written to %s; the file was not changed.",
+                      kReadFailedText, partial);
     }
     platform::WarningBox(box);
 }

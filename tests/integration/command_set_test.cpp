@@ -139,7 +139,7 @@ TEST_F(CommandSet, SilentDeviceEndsTheReadWithinTheBoundAndOnlyTheBytesReadAreKe
     EXPECT_TRUE(LogContains("flash read: no answer at 0x000100 within 5 s: check the cable and the "
                             "device, then try again"));
     EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH READ 異常\nThe 256 bytes read before the failure are in " +
-                                                copy + ".partial; " + copy + " was not changed."});
+                                                copy + ".partial; the file was not changed."});
     EXPECT_FALSE(Exists(copy));
     EXPECT_EQ(ReadFile(copy + ".partial"), Bytes(256, 0xFF));
     EXPECT_EQ(Status(), "flash read 0x0: no answer at 0x100");
