@@ -244,6 +244,9 @@ bool ParseArguments(int argc, const char* const* argv, Request& r) {
                     command->name);
     }
     if (r.sim && r.port != nullptr) return Fail(r, "give either --port or --sim, not both");
+    if (r.force && r.command != Command::Update && r.command != Command::Recover) {
+        return Fail(r, "--force belongs to update and recover");
+    }
     return TakePositional(r, positional, count);
 }
 
