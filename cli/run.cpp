@@ -605,8 +605,8 @@ void FormatDeviceTime(const uint8_t* p, char* out, size_t cap) {
 
 // A clock answer is decoded only when it came whole and sound, with the five
 // or six bytes of a reading: the first bytes of a cut, corrupted or over-long
-// answer are no time, whatever they look like.
-// A refusal needs no reading, only a sound frame.
+// answer are no time, whatever they look like. A refusal needs no reading,
+// only a sound frame.
 bool SoundClockAnswer(const out::Frames& f) {
     if (f.answerShown < 4 || f.answerLength != f.answerShown) return false;
     const int payload = f.answer[2] | f.answer[3] << 8;

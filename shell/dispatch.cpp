@@ -66,7 +66,7 @@ void Close() {
 
 // A record with a wrong checksum, a character that is not a hexadecimal
 // digit, or fewer characters than its byte count would be programmed as
-// read; the engineer decides, and nothing is sent unless he says Yes.
+// read; the engineer decides, and nothing is sent unless the answer is Yes.
 bool DamagedFileDeclined() {
     const firmware::RecordDamage damage = firmware::FirstDamage;
     if (damage.line == 0) return false;
