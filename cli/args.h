@@ -28,13 +28,16 @@ enum class Command {
 
 enum class Verbosity { Normal, Quiet, Verbose };
 
-constexpr size_t kNumberTextSize = 32;
+// The window's edits hold 255 characters and the dispatcher reads them whole;
+// a longer text is refused rather than cut (a cut text is another number).
+constexpr size_t kNumberTextSize = 256;
 
 struct Request {
     Command command = Command::None;
     Verbosity verbosity = Verbosity::Normal;
     bool json = false;
     bool sim = false;
+    bool force = false;  // update, recover: program a firmware file with damaged records
     const char* port = nullptr;  // as given
     const char* file = nullptr;  // UTF-8, as given
     char address[kNumberTextSize] = "";  // as the start address edit takes it

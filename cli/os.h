@@ -18,7 +18,7 @@ bool IsTerminal(Stream stream);
 // Columns of the terminal behind stderr; 80 when it cannot be told.
 int TerminalColumns();
 
-// Ctrl+C (and SIGTERM, or the console being closed) seen so far.
+// Ctrl+C (and SIGTERM, SIGHUP, or the console being closed) seen so far.
 int Interrupts();
 // Ends the process at once, for a third Ctrl+C.
 [[noreturn]] void ExitNow(int code);
@@ -45,6 +45,9 @@ bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, siz
 // with the reason when another holds it. (Windows refuses a second open of a
 // COM port by itself; a Linux tty does not.)
 bool ClaimPort(const char* arg, char* why, size_t whyCap);
+// Whether the port is a serial device at all; false with the reason ("not a
+// serial port") for anything else, before a byte is written to it.
+bool CheckSerialPort(const char* arg, char* why, size_t whyCap);
 // Why a port that the session could not open cannot be opened, and what to try.
 void DescribePortFailure(const char* arg, char* out, size_t cap);
 

@@ -208,6 +208,10 @@ bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, siz
 
 bool ClaimPort(const char*, char*, size_t) { return true; }
 
+// PreparePort takes only COM names (COM3, \\.\COM12, 3): Windows takes
+// COMn as a device name, never as a file of the working folder.
+bool CheckSerialPort(const char*, char*, size_t) { return true; }
+
 void DescribePortFailure(const char* arg, char* out, size_t cap) {
     std::snprintf(out, cap,
                   "COM%d does not exist or another program holds it: check the number (tq73 ports lists the "

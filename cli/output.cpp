@@ -404,6 +404,26 @@ void ShowBox(const char* cp932) {
     PrintLine(os::Stream::Err, "error: ", text);
 }
 
+// The window's Yes/No box; tq73 answers it as --force says, and shows both.
+bool AnswerQuestion(const char* cp932) {
+    char text[kBoxSize];
+    os::Cp932ToUtf8(cp932, text, sizeof text);
+    const bool yes = settings.answerYes;
+    if (Json()) {
+        JsonLine line;
+        BeginEvent(line, "question");
+        JsonString(line, "text", text);
+        JsonString(line, "answer", yes ? "yes" : "no");
+        EmitJson(line);
+        return yes;
+    }
+    if (settings.verbosity != Verbosity::Quiet) {
+        PrintLine(os::Stream::Err, "question: ", text);
+        PrintLine(os::Stream::Err, "answer: ", yes ? "yes (--force)" : "no (give --force to answer yes)");
+    }
+    return yes;
+}
+
 void ShowBeep(BeepSound sound) {
     if (!Json()) return;
     JsonLine line;

@@ -18,6 +18,7 @@ struct Settings {
     Verbosity verbosity = Verbosity::Normal;
     bool json = false;
     bool bar = false;  // a progress bar on stderr
+    bool answerYes = false;  // --force: the console's questions are answered Yes
     const char* command = "";
 };
 void Configure(const Settings& settings);

@@ -10,6 +10,7 @@
 #include "cli/output.h"
 #include "firmware/image_loader.h"
 #include "firmware/programmer.h"
+#include "link/receiver.h"
 #include "link/serial_session.h"
 #include "operations/device_clock.h"
 #include "operations/operation_params.h"
@@ -216,13 +217,30 @@ bool TakePath(Outcome& o) {
     return true;
 }
 
+// A damaged record would be programmed as read: refused unless --force (the
+// window asks). An update of a file without a model record is refused by the
+// console itself, which says so.
+bool CheckFirmwareRecords(Outcome& o, int model) {
+    const firmware::RecordDamage damage = firmware::FirstDamage;
+    if (damage.line == 0 || request->force) return true;
+    if (request->command == Command::Update && model == firmware::kModelNone) return true;
+    char line[16];
+    std::snprintf(line, sizeof line, "%d", damage.line);
+    o = Make(kExitFile, "file_error", "%s: %s is damaged at line %s: ", ShownName(), request->file, line);
+    Append(o, "%s: nothing was sent; check the file, or give --force to program it as it is",
+           firmware::RecordFaultText(damage.fault));
+    return false;
+}
+
 // A firmware file is read once before anything is sent: "recovery" would
 // otherwise program whatever a broken file left in the image (all FF for a
 // missing one), which in the window at least follows a box the operator sees.
 bool CheckFirmware(Outcome& o) {
     checkImage.fill(0xFF);
     int model = firmware::kModelNone;
-    if (firmware::ParseFirmwareFile(path, checkImage, model) != 0) return true;
+    if (firmware::ParseFirmwareFile(path, checkImage, model) != 0) {
+        return CheckFirmwareRecords(o, model);
+    }
     const bool exists = os::FileSize(path) >= 0;
     o = Make(kExitFile, "file_error",
              exists ? "%s: %s is not a Motorola S-record file the console can read (no S8 or S9 end record "
@@ -241,6 +259,14 @@ bool CheckWriteSource(Outcome& o) {
     if (request->length[0] == '\0' && size > kMaxTransfer) {
         std::snprintf(detail, sizeof detail, "%lld bytes, more than one transfer takes (131072)", size);
         o = Make(kExitUsage, "usage", "write: %s holds %s: give LEN to write its first LEN bytes", request->file, detail);
+        return false;
+    }
+    if (request->length[0] == '\0' && request->addressValue + static_cast<unsigned long long>(size) > 0x1000000) {
+        std::snprintf(detail, sizeof detail, "%lld bytes", size);
+        o = Make(kExitUsage, "usage",
+                 "write: %s (%s) at %s runs past the top of the device's 24-bit address space (FFFFFFh): nothing "
+                 "was sent",
+                 request->file, detail, request->address);
         return false;
     }
     if (request->length[0] != '\0' && request->lengthValue > size) {
@@ -308,6 +334,10 @@ bool OpenPort(Outcome& o) {
         std::snprintf(portLabel, sizeof portLabel, "%s", request->port);
         if (!os::PreparePort(request->port, edit, sizeof edit, why, sizeof why)) {
             o = Make(kExitUsage, "usage", "%s", why);
+            return false;
+        }
+        if (!os::CheckSerialPort(request->port, why, sizeof why)) {
+            o = Make(kExitPort, "not_serial", "%s", why);
             return false;
         }
         if (!os::ClaimPort(request->port, why, sizeof why)) {
@@ -469,6 +499,15 @@ Outcome FromNotStarted(const ops::ProgressSnapshot& s, const char* ended) {
             return o;
         }
         case ops::NotStartedWhy::FileOpen:
+            if (s.activity == ops::Activity::FlashRead) {
+                Outcome o = Make(kExitFile, "file_error",
+                                 "flash read: %s could not be written: check that its folder exists and is writable "
+                                 "and that no other program has it open (nothing was sent)",
+                                 request->file);
+                AppendWhere(o);
+                return o;
+            }
+            [[fallthrough]];
         case ops::NotStartedWhy::FileRead: {
             Outcome o = Make(kExitFile, "file_error",
                              "%s: cannot open %s for exclusive use: check that it exists and is writable and that "
@@ -568,7 +607,13 @@ Outcome FromInterrupt(const ops::ProgressSnapshot& s) {
     AppendWhere(o);
     if (programming) BootModeNote(o, s, true);
     if (s.activity == ops::Activity::FlashRead && s.outcome != ops::Outcome::FileError) {
-        Append(o, ": %s holds only the bytes read before the interruption", request->file);
+        // The read's bytes never take the target's place unless it was read whole.
+        if (s.done != 0) {
+            Append(o, ": %s was not changed; %s.partial holds only the bytes read before the interruption",
+                   request->file, request->file);
+        } else {
+            Append(o, ": %s was not changed (nothing was read)", request->file);
+        }
     }
     return o;
 }
@@ -625,15 +670,23 @@ void FormatDeviceTime(const uint8_t* p, char* out, size_t cap) {
                   unsigned(date.day), p[2], p[3], p[4], unsigned(day));
 }
 
+// A clock answer is decoded only when it came whole and sound, with the five
+// or six bytes of a reading: the first bytes of a cut, corrupted or over-long
+// answer are no time, whatever they look like. A refusal needs no reading,
+// only a sound frame.
+bool SoundClockAnswer(const out::Frames& f) {
+    if (f.answerHeld < 4 || f.answerLength != f.answerHeld) return false;
+    const int payload = f.answer[2] | f.answer[3] << 8;
+    const bool reading = (payload >= 5 && payload <= 6) || f.answer[1] != '0';
+    return reading && 4 + payload + 3 == f.answerHeld &&
+           wire::CheckFrame(f.answer, f.answerHeld, payload) == wire::kFrameGood;
+}
+
 Outcome AnsweredText(const out::Frames& f) {
     const char* name = ShownName();
     char what[160];
     if (request->command == Command::ClockGet) {
         // The answer's payload: day number (low byte first), BCD time, weekday.
-        if (f.answerHeld < 4 + 5 + 3) {
-            return Make(kExitOther, "short_answer", "clock get: the answer is too short to hold a time (port %s)",
-                        portLabel);
-        }
         FormatDeviceTime(f.answer + 4, what, sizeof what);
         char text[256];
         std::snprintf(text, sizeof text, "device clock: %s", what);
@@ -673,6 +726,17 @@ Outcome RunUnwaited() {
         }
         return Make(kExitOk, "sent", "%s: sent; no answer within 1 s (the device need not answer it)",
                     ShownName());
+    }
+    if (request->command == Command::ClockGet && !SoundClockAnswer(f)) {
+        char count[16];
+        std::snprintf(count, sizeof count, "%d", f.answerLength);
+        Outcome o = Make(kExitNoAnswer, "damaged_answer",
+                         "clock get: the answer came cut, corrupted or longer than a clock reading (%s bytes): no "
+                         "time is shown",
+                         count);
+        AppendWhere(o);
+        Append(o, ": check the cable and the connectors, then try again");
+        return o;
     }
     if (f.answerHeld > 1 && f.answer[1] != '0') {
         char status[8];

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     settings.verbosity = request.verbosity;
     settings.json = request.json;
     settings.command = cli::CommandName(request.command);
+    settings.answerYes = request.force;
     if (request.command == cli::Command::Help && usable) {
         cli::os::Write(cli::os::Stream::Out, cli::UsageText(), std::strlen(cli::UsageText()));
         return cli::kExitOk;

@@ -19,6 +19,21 @@ extern char FirmwarePath[kPathSize];
 
 constexpr int kModelNone = 0;
 
+// What is wrong with an S-record: a character that is not a hexadecimal
+// digit, fewer characters than its byte count says, or a checksum that does
+// not match its bytes. The loader still takes such a record as it always
+// did; the front ends ask before anything is programmed from it.
+enum class RecordFault : uint8_t { None, NotHex, Cut, Checksum };
+struct RecordDamage {
+    int line = 0;  // 1-based; 0 when no record the last parse reached was damaged
+    RecordFault fault = RecordFault::None;
+};
+// The first damaged record of the last ParseFirmwareFile.
+extern RecordDamage FirstDamage;
+const char* RecordFaultText(RecordFault fault);
+// The fault of one S-record line (S0 to S9) of the given length.
+RecordFault CheckRecord(const char* line, int length);
+
 uint8_t HexDigitValue(uint8_t c);
 uint8_t HexPairValue(const char* pair);
 // Model record number to model request byte: 1 'p', 2 'q', 3 'r', else 0.

@@ -39,6 +39,11 @@ bool TransferLengthFits(const OperationParams* p, const char* operation);
 // line that says where, the box "FLASH READ 異常"); true when the reading
 // must stop.
 bool ReadRequestFailed(int result, const char* operation, uint32_t address);
+// Whether a flash read may put its file at target: an existing file there
+// can be written (it is not changed now), and the folder takes the partial
+// file "<target>.partial" that the read writes first. Asked before the first
+// request, so that a read into a missing folder fails at once.
+bool ReadTargetUsable(const char* target);
 
 // Worker entries; the parameter is the OperationParams record. Each ends
 // with UM_WORKER_DONE (0) after success and failure alike.

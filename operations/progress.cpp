@@ -134,6 +134,8 @@ const char* WhyText(NotStartedWhy why) {
         case NotStartedWhy::NoModel: return ": the firmware file has no model record";
         case NotStartedWhy::FirmwareFile: return ": the firmware file cannot be loaded";
         case NotStartedWhy::Busy: return ": another operation runs";
+        case NotStartedWhy::NumberText: return ": a number text is too long";
+        case NotStartedWhy::Range: return ": the range runs past 0xFFFFFF";
         case NotStartedWhy::None: default: return "";
     }
 }

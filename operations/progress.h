@@ -62,6 +62,8 @@ enum class NotStartedWhy : uint8_t {
     NoModel,   // the firmware file has no model record
     FirmwareFile,  // the firmware file cannot be loaded
     Busy,      // another operation runs (the running one's board is kept)
+    NumberText,  // an address or length text longer than an edit holds
+    Range,     // a write or an erase would run past the top of the address space
 };
 
 // What a verify found. Ranges themselves are kept beside the verify (verify.h).

@@ -104,6 +104,9 @@ void ClearLog();
 void PostToDialog(uint32_t message, uintptr_t wParam, intptr_t lParam);
 // The warning box: caption "TQ7300", warning icon, OK; owned by the dialog.
 void WarningBox(const char* text);
+// A question with the warning box's caption and icon and the buttons Yes and
+// No, No the default; true only when the operator chose Yes.
+bool AskYesNo(const char* text);
 // The warning sound marks a refused command; the default sound (MessageBeep
 // with 0) is the parameter-block chain's "the device did not answer".
 enum class BeepSound { Warning, Default };
@@ -132,5 +135,12 @@ void FileClose(FileHandle file);
 // Creates (or replaces) path with no sharing and writes count bytes in one
 // call; false when the file cannot be created or the write falls short.
 bool FileWriteNew(const char* path, const void* data, int count);
+// Whether anything (a file, a folder) exists under path.
+bool FileExists(const char* path);
+// Removes a file; false when it cannot be removed.
+bool FileRemove(const char* path);
+// Puts the file from in the place of to, replacing a file there in one step
+// of the file system; false when it cannot (to is then unchanged).
+bool FileReplace(const char* from, const char* to);
 
 }  // namespace platform

@@ -66,10 +66,26 @@ void Close() {
     platform::EnableControl(kIdPortEdit, true);
 }
 
+// A record with a wrong checksum, a character that is not a hexadecimal
+// digit, or fewer characters than its byte count would be programmed as
+// read; the engineer decides, and nothing is sent unless the answer is Yes.
+bool DamagedFileDeclined() {
+    const firmware::RecordDamage damage = firmware::FirstDamage;
+    if (damage.line == 0) return false;
+    char text[256];
+    std::snprintf(text, sizeof text, "The firmware file is damaged at line %d: %s.\n\nProgram it anyway?",
+                  damage.line, firmware::RecordFaultText(damage.fault));
+    return !platform::AskYesNo(text);
+}
+
 void Recovery(ops::OperationParams* params) {
     // Checked before loading: the image must not change under a running programmer.
     if (RefuseIfBusy()) return;
     firmware::LoadFirmwareImage();
+    if (DamagedFileDeclined()) {
+        EndUntracked(ops::Activity::Recovery, ops::Outcome::NotStarted);
+        return;
+    }
     StartTracked(ops::Activity::Recovery, firmware::FirmwareUpdateWorker, params);
 }
 
@@ -80,6 +96,10 @@ void FarmUpdate() {
         platform::LogLine(kNoModelText);
         ops::EndNotStarted(ops::Activity::Update, firmware::FirmwareImageRead() ? ops::NotStartedWhy::NoModel
                                                                                 : ops::NotStartedWhy::FirmwareFile);
+        return;
+    }
+    if (DamagedFileDeclined()) {
+        EndUntracked(ops::Activity::Update, ops::Outcome::NotStarted);
         return;
     }
     ops::OpenProgress(ops::Activity::Update);

@@ -3,6 +3,7 @@
 #include "shell/service_commands.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "link/frame.h"
 #include "operations/flash_transfer.h"
@@ -23,11 +24,24 @@ namespace {
 
 constexpr const char* kOpenErrorText = "OPEN ERROR";
 constexpr const char* kReadErrorText = "READ ERROR";
+constexpr uint32_t kAddressMask = 0xFFFFFF;  // the device's 24-bit addresses
 
-void ReadNumber(int editId, uint32_t& field) {
-    char text[kTextLimit];
-    platform::ReadControlText(editId, text, kTextLimit);
+// A number text is used whole or not at all. The panel's edits take 255
+// characters, but a program can put more into one (WM_SETTEXT is not
+// limited), and a text cut to 255 characters is another number; so one
+// character more is read, to tell.
+bool ReadNumber(int editId, uint32_t& field, const char* what) {
+    char text[kTextLimit + 1];
+    platform::ReadControlText(editId, text, sizeof text);
+    if (std::strlen(text) >= static_cast<size_t>(kTextLimit)) {
+        char box[128];
+        std::snprintf(box, sizeof box, "%s: the text is longer than %d characters: nothing was sent", what,
+                      kTextLimit - 1);
+        platform::WarningBox(box);
+        return false;
+    }
     ParseNumberText(text, field);
+    return true;
 }
 
 // Loads the transfer file into TransferBuffer; an empty length edit gets the
@@ -55,6 +69,23 @@ bool LoadTransferFile(const char* path, ops::Activity activity) {
         platform::SetControlText(kIdLengthEdit, length);
     }
     platform::FileClose(file);
+    return true;
+}
+
+// The device's addresses are 24 bits and the workers count on modulo 2^24:
+// a write or an erase running past 0xFFFFFF would go on at 0x000000 and
+// destroy the start of flash. Such a range is refused before anything is
+// sent. (A read keeps that arithmetic: it changes nothing on the unit.)
+bool CrossesTopOfAddressSpace(const ops::OperationParams* params, int id) {
+    const uint32_t start = params->StartAddress & kAddressMask;
+    if (static_cast<uint64_t>(start) + params->Length <= kAddressMask + 1ull) return false;
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "%s: 0x%06X + 0x%X runs past the top of the address space (0xFFFFFF) and would go on at "
+                  "0x000000: nothing was sent",
+                  id == kIdFlashWrite ? "FLASH WRITE" : "FLASH ERASE", static_cast<unsigned>(start),
+                  static_cast<unsigned>(params->Length));
+    platform::WarningBox(text);
     return true;
 }
 
@@ -108,8 +139,21 @@ void FlashTransfer(ops::OperationParams* params, int id) {
     platform::ReadControlText(kIdFileEdit, params->FileName, kTextLimit);
     // A verify loads the file as a write does: it compares what a write sent.
     if (id != kIdFlashRead && !LoadTransferFile(params->FileName, TransferActivity(id))) return;
-    ReadNumber(kIdStartAddressEdit, params->StartAddress);
-    ReadNumber(kIdLengthEdit, params->Length);
+    if (!ReadNumber(kIdStartAddressEdit, params->StartAddress, "start address") ||
+        !ReadNumber(kIdLengthEdit, params->Length, "length")) {
+        ops::EndNotStarted(TransferActivity(id), ops::NotStartedWhy::NumberText);
+        return;
+    }
+    // A verify only reads: like a read, it counts on past the top.
+    if ((id == kIdFlashWrite || id == kIdFlashErase) && CrossesTopOfAddressSpace(params, id)) {
+        ops::EndNotStarted(TransferActivity(id), ops::NotStartedWhy::Range, params->StartAddress & 0xFFFFFF);
+        return;
+    }
+    if (id == kIdFlashRead && !ops::ReadTargetUsable(params->FileName)) {
+        ops::EndNotStarted(TransferActivity(id), ops::NotStartedWhy::FileOpen, params->StartAddress & 0xFFFFFF);
+        platform::WarningBox(kOpenErrorText);
+        return;
+    }
     StartTracked(TransferActivity(id), TransferWorker(id), params, params->StartAddress & 0xFFFFFF);
 }
 

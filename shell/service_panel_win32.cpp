@@ -187,7 +187,11 @@ void CreateServicePanel(HWND dialog) {
         startsGroup = c.kind == Kind::Group || (startsGroup && c.kind == Kind::Label);
         if (w == nullptr) continue;
         SendMessageW(w, WM_SETFONT, font, FALSE);
-        if (IsParamText(c.id)) SendMessageW(w, EM_LIMITTEXT, kParamTextChars, 0);
+        // The number edits too: a longer text would be read cut, and a cut
+        // number text is another number.
+        if (IsParamText(c.id) || c.id == kIdStartAddressEdit || c.id == kIdLengthEdit) {
+            SendMessageW(w, EM_LIMITTEXT, kParamTextChars, 0);
+        }
         if (previous != nullptr) {
             SetWindowPos(w, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         }

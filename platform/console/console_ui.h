@@ -21,6 +21,8 @@ void ShowLogLine(const char* cp932);
 // A frame's log line with the frame's bytes (platform::LogFrame).
 void ShowFrame(char letter, int length, const uint8_t* frame, int held, const char* cp932);
 void ShowBox(const char* cp932);
+// A Yes/No question: the front end shows it and answers; true for Yes.
+bool AnswerQuestion(const char* cp932);
 void ShowBeep(BeepSound sound);
 void ShowClearLog();
 

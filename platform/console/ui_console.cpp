@@ -128,6 +128,11 @@ void WarningBox(const char* text) {
     console::ShowBox(text);
 }
 
+bool AskYesNo(const char* text) {
+    console::OutputLock hold;
+    return console::AnswerQuestion(text);
+}
+
 void Beep(BeepSound sound) {
     console::OutputLock hold;
     console::ShowBeep(sound);

@@ -23,6 +23,8 @@ struct Ui {
     int selected = -1;
     std::deque<posix::Posted> queue;
     std::vector<std::string> boxes;
+    std::vector<std::string> questions;
+    bool answerYes = false;  // what the operator answers a question
     int beeps = 0;
     std::map<int, std::string> texts;
     std::map<int, bool> enabled;
@@ -67,6 +69,13 @@ void WarningBox(const char* text) {
     Ui& u = ui();
     std::lock_guard<std::mutex> g(u.lock);
     u.boxes.emplace_back(text);
+}
+
+bool AskYesNo(const char* text) {
+    Ui& u = ui();
+    std::lock_guard<std::mutex> g(u.lock);
+    u.questions.emplace_back(text);
+    return u.answerYes;
 }
 
 void Beep(BeepSound) {
@@ -141,6 +150,16 @@ std::vector<std::string> BoxesShown() {
     return ui().boxes;
 }
 
+std::vector<std::string> QuestionsAsked() {
+    std::lock_guard<std::mutex> g(ui().lock);
+    return ui().questions;
+}
+
+void AnswerQuestions(bool yes) {
+    std::lock_guard<std::mutex> g(ui().lock);
+    ui().answerYes = yes;
+}
+
 int BeepCount() {
     std::lock_guard<std::mutex> g(ui().lock);
     return ui().beeps;
@@ -185,6 +204,8 @@ void ResetUi() {
     u.selected = -1;
     u.queue.clear();
     u.boxes.clear();
+    u.questions.clear();
+    u.answerYes = false;
     u.beeps = 0;
     u.texts.clear();
     u.enabled.clear();

@@ -50,4 +50,12 @@ bool FileWriteNew(const char* path, const void* data, int count) {
     return ok && wrote == static_cast<DWORD>(count);
 }
 
+bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool FileRemove(const char* path) { return DeleteFileA(path) != 0; }
+
+bool FileReplace(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 }  // namespace platform

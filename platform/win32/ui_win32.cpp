@@ -50,6 +50,12 @@ void WarningBox(const char* text) {
     MessageBoxW(mainDialog, wide, kCaption, MB_OK | MB_ICONWARNING);
 }
 
+bool AskYesNo(const char* text) {
+    wchar_t wide[512];
+    ToWide(text, wide, 512);
+    return MessageBoxW(mainDialog, wide, kCaption, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+}
+
 void Beep(BeepSound sound) { MessageBeep(sound == BeepSound::Default ? 0 : MB_ICONWARNING); }
 
 // The W calls and an explicit code page 932 keep an operator's Japanese text

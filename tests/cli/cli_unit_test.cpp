@@ -120,6 +120,9 @@ TEST(Arguments, RefusalsSayWhy) {
         {{"param", "4", "a", "b"}, "0 to 3"},
         {{"--port"}, "needs a port"},
         {{"--colour", "stop"}, "unknown option"},
+        {{"--force", "stop"}, "belongs to update and recover"},
+        {{"write", "FFFF00h", "f", "101h"}, "runs past the top"},
+        {{"erase", "FFFFFFh", "2"}, "runs past the top"},
     };
     for (const auto& c : cases) {
         cli::Request r = Parse(c.args, false);

@@ -44,15 +44,17 @@ next_write() {
 }
 f_source_written() { [[ $(f_dump_hex 0x20000 2048) == "$(f_file_hex "$source_file")" ]]; }
 
-# The second of four read chunks is refused; the file still gets the full length.
+# The second of four read chunks is refused; the file is not made, and the chunk read
+# is in FILE.partial.
 row_read() {
-    rm -f "$read_file"
+    rm -f "$read_file" "$read_file.partial"
     f_transfer 204 3000h 1024 "$read_file"
     f_within 10 "no box" box "FLASH READ 異常" 10
     f_log_has "T- 13 02500600040" 2
-    tq_wait_until 5 test -f "$read_file" || f_fail "no file"
-    [[ $(stat -c %s "$read_file") == 1024 && $(f_file_hex "$read_file" 0 256) == "$(f_fill_hex 5A 256)" ]] ||
-        f_fail "the file does not hold the chunk read"
+    tq_wait_until 5 test -f "$read_file.partial" || f_fail "no partial file"
+    [[ ! -e $read_file ]] || f_fail "the refused read made the file"
+    [[ $(f_file_hex "$read_file.partial") == "$(f_fill_hex 5A 256)" ]] ||
+        f_fail "the partial file does not hold exactly the chunk read"
 }
 next_read() {
     rm -f "$read_file"

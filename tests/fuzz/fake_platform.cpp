@@ -238,6 +238,7 @@ void LogFrame(char, int, const uint8_t*, int, const char* line) { LogLine(line);
 void ClearLog() {}
 void PostToDialog(uint32_t, uintptr_t, intptr_t) {}
 void WarningBox(const char*) { ++fuzzfake::ui.boxes; }
+bool AskYesNo(const char*) { return false; }
 void Beep(BeepSound) {}
 
 void ReadControlText(int, char* buffer, int cap) {
@@ -278,5 +279,8 @@ int FileReadOnce(FileHandle, void* buffer, int count) {
 void FileClose(FileHandle) { fuzzfake::fileOpen = false; }
 
 bool FileWriteNew(const char*, const void*, int count) { return count >= 0; }
+bool FileExists(const char*) { return false; }
+bool FileRemove(const char*) { return true; }
+bool FileReplace(const char*, const char*) { return true; }
 
 }  // namespace platform

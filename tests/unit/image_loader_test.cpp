@@ -207,3 +207,40 @@ TEST(HexDigits, UnvalidatedConversionRule) {
 }
 
 }  // namespace
+
+// The record check: each fault found, on the line it stands, and files as
+// real tools write them pass.
+struct DamageCase {
+    const char* name;
+    const char* text;
+    int line;
+    firmware::RecordFault fault;
+};
+
+class RecordDamage : public ImageLoader, public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(RecordDamage, TheFirstDamagedRecordIsFoundAndStillLoadedAsBefore) {
+    const DamageCase& c = GetParam();
+    path = ::testing::TempDir() + "tq_loader_damage.mot";  // the test's name holds a slash
+    Parse(c.text);
+    EXPECT_EQ(firmware::FirstDamage.line, c.line);
+    EXPECT_EQ(firmware::FirstDamage.fault, c.fault);
+}
+
+using firmware::RecordFault;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecordDamage,
+    ::testing::Values(
+        DamageCase{"Sound", "S00600004844521B\r\nTQ1\r\nS1073000112233441E\r\nS9030000FC\r\n", 0, RecordFault::None},
+        DamageCase{"LowerCaseDigits", "S10730001122aabb30\r\nS9030000fc\r\n", 0, RecordFault::None},
+        DamageCase{"WrongChecksum", "TQ1\r\nS1073000112233441E\r\nS107300411223344E6\r\nS9030000FC\r\n", 3,
+                   RecordFault::Checksum},
+        DamageCase{"NotHexInData", "S107300011G233441E\r\nS9030000FC\r\n", 1, RecordFault::NotHex},
+        DamageCase{"NotHexInCount", "S1Z73000112233441E\r\nS9030000FC\r\n", 1, RecordFault::NotHex},
+        DamageCase{"CutShort", "S1073000112233\r\nS9030000FC\r\n", 1, RecordFault::Cut},
+        DamageCase{"OnlyTheType", "S1\r\nS9030000FC\r\n", 1, RecordFault::Cut},
+        DamageCase{"DamagedEndRecord", "S1073000112233441E\r\nS9030000FD\r\n", 2, RecordFault::Checksum},
+        // Lines behind the end of the parse are never programmed and not checked.
+        DamageCase{"BehindABlankLine", "S9030000FC\r\n\r\nS1073000112233441F\r\n", 0, RecordFault::None},
+        DamageCase{"OtherSLinesAndIntelLinesUnchecked", "SX12\r\n:10010000\r\nS9030000FC\r\n", 0, RecordFault::None}),
+    [](const auto& info) { return std::string(info.param.name); });
