@@ -386,9 +386,21 @@ void ShowLogLine(const char* cp932) {
     PrintLine(os::Stream::Out, "", text);
 }
 
+namespace {
+void ShowBoxText(const char* text, const char* cp932);
+}
+
 void ShowBox(const char* cp932) {
     char text[kBoxSize];
     os::Cp932ToUtf8(cp932, text, sizeof text);
+    ShowBoxText(text, cp932);
+}
+
+// A box whose text code page 932 cannot carry; no CP932 form to match.
+void ShowBoxUtf8(const char* utf8) { ShowBoxText(utf8, ""); }
+
+namespace {
+void ShowBoxText(const char* text, const char* cp932) {
     if (boxCount < kMaxBoxes) {
         std::snprintf(boxes[boxCount], kBoxSize, "%s", text);
         std::snprintf(boxesCp932[boxCount], kBoxSize, "%s", cp932);
@@ -405,6 +417,7 @@ void ShowBox(const char* cp932) {
     if (settings.verbosity == Verbosity::Quiet) return;
     PrintLine(os::Stream::Err, "error: ", text);
 }
+}  // namespace
 
 void ShowBeep(BeepSound sound) {
     if (!Json()) return;

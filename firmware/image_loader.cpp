@@ -5,6 +5,7 @@
 // every character read lies inside the line being decoded.
 #include "firmware/image_loader.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,6 +15,7 @@ namespace firmware {
 
 Image FirmwareImage{};
 char FirmwarePath[kPathSize] = {};
+platform::PathCarry FirmwarePathCarry = platform::PathCarry::Ok;
 
 namespace {
 
@@ -152,6 +154,14 @@ int LoadFirmwareImage() {
     const char* path = FirmwarePath[0] != '\0' ? FirmwarePath : kDefaultFirmwareFile;
     FirmwareImage.fill(0xFF);
     int modelCode = kModelNone;
+    if (FirmwarePathCarry != platform::PathCarry::Ok) {
+        char line[200];
+        std::snprintf(line, sizeof line, "firmware file: %s (the path on the command line): nothing was opened",
+                      platform::PathCarryText(FirmwarePathCarry));
+        platform::LogLine(line);
+        platform::WarningBox(kCannotReadText);
+        return kModelNone;
+    }
     if (ParseFirmwareFile(path, FirmwareImage, modelCode) == 0) {
         platform::WarningBox(kCannotReadText);
         return kModelNone;

@@ -22,6 +22,7 @@ namespace {
 
 constexpr const char* kOpenErrorText = "OPEN ERROR";
 constexpr const char* kReadErrorText = "READ ERROR";
+constexpr const char* kWriteErrorText = "WRITE ERROR";
 
 void ReadNumber(int editId, uint32_t& field) {
     char text[kTextLimit];
@@ -53,6 +54,21 @@ bool LoadTransferFile(const char* path) {
     }
     platform::FileClose(file);
     return true;
+}
+
+// A text for the unit that code page 932 cannot hold is refused whole, with
+// the character named: the unit would store '?' or a look-alike in its place.
+bool TakeParamText(int k, int which, char* buffer) {
+    platform::TextRefusal refusal;
+    const int id = (which == 1 ? kIdParamFirstText0 : kIdParamSecondText0) + k;
+    if (platform::ReadControlTextExact(id, buffer, ops::kParamTextSize, refusal)) return true;
+    char text[sizeof refusal.text + 256];
+    std::snprintf(text, sizeof text,
+                  "parameter block %d: text %d \"%s\" holds \"%s\" (U+%04X), a character that code page 932 "
+                  "cannot represent, so the unit cannot store it: nothing was sent",
+                  k, which, refusal.text, refusal.character, static_cast<unsigned>(refusal.codePoint));
+    platform::WarningBoxUtf8(text);
+    return false;
 }
 
 platform::ThreadRoutine TransferWorker(int id) {
@@ -98,10 +114,24 @@ void ReportCutBlock(uint32_t needed) {
 
 }  // namespace
 
+bool TakeTransferFile(ops::OperationParams* params, const char* operation, bool load) {
+    const platform::PathCarry carry =
+        platform::ReadControlPath(kIdFileEdit, params->FileName, static_cast<int>(sizeof params->FileName));
+    if (carry != platform::PathCarry::Ok) {
+        char line[200];
+        std::snprintf(line, sizeof line, "%s: %s: nothing was %s", operation, platform::PathCarryText(carry),
+                      load ? "opened" : "opened or created");
+        platform::LogLine(line);
+        platform::WarningBox(load ? kOpenErrorText : kWriteErrorText);
+        return false;
+    }
+    return !load || LoadTransferFile(params->FileName);
+}
+
 void FlashTransfer(ops::OperationParams* params, int id) {
     if (RefuseIfBusy()) return;
-    platform::ReadControlText(kIdFileEdit, params->FileName, kTextLimit);
-    if (id != kIdFlashRead && !LoadTransferFile(params->FileName)) return;
+    const char* operation = id == kIdFlashWrite ? "flash write" : id == kIdFlashRead ? "flash read" : "flash erase";
+    if (!TakeTransferFile(params, operation, id != kIdFlashRead)) return;
     ReadNumber(kIdStartAddressEdit, params->StartAddress);
     ReadNumber(kIdLengthEdit, params->Length);
     StartTracked(TransferActivity(id), TransferWorker(id), params, params->StartAddress & 0xFFFFFF);
@@ -109,14 +139,16 @@ void FlashTransfer(ops::OperationParams* params, int id) {
 
 void ParamBlock(ops::OperationParams* params, int k) {
     if (RefuseIfBusy()) return;
+    // The texts are taken before the stop request: one that the unit cannot
+    // hold stops the chain before anything is sent. No worker runs here, so
+    // none reads the text buffers while they are filled.
+    if (!TakeParamText(k, 1, ops::ParamFirstText) || !TakeParamText(k, 2, ops::ParamSecondText)) return;
     // The stop goes first; it reads nothing that the rest of this pass writes,
     // and its end is handled only after this pass.
     if (!StartTracked(ops::Activity::ParamChain, ops::StopWorker, nullptr, ops::kParamBlockAddress,
                       static_cast<uint32_t>(k))) {
         return;
     }
-    platform::ReadControlText(kIdParamFirstText0 + k, ops::ParamFirstText, ops::kParamTextSize);
-    platform::ReadControlText(kIdParamSecondText0 + k, ops::ParamSecondText, ops::kParamTextSize);
     ParamSequenceMode = k + 1;
     params->Length = ops::kParamBlockSize;
     params->StartAddress = ops::kParamBlockAddress;

@@ -19,6 +19,7 @@ namespace platform::console {
 // they must not call back into the user interface sink.
 void ShowLogLine(const char* cp932);
 void ShowBox(const char* cp932);
+void ShowBoxUtf8(const char* utf8);
 void ShowBeep(BeepSound sound);
 void ShowClearLog();
 
