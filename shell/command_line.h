@@ -38,7 +38,9 @@ platform::PathCarry FirmwarePathFromCommandLine(const Unit* commandLine, char* p
     const Unit* tail = CommandLineTail(commandLine);
     int count = 0;
     while (tail[count] != 0) ++count;
-    if (count >= 2 && tail[0] == Unit('"') && tail[count - 1] == Unit('"')) {
+    bool enclosed = count >= 2 && tail[0] == Unit('"') && tail[count - 1] == Unit('"');
+    for (int i = 1; enclosed && i < count - 1; ++i) enclosed = tail[i] != Unit('"');
+    if (enclosed) {
         ++tail;
         count -= 2;
     }
