@@ -27,13 +27,17 @@ int Interrupts();
 // form in the target is written as '?' with false returned.
 bool Cp932ToUtf8(const char* in, char* out, size_t cap);
 bool Utf8ToCp932(const char* in, char* out, size_t cap);
-// A path as the platform's file calls take it (UTF-8 on Linux, the ANSI
-// code page on Windows).
+// A path as the platform's file calls take it: the argument itself (UTF-8 on
+// Windows, opened through the W calls; the bytes given on Linux), once it is
+// known to fit the console's 255 characters whole. False, out empty, else.
 bool Utf8ToPath(const char* in, char* out, size_t cap);
 
 // The program's arguments as UTF-8 (Windows reads its wide command line);
 // the count, at most cap.
 int Arguments(int argc, char** argv, const char** out, int cap);
+// Why the arguments could not all be carried exactly (Windows: half a
+// character in one), or nullptr.
+const char* ArgumentsRefused();
 
 // Local time "HH:MM:SS.mmm".
 void ClockStamp(char* out, size_t cap);

@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "cli/os.h"
+#include "platform/path_text.h"
 #include "platform/posix/posix_hooks.h"
 
 namespace cli::os {
@@ -132,9 +133,12 @@ bool Cp932ToUtf8(const char* in, char* out, size_t cap) { return Convert("UTF-8"
 
 bool Utf8ToCp932(const char* in, char* out, size_t cap) { return Convert("CP932", "UTF-8", in, out, cap); }
 
+const char* ArgumentsRefused() { return nullptr; }  // bytes, taken as given
+
+// The bytes as given: Linux names are bytes, in no code page.
 bool Utf8ToPath(const char* in, char* out, size_t cap) {
     const size_t n = std::strlen(in);
-    if (n + 1 > cap) return false;
+    if (platform::CheckBytePath(in) != platform::PathCarry::Ok || n + 1 > cap) return false;
     std::memcpy(out, in, n + 1);
     return true;
 }

@@ -389,19 +389,23 @@ void ShowFrame(char letter, int length, const uint8_t* frame, int held, const ch
     EmitJson(line);
 }
 
-void ShowBox(const char* cp932) {
-    char text[kBoxSize];
-    os::Cp932ToUtf8(cp932, text, sizeof text);
+void ShowBoxUtf8(const char* utf8) {
     if (Json()) {
         JsonLine line;
         BeginEvent(line, "box");
-        JsonString(line, "text", text);
+        JsonString(line, "text", utf8);
         EmitJson(line);
         return;
     }
     // Quiet: the result line says what failed.
     if (settings.verbosity == Verbosity::Quiet) return;
-    PrintLine(os::Stream::Err, "error: ", text);
+    PrintLine(os::Stream::Err, "error: ", utf8);
+}
+
+void ShowBox(const char* cp932) {
+    char text[kBoxSize];
+    os::Cp932ToUtf8(cp932, text, sizeof text);
+    ShowBoxUtf8(text);
 }
 
 // The window's Yes/No box; tq73 answers it as --force says, and shows both.

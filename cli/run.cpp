@@ -20,7 +20,6 @@
 #include "platform/console/console_ui.h"
 #include "platform/platform.h"
 #include "shell/command_ids.h"
-#include "shell/command_line.h"
 #include "shell/dispatch.h"
 
 namespace cli {
@@ -210,7 +209,7 @@ bool AwaitAnswer(int receivedBefore) {
 
 bool TakePath(Outcome& o) {
     if (!os::Utf8ToPath(request->file, path, sizeof path) || std::strlen(path) >= firmware::kPathSize) {
-        o = Make(kExitUsage, "usage", "%s: the file name %s is longer than the %s bytes the console takes",
+        o = Make(kExitUsage, "usage", "%s: the file name %s is longer than the %s characters the console takes",
                  ShownName(), request->file, "255");
         return false;
     }
@@ -277,14 +276,50 @@ bool CheckWriteSource(Outcome& o) {
     return true;
 }
 
-bool ConvertParamText(const char* text, char* out, size_t cap, const char* which, Outcome& o) {
+// The parameter texts as the unit gets them (CP932), checked before the port
+// is opened: a text that code page 932 cannot hold is refused whole, naming
+// the character, never sent with '?' or a look-alike in its place.
+char paramFirst[ops::kParamTextSize];
+char paramSecond[ops::kParamTextSize];
+
+// The first character of text that code page 932 lacks, as UTF-8 in out with
+// its code point; false when there is none.
+bool FirstLacking(const char* text, char* out, size_t cap, uint32_t& code) {
+    const int length = static_cast<int>(std::strlen(text));
+    for (int i = 0; i < length;) {
+        const platform::Decoded d = platform::DecodeUtf8(text + i, length - i);
+        const int width = d.width > 0 ? d.width : 1;
+        char one[8] = "";
+        char converted[16];
+        std::memcpy(one, text + i, static_cast<size_t>(width));
+        if (d.width == 0 || !os::Utf8ToCp932(one, converted, sizeof converted)) {
+            std::snprintf(out, cap, "%s", d.width == 0 ? "?" : one);
+            code = d.width == 0 ? static_cast<uint8_t>(text[i]) : d.code;
+            return true;
+        }
+        i += width;
+    }
+    return false;
+}
+
+bool ConvertParamText(const char* text, char* out, size_t cap, int which, Outcome& o) {
     char converted[kTextSize];
-    if (!os::Utf8ToCp932(text, converted, sizeof converted)) {
-        o = Make(kExitUsage, "usage", "param: %s \"%s\" holds characters that code page 932 cannot carry", which, text);
+    char lacking[8];
+    uint32_t code = 0;
+    if (FirstLacking(text, lacking, sizeof lacking, code) || !os::Utf8ToCp932(text, converted, sizeof converted)) {
+        char where[96];
+        std::snprintf(where, sizeof where, "parameter block %d: TEXT%d", request->block, which);
+        char character[48];
+        std::snprintf(character, sizeof character, "\"%s\" (U+%04X)", lacking, static_cast<unsigned>(code));
+        o = Make(kExitUsage, "usage",
+                 "param: %s \"%s\" holds %s, a character that code page 932 cannot represent, so the unit "
+                 "cannot store it: nothing was sent",
+                 where, text, character);
         return false;
     }
     if (std::strlen(converted) >= cap) {
-        o = Make(kExitUsage, "usage", "param: %s \"%s\" is longer than the 255 bytes a parameter text holds", which, text);
+        o = Make(kExitUsage, "usage", "param: TEXT%s \"%s\" is longer than the 255 bytes a parameter text holds",
+                 which == 1 ? "1" : "2", text);
         return false;
     }
     std::snprintf(out, cap, "%s", converted);
@@ -302,6 +337,9 @@ bool Preflight(Outcome& o) {
             return TakePath(o) && CheckWriteSource(o);
         case Command::Verify:
             return TakePath(o) && (request->firmwareVerify ? CheckFirmware(o) : CheckWriteSource(o));
+        case Command::Param:
+            return ConvertParamText(request->text1, paramFirst, sizeof paramFirst, 1, o) &&
+                   ConvertParamText(request->text2, paramSecond, sizeof paramSecond, 2, o);
         default:
             return true;
     }
@@ -374,11 +412,11 @@ bool SetInputs(Outcome& o) {
     switch (request->command) {
         case Command::Update:
         case Command::Recover:
-            shell::CopyCutToFit(path, firmware::FirmwarePath, firmware::kPathSize);
+            std::snprintf(firmware::FirmwarePath, sizeof firmware::FirmwarePath, "%s", path);
             return true;
         case Command::Verify:
             if (request->firmwareVerify) {
-                shell::CopyCutToFit(path, firmware::FirmwarePath, firmware::kPathSize);
+                std::snprintf(firmware::FirmwarePath, sizeof firmware::FirmwarePath, "%s", path);
                 return true;
             }
             platform::SetControlText(shell::kIdStartAddressEdit, request->address);
@@ -404,17 +442,10 @@ bool SetInputs(Outcome& o) {
             platform::SetControlText(shell::kIdLengthEdit, request->length);
             platform::SetControlText(shell::kIdFileEdit, scratch);
             return true;
-        case Command::Param: {
-            char first[ops::kParamTextSize];
-            char second[ops::kParamTextSize];
-            if (!ConvertParamText(request->text1, first, sizeof first, "TEXT1", o) ||
-                !ConvertParamText(request->text2, second, sizeof second, "TEXT2", o)) {
-                return false;
-            }
-            platform::SetControlText(shell::kIdParamFirstText0 + request->block, first);
-            platform::SetControlText(shell::kIdParamSecondText0 + request->block, second);
+        case Command::Param:
+            platform::SetControlText(shell::kIdParamFirstText0 + request->block, paramFirst);
+            platform::SetControlText(shell::kIdParamSecondText0 + request->block, paramSecond);
             return true;
-        }
         default:
             return true;
     }

@@ -17,7 +17,11 @@ int main(int argc, char** argv) {
     const char* args[kMaxArguments];
     const int count = cli::os::Arguments(argc, argv, args, kMaxArguments);
     static cli::Request request;
-    const bool usable = cli::ParseArguments(count, args, request);
+    bool usable = cli::ParseArguments(count, args, request);
+    if (cli::os::ArgumentsRefused() != nullptr) {
+        std::snprintf(request.error, sizeof request.error, "%s", cli::os::ArgumentsRefused());
+        usable = false;
+    }
     cli::out::Settings settings;
     settings.verbosity = request.verbosity;
     settings.json = request.json;

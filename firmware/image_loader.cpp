@@ -7,6 +7,7 @@
 // damaged one, so that nothing is programmed from it unasked.
 #include "firmware/image_loader.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,6 +18,7 @@ namespace firmware {
 Image FirmwareImage{};
 char FirmwarePath[kPathSize] = {};
 RecordDamage FirstDamage;
+platform::PathCarry FirmwarePathCarry = platform::PathCarry::Ok;
 
 namespace {
 
@@ -195,6 +197,15 @@ int LoadFirmwareImage() {
     const char* path = FirmwarePath[0] != '\0' ? FirmwarePath : kDefaultFirmwareFile;
     FirmwareImage.fill(0xFF);
     int modelCode = kModelNone;
+    if (FirmwarePathCarry != platform::PathCarry::Ok) {
+        char line[200];
+        std::snprintf(line, sizeof line, "firmware file: %s (the path on the command line): nothing was opened",
+                      platform::PathCarryText(FirmwarePathCarry));
+        platform::LogLine(line);
+        platform::WarningBox(kCannotReadText);
+        lastLoadRead = false;
+        return kModelNone;
+    }
     lastLoadRead = ParseFirmwareFile(path, FirmwareImage, modelCode) != 0;
     if (!lastLoadRead) {
         platform::WarningBox(kCannotReadText);

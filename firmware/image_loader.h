@@ -4,18 +4,24 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/path_text.h"
+
 namespace firmware {
 
 constexpr uint32_t kImageSize = 0x10000;
 constexpr uint32_t kLowestStoredAddress = 0x3000;
 constexpr int kReadWindowSize = 128;
-constexpr int kPathSize = 256;
+// The command-line path: at most 255 characters, carried as path_text.h says.
+constexpr int kPathSize = platform::kPathBytes;
 
 using Image = std::array<uint8_t, kImageSize>;
 
 extern Image FirmwareImage;
 // The command-line tail kept at start-up; empty selects "enc73.mot".
 extern char FirmwarePath[kPathSize];
+// Ok unless the command line named a file that could not be carried as given
+// (FirmwarePath is then empty, and no file is opened: not even "enc73.mot").
+extern platform::PathCarry FirmwarePathCarry;
 
 constexpr int kModelNone = 0;
 

@@ -136,6 +136,7 @@ const char* WhyText(NotStartedWhy why) {
         case NotStartedWhy::Busy: return ": another operation runs";
         case NotStartedWhy::NumberText: return ": a number text is too long";
         case NotStartedWhy::Range: return ": the range runs past 0xFFFFFF";
+        case NotStartedWhy::Text: return ": a text holds a character the unit cannot store";
         case NotStartedWhy::None: default: return "";
     }
 }

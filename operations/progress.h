@@ -64,6 +64,7 @@ enum class NotStartedWhy : uint8_t {
     Busy,      // another operation runs (the running one's board is kept)
     NumberText,  // an address or length text longer than an edit holds
     Range,     // a write or an erase would run past the top of the address space
+    Text,      // a parameter text holds a character code page 932 cannot represent
 };
 
 // What a verify found. Ranges themselves are kept beside the verify (verify.h).

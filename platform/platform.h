@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/path_text.h"
+
 namespace platform {
 
 // ---- serial port ---------------------------------------------------------
@@ -114,6 +116,25 @@ void Beep(BeepSound sound = BeepSound::Warning);
 // Dialog controls of the main window. ReadControlText reads at most cap - 1
 // characters and always terminates the buffer.
 void ReadControlText(int id, char* buffer, int cap);
+// Why a text for the unit was refused: the whole text and the first character
+// that code page 932 cannot represent, both as UTF-8, and its code point.
+struct TextRefusal {
+    char text[1024];
+    char character[8];
+    uint32_t codePoint;
+};
+// A text that goes to the unit as CP932 bytes: read as ReadControlText reads
+// it, but every character exactly. False, with the buffer empty and refusal
+// filled in, when the text holds a character that code page 932 cannot
+// represent: it is never replaced by a look-alike or '?'.
+bool ReadControlTextExact(int id, char* buffer, int cap, TextRefusal& refusal);
+// A control's text as a path (path_text.h: UTF-8 of the UTF-16 text on
+// Windows, the bytes on Linux) into path (cap bytes, kPathBytes will do),
+// whole or not at all: the buffer is empty unless the result is Ok.
+PathCarry ReadControlPath(int id, char* path, int cap);
+// The warning box with a UTF-8 text: for a message that names a character
+// that code page 932 cannot show.
+void WarningBoxUtf8(const char* text);
 void SetControlText(int id, const char* text);
 void EnableControl(int id, bool enabled);
 // A one-shot-or-repeating dialog timer; its expiry reaches the dispatcher as
@@ -123,6 +144,9 @@ void StopTimer(int id);
 
 // ---- files ---------------------------------------------------------------
 
+// Paths are carried as path_text.h says: UTF-8 on Windows, opened through the
+// W calls, and the bytes as given on Linux. A path that is not valid there is
+// refused like a file that cannot be opened.
 using FileHandle = void*;
 FileHandle FileOpenRead(const char* path);  // existing file, no sharing; nullptr on failure
 // An existing file opened for reading and writing with no sharing: a

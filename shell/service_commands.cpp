@@ -25,6 +25,7 @@ namespace {
 constexpr const char* kOpenErrorText = "OPEN ERROR";
 constexpr const char* kReadErrorText = "READ ERROR";
 constexpr uint32_t kAddressMask = 0xFFFFFF;  // the device's 24-bit addresses
+constexpr const char* kWriteErrorText = "WRITE ERROR";
 
 // A number text is used whole or not at all. The panel's edits take 255
 // characters, but a program can put more into one (WM_SETTEXT is not
@@ -89,6 +90,21 @@ bool CrossesTopOfAddressSpace(const ops::OperationParams* params, int id) {
     return true;
 }
 
+// A text for the unit that code page 932 cannot hold is refused whole, with
+// the character named: the unit would store '?' or a look-alike in its place.
+bool TakeParamText(int k, int which, char* buffer) {
+    platform::TextRefusal refusal;
+    const int id = (which == 1 ? kIdParamFirstText0 : kIdParamSecondText0) + k;
+    if (platform::ReadControlTextExact(id, buffer, ops::kParamTextSize, refusal)) return true;
+    char text[sizeof refusal.text + 256];
+    std::snprintf(text, sizeof text,
+                  "parameter block %d: text %d \"%s\" holds \"%s\" (U+%04X), a character that code page 932 "
+                  "cannot represent, so the unit cannot store it: nothing was sent",
+                  k, which, refusal.text, refusal.character, static_cast<unsigned>(refusal.codePoint));
+    platform::WarningBoxUtf8(text);
+    return false;
+}
+
 platform::ThreadRoutine TransferWorker(int id) {
     switch (id) {
         case kIdFlashWrite: return ops::FlashWriteWorker;
@@ -134,11 +150,29 @@ void ReportCutBlock(uint32_t needed) {
 
 }  // namespace
 
+bool TakeTransferFile(ops::OperationParams* params, const char* operation, bool load, ops::Activity activity) {
+    const platform::PathCarry carry =
+        platform::ReadControlPath(kIdFileEdit, params->FileName, static_cast<int>(sizeof params->FileName));
+    if (carry != platform::PathCarry::Ok) {
+        char line[200];
+        std::snprintf(line, sizeof line, "%s: %s: nothing was %s", operation, platform::PathCarryText(carry),
+                      load ? "opened" : "opened or created");
+        platform::LogLine(line);
+        ops::EndNotStarted(activity, ops::NotStartedWhy::FileOpen);
+        platform::WarningBox(load ? kOpenErrorText : kWriteErrorText);
+        return false;
+    }
+    return !load || LoadTransferFile(params->FileName, activity);
+}
+
 void FlashTransfer(ops::OperationParams* params, int id) {
     if (RefuseIfBusy()) return;
-    platform::ReadControlText(kIdFileEdit, params->FileName, kTextLimit);
+    const char* operation = id == kIdFlashWrite   ? "flash write"
+                            : id == kIdFlashRead  ? "flash read"
+                            : id == kIdFlashErase ? "flash erase"
+                                                  : "flash verify";
     // A verify loads the file as a write does: it compares what a write sent.
-    if (id != kIdFlashRead && !LoadTransferFile(params->FileName, TransferActivity(id))) return;
+    if (!TakeTransferFile(params, operation, id != kIdFlashRead, TransferActivity(id))) return;
     if (!ReadNumber(kIdStartAddressEdit, params->StartAddress, "start address") ||
         !ReadNumber(kIdLengthEdit, params->Length, "length")) {
         ops::EndNotStarted(TransferActivity(id), ops::NotStartedWhy::NumberText);
@@ -159,14 +193,19 @@ void FlashTransfer(ops::OperationParams* params, int id) {
 
 void ParamBlock(ops::OperationParams* params, int k) {
     if (RefuseIfBusy()) return;
+    // The texts are taken before the stop request: one that the unit cannot
+    // hold stops the chain before anything is sent. No worker runs here, so
+    // none reads the text buffers while they are filled.
+    if (!TakeParamText(k, 1, ops::ParamFirstText) || !TakeParamText(k, 2, ops::ParamSecondText)) {
+        ops::EndNotStarted(ops::Activity::ParamChain, ops::NotStartedWhy::Text, ops::kParamBlockAddress);
+        return;
+    }
     // The stop goes first; it reads nothing that the rest of this pass writes,
     // and its end is handled only after this pass.
     if (!StartTracked(ops::Activity::ParamChain, ops::StopWorker, nullptr, ops::kParamBlockAddress,
                       static_cast<uint32_t>(k))) {
         return;
     }
-    platform::ReadControlText(kIdParamFirstText0 + k, ops::ParamFirstText, ops::kParamTextSize);
-    platform::ReadControlText(kIdParamSecondText0 + k, ops::ParamSecondText, ops::kParamTextSize);
     ParamSequenceMode = k + 1;
     params->Length = ops::kParamBlockSize;
     params->StartAddress = ops::kParamBlockAddress;

@@ -23,6 +23,7 @@ void ShowFrame(char letter, int length, const uint8_t* frame, int held, const ch
 void ShowBox(const char* cp932);
 // A Yes/No question: the front end shows it and answers; true for Yes.
 bool AnswerQuestion(const char* cp932);
+void ShowBoxUtf8(const char* utf8);
 void ShowBeep(BeepSound sound);
 void ShowClearLog();
 

@@ -77,6 +77,7 @@ bool AskYesNo(const char* text) {
     u.questions.emplace_back(text);
     return u.answerYes;
 }
+void WarningBoxUtf8(const char* text) { WarningBox(text); }
 
 void Beep(BeepSound) {
     Ui& u = ui();
@@ -91,6 +92,24 @@ void ReadControlText(int id, char* buffer, int cap) {
     const size_t n = t.size() < size_t(cap - 1) ? t.size() : size_t(cap - 1);
     t.copy(buffer, n);
     buffer[n] = '\0';
+}
+
+// The texts that native tests set are already the bytes meant for the unit.
+bool ReadControlTextExact(int id, char* buffer, int cap, TextRefusal& refusal) {
+    refusal = TextRefusal{};
+    ReadControlText(id, buffer, cap);
+    return true;
+}
+
+PathCarry ReadControlPath(int id, char* path, int cap) {
+    if (cap > 0) path[0] = '\0';
+    const std::string text = posix::ControlText(id);
+    const PathCarry carry = CheckBytePath(text.c_str());
+    if (carry != PathCarry::Ok) return carry;
+    if (text.size() + 1 > static_cast<size_t>(cap)) return PathCarry::TooLong;
+    text.copy(path, text.size());
+    path[text.size()] = '\0';
+    return PathCarry::Ok;
 }
 
 void SetControlText(int id, const char* text) {

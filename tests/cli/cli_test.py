@@ -193,6 +193,11 @@ def wire_cases():
         ("param in Japanese", ["param", "3", "更新", "xy"],
          bytes([0x5C]) + frame(0x60) + frame(0x50, [0x44, 0x00, 0xE2, 0x00, 0x00, 0x01]) +
          frame(0x50, bytes([0x84, 0x00, 0xE2, 0x00]) + block_jp) + frame(0x62), None),
+        # A name in any characters is the file made; Linux takes its bytes as given.
+        ("read into a non-ASCII name", ["read", "3000h", "16", path("Zoë データ Ελλάδα.bin")],
+         frame(0x50, [0x04, 0x00, 0x30, 0x00, 0x10, 0x00]),
+         lambda r, sim: read_file(path("Zoë データ Ελλάδα.bin")) == bytes([fill]) * 16 and
+         not os.path.exists(path("Zoe.bin"))),
         ("pattern", ["pattern", "--seconds", "1"], frame(0x50, bytes([0x83, 0, 0, 0]) + PATTERN_TABLE),
          lambda r, sim: "開始!!" in text(r) and "停止!!" in text(r)),
         ("monitor", ["monitor", "--seconds", "1"], b"", lambda r, sim: "monitor: 0 frames received" in text(r)),
@@ -362,6 +367,15 @@ def group_exit_codes():
               text(r)[-300:])
         check((partial is None) if kept is None else (partial == b"\x00" * kept and f"{target}.partial" in text(r)),
               f"read {name}: the bytes read beside it", partial[:16] if partial else partial)
+    # A parameter text that code page 932 cannot hold: refused naming the character,
+    # before the port is opened, so nothing reaches the line.
+    sim = Sim("greek")
+    r = tq73("--port", sim.link, "param", "2", "ok", "Ελλάδα")
+    time.sleep(0.2)
+    check(r.returncode == 2 and 'parameter block 2: TEXT2 "Ελλάδα" holds "ά" (U+03AC)' in text(r),
+          f"Greek parameter text: exit code {r.returncode}", text(r).strip()[-300:])
+    check(sim.received() == b"", "Greek parameter text: nothing on the line", sim.received().hex())
+    sim.stop()
     # A second tq73 on a port that one already uses is refused; the first goes on.
     sim = Sim("shared")
     first = subprocess.Popen([TQ73, "--port", sim.link, "pattern", "--seconds", "2"], stdout=subprocess.PIPE)

@@ -245,6 +245,19 @@ void ReadControlText(int, char* buffer, int cap) {
     if (cap > 0) buffer[0] = '\0';
 }
 
+bool ReadControlTextExact(int id, char* buffer, int cap, TextRefusal& refusal) {
+    refusal = TextRefusal{};
+    ReadControlText(id, buffer, cap);
+    return true;
+}
+
+PathCarry ReadControlPath(int, char* path, int cap) {
+    if (cap > 0) path[0] = '\0';
+    return PathCarry::Ok;
+}
+
+void WarningBoxUtf8(const char*) { ++fuzzfake::ui.boxes; }
+
 void SetControlText(int, const char*) {}
 void EnableControl(int, bool) {}
 void StartTimer(int, uint32_t) {}

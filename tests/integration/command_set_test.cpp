@@ -272,6 +272,34 @@ TEST_F(CommandSet, ANumberTextIsUsedWholeOrNotAtAll) {
     EXPECT_EQ(Requests(0x50), 1);
 }
 
+TEST_F(CommandSet, ANameLongerThanTheFieldIsRefusedWholeNeverCut) {
+    // 300 characters: a cut to 255 would name another file. Nothing is opened,
+    // created or sent; the log says why and the operation's box follows.
+    const std::string name = Temp(std::string(300 - Temp("").size(), 'n'));
+    const std::string cut = name.substr(0, 255);
+    WriteFile(cut, Bytes(16));
+    const struct {
+        int id;
+        const char* line;
+        const char* box;
+    } cases[] = {
+        {shell::kIdFlashWrite, "flash write: the file name is longer than the 255 characters the console takes: "
+                               "nothing was opened", "OPEN ERROR"},
+        {shell::kIdFlashRead, "flash read: the file name is longer than the 255 characters the console takes: "
+                              "nothing was opened or created", "WRITE ERROR"},
+    };
+    for (const auto& c : cases) {
+        platform::posix::ResetUi();
+        Transfer(c.id, "0", "16", name);
+        ASSERT_TRUE(PumpUntilIdle());
+        EXPECT_TRUE(LogContains(c.line)) << c.line;
+        EXPECT_EQ(Boxes(), std::vector<std::string>{c.box});
+    }
+    EXPECT_FALSE(Exists(name));
+    EXPECT_EQ(ReadFile(cut), Bytes(16));
+    EXPECT_TRUE(DeviceBytes().empty());
+}
+
 TEST_F(CommandSet, RefusalsTouchNeitherTheLineNorTheParameters) {
     // A length beyond the transfer buffer: nothing is sent and no file is made.
     const std::string copy = Temp("toolong.bin");

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "firmware/image_loader.h"
 #include "platform/posix/posix_hooks.h"
@@ -107,6 +108,23 @@ TEST_F(ImageLoader, MissingEmptyOrEndlessFilesBringTheBox) {
     EXPECT_EQ(Load(std::string("TQ1\n") + kS1At3000 + "\nS705000000FA\n"), 0);  // S7 is no end record
     EXPECT_EQ(Boxes(), 3);
     EXPECT_EQ(firmware::FirmwareImage[0x3000], 0x11);  // what was read before stays
+}
+
+TEST_F(ImageLoader, ACommandLinePathThatCouldNotBeCarriedOpensNoFileAtAll) {
+    // Not the file of FirmwarePath, and not "enc73.mot" either: the engineer
+    // named another file, so nothing is read and the log says why.
+    for (const auto carry : {platform::PathCarry::TooLong, platform::PathCarry::Unpaired}) {
+        platform::posix::ResetUi();
+        firmware::FirmwarePathCarry = carry;
+        EXPECT_EQ(Load(std::string("TQ1\n") + kS1At3000 + "\nS9030000FC\n"), 0);
+        firmware::FirmwarePathCarry = platform::PathCarry::Ok;
+        EXPECT_EQ(platform::posix::BoxesShown(), std::vector<std::string>{"Cannot read S-Format file."});
+        EXPECT_EQ(platform::posix::LogHistory(),
+                  std::vector<std::string>{std::string("firmware file: ") + platform::PathCarryText(carry) +
+                                           " (the path on the command line): nothing was opened"});
+        EXPECT_TRUE(AllFF(firmware::FirmwareImage, 0, 0x10000));
+    }
+    EXPECT_EQ(Load(std::string("TQ1\n") + kS1At3000 + "\nS9030000FC\n"), 0x70);  // carried: read
 }
 
 TEST_F(ImageLoader, OnlyAnEndRecordGivesNoModelAndNoBox) {

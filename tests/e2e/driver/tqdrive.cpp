@@ -1134,6 +1134,7 @@ const Verb kVerbs[] = {
     {L"answers", 1, "answers MS             the console answers a message within MS milliseconds"},
     {L"threads", 0, "threads                print the number of the console's own threads besides its UI thread"},
     {L"dismiss", 0, "dismiss                press OK on every TQ7300 box open now, printing their texts"},
+    {L"codepage", 0, "codepage               print the system's ANSI and OEM code pages (GetACP, GetOEMCP)"},
     {L"state", 0, "state                  threads, port edit enabled, panel shown, box open, log count,\n"
                    "                         and the log lines added since the last state step"},
     {L"serve", 0, "serve                  read step lists from stdin, one a line, fields separated by\n"
@@ -1189,6 +1190,7 @@ void RunStep(const std::wstring& verb, const std::vector<std::wstring>& a)
     else if (verb == L"hold") StepHold(a[0], BoundMs(a[1]));
     else if (verb == L"answers") StepAnswers((DWORD)ControlId(a[0]));
     else if (verb == L"threads") StepThreads();
+    else if (verb == L"codepage") Print(std::to_string(GetACP()) + " " + std::to_string(GetOEMCP()));
     else if (verb == L"dismiss") StepDismiss();
     else if (verb == L"state") StepState();
 }
