@@ -237,7 +237,8 @@ bool ParseArguments(int argc, const char* const* argv, Request& r) {
         const char* a = argv[i];
         if (!optionsEnded && std::strcmp(a, "--") == 0) {
             optionsEnded = true;
-        } else if (!optionsEnded && a[0] == '-' && a[1] != '\0') {
+        } else if (!optionsEnded && a[0] == '-' && a[1] != '\0' && !(a[1] >= '0' && a[1] <= '9')) {
+            // "-5" is an argument (a number the command checks), not an option.
             // A text that starts with '-' (a parameter text) follows "--".
             if (!TakeOption(r, argc, argv, i)) return false;
         } else if (command == nullptr) {

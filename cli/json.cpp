@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/path_text.h"
+
 namespace cli {
 
 namespace {
@@ -41,14 +43,6 @@ void Escape(unsigned char c, char* out, size_t& n) {
     n = 1;
 }
 
-// Bytes of the UTF-8 character that starts with c (1 for a stray byte).
-size_t Utf8Width(unsigned char c) {
-    if (c >= 0xF0 && c < 0xF8) return 4;
-    if (c >= 0xE0) return c < 0xF0 ? 3 : 1;
-    if (c >= 0xC0) return 2;
-    return 1;
-}
-
 bool Key(JsonLine& l, const char* key, size_t& mark) {
     mark = l.length;
     return Append(l, ",\"", 2) && Append(l, key, std::strlen(key)) && Append(l, "\":", 2);
@@ -78,11 +72,21 @@ void JsonString(JsonLine& l, const char* key, const char* utf8) {
     const size_t limit = kJsonLineSize - kClosing - 1;
     const auto* p = reinterpret_cast<const unsigned char*>(utf8);
     while (*p != '\0') {
-        const size_t width = Utf8Width(*p);
+        // A byte that does not begin a well-formed character (a Linux file
+        // name may hold any bytes) becomes U+FFFD, so that the line stays JSON.
+        const int left = static_cast<int>(std::strlen(reinterpret_cast<const char*>(p)));
+        const int decoded = *p < 0x80 ? 1 : platform::DecodeUtf8(reinterpret_cast<const char*>(p), left).width;
+        const bool wellFormed = decoded != 0;
+        const size_t width = wellFormed ? static_cast<size_t>(decoded) : 1;
         char piece[16];
         size_t n = 0;
         size_t used = 0;
-        for (; used < width && p[used] != '\0'; ++used) {
+        if (!wellFormed) {
+            std::memcpy(piece, "\xEF\xBF\xBD", 3);
+            n = 3;
+            used = 1;
+        }
+        for (; wellFormed && used < width && p[used] != '\0'; ++used) {
             size_t k = 0;
             Escape(p[used], piece + n, k);
             n += k;

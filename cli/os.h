@@ -20,6 +20,9 @@ int TerminalColumns();
 
 // Ctrl+C (and SIGTERM, SIGHUP, or the console being closed) seen so far.
 int Interrupts();
+// A line for stdout that a third Ctrl+C writes before the process ends (the
+// JSON result, so that a script still reads how it ended); copied.
+void SetLastWords(const char* line);
 // Ends the process at once, for a third Ctrl+C.
 [[noreturn]] void ExitNow(int code);
 

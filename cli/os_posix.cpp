@@ -31,11 +31,15 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a
 constexpr char kThirdInterrupt[] = "\ntq73: interrupted a third time: leaving at once\n";
 constexpr int kExitInterrupted = 130;
 
+char lastWords[512] = "";
+std::atomic<size_t> lastWordsLength{0};
+
 void OnSignal(int) {
     if (interrupts.fetch_add(1) >= 2) {
         // The first Ctrl+C ends the operation cleanly, the second cuts it
         // short; a third means the operator does not want to wait at all.
         (void)!write(STDERR_FILENO, kThirdInterrupt, sizeof kThirdInterrupt - 1);
+        (void)!write(STDOUT_FILENO, lastWords, lastWordsLength.load());
         _exit(kExitInterrupted);
     }
 }
@@ -126,6 +130,12 @@ int TerminalColumns() {
 }
 
 int Interrupts() { return interrupts.load(); }
+
+void SetLastWords(const char* line) {
+    lastWordsLength.store(0);
+    const int n = std::snprintf(lastWords, sizeof lastWords, "%s", line);
+    lastWordsLength.store(n > 0 && static_cast<size_t>(n) < sizeof lastWords ? static_cast<size_t>(n) : 0);
+}
 
 void ExitNow(int code) { _exit(code); }
 

@@ -32,11 +32,15 @@ bool IsConsole(HANDLE h) {
 
 // Runs on a thread of its own: counts, and a third Ctrl+C ends the process
 // (the first ends the operation cleanly, the second cuts it short).
+char lastWords[512] = "";
+std::atomic<DWORD> lastWordsLength{0};
+
 BOOL WINAPI OnControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
     if (interrupts.fetch_add(1) >= 2) {
         DWORD written = 0;
         WriteFile(Handle(Stream::Err), kThirdInterrupt, sizeof kThirdInterrupt - 1, &written, nullptr);
+        WriteFile(Handle(Stream::Out), lastWords, lastWordsLength.load(), &written, nullptr);
         ExitProcess(kExitInterrupted);
     }
     return TRUE;
@@ -163,6 +167,12 @@ int TerminalColumns() {
 }
 
 int Interrupts() { return interrupts.load(); }
+
+void SetLastWords(const char* line) {
+    lastWordsLength.store(0);
+    const int n = std::snprintf(lastWords, sizeof lastWords, "%s", line);
+    lastWordsLength.store(n > 0 && static_cast<size_t>(n) < sizeof lastWords ? static_cast<DWORD>(n) : 0);
+}
 
 void ExitNow(int code) { ExitProcess(static_cast<UINT>(code)); }
 

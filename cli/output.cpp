@@ -77,9 +77,11 @@ void NoteFrame(char letter, int length, const uint8_t* bytes, int held) {
         ++frames.sent;
         std::memcpy(frames.request, bytes, static_cast<size_t>(held));
         frames.requestHeld = held;
+        frames.answersSinceSent = 0;
         return;
     }
     ++frames.received;
+    ++frames.answersSinceSent;
     std::memcpy(frames.answer, bytes, static_cast<size_t>(held));
     frames.answerHeld = held;
     frames.answerLength = length;
@@ -229,7 +231,20 @@ void ResultFacts(JsonLine& line, const ops::ProgressSnapshot& s) {
 
 }  // namespace
 
-void Configure(const Settings& s) { settings = s; }
+void Configure(const Settings& s) {
+    settings = s;
+    if (!Json()) return;
+    JsonLine line;
+    JsonBegin(line, "result");
+    JsonString(line, "command", settings.command);
+    JsonInt(line, "exit_code", 130);
+    JsonString(line, "outcome", "interrupted");
+    JsonString(line, "text", "interrupted a third time: leaving at once");
+    JsonEnd(line);
+    char text[512];
+    std::snprintf(text, sizeof text, "%.*s", static_cast<int>(line.length), line.text);
+    os::SetLastWords(text);
+}
 
 Frames Seen() {
     platform::console::OutputLock hold;

@@ -33,6 +33,7 @@ struct Frames {
     int answerHeld = 0;                // bytes of it in answer
     uint8_t request[kFrameBytes] = {};  // the last frame sent
     int requestHeld = 0;
+    int answersSinceSent = 0;  // frames received since the last one sent
 };
 Frames Seen();
 

@@ -8,6 +8,7 @@
 
 #include "cli/os.h"
 #include "cli/output.h"
+#include "firmware/firmware_verify.h"
 #include "firmware/image_loader.h"
 #include "firmware/programmer.h"
 #include "link/receiver.h"
@@ -234,17 +235,40 @@ bool CheckFirmwareRecords(Outcome& o, int model) {
 // A firmware file is read once before anything is sent: "recovery" would
 // otherwise program whatever a broken file left in the image (all FF for a
 // missing one), which in the window at least follows a box the operator sees.
+// A firmware file with nothing for the unit's programmed blocks would "update"
+// nothing and say it was complete: update and verify refuse it; a recovery
+// still brings the unit out of boot mode with it, and says that it writes
+// nothing.
+bool CheckSomethingToProgram(Outcome& o) {
+    static ops::VerifySegment segments[ops::kMaxVerifySegments];
+    if (firmware::FirmwarePageSegments(checkImage, segments) != 0) return true;
+    if (request->command == Command::Recover) {
+        out::Notice("the firmware file holds no data for the unit's programmed blocks (3000-3FFF, A000-EFFF): the "
+                    "recovery writes nothing; it only brings the unit out of boot mode");
+        return true;
+    }
+    o = Make(kExitFile, "file_error",
+             "%s: %s holds no data for the unit's programmed blocks (3000-3FFF, A000-EFFF): nothing was sent; "
+             "check that it is the unit's firmware",
+             ShownName(), request->file);
+    return false;
+}
+
 bool CheckFirmware(Outcome& o) {
     checkImage.fill(0xFF);
     int model = firmware::kModelNone;
     if (firmware::ParseFirmwareFile(path, checkImage, model) != 0) {
-        return CheckFirmwareRecords(o, model);
+        return CheckFirmwareRecords(o, model) && CheckSomethingToProgram(o);
     }
+    platform::FileHandle file = platform::FileOpenRead(path);
+    const bool readable = file != nullptr;
+    if (file != nullptr) platform::FileClose(file);
     const bool exists = os::FileSize(path) >= 0;
     o = Make(kExitFile, "file_error",
-             exists ? "%s: %s is not a Motorola S-record file the console can read (no S8 or S9 end record "
-                      "before the first line it cannot take): nothing was sent; check the file"
-                    : "%s: cannot read %s: nothing was sent; check the path",
+             readable ? "%s: %s is not a Motorola S-record file the console can read (no S8 or S9 end record "
+                        "before the first line it cannot take): nothing was sent; check the file"
+             : exists ? "%s: cannot read %s (no permission, or not a file): nothing was sent; check the file"
+                      : "%s: cannot read %s: nothing was sent; check the path",
              ShownName(), request->file);
     return false;
 }
@@ -255,12 +279,21 @@ bool CheckWriteSource(Outcome& o) {
     const long long size = os::FileSize(path);
     if (size < 0) return true;  // the console's own open says what is wrong
     char detail[96];
-    if (request->length[0] == '\0' && size > kMaxTransfer) {
-        std::snprintf(detail, sizeof detail, "%lld bytes, more than one transfer takes (131072)", size);
-        o = Make(kExitUsage, "usage", "write: %s holds %s: give LEN to write its first LEN bytes", request->file, detail);
+    const bool write = request->command == Command::Write;
+    if (request->length[0] == '\0' && size == 0) {
+        o = Make(kExitFile, "file_error", "%s: %s is empty: there is nothing to %s; nothing was sent", ShownName(),
+                 request->file, write ? "write" : "compare");
         return false;
     }
-    if (request->length[0] == '\0' && request->addressValue + static_cast<unsigned long long>(size) > 0x1000000) {
+    if (request->length[0] == '\0' && size > kMaxTransfer) {
+        std::snprintf(detail, sizeof detail, "%lld bytes, more than one transfer takes (131072)", size);
+        o = Make(kExitUsage, "usage", "%s: %s holds %s: give LEN to take its first LEN bytes", ShownName(),
+                 request->file, detail);
+        return false;
+    }
+    // A verify only reads: like a read, it counts on past the top.
+    if (write && request->length[0] == '\0' &&
+        request->addressValue + static_cast<unsigned long long>(size) > 0x1000000) {
         std::snprintf(detail, sizeof detail, "%lld bytes", size);
         o = Make(kExitUsage, "usage",
                  "write: %s (%s) at %s runs past the top of the device's 24-bit address space (FFFFFFh): nothing "
@@ -270,7 +303,9 @@ bool CheckWriteSource(Outcome& o) {
     }
     if (request->length[0] != '\0' && request->lengthValue > size) {
         std::snprintf(detail, sizeof detail, "%lld bytes", size);
-        o = Make(kExitUsage, "usage", "write: LEN %s is more than %s holds (%s)", request->length, request->file, detail);
+        o = Make(kExitUsage, "usage", "%s: LEN %s is more than %s holds", ShownName(), request->length,
+                 request->file);
+        Append(o, " (%s)", detail);
         return false;
     }
     return true;
@@ -463,7 +498,14 @@ void BootModeNote(Outcome& o, const ops::ProgressSnapshot& s, bool interrupted) 
     if (!programmed) return;
     char port[560];
     std::snprintf(port, sizeof port, "%s", request->sim ? "PORT" : portLabel);
-    if (!interrupted && s.outcome == ops::Outcome::Failed && s.code == firmware::kDeviceReportedFailure) {
+    const bool silentFromStart = s.code == firmware::kNoEraseReply || s.code == firmware::kNoWriteModeReply;
+    if (!interrupted && s.activity == ops::Activity::Recovery && s.outcome == ops::Outcome::Failed &&
+        silentFromStart) {
+        // Nothing answered in boot mode: the unit may well run its application.
+        Append(o, ": the unit did not answer in boot mode; if it runs its application, update it with tq73 --port "
+                  "%s update %s; if it waits in its boot loader, check the cable and run recover again",
+               port, request->file);
+    } else if (!interrupted && s.outcome == ops::Outcome::Failed && s.code == firmware::kDeviceReportedFailure) {
         Append(o, ": the unit does not hold this firmware; run tq73 --port %s update %s again, and if the same "
                   "place fails again the unit's flash needs service", port, request->file);
     } else if (!interrupted && s.outcome == ops::Outcome::Failed && !firmware::ProgramResultLeavesBootMode(s.code)) {
@@ -498,8 +540,13 @@ Outcome FromNoAnswer(const ops::ProgressSnapshot& s, const char* ended) {
 Outcome FromRefused(const ops::ProgressSnapshot& s, const char* ended) {
     Outcome o = Make(kExitRefused, "refused", "%s", ended);
     AppendWhere(o);
+    const bool flash = s.activity == ops::Activity::FlashWrite || s.activity == ops::Activity::FlashRead ||
+                       s.activity == ops::Activity::FlashErase || s.activity == ops::Activity::FlashVerify ||
+                       s.activity == ops::Activity::FirmwareVerify;
     if (s.activity == ops::Activity::Update) {
         Append(o, ": the unit does not take this firmware's model; check that the file is meant for it");
+    } else if (!flash) {
+        Append(o, ": the unit refused the request; check that it runs its application, then try again");
     } else {
         Append(o, ": the unit refused the request; check ADDR and LEN against its flash");
     }
@@ -627,11 +674,13 @@ Outcome FromInterrupt(const ops::ProgressSnapshot& s) {
     const bool programming = s.activity == ops::Activity::Update || s.activity == ops::Activity::Recovery;
     Outcome o;
     if (programming && s.outcome == ops::Outcome::Failed) {
-        // The programmer's failure is the closed port's doing, not the device's.
-        char page[32];
-        std::snprintf(page, sizeof page, "0x%04X", static_cast<unsigned>(s.where));
-        o = Make(kExitInterrupted, "interrupted", "interrupted: the %s stopped at page %s",
-                 s.activity == ops::Activity::Update ? "update" : "recovery", page);
+        // The programmer's failure is the closed port's doing, not the device's;
+        // in the erase pass it stopped at a block, in the write pass at a page.
+        char where[48];
+        std::snprintf(where, sizeof where, "%s 0x%04X", s.stage == ops::Stage::Erasing ? "the erase of the block at" : "page",
+                      static_cast<unsigned>(s.where));
+        o = Make(kExitInterrupted, "interrupted", "interrupted: the %s stopped at %s",
+                 s.activity == ops::Activity::Update ? "update" : "recovery", where);
     } else {
         o = Make(kExitInterrupted, "interrupted", "interrupted: %s", ended);
     }
@@ -664,6 +713,38 @@ Outcome RunTracked(int commandId) {
     if (Interrupted() && !InterruptIsTheEnd() && s.outcome != ops::Outcome::Complete) return FromInterrupt(s);
     return FromBoard(s);
 }
+
+// The parameter-block chain ends with request 0x62, which nobody waits for:
+// its answer is awaited here as for the request on its own, and a refusal
+// fails the command. Texts cut to fit the block are told in the result.
+Outcome RunParam() {
+    Outcome o = RunTracked(CommandId(request->command));
+    const ops::ProgressSnapshot s = ops::ReadProgress();
+    if (o.code == kExitOk && out::Seen().requestHeld > 1 && out::Seen().request[1] == 0x62) {
+        const uint32_t start = platform::TickMs();
+        while (out::Seen().answersSinceSent == 0 && platform::TickMs() - start < kAnswerWaitMs && !Interrupted()) {
+            Pump();
+        }
+        const out::Frames f = out::Seen();
+        if (f.answersSinceSent != 0 && f.answerHeld > 1 && f.answer[1] != '0') {
+            char status[8];
+            std::snprintf(status, sizeof status, "%02X", f.answer[1]);
+            char text[96];
+            std::snprintf(text, sizeof text, "parameter block %d: request 0x62 refused: the device answered status %s",
+                          request->block, status);
+            o = Make(kExitRefused, "refused", "%s", text);
+            AppendWhere(o);
+        }
+    }
+    if (s.textsNeeded != 0) {
+        char cut[120];
+        std::snprintf(cut, sizeof cut, ": the texts needed %u bytes, the block holds 256: the end was cut",
+                      static_cast<unsigned>(s.textsNeeded));
+        Append(o, "%s", cut);
+    }
+    return o;
+}
+
 
 // "...; flash verify 0x3000: 4,096 bytes equal in 1.2 s": what was written,
 // then what the verify found, whose code stands.
@@ -789,11 +870,12 @@ Outcome RunMonitor() {
     char count[32];
     std::snprintf(count, sizeof count, "%d", out::Seen().received);
     if (Interrupted() && !InterruptIsTheEnd()) {
-        Outcome o = Make(kExitInterrupted, "interrupted", "interrupted: monitor saw %s frames", count);
+        Outcome o = Make(kExitInterrupted, "interrupted", "interrupted: monitor saw %s frame%s", count,
+                         out::Seen().received == 1 ? "" : "s");
         AppendWhere(o);
         return o;
     }
-    return Make(kExitOk, "complete", "monitor: %s frames received", count);
+    return Make(kExitOk, "complete", "monitor: %s frame%s received", count, out::Seen().received == 1 ? "" : "s");
 }
 
 Outcome RunPorts() {
@@ -825,6 +907,7 @@ Outcome RunOnPort() {
         case Command::Write:
         case Command::Update:
         case Command::Recover: o = RunAndVerify(); break;
+        case Command::Param: o = RunParam(); break;
         default: o = RunTracked(CommandId(request->command)); break;
     }
     ClosePort();

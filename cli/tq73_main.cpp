@@ -32,6 +32,11 @@ int main(int argc, char** argv) {
         return cli::kExitOk;
     }
     if (!usable) {
+        // The arguments stopped being read at the bad one: --json anywhere
+        // before "--" still asks for JSON.
+        for (int i = 1; i < count && std::strcmp(args[i], "--") != 0; ++i) {
+            if (std::strcmp(args[i], "--json") == 0) settings.json = true;
+        }
         cli::out::Configure(settings);
         char text[400];
         std::snprintf(text, sizeof text, "%s%s", request.error,

@@ -1,6 +1,8 @@
 // pattern_sequence.cpp - the pattern sequence worker and its state machine.
 #include "operations/pattern_sequence.h"
 
+#include "operations/progress.h"
+
 #include "link/command_library.h"
 #include "platform/platform.h"
 
@@ -29,9 +31,18 @@ constexpr const char* kNoAnswerText =
 // The sequence itself ignores unanswered requests; the operator is told once,
 // and again only after the device has answered in between.
 bool silenceReported = false;
+// What became of the sequence's requests: a sequence that the device never
+// took is told as such when it ends.
+int patternsSent = 0;
+int patternsTaken = 0;
+int patternsRefused = 0;
 
 void Send(const uint8_t* data, uint32_t count) {
-    if (wire::WritePatternArea(data, count) != wire::kNoAnswer) {
+    const int result = wire::WritePatternArea(data, count);
+    ++patternsSent;
+    if (result == wire::kAccepted) ++patternsTaken;
+    if (result == wire::kRefused) ++patternsRefused;
+    if (result != wire::kNoAnswer) {
         silenceReported = false;
     } else if (!silenceReported) {
         silenceReported = true;
@@ -78,6 +89,9 @@ uint16_t ElapsedMs16(uint16_t previous, uint16_t now) {
 uint32_t PatternSequenceWorker(void*) {
     platform::LogLine(kStartText);
     silenceReported = false;
+    patternsSent = 0;
+    patternsTaken = 0;
+    patternsRefused = 0;
     PatternState state = kPatternPauseEnds;
     uint16_t previous = Tick16();
     while (!wire::LinkFlagSet(wire::kFlagStopSequence)) {
@@ -89,6 +103,9 @@ uint32_t PatternSequenceWorker(void*) {
         state = Step(state);
     }
     platform::LogLine(kStopText);
+    if (patternsSent != 0 && patternsTaken == 0) {
+        ReportFailure(patternsRefused != 0 ? Outcome::Refused : Outcome::NoAnswer, 0);
+    }
     platform::PostToDialog(wire::UM_SEQUENCE_STOPPED, 0, 0);
     return 0;
 }

@@ -281,6 +281,11 @@ void ReportDeviceError(bool eraseStatus, uint32_t address) {
     }
 }
 
+void ReportTextsCut(uint32_t needed) {
+    BoardLock hold;
+    board.s.textsNeeded = needed;
+}
+
 void ReportUnits(uint32_t done, uint32_t total) {
     const uint32_t now = platform::TickMs();
     BoardLock hold;

@@ -103,6 +103,9 @@ struct ProgressSnapshot {
     NotStartedWhy why = NotStartedWhy::None;
     VerifyFacts verify;
     DeviceErrors deviceErrors;
+    // Parameter-block chain: the bytes its texts needed, when more than the
+    // block holds (the end was cut); 0 when they fitted.
+    uint32_t textsNeeded = 0;
     // Commands refused while this operation ran, and the last one's reason;
     // a refusal never touches the running operation's own facts.
     uint32_t refusals = 0;
@@ -131,6 +134,7 @@ void SetStage(Stage stage);
 void ReportNotStarted(NotStartedWhy why, uint32_t where);
 void ReportVerify(const VerifyFacts& facts);
 void ReportDeviceError(bool eraseStatus, uint32_t address);
+void ReportTextsCut(uint32_t needed);
 
 ProgressSnapshot ReadProgress();
 // Forgets everything (between tests).

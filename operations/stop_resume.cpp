@@ -27,6 +27,9 @@ uint32_t StopWorker(void*) {
         ReportUnits(static_cast<uint32_t>(attempt + 1), kStopAttempts);
         answered = StopAttempt();
     }
+    // An answer that refuses the stop is an answer all the same (the chain
+    // of a parameter block goes on), but the operation did not succeed.
+    if (answered && wire::ResponseStatus() != wire::kStatusAccepted) ReportFailure(Outcome::Refused, 0);
     platform::PostToDialog(wire::UM_WORKER_DONE, answered ? 1 : 0, 0);
     return 0;
 }

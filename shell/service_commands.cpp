@@ -211,7 +211,10 @@ void ParamBlock(ops::OperationParams* params, int k) {
     params->StartAddress = ops::kParamBlockAddress;
     const uint32_t needed =
         ops::BuildParameterBlock(ops::ParamFirstText, ops::ParamSecondText, ops::TransferBuffer.data());
-    if (needed > ops::kParamBlockSize) ReportCutBlock(needed);
+    if (needed > ops::kParamBlockSize) {
+        ReportCutBlock(needed);
+        ops::ReportTextsCut(needed);
+    }
     ParamSequenceStep = 0;
 }
 

@@ -259,6 +259,9 @@ def group_wire():
 
 def group_exit_codes():
     nomodel = write_file("nomodel.mot", b"S1133000000102030405060708090A0B0C0D0E0F00\r\nS9030000FC\r\n")
+    # A model record and data only below the unit's blocks.
+    lowonly = write_file("lowonly.mot", b"TQ1\r\nS10720000102030AC8\r\nS9030000FC\r\n")
+    empty = write_file("empty.bin", b"")
     src = write_file("src.bin", bytes(0x300))
     # The sample with one data record's checksum wrong, one cut short, one with a non-hex digit.
     sample_lines = open(SAMPLE, "rb").read().decode().splitlines()
@@ -318,6 +321,16 @@ def group_exit_codes():
         ("no return for the verify", ["--fault", "50.04:silent"], ["update", "--verify", SAMPLE], 4,
          "update complete in"),
         ("--verify on read", None, ["--sim", "read", "--verify", "0", "1", "x"], 2, "belongs to write"),
+        ("stop refused", ["--fault", "60:refuse"], ["stop"], 5, "ap-stop refused"),
+        ("pattern refused", ["--fault", "50.83:refuse"], ["pattern", "--seconds", "1"], 5, "pattern sequence refused"),
+        ("pattern unanswered", ["--fault", "50.83:silent"], ["pattern", "--seconds", "1"], 4, "pattern sequence: no answer"),
+        ("request 0x62 refused in a chain", ["--fault", "62:refuse"], ["param", "1", "a", "b"], 5,
+         "parameter block 1: request 0x62 refused"),
+        ("texts cut, quiet", [], ["--quiet", "param", "1", "x" * 200, "y" * 200], 0, "the end was cut"),
+        ("nothing to program", [], ["update", lowonly], 6, "holds no data for the unit's programmed blocks"),
+        ("empty file to write", [], ["write", "0", empty], 6, "is empty"),
+        ("a negative LEN", None, ["--sim", "read", "0", "-5", "x"], 2, "\"-5\" is not a number"),
+        ("recover a unit in its application", [], ["recover", SAMPLE], 7, "did not answer in boot mode"),
     ]
     for name, sim_args, args, code, words in cases:
         sim = Sim("codes", *sim_args) if sim_args is not None else None
@@ -473,6 +486,19 @@ def group_output():
     check(r.returncode == 0 and events[-1]["compared"] == 256 and events[-1]["differing"] == 0 and
           "firmware verify: 256 bytes equal" in events[-1]["text"], f"update --verify: {events[-1]}")
     sim.stop()
+
+    # JSON stays JSON: after a bad option, and for a file name that is not UTF-8.
+    r = tq73("--bogus", "--json")
+    check(r.returncode == 2 and json.loads(r.stdout.decode().splitlines()[-1])["exit_code"] == 2,
+          "--bogus --json: a JSON result", r.stdout[:200])
+    r = subprocess.run([TQ73, "--sim", "--json", "read", "0", "16", os.fsencode(path("")) + b"\xff.bin"],
+                       capture_output=True, timeout=60)
+    try:
+        events = [json.loads(line) for line in r.stdout.decode("utf-8").splitlines()]
+        check(r.returncode == 0 and "\ufffd.bin" in events[-1]["text"], "a file name that is not UTF-8 in JSON",
+              events[-1])
+    except (UnicodeDecodeError, ValueError) as e:
+        check(False, "a file name that is not UTF-8 in JSON", f"{e}: {r.stdout[-200:]}")
 
     r = tq73("--sim", "--verbose", "stop")
     lines = r.stdout.decode().splitlines()

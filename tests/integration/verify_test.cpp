@@ -181,9 +181,24 @@ TEST_F(FirmwareProof, FullImageVerifiesAfterTheUpdateAndAStuckCellIsFound) {
     EXPECT_EQ(device->FramesReceived(0x50), 96);
 }
 
+// An S1 record of 16 bytes of value at address.
+std::string Record16(uint32_t address, uint8_t value) {
+    char line[64];
+    unsigned sum = 0x13 + (address >> 8) + (address & 0xFF) + 16u * value;
+    int n = std::snprintf(line, sizeof line, "S113%04X", unsigned(address));
+    for (int k = 0; k < 16; ++k) n += std::snprintf(line + n, sizeof line - n, "%02X", value);
+    std::snprintf(line + n, sizeof line - n, "%02X\r\n", (~sum) & 0xFF);
+    return line;
+}
+
 // Status bytes that report failures make the run result 9 once every other
 // step went well; the log keeps every status line and adds one of its own.
 TEST_F(FirmwareProof, DeviceStatusFailuresEndTheUpdateWithResultNine) {
+    // Three pages of the first block and one of the second.
+    const std::string path = ::testing::TempDir() + "tq_status_fw.mot";
+    std::ofstream(path, std::ios::binary) << "TQ1\r\n" + Record16(0x3000, 1) + Record16(0x3080, 2) +
+                                                 Record16(0x3100, 3) + Record16(0x3400, 4) + "S9030000FC\r\n";
+    std::strcpy(firmware::FirmwarePath, path.c_str());
     const struct {
         const char* name;
         sim::BootStep step;
@@ -202,7 +217,7 @@ TEST_F(FirmwareProof, DeviceStatusFailuresEndTheUpdateWithResultNine) {
             m.EnterBootMode();
         });
         Press(shell::kIdRecovery);
-        ASSERT_TRUE(PumpUntilLogged("更新失敗 err: 09", 30000)) << c.name;
+        ASSERT_TRUE(PumpUntilLogged("更新失敗 err: 09", 20000)) << c.name;
         ASSERT_TRUE(PumpUntilIdle());
         const ops::ProgressSnapshot s = ops::ReadProgress();
         EXPECT_EQ(s.outcome, Outcome::Failed) << c.name;
