@@ -15,7 +15,7 @@ namespace {
 // The reply byte to a step, after the host cleared ResponseReady and wrote
 // the step's bytes.
 bool SendStep(const uint8_t* bytes, int count) {
-    wire::ResponseReady.store(0, std::memory_order_release);
+    wire::ArmResponse();
     return wire::WriteRaw(bytes, count) == count;
 }
 
@@ -40,7 +40,7 @@ int EraseBlock(const Image& image, const BootBlock& block) {
     platform::LogLine(line);
     const uint8_t command[3] = {kBootErase, block.code, block.code};
     SendStep(command, 3);
-    platform::SleepMs(kEraseSettleMs);
+    platform::PauseMs(kEraseSettleMs);
     uint8_t status = 0;
     if (!AwaitReply(status)) return kNoEraseReply;
     LogStatus(status, 0x20);
@@ -101,7 +101,7 @@ int WritePage(const Image& image, uint32_t page) {
     SendStep(&program, 1);
     if (!AwaitReply(reply)) return kNoProgramReply;
     LogStatus(reply, 0x10);
-    platform::SleepMs(kPageSettleMs);
+    platform::PauseMs(kPageSettleMs);
     return kProgramOk;
 }
 
@@ -136,7 +136,7 @@ int RunPasses(const Image& image) {
     pagesDone = 0;
     pagesToProgram = CountPagesToProgram(image);
     ops::ReportUnits(0, pagesToProgram);
-    platform::SleepMs(kWriteModeSettleMs);
+    platform::PauseMs(kWriteModeSettleMs);
     for (int row = 0; row < kProgrammedRows && result == kProgramOk; ++row) {
         result = WriteBlock(image, BootBlockTable[row]);
     }
