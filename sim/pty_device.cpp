@@ -135,7 +135,8 @@ void PtyDevice::RemoveLink() {
 void PtyDevice::Run() {
     while (!stop_.load(std::memory_order_acquire)) {
         pollfd pfd{master_, static_cast<short>(inbox_.size() < kInboxLimit ? POLLIN : 0), 0};
-        const int ready = poll(&pfd, 1, PollTimeoutMs(Clock::now()));
+        const timespec wait = PollTimeout(Clock::now());
+        const int ready = ppoll(&pfd, 1, &wait, nullptr);
         if (ready > 0 && (pfd.revents & POLLIN)) {
             ReadAvailable();
         } else if (ready > 0 || (ready < 0 && errno != EINTR)) {
@@ -151,7 +152,10 @@ void PtyDevice::Run() {
 }
 
 // Sleeps until the next byte may be fed, the next reply is due, or the line counts as idle.
-int PtyDevice::PollTimeoutMs(Clock::time_point now) const {
+// To the microsecond: a wake-up rounded to whole milliseconds would put up to
+// a millisecond behind every byte due and every reply, which a real line does
+// not; a paced 128-byte page would then end late at every step.
+timespec PtyDevice::PollTimeout(Clock::time_point now) const {
     Clock::time_point wake = now + milliseconds(kPollCapMs);
     if (!outbox_.empty()) wake = std::min(wake, NextWrite(outbox_.front()));
     if (!adapter_.empty()) wake = std::min(wake, AdapterDue());
@@ -160,9 +164,9 @@ int PtyDevice::PollTimeoutMs(Clock::time_point now) const {
         wake = std::min(wake, lastFeed_ + milliseconds(options_.idleResetMs));
     }
     if (flashReportPending_) wake = std::min(wake, lastFlashReport_ + milliseconds(options_.flashReportMs));
-    if (wake <= now) return 0;
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count();
-    return static_cast<int>((us + 999) / 1000);  // round up: waking early would only spin
+    if (wake <= now) return timespec{0, 0};
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now).count();
+    return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 }
 
 void PtyDevice::ReadAvailable() {

@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -107,7 +108,7 @@ private:
     void RemoveLink();
     void ClosePty();
     void Run();
-    int PollTimeoutMs(Clock::time_point now) const;
+    timespec PollTimeout(Clock::time_point now) const;
     void ReadAvailable();
     void FeedDue(Clock::time_point now);
     void QueueReplies(std::vector<Reply> replies, Clock::time_point now);
