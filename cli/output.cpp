@@ -365,7 +365,8 @@ void ShowLogLine(const char* cp932) {
     uint8_t bytes[kShownBytes];
     const bool frame = ParseFrameLine(cp932, length, bytes, shown);
     if (frame) NoteFrame(cp932, length, bytes, shown);
-    if (std::strcmp(cp932, kWritePassText) == 0) frames.writePassBegun = true;
+    const bool writePassLine = std::strcmp(cp932, kWritePassText) == 0;
+    if (writePassLine) frames.writePassBegun = true;
     if (Json()) {
         JsonLine line;
         if (frame) {
@@ -384,6 +385,12 @@ void ShowLogLine(const char* cp932) {
     }
     if (settings.verbosity == Verbosity::Quiet) return;
     PrintLine(os::Stream::Out, "", text);
+    // The wait for write mode now ends the moment the device's reply is in,
+    // far sooner than the pump's next look: the stage is drawn as it begins.
+    if (writePassLine && settings.bar) {
+        lastBarMs = platform::TickMs();
+        DrawBar(ops::ReadProgress(), lastBarMs);
+    }
 }
 
 void ShowBox(const char* cp932) {

@@ -134,7 +134,7 @@ TEST_F(AnswerWaitTest, CallersKeepTheirResultCodes) {
 
 // One raise, one wait: the signal is taken by the wait that sees it.
 TEST(PlatformSignal, ARaiseIsTakenByOneWait) {
-    const platform::SignalHandle s = platform::NewSignal();
+    static const platform::SignalHandle s = platform::NewSignal();  // kept, as the console keeps its own
     platform::RaiseSignal(s);
     platform::RaiseSignal(s);
     EXPECT_TRUE(platform::WaitSignal(s, 0));
