@@ -31,6 +31,7 @@ constexpr Named kCommands[] = {
     {"read", Command::Read, 3, 3},        {"write", Command::Write, 2, 3},
     {"erase", Command::Erase, 2, 2},      {"param", Command::Param, 3, 3},
     {"clock", Command::ClockSet, 1, 1},   {"pattern", Command::Pattern, 0, 0},
+    {"verify", Command::Verify, 1, 3},
 };
 
 bool Fail(Request& r, const char* format, const char* detail = "") {
@@ -64,6 +65,11 @@ bool AllOf(const char* text, size_t from, size_t to, bool (*pred)(char)) {
 bool NumberField(Request& r, const char* what, const char* text, uint32_t max, char* field,
                  uint32_t& value) {
     char why[160];
+    if (std::strlen(text) >= kNumberTextSize) {
+        std::snprintf(r.error, sizeof r.error, "%s is longer than the %u characters the window's edit holds",
+                      what, static_cast<unsigned>(kNumberTextSize - 1));
+        return false;
+    }
     if (!ParseNumberArgument(text, max, value, why, sizeof why)) {
         std::snprintf(r.error, sizeof r.error, "%s %s", what, why);
         return false;
@@ -83,6 +89,17 @@ bool ParseSeconds(Request& r, const char* text) {
     return true;
 }
 
+// A write or an erase that ran past the top of the 24-bit address space
+// would go on at 0x000000 and overwrite the start of flash.
+bool WithinAddressSpace(Request& r, const char* command) {
+    if (static_cast<uint64_t>(r.addressValue) + r.lengthValue <= kMaxAddress + 1ull) return true;
+    std::snprintf(r.error, sizeof r.error,
+                  "%s: %Xh + %Xh runs past the top of the device's 24-bit address space (FFFFFFh): nothing "
+                  "was sent",
+                  command, static_cast<unsigned>(r.addressValue), static_cast<unsigned>(r.lengthValue));
+    return false;
+}
+
 // The command's positional arguments into the request.
 bool TakePositional(Request& r, const char* const* p, int n) {
     switch (r.command) {
@@ -97,10 +114,21 @@ bool TakePositional(Request& r, const char* const* p, int n) {
         case Command::Write:
             r.file = p[1];
             return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
+                   (n < 3 || (NumberField(r, "LEN", p[2], kMaxTransfer, r.length, r.lengthValue) &&
+                              WithinAddressSpace(r, "write")));
+        case Command::Verify:
+            if (n == 1) {  // a firmware file: the pages the programmer would write
+                r.firmwareVerify = true;
+                r.file = p[0];
+                return true;
+            }
+            r.file = p[1];
+            return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
                    (n < 3 || NumberField(r, "LEN", p[2], kMaxTransfer, r.length, r.lengthValue));
         case Command::Erase:
             return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
-                   NumberField(r, "LEN", p[1], kMaxErase, r.length, r.lengthValue);
+                   NumberField(r, "LEN", p[1], kMaxErase, r.length, r.lengthValue) &&
+                   WithinAddressSpace(r, "erase");
         case Command::Param:
             if (std::strlen(p[0]) != 1 || p[0][0] < '0' || p[0][0] > '3') {
                 return Fail(r, "param takes a block number from 0 to 3, not \"%s\"", p[0]);
@@ -141,8 +169,14 @@ bool TakeOption(Request& r, int argc, const char* const* argv, int& i) {
     } else if (std::strcmp(a, "--verbose") == 0 || std::strcmp(a, "-v") == 0) {
         if (r.verbosity == Verbosity::Quiet) return Fail(r, "--quiet and --verbose exclude each other");
         r.verbosity = Verbosity::Verbose;
+    } else if (std::strcmp(a, "--force") == 0) {
+        r.force = true;
     } else if (std::strcmp(a, "--json") == 0) {
         r.json = true;
+    } else if (std::strcmp(a, "--verify") == 0) {
+        r.verifyAfter = true;
+    } else if (std::strcmp(a, "--all") == 0) {
+        r.allRanges = true;
     } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
         r.command = Command::Help;
     } else if (std::strcmp(a, "--seconds") == 0 || std::strncmp(a, "--seconds=", 10) == 0) {
@@ -224,6 +258,14 @@ bool ParseArguments(int argc, const char* const* argv, Request& r) {
                     command->name);
     }
     if (r.sim && r.port != nullptr) return Fail(r, "give either --port or --sim, not both");
+    const bool verifies = r.command == Command::Write || r.command == Command::Update || r.command == Command::Recover;
+    if (r.verifyAfter && !verifies) return Fail(r, "--verify belongs to write, update and recover");
+    if (r.allRanges && !r.verifyAfter && r.command != Command::Verify) {
+        return Fail(r, "--all belongs to verify and to --verify");
+    }
+    if (r.force && r.command != Command::Update && r.command != Command::Recover) {
+        return Fail(r, "--force belongs to update and recover");
+    }
     return TakePositional(r, positional, count);
 }
 
@@ -238,7 +280,7 @@ const char* CommandName(Command command) {
 
 const char* UsageText() {
     return
-        "usage: tq73 [--port PORT] [--sim] [--quiet | --verbose] [--json] COMMAND [ARGS]\n"
+        "usage: tq73 [--port PORT] [--sim] [--quiet | --verbose] [--json] [--force] COMMAND [ARGS]\n"
         "\n"
         "The TQ7300 service console's commands from a shell: the same core as tq73panel.exe,\n"
         "so every operation puts the very bytes on the line that the window's button does.\n"
@@ -259,10 +301,21 @@ const char* UsageText() {
         "                            send the query and print the answer\n"
         "  pattern [--seconds N]     run the pattern sequence for N seconds (default: until\n"
         "                            Ctrl+C), then stop it\n"
+        "  verify ADDR FILE [LEN]    read FILE's size (or LEN bytes) of flash from ADDR and compare\n"
+        "                            it with FILE; nothing is written\n"
+        "  verify FILE               compare the pages an update of firmware FILE writes with the\n"
+        "                            unit's flash (read in its application mode)\n"
+        "\n"
+        "write --verify, update --verify and recover --verify verify what they wrote. After an\n"
+        "update the unit returns to its application; tq73 waits up to 15 s for it to answer a\n"
+        "one-byte flash read before it verifies. A verify lists the first 10 differing ranges\n"
+        "(--all: every one) with the file's and the flash's bytes.\n"
         "\n"
         "ADDR and LEN as the window's edits take them: decimal (4096) or hexadecimal with a\n"
-        "trailing lower-case h (1000h). A transfer moves at most 20000h bytes. A parameter\n"
-        "text that starts with '-' follows \"--\".\n"
+        "trailing lower-case h (1000h), at most 255 characters. A transfer moves at most 20000h\n"
+        "bytes; a write or an erase must end at or below FFFFFFh. A read changes FILE only\n"
+        "when it read the whole range; the bytes of a failed one go to FILE.partial. A\n"
+        "parameter text that starts with '-' follows \"--\".\n"
         "\n"
         "Ctrl+C ends the operation cleanly and closes the port; an update's write pass that\n"
         "has begun is finished first. A second Ctrl+C cuts it short, a third leaves at once.\n"
@@ -274,17 +327,24 @@ const char* UsageText() {
         "  --quiet, -q    print only failures and the result\n"
         "  --verbose, -v  put the local time in front of every log line\n"
         "  --json         one JSON object per line per event (sent, received, log, progress, box,\n"
-        "                 beep, notice, error, result) on stdout\n"
+        "                 question, beep, notice, difference, error, result) on stdout\n"
+        "  --verify       after write, update or recover: verify what was written\n"
+        "  --all          with verify or --verify: list every differing range\n"
+        "  --force        update, recover: program a firmware file although records in it are\n"
+        "                 damaged (a wrong checksum, a character that is not a hexadecimal digit,\n"
+        "                 a record shorter than its byte count); without it such a file is refused\n"
         "\n"
         "exit codes:\n"
         "  0    success\n"
         "  1    the console refused the command itself (see the message)\n"
-        "  2    bad arguments\n"
-        "  3    the port cannot be opened (or was closed under the operation)\n"
+        "  2    bad arguments (a write or an erase past FFFFFFh included)\n"
+        "  3    the port cannot be opened, is not a serial port, or was closed under the operation\n"
         "  4    no answer from the device, or an answer that came damaged\n"
         "  5    refused by the device (a firmware model it does not take included)\n"
-        "  6    a file cannot be read or written\n"
-        "  7    the firmware update failed (the programmer's result code is in the message)\n"
+        "  6    a file cannot be read or written, or a firmware file is damaged (see --force)\n"
+        "  7    the firmware update failed (the programmer's result code is in the message),\n"
+        "       the device's status bytes included (err 09: pages not programmed)\n"
+        "  8    verify: the flash differs from the file\n"
         "  130  interrupted (Ctrl+C); monitor and pattern without --seconds end with 0\n";
 }
 

@@ -17,23 +17,27 @@ enum ExitCode : int {
     kExitRefused = 5,     // the device said no (a model it does not take included)
     kExitFile = 6,        // a file cannot be read or written
     kExitUpdateFailed = 7,  // the boot-mode programmer failed (its result code is shown)
+    kExitDifferent = 8,   // a verify read the whole range: the flash differs from the file
     kExitInterrupted = 130,  // Ctrl+C
 };
 
 enum class Command {
     None, Help, Ports, Monitor, Stop, Resume, Request62, Update, Recover,
-    Read, Write, Erase, Param, ClockSet, ClockGet, Pattern,
+    Read, Write, Erase, Param, ClockSet, ClockGet, Pattern, Verify,
 };
 
 enum class Verbosity { Normal, Quiet, Verbose };
 
-constexpr size_t kNumberTextSize = 32;
+// The window's edits hold 255 characters and the dispatcher reads them whole;
+// a longer text is refused rather than cut (a cut text is another number).
+constexpr size_t kNumberTextSize = 256;
 
 struct Request {
     Command command = Command::None;
     Verbosity verbosity = Verbosity::Normal;
     bool json = false;
     bool sim = false;
+    bool force = false;  // update, recover: program a firmware file with damaged records
     const char* port = nullptr;  // as given
     const char* file = nullptr;  // UTF-8, as given
     char address[kNumberTextSize] = "";  // as the start address edit takes it
@@ -44,6 +48,9 @@ struct Request {
     const char* text1 = nullptr;  // param, UTF-8
     const char* text2 = nullptr;
     int seconds = -1;             // monitor, pattern: -1 until Ctrl+C
+    bool firmwareVerify = false;  // verify FILE: the firmware's pages, not a range
+    bool verifyAfter = false;     // write, update, recover --verify: the operation, then a verify
+    bool allRanges = false;       // --all: list every differing range, not the first ten
     char error[256] = "";         // why the arguments were refused
 };
 

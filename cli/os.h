@@ -18,7 +18,7 @@ bool IsTerminal(Stream stream);
 // Columns of the terminal behind stderr; 80 when it cannot be told.
 int TerminalColumns();
 
-// Ctrl+C (and SIGTERM, or the console being closed) seen so far.
+// Ctrl+C (and SIGTERM, SIGHUP, or the console being closed) seen so far.
 int Interrupts();
 // Ends the process at once, for a third Ctrl+C.
 [[noreturn]] void ExitNow(int code);
@@ -27,13 +27,17 @@ int Interrupts();
 // form in the target is written as '?' with false returned.
 bool Cp932ToUtf8(const char* in, char* out, size_t cap);
 bool Utf8ToCp932(const char* in, char* out, size_t cap);
-// A path as the platform's file calls take it (UTF-8 on Linux, the ANSI
-// code page on Windows).
+// A path as the platform's file calls take it: the argument itself (UTF-8 on
+// Windows, opened through the W calls; the bytes given on Linux), once it is
+// known to fit the console's 255 characters whole. False, out empty, else.
 bool Utf8ToPath(const char* in, char* out, size_t cap);
 
 // The program's arguments as UTF-8 (Windows reads its wide command line);
 // the count, at most cap.
 int Arguments(int argc, char** argv, const char** out, int cap);
+// Why the arguments could not all be carried exactly (Windows: half a
+// character in one), or nullptr.
+const char* ArgumentsRefused();
 
 // Local time "HH:MM:SS.mmm".
 void ClockStamp(char* out, size_t cap);
@@ -45,6 +49,9 @@ bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, siz
 // with the reason when another holds it. (Windows refuses a second open of a
 // COM port by itself; a Linux tty does not.)
 bool ClaimPort(const char* arg, char* why, size_t whyCap);
+// Whether the port is a serial device at all; false with the reason ("not a
+// serial port") for anything else, before a byte is written to it.
+bool CheckSerialPort(const char* arg, char* why, size_t whyCap);
 // Why a port that the session could not open cannot be opened, and what to try.
 void DescribePortFailure(const char* arg, char* out, size_t cap);
 

@@ -1,5 +1,5 @@
 // os_posix.cpp - the front end's system services on Linux: write(2) on the
-// two streams, SIGINT and SIGTERM, iconv(3) for code page 932, /dev for ports.
+// two streams, SIGINT, SIGTERM and SIGHUP, iconv(3) for code page 932, /dev for ports.
 #include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "cli/os.h"
+#include "platform/path_text.h"
 #include "platform/posix/posix_hooks.h"
 
 namespace cli::os {
@@ -99,6 +100,9 @@ void Init() {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // A dropped SSH session hangs up: like SIGTERM, so that a write pass that
+    // has begun is finished and the unit is not left in the middle of it.
+    sigaction(SIGHUP, &sa, nullptr);
     // A reader that went away (tq73 ... | head) must not end an operation.
     signal(SIGPIPE, SIG_IGN);
 }
@@ -129,9 +133,12 @@ bool Cp932ToUtf8(const char* in, char* out, size_t cap) { return Convert("UTF-8"
 
 bool Utf8ToCp932(const char* in, char* out, size_t cap) { return Convert("CP932", "UTF-8", in, out, cap); }
 
+const char* ArgumentsRefused() { return nullptr; }  // bytes, taken as given
+
+// The bytes as given: Linux names are bytes, in no code page.
 bool Utf8ToPath(const char* in, char* out, size_t cap) {
     const size_t n = std::strlen(in);
-    if (n + 1 > cap) return false;
+    if (platform::CheckBytePath(in) != platform::PathCarry::Ok || n + 1 > cap) return false;
     std::memcpy(out, in, n + 1);
     return true;
 }
@@ -174,6 +181,32 @@ bool ClaimPort(const char* arg, char* why, size_t whyCap) {
         return false;
     }
     return true;  // fd stays open: the lock lasts as long as the process
+}
+
+// Only a terminal device that takes line settings is a serial port: frames
+// written to a regular file, a pipe or /dev/null would land where nobody
+// pointed (a firmware file given as --port by mistake). Asked before the
+// session opens the port, so nothing has been written yet.
+bool CheckSerialPort(const char* arg, char* why, size_t whyCap) {
+    struct stat st {};
+    if (stat(arg, &st) != 0) return true;  // the session's own open fails and says why
+    const char* what = S_ISREG(st.st_mode)   ? "a regular file"
+                       : S_ISDIR(st.st_mode) ? "a folder"
+                       : S_ISCHR(st.st_mode) ? "a character device that is not a terminal"
+                                             : "not a character device";
+    if (S_ISCHR(st.st_mode)) {
+        const int fd = open(arg, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return true;  // as above: the open's own failure is told
+        termios t{};
+        const bool terminal = isatty(fd) == 1 && tcgetattr(fd, &t) == 0;
+        close(fd);
+        if (terminal) return true;
+    }
+    std::snprintf(why, whyCap,
+                  "%s is not a serial port (%s): nothing was written to it; give a tty such as /dev/ttyUSB0 "
+                  "(tq73 ports lists them)",
+                  arg, what);
+    return false;
 }
 
 void DescribePortFailure(const char* arg, char* out, size_t cap) {

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "cli/os.h"
+#include "platform/path_text.h"
 
 namespace cli::os {
 
@@ -170,9 +171,32 @@ bool Cp932ToUtf8(const char* in, char* out, size_t cap) { return Convert(kCodePa
 
 bool Utf8ToCp932(const char* in, char* out, size_t cap) { return Convert(CP_UTF8, kCodePage932, in, out, cap); }
 
-// CreateFileA takes the ANSI code page.
-bool Utf8ToPath(const char* in, char* out, size_t cap) { return Convert(CP_UTF8, CP_ACP, in, out, cap); }
+// The console's file calls take UTF-8 and open through the W calls: the path
+// is the argument itself, once it is known to be carried whole.
+bool Utf8ToPath(const char* in, char* out, size_t cap) {
+    wchar_t wide[platform::kPathChars + 1];
+    const size_t n = std::strlen(in);
+    if (platform::Utf8ToUtf16(in, wide, platform::kPathChars + 1) != platform::PathCarry::Ok || n + 1 > cap) {
+        if (cap > 0) out[0] = '\0';
+        return false;
+    }
+    std::memcpy(out, in, n + 1);
+    return true;
+}
 
+namespace {
+char argumentsRefused[160] = "";
+
+// The UTF-16 form of a UTF-8 path, for the few file calls made here.
+bool Wide(const char* path, wchar_t (&wide)[platform::kPathChars + 1]) {
+    return platform::Utf8ToUtf16(path, wide, platform::kPathChars + 1) == platform::PathCarry::Ok;
+}
+}  // namespace
+
+const char* ArgumentsRefused() { return argumentsRefused[0] != '\0' ? argumentsRefused : nullptr; }
+
+// Each argument exactly: one with half a character (a lone surrogate) would
+// come out of a lenient conversion as U+FFFD, a name that is not the one given.
 int Arguments(int, char**, const char** out, int cap) {
     static char arena[32768];
     int wideCount = 0;
@@ -182,8 +206,14 @@ int Arguments(int, char**, const char** out, int cap) {
     int n = 0;
     for (int i = 0; i < wideCount && n < cap; ++i) {
         const int room = static_cast<int>(sizeof arena - used);
-        const int m = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arena + used, room, nullptr, nullptr);
-        if (m <= 0) break;
+        const int m =
+            WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide[i], -1, arena + used, room, nullptr, nullptr);
+        if (m <= 0) {
+            std::snprintf(argumentsRefused, sizeof argumentsRefused,
+                          "argument %d holds half of a character (a lone UTF-16 surrogate), which tq73 cannot carry",
+                          i);
+            break;
+        }
         out[n++] = arena + used;
         used += static_cast<size_t>(m);
     }
@@ -209,6 +239,10 @@ bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, siz
 
 bool ClaimPort(const char*, char*, size_t) { return true; }
 
+// PreparePort takes only COM names (COM3, \\.\COM12, 3): Windows takes
+// COMn as a device name, never as a file of the working folder.
+bool CheckSerialPort(const char*, char*, size_t) { return true; }
+
 void DescribePortFailure(const char* arg, char* out, size_t cap) {
     std::snprintf(out, cap,
                   "COM%d does not exist or another program holds it: check the number (tq73 ports lists the "
@@ -226,19 +260,31 @@ int ListPorts(char (*names)[kPortNameSize], int cap) {
 
 long long FileSize(const char* path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
+    wchar_t wide[platform::kPathChars + 1];
+    if (!Wide(path, wide) || !GetFileAttributesExW(wide, GetFileExInfoStandard, &data)) return -1;
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
     return static_cast<long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }
 
+// The temporary folder may hold the user's name, in any characters: the W
+// calls, and the name handed on as UTF-8.
 bool MakeScratchFile(char* path, size_t cap) {
-    char dir[MAX_PATH + 1];
-    const DWORD n = GetTempPathA(sizeof dir, dir);
-    if (n == 0 || n > sizeof dir || cap < MAX_PATH) return false;
-    return GetTempFileNameA(dir, "tq7", 0, path) != 0;  // makes the empty file
+    wchar_t dir[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, dir);
+    if (n == 0 || n > MAX_PATH) return false;
+    if (GetTempFileNameW(dir, L"tq7", 0, name) == 0) return false;  // makes the empty file
+    int length = 0;
+    while (name[length] != L'\0') ++length;
+    if (platform::Utf16ToUtf8(name, length, path, static_cast<int>(cap)) == platform::PathCarry::Ok) return true;
+    DeleteFileW(name);
+    return false;
 }
 
-void RemoveFile(const char* path) { DeleteFileA(path); }
+void RemoveFile(const char* path) {
+    wchar_t wide[platform::kPathChars + 1];
+    if (Wide(path, wide)) DeleteFileW(wide);
+}
 
 bool SimulatorAvailable() { return false; }
 

@@ -14,22 +14,16 @@ namespace cli::out {
 namespace {
 
 constexpr int kLineSize = 2048;        // a log line in UTF-8: 512 CP932 bytes grow at most threefold
-constexpr int kMaxBoxes = 8;
 constexpr int kBoxSize = 512;
 constexpr uint32_t kBarRedrawMs = 100;
 constexpr uint32_t kProgressEventMs = 250;
 constexpr int kBarCells = 20;
-// The programmer's line before it sends "W" (CP932, as logged).
-constexpr const char* kWritePassText = "書込中";
 
 Settings settings;
 const uint32_t startMs = platform::TickMs();
 
 // Guarded by the output lock.
 Frames frames;
-char boxes[kMaxBoxes][kBoxSize];
-char boxesCp932[kMaxBoxes][kBoxSize];
-int boxCount = 0;
 int barWidth = 0;  // characters of the bar on the terminal now; 0: none
 uint32_t lastBarMs = 0;
 char lastBar[300] = "";  // the bar's text as last drawn
@@ -77,52 +71,21 @@ void PrintLine(os::Stream s, const char* prefix, const char* utf8) {
     WriteText(s, line);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// "T-  7 0261000003660D": the frame's length and the bytes shown; false when
-// the line is not a frame line.
-bool ParseFrameLine(const char* line, int& length, uint8_t* bytes, int& shown) {
-    if ((line[0] != 'T' && line[0] != 'R') || line[1] != '-') return false;
-    const char* p = line + 2;
-    while (*p == ' ') ++p;
-    length = 0;
-    if (*p < '0' || *p > '9') return false;
-    while (*p >= '0' && *p <= '9') length = length * 10 + (*p++ - '0');
-    if (*p++ != ' ') return false;
-    shown = 0;
-    while (p[0] != '\0' && shown < kShownBytes) {
-        const int hi = HexDigit(p[0]);
-        const int lo = HexDigit(p[1]);
-        if (hi < 0 || lo < 0) return false;
-        bytes[shown++] = static_cast<uint8_t>(hi * 16 + lo);
-        p += 2;
-    }
-    return true;
-}
-
-bool IsModelRequest(uint8_t command) { return command >= 0x70 && command <= 0x72; }
-
-// Keeps what the front end later reads from the log: the frames' count, the
-// last request and answer, and whether a model request was accepted.
-void NoteFrame(const char* line, int length, const uint8_t* bytes, int shown) {
-    (void)length;
-    if (line[0] == 'T') {
+// Keeps the frames' count and the last request and answer.
+void NoteFrame(char letter, int length, const uint8_t* bytes, int held) {
+    if (letter == 'T') {
         ++frames.sent;
-        frames.lastCommand = shown > 1 ? bytes[1] : 0;
-        std::memcpy(frames.request, bytes, static_cast<size_t>(shown));
-        frames.requestShown = shown;
+        std::memcpy(frames.request, bytes, static_cast<size_t>(held));
+        frames.requestHeld = held;
         return;
     }
     ++frames.received;
-    std::memcpy(frames.answer, bytes, static_cast<size_t>(shown));
-    frames.answerShown = shown;
-    if (IsModelRequest(frames.lastCommand) && shown > 1 && bytes[1] == '0') frames.modelAccepted = true;
+    std::memcpy(frames.answer, bytes, static_cast<size_t>(held));
+    frames.answerHeld = held;
+    frames.answerLength = length;
 }
 
+// out holds 2 * n + 1 characters.
 void HexOf(const uint8_t* bytes, int n, char* out) {
     static const char kHex[] = "0123456789ABCDEF";
     for (int i = 0; i < n; ++i) {
@@ -130,6 +93,21 @@ void HexOf(const uint8_t* bytes, int n, char* out) {
         out[2 * i + 1] = kHex[bytes[i] & 15];
     }
     out[2 * n] = '\0';
+}
+
+// "12 34 56 ..." from "123456": out holds 3 * n + 4 characters.
+void Spaced(const char* hex, int n, bool more, char* out) {
+    int o = 0;
+    for (int i = 0; i < n; ++i) {
+        if (i != 0) out[o++] = ' ';
+        out[o++] = hex[2 * i];
+        out[o++] = hex[2 * i + 1];
+    }
+    if (more) {
+        std::memcpy(out + o, " ..", 3);
+        o += 3;
+    }
+    out[o] = '\0';
 }
 
 const char* ActivityName(ops::Activity a) {
@@ -142,6 +120,9 @@ const char* ActivityName(ops::Activity a) {
         case ops::Activity::ParamChain: return "parameter block";
         case ops::Activity::ApStop: return "ap-stop";
         case ops::Activity::Sequence: return "pattern sequence";
+        case ops::Activity::FlashVerify: return "flash verify";
+        case ops::Activity::FirmwareVerify: return "firmware verify";
+        case ops::Activity::AwaitApplication: return "waiting for the unit";
         case ops::Activity::None: default: return "";
     }
 }
@@ -152,7 +133,9 @@ const char* UnitName(ops::Activity a) {
         case ops::Activity::Recovery: return "pages";
         case ops::Activity::FlashWrite:
         case ops::Activity::FlashRead:
-        case ops::Activity::FlashErase: return "bytes";
+        case ops::Activity::FlashErase:
+        case ops::Activity::FlashVerify:
+        case ops::Activity::FirmwareVerify: return "bytes";
         case ops::Activity::ApStop: return "attempts";
         default: return "";
     }
@@ -165,19 +148,8 @@ bool Changed(const ops::ProgressSnapshot& a, const ops::ProgressSnapshot& b) {
            a.endMs != b.endMs || a.outcome != b.outcome;
 }
 
-// The board's status text. Before its first page the board cannot tell an
-// update's stages apart ("waiting for the device's answer" until then, and
-// a recovery reads "erasing" throughout), so the log decides here: after an
-// accepting answer the programmer erases, after its write-pass line it waits
-// for the boot loader's write mode.
+// The board's status text, as the window's strip shows it.
 void StatusText(const ops::ProgressSnapshot& s, uint32_t nowMs, char* text, size_t cap) {
-    const bool programming = s.activity == ops::Activity::Recovery ||
-                             (s.activity == ops::Activity::Update && frames.modelAccepted);
-    if (programming && s.endMs == 0 && s.total == 0) {
-        std::snprintf(text, cap, "%s: %s", s.activity == ops::Activity::Update ? "update" : "recovery",
-                      frames.writePassBegun ? "opening write mode" : "erasing");
-        return;
-    }
     ops::FormatProgress(s, nowMs, text, cap);
 }
 
@@ -238,6 +210,23 @@ void DrawBar(const ops::ProgressSnapshot& s, uint32_t nowMs) {
     barWidth = total - 1 > width ? total - 1 : width;
 }
 
+// The facts of the last operation that scripts act on: a verify's counts,
+// the device's status failures of an update.
+void ResultFacts(JsonLine& line, const ops::ProgressSnapshot& s) {
+    if ((s.activity == ops::Activity::FlashVerify || s.activity == ops::Activity::FirmwareVerify) &&
+        (s.outcome == ops::Outcome::Complete || s.outcome == ops::Outcome::Different)) {
+        JsonInt(line, "compared", s.verify.compared);
+        JsonInt(line, "differing", s.verify.differing);
+        JsonInt(line, "ranges", s.verify.ranges);
+        if (s.verify.differing != 0) JsonInt(line, "first_difference", s.verify.first);
+    }
+    if (s.deviceErrors.blocks != 0 || s.deviceErrors.pages != 0) {
+        JsonInt(line, "blocks_not_erased", s.deviceErrors.blocks);
+        JsonInt(line, "pages_not_programmed", s.deviceErrors.pages);
+        JsonInt(line, "first_failed", s.deviceErrors.first);
+    }
+}
+
 }  // namespace
 
 void Configure(const Settings& s) { settings = s; }
@@ -245,24 +234,6 @@ void Configure(const Settings& s) { settings = s; }
 Frames Seen() {
     platform::console::OutputLock hold;
     return frames;
-}
-
-int BoxCount() {
-    platform::console::OutputLock hold;
-    return boxCount;
-}
-
-const char* BoxText(int index) {
-    platform::console::OutputLock hold;
-    return index >= 0 && index < boxCount ? boxes[index] : nullptr;
-}
-
-bool BoxShown(const char* cp932) {
-    platform::console::OutputLock hold;
-    for (int i = 0; i < boxCount; ++i) {
-        if (std::strcmp(boxesCp932[i], cp932) == 0) return true;
-    }
-    return false;
 }
 
 void Note(const char* utf8) {
@@ -293,6 +264,33 @@ void Line(const char* event, const char* utf8) {
         return;
     }
     PrintLine(os::Stream::Out, "", utf8);
+}
+
+void Difference(uint32_t address, uint32_t length, const uint8_t* file, const uint8_t* flash) {
+    constexpr uint32_t kShown = 16;
+    const int shown = static_cast<int>(length < kShown ? length : kShown);
+    char fileHex[2 * kShown + 1], flashHex[2 * kShown + 1];
+    HexOf(file, shown, fileHex);
+    HexOf(flash, shown, flashHex);
+    platform::console::OutputLock hold;
+    if (Json()) {
+        JsonLine line;
+        BeginEvent(line, "difference");
+        JsonInt(line, "address", address);
+        JsonInt(line, "length", length);
+        JsonString(line, "file", fileHex);
+        JsonString(line, "flash", flashHex);
+        EmitJson(line);
+        return;
+    }
+    char spacedFile[3 * kShown + 4], spacedFlash[3 * kShown + 4];
+    Spaced(fileHex, shown, length > kShown, spacedFile);
+    Spaced(flashHex, shown, length > kShown, spacedFlash);
+    char text[200];
+    std::snprintf(text, sizeof text, "0x%06X-0x%06X (%u byte%s): file %s, flash %s", unsigned(address),
+                  unsigned((address + length - 1) & 0xFFFFFF), unsigned(length), length == 1 ? "" : "s",
+                  spacedFile, spacedFlash);
+    PrintLine(os::Stream::Out, "", text);
 }
 
 void Progress(const ops::ProgressSnapshot& s, uint32_t nowMs) {
@@ -337,6 +335,7 @@ void Result(int exitCode, const char* outcome, const char* utf8) {
         JsonInt(line, "exit_code", exitCode);
         JsonString(line, "outcome", outcome);
         JsonString(line, "text", utf8);
+        ResultFacts(line, ops::ReadProgress());
         EmitJson(line);
         return;
     }
@@ -360,57 +359,73 @@ using namespace cli::out;
 void ShowLogLine(const char* cp932) {
     char text[kLineSize];
     os::Cp932ToUtf8(cp932, text, sizeof text);
-    int length = 0;
-    int shown = 0;
-    uint8_t bytes[kShownBytes];
-    const bool frame = ParseFrameLine(cp932, length, bytes, shown);
-    if (frame) NoteFrame(cp932, length, bytes, shown);
-    const bool writePassLine = std::strcmp(cp932, kWritePassText) == 0;
-    if (writePassLine) frames.writePassBegun = true;
     if (Json()) {
         JsonLine line;
-        if (frame) {
-            char hex[2 * kShownBytes + 1];
-            HexOf(bytes, shown, hex);
-            BeginEvent(line, cp932[0] == 'T' ? "sent" : "received");
-            JsonInt(line, "length", length);
-            JsonString(line, "bytes", hex);
-            JsonString(line, "line", text);
-        } else {
-            BeginEvent(line, "log");
-            JsonString(line, "text", text);
-        }
+        BeginEvent(line, "log");
+        JsonString(line, "text", text);
         EmitJson(line);
         return;
     }
     if (settings.verbosity == Verbosity::Quiet) return;
     PrintLine(os::Stream::Out, "", text);
-    // The wait for write mode now ends the moment the device's reply is in,
-    // far sooner than the pump's next look: the stage is drawn as it begins.
-    if (writePassLine && settings.bar) {
-        lastBarMs = platform::TickMs();
-        DrawBar(ops::ReadProgress(), lastBarMs);
-    }
 }
 
-void ShowBox(const char* cp932) {
-    char text[kBoxSize];
-    os::Cp932ToUtf8(cp932, text, sizeof text);
-    if (boxCount < kMaxBoxes) {
-        std::snprintf(boxes[boxCount], kBoxSize, "%s", text);
-        std::snprintf(boxesCp932[boxCount], kBoxSize, "%s", cp932);
-        ++boxCount;
+void ShowFrame(char letter, int length, const uint8_t* frame, int held, const char* cp932) {
+    held = held < 0 ? 0 : held > kFrameBytes ? kFrameBytes : held;
+    NoteFrame(letter, length, frame, held);
+    if (!Json()) {
+        ShowLogLine(cp932);
+        return;
     }
+    static char hex[2 * kFrameBytes + 1];  // written with the output held
+    HexOf(frame, held, hex);
+    JsonLine line;
+    BeginEvent(line, letter == 'T' ? "sent" : "received");
+    JsonInt(line, "length", length);
+    JsonString(line, "bytes", hex);
+    // A frame longer than the console keeps shows its first bytes only.
+    if (held < length) JsonBool(line, "bytes_cut", true);
+    JsonString(line, "line", cp932);
+    EmitJson(line);
+}
+
+void ShowBoxUtf8(const char* utf8) {
     if (Json()) {
         JsonLine line;
         BeginEvent(line, "box");
-        JsonString(line, "text", text);
+        JsonString(line, "text", utf8);
         EmitJson(line);
         return;
     }
     // Quiet: the result line says what failed.
     if (settings.verbosity == Verbosity::Quiet) return;
-    PrintLine(os::Stream::Err, "error: ", text);
+    PrintLine(os::Stream::Err, "error: ", utf8);
+}
+
+void ShowBox(const char* cp932) {
+    char text[kBoxSize];
+    os::Cp932ToUtf8(cp932, text, sizeof text);
+    ShowBoxUtf8(text);
+}
+
+// The window's Yes/No box; tq73 answers it as --force says, and shows both.
+bool AnswerQuestion(const char* cp932) {
+    char text[kBoxSize];
+    os::Cp932ToUtf8(cp932, text, sizeof text);
+    const bool yes = settings.answerYes;
+    if (Json()) {
+        JsonLine line;
+        BeginEvent(line, "question");
+        JsonString(line, "text", text);
+        JsonString(line, "answer", yes ? "yes" : "no");
+        EmitJson(line);
+        return yes;
+    }
+    if (settings.verbosity != Verbosity::Quiet) {
+        PrintLine(os::Stream::Err, "question: ", text);
+        PrintLine(os::Stream::Err, "answer: ", yes ? "yes (--force)" : "no (give --force to answer yes)");
+    }
+    return yes;
 }
 
 void ShowBeep(BeepSound sound) {

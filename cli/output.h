@@ -18,29 +18,24 @@ struct Settings {
     Verbosity verbosity = Verbosity::Normal;
     bool json = false;
     bool bar = false;  // a progress bar on stderr
+    bool answerYes = false;  // --force: the console's questions are answered Yes
     const char* command = "";
 };
 void Configure(const Settings& settings);
 
-// What the log has shown of the frames so far.
-constexpr int kShownBytes = 64;  // a frame line shows at most 64 bytes
+// The frames seen so far, as the link handed them over.
+constexpr int kFrameBytes = 512;  // what the console keeps of a frame
 struct Frames {
-    int sent = 0;      // "T-" lines
-    int received = 0;  // "R-" lines
-    uint8_t lastCommand = 0;           // byte 1 of the last frame sent
-    uint8_t answer[kShownBytes] = {};  // the last frame received, as shown
-    int answerShown = 0;
-    uint8_t request[kShownBytes] = {};  // the last frame sent, as shown
-    int requestShown = 0;
-    bool modelAccepted = false;  // an answer "0" followed a model request
-    bool writePassBegun = false;  // the programmer logged its write-pass line
+    int sent = 0;
+    int received = 0;
+    uint8_t answer[kFrameBytes] = {};  // the last frame received
+    int answerLength = 0;              // its length as its line gives it
+    int answerHeld = 0;                // bytes of it in answer
+    uint8_t request[kFrameBytes] = {};  // the last frame sent
+    int requestHeld = 0;
 };
 Frames Seen();
 
-// The boxes shown so far (UTF-8); nullptr past the last.
-int BoxCount();
-const char* BoxText(int index);
-bool BoxShown(const char* cp932);
 
 // A note for --verbose only, on stderr.
 void Note(const char* utf8);
@@ -49,6 +44,10 @@ void Notice(const char* utf8);
 // A line of the command's own output (a port name, the device clock) on
 // stdout; a JSON event of the given kind with the text under --json.
 void Line(const char* event, const char* utf8);
+// One differing range of a verify: on stdout "0x003010-0x003011 (2 bytes):
+// file 12 34, flash FF FF" (at most 16 bytes each); under --json a
+// difference event.
+void Difference(uint32_t address, uint32_t length, const uint8_t* file, const uint8_t* flash);
 // Redraws the bar or sends a progress event when something changed.
 void Progress(const ops::ProgressSnapshot& s, uint32_t nowMs);
 // The bar is taken off the terminal.

@@ -9,15 +9,17 @@
 #include "cli/os.h"
 #include "cli/output.h"
 #include "firmware/image_loader.h"
+#include "firmware/programmer.h"
+#include "link/receiver.h"
 #include "link/serial_session.h"
 #include "operations/device_clock.h"
 #include "operations/operation_params.h"
 #include "operations/param_block.h"
 #include "operations/progress.h"
+#include "operations/verify.h"
 #include "platform/console/console_ui.h"
 #include "platform/platform.h"
 #include "shell/command_ids.h"
-#include "shell/command_line.h"
 #include "shell/dispatch.h"
 
 namespace cli {
@@ -91,6 +93,7 @@ int CommandId(Command c) {
         case Command::Recover: return shell::kIdRecovery;
         case Command::Read: return shell::kIdFlashRead;
         case Command::Write: return shell::kIdFlashWrite;
+        case Command::Verify: return request->firmwareVerify ? shell::kIdFirmwareVerify : shell::kIdFlashVerify;
         case Command::Erase: return shell::kIdFlashErase;
         case Command::Param: return shell::kIdParamBlock0 + request->block;
         case Command::ClockSet: return shell::kIdSetClock;
@@ -108,23 +111,9 @@ const char* ShownName() {
         case Command::Request62: return "request 0x62";
         case Command::Read: return "flash read";
         case Command::Write: return "flash write";
+        case Command::Verify: return request->firmwareVerify ? "firmware verify" : "flash verify";
         case Command::Erase: return "flash erase";
         default: return CommandName(request->command);
-    }
-}
-
-// The boot-mode programmer's result codes.
-const char* ProgrammerMeaning(int code) {
-    switch (code) {
-        case 1: return "no reply to a block erase";
-        case 2: return "no reply to the write-mode request W";
-        case 3: return "the reply to W was not AA";
-        case 4: return "no reply to a page address";
-        case 5: return "wrong echo of a page address";
-        case 6: return "no reply to a page's data";
-        case 7: return "wrong checksum echo of a page's data";
-        case 8: return "no reply to the program request U";
-        default: return "unknown result";
     }
 }
 
@@ -148,13 +137,12 @@ bool Pump() {
     return moved;
 }
 
-// The programmer has sent "W" (the log's write-pass line): from here on the
-// unit's boot loader takes every byte as part of a page until the pass ends
-// with its closing byte, so a pass cut off leaves the unit where a recovery
-// cannot reach it.
+// The programmer has sent "W": from here on the unit's boot loader takes
+// every byte as part of a page until the pass ends with its closing byte, so
+// a pass cut off leaves the unit where a recovery cannot reach it.
 bool InWritePass(const ops::ProgressSnapshot& s) {
     return (s.activity == ops::Activity::Update || s.activity == ops::Activity::Recovery) &&
-           out::Seen().writePassBegun;
+           (s.stage == ops::Stage::WriteMode || s.stage == ops::Stage::Pages);
 }
 
 bool writePassCut = false;  // a second Ctrl+C closed the port under a write pass
@@ -221,11 +209,26 @@ bool AwaitAnswer(int receivedBefore) {
 
 bool TakePath(Outcome& o) {
     if (!os::Utf8ToPath(request->file, path, sizeof path) || std::strlen(path) >= firmware::kPathSize) {
-        o = Make(kExitUsage, "usage", "%s: the file name %s is longer than the %s bytes the console takes",
+        o = Make(kExitUsage, "usage", "%s: the file name %s is longer than the %s characters the console takes",
                  ShownName(), request->file, "255");
         return false;
     }
     return true;
+}
+
+// A damaged record would be programmed as read: refused unless --force (the
+// window asks). An update of a file without a model record is refused by the
+// console itself, which says so.
+bool CheckFirmwareRecords(Outcome& o, int model) {
+    const firmware::RecordDamage damage = firmware::FirstDamage;
+    if (damage.line == 0 || request->force) return true;
+    if (request->command == Command::Update && model == firmware::kModelNone) return true;
+    char line[16];
+    std::snprintf(line, sizeof line, "%d", damage.line);
+    o = Make(kExitFile, "file_error", "%s: %s is damaged at line %s: ", ShownName(), request->file, line);
+    Append(o, "%s: nothing was sent; check the file, or give --force to program it as it is",
+           firmware::RecordFaultText(damage.fault));
+    return false;
 }
 
 // A firmware file is read once before anything is sent: "recovery" would
@@ -234,7 +237,9 @@ bool TakePath(Outcome& o) {
 bool CheckFirmware(Outcome& o) {
     checkImage.fill(0xFF);
     int model = firmware::kModelNone;
-    if (firmware::ParseFirmwareFile(path, checkImage, model) != 0) return true;
+    if (firmware::ParseFirmwareFile(path, checkImage, model) != 0) {
+        return CheckFirmwareRecords(o, model);
+    }
     const bool exists = os::FileSize(path) >= 0;
     o = Make(kExitFile, "file_error",
              exists ? "%s: %s is not a Motorola S-record file the console can read (no S8 or S9 end record "
@@ -255,6 +260,14 @@ bool CheckWriteSource(Outcome& o) {
         o = Make(kExitUsage, "usage", "write: %s holds %s: give LEN to write its first LEN bytes", request->file, detail);
         return false;
     }
+    if (request->length[0] == '\0' && request->addressValue + static_cast<unsigned long long>(size) > 0x1000000) {
+        std::snprintf(detail, sizeof detail, "%lld bytes", size);
+        o = Make(kExitUsage, "usage",
+                 "write: %s (%s) at %s runs past the top of the device's 24-bit address space (FFFFFFh): nothing "
+                 "was sent",
+                 request->file, detail, request->address);
+        return false;
+    }
     if (request->length[0] != '\0' && request->lengthValue > size) {
         std::snprintf(detail, sizeof detail, "%lld bytes", size);
         o = Make(kExitUsage, "usage", "write: LEN %s is more than %s holds (%s)", request->length, request->file, detail);
@@ -263,14 +276,50 @@ bool CheckWriteSource(Outcome& o) {
     return true;
 }
 
-bool ConvertParamText(const char* text, char* out, size_t cap, const char* which, Outcome& o) {
+// The parameter texts as the unit gets them (CP932), checked before the port
+// is opened: a text that code page 932 cannot hold is refused whole, naming
+// the character, never sent with '?' or a look-alike in its place.
+char paramFirst[ops::kParamTextSize];
+char paramSecond[ops::kParamTextSize];
+
+// The first character of text that code page 932 lacks, as UTF-8 in out with
+// its code point; false when there is none.
+bool FirstLacking(const char* text, char* out, size_t cap, uint32_t& code) {
+    const int length = static_cast<int>(std::strlen(text));
+    for (int i = 0; i < length;) {
+        const platform::Decoded d = platform::DecodeUtf8(text + i, length - i);
+        const int width = d.width > 0 ? d.width : 1;
+        char one[8] = "";
+        char converted[16];
+        std::memcpy(one, text + i, static_cast<size_t>(width));
+        if (d.width == 0 || !os::Utf8ToCp932(one, converted, sizeof converted)) {
+            std::snprintf(out, cap, "%s", d.width == 0 ? "?" : one);
+            code = d.width == 0 ? static_cast<uint8_t>(text[i]) : d.code;
+            return true;
+        }
+        i += width;
+    }
+    return false;
+}
+
+bool ConvertParamText(const char* text, char* out, size_t cap, int which, Outcome& o) {
     char converted[kTextSize];
-    if (!os::Utf8ToCp932(text, converted, sizeof converted)) {
-        o = Make(kExitUsage, "usage", "param: %s \"%s\" holds characters that code page 932 cannot carry", which, text);
+    char lacking[8];
+    uint32_t code = 0;
+    if (FirstLacking(text, lacking, sizeof lacking, code) || !os::Utf8ToCp932(text, converted, sizeof converted)) {
+        char where[96];
+        std::snprintf(where, sizeof where, "parameter block %d: TEXT%d", request->block, which);
+        char character[48];
+        std::snprintf(character, sizeof character, "\"%s\" (U+%04X)", lacking, static_cast<unsigned>(code));
+        o = Make(kExitUsage, "usage",
+                 "param: %s \"%s\" holds %s, a character that code page 932 cannot represent, so the unit "
+                 "cannot store it: nothing was sent",
+                 where, text, character);
         return false;
     }
     if (std::strlen(converted) >= cap) {
-        o = Make(kExitUsage, "usage", "param: %s \"%s\" is longer than the 255 bytes a parameter text holds", which, text);
+        o = Make(kExitUsage, "usage", "param: TEXT%s \"%s\" is longer than the 255 bytes a parameter text holds",
+                 which == 1 ? "1" : "2", text);
         return false;
     }
     std::snprintf(out, cap, "%s", converted);
@@ -286,6 +335,11 @@ bool Preflight(Outcome& o) {
             return TakePath(o);
         case Command::Write:
             return TakePath(o) && CheckWriteSource(o);
+        case Command::Verify:
+            return TakePath(o) && (request->firmwareVerify ? CheckFirmware(o) : CheckWriteSource(o));
+        case Command::Param:
+            return ConvertParamText(request->text1, paramFirst, sizeof paramFirst, 1, o) &&
+                   ConvertParamText(request->text2, paramSecond, sizeof paramSecond, 2, o);
         default:
             return true;
     }
@@ -348,6 +402,10 @@ bool OpenPort(Outcome& o) {
             o = Make(kExitUsage, "usage", "%s", why);
             return false;
         }
+        if (!os::CheckSerialPort(request->port, why, sizeof why)) {
+            o = Make(kExitPort, "not_serial", "%s", why);
+            return false;
+        }
         if (!os::ClaimPort(request->port, why, sizeof why)) {
             o = Make(kExitPort, "port", "cannot open the port: %s", why);
             return false;
@@ -383,7 +441,16 @@ bool SetInputs(Outcome& o) {
     switch (request->command) {
         case Command::Update:
         case Command::Recover:
-            shell::CopyCutToFit(path, firmware::FirmwarePath, firmware::kPathSize);
+            std::snprintf(firmware::FirmwarePath, sizeof firmware::FirmwarePath, "%s", path);
+            return true;
+        case Command::Verify:
+            if (request->firmwareVerify) {
+                std::snprintf(firmware::FirmwarePath, sizeof firmware::FirmwarePath, "%s", path);
+                return true;
+            }
+            platform::SetControlText(shell::kIdStartAddressEdit, request->address);
+            platform::SetControlText(shell::kIdLengthEdit, request->length);
+            platform::SetControlText(shell::kIdFileEdit, path);
             return true;
         case Command::Read:
         case Command::Write:
@@ -404,17 +471,10 @@ bool SetInputs(Outcome& o) {
             platform::SetControlText(shell::kIdLengthEdit, request->length);
             platform::SetControlText(shell::kIdFileEdit, scratch);
             return true;
-        case Command::Param: {
-            char first[ops::kParamTextSize];
-            char second[ops::kParamTextSize];
-            if (!ConvertParamText(request->text1, first, sizeof first, "TEXT1", o) ||
-                !ConvertParamText(request->text2, second, sizeof second, "TEXT2", o)) {
-                return false;
-            }
-            platform::SetControlText(shell::kIdParamFirstText0 + request->block, first);
-            platform::SetControlText(shell::kIdParamSecondText0 + request->block, second);
+        case Command::Param:
+            platform::SetControlText(shell::kIdParamFirstText0 + request->block, paramFirst);
+            platform::SetControlText(shell::kIdParamSecondText0 + request->block, paramSecond);
             return true;
-        }
         default:
             return true;
     }
@@ -423,15 +483,19 @@ bool SetInputs(Outcome& o) {
 // ---- outcomes --------------------------------------------------------------------
 
 // Where an update leaves the device, and what brings it back. The closing
-// byte FF returns the device to its application after a write pass (results
-// 0 and 4 to 8); after results 1 to 3, or when the port was closed under the
-// programmer, it stays in boot mode.
+// byte FF returns the device to its application after a write pass; after
+// results 1 to 3, or when the port was closed under the programmer, it stays
+// in boot mode.
 void BootModeNote(Outcome& o, const ops::ProgressSnapshot& s, bool interrupted) {
-    const bool programmed = s.activity == ops::Activity::Recovery || out::Seen().modelAccepted;
+    // An update programs only after the device accepted its model (step 1).
+    const bool programmed = s.activity == ops::Activity::Recovery || s.step == 1;
     if (!programmed) return;
     char port[560];
     std::snprintf(port, sizeof port, "%s", request->sim ? "PORT" : portLabel);
-    if (!interrupted && s.outcome == ops::Outcome::Failed && s.code >= 4) {
+    if (!interrupted && s.outcome == ops::Outcome::Failed && s.code == firmware::kDeviceReportedFailure) {
+        Append(o, ": the unit does not hold this firmware; run tq73 --port %s update %s again, and if the same "
+                  "place fails again the unit's flash needs service", port, request->file);
+    } else if (!interrupted && s.outcome == ops::Outcome::Failed && !firmware::ProgramResultLeavesBootMode(s.code)) {
         Append(o, ": the device's flash is only partly written; run tq73 --port %s update %s to program it again",
                port, request->file);
     } else if (interrupted && writePassCut) {
@@ -443,18 +507,9 @@ void BootModeNote(Outcome& o, const ops::ProgressSnapshot& s, bool interrupted) 
     }
 }
 
-// The command opened no operation: the console refused it, a box says why.
+// The command opened no operation: the console refused it (the log says why).
 Outcome NothingStarted() {
-    const char* name = ShownName();
-    if (out::BoxShown("OPEN ERROR") || out::BoxShown("READ ERROR")) {
-        Outcome o = Make(kExitFile, "file_error",
-                         "%s: cannot open %s for exclusive use: check that it exists and is writable and that "
-                         "no other program has it open",
-                         name, request->file != nullptr ? request->file : scratch);
-        AppendWhere(o);
-        return o;
-    }
-    return Make(kExitOther, "not_started", "%s: the console did not start it (see the log above)", name);
+    return Make(kExitOther, "not_started", "%s: the console did not start it (see the log above)", ShownName());
 }
 
 Outcome FromNoAnswer(const ops::ProgressSnapshot& s, const char* ended) {
@@ -481,23 +536,69 @@ Outcome FromRefused(const ops::ProgressSnapshot& s, const char* ended) {
 }
 
 Outcome FromFailed(const ops::ProgressSnapshot& s, const char* ended) {
-    Outcome o = Make(kExitUpdateFailed, "failed", "%s: %s", ended, ProgrammerMeaning(s.code));
+    // A status failure's text already names what failed and where.
+    Outcome o = s.code == firmware::kDeviceReportedFailure
+                    ? Make(kExitUpdateFailed, "failed", "%s", ended)
+                    : Make(kExitUpdateFailed, "failed", "%s: %s", ended, firmware::ProgramResultMeaning(s.code));
     AppendWhere(o);
     BootModeNote(o, s, false);
     return o;
 }
 
 Outcome FromNotStarted(const ops::ProgressSnapshot& s, const char* ended) {
-    if (s.activity == ops::Activity::Update && out::BoxCount() == 0) {
-        return Make(kExitFile, "file_error",
-                    "%s: %s carries no model record (a TQ1, TQ2 or TQ3 line): nothing was sent; use the "
-                    "firmware file made for this unit",
-                    ended, request->file);
+    const char* name = ShownName();
+    switch (s.why) {
+        case ops::NotStartedWhy::NoModel:
+            return Make(kExitFile, "file_error",
+                        "%s: %s carries no model record (a TQ1, TQ2 or TQ3 line): nothing was sent; use the "
+                        "firmware file made for this unit",
+                        ended, request->file);
+        case ops::NotStartedWhy::FirmwareFile: {
+            Outcome o = Make(kExitFile, "file_error", "%s: cannot read %s as a Motorola S-record file: nothing was sent",
+                             name, request->file);
+            return o;
+        }
+        case ops::NotStartedWhy::FileOpen:
+            if (s.activity == ops::Activity::FlashRead) {
+                Outcome o = Make(kExitFile, "file_error",
+                                 "flash read: %s could not be written: check that its folder exists and is writable "
+                                 "and that no other program has it open (nothing was sent)",
+                                 request->file);
+                AppendWhere(o);
+                return o;
+            }
+            [[fallthrough]];
+        case ops::NotStartedWhy::FileRead: {
+            Outcome o = Make(kExitFile, "file_error",
+                             "%s: cannot open %s for exclusive use: check that it exists and is writable and that "
+                             "no other program has it open",
+                             name, request->file != nullptr ? request->file : scratch);
+            AppendWhere(o);
+            return o;
+        }
+        default: break;
     }
-    Outcome o = Make(out::BoxCount() != 0 ? kExitFile : kExitOther, "not_started", "%s", ended);
-    if (out::BoxCount() != 0) Append(o, ": %s", out::BoxText(out::BoxCount() - 1));
+    // A length the transfer buffer cannot take, or the worker not started.
+    Outcome o = Make(s.why == ops::NotStartedWhy::Length ? kExitUsage : kExitOther, "not_started", "%s", ended);
     AppendWhere(o);
     return o;
+}
+
+// The differing ranges: the first ten, or every one under --all (and
+// under --json, which gives one event per range).
+void ListDifferences(const ops::ProgressSnapshot& s) {
+    constexpr uint32_t kListed = 10;
+    const uint32_t stored = s.verify.ranges < ops::kMaxVerifyRanges ? s.verify.ranges : ops::kMaxVerifyRanges;
+    const uint32_t shown = request->allRanges || request->json || stored < kListed ? stored : kListed;
+    for (uint32_t i = 0; i < shown; ++i) {
+        const ops::VerifyRange& r = ops::VerifyRanges[i];
+        out::Difference(r.address, r.length, ops::VerifyExpected + r.offset, ops::VerifyBuffer.data() + r.offset);
+    }
+    if (shown < stored) {
+        char more[96];
+        std::snprintf(more, sizeof more, "... and %u more ranges (--all lists every one)", unsigned(stored - shown));
+        out::Line("log", more);
+    }
 }
 
 Outcome FromBoard(const ops::ProgressSnapshot& s) {
@@ -513,6 +614,13 @@ Outcome FromBoard(const ops::ProgressSnapshot& s) {
                 std::snprintf(bytes, sizeof bytes, "%u", static_cast<unsigned>(request->lengthValue));
                 Append(o, ": %s bytes in %s", bytes, request->file);
             }
+            return o;
+        }
+        case ops::Outcome::Different: {
+            ListDifferences(s);
+            Outcome o = Make(kExitDifferent, "different", "%s", ended);
+            AppendWhere(o);
+            Append(o, ": the unit does not hold the file there");
             return o;
         }
         case ops::Outcome::NoAnswer: return FromNoAnswer(s, ended);
@@ -559,16 +667,22 @@ Outcome FromInterrupt(const ops::ProgressSnapshot& s) {
     AppendWhere(o);
     if (programming) BootModeNote(o, s, true);
     if (s.activity == ops::Activity::FlashRead && s.outcome != ops::Outcome::FileError) {
-        Append(o, ": %s holds only the bytes read before the interruption", request->file);
+        // The read's bytes never take the target's place unless it was read whole.
+        if (s.done != 0) {
+            Append(o, ": %s was not changed; %s.partial holds only the bytes read before the interruption",
+                   request->file, request->file);
+        } else {
+            Append(o, ": %s was not changed (nothing was read)", request->file);
+        }
     }
     return o;
 }
 
 // ---- the commands ---------------------------------------------------------------
 
-Outcome RunTracked() {
+Outcome RunTracked(int commandId) {
     const uint32_t serial = ops::ReadProgress().serial;
-    shell::OnCommand(&params, CommandId(request->command));
+    shell::OnCommand(&params, commandId);
     if (ops::ReadProgress().serial == serial) return NothingStarted();
     if (!AwaitOperation(serial)) {
         return Make(kExitOther, "stalled", "%s: the operation did not end and nothing is left to end it",
@@ -580,6 +694,34 @@ Outcome RunTracked() {
     return FromBoard(s);
 }
 
+// "...; flash verify 0x3000: 4,096 bytes equal in 1.2 s": what was written,
+// then what the verify found, whose code stands.
+Outcome Joined(const Outcome& first, Outcome then) {
+    Outcome o = then;
+    std::snprintf(o.text, sizeof o.text, "%.500s; %.500s", first.text, then.text);
+    return o;
+}
+
+// write, update or recover, then (with --verify, after success) the verify.
+// After an update the boot loader's closing byte sends the unit back to its
+// application, which must answer before its flash can be read.
+Outcome RunAndVerify() {
+    const Outcome done = RunTracked(CommandId(request->command));
+    if (!request->verifyAfter || done.code != kExitOk || Interrupted()) return done;
+    if (request->command == Command::Write) return Joined(done, RunTracked(shell::kIdFlashVerify));
+    const Outcome back = RunTracked(shell::kIdAwaitApplication);
+    if (back.code == kExitNoAnswer) {
+        Outcome o = Make(kExitNoAnswer, "no_return",
+                         "%.600s, but the unit did not answer in its application within 15 s, so it was not verified",
+                         done.text);
+        Append(o, ": check that it runs (power it off and on if not), then run tq73 --port %s verify %s",
+               request->sim ? "PORT" : portLabel, request->file);
+        return o;
+    }
+    if (back.code != kExitOk) return Joined(done, back);
+    return Joined(done, RunTracked(shell::kIdFirmwareVerify));
+}
+
 // "2024-05-06 12:34:56" from a day number and three BCD bytes.
 void FormatDeviceTime(const uint8_t* p, char* out, size_t cap) {
     const uint16_t day = static_cast<uint16_t>(p[0] | p[1] << 8);
@@ -588,25 +730,33 @@ void FormatDeviceTime(const uint8_t* p, char* out, size_t cap) {
                   unsigned(date.day), p[2], p[3], p[4], unsigned(day));
 }
 
+// A clock answer is decoded only when it came whole and sound, with the five
+// or six bytes of a reading: the first bytes of a cut, corrupted or over-long
+// answer are no time, whatever they look like. A refusal needs no reading,
+// only a sound frame.
+bool SoundClockAnswer(const out::Frames& f) {
+    if (f.answerHeld < 4 || f.answerLength != f.answerHeld) return false;
+    const int payload = f.answer[2] | f.answer[3] << 8;
+    const bool reading = (payload >= 5 && payload <= 6) || f.answer[1] != '0';
+    return reading && 4 + payload + 3 == f.answerHeld &&
+           wire::CheckFrame(f.answer, f.answerHeld, payload) == wire::kFrameGood;
+}
+
 Outcome AnsweredText(const out::Frames& f) {
     const char* name = ShownName();
     char what[160];
     if (request->command == Command::ClockGet) {
         // The answer's payload: day number (low byte first), BCD time, weekday.
-        if (f.answerShown < 4 + 5 + 3) {
-            return Make(kExitOther, "short_answer", "clock get: the answer is too short to hold a time (port %s)",
-                        portLabel);
-        }
         FormatDeviceTime(f.answer + 4, what, sizeof what);
         char text[256];
         std::snprintf(text, sizeof text, "device clock: %s", what);
-        if (f.answerShown >= 4 + 6 + 3) {
+        if (f.answerHeld >= 4 + 6 + 3) {
             const size_t n = std::strlen(text);
             std::snprintf(text + n, sizeof text - n, ", weekday %u", unsigned(f.answer[9]));
         }
         return Make(kExitOk, "complete", "%s", text);
     }
-    if (request->command == Command::ClockSet && f.requestShown >= 4 + 5) {
+    if (request->command == Command::ClockSet && f.requestHeld >= 4 + 5) {
         FormatDeviceTime(f.request + 4, what, sizeof what);
         return Make(kExitOk, "complete", "clock set: the device took %s", what);
     }
@@ -637,7 +787,18 @@ Outcome RunUnwaited() {
         return Make(kExitOk, "sent", "%s: sent; no answer within 1 s (the device need not answer it)",
                     ShownName());
     }
-    if (f.answerShown > 1 && f.answer[1] != '0') {
+    if (request->command == Command::ClockGet && !SoundClockAnswer(f)) {
+        char count[16];
+        std::snprintf(count, sizeof count, "%d", f.answerLength);
+        Outcome o = Make(kExitNoAnswer, "damaged_answer",
+                         "clock get: the answer came cut, corrupted or longer than a clock reading (%s bytes): no "
+                         "time is shown",
+                         count);
+        AppendWhere(o);
+        Append(o, ": check the cable and the connectors, then try again");
+        return o;
+    }
+    if (f.answerHeld > 1 && f.answer[1] != '0') {
         char status[8];
         std::snprintf(status, sizeof status, "%02X", f.answer[1]);
         Outcome o = Make(kExitRefused, "refused", "%s refused: the device answered status %s", ShownName(),
@@ -690,7 +851,10 @@ Outcome RunOnPort() {
         case Command::Request62:
         case Command::ClockSet:
         case Command::ClockGet: o = RunUnwaited(); break;
-        default: o = RunTracked(); break;
+        case Command::Write:
+        case Command::Update:
+        case Command::Recover: o = RunAndVerify(); break;
+        default: o = RunTracked(CommandId(request->command)); break;
     }
     ClosePort();
     if (scratch[0] != '\0') os::RemoveFile(scratch);

@@ -17,11 +17,16 @@ int main(int argc, char** argv) {
     const char* args[kMaxArguments];
     const int count = cli::os::Arguments(argc, argv, args, kMaxArguments);
     static cli::Request request;
-    const bool usable = cli::ParseArguments(count, args, request);
+    bool usable = cli::ParseArguments(count, args, request);
+    if (cli::os::ArgumentsRefused() != nullptr) {
+        std::snprintf(request.error, sizeof request.error, "%s", cli::os::ArgumentsRefused());
+        usable = false;
+    }
     cli::out::Settings settings;
     settings.verbosity = request.verbosity;
     settings.json = request.json;
     settings.command = cli::CommandName(request.command);
+    settings.answerYes = request.force;
     if (request.command == cli::Command::Help && usable) {
         cli::os::Write(cli::os::Stream::Out, cli::UsageText(), std::strlen(cli::UsageText()));
         return cli::kExitOk;

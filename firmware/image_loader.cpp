@@ -1,10 +1,13 @@
 // image_loader.cpp - S-record parsing in a fixed 128-byte read window.
 //
-// The parser looks at the first characters of each line only; checksums are
-// not verified. What it does guard: every stored byte lies inside the image,
-// every character read lies inside the line being decoded.
+// The parser looks at the first characters of each line to decide what it
+// stores. What it does guard: every stored byte lies inside the image, every
+// character read lies inside the line being decoded. Beside that it checks
+// each S-record it reaches (digits, length, checksum) and keeps the first
+// damaged one, so that nothing is programmed from it unasked.
 #include "firmware/image_loader.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,6 +17,8 @@ namespace firmware {
 
 Image FirmwareImage{};
 char FirmwarePath[kPathSize] = {};
+RecordDamage FirstDamage;
+platform::PathCarry FirmwarePathCarry = platform::PathCarry::Ok;
 
 namespace {
 
@@ -98,7 +103,38 @@ LineKind Classify(const char* line, int length, int& modelCode) {
     return LineKind::Stop;
 }
 
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+
+bool IsSRecord(const char* line, int length) { return length >= 2 && line[0] == 'S' && line[1] >= '0' && line[1] <= '9'; }
+
 }  // namespace
+
+const char* RecordFaultText(RecordFault fault) {
+    switch (fault) {
+        case RecordFault::NotHex: return "a character that is not a hexadecimal digit";
+        case RecordFault::Cut: return "the record is shorter than its byte count";
+        case RecordFault::Checksum: return "the checksum does not match the record";
+        default: return "no fault";
+    }
+}
+
+// The byte count covers the address, the data and the checksum; the
+// checksum is the ones' complement of the sum of every byte before it from
+// the count on, so all of them together sum to 0xFF. Characters behind the
+// checksum are not the record's and are not looked at, as the parse does not.
+RecordFault CheckRecord(const char* line, int length) {
+    if (length < 4) return RecordFault::Cut;
+    if (!IsHexDigit(line[2]) || !IsHexDigit(line[3])) return RecordFault::NotHex;
+    const int count = HexPairValue(line + 2);
+    const int end = 4 + 2 * count;
+    for (int i = 4; i < end && i < length; ++i) {
+        if (!IsHexDigit(line[i])) return RecordFault::NotHex;
+    }
+    if (length < end) return RecordFault::Cut;
+    uint32_t sum = 0;
+    for (int i = 2; i < end; i += 2) sum += HexPairValue(line + i);
+    return (sum & 0xFF) == 0xFF ? RecordFault::None : RecordFault::Checksum;
+}
 
 uint8_t HexDigitValue(uint8_t c) {
     if (c >= 'a') return static_cast<uint8_t>(c - 0x57);
@@ -121,11 +157,12 @@ int ModelCodeFor(long number) {
 }
 
 int ParseFirmwareFile(const char* path, Image& image, int& modelCode) {
+    FirstDamage = RecordDamage{};
     platform::FileHandle file = platform::FileOpenRead(path);
     if (file == nullptr) return 0;
     ReadWindow w;
     int endRecord = 0;
-    for (;;) {
+    for (int lineNumber = 1;; ++lineNumber) {
         Refill(file, w);
         const int length = LineLength(w);
         if (length < 0) break;
@@ -137,6 +174,10 @@ int ParseFirmwareFile(const char* path, Image& image, int& modelCode) {
         line[length] = '\0';
         const LineKind kind = Classify(line, length, modelCode);
         if (kind == LineKind::Stop) break;
+        if (kind == LineKind::Record && FirstDamage.line == 0 && IsSRecord(line, length)) {
+            const RecordFault fault = CheckRecord(line, length);
+            if (fault != RecordFault::None) FirstDamage = RecordDamage{lineNumber, fault};
+        }
         if (kind == LineKind::Record && length >= 2) {
             if (line[1] == '8' || line[1] == '9') endRecord = 1;
             if ((line[1] == '1' || line[1] == '2') && length >= 4) StoreDataRecord(line, length, image);
@@ -148,15 +189,31 @@ int ParseFirmwareFile(const char* path, Image& image, int& modelCode) {
     return endRecord;
 }
 
+namespace {
+bool lastLoadRead = false;
+}  // namespace
+
 int LoadFirmwareImage() {
     const char* path = FirmwarePath[0] != '\0' ? FirmwarePath : kDefaultFirmwareFile;
     FirmwareImage.fill(0xFF);
     int modelCode = kModelNone;
-    if (ParseFirmwareFile(path, FirmwareImage, modelCode) == 0) {
+    if (FirmwarePathCarry != platform::PathCarry::Ok) {
+        char line[200];
+        std::snprintf(line, sizeof line, "firmware file: %s (the path on the command line): nothing was opened",
+                      platform::PathCarryText(FirmwarePathCarry));
+        platform::LogLine(line);
+        platform::WarningBox(kCannotReadText);
+        lastLoadRead = false;
+        return kModelNone;
+    }
+    lastLoadRead = ParseFirmwareFile(path, FirmwareImage, modelCode) != 0;
+    if (!lastLoadRead) {
         platform::WarningBox(kCannotReadText);
         return kModelNone;
     }
     return modelCode;
 }
+
+bool FirmwareImageRead() { return lastLoadRead; }
 
 }  // namespace firmware

@@ -4,20 +4,41 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/path_text.h"
+
 namespace firmware {
 
 constexpr uint32_t kImageSize = 0x10000;
 constexpr uint32_t kLowestStoredAddress = 0x3000;
 constexpr int kReadWindowSize = 128;
-constexpr int kPathSize = 256;
+// The command-line path: at most 255 characters, carried as path_text.h says.
+constexpr int kPathSize = platform::kPathBytes;
 
 using Image = std::array<uint8_t, kImageSize>;
 
 extern Image FirmwareImage;
 // The command-line tail kept at start-up; empty selects "enc73.mot".
 extern char FirmwarePath[kPathSize];
+// Ok unless the command line named a file that could not be carried as given
+// (FirmwarePath is then empty, and no file is opened: not even "enc73.mot").
+extern platform::PathCarry FirmwarePathCarry;
 
 constexpr int kModelNone = 0;
+
+// What is wrong with an S-record: a character that is not a hexadecimal
+// digit, fewer characters than its byte count says, or a checksum that does
+// not match its bytes. The loader still takes such a record as it always
+// did; the front ends ask before anything is programmed from it.
+enum class RecordFault : uint8_t { None, NotHex, Cut, Checksum };
+struct RecordDamage {
+    int line = 0;  // 1-based; 0 when no record the last parse reached was damaged
+    RecordFault fault = RecordFault::None;
+};
+// The first damaged record of the last ParseFirmwareFile.
+extern RecordDamage FirstDamage;
+const char* RecordFaultText(RecordFault fault);
+// The fault of one S-record line (S0 to S9) of the given length.
+RecordFault CheckRecord(const char* line, int length);
 
 uint8_t HexDigitValue(uint8_t c);
 uint8_t HexPairValue(const char* pair);
@@ -33,5 +54,7 @@ int ParseFirmwareFile(const char* path, Image& image, int& modelCode);
 // "Cannot read S-Format file." when no end record was read. Returns the model
 // code, 0 when there is none or the file could not be read.
 int LoadFirmwareImage();
+// Whether the last LoadFirmwareImage read the file to an end record.
+bool FirmwareImageRead();
 
 }  // namespace firmware

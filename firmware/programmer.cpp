@@ -2,6 +2,7 @@
 #include "firmware/programmer.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "link/frame.h"
 #include "link/receiver.h"
@@ -21,10 +22,19 @@ bool SendStep(const uint8_t* bytes, int count) {
 
 bool AwaitReply(uint8_t& reply) { return wire::WaitForBootByte(kReplyPolls, &reply) == 1; }
 
-void LogStatus(uint8_t status, uint8_t errorBit) {
+// Blocks and pages whose status byte reported a failure in this run.
+ops::DeviceErrors runErrors;
+
+// Logs a status byte; an error status is counted against the block or page
+// at address, and the run goes on.
+void LogStatus(uint8_t status, uint8_t errorBit, uint32_t address) {
     char line[64];
-    if (status > 0x80 && (status & errorBit) != 0) {
+    if (StatusReportsError(status, errorBit)) {
         std::snprintf(line, sizeof line, "resp error **********  %02x", status);
+        const bool erase = errorBit == kEraseErrorBit;
+        if (runErrors.blocks == 0 && runErrors.pages == 0) runErrors.first = address;
+        ++(erase ? runErrors.blocks : runErrors.pages);
+        ops::ReportDeviceError(erase, address);
     } else {
         std::snprintf(line, sizeof line, "resp %02x", status);
     }
@@ -43,12 +53,13 @@ int EraseBlock(const Image& image, const BootBlock& block) {
     platform::PauseMs(kEraseSettleMs);
     uint8_t status = 0;
     if (!AwaitReply(status)) return kNoEraseReply;
-    LogStatus(status, 0x20);
+    LogStatus(status, kEraseErrorBit, block.start);
     return kProgramOk;
 }
 
 int EnterWriteMode() {
     platform::LogLine("書込中");
+    ops::SetStage(ops::Stage::WriteMode);
     const uint8_t command = kBootWriteMode;
     SendStep(&command, 1);
     uint8_t reply = 0;
@@ -100,7 +111,7 @@ int WritePage(const Image& image, uint32_t page) {
     const uint8_t program = kBootProgramPage;
     SendStep(&program, 1);
     if (!AwaitReply(reply)) return kNoProgramReply;
-    LogStatus(reply, 0x10);
+    LogStatus(reply, kProgramErrorBit, page);
     platform::PauseMs(kPageSettleMs);
     return kProgramOk;
 }
@@ -120,6 +131,7 @@ int WriteBlock(const Image& image, const BootBlock& block) {
 }
 
 int RunPasses(const Image& image) {
+    ops::SetStage(ops::Stage::Erasing);
     for (int row = 0; row < kProgrammedRows; ++row) {
         const int result = EraseBlock(image, BootBlockTable[row]);
         if (result != kProgramOk) {
@@ -132,11 +144,13 @@ int RunPasses(const Image& image) {
         ops::ReportFailure(ops::Outcome::Failed, 0, result);
         return result;
     }
-    // From here on the status counts pages, the write mode's settling included.
+    // The status says the write mode opens until it has settled, then counts
+    // pages: its reply comes within a millisecond, too short a stage to show.
+    platform::PauseMs(kWriteModeSettleMs);
     pagesDone = 0;
     pagesToProgram = CountPagesToProgram(image);
     ops::ReportUnits(0, pagesToProgram);
-    platform::PauseMs(kWriteModeSettleMs);
+    ops::SetStage(ops::Stage::Pages);
     for (int row = 0; row < kProgrammedRows && result == kProgramOk; ++row) {
         result = WriteBlock(image, BootBlockTable[row]);
     }
@@ -144,7 +158,31 @@ int RunPasses(const Image& image) {
     // every write pass, also one that failed part-way.
     const uint8_t end = kBootEnd;
     wire::WriteRaw(&end, 1);
+    if (result == kProgramOk && (runErrors.blocks != 0 || runErrors.pages != 0)) {
+        result = kDeviceReportedFailure;
+        ops::ReportFailure(ops::Outcome::Failed, runErrors.first, result);
+    }
     return result;
+}
+
+// The line after "更新失敗 err: 09": how much failed, where, and what to try.
+void LogDeviceErrors() {
+    char what[96] = "";
+    if (runErrors.blocks != 0) {
+        std::snprintf(what, sizeof what, "%u block%s not erased", unsigned(runErrors.blocks),
+                      runErrors.blocks == 1 ? "" : "s");
+    }
+    if (runErrors.pages != 0) {
+        const size_t n = std::strlen(what);
+        std::snprintf(what + n, sizeof what - n, "%s%u page%s not programmed", n != 0 ? " and " : "",
+                      unsigned(runErrors.pages), runErrors.pages == 1 ? "" : "s");
+    }
+    char line[320];
+    std::snprintf(line, sizeof line,
+                  "update: the device reported %.96s, the first at 0x%04X: the unit does not hold this firmware; "
+                  "run the update again, and if the same place fails again the unit's flash needs service",
+                  what, unsigned(runErrors.first));
+    platform::LogLine(line);
 }
 
 }  // namespace
@@ -156,7 +194,28 @@ int FirstUsedAddress(const Image& image, uint32_t start, uint32_t size) {
     return -1;
 }
 
+const char* ProgramResultMeaning(int result) {
+    switch (result) {
+        case kProgramOk: return "complete";
+        case kNoEraseReply: return "no reply to a block erase";
+        case kNoWriteModeReply: return "no reply to the write-mode request W";
+        case kBadWriteModeReply: return "the reply to W was not AA";
+        case kNoAddressReply: return "no reply to a page address";
+        case kBadAddressEcho: return "wrong echo of a page address";
+        case kNoDataReply: return "no reply to a page's data";
+        case kBadDataEcho: return "wrong checksum echo of a page's data";
+        case kNoProgramReply: return "no reply to the program request U";
+        case kDeviceReportedFailure: return "the device reported blocks not erased or pages not programmed";
+        default: return "unknown result";
+    }
+}
+
+bool ProgramResultLeavesBootMode(int result) { return result >= kNoEraseReply && result <= kBadWriteModeReply; }
+
+bool StatusReportsError(uint8_t status, uint8_t errorBit) { return status > 0x80 && (status & errorBit) != 0; }
+
 int ProgramFirmwareImage(const Image& image) {
+    runErrors = ops::DeviceErrors{};
     wire::SetLinkFlag(wire::kFlagRawCapture);
     const int result = RunPasses(image);
     wire::ClearLinkFlag(wire::kFlagRawCapture);
@@ -171,6 +230,7 @@ uint32_t FirmwareUpdateWorker(void*) {
         char line[48];
         std::snprintf(line, sizeof line, "更新失敗 err: %02x", result);
         platform::LogLine(line);
+        if (result == kDeviceReportedFailure) LogDeviceErrors();
     }
     platform::PostToDialog(wire::UM_WORKER_DONE, 0, 0);
     return 0;

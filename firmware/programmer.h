@@ -46,7 +46,25 @@ enum ProgramResult : int {
     kNoDataReply = 6,
     kBadDataEcho = 7,
     kNoProgramReply = 8,
+    // Every step was answered, but a status byte said that a block was not
+    // erased (bit 0x20) or a page not programmed (bit 0x10): the unit does
+    // not hold the image although the run went to its end.
+    kDeviceReportedFailure = 9,
 };
+
+// What a result code means, in a few words for the operator ("no reply to a
+// block erase"); "unknown result" beyond the table.
+const char* ProgramResultMeaning(int result);
+// Whether the device was left in boot mode by a run with this result: the
+// closing byte that returns it to its application goes out only after a
+// write pass (results 0 and 4 to 9).
+bool ProgramResultLeavesBootMode(int result);
+
+// Status bytes with their error bit: above 0x80 with bit 0x20 (erase) or
+// 0x10 (program) set.
+constexpr uint8_t kEraseErrorBit = 0x20;
+constexpr uint8_t kProgramErrorBit = 0x10;
+bool StatusReportsError(uint8_t status, uint8_t errorBit);
 
 // First address of the block holding a byte other than 0xFF, or -1.
 int FirstUsedAddress(const Image& image, uint32_t start, uint32_t size);

@@ -58,7 +58,7 @@ int SendFrame(uint32_t command, uint32_t payloadLength) {
     f[6 + n] = kCr;
     char line[kFrameLineBufferSize];
     FormatFrameLine('T', f, n + 7, line);
-    platform::LogLine(line);
+    platform::LogFrame('T', n + 7, f, n + 7, line);
     return WritePort(CommHandle.load(), f, n + 7);
 }
 

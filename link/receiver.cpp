@@ -38,6 +38,10 @@ ResponseNotice NotifyOnResponse;
 namespace {
 
 uint16_t partialSince = 0;  // low 16 bits of the tick; 0: no partial timed
+// Bytes of the frame being delivered that came off the line, its STX
+// included: the whole frame, or fewer when its rest never came. The log shows
+// this count and these bytes, never the declared length over zeros.
+int arrivedCount = 0;
 int partialCount = 0;       // bytes of a frame's start taken so far (0 to 3)
 uint8_t partialBytes[4] = {};
 
@@ -84,14 +88,17 @@ int ReadWithBudget(uint8_t* destination, int count, int& attemptsLeft, bool& gav
 
 // The part of an over-long frame that does not fit the ResponseBuffer is read
 // off the line and thrown away, so that it cannot be taken for further frames.
-void DiscardFrameRest(int count) {
+// Returns the count thrown away.
+int DiscardFrameRest(int count) {
     uint8_t scratch[kDiscardChunk];
     int attemptsLeft = kReadExactAttempts;
     bool gaveUp = false;
-    while (count > 0 && !gaveUp) {
-        const int chunk = std::min(count, kDiscardChunk);
-        count -= ReadWithBudget(scratch, chunk, attemptsLeft, gaveUp);
+    int dropped = 0;
+    while (count > dropped && !gaveUp) {
+        const int chunk = std::min(count - dropped, kDiscardChunk);
+        dropped += ReadWithBudget(scratch, chunk, attemptsLeft, gaveUp);
     }
+    return dropped;
 }
 
 void DropBytes(platform::PortHandle h, int count) {
@@ -154,8 +161,10 @@ void ReadFrame(platform::PortHandle h) {
     if (got < 1 || ResponseBuffer[0] != kStx) return;  // not a frame start: dropped
     ReceivedLength = (ResponseBuffer[2] | ResponseBuffer[3] << 8) + 3;
     const int fits = std::min(ReceivedLength, kFrameBufferSize - 4);
-    ReadExact(ResponseBuffer.data() + 4, fits, kReadExactAttempts);
-    if (ReceivedLength > fits) DiscardFrameRest(ReceivedLength - fits);
+    int attemptsLeft = kReadExactAttempts;
+    bool gaveUp = false;
+    arrivedCount = got + ReadWithBudget(ResponseBuffer.data() + 4, fits, attemptsLeft, gaveUp);
+    if (ReceivedLength > fits) arrivedCount += DiscardFrameRest(ReceivedLength - fits);
     DeliverFrame(ResponseBuffer.data() + 1);
 }
 
@@ -190,6 +199,7 @@ void RunPass(platform::PortHandle h) {
 
 uint32_t ReceiverLoop(void*) {
     ReceivedLength = 0;
+    arrivedCount = 0;
     ForgetPartial();
     const platform::PortHandle h = CommHandle.load();
     while (!LinkFlagSet(kFlagStopReceiver)) {
@@ -226,8 +236,8 @@ int DeliverFrame(const uint8_t* fromStatusByte) {
     const int payload = frame[2] | frame[3] << 8;
     const int verdict = CheckFrame(frame, kFrameBufferSize, payload);
     char line[kFrameLineBufferSize];
-    FormatFrameLine('R', frame, ReceivedLength + 4, line);
-    platform::LogLine(line);
+    FormatFrameLine('R', frame, arrivedCount, line);
+    platform::LogFrame('R', arrivedCount, frame, std::min(arrivedCount, kFrameBufferSize), line);
     const uint32_t notice = NotifyOnResponse.value.exchange(0);
     if (notice != 0) {
         platform::PostToDialog(UM_RESPONSE_ARRIVED, notice, NotifyOnResponse.param.load());

@@ -21,7 +21,8 @@ uint32_t ReceiverLoop(void* unused);
 int ReadExact(uint8_t* destination, int count, int attempts);
 
 // Checks the frame in ResponseBuffer (whose header was read), logs it as an R
-// line, serves NotifyOnResponse and sets ResponseReady.
+// line with the count and the bytes that arrived of it, serves
+// NotifyOnResponse and sets ResponseReady.
 int DeliverFrame(const uint8_t* fromStatusByte);
 // The verdict of a frame in buffer with the given payload length, looking only
 // at bytes inside the buffer.

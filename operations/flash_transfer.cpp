@@ -25,6 +25,8 @@ constexpr const char* kReadFailedText = "FLASH READ 異常";
 constexpr const char* kEraseFailedText = "FLASH ERASE 異常";
 constexpr const char* kFileWriteFailedText = "WRITE ERROR";
 constexpr uint32_t kAddressMask = 0xFFFFFF;
+constexpr char kPartialSuffix[] = ".partial";
+constexpr size_t kFileNameSize = sizeof(OperationParams::FileName);
 
 // Says why a request got no answer: the log keeps the reason and the place;
 // the box is the operation's own failure box.
@@ -43,7 +45,7 @@ void ReportNoAnswer(const char* operation, uint32_t address, const char* failure
                       operation, static_cast<unsigned>(address & kAddressMask));
     }
     platform::LogLine(line);
-    platform::WarningBox(failureBox);
+    if (failureBox != nullptr) platform::WarningBox(failureBox);
 }
 
 // An answer that came cut or corrupted: the device may be fine and the line
@@ -56,13 +58,15 @@ void ReportDamagedAnswer(const char* operation, uint32_t address, const char* fa
                   "and the connectors, then try again",
                   operation, static_cast<unsigned>(address & kAddressMask));
     platform::LogLine(line);
-    platform::WarningBox(failureBox);
+    if (failureBox != nullptr) platform::WarningBox(failureBox);
 }
 
+}  // namespace
+
 // A length beyond TransferBuffer would make a worker read or write past it.
-bool LengthFits(const OperationParams* p, const char* operation) {
+bool TransferLengthFits(const OperationParams* p, const char* operation) {
     if (p->Length <= kTransferBufferSize) return true;
-    ReportFailure(Outcome::NotStarted, p->StartAddress & kAddressMask);
+    ReportNotStarted(NotStartedWhy::Length, p->StartAddress & kAddressMask);
     char text[160];
     std::snprintf(text, sizeof text,
                   "%s: length 0x%X is larger than the transfer buffer (0x%X bytes): nothing was "
@@ -73,7 +77,10 @@ bool LengthFits(const OperationParams* p, const char* operation) {
     return false;
 }
 
-// Handles a failed request; true when the transfer must stop.
+namespace {
+
+// Handles a failed request; true when the transfer must stop. Without a
+// failure box the caller shows its own.
 bool Failed(int result, const char* operation, uint32_t address, const char* failureBox) {
     if (result == wire::kAccepted) return false;
     if (result == wire::kNoAnswer) {
@@ -83,7 +90,7 @@ bool Failed(int result, const char* operation, uint32_t address, const char* fai
         ReportDamagedAnswer(operation, address, failureBox);
     } else {
         ReportFailure(Outcome::Refused, address & kAddressMask);
-        platform::WarningBox(failureBox);
+        if (failureBox != nullptr) platform::WarningBox(failureBox);
     }
     return true;
 }
@@ -106,19 +113,86 @@ void WriteChunks(const OperationParams* p) {
     }
 }
 
-void ReadChunks(const OperationParams* p) {
+// True when the whole range was read; `got` bytes of it are in TransferBuffer.
+// A failure's box is the worker's, once it knows where the bytes went.
+bool ReadChunks(const OperationParams* p, uint32_t& got) {
     uint32_t address = p->StartAddress;
     uint32_t offset = 0;
     ReportUnits(0, p->Length);
     for (uint32_t remaining = p->Length; remaining != 0;) {
         const uint32_t n = ReadChunkSize(remaining);
         const int result = wire::ReadFlashChunk(TransferBuffer.data() + offset, address, n);
-        if (Failed(result, "flash read", address, kReadFailedText)) return;
+        if (Failed(result, "flash read", address, nullptr)) {
+            got = offset;
+            return false;
+        }
         offset += n;
         remaining -= n;
         address += n;
         ReportUnits(offset, p->Length);
     }
+    got = offset;
+    return true;
+}
+
+// The read's bytes go to a file beside the target, "<target>.partial", and a
+// whole read takes the target's place in one rename: a failed read or a full
+// disk never leaves the target changed or half-written.
+bool PartialName(const char* target, char* out, size_t cap) {
+    return std::snprintf(out, cap, "%s%s", target, kPartialSuffix) < static_cast<int>(cap);
+}
+
+// An existing file that can be opened for writing with no sharing (so not
+// read-only, not a folder, not held open elsewhere); it is not changed.
+bool Writable(const char* path) {
+    platform::FileHandle file = platform::FileOpenExclusive(path);
+    if (file == nullptr) return false;
+    platform::FileClose(file);
+    return true;
+}
+
+// A whole read that cannot take the target's place (the target held open
+// elsewhere since the check) is not thrown away: it stays in the partial file.
+void KeepWholeRead(const OperationParams* p) {
+    char partial[kFileNameSize + sizeof kPartialSuffix];
+    const int length = static_cast<int>(p->Length);
+    if (PartialName(p->FileName, partial, sizeof partial) &&
+        platform::FileWriteNew(partial, TransferBuffer.data(), length)) {
+        if (platform::FileReplace(partial, p->FileName)) return;
+        char line[kFileNameSize + 200];
+        std::snprintf(line, sizeof line, "flash read: the file could not be replaced; the %u bytes read are in %s",
+                      static_cast<unsigned>(p->Length), partial);
+        platform::LogLine(line);
+    } else {
+        platform::FileRemove(partial);
+    }
+    ReportFailure(Outcome::FileError, p->StartAddress & kAddressMask);
+    platform::WarningBox(kFileWriteFailedText);
+}
+
+// A read that failed: the target stays as it was; the bytes read before the
+// failure, if any, go to the partial file, which the line and the box name.
+// Each names one path only, so that the text fits the log and the box
+// (511 characters) whatever the path.
+void KeepPartialRead(const OperationParams* p, uint32_t got) {
+    char partial[kFileNameSize + sizeof kPartialSuffix];
+    char line[kFileNameSize + 200];
+    char box[kFileNameSize + 200];
+    const bool named = PartialName(p->FileName, partial, sizeof partial);
+    if (got == 0) {
+        std::snprintf(box, sizeof box, "%s\nNothing was read: %s was not changed.", kReadFailedText, p->FileName);
+    } else if (named && platform::FileWriteNew(partial, TransferBuffer.data(), static_cast<int>(got))) {
+        std::snprintf(line, sizeof line,
+                      "flash read: the %u bytes read before the failure are in %s; the file was not changed",
+                      static_cast<unsigned>(got), partial);
+        platform::LogLine(line);
+        std::snprintf(box, sizeof box, "%s\nThe %u bytes read before the failure are in %s; the file was not changed.",
+                      kReadFailedText, static_cast<unsigned>(got), partial);
+    } else {
+        std::snprintf(box, sizeof box, "%s\nThe bytes read could not be written to %s; the file was not changed.",
+                      kReadFailedText, partial);
+    }
+    platform::WarningBox(box);
 }
 
 uint32_t Done() {
@@ -127,6 +201,10 @@ uint32_t Done() {
 }
 
 }  // namespace
+
+bool ReadRequestFailed(int result, const char* operation, uint32_t address) {
+    return Failed(result, operation, address, kReadFailedText);
+}
 
 uint32_t WriteChunkSize(uint32_t address, uint32_t remaining) {
     const uint32_t toBoundary = kChunkSize - address % kChunkSize;
@@ -142,24 +220,34 @@ bool AllErased(const uint8_t* data, uint32_t count) {
 uint32_t FlashWriteWorker(void* params) {
     const auto* p = static_cast<const OperationParams*>(params);
     TransferLostDevice.store(false);
-    if (LengthFits(p, "flash write")) WriteChunks(p);
+    if (TransferLengthFits(p, "flash write")) WriteChunks(p);
     return Done();
 }
 
 uint32_t FlashReadWorker(void* params) {
     const auto* p = static_cast<const OperationParams*>(params);
     TransferLostDevice.store(false);
-    if (LengthFits(p, "flash read")) {
-        ReadChunks(p);
-        // Written after a failed read too: the file always gets the full
-        // length, the part not read holding what the buffer held before.
-        const int length = static_cast<int>(p->Length);
-        if (!platform::FileWriteNew(p->FileName, TransferBuffer.data(), length)) {
-            ReportFailure(Outcome::FileError, p->StartAddress & kAddressMask);
-            platform::WarningBox(kFileWriteFailedText);
+    if (TransferLengthFits(p, "flash read")) {
+        uint32_t got = 0;
+        if (ReadChunks(p, got)) {
+            KeepWholeRead(p);
+        } else {
+            KeepPartialRead(p, got);
         }
     }
     return Done();
+}
+
+bool ReadTargetUsable(const char* target) {
+    char partial[kFileNameSize + sizeof kPartialSuffix];
+    if (!PartialName(target, partial, sizeof partial)) return false;
+    if (platform::FileExists(target) && !Writable(target)) return false;
+    if (platform::FileExists(partial)) return Writable(partial);
+    // Made and removed at once: the folder takes a new file, and nothing is
+    // left behind if the transfer never ends.
+    if (!platform::FileWriteNew(partial, TransferBuffer.data(), 0)) return false;
+    platform::FileRemove(partial);
+    return true;
 }
 
 uint32_t FlashEraseWorker(void* params) {

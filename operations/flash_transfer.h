@@ -32,6 +32,19 @@ bool AllErased(const uint8_t* data, uint32_t count);
 // has stopped answering.
 extern std::atomic<bool> TransferLostDevice;
 
+// A length beyond TransferBuffer is refused with a box (nothing is sent);
+// true when it fits.
+bool TransferLengthFits(const OperationParams* p, const char* operation);
+// Handles the result of a flash read request as the read worker does (the
+// line that says where, the box "FLASH READ 異常"); true when the reading
+// must stop.
+bool ReadRequestFailed(int result, const char* operation, uint32_t address);
+// Whether a flash read may put its file at target: an existing file there
+// can be written (it is not changed now), and the folder takes the partial
+// file "<target>.partial" that the read writes first. Asked before the first
+// request, so that a read into a missing folder fails at once.
+bool ReadTargetUsable(const char* target);
+
 // Worker entries; the parameter is the OperationParams record. Each ends
 // with UM_WORKER_DONE (0) after success and failure alike.
 uint32_t FlashWriteWorker(void* params);

@@ -4,12 +4,16 @@
 
 #include <cstdint>
 
+#include "platform/path_text.h"
+
 namespace ops {
 
 struct OperationParams {
     uint32_t StartAddress;
     uint32_t Length;
-    char FileName[256];
+    // The transfer file's path as the file calls take it (UTF-8 on Windows,
+    // the bytes given on Linux): at most 255 characters, like the edit's text.
+    char FileName[platform::kPathBytes];
 };
 
 }  // namespace ops

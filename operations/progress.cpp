@@ -35,7 +35,8 @@ public:
 constexpr const char* kStepNames[3] = {"stop", "erase", "write"};
 
 bool CountsBytes(Activity a) {
-    return a == Activity::FlashWrite || a == Activity::FlashRead || a == Activity::FlashErase;
+    return a == Activity::FlashWrite || a == Activity::FlashRead || a == Activity::FlashErase ||
+           a == Activity::FlashVerify || a == Activity::FirmwareVerify;
 }
 
 bool CountsPages(Activity a) { return a == Activity::Update || a == Activity::Recovery; }
@@ -62,6 +63,9 @@ void Name(const ProgressSnapshot& s, char* out, size_t cap) {
         case Activity::ParamChain: std::snprintf(out, cap, "parameter block %u", unsigned(s.block)); break;
         case Activity::ApStop: std::snprintf(out, cap, "ap-stop"); break;
         case Activity::Sequence: std::snprintf(out, cap, "pattern sequence"); break;
+        case Activity::FlashVerify: std::snprintf(out, cap, "flash verify 0x%X", unsigned(s.address)); break;
+        case Activity::FirmwareVerify: std::snprintf(out, cap, "firmware verify"); break;
+        case Activity::AwaitApplication: std::snprintf(out, cap, "waiting for the unit"); break;
         case Activity::None: default: out[0] = '\0'; break;
     }
 }
@@ -77,6 +81,8 @@ void Running(const ProgressSnapshot& s, const char* name, uint32_t nowMs, char* 
         std::snprintf(out, cap, "%s: waiting for the device", name);
     } else if (CountsBytes(s.activity) && s.total == 0) {
         std::snprintf(out, cap, "%s: starting", name);
+    } else if (CountsBytes(s.activity) && s.stage == Stage::Comparing) {
+        std::snprintf(out, cap, "%s: comparing", name);
     } else if (CountsBytes(s.activity)) {
         char done[16], total[16];
         Grouped(s.done, done, sizeof done);
@@ -87,8 +93,10 @@ void Running(const ProgressSnapshot& s, const char* name, uint32_t nowMs, char* 
         std::snprintf(out, cap, "%s: %s of %s bytes%s%s", name, done, total, speed, left);
     } else if (CountsPages(s.activity) && s.total != 0) {
         std::snprintf(out, cap, "%s: page %u of %u%s", name, unsigned(s.done), unsigned(s.total), left);
-    } else if (s.activity == Activity::Update && s.step == 0) {
+    } else if (s.activity == Activity::Update && (s.step == 0 || s.stage == Stage::Verdict)) {
         std::snprintf(out, cap, "%s: waiting for the device's answer to the model request", name);
+    } else if (CountsPages(s.activity) && s.stage == Stage::WriteMode) {
+        std::snprintf(out, cap, "%s: opening write mode", name);
     } else if (CountsPages(s.activity)) {
         std::snprintf(out, cap, "%s: erasing", name);
     } else if (s.activity == Activity::ParamChain) {
@@ -112,11 +120,51 @@ void Where(const ProgressSnapshot& s, char* out, size_t cap) {
     } else if (s.activity == Activity::ParamChain && s.step == 0) {
         out[0] = '\0';
     } else if (s.activity != Activity::Update && s.activity != Activity::ApStop &&
-               s.activity != Activity::Sequence) {
+               s.activity != Activity::Sequence && s.activity != Activity::AwaitApplication) {
         std::snprintf(out, cap, " at 0x%X", unsigned(s.where));
     } else {
         out[0] = '\0';
     }
+}
+
+const char* WhyText(NotStartedWhy why) {
+    switch (why) {
+        case NotStartedWhy::FileOpen: return ": the file cannot be opened";
+        case NotStartedWhy::FileRead: return ": the file cannot be read";
+        case NotStartedWhy::Length: return ": the length is larger than a transfer takes";
+        case NotStartedWhy::NoModel: return ": the firmware file has no model record";
+        case NotStartedWhy::FirmwareFile: return ": the firmware file cannot be loaded";
+        case NotStartedWhy::Busy: return ": another operation runs";
+        case NotStartedWhy::NumberText: return ": a number text is too long";
+        case NotStartedWhy::Range: return ": the range runs past 0xFFFFFF";
+        case NotStartedWhy::Text: return ": a text holds a character the unit cannot store";
+        case NotStartedWhy::None: default: return "";
+    }
+}
+
+// "2 pages not programmed", "1 block not erased and 3 pages not programmed".
+void DeviceErrorText(const DeviceErrors& e, char* out, size_t cap) {
+    char blocks[48] = "", pages[48] = "";
+    if (e.blocks != 0) {
+        std::snprintf(blocks, sizeof blocks, "%u block%s not erased", unsigned(e.blocks), e.blocks == 1 ? "" : "s");
+    }
+    if (e.pages != 0) {
+        std::snprintf(pages, sizeof pages, "%u page%s not programmed", unsigned(e.pages), e.pages == 1 ? "" : "s");
+    }
+    std::snprintf(out, cap, "%.40s%s%.40s", blocks, e.blocks != 0 && e.pages != 0 ? " and " : "", pages);
+}
+
+void VerifyEnded(const ProgressSnapshot& s, const char* name, double took, char* out, size_t cap) {
+    char compared[16];
+    Grouped(s.verify.compared, compared, sizeof compared);
+    if (s.outcome == Outcome::Complete) {
+        std::snprintf(out, cap, "%s: %s bytes equal in %.1f s", name, compared, took);
+        return;
+    }
+    char differing[16];
+    Grouped(s.verify.differing, differing, sizeof differing);
+    std::snprintf(out, cap, "%s: %s of %s bytes differ in %u range%s, the first at 0x%06X", name, differing,
+                  compared, unsigned(s.verify.ranges), s.verify.ranges == 1 ? "" : "s", unsigned(s.verify.first));
 }
 
 void Ended(const ProgressSnapshot& s, const char* name, char* out, size_t cap) {
@@ -133,6 +181,18 @@ void Ended(const ProgressSnapshot& s, const char* name, char* out, size_t cap) {
     ProgressSnapshot at = s;
     at.step = failStep;
     Where(at, where, sizeof where);
+    const bool verify = s.activity == Activity::FlashVerify || s.activity == Activity::FirmwareVerify;
+    if (verify && (s.outcome == Outcome::Complete || s.outcome == Outcome::Different)) {
+        VerifyEnded(s, name, took, out, cap);
+        return;
+    }
+    if (s.outcome == Outcome::Failed && (s.deviceErrors.blocks != 0 || s.deviceErrors.pages != 0)) {
+        char errors[96];
+        DeviceErrorText(s.deviceErrors, errors, sizeof errors);
+        std::snprintf(out, cap, "%s failed, err %02x: the device reported %s, the first at 0x%04X", subject,
+                      unsigned(s.code), errors, unsigned(s.deviceErrors.first));
+        return;
+    }
     switch (s.outcome) {
         case Outcome::Complete: std::snprintf(out, cap, "%s complete in %.1f s", name, took); break;
         case Outcome::Stopped: std::snprintf(out, cap, "%s stopped after %.1f s", name, took); break;
@@ -140,7 +200,7 @@ void Ended(const ProgressSnapshot& s, const char* name, char* out, size_t cap) {
         case Outcome::NoAnswer: std::snprintf(out, cap, "%s: no answer%s", subject, where); break;
         case Outcome::PortClosed: std::snprintf(out, cap, "%s: the port closed%s", subject, where); break;
         case Outcome::DamagedAnswer: std::snprintf(out, cap, "%s: damaged answer%s", subject, where); break;
-        case Outcome::NotStarted: std::snprintf(out, cap, "%s not started", subject); break;
+        case Outcome::NotStarted: std::snprintf(out, cap, "%s not started%s", subject, WhyText(s.why)); break;
         case Outcome::FileError: std::snprintf(out, cap, "%s: the file could not be written", subject); break;
         case Outcome::Failed:
         default:
@@ -178,6 +238,48 @@ void CloseProgress(Outcome outcome) {
     if (board.s.activity == Activity::None || board.s.endMs != 0) return;  // nothing open
     if (board.s.outcome == Outcome::Running) board.s.outcome = outcome;
     board.s.endMs = now == board.s.startMs ? now + 1 : now;  // endMs 0 means still open
+}
+
+void EndNotStarted(Activity activity, NotStartedWhy why, uint32_t address) {
+    OpenProgress(activity, address);
+    {
+        BoardLock hold;
+        board.s.why = why;
+    }
+    CloseProgress(Outcome::NotStarted);
+}
+
+void NoteRefusal(NotStartedWhy why) {
+    BoardLock hold;
+    ++board.s.refusals;
+    board.s.refusedWhy = why;
+}
+
+void ReportNotStarted(NotStartedWhy why, uint32_t where) {
+    ReportFailure(Outcome::NotStarted, where);
+    BoardLock hold;
+    if (board.s.why == NotStartedWhy::None) board.s.why = why;
+}
+
+void SetStage(Stage stage) {
+    BoardLock hold;
+    board.s.stage = stage;
+}
+
+void ReportVerify(const VerifyFacts& facts) {
+    BoardLock hold;
+    board.s.verify = facts;
+}
+
+void ReportDeviceError(bool eraseStatus, uint32_t address) {
+    BoardLock hold;
+    DeviceErrors& e = board.s.deviceErrors;
+    if (e.blocks == 0 && e.pages == 0) e.first = address;
+    if (eraseStatus) {
+        ++e.blocks;
+    } else {
+        ++e.pages;
+    }
 }
 
 void ReportUnits(uint32_t done, uint32_t total) {

@@ -23,6 +23,9 @@ enum class Activity : uint8_t {
     ParamChain,  // stop, erase, write: steps of three
     ApStop,      // attempts of three
     Sequence,    // runs until stopped: no units
+    FlashVerify,     // bytes of Length read and compared with the transfer file
+    FirmwareVerify,  // bytes of the firmware's pages read and compared with the image
+    AwaitApplication,  // after an update: until the unit answers in its application
 };
 
 enum class Outcome : uint8_t {
@@ -36,6 +39,49 @@ enum class Outcome : uint8_t {
     NotStarted,  // ended before it began: a file, a length, a missing model
     FileError,   // the flash read's file could not be written
     DamagedAnswer,  // an answer came cut or corrupted; its data were not taken
+    Different,   // a verify read the whole range, and the flash differs from the file
+};
+
+// Where a longer operation is, for every front end to name in the same words.
+enum class Stage : uint8_t {
+    None,
+    Verdict,    // "farm udt": the model request is out, its answer awaited
+    Erasing,    // the programmer's erase pass
+    WriteMode,  // "W" sent: the boot loader opens its write mode
+    Pages,      // the write pass: pages counted
+    Reading,    // a verify reads the flash
+    Comparing,  // a verify compares what it read with the file
+};
+
+// Why a command started nothing.
+enum class NotStartedWhy : uint8_t {
+    None,
+    FileOpen,  // the file cannot be opened ("OPEN ERROR")
+    FileRead,  // the file cannot be read ("READ ERROR")
+    Length,    // the length exceeds the transfer buffer
+    NoModel,   // the firmware file has no model record
+    FirmwareFile,  // the firmware file cannot be loaded
+    Busy,      // another operation runs (the running one's board is kept)
+    NumberText,  // an address or length text longer than an edit holds
+    Range,     // a write or an erase would run past the top of the address space
+    Text,      // a parameter text holds a character code page 932 cannot represent
+};
+
+// What a verify found. Ranges themselves are kept beside the verify (verify.h).
+struct VerifyFacts {
+    uint32_t compared = 0;   // bytes compared
+    uint32_t differing = 0;  // bytes that differ
+    uint32_t ranges = 0;     // runs of differing bytes
+    uint32_t first = 0;      // device address of the first difference
+    uint8_t fileByte = 0;    // the file's byte there
+    uint8_t flashByte = 0;   // the flash's byte there
+};
+
+// Status bytes in which the boot loader reported a failure; the run went on.
+struct DeviceErrors {
+    uint32_t blocks = 0;  // erase status with bit 0x20: block not erased
+    uint32_t pages = 0;   // program status with bit 0x10: page not programmed
+    uint32_t first = 0;   // address of the first failed block or page
 };
 
 struct ProgressSnapshot {
@@ -53,6 +99,14 @@ struct ProgressSnapshot {
     uint32_t unitsMs = 0;   // the first unit report: the rate counts from here
     uint32_t endMs = 0;     // 0 while the operation runs
     uint32_t serial = 0;    // counts the operations opened, so a reader sees a new one
+    Stage stage = Stage::None;
+    NotStartedWhy why = NotStartedWhy::None;
+    VerifyFacts verify;
+    DeviceErrors deviceErrors;
+    // Commands refused while this operation ran, and the last one's reason;
+    // a refusal never touches the running operation's own facts.
+    uint32_t refusals = 0;
+    NotStartedWhy refusedWhy = NotStartedWhy::None;
 };
 
 // Front end: an operation starts or ends. Opening resets the units and the outcome.
@@ -64,9 +118,19 @@ void SetStep(uint32_t step);
 // the outcome given (Complete unless the front end knows better).
 void CloseProgress(Outcome outcome = Outcome::Complete);
 
+// Front end: a command started nothing; the board shows it ended so, and why.
+void EndNotStarted(Activity activity, NotStartedWhy why, uint32_t address = 0);
+// Front end: a command was refused beside a running operation.
+void NoteRefusal(NotStartedWhy why);
+
 // Worker: units done of total; and a failure, the first of which is kept.
 void ReportUnits(uint32_t done, uint32_t total);
 void ReportFailure(Outcome outcome, uint32_t where, int code = 0);
+void SetStage(Stage stage);
+// Worker: the operation ends before it began, and why.
+void ReportNotStarted(NotStartedWhy why, uint32_t where);
+void ReportVerify(const VerifyFacts& facts);
+void ReportDeviceError(bool eraseStatus, uint32_t address);
 
 ProgressSnapshot ReadProgress();
 // Forgets everything (between tests).

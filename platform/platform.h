@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/path_text.h"
+
 namespace platform {
 
 // ---- serial port ---------------------------------------------------------
@@ -136,10 +138,19 @@ LocalTime NowLocal();
 // Adds a CP932 line to the operator log; from any thread, carried out on the
 // UI thread as one request.
 void LogLine(const char* text);
+// Adds a frame's line (built by FormatFrameLine) to the operator log as
+// LogLine does, and hands the frame to front ends that show frames as data,
+// so that none of them has to read bytes back from text: 'T' sent or 'R'
+// received, its length as the line gives it, and the held bytes from its STX
+// that the console kept (a huge frame's rest is not kept).
+void LogFrame(char letter, int length, const uint8_t* frame, int held, const char* line);
 void ClearLog();
 void PostToDialog(uint32_t message, uintptr_t wParam, intptr_t lParam);
 // The warning box: caption "TQ7300", warning icon, OK; owned by the dialog.
 void WarningBox(const char* text);
+// A question with the warning box's caption and icon and the buttons Yes and
+// No, No the default; true only when the operator chose Yes.
+bool AskYesNo(const char* text);
 // The warning sound marks a refused command; the default sound (MessageBeep
 // with 0) is the parameter-block chain's "the device did not answer".
 enum class BeepSound { Warning, Default };
@@ -147,6 +158,25 @@ void Beep(BeepSound sound = BeepSound::Warning);
 // Dialog controls of the main window. ReadControlText reads at most cap - 1
 // characters and always terminates the buffer.
 void ReadControlText(int id, char* buffer, int cap);
+// Why a text for the unit was refused: the whole text and the first character
+// that code page 932 cannot represent, both as UTF-8, and its code point.
+struct TextRefusal {
+    char text[1024];
+    char character[8];
+    uint32_t codePoint;
+};
+// A text that goes to the unit as CP932 bytes: read as ReadControlText reads
+// it, but every character exactly. False, with the buffer empty and refusal
+// filled in, when the text holds a character that code page 932 cannot
+// represent: it is never replaced by a look-alike or '?'.
+bool ReadControlTextExact(int id, char* buffer, int cap, TextRefusal& refusal);
+// A control's text as a path (path_text.h: UTF-8 of the UTF-16 text on
+// Windows, the bytes on Linux) into path (cap bytes, kPathBytes will do),
+// whole or not at all: the buffer is empty unless the result is Ok.
+PathCarry ReadControlPath(int id, char* path, int cap);
+// The warning box with a UTF-8 text: for a message that names a character
+// that code page 932 cannot show.
+void WarningBoxUtf8(const char* text);
 void SetControlText(int id, const char* text);
 void EnableControl(int id, bool enabled);
 // A one-shot-or-repeating dialog timer; its expiry reaches the dispatcher as
@@ -156,6 +186,9 @@ void StopTimer(int id);
 
 // ---- files ---------------------------------------------------------------
 
+// Paths are carried as path_text.h says: UTF-8 on Windows, opened through the
+// W calls, and the bytes as given on Linux. A path that is not valid there is
+// refused like a file that cannot be opened.
 using FileHandle = void*;
 FileHandle FileOpenRead(const char* path);  // existing file, no sharing; nullptr on failure
 // An existing file opened for reading and writing with no sharing: a
@@ -168,5 +201,12 @@ void FileClose(FileHandle file);
 // Creates (or replaces) path with no sharing and writes count bytes in one
 // call; false when the file cannot be created or the write falls short.
 bool FileWriteNew(const char* path, const void* data, int count);
+// Whether anything (a file, a folder) exists under path.
+bool FileExists(const char* path);
+// Removes a file; false when it cannot be removed.
+bool FileRemove(const char* path);
+// Puts the file from in the place of to, replacing a file there in one step
+// of the file system; false when it cannot (to is then unchanged).
+bool FileReplace(const char* from, const char* to);
 
 }  // namespace platform

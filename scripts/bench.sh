@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs the benchmark (not a test), against the simulator paced at 38400 baud.
-#  1. The core, natively: one ap-stop, a full firmware update and a 128 KB flash write
-#     and read, each as a ratio to the time the line and the fixed pauses require (the
-#     goal: at most 1.03), beside the old model of 10 ms reply polls; the same rows with
-#     the posix platform's sleeps ending on 15.625 ms ticks (a Windows default timer);
-#     an update through a USB adapter's latency timer of 16 ms and of 1 ms. About 4 min.
+#  1. The core, natively: one ap-stop, a full firmware update, a 128 KB flash write,
+#     read and verify, and a full-image firmware verify, each as a ratio to the time the
+#     line and the fixed pauses require (the goal: at most 1.03), beside the old model of
+#     10 ms reply polls; the same rows with the posix platform's sleeps ending on
+#     15.625 ms ticks (a Windows default timer); an update through a USB adapter's
+#     latency timer of 16 ms and of 1 ms. About 5 min.
 #  2. The window, under Wine: an ap-stop (median of 20), "farm udt" of a full image and
 #     a 128 KB flash read, with the window shown and minimized side by side, beside line
 #     and pauses; then the console's CPU use while idle with the port open. About 150 s.

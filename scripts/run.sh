@@ -6,9 +6,9 @@
 # the simulator paced at 38400 baud: open COM1, "ap-resume", the service panel (system
 # menu, "Service panel"), "farm udt" of a full firmware image (firmware/make_full_image.py)
 # until the update ends, with a screenshot half-way that shows its progress, then a
-# flash read of 256 bytes from 0x3000 into build/run-flash-read.bin; it prints the
-# operator log as it grows, saves the screenshot to build/screenshot.png and exits 0
-# when every step worked.
+# flash read of 256 bytes from 0x3000 into build/run-flash-read.bin and a flash verify
+# of that file against the unit; it prints the operator log as it grows, saves the
+# screenshot to build/screenshot.png and exits 0 when every step worked.
 #
 # Options: --no-build   skip the dependency and build steps
 set -u -o pipefail
@@ -145,6 +145,21 @@ else
 fi
 
 say "status: $(tq_drive gettext 401)"
+
+# The file just read must be what the unit holds: flash verify compares them.
+if [[ -f $read_file ]]; then
+    say "flash verify 3000h against $read_file"
+    verified() { [[ $(tq_drive gettext 401 2>/dev/null) == "flash verify 0x3000: 256 bytes equal"* ]]; }
+    tq_drive settext 201 "" click 209 >/dev/null || die "could not press flash verify"
+    if tq_wait_until 20 verified; then
+        tq_drive nobox >/dev/null || status=1
+    else
+        echo "run.sh: the flash verify did not find the flash equal to the file" >&2
+        status=1
+    fi
+    tq_drive log | grep -F "flash verify:" | sed 's/^/    log: /'
+    say "status: $(tq_drive gettext 401)"
+fi
 ((shot_taken)) || screenshot
 
 say "close"

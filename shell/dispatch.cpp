@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "firmware/firmware_verify.h"
 #include "firmware/image_loader.h"
 #include "firmware/programmer.h"
 #include "link/command_library.h"
@@ -15,6 +16,7 @@
 #include "operations/pattern_sequence.h"
 #include "operations/progress.h"
 #include "operations/stop_resume.h"
+#include "operations/verify.h"
 #include "shell/command_ids.h"
 #include "shell/service_commands.h"
 
@@ -35,12 +37,12 @@ bool ProgrammingRuns() { return WorkerRunning() && workerRoutine == firmware::Fi
 
 void DirectSend(uint8_t command) {
     if (RefuseIfBusy()) return;
-    if (!wire::SendEmptyRequest(command, true)) Refuse("busy: request not sent");
+    if (!wire::SendEmptyRequest(command, true)) RefuseBusy("busy: request not sent");
 }
 
 void SetClock() {
     if (RefuseIfBusy()) return;
-    if (!ops::SetDeviceClock()) Refuse("busy: request not sent");
+    if (!ops::SetDeviceClock()) RefuseBusy("busy: request not sent");
 }
 
 void Open() {
@@ -64,10 +66,26 @@ void Close() {
     platform::EnableControl(kIdPortEdit, true);
 }
 
+// A record with a wrong checksum, a character that is not a hexadecimal
+// digit, or fewer characters than its byte count would be programmed as
+// read; the engineer decides, and nothing is sent unless the answer is Yes.
+bool DamagedFileDeclined() {
+    const firmware::RecordDamage damage = firmware::FirstDamage;
+    if (damage.line == 0) return false;
+    char text[256];
+    std::snprintf(text, sizeof text, "The firmware file is damaged at line %d: %s.\n\nProgram it anyway?",
+                  damage.line, firmware::RecordFaultText(damage.fault));
+    return !platform::AskYesNo(text);
+}
+
 void Recovery(ops::OperationParams* params) {
     // Checked before loading: the image must not change under a running programmer.
     if (RefuseIfBusy()) return;
     firmware::LoadFirmwareImage();
+    if (DamagedFileDeclined()) {
+        EndUntracked(ops::Activity::Recovery, ops::Outcome::NotStarted);
+        return;
+    }
     StartTracked(ops::Activity::Recovery, firmware::FirmwareUpdateWorker, params);
 }
 
@@ -76,15 +94,33 @@ void FarmUpdate() {
     const int model = firmware::LoadFirmwareImage();
     if (model == firmware::kModelNone) {
         platform::LogLine(kNoModelText);
+        ops::EndNotStarted(ops::Activity::Update, firmware::FirmwareImageRead() ? ops::NotStartedWhy::NoModel
+                                                                                : ops::NotStartedWhy::FirmwareFile);
+        return;
+    }
+    if (DamagedFileDeclined()) {
         EndUntracked(ops::Activity::Update, ops::Outcome::NotStarted);
         return;
     }
     ops::OpenProgress(ops::Activity::Update);
+    ops::SetStage(ops::Stage::Verdict);
     wire::NotifyOnResponse.param.store(0);
     wire::NotifyOnResponse.value.store(1);
     awaitingVerdict = true;
     platform::StartTimer(kVerdictTimer, kVerdictWaitMs);
     wire::SendEmptyRequest(static_cast<uint8_t>(model), true);
+}
+
+// Loaded as "recovery" loads it; a file that cannot be read gets the
+// loader's box and nothing is sent.
+void FirmwareVerify(ops::OperationParams* params) {
+    if (RefuseIfBusy()) return;
+    firmware::LoadFirmwareImage();
+    if (!firmware::FirmwareImageRead()) {
+        ops::EndNotStarted(ops::Activity::FirmwareVerify, ops::NotStartedWhy::FirmwareFile);
+        return;
+    }
+    StartTracked(ops::Activity::FirmwareVerify, firmware::FirmwareVerifyWorker, params);
 }
 
 void ReapWorker() {
@@ -130,6 +166,11 @@ void Refuse(const char* why) {
     platform::LogLine(why);
 }
 
+void RefuseBusy(const char* why) {
+    Refuse(why);
+    ops::NoteRefusal(ops::NotStartedWhy::Busy);
+}
+
 // Two workers share the request buffers and the handshake; and a frame sent
 // beside a worker would have its answer taken for the one the worker waits
 // for (during programming it would also break the boot protocol). So while a
@@ -137,11 +178,11 @@ void Refuse(const char* why) {
 // or send a frame are refused.
 bool RefuseIfBusy() {
     if (awaitingVerdict) {
-        Refuse("busy: waiting for the device's answer to the model request");
+        RefuseBusy("busy: waiting for the device's answer to the model request");
         return true;
     }
     if (WorkerRunning()) {
-        Refuse(ProgrammingRuns() ? "busy: firmware programming runs" : "busy: another operation runs");
+        RefuseBusy(ProgrammingRuns() ? "busy: firmware programming runs" : "busy: another operation runs");
         return true;
     }
     return false;
@@ -156,7 +197,7 @@ bool WorkerRunning() { return workerThread != nullptr && platform::ThreadRunning
 // empty the slot under it, so that a third worker could start beside it.
 bool StartWorker(platform::ThreadRoutine routine, void* param) {
     if (workerThread != nullptr) {
-        Refuse("busy: another operation runs");
+        RefuseBusy("busy: another operation runs");
         return false;
     }
     workerThread = platform::StartThread(routine, param);
@@ -169,7 +210,7 @@ bool StartTracked(ops::Activity activity, platform::ThreadRoutine routine, void*
     // The slot, not only a running thread: an ended worker whose message is
     // still queued owns the board until that message closes its operation.
     if (workerThread != nullptr) {
-        Refuse("busy: another operation runs");
+        RefuseBusy("busy: another operation runs");
         return false;
     }
     ops::OpenProgress(activity, address, block);
@@ -219,7 +260,10 @@ void OnCommand(ops::OperationParams* params, int id) {
         case kIdRequest62: DirectSend(ops::kRequest62); break;
         case kIdFlashWrite:
         case kIdFlashRead:
-        case kIdFlashErase: FlashTransfer(params, id); break;
+        case kIdFlashErase:
+        case kIdFlashVerify: FlashTransfer(params, id); break;
+        case kIdFirmwareVerify: FirmwareVerify(params); break;
+        case kIdAwaitApplication: StartWhenIdle(ops::Activity::AwaitApplication, ops::AwaitApplicationWorker); break;
         case kIdSetClock: SetClock(); break;
         case kIdReadClock: DirectSend(wire::kClockQueryRequest); break;
         case kIdClearLog: platform::ClearLog(); break;

@@ -27,6 +27,9 @@ void OnClose();
 
 // A beep and a log line that says why a command did nothing.
 void Refuse(const char* why);
+// Refuse, for a command that found another operation running: the board
+// counts it without touching the running operation.
+void RefuseBusy(const char* why);
 // Refuses (and returns true) while a worker runs or the model verdict is
 // awaited: commands that start a worker or send a frame check this first.
 bool RefuseIfBusy();

@@ -136,8 +136,10 @@ void RaiseTimerResolution() { timeBeginPeriod(1); }
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    shell::CopyCutToFit(shell::CommandLineTail(GetCommandLineA()), firmware::FirmwarePath,
-                        firmware::kPathSize);
+    // The wide command line: the 8-bit one has been through the system's code
+    // page already, and a name it cannot hold arrives there as a look-alike.
+    firmware::FirmwarePathCarry =
+        shell::FirmwarePathFromCommandLine(GetCommandLineW(), firmware::FirmwarePath, firmware::kPathSize);
     if (FindWindowA(kClassName, nullptr) != nullptr) return 0;
 
     static ops::OperationParams operationParams;

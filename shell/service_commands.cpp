@@ -3,9 +3,11 @@
 #include "shell/service_commands.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "link/frame.h"
 #include "operations/flash_transfer.h"
+#include "operations/verify.h"
 #include "operations/param_block.h"
 #include "operations/progress.h"
 #include "operations/stop_resume.h"
@@ -22,19 +24,34 @@ namespace {
 
 constexpr const char* kOpenErrorText = "OPEN ERROR";
 constexpr const char* kReadErrorText = "READ ERROR";
+constexpr uint32_t kAddressMask = 0xFFFFFF;  // the device's 24-bit addresses
+constexpr const char* kWriteErrorText = "WRITE ERROR";
 
-void ReadNumber(int editId, uint32_t& field) {
-    char text[kTextLimit];
-    platform::ReadControlText(editId, text, kTextLimit);
+// A number text is used whole or not at all. The panel's edits take 255
+// characters, but a program can put more into one (WM_SETTEXT is not
+// limited), and a text cut to 255 characters is another number; so one
+// character more is read, to tell.
+bool ReadNumber(int editId, uint32_t& field, const char* what) {
+    char text[kTextLimit + 1];
+    platform::ReadControlText(editId, text, sizeof text);
+    if (std::strlen(text) >= static_cast<size_t>(kTextLimit)) {
+        char box[128];
+        std::snprintf(box, sizeof box, "%s: the text is longer than %d characters: nothing was sent", what,
+                      kTextLimit - 1);
+        platform::WarningBox(box);
+        return false;
+    }
     ParseNumberText(text, field);
+    return true;
 }
 
 // Loads the transfer file into TransferBuffer; an empty length edit gets the
 // byte count. The file is opened for writing too, without sharing, so a
 // read-only file or one held open elsewhere is refused.
-bool LoadTransferFile(const char* path) {
+bool LoadTransferFile(const char* path, ops::Activity activity) {
     platform::FileHandle file = platform::FileOpenExclusive(path);
     if (file == nullptr) {
+        ops::EndNotStarted(activity, ops::NotStartedWhy::FileOpen);
         platform::WarningBox(kOpenErrorText);
         return false;
     }
@@ -42,6 +59,7 @@ bool LoadTransferFile(const char* path) {
                                            static_cast<int>(ops::kTransferBufferSize));
     if (got < 0) {
         platform::FileClose(file);
+        ops::EndNotStarted(activity, ops::NotStartedWhy::FileRead);
         platform::WarningBox(kReadErrorText);
         return false;
     }
@@ -55,10 +73,43 @@ bool LoadTransferFile(const char* path) {
     return true;
 }
 
+// The device's addresses are 24 bits and the workers count on modulo 2^24:
+// a write or an erase running past 0xFFFFFF would go on at 0x000000 and
+// destroy the start of flash. Such a range is refused before anything is
+// sent. (A read keeps that arithmetic: it changes nothing on the unit.)
+bool CrossesTopOfAddressSpace(const ops::OperationParams* params, int id) {
+    const uint32_t start = params->StartAddress & kAddressMask;
+    if (static_cast<uint64_t>(start) + params->Length <= kAddressMask + 1ull) return false;
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "%s: 0x%06X + 0x%X runs past the top of the address space (0xFFFFFF) and would go on at "
+                  "0x000000: nothing was sent",
+                  id == kIdFlashWrite ? "FLASH WRITE" : "FLASH ERASE", static_cast<unsigned>(start),
+                  static_cast<unsigned>(params->Length));
+    platform::WarningBox(text);
+    return true;
+}
+
+// A text for the unit that code page 932 cannot hold is refused whole, with
+// the character named: the unit would store '?' or a look-alike in its place.
+bool TakeParamText(int k, int which, char* buffer) {
+    platform::TextRefusal refusal;
+    const int id = (which == 1 ? kIdParamFirstText0 : kIdParamSecondText0) + k;
+    if (platform::ReadControlTextExact(id, buffer, ops::kParamTextSize, refusal)) return true;
+    char text[sizeof refusal.text + 256];
+    std::snprintf(text, sizeof text,
+                  "parameter block %d: text %d \"%s\" holds \"%s\" (U+%04X), a character that code page 932 "
+                  "cannot represent, so the unit cannot store it: nothing was sent",
+                  k, which, refusal.text, refusal.character, static_cast<unsigned>(refusal.codePoint));
+    platform::WarningBoxUtf8(text);
+    return false;
+}
+
 platform::ThreadRoutine TransferWorker(int id) {
     switch (id) {
         case kIdFlashWrite: return ops::FlashWriteWorker;
         case kIdFlashRead: return ops::FlashReadWorker;
+        case kIdFlashVerify: return ops::FlashVerifyWorker;
         default: return ops::FlashEraseWorker;
     }
 }
@@ -67,6 +118,7 @@ ops::Activity TransferActivity(int id) {
     switch (id) {
         case kIdFlashWrite: return ops::Activity::FlashWrite;
         case kIdFlashRead: return ops::Activity::FlashRead;
+        case kIdFlashVerify: return ops::Activity::FlashVerify;
         default: return ops::Activity::FlashErase;
     }
 }
@@ -98,25 +150,62 @@ void ReportCutBlock(uint32_t needed) {
 
 }  // namespace
 
+bool TakeTransferFile(ops::OperationParams* params, const char* operation, bool load, ops::Activity activity) {
+    const platform::PathCarry carry =
+        platform::ReadControlPath(kIdFileEdit, params->FileName, static_cast<int>(sizeof params->FileName));
+    if (carry != platform::PathCarry::Ok) {
+        char line[200];
+        std::snprintf(line, sizeof line, "%s: %s: nothing was %s", operation, platform::PathCarryText(carry),
+                      load ? "opened" : "opened or created");
+        platform::LogLine(line);
+        ops::EndNotStarted(activity, ops::NotStartedWhy::FileOpen);
+        platform::WarningBox(load ? kOpenErrorText : kWriteErrorText);
+        return false;
+    }
+    return !load || LoadTransferFile(params->FileName, activity);
+}
+
 void FlashTransfer(ops::OperationParams* params, int id) {
     if (RefuseIfBusy()) return;
-    platform::ReadControlText(kIdFileEdit, params->FileName, kTextLimit);
-    if (id != kIdFlashRead && !LoadTransferFile(params->FileName)) return;
-    ReadNumber(kIdStartAddressEdit, params->StartAddress);
-    ReadNumber(kIdLengthEdit, params->Length);
+    const char* operation = id == kIdFlashWrite   ? "flash write"
+                            : id == kIdFlashRead  ? "flash read"
+                            : id == kIdFlashErase ? "flash erase"
+                                                  : "flash verify";
+    // A verify loads the file as a write does: it compares what a write sent.
+    if (!TakeTransferFile(params, operation, id != kIdFlashRead, TransferActivity(id))) return;
+    if (!ReadNumber(kIdStartAddressEdit, params->StartAddress, "start address") ||
+        !ReadNumber(kIdLengthEdit, params->Length, "length")) {
+        ops::EndNotStarted(TransferActivity(id), ops::NotStartedWhy::NumberText);
+        return;
+    }
+    // A verify only reads: like a read, it counts on past the top.
+    if ((id == kIdFlashWrite || id == kIdFlashErase) && CrossesTopOfAddressSpace(params, id)) {
+        ops::EndNotStarted(TransferActivity(id), ops::NotStartedWhy::Range, params->StartAddress & 0xFFFFFF);
+        return;
+    }
+    if (id == kIdFlashRead && !ops::ReadTargetUsable(params->FileName)) {
+        ops::EndNotStarted(TransferActivity(id), ops::NotStartedWhy::FileOpen, params->StartAddress & 0xFFFFFF);
+        platform::WarningBox(kOpenErrorText);
+        return;
+    }
     StartTracked(TransferActivity(id), TransferWorker(id), params, params->StartAddress & 0xFFFFFF);
 }
 
 void ParamBlock(ops::OperationParams* params, int k) {
     if (RefuseIfBusy()) return;
+    // The texts are taken before the stop request: one that the unit cannot
+    // hold stops the chain before anything is sent. No worker runs here, so
+    // none reads the text buffers while they are filled.
+    if (!TakeParamText(k, 1, ops::ParamFirstText) || !TakeParamText(k, 2, ops::ParamSecondText)) {
+        ops::EndNotStarted(ops::Activity::ParamChain, ops::NotStartedWhy::Text, ops::kParamBlockAddress);
+        return;
+    }
     // The stop goes first; it reads nothing that the rest of this pass writes,
     // and its end is handled only after this pass.
     if (!StartTracked(ops::Activity::ParamChain, ops::StopWorker, nullptr, ops::kParamBlockAddress,
                       static_cast<uint32_t>(k))) {
         return;
     }
-    platform::ReadControlText(kIdParamFirstText0 + k, ops::ParamFirstText, ops::kParamTextSize);
-    platform::ReadControlText(kIdParamSecondText0 + k, ops::ParamSecondText, ops::kParamTextSize);
     ParamSequenceMode = k + 1;
     params->Length = ops::kParamBlockSize;
     params->StartAddress = ops::kParamBlockAddress;

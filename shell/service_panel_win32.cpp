@@ -33,7 +33,7 @@ constexpr int kNoId = -1;
 // Client heights in dialog units: template 100's, and with the panel below
 // it; the status strip is below either.
 constexpr int kTemplateHeight = 257;
-constexpr int kPanelHeight = 431;
+constexpr int kPanelHeight = 449;
 
 // Characters an operator may type into a parameter text (the block's field
 // with its terminating NUL fills the dispatcher's 256-byte control text).
@@ -42,7 +42,7 @@ constexpr int kParamTextChars = 255;
 // In tab order: the left column (flash transfer, parameter blocks), then the
 // right one (clock, pattern, other). Each label comes right before its edit.
 constexpr PanelControl kControls[] = {
-    {Kind::Group, kNoId, L"flash transfer", 7, 262, 316, 70},
+    {Kind::Group, kNoId, L"flash transfer", 7, 262, 316, 88},
     {Kind::Label, kNoId, L"start address", 14, 277, 54, 8},
     {Kind::Edit, kIdStartAddressEdit, L"", 70, 274, 70, 14},
     {Kind::Label, kNoId, L"length", 150, 277, 28, 8},
@@ -52,28 +52,30 @@ constexpr PanelControl kControls[] = {
     {Kind::Button, kIdFlashWrite, L"flash write", 70, 312, 60, 14},
     {Kind::Button, kIdFlashRead, L"flash read", 136, 312, 60, 14},
     {Kind::Button, kIdFlashErase, L"flash erase", 202, 312, 60, 14},
+    {Kind::Button, kIdFlashVerify, L"flash verify", 70, 330, 60, 14},
+    {Kind::Button, kIdFirmwareVerify, L"verify firmware", 136, 330, 80, 14},
 
-    {Kind::Group, kNoId, L"parameter blocks", 7, 338, 316, 86},
-    {Kind::Label, kNoId, L"block 0 text 1", 14, 355, 58, 8},
-    {Kind::Edit, kIdParamFirstText0 + 0, L"", 74, 352, 80, 14},
-    {Kind::Label, kNoId, L"text 2", 160, 355, 26, 8},
-    {Kind::Edit, kIdParamSecondText0 + 0, L"", 188, 352, 80, 14},
-    {Kind::Button, kIdParamBlock0 + 0, L"param 0", 274, 352, 42, 14},
-    {Kind::Label, kNoId, L"block 1 text 1", 14, 373, 58, 8},
-    {Kind::Edit, kIdParamFirstText0 + 1, L"", 74, 370, 80, 14},
+    {Kind::Group, kNoId, L"parameter blocks", 7, 356, 316, 86},
+    {Kind::Label, kNoId, L"block 0 text 1", 14, 373, 58, 8},
+    {Kind::Edit, kIdParamFirstText0 + 0, L"", 74, 370, 80, 14},
     {Kind::Label, kNoId, L"text 2", 160, 373, 26, 8},
-    {Kind::Edit, kIdParamSecondText0 + 1, L"", 188, 370, 80, 14},
-    {Kind::Button, kIdParamBlock0 + 1, L"param 1", 274, 370, 42, 14},
-    {Kind::Label, kNoId, L"block 2 text 1", 14, 391, 58, 8},
-    {Kind::Edit, kIdParamFirstText0 + 2, L"", 74, 388, 80, 14},
+    {Kind::Edit, kIdParamSecondText0 + 0, L"", 188, 370, 80, 14},
+    {Kind::Button, kIdParamBlock0 + 0, L"param 0", 274, 370, 42, 14},
+    {Kind::Label, kNoId, L"block 1 text 1", 14, 391, 58, 8},
+    {Kind::Edit, kIdParamFirstText0 + 1, L"", 74, 388, 80, 14},
     {Kind::Label, kNoId, L"text 2", 160, 391, 26, 8},
-    {Kind::Edit, kIdParamSecondText0 + 2, L"", 188, 388, 80, 14},
-    {Kind::Button, kIdParamBlock0 + 2, L"param 2", 274, 388, 42, 14},
-    {Kind::Label, kNoId, L"block 3 text 1", 14, 409, 58, 8},
-    {Kind::Edit, kIdParamFirstText0 + 3, L"", 74, 406, 80, 14},
+    {Kind::Edit, kIdParamSecondText0 + 1, L"", 188, 388, 80, 14},
+    {Kind::Button, kIdParamBlock0 + 1, L"param 1", 274, 388, 42, 14},
+    {Kind::Label, kNoId, L"block 2 text 1", 14, 409, 58, 8},
+    {Kind::Edit, kIdParamFirstText0 + 2, L"", 74, 406, 80, 14},
     {Kind::Label, kNoId, L"text 2", 160, 409, 26, 8},
-    {Kind::Edit, kIdParamSecondText0 + 3, L"", 188, 406, 80, 14},
-    {Kind::Button, kIdParamBlock0 + 3, L"param 3", 274, 406, 42, 14},
+    {Kind::Edit, kIdParamSecondText0 + 2, L"", 188, 406, 80, 14},
+    {Kind::Button, kIdParamBlock0 + 2, L"param 2", 274, 406, 42, 14},
+    {Kind::Label, kNoId, L"block 3 text 1", 14, 427, 58, 8},
+    {Kind::Edit, kIdParamFirstText0 + 3, L"", 74, 424, 80, 14},
+    {Kind::Label, kNoId, L"text 2", 160, 427, 26, 8},
+    {Kind::Edit, kIdParamSecondText0 + 3, L"", 188, 424, 80, 14},
+    {Kind::Button, kIdParamBlock0 + 3, L"param 3", 274, 424, 42, 14},
 
     {Kind::Group, kNoId, L"clock", 329, 262, 73, 50},
     {Kind::Button, kIdSetClock, L"set clock", 336, 274, 59, 14},
@@ -185,7 +187,11 @@ void CreateServicePanel(HWND dialog) {
         startsGroup = c.kind == Kind::Group || (startsGroup && c.kind == Kind::Label);
         if (w == nullptr) continue;
         SendMessageW(w, WM_SETFONT, font, FALSE);
-        if (IsParamText(c.id)) SendMessageW(w, EM_LIMITTEXT, kParamTextChars, 0);
+        // The number edits too: a longer text would be read cut, and a cut
+        // number text is another number.
+        if (IsParamText(c.id) || c.id == kIdStartAddressEdit || c.id == kIdLengthEdit) {
+            SendMessageW(w, EM_LIMITTEXT, kParamTextChars, 0);
+        }
         if (previous != nullptr) {
             SetWindowPos(w, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         }

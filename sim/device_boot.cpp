@@ -12,6 +12,11 @@ constexpr uint8_t kBootErase = 'E';
 constexpr uint8_t kBootWrite = 'W';
 constexpr uint8_t kBootProgram = 'U';
 constexpr uint8_t kBootEnd = 0xFF;
+// Status bits that report a failed erase or program (in a status above 0x80).
+constexpr uint8_t kEraseErrorBit = 0x20;
+constexpr uint8_t kProgramErrorBit = 0x10;
+
+bool ReportsError(int status, uint8_t bit) { return status > 0x80 && (status & bit) != 0; }
 
 constexpr uint8_t kWriteModeOpen = 0xAA;
 constexpr uint8_t kStatusOk = 0x00;
@@ -163,30 +168,45 @@ void DeviceModel::EraseBlock() {
         BootReply(BootStep::Erase, kEraseUnknownBlock);
         return;
     }
-    flash_.Set(block->start, block->size, 0xFF);
-    ++flashChanges_;
-    BootReply(BootStep::Erase, kStatusOk);
+    // A status that reports the erase failed leaves the block as it was.
+    const int reply = DecideBootReply(BootStep::Erase, kStatusOk);
+    if (!ReportsError(reply, kEraseErrorBit)) {
+        flash_.Set(block->start, block->size, 0xFF);
+        ++flashChanges_;
+    }
+    PushBootReply(reply);
 }
 
 // The boot loader's 16-bit addresses end at 64 KiB: a page there does not spill over.
 void DeviceModel::ProgramPage() {
-    SetFlash(pageAddress_, page_.data(), std::min(page_.size(), kFlashSize - pageAddress_));
-    ++flashChanges_;
-    BootReply(BootStep::Program, kStatusOk);
+    // A status that reports the page was not programmed leaves it as it was.
+    const int reply = DecideBootReply(BootStep::Program, kStatusOk);
+    if (!ReportsError(reply, kProgramErrorBit)) {
+        SetFlash(pageAddress_, page_.data(), std::min(page_.size(), kFlashSize - pageAddress_));
+        ++flashChanges_;
+    }
+    PushBootReply(reply);
 }
 
-// Sends the step's reply, or what the fault configured for this occurrence says instead.
-void DeviceModel::BootReply(BootStep step, uint8_t correct) {
+void DeviceModel::BootReply(BootStep step, uint8_t correct) { PushBootReply(DecideBootReply(step, correct)); }
+
+// The step's reply, or what the fault configured for this occurrence says
+// instead; -1 for none.
+int DeviceModel::DecideBootReply(BootStep step, uint8_t correct) {
     const BootBehaviour& b = bootFaults_[StepIndex(step)];
     const int count = ++bootStepCount_[StepIndex(step)];
     const bool applies = b.fault != BootFault::None && (b.occurrence == 0 || b.occurrence == count);
     uint8_t reply = correct;
-    if (applies && b.fault == BootFault::Silent) return;
+    if (applies && b.fault == BootFault::Silent) return -1;
     if (applies && b.fault == BootFault::Status) reply = b.value;
     if (applies && b.fault == BootFault::WrongReply) {
         reply = b.value != correct ? b.value : static_cast<uint8_t>(correct + 1);
     }
-    replies_.push_back({{reply}, 0});
+    return reply;
+}
+
+void DeviceModel::PushBootReply(int reply) {
+    if (reply >= 0) replies_.push_back({{static_cast<uint8_t>(reply)}, 0});
 }
 
 }  // namespace sim

@@ -160,6 +160,9 @@ public:
     void FillFlash(uint8_t value);
     // Bytes beyond 0xFFFFFF are dropped.
     void SetFlash(uint32_t address, const uint8_t* data, size_t n);
+    // The bits of mask at address stick: writes are answered as usual, in
+    // application and boot mode, but never change them.
+    void StickBits(uint32_t address, uint8_t mask) { flash_.Stick(address, mask); }
     // Incremented by every erase or program; lets a runner notice flash changes.
     uint32_t FlashChanges() const { return flashChanges_; }
 
@@ -210,6 +213,8 @@ private:
     void ProgramPage();
     void LeaveBootMode();
     void BootReply(BootStep step, uint8_t correct);
+    int DecideBootReply(BootStep step, uint8_t correct);
+    void PushBootReply(int reply);
 
     FlashStore flash_;
     std::vector<uint8_t> received_;

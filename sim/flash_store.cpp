@@ -43,14 +43,33 @@ void FlashStore::ForEachRun(uint32_t address, size_t n, Op op) {
     }
 }
 
+template <typename Op>
+void FlashStore::Change(uint32_t address, size_t n, Op op) {
+    std::vector<std::pair<uint32_t, uint8_t>> kept;  // stuck cells in the range, as they were
+    const uint64_t end = uint64_t(address) + n;
+    for (auto it = stuck_.lower_bound(address); it != stuck_.end() && it->first < end; ++it) {
+        kept.emplace_back(it->first, Read(it->first, 1).at(0));
+    }
+    ForEachRun(address, n, op);
+    for (const auto& [at, was] : kept) {
+        const uint8_t mask = stuck_[at];
+        const uint8_t now = static_cast<uint8_t>((Read(at, 1).at(0) & ~mask) | (was & mask));
+        ForEachRun(at, 1, [now](uint8_t* target, size_t, size_t) { *target = now; });
+    }
+}
+
+void FlashStore::Stick(uint32_t address, uint8_t mask) {
+    if (address < kAppFlashSize) stuck_[address] |= mask;
+}
+
 void FlashStore::Write(uint32_t address, const uint8_t* data, size_t n) {
-    ForEachRun(address, n, [data](uint8_t* target, size_t from, size_t count) {
+    Change(address, n, [data](uint8_t* target, size_t from, size_t count) {
         std::copy_n(data + from, count, target);
     });
 }
 
 void FlashStore::Set(uint32_t address, size_t n, uint8_t value) {
-    ForEachRun(address, n, [value](uint8_t* target, size_t, size_t count) { std::fill_n(target, count, value); });
+    Change(address, n, [value](uint8_t* target, size_t, size_t count) { std::fill_n(target, count, value); });
 }
 
 std::vector<uint8_t> FlashStore::Read(uint32_t address, size_t n) const {

@@ -32,6 +32,9 @@ public:
     void Set(uint32_t address, size_t n, uint8_t value);
     // Clipped at kAppFlashSize: fewer than n bytes when the range runs past the end.
     std::vector<uint8_t> Read(uint32_t address, size_t n) const;
+    // The bits of mask at address stick: from now on no write or erase changes
+    // them (a worn cell that the device still answers '0' for).
+    void Stick(uint32_t address, uint8_t mask);
 
     const FlashImage& Low() const { return low_; }
     // From address 0 to the end of the highest page ever written or erased, at least 64 KiB.
@@ -43,11 +46,15 @@ private:
     // Applies `op(target, offset, count)` to each run of writable bytes in the range.
     template <typename Op>
     void ForEachRun(uint32_t address, size_t n, Op op);
+    // ForEachRun for a write or an erase: stuck bits keep their value.
+    template <typename Op>
+    void Change(uint32_t address, size_t n, Op op);
 
     FlashImage low_{};
     std::map<uint32_t, Page> high_;  // keyed by page number (address / kFlashPageSize)
     uint8_t fill_ = 0x00;
     size_t extent_ = kFlashSize;
+    std::map<uint32_t, uint8_t> stuck_;  // address -> bits that never change
 };
 
 }  // namespace sim

@@ -46,7 +46,12 @@ const char kUsage[] =
     "                              (the request itself takes effect with every KIND but refuse)\n"
     "  --boot-fault STEP:KIND[:VALUE[:N]]\n"
     "                              STEP erase|write|addr|data|program; KIND silent|wrong|status;\n"
-    "                              VALUE hex reply byte; N only the N-th time (default every time)\n"
+    "                              VALUE hex reply byte; N only the N-th time (default every time);\n"
+    "                              a program status with bit 10 above 80 (90) leaves the page\n"
+    "                              unprogrammed, an erase status with bit 20 (A0) the block unerased\n"
+    "  --stuck ADDR:MASK           hex: the bits of MASK at flash address ADDR stick; writes and\n"
+    "                              erases are answered as usual (application and boot mode) but\n"
+    "                              never change them (a worn cell a verify must find)\n"
     "  --frame-check FILE          check every byte received strictly (frames, the wake byte,\n"
     "                              boot steps; see frame_check.h) and keep FILE holding the\n"
     "                              counts and violations: rewritten each second and at exit;\n"
@@ -71,6 +76,8 @@ const char kUsage[] =
     "                              a flash range past FFFFFF is refused ('1'); a count of 0 does\n"
     "                              nothing; other 50 sub-codes (81 ...) are accepted\n"
     "  70 / 71 / 72                model request: '0' and boot mode when it is --model, else '1'\n"
+    "boot mode: the closing byte FF returns the device to its application at once (no delay):\n"
+    "  the next application request is answered\n"
     "  anything else (22 30 31 32 40 41 60 61 62 ..) '0'; a request with a bad checksum '2'\n";
 
 // Often enough that a watcher sees a transfer progress, rarely enough that 512 chunks
@@ -106,6 +113,7 @@ struct Options {
     std::string inject;  // fault drills: bytes for SIGUSR2
     std::vector<FaultOption> faults;
     std::vector<BootFaultOption> bootFaults;
+    std::vector<std::pair<uint32_t, uint8_t>> stuck;  // address, mask
 };
 
 template <typename T>
@@ -204,6 +212,15 @@ bool ParseBootFault(const std::string& text, BootFaultOption* out) {
     return true;
 }
 
+// ADDR:MASK, both hex: ADDR below 1000000, MASK a byte.
+bool ParseStuck(const std::string& text, std::pair<uint32_t, uint8_t>* out) {
+    const size_t colon = text.find(':');
+    long address = 0;
+    if (colon == std::string::npos || !ParseNumber(text.substr(0, colon), 16, 0xFFFFFF, &address)) return false;
+    out->first = static_cast<uint32_t>(address);
+    return ParseHexByte(text.substr(colon + 1), &out->second) && out->second != 0;
+}
+
 bool ParseModel(const std::string& text, uint8_t* out) {
     if (text.size() != 1 || text[0] < 'p' || text[0] > 'r') return false;
     *out = static_cast<uint8_t>(text[0]);  // 'p', 'q', 'r' are the request bytes 0x70-0x72
@@ -230,6 +247,10 @@ bool ParseOption(const std::string& name, const char* value, Options* o) {
     } else if (name == "--boot-fault") {
         if (!ParseBootFault(value, &bootFault)) return false;
         o->bootFaults.push_back(bootFault);
+    } else if (name == "--stuck") {
+        std::pair<uint32_t, uint8_t> stuck;
+        if (!ParseStuck(value, &stuck)) return false;
+        o->stuck.push_back(stuck);
     } else {
         return false;
     }
@@ -272,6 +293,7 @@ void ConfigureModel(const Options& o, sim::DeviceModel& model) {
         }
     }
     for (const BootFaultOption& b : o.bootFaults) model.SetBootFault(b.step, b.behaviour);
+    for (const auto& [address, mask] : o.stuck) model.StickBits(address, mask);
     if (o.boot) model.EnterBootMode();
 }
 

@@ -18,7 +18,12 @@ namespace platform::console {
 // Called one at a time, from any thread, with the output held (OutputLock);
 // they must not call back into the user interface sink.
 void ShowLogLine(const char* cp932);
+// A frame's log line with the frame's bytes (platform::LogFrame).
+void ShowFrame(char letter, int length, const uint8_t* frame, int held, const char* cp932);
 void ShowBox(const char* cp932);
+// A Yes/No question: the front end shows it and answers; true for Yes.
+bool AnswerQuestion(const char* cp932);
+void ShowBoxUtf8(const char* utf8);
 void ShowBeep(BeepSound sound);
 void ShowClearLog();
 

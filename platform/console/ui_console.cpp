@@ -100,6 +100,11 @@ void LogLine(const char* text) {
     console::ShowLogLine(text);
 }
 
+void LogFrame(char letter, int length, const uint8_t* frame, int held, const char* line) {
+    console::OutputLock hold;
+    console::ShowFrame(letter, length, frame, held, line);
+}
+
 void ClearLog() {
     console::OutputLock hold;
     console::ShowClearLog();
@@ -120,6 +125,16 @@ void WarningBox(const char* text) {
     console::ShowBox(text);
 }
 
+bool AskYesNo(const char* text) {
+    console::OutputLock hold;
+    return console::AnswerQuestion(text);
+}
+
+void WarningBoxUtf8(const char* text) {
+    console::OutputLock hold;
+    console::ShowBoxUtf8(text);
+}
+
 void Beep(BeepSound sound) {
     console::OutputLock hold;
     console::ShowBeep(sound);
@@ -130,6 +145,30 @@ void ReadControlText(int id, char* buffer, int cap) {
     StateLock hold;
     const Control* c = Slot(id, false);
     CopyWhole(c != nullptr ? c->text : "", buffer, cap);
+}
+
+// The front end puts only texts that code page 932 holds into the controls
+// that go to the unit: it has checked them before.
+bool ReadControlTextExact(int id, char* buffer, int cap, TextRefusal& refusal) {
+    refusal = TextRefusal{};
+    ReadControlText(id, buffer, cap);
+    return true;
+}
+
+// A path is set here as given (UTF-8 on Windows, bytes on Linux) and taken
+// back whole: never cut to fit.
+PathCarry ReadControlPath(int id, char* path, int cap) {
+    if (cap <= 0) return PathCarry::TooLong;
+    path[0] = '\0';
+    StateLock hold;
+    const Control* c = Slot(id, false);
+    const char* text = c != nullptr ? c->text : "";
+    const PathCarry carry = CheckBytePath(text);
+    if (carry != PathCarry::Ok) return carry;
+    const size_t n = std::strlen(text);
+    if (n + 1 > static_cast<size_t>(cap)) return PathCarry::TooLong;
+    std::memcpy(path, text, n + 1);
+    return PathCarry::Ok;
 }
 
 void SetControlText(int id, const char* text) {

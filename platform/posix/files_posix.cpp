@@ -1,9 +1,11 @@
 // files_posix.cpp - file reads and writes for native builds.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/platform.h"
 
@@ -50,5 +52,14 @@ bool FileWriteNew(const char* path, const void* data, int count) {
     const bool closed = close(fd) == 0;
     return closed && wrote == count;
 }
+
+bool FileExists(const char* path) {
+    struct stat st {};
+    return lstat(path, &st) == 0;
+}
+
+bool FileRemove(const char* path) { return unlink(path) == 0; }
+
+bool FileReplace(const char* from, const char* to) { return rename(from, to) == 0; }
 
 }  // namespace platform

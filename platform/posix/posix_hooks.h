@@ -33,6 +33,10 @@ std::vector<std::string> LogHistory();      // every line ever logged, oldest fi
 std::vector<std::string> LogShown();        // what the 100-line log holds now
 int LogSelected();                          // index of the selected line, -1 none
 std::vector<std::string> BoxesShown();
+// The Yes/No questions asked, and what the operator answers them (No until
+// told otherwise, as the box's default button).
+std::vector<std::string> QuestionsAsked();
+void AnswerQuestions(bool yes);
 int BeepCount();
 bool ControlEnabled(int id);
 std::string ControlText(int id);

@@ -122,6 +122,13 @@ PortHandle PortOpen(const char* name) {
     if (it == portMap.end() || openPaths.count(it->second) != 0) return nullptr;
     const int fd = open(it->second.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return nullptr;
+    // Only a terminal takes the line settings; frames written to anything
+    // else (a regular file mapped by mistake) would land where nobody pointed.
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) {
+        close(fd);
+        return nullptr;
+    }
     Port* p = new Port;
     p->fd = fd;
     p->path = it->second;

@@ -23,6 +23,8 @@ struct Ui {
     int selected = -1;
     std::deque<posix::Posted> queue;
     std::vector<std::string> boxes;
+    std::vector<std::string> questions;
+    bool answerYes = false;  // what the operator answers a question
     int beeps = 0;
     std::map<int, std::string> texts;
     std::map<int, bool> enabled;
@@ -44,6 +46,8 @@ void LogLine(const char* text) {
     if (u.shown.size() > kLogCapacity) u.shown.pop_front();
     u.selected = static_cast<int>(u.shown.size()) - 1;
 }
+
+void LogFrame(char, int, const uint8_t*, int, const char* line) { LogLine(line); }
 
 void ClearLog() {
     Ui& u = ui();
@@ -67,6 +71,14 @@ void WarningBox(const char* text) {
     u.boxes.emplace_back(text);
 }
 
+bool AskYesNo(const char* text) {
+    Ui& u = ui();
+    std::lock_guard<std::mutex> g(u.lock);
+    u.questions.emplace_back(text);
+    return u.answerYes;
+}
+void WarningBoxUtf8(const char* text) { WarningBox(text); }
+
 void Beep(BeepSound) {
     Ui& u = ui();
     std::lock_guard<std::mutex> g(u.lock);
@@ -80,6 +92,24 @@ void ReadControlText(int id, char* buffer, int cap) {
     const size_t n = t.size() < size_t(cap - 1) ? t.size() : size_t(cap - 1);
     t.copy(buffer, n);
     buffer[n] = '\0';
+}
+
+// The texts that native tests set are already the bytes meant for the unit.
+bool ReadControlTextExact(int id, char* buffer, int cap, TextRefusal& refusal) {
+    refusal = TextRefusal{};
+    ReadControlText(id, buffer, cap);
+    return true;
+}
+
+PathCarry ReadControlPath(int id, char* path, int cap) {
+    if (cap > 0) path[0] = '\0';
+    const std::string text = posix::ControlText(id);
+    const PathCarry carry = CheckBytePath(text.c_str());
+    if (carry != PathCarry::Ok) return carry;
+    if (text.size() + 1 > static_cast<size_t>(cap)) return PathCarry::TooLong;
+    text.copy(path, text.size());
+    path[text.size()] = '\0';
+    return PathCarry::Ok;
 }
 
 void SetControlText(int id, const char* text) {
@@ -139,6 +169,16 @@ std::vector<std::string> BoxesShown() {
     return ui().boxes;
 }
 
+std::vector<std::string> QuestionsAsked() {
+    std::lock_guard<std::mutex> g(ui().lock);
+    return ui().questions;
+}
+
+void AnswerQuestions(bool yes) {
+    std::lock_guard<std::mutex> g(ui().lock);
+    ui().answerYes = yes;
+}
+
 int BeepCount() {
     std::lock_guard<std::mutex> g(ui().lock);
     return ui().beeps;
@@ -183,6 +223,8 @@ void ResetUi() {
     u.selected = -1;
     u.queue.clear();
     u.boxes.clear();
+    u.questions.clear();
+    u.answerYes = false;
     u.beeps = 0;
     u.texts.clear();
     u.enabled.clear();

@@ -1,4 +1,10 @@
 // files_win32.cpp - file reads and writes on Windows.
+//
+// Paths arrive as UTF-8 and are opened through the W calls: the A calls would
+// read the name in the system's ANSI code page, which on most PCs cannot hold
+// every name (é on a Japanese Windows, データ on a Western one) and turns the
+// rest into look-alikes, so that another file than the one named is opened or
+// created.
 #include <windows.h>
 
 #include "platform/platform.h"
@@ -6,8 +12,16 @@
 namespace platform {
 
 namespace {
+// The UTF-16 form of a path; false (nothing to open) when it is not valid UTF-8
+// or longer than a path the console carries.
+bool WidePath(const char* path, wchar_t (&wide)[kPathChars + 1]) {
+    return Utf8ToUtf16(path, wide, kPathChars + 1) == PathCarry::Ok && wide[0] != L'\0';
+}
+
 FileHandle OpenExisting(const char* path, DWORD access) {
-    HANDLE h = CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    wchar_t wide[kPathChars + 1];
+    if (!WidePath(path, wide)) return nullptr;
+    HANDLE h = CreateFileW(wide, access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? nullptr : h;
 }
 }  // namespace
@@ -18,7 +32,9 @@ FileHandle FileOpenExclusive(const char* path) {
     // Windows refuses write access to a read-only file by itself; Wine run by
     // root opens it all the same (the Unix open succeeds), so the attribute is
     // asked first and the promise holds on both.
-    const DWORD attributes = GetFileAttributesA(path);
+    wchar_t wide[kPathChars + 1];
+    if (!WidePath(path, wide)) return nullptr;
+    const DWORD attributes = GetFileAttributesW(wide);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return nullptr;
     }
@@ -41,13 +57,22 @@ int FileReadOnce(FileHandle file, void* buffer, int count) {
 void FileClose(FileHandle file) { CloseHandle(static_cast<HANDLE>(file)); }
 
 bool FileWriteNew(const char* path, const void* data, int count) {
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    wchar_t wide[kPathChars + 1];
+    if (!WidePath(path, wide)) return false;
+    HANDLE h = CreateFileW(wide, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     DWORD wrote = 0;
     const BOOL ok = WriteFile(h, data, static_cast<DWORD>(count), &wrote, nullptr);
     CloseHandle(h);
     return ok && wrote == static_cast<DWORD>(count);
+}
+
+bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool FileRemove(const char* path) { return DeleteFileA(path) != 0; }
+
+bool FileReplace(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 }  // namespace platform

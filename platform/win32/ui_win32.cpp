@@ -28,6 +28,8 @@ void ToWide(const char* text, wchar_t* wide, int cap) {
     wide[cap - 1] = L'\0';
 }
 
+void LogFrame(char, int, const uint8_t*, int, const char* line) { LogLine(line); }
+
 void LogLine(const char* text) {
     if (mainDialog != nullptr) {
         SendMessageA(mainDialog, kLogRequestMessage, 0, reinterpret_cast<LPARAM>(text));
@@ -45,6 +47,19 @@ void PostToDialog(uint32_t message, uintptr_t wParam, intptr_t lParam) {
 void WarningBox(const char* text) {
     wchar_t wide[512];
     ToWide(text, wide, 512);
+    MessageBoxW(mainDialog, wide, kCaption, MB_OK | MB_ICONWARNING);
+}
+
+bool AskYesNo(const char* text) {
+    wchar_t wide[512];
+    ToWide(text, wide, 512);
+    return MessageBoxW(mainDialog, wide, kCaption, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+}
+
+void WarningBoxUtf8(const char* text) {
+    wchar_t wide[kControlTextChars + 512];
+    if (MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, kControlTextChars + 512) <= 0) wide[0] = L'\0';
+    wide[kControlTextChars + 511] = L'\0';
     MessageBoxW(mainDialog, wide, kCaption, MB_OK | MB_ICONWARNING);
 }
 
@@ -75,6 +90,63 @@ void ReadControlText(int id, char* buffer, int cap) {
     }
     std::memcpy(buffer, bytes, static_cast<size_t>(kept));
     buffer[kept] = '\0';
+}
+
+namespace {
+
+// True when code page 932 holds these units exactly: converted without best
+// fit and back, they come back the same (no '?', no look-alike).
+bool Fits932(const wchar_t* units, int count) {
+    char bytes[8];
+    BOOL usedDefault = FALSE;
+    const int n = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, units, count, bytes, sizeof bytes, nullptr,
+                                      &usedDefault);
+    if (n <= 0 || usedDefault) return false;
+    wchar_t back[4];
+    const int m = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes, n, back, 4);
+    return m == count && std::memcmp(back, units, static_cast<size_t>(count) * sizeof(wchar_t)) == 0;
+}
+
+void ToUtf8(const wchar_t* units, int count, char* out, int cap) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, units, count, out, cap - 1, nullptr, nullptr);
+    out[n > 0 ? n : 0] = '\0';
+}
+
+}  // namespace
+
+// The whole text is checked, one character (or surrogate pair) at a time, so
+// that the refusal can name the first one that code page 932 lacks.
+bool ReadControlTextExact(int id, char* buffer, int cap, TextRefusal& refusal) {
+    std::memset(&refusal, 0, sizeof refusal);
+    if (cap > 0) buffer[0] = '\0';
+    wchar_t wide[kControlTextChars];
+    const int chars = static_cast<int>(GetDlgItemTextW(mainDialog, id, wide, kControlTextChars));
+    for (int i = 0; i < chars;) {
+        const bool pair = wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < chars && wide[i + 1] >= 0xDC00 &&
+                          wide[i + 1] <= 0xDFFF;
+        const int width = pair ? 2 : 1;
+        if (!Fits932(wide + i, width)) {
+            ToUtf8(wide, chars, refusal.text, static_cast<int>(sizeof refusal.text));
+            ToUtf8(wide + i, width, refusal.character, static_cast<int>(sizeof refusal.character));
+            refusal.codePoint = pair ? 0x10000 + ((wide[i] - 0xD800u) << 10) + (wide[i + 1] - 0xDC00u) : wide[i];
+            return false;
+        }
+        i += width;
+    }
+    ReadControlText(id, buffer, cap);
+    return true;
+}
+
+// The length is asked first: a text longer than the fixed field is refused
+// whole, where a read with the field's cap would quietly cut it to a name
+// that may be another file's.
+PathCarry ReadControlPath(int id, char* path, int cap) {
+    if (cap > 0) path[0] = '\0';
+    HWND control = GetDlgItem(mainDialog, id);
+    if (control != nullptr && GetWindowTextLengthW(control) > kPathChars) return PathCarry::TooLong;
+    wchar_t wide[kPathChars + 1];
+    const int n = static_cast<int>(GetDlgItemTextW(mainDialog, id, wide, kPathChars + 1));
+    return Utf16ToUtf8(wide, n, path, cap);
 }
 
 void SetControlText(int id, const char* text) {

@@ -519,14 +519,45 @@ TEST(BootFaults, EachStepMisbehavesAsConfigured) {
     }
 }
 
-TEST(BootFaults, StatusFaultsStillEraseAndProgram) {
-    DeviceModel m = BootedModel();
-    m.SetBootFault(BootStep::Erase, {BootFault::Status, 0xA0, 0});
-    m.SetBootFault(BootStep::Program, {BootFault::Status, 0x90, 0});
-    RunOnePage(m, BootStep::Program);
-    EXPECT_EQ(m.Flash()[0x3000], 0x00);
-    EXPECT_EQ(m.Flash()[0x307F], 0x7F);
-    EXPECT_EQ(m.Flash()[0x3080], 0xFF);  // erased, not written
+// A status that reports a failure (above 0x80 with the step's error bit) is
+// true to it: the block stays unerased, the page unprogrammed. Any other
+// status value is only a reply; the step is carried out.
+TEST(BootFaults, StatusFaultsThatReportAFailureLeaveTheFlashAsItWas) {
+    struct Case {
+        const char* name;
+        uint8_t eraseStatus, programStatus;
+        uint8_t at3000, at3080;  // flash fill is 00; the page writes 00..7F
+    } cases[] = {
+        {"both report failures", 0xA0, 0x90, 0x00, 0x00},
+        {"erase failed, page programmed", 0xA0, 0x00, 0x00, 0x00},
+        {"erased, program failed", 0x00, 0x90, 0xFF, 0xFF},
+        {"error bits without bit 7 are no failure", 0x20, 0x10, 0x00, 0xFF},
+        {"other bits above 0x80 are no failure", 0xC0, 0xA0, 0x00, 0xFF},
+    };
+    for (const Case& c : cases) {
+        DeviceModel m = BootedModel();
+        m.SetFlash(0x3080, Bytes{0x00}.data(), 1);
+        m.SetBootFault(BootStep::Erase, {BootFault::Status, c.eraseStatus, 0});
+        m.SetBootFault(BootStep::Program, {BootFault::Status, c.programStatus, 0});
+        RunOnePage(m, BootStep::Program);
+        EXPECT_EQ(m.Flash()[0x3000], c.at3000) << c.name;
+        EXPECT_EQ(m.Flash()[0x3080], c.at3080) << c.name;  // beyond the page: erased or not
+    }
+}
+
+TEST(StuckBits, KeepTheirValueThroughWritesAndErasesInBothModes) {
+    DeviceModel m;
+    m.FillFlash(0xFF);
+    m.StickBits(0x3010, 0x81);
+    const Bytes zeros(32, 0x00);
+    m.SetFlash(0x3000, zeros.data(), zeros.size());
+    EXPECT_EQ(m.Flash()[0x3010], 0x81);  // the stuck ones stay 1
+    EXPECT_EQ(m.Flash()[0x3011], 0x00);
+    DeviceModel boot = BootedModel();
+    boot.StickBits(0x3001, 0x0F);
+    RunOnePage(boot, BootStep::Program);  // erases block 0x3000 then writes 00..7F
+    EXPECT_EQ(boot.Flash()[0x3001], 0x00);  // stuck low through the erase, page byte 01 keeps its high bits 0
+    EXPECT_EQ(boot.Flash()[0x3002], 0x02);
 }
 
 TEST(BootFaults, OccurrenceSelectsOnlyThatRepetition) {

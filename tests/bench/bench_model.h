@@ -3,6 +3,8 @@
 // beside it the old model of 10 ms reply polls.
 #pragma once
 
+#include "firmware/image_loader.h"
+
 #include <chrono>
 #include <cstdio>
 
@@ -66,5 +68,7 @@ inline void Report(const char* what, double measured, const Budget& b, bool hasG
 // application mode on the open port; false when a transfer went wrong. The
 // label's suffix tells the timer the rows ran with.
 bool RunTransferRows(sim::PtyDevice& device, const char* suffix);
+// A firmware verify of the image just programmed (transfer_bench.cpp).
+bool RunFirmwareVerifyRow(const firmware::Image& image, const char* suffix);
 
 }  // namespace bench

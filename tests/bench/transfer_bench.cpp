@@ -11,7 +11,9 @@
 
 #include "bench_model.h"
 #include "link/link_state.h"
+#include "firmware/firmware_verify.h"
 #include "operations/flash_transfer.h"
+#include "operations/verify.h"
 #include "platform/posix/posix_hooks.h"
 #include "pty_device.h"
 
@@ -36,13 +38,17 @@ Budget WriteBudget(uint32_t address, uint32_t length) {
     return b;
 }
 
-Budget ReadBudget(uint32_t length) {
-    Budget b;
+void AddReads(Budget& b, uint32_t length) {
     for (uint32_t left = length; left != 0;) {
         const uint32_t n = ops::ReadChunkSize(left);
         Step(b, kFrameOverhead + kReadRequestPayload, kFrameOverhead + static_cast<int>(n), 0);
         left -= n;
     }
+}
+
+Budget ReadBudget(uint32_t length) {
+    Budget b;
+    AddReads(b, length);
     return b;
 }
 
@@ -107,7 +113,36 @@ bool RunTransferRows(sim::PtyDevice& device, const char* suffix) {
 
     std::remove(file.c_str());
     std::remove(dir);
-    return writeOk && readOk;
+
+    // A verify reads as the read does and compares with the file's bytes.
+    std::memcpy(ops::TransferBuffer.data(), data.data(), kLength);
+    start = std::chrono::steady_clock::now();
+    const bool verifyOk = RunWorker(ops::FlashVerifyWorker, params) && ops::ReadProgress().verify.differing == 0 &&
+                          ops::ReadProgress().verify.compared == kLength;
+    Row("flash verify", suffix, verifyOk, Since(start), ReadBudget(kLength));
+    return writeOk && readOk && verifyOk;
+}
+
+bool RunFirmwareVerifyRow(const firmware::Image& image, const char* suffix) {
+    firmware::FirmwareImage = image;
+    ops::VerifySegment segments[ops::kMaxVerifySegments];
+    const int count = firmware::FirmwarePageSegments(image, segments);
+    Budget budget;
+    uint32_t bytes = 0;
+    for (int i = 0; i < count; ++i) {
+        AddReads(budget, segments[i].length);
+        bytes += segments[i].length;
+    }
+    ops::OperationParams unused{};
+    ops::ResetProgress();
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = RunWorker(firmware::FirmwareVerifyWorker, unused) && ops::ReadProgress().verify.differing == 0 &&
+                    ops::ReadProgress().verify.compared == bytes;
+    char label[80];
+    std::snprintf(label, sizeof label, "firmware verify, %u pages (%s)%s", unsigned(bytes / 128), ok ? "ok" : "bad",
+                  suffix);
+    Report(label, Since(start), budget);
+    return ok;
 }
 
 }  // namespace bench

@@ -144,7 +144,10 @@ bool RunRows(const char* heading, const char* suffix, bool transfers) {
     if (!device) return false;
     bool ok = StopRow(suffix);
     ok = UpdateRow(*device, suffix) && ok;
-    if (transfers) ok = ok && RunTransferRows(*device, suffix);
+    if (transfers) {
+        int pages = 0;
+        ok = ok && RunTransferRows(*device, suffix) && RunFirmwareVerifyRow(FullImage(pages), suffix);
+    }
     CloseDevice(device);
     return ok;
 }

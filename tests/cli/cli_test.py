@@ -193,6 +193,11 @@ def wire_cases():
         ("param in Japanese", ["param", "3", "更新", "xy"],
          bytes([0x5C]) + frame(0x60) + frame(0x50, [0x44, 0x00, 0xE2, 0x00, 0x00, 0x01]) +
          frame(0x50, bytes([0x84, 0x00, 0xE2, 0x00]) + block_jp) + frame(0x62), None),
+        # A name in any characters is the file made; Linux takes its bytes as given.
+        ("read into a non-ASCII name", ["read", "3000h", "16", path("Zoë データ Ελλάδα.bin")],
+         frame(0x50, [0x04, 0x00, 0x30, 0x00, 0x10, 0x00]),
+         lambda r, sim: read_file(path("Zoë データ Ελλάδα.bin")) == bytes([fill]) * 16 and
+         not os.path.exists(path("Zoe.bin"))),
         ("pattern", ["pattern", "--seconds", "1"], frame(0x50, bytes([0x83, 0, 0, 0]) + PATTERN_TABLE),
          lambda r, sim: "開始!!" in text(r) and "停止!!" in text(r)),
         ("monitor", ["monitor", "--seconds", "1"], b"", lambda r, sim: "monitor: 0 frames received" in text(r)),
@@ -255,6 +260,18 @@ def group_wire():
 def group_exit_codes():
     nomodel = write_file("nomodel.mot", b"S1133000000102030405060708090A0B0C0D0E0F00\r\nS9030000FC\r\n")
     src = write_file("src.bin", bytes(0x300))
+    # The sample with one data record's checksum wrong, one cut short, one with a non-hex digit.
+    sample_lines = open(SAMPLE, "rb").read().decode().splitlines()
+    first_data = next(i for i, l in enumerate(sample_lines) if l.startswith("S1"))
+
+    def damaged(name, fix):
+        lines = list(sample_lines)
+        lines[first_data] = fix(lines[first_data])
+        return write_file(name, ("\r\n".join(lines) + "\r\n").encode())
+    badsum = damaged("badsum.mot", lambda l: l[:-2] + "%02X" % (int(l[-2:], 16) ^ 1))
+    cutrec = damaged("cut.mot", lambda l: l[:-6])
+    nothex = damaged("nothex.mot", lambda l: l[:12] + "G" + l[13:])
+    where = f"line {first_data + 1}"
     cases = [
         # (name, simulator options or None for no simulator, tq73 arguments, exit code, text in the output)
         ("no command", None, [], 2, "no command given"),
@@ -266,6 +283,15 @@ def group_exit_codes():
         ("no port", None, ["stop"], 2, "--sim"),
         ("LEN past the file", None, ["--sim", "write", "0", src, "301h"], 2, "more than"),
         ("bad port", None, ["--port", path("no-such-tty"), "stop"], 3, "does not exist"),
+        ("a file as the port", None, ["--port", src, "stop"], 3, "is not a serial port (a regular file)"),
+        ("/dev/null as the port", None, ["--port", "/dev/null", "stop"], 3, "is not a serial port"),
+        ("write past FFFFFFh", None, ["--sim", "write", "FFFF00h", src], 2, "runs past the top"),
+        ("write LEN past FFFFFFh", None, ["--sim", "write", "FFFF00h", src, "101h"], 2, "runs past the top"),
+        ("erase past FFFFFFh", None, ["--sim", "erase", "FFFFFFh", "2"], 2, "runs past the top"),
+        ("ADDR of 256 characters", None, ["--sim", "erase", "0" * 251 + "3000h", "100h"], 2, "longer than the 255"),
+        ("cut clock answer", ["--fault", "21:cut"], ["clock", "get"], 4, "(8 bytes): no time is shown"),
+        ("clock answer with a wrong checksum", ["--fault", "21:badsum"], ["clock", "get"], 4, "no time is shown"),
+        ("over-long clock answer", ["--fault", "21:oversize"], ["clock", "get"], 4, "(607 bytes): no time"),
         ("silent stop", ["--fault", "60:silent"], ["stop"], 4, "ap-stop: no answer"),
         ("silent model request", ["--fault", "70:silent"], ["update", SAMPLE], 4, "did not answer the model request"),
         ("silent clock", ["--fault", "21:silent"], ["clock", "get"], 4, "no answer to the query"),
@@ -279,7 +305,19 @@ def group_exit_codes():
         ("missing write source", [], ["write", "0", path("missing.bin")], 6, "cannot open"),
         ("read into no folder", [], ["read", "0", "16", path("no/such/dir.bin")], 6, "could not be written"),
         ("wrong data echo", ["--boot-fault", "data:wrong"], ["update", SAMPLE], 7, "err 07"),
+        ("firmware with a wrong checksum", [], ["update", badsum], 6, f"{where}: the checksum does not match"),
+        ("firmware with a cut record", ["--boot"], ["recover", cutrec], 6, f"{where}: the record is shorter"),
+        ("firmware with a non-hex digit", [], ["update", nothex], 6, f"{where}: a character that is not a hex"),
         ("silent boot loader", ["--boot"], ["update", SAMPLE], 4, "model request"),
+        ("verify equal", [], ["verify", "3000h", src], 0, "768 bytes equal"),
+        ("write --verify, a stuck bit", ["--flash-fill", "FF", "--stuck", "3010:01"], ["write", "--verify", "3000h", src],
+         8, "0x003010-0x003010 (1 byte): file 00, flash 01"),
+        ("firmware not on the unit", [], ["verify", SAMPLE], 8, "firmware verify: 255 of 256 bytes differ"),
+        ("page not programmed", ["--boot-fault", "program:status:90:2"], ["update", SAMPLE], 7,
+         "err 09: the device reported 1 page not programmed, the first at 0xA000"),
+        ("no return for the verify", ["--fault", "50.04:silent"], ["update", "--verify", SAMPLE], 4,
+         "update complete in"),
+        ("--verify on read", None, ["--sim", "read", "--verify", "0", "1", "x"], 2, "belongs to write"),
     ]
     for name, sim_args, args, code, words in cases:
         sim = Sim("codes", *sim_args) if sim_args is not None else None
@@ -295,6 +333,49 @@ def group_exit_codes():
                 sim.stop()
     r = tq73("--sim", "write", "0", src)
     check(r.returncode == 0, "write of the whole file by default")
+    # A long ADDR is used as checked: 0x3000, not the 3 its first 31 characters say.
+    sim = Sim("long-addr")
+    r = tq73("--port", sim.link, "erase", "0" * 30 + "3000h", "100h")
+    check(r.returncode == 0 and sim.received() == frame(0x50, [0x44, 0x00, 0x30, 0x00, 0x00, 0x01]),
+          "a 35-character ADDR erases at 0x3000", sim.received().hex())
+    sim.stop()
+    # A damaged firmware file sends nothing without --force, and is programmed as it is with it.
+    for args, code in ((["update", badsum], 6), (["--force", "update", badsum], 0)):
+        sim = Sim("force")
+        r = tq73("--port", sim.link, *args)
+        time.sleep(0.2)
+        got = sim.received()
+        sim.stop()
+        check(r.returncode == code and (got == b"") == (code != 0) and
+              (code != 0 or "answer: yes (--force)" in text(r)), f"{' '.join(args[:-1])}: exit {r.returncode}, "
+              f"{len(got)} bytes on the line", text(r)[-300:])
+    # Nothing is written into a file given as the port.
+    before = read_file(src)
+    tq73("--port", src, "stop")
+    check(read_file(src) == before, "a file given as the port is not changed")
+    # A read writes only bytes it read: the target as it was, the bytes read beside it.
+    for name, fault, length, kept in [("refused at once", "50.04:refuse", "100h", None),
+                                      ("refused at the second chunk", "50.04:refuse:0:2", "300h", 256)]:
+        target = write_file("keep.bin", b"keep")
+        if os.path.exists(target + ".partial"):
+            os.remove(target + ".partial")
+        sim = Sim("keep", "--fault", fault)
+        r = tq73("--port", sim.link, "read", "0", length, target)
+        sim.stop()
+        partial = read_file(target + ".partial") if os.path.exists(target + ".partial") else None
+        check(r.returncode == 5 and read_file(target) == b"keep", f"read {name}: exit {r.returncode}, the file kept",
+              text(r)[-300:])
+        check((partial is None) if kept is None else (partial == b"\x00" * kept and f"{target}.partial" in text(r)),
+              f"read {name}: the bytes read beside it", partial[:16] if partial else partial)
+    # A parameter text that code page 932 cannot hold: refused naming the character,
+    # before the port is opened, so nothing reaches the line.
+    sim = Sim("greek")
+    r = tq73("--port", sim.link, "param", "2", "ok", "Ελλάδα")
+    time.sleep(0.2)
+    check(r.returncode == 2 and 'parameter block 2: TEXT2 "Ελλάδα" holds "ά" (U+03AC)' in text(r),
+          f"Greek parameter text: exit code {r.returncode}", text(r).strip()[-300:])
+    check(sim.received() == b"", "Greek parameter text: nothing on the line", sim.received().hex())
+    sim.stop()
     # A second tq73 on a port that one already uses is refused; the first goes on.
     sim = Sim("shared")
     first = subprocess.Popen([TQ73, "--port", sim.link, "pattern", "--seconds", "2"], stdout=subprocess.PIPE)
@@ -305,7 +386,7 @@ def group_exit_codes():
     first.stdout.close()
     sim.stop()
     r = tq73("--help")
-    check(r.returncode == 0 and all(f"  {c} " in r.stdout.decode() for c in (0, 2, 3, 4, 5, 6, 7, 130)),
+    check(r.returncode == 0 and all(f"  {c} " in r.stdout.decode() for c in (0, 2, 3, 4, 5, 6, 7, 8, 130)),
           "--help lists every exit code")
 
 
@@ -368,6 +449,31 @@ def group_output():
           f"--json: the box as an event: {events}")
     sim.stop()
 
+    # A verify: one difference event per range (all of them), the counts in the result;
+    # the text lists ten ranges unless --all.
+    stripes = write_file("stripes.bin", bytes(0xFF if i % 2 else 0x00 for i in range(0x300)))
+    sim = Sim("json4", "--flash-fill", "FF")
+    r = tq73("--port", sim.link, "--json", "verify", "3000h", stripes)
+    events = [json.loads(line) for line in r.stdout.decode("utf-8").splitlines()]
+    diffs = [e for e in events if e["event"] == "difference"]
+    check(r.returncode == 8 and len(diffs) == 0x180 and diffs[1] == {**diffs[1], "address": 0x3002, "length": 1,
+                                                                      "file": "00", "flash": "FF"},
+          f"--json verify: {len(diffs)} difference events, {diffs[1:2]}")
+    check(events[-1]["differing"] == 0x180 and events[-1]["ranges"] == 0x180 and events[-1]["compared"] == 0x300 and
+          events[-1]["first_difference"] == 0x3000, f"--json verify: the counts: {events[-1]}")
+    listed = [l for l in text(tq73("--port", sim.link, "verify", "3000h", stripes)).splitlines() if l.startswith("0x")]
+    every = [l for l in text(tq73("--port", sim.link, "verify", "--all", "3000h", stripes)).splitlines()
+             if l.startswith("0x")]
+    check(len(listed) == 10 and len(every) == 0x180, f"verify lists 10 ranges, --all {len(every)}")
+    check(sim.received().count(bytes([0x50, 0x84])) == 0, "verify sends no write")
+    sim.stop()
+    sim = Sim("json5")
+    r = tq73("--port", sim.link, "--json", "update", "--verify", SAMPLE)
+    events = [json.loads(line) for line in r.stdout.decode("utf-8").splitlines()]
+    check(r.returncode == 0 and events[-1]["compared"] == 256 and events[-1]["differing"] == 0 and
+          "firmware verify: 256 bytes equal" in events[-1]["text"], f"update --verify: {events[-1]}")
+    sim.stop()
+
     r = tq73("--sim", "--verbose", "stop")
     lines = r.stdout.decode().splitlines()
     check(r.returncode == 0 and len(lines) >= 3 and all(re.match(r"\d\d:\d\d:\d\d\.\d\d\d  ", l) for l in lines),
@@ -397,7 +503,7 @@ def group_output():
 
 # ---- Ctrl+C --------------------------------------------------------------------
 
-def interrupt_when(args, marker, sim_link, times=1):
+def interrupt_when(args, marker, sim_link, times=1, sig=signal.SIGINT):
     """Starts tq73, sends SIGINT (times, 0.2 s apart) once marker is printed;
     the exit code and the output."""
     proc = subprocess.Popen([TQ73, "--port", sim_link] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -409,7 +515,7 @@ def interrupt_when(args, marker, sim_link, times=1):
             seen += os.read(proc.stdout.fileno(), 4096)
     for i in range(times):
         time.sleep(0.2 if i else 0)
-        proc.send_signal(signal.SIGINT)
+        proc.send_signal(sig)
     out, err = proc.communicate(timeout=30)
     return proc.returncode, (seen + out).decode() + err.decode()
 
@@ -429,6 +535,12 @@ def group_interrupt():
     code, out = interrupt_when(["update", SAMPLE], "書込中", sim.link)
     check(code == 0 and "finishing it" in out and "更新完了" in out, f"write pass finished: exit {code}", out[-300:])
     check(sim.stop()[:0x10000] == flash_after_update(load_mot(SAMPLE), 0x00), "write pass finished: the flash")
+    # A hang-up (a dropped SSH session) is taken as Ctrl+C: the pass is finished too.
+    sim = Sim("intr-hup", "--pace")
+    code, out = interrupt_when(["update", SAMPLE], "書込中", sim.link, sig=signal.SIGHUP)
+    check(code == 0 and "finishing it" in out and "更新完了" in out, f"SIGHUP in the write pass: exit {code}",
+          out[-300:])
+    check(sim.stop()[:0x10000] == flash_after_update(load_mot(SAMPLE), 0x00), "SIGHUP in the write pass: the flash")
     # Twice: it is cut short, and the message says where the unit was left.
     sim = Sim("intr-w2", "--pace")
     code, out = interrupt_when(["update", SAMPLE], "書込中", sim.link, times=2)

@@ -120,6 +120,9 @@ TEST(Arguments, RefusalsSayWhy) {
         {{"param", "4", "a", "b"}, "0 to 3"},
         {{"--port"}, "needs a port"},
         {{"--colour", "stop"}, "unknown option"},
+        {{"--force", "stop"}, "belongs to update and recover"},
+        {{"write", "FFFF00h", "f", "101h"}, "runs past the top"},
+        {{"erase", "FFFFFFh", "2"}, "runs past the top"},
     };
     for (const auto& c : cases) {
         cli::Request r = Parse(c.args, false);
@@ -276,11 +279,15 @@ TEST_F(ConsoleUi, LinesFromSeveralThreadsArePrintedWholeAndFramesAreNoted) {
         });
     }
     for (std::thread& t : threads) t.join();
-    platform::LogLine("T-  7 0271000003760D");  // model request 'q'
-    platform::LogLine("R-  7 0230000003350D");  // accepted
+    const uint8_t request[] = {0x02, 0x71, 0x00, 0x00, 0x03, 0x76, 0x0D};  // model request 'q'
+    const uint8_t answer[] = {0x02, 0x30, 0x00, 0x00, 0x03, 0x35, 0x0D};   // accepted
+    platform::LogFrame('T', 7, request, 7, "T-  7 0271000003760D");
+    platform::LogFrame('R', 7, answer, 7, "R-  7 0230000003350D");
+    // Text that looks like a frame is a log line: frames come only through the hook.
+    platform::LogLine("R-  7 0231000003360D");
     const std::vector<std::string> lines = captured.Lines();
-    ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines + 2));
-    for (size_t i = 0; i + 2 < lines.size(); ++i) {
+    ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines + 3));
+    for (size_t i = 0; i + 3 < lines.size(); ++i) {
         EXPECT_EQ(lines[i].rfind("{\"event\":\"log\",\"ms\":", 0), 0u) << lines[i];
         const std::string end = std::string(26, '.') + "\"}";
         ASSERT_GE(lines[i].size(), end.size());
@@ -288,10 +295,11 @@ TEST_F(ConsoleUi, LinesFromSeveralThreadsArePrintedWholeAndFramesAreNoted) {
     }
     EXPECT_NE(lines[kThreads * kLines].find("\"event\":\"sent\""), std::string::npos);
     EXPECT_NE(lines[kThreads * kLines + 1].find("\"bytes\":\"0230000003350D\""), std::string::npos);
+    EXPECT_NE(lines[kThreads * kLines + 2].find("\"event\":\"log\""), std::string::npos);
     const cli::out::Frames f = cli::out::Seen();
-    EXPECT_EQ(f.lastCommand, 0x71);
+    EXPECT_EQ(f.received, 1);
+    EXPECT_EQ(f.request[1], 0x71);
     EXPECT_EQ(f.answer[1], '0');
-    EXPECT_TRUE(f.modelAccepted);
 }
 
 }  // namespace

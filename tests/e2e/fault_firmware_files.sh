@@ -2,7 +2,9 @@
 # Firmware files that are not what "farm udt" expects, made at test time in the
 # scenario's scratch folder and given to one console as its command-line path (the file
 # is read anew at every press): empty, binary, with 130-character lines, 10 MB of
-# records, with S2 records above 0xFFFF, and with CR-only line ends. For each: the
+# records, with S2 records above 0xFFFF, with CR-only line ends, and with a record whose
+# checksum is wrong (a Yes/No box that names its line; nothing is sent unless the
+# answer is Yes). For each: the
 # console says what it did within the case's bound (the loader's box and the no-model
 # line, or the update's result), its window answers every 100 ms throughout, nothing
 # reaches the line for a file it cannot read, the flash holds exactly the image's bytes
@@ -101,6 +103,38 @@ update_case() {
     e2e_expect_flash "$clean" "$E2E_DUMP" 00
 }
 
+# The sample with its first data record's checksum off by one: the question names the
+# line; No sends nothing, Yes programs the file as it is.
+make_bad_checksum() {
+    local line done=0
+    : >"$fw"
+    while IFS= read -r line; do
+        if ((!done)) && [[ $line == S1* ]]; then
+            printf '%s%02X\n' "${line:0:${#line}-2}" $((16#${line: -2} ^ 1)) >>"$fw"
+            done=1
+        else
+            printf '%s\n' "$line" >>"$fw"
+        fi
+    done <"$clean"
+    BAD_LINE=$(grep -n '^S1' "$fw" | head -n 1 | cut -d: -f1)
+}
+case_bad_checksum() {
+    make_bad_checksum
+    local before
+    before=$(e2e_record_size)
+    f_clear_log
+    f_within 5 "no question for the damaged file" press 106 \
+        ask "damaged at line $BAD_LINE: the checksum does not match the record" no 5
+    tq_drive sleep 1 nobox >/dev/null || f_fail "a box after the answer No"
+    f_log_has "T-" 0
+    [[ $(e2e_record_size) == "$before" ]] || f_fail "bytes reached the line after No"
+    f_sim
+    f_clear_log
+    f_within 15 "the update did not complete after Yes" press 106 ask "line $BAD_LINE" yes 5 \
+        waitlog "更新完了|更新失敗" 15 nobox
+    f_log_has "更新完了" 1
+}
+
 case_empty() { unreadable_case empty 5; }
 case_binary() { unreadable_case binary 5; }
 case_long_lines() { unreadable_case long_lines 5; }
@@ -108,4 +142,4 @@ case_10mb() { update_case 10mb 30; }
 case_s2_high() { update_case s2_high 15; }
 case_cr_only() { update_case cr_only 15; }
 
-f_run_cases empty binary long_lines 10mb s2_high cr_only
+f_run_cases empty binary long_lines 10mb s2_high cr_only bad_checksum

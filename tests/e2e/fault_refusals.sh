@@ -44,15 +44,17 @@ next_write() {
 }
 f_source_written() { [[ $(f_dump_hex 0x20000 2048) == "$(f_file_hex "$source_file")" ]]; }
 
-# The second of four read chunks is refused; the file still gets the full length.
+# The second of four read chunks is refused; the file is not made, and the chunk read
+# is in FILE.partial.
 row_read() {
-    rm -f "$read_file"
+    rm -f "$read_file" "$read_file.partial"
     f_transfer 204 3000h 1024 "$read_file"
     f_within 10 "no box" box "FLASH READ 異常" 10
     f_log_has "T- 13 02500600040" 2
-    tq_wait_until 5 test -f "$read_file" || f_fail "no file"
-    [[ $(stat -c %s "$read_file") == 1024 && $(f_file_hex "$read_file" 0 256) == "$(f_fill_hex 5A 256)" ]] ||
-        f_fail "the file does not hold the chunk read"
+    tq_wait_until 5 test -f "$read_file.partial" || f_fail "no partial file"
+    [[ ! -e $read_file ]] || f_fail "the refused read made the file"
+    [[ $(f_file_hex "$read_file.partial") == "$(f_fill_hex 5A 256)" ]] ||
+        f_fail "the partial file does not hold exactly the chunk read"
 }
 next_read() {
     rm -f "$read_file"
@@ -149,8 +151,20 @@ update_row() {
         f_log_has "更新完了" 1
     fi
 }
-row_boot_erase() { update_row ""; f_log_has "resp error **********  a0" 2; f_flash_image; }
-row_boot_program() { update_row ""; f_log_has "resp error **********  90" 2; f_flash_image; }
+# Status bytes that report a failure: every block and page is still tried, and the
+# update fails with result 9 and a line that says what the device reported.
+row_boot_erase() {
+    update_row 09
+    f_log_has "resp error **********  a0" 2
+    f_log_has "update: the device reported 2 blocks not erased, the first at 0x3000" 1
+    f_flash_is 0x3080 "$(f_fill_hex 00 128)" "the block the device did not erase"
+}
+row_boot_program() {
+    update_row 09
+    f_log_has "resp error **********  90" 2
+    f_log_has "update: the device reported 2 pages not programmed, the first at 0x3000" 1
+    f_flash_erased_only
+}
 row_boot_write() { update_row 03; f_log_has "err 55" 1; f_flash_erased_only; }
 row_boot_addr() { update_row 05; f_flash_erased_only; }
 row_boot_data() { update_row 07; f_flash_erased_only; }

@@ -43,19 +43,20 @@ case_write() {
 }
 f_flash_matches_source() { [[ $(f_dump_hex 0x20000 4096) == "$(f_file_hex "$source_file")" ]]; }
 
-# Silent from the 3rd read: two chunks read; the file still gets the full length.
+# Silent from the 3rd read: two chunks read, kept in FILE.partial; the file is not made.
 case_read() {
     f_sim --flash-fill 5A --fault 50.04:silent:0:3
     f_clear_log
-    rm -f "$read_file"
+    rm -f "$read_file" "$read_file.partial"
     f_watch_begin
     f_transfer 204 3000h 2048 "$read_file"
     f_within 12 "no silence line and box" \
         waitlog "flash read: no answer at 0x003200 within 5 s" 12 box "FLASH READ 異常" 5
     f_watch_end
-    tq_wait_until 5 test -f "$read_file" || f_fail "the read made no file"
-    [[ $(stat -c %s "$read_file") == 2048 ]] || f_fail "the file has $(stat -c %s "$read_file") bytes"
-    [[ $(f_file_hex "$read_file" 0 512) == "$(f_fill_hex 5A 512)" ]] || f_fail "the chunks read are not in the file"
+    tq_wait_until 5 test -f "$read_file.partial" || f_fail "the read made no partial file"
+    [[ ! -e $read_file ]] || f_fail "the failed read made the file"
+    [[ $(f_file_hex "$read_file.partial") == "$(f_fill_hex 5A 512)" ]] ||
+        f_fail "the partial file does not hold exactly the chunks read"
     f_recover
     rm -f "$read_file"
     f_press_idle 204

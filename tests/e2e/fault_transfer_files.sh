@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Transfer files (edit 202) that a flash write or read cannot use as it would like:
 # missing, read-only, held open by another program without sharing, 0 bytes, larger
-# than the 0x20000-byte transfer buffer, and a read into a folder that does not exist.
+# than the 0x20000-byte transfer buffer, and a read into a folder that does not exist;
+# a write and an erase that would run past the top of the 24-bit address space; and a
+# read that fails into an existing file.
 # For each: the console's box or result within the case's bound, the window answering
 # every 100 ms up to the box, nothing on the line when the file cannot be used, the
-# flash holding exactly what was sent, and the next transfer working.
+# flash holding exactly what was sent, files holding only bytes that were read, and the
+# next transfer working.
 set -u
 # shellcheck source=tests/e2e/common.sh
 source "$(dirname "$0")/common.sh"
@@ -28,13 +31,13 @@ next_write() {
 }
 f_good_written() { [[ $(f_dump_hex 0x9000 512) == "$(f_file_hex "$good")" ]]; }
 
-# refused_case ID FILE BOX: the command refuses FILE with BOX; nothing is sent.
+# refused_case ID FILE BOX [START [LENGTH]]: the command refuses FILE with BOX; nothing is sent.
 refused_case() {
     local before
     before=$(e2e_record_size)
     f_clear_log
     f_watch_begin
-    f_transfer "$1" 4000h "" "$2"
+    f_transfer "$1" "${4:-4000h}" "${5:-}" "$2"
     tq_drive sleep 1 >/dev/null
     # Up to the box only: a box owned by the UI thread stalls it as it is taken down
     # under Wine without a window manager (see fault_firmware_files.sh).
@@ -62,12 +65,13 @@ case_held() {
     local holder=$!
     tq_wait_until 10 grep -q holding "$out" || f_fail "the helper did not hold the file"
     refused_case 203 "$f" "OPEN ERROR"
-    # A read into the held file: the device is read, the file cannot be written.
-    f_clear_log
-    f_transfer 204 4000h 256 "$f"
-    f_within 8 "no WRITE ERROR box" box "WRITE ERROR" 8
-    f_log_has "T- 13 0250060004" 1
+    # A read into the held file: found before the device is asked, and the file is
+    # not changed.
+    local kept
+    kept=$(f_file_hex "$f")
+    refused_case 204 "$f" "OPEN ERROR" 4000h 256
     tq_wait_pid "$holder" 15 >/dev/null
+    [[ $(f_file_hex "$f") == "$kept" ]] || f_fail "the held file was changed"
     next_write
 }
 
@@ -109,14 +113,44 @@ f_large_written() {
     [[ $(f_dump_hex 0x100000 256) == "$(f_fill_hex 11 256)" && $(f_dump_hex 0x11FF00 256) == "$(f_fill_hex 22 256)" ]]
 }
 
+# A read into a missing folder is refused at once, before any request.
 case_no_folder() {
-    f_clear_log
-    f_watch_begin
-    f_transfer 204 9000h 256 "$TQ_WORK/no-such-folder/read.bin"
-    f_within 8 "no WRITE ERROR box" box "WRITE ERROR" 8
-    f_watch_end
-    f_log_has "T- 13 0250060004" 1
+    refused_case 204 "$TQ_WORK/no-such-folder/read.bin" "OPEN ERROR" 9000h 256
     next_write
 }
 
-f_run_cases missing read_only held empty large no_folder
+# A write and an erase whose range runs past 0xFFFFFF would go on at 0x000000: refused
+# with a box before anything is sent, and the start of flash keeps its bytes.
+case_top_write() {
+    refused_case 203 "$good" "runs past the top of the address space" FFFF00h
+    f_flash_is 0 "$(f_fill_hex 00 256)" "the start of flash"
+    next_write
+}
+case_top_erase() {
+    refused_case 205 "$good" "runs past the top of the address space" FFFFF0h 20h
+    f_flash_is 0 "$(f_fill_hex 00 256)" "the start of flash"
+    next_write
+}
+
+# A read refused at its second chunk into an existing file: the file keeps its bytes,
+# the 256 bytes read are in FILE.partial, and the log and the box name it.
+case_read_fails() {
+    local f=$TQ_WORK/existing.bin kept
+    head -c 300 /dev/urandom >"$f"
+    rm -f "$f.partial"
+    kept=$(f_file_hex "$f")
+    f_sim --flash-fill 00 --fault 50.04:refuse:0:2
+    f_clear_log
+    f_watch_begin
+    f_transfer 204 4000h 300h "$f"
+    f_within 8 "no box for the refused read" box "existing.bin.partial" 8
+    f_watch_end
+    f_log_has "T- 13 0250060004" 2
+    f_log_has "flash read: the 256 bytes read before the failure are in $(tq_windows_path "$f").partial" 1
+    [[ $(f_file_hex "$f") == "$kept" ]] || f_fail "the existing file was changed"
+    [[ $(f_file_hex "$f.partial") == "$(f_fill_hex 00 256)" ]] || f_fail "the partial file does not hold the 256 bytes read"
+    f_sim --flash-fill 00
+    next_write
+}
+
+f_run_cases missing read_only held empty large no_folder top_write top_erase read_fails

@@ -10,13 +10,13 @@ source "$(dirname "$0")/common.sh"
 readonly SYSCMD_PANEL=0x100
 # The template's controls; 65535 is the "COM" label (id -1 in the template).
 readonly SHIPPED_IDS=(100 65535 103 101 102 110 111 105 106)
-readonly PANEL_BUTTONS=(108 109 112 203 204 205 206 207 208 300 301 302 303)
+readonly PANEL_BUTTONS=(108 109 112 203 204 205 209 210 206 207 208 300 301 302 303)
 readonly PANEL_EDITS=(200 201 202 304 305 306 307 308 309 310 311)
 readonly DEFAULT_FILE='C:\hew2\work\tq7300\tmp.dat'
 # The tab order with the panel shown: the template's controls, then the panel's left
 # column (flash transfer; parameter blocks row by row), then its right column.
 readonly TAB_CYCLE=(100 103 101 102 110 111 105 106
-    200 201 202 203 204 205
+    200 201 202 203 204 205 209 210
     304 308 300 305 309 301 306 310 302 307 311 303
     206 207 108 109 112 208)
 

@@ -252,14 +252,29 @@ LocalTime NowLocal() { return LocalTime{2024, 1, 1, 0, 0, 0}; }
 // ---- the user interface: recorded --------------------------------------------------
 
 void LogLine(const char* text) { fuzzfake::ui.log.emplace_back(text); }
+void LogFrame(char, int, const uint8_t*, int, const char* line) { LogLine(line); }
 void ClearLog() {}
 void PostToDialog(uint32_t, uintptr_t, intptr_t) {}
 void WarningBox(const char*) { ++fuzzfake::ui.boxes; }
+bool AskYesNo(const char*) { return false; }
 void Beep(BeepSound) {}
 
 void ReadControlText(int, char* buffer, int cap) {
     if (cap > 0) buffer[0] = '\0';
 }
+
+bool ReadControlTextExact(int id, char* buffer, int cap, TextRefusal& refusal) {
+    refusal = TextRefusal{};
+    ReadControlText(id, buffer, cap);
+    return true;
+}
+
+PathCarry ReadControlPath(int, char* path, int cap) {
+    if (cap > 0) path[0] = '\0';
+    return PathCarry::Ok;
+}
+
+void WarningBoxUtf8(const char*) { ++fuzzfake::ui.boxes; }
 
 void SetControlText(int, const char*) {}
 void EnableControl(int, bool) {}
@@ -295,5 +310,8 @@ int FileReadOnce(FileHandle, void* buffer, int count) {
 void FileClose(FileHandle) { fuzzfake::fileOpen = false; }
 
 bool FileWriteNew(const char*, const void*, int count) { return count >= 0; }
+bool FileExists(const char*) { return false; }
+bool FileRemove(const char*) { return true; }
+bool FileReplace(const char*, const char*) { return true; }
 
 }  // namespace platform

@@ -11,7 +11,11 @@
 //     blank) and the blanks and control characters after it removed;
 //   - the copy is a prefix of the tail that ends on a whole CP932 character,
 //     the whole tail when it fits, and cut only where the next character
-//     would not fit.
+//     would not fit;
+//   - the same bytes read as a wide command line (UTF-16 units, low byte
+//     first) give the firmware path exactly or nothing: when carried, its
+//     UTF-8 turns back into the tail's units (less one enclosing pair of
+//     quotes); when refused, the path buffer is empty.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +44,35 @@ size_t ExpectedTailStart(const std::string& s) {
 [[noreturn]] void Fail(const char* what, const std::string& line, int cap) {
     std::fprintf(stderr, "==fuzz== %s (cap %d, line of %zu bytes)\n", what, cap, line.size());
     std::abort();
+}
+
+void CheckWidePath(const uint8_t* data, size_t size, int cap) {
+    std::u16string wide;
+    for (size_t i = 0; i + 1 < size; i += 2) {
+        const char16_t unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
+        if (unit == 0) break;
+        wide += unit;
+    }
+    const size_t pathCap = static_cast<size_t>(cap) * 3;
+    std::unique_ptr<char[]> path(new char[pathCap]);
+    const platform::PathCarry carry =
+        shell::FirmwarePathFromCommandLine(wide.c_str(), path.get(), static_cast<int>(pathCap));
+    const std::string line(wide.begin(), wide.end());  // only for the message
+    if (strnlen(path.get(), pathCap) >= pathCap) Fail("the path is not terminated inside its buffer", line, cap);
+    if (carry != platform::PathCarry::Ok) {
+        if (path[0] != '\0') Fail("a refused path left text behind", line, cap);
+        return;
+    }
+    std::u16string tail(shell::CommandLineTail(wide.c_str()));
+    if (tail.size() >= 2 && tail.front() == u'"' && tail.back() == u'"' &&
+        tail.find(u'"', 1) == tail.size() - 1) {
+        tail = tail.substr(1, tail.size() - 2);
+    }
+    char16_t back[platform::kPathChars + 1];
+    if (platform::Utf8ToUtf16(path.get(), back, platform::kPathChars + 1) != platform::PathCarry::Ok ||
+        std::u16string(back) != tail) {
+        Fail("the carried path is not the tail's text", line, cap);
+    }
 }
 
 }  // namespace
@@ -71,5 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t width = (Lead(static_cast<unsigned char>(text[copied])) && copied + 1 < text.size()) ? 2 : 1;
         if (copied + width <= static_cast<size_t>(cap - 1)) Fail("the copy was cut although more fits", line, cap);
     }
+    CheckWidePath(data + 1, size - 1, cap);
     return 0;
 }

@@ -131,15 +131,17 @@ TEST_F(CommandSet, RefusedWriteChunkShowsTheBoxAndSendsNoMore) {
     EXPECT_EQ(ops::ReadProgress().done, 0x200u);
 }
 
-TEST_F(CommandSet, SilentDeviceEndsTheReadWithinTheBoundAndTheFileIsStillWritten) {
+TEST_F(CommandSet, SilentDeviceEndsTheReadWithinTheBoundAndOnlyTheBytesReadAreKept) {
     Configure([](sim::DeviceModel& m) { m.SetFault(0x50, 0x04, sim::Fault::Silent, 0, 2); });
     const std::string copy = Temp("silent.bin");
     Transfer(shell::kIdFlashRead, "0", "512", copy);
     ASSERT_TRUE(PumpUntilIdle(wire::kOwnPollBoundMs + 5000));
     EXPECT_TRUE(LogContains("flash read: no answer at 0x000100 within 5 s: check the cable and the "
                             "device, then try again"));
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH READ 異常"});
-    EXPECT_EQ(ReadFile(copy).size(), 512u);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH READ 異常\nThe 256 bytes read before the failure are in " +
+                                                copy + ".partial; the file was not changed."});
+    EXPECT_FALSE(Exists(copy));
+    EXPECT_EQ(ReadFile(copy + ".partial"), Bytes(256, 0xFF));
     EXPECT_EQ(Status(), "flash read 0x0: no answer at 0x100");
     // The next operation works without a restart.
     Configure([](sim::DeviceModel& m) { m.ClearFaults(); });
@@ -163,16 +165,17 @@ TEST_P(DamagedAnswer, EndsTheReadAtTheChunkAndKeepsItsDataOutOfTheFile) {
     const sim::Fault fault = GetParam().fault;
     Configure([&](sim::DeviceModel& m) { m.SetFault(0x50, 0x04, fault, 0, 2); });
     ops::TransferBuffer.fill(0xA5);
-    const std::string copy = Temp("damaged.bin");
+    // One file per case: ctest runs the cases side by side.
+    const std::string copy = Temp(std::string("damaged_") + GetParam().name + ".bin");
     Transfer(shell::kIdFlashRead, "0", "768", copy);
     ASSERT_TRUE(PumpUntilIdle());
     EXPECT_TRUE(LogContains("flash read: damaged answer at 0x000100 (bytes missing or a wrong checksum): "
                             "check the cable and the connectors, then try again"));
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH READ 異常"});
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].rfind("FLASH READ 異常\n", 0), 0u);
     EXPECT_EQ(Status(), "flash read 0x0: damaged answer at 0x100");
-    Bytes want(256, 0xFF);
-    want.resize(768, 0xA5);
-    EXPECT_EQ(ReadFile(copy), want);
+    EXPECT_FALSE(Exists(copy));
+    EXPECT_EQ(ReadFile(copy + ".partial"), Bytes(256, 0xFF));
     // The clock query takes the same care; the device's next answers are whole again.
     Configure([&](sim::DeviceModel& m) { m.SetFault(0x21, fault); });
     uint8_t reading[6] = {1, 2, 3, 4, 5, 6};
@@ -182,6 +185,16 @@ TEST_P(DamagedAnswer, EndsTheReadAtTheChunkAndKeepsItsDataOutOfTheFile) {
     Transfer(shell::kIdFlashRead, "0", "768", copy);
     ASSERT_TRUE(PumpUntilIdle());
     EXPECT_EQ(ReadFile(copy), Bytes(768, 0xFF));
+}
+
+// The log shows what arrived of an answer and its true count, never the
+// declared length over bytes that never came.
+TEST_F(CommandSet, ACutAnswerIsLoggedAsTheBytesThatArrived) {
+    Configure([](sim::DeviceModel& m) { m.SetFault(0x21, sim::Fault::Cut); });
+    uint8_t reading[6] = {};
+    EXPECT_EQ(wire::QueryDeviceClock(reading), wire::kDamagedAnswer);
+    EXPECT_TRUE(LogContains("R-  8 0230060000000000"));
+    EXPECT_FALSE(LogContains("R- 13 02300600000000000000000000"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DamagedAnswer,
@@ -205,6 +218,88 @@ TEST_F(CommandSet, ClosingThePortUnderATransferEndsItAtOnce) {
     EXPECT_EQ(DeviceBytes(), Frame(0x50, {0x44, 0x00, 0x20, 0x00, 0x2C, 0x01}));
 }
 
+// A write or an erase running past 0xFFFFFF would go on at 0x000000.
+struct TopCase {
+    const char* name;
+    int id;
+    const char* address;
+    const char* length;
+    bool refused;
+};
+
+class TopOfAddressSpace : public CommandSet, public ::testing::WithParamInterface<TopCase> {};
+
+TEST_P(TopOfAddressSpace, ARangeRunningPastItIsRefusedBeforeAnythingIsSent) {
+    const TopCase& c = GetParam();
+    const std::string file = Temp(std::string("top_") + c.name + ".bin");
+    WriteFile(file, Bytes(0x400, 0x5A));
+    Transfer(c.id, c.address, c.length, file);
+    ASSERT_TRUE(PumpUntilIdle());
+    if (c.refused) {
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_NE(Boxes()[0].find("runs past the top of the address space (0xFFFFFF)"), std::string::npos);
+        EXPECT_EQ(Requests(0x50), 0);
+    } else {
+        EXPECT_TRUE(Boxes().empty());
+        EXPECT_GE(Requests(0x50), 1);
+    }
+    EXPECT_EQ(device->FlashRange(0, 4), Bytes(4, 0xFF));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TopOfAddressSpace,
+    ::testing::Values(TopCase{"WriteOfTheFileSize", shell::kIdFlashWrite, "FFFF00h", "", true},
+                      TopCase{"WriteOneBytePast", shell::kIdFlashWrite, "FFFF00h", "101h", true},
+                      TopCase{"WriteUpToTheTop", shell::kIdFlashWrite, "FFFF00h", "100h", false},
+                      TopCase{"WriteWithHighBitsAboveTheSpace", shell::kIdFlashWrite, "1FFFF00h", "200h", true},
+                      TopCase{"ErasePast", shell::kIdFlashErase, "FFFF00h", "101h", true},
+                      TopCase{"EraseUpToTheTop", shell::kIdFlashErase, "FFFF00h", "100h", false},
+                      TopCase{"ReadKeepsTheArithmetic", shell::kIdFlashRead, "FFFF00h", "200h", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A number text is used whole: 255 characters with leading zeros are still
+// 0x3000; one more is refused, not cut to another number.
+TEST_F(CommandSet, ANumberTextIsUsedWholeOrNotAtAll) {
+    const std::string file = Temp("long.bin");
+    WriteFile(file, Bytes(4));
+    Transfer(shell::kIdFlashErase, std::string(250, '0') + "3000h", "100h", file);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_TRUE(LogContains(FrameLine('T', Frame(0x50, {0x44, 0x00, 0x30, 0x00, 0x00, 0x01}))));
+    Transfer(shell::kIdFlashErase, std::string(251, '0') + "3000h", "100h", file);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"start address: the text is longer than 255 characters: nothing was "
+                                                "sent"});
+    EXPECT_EQ(Requests(0x50), 1);
+}
+
+TEST_F(CommandSet, ANameLongerThanTheFieldIsRefusedWholeNeverCut) {
+    // 300 characters: a cut to 255 would name another file. Nothing is opened,
+    // created or sent; the log says why and the operation's box follows.
+    const std::string name = Temp(std::string(300 - Temp("").size(), 'n'));
+    const std::string cut = name.substr(0, 255);
+    WriteFile(cut, Bytes(16));
+    const struct {
+        int id;
+        const char* line;
+        const char* box;
+    } cases[] = {
+        {shell::kIdFlashWrite, "flash write: the file name is longer than the 255 characters the console takes: "
+                               "nothing was opened", "OPEN ERROR"},
+        {shell::kIdFlashRead, "flash read: the file name is longer than the 255 characters the console takes: "
+                              "nothing was opened or created", "WRITE ERROR"},
+    };
+    for (const auto& c : cases) {
+        platform::posix::ResetUi();
+        Transfer(c.id, "0", "16", name);
+        ASSERT_TRUE(PumpUntilIdle());
+        EXPECT_TRUE(LogContains(c.line)) << c.line;
+        EXPECT_EQ(Boxes(), std::vector<std::string>{c.box});
+    }
+    EXPECT_FALSE(Exists(name));
+    EXPECT_EQ(ReadFile(cut), Bytes(16));
+    EXPECT_TRUE(DeviceBytes().empty());
+}
+
 TEST_F(CommandSet, RefusalsTouchNeitherTheLineNorTheParameters) {
     // A length beyond the transfer buffer: nothing is sent and no file is made.
     const std::string copy = Temp("toolong.bin");
@@ -213,7 +308,7 @@ TEST_F(CommandSet, RefusalsTouchNeitherTheLineNorTheParameters) {
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_NE(Boxes()[0].find("larger than the transfer buffer"), std::string::npos);
     EXPECT_FALSE(Exists(copy));
-    EXPECT_EQ(Status(), "flash read 0x0 not started");
+    EXPECT_EQ(Status(), "flash read 0x0 not started: the length is larger than a transfer takes");
     // A transfer asked for while a worker runs leaves OperationParams alone.
     Configure([](sim::DeviceModel& m) { m.SetFault(0x60, sim::Fault::Silent); });
     Press(shell::kIdApStop);

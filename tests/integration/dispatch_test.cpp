@@ -33,8 +33,8 @@ protected:
 // Model 1, one page at 0x3000 and one at 0xA000.
 const char kFirmware[] =
     "S00600004844521B\r\nTQ1\r\n"
-    "S1133000000102030405060708090A0B0C0D0E0F00\r\n"
-    "S107A000CAFEBABE00\r\n"
+    "S1133000000102030405060708090A0B0C0D0E0F44\r\n"
+    "S107A000CAFEBABE18\r\n"
     "S9030000FC\r\n";
 
 TEST_F(Dialog, DefaultsAndOpenCloseDriveTheSessionAndThePortEdit) {
@@ -144,8 +144,47 @@ TEST_F(Dialog, FirmwareWithoutModelSendsNothing) {
     EXPECT_TRUE(LogContains("ﾌｧｰﾑﾌｧｲﾙに、機種情報がありません"));
     platform::SleepMs(100);
     EXPECT_TRUE(DeviceBytes().empty());
-    EXPECT_EQ(Status(), "update not started");
+    EXPECT_EQ(Status(), "update not started: the firmware file has no model record");
 }
+
+// A firmware file with a damaged record: the question names its line, and
+// nothing is sent unless the engineer answers Yes.
+struct DamagedFirmwareCase {
+    const char* name;
+    int id;
+    bool yes;
+    size_t bytesSent;  // 0: nothing; else at least this many
+};
+
+class DamagedFirmware : public Dialog, public ::testing::WithParamInterface<DamagedFirmwareCase> {};
+
+TEST_P(DamagedFirmware, TheEngineerDecidesBeforeAnythingIsSent) {
+    const DamagedFirmwareCase& c = GetParam();
+    WriteFirmware("TQ1\r\nS1133000000102030405060708090A0B0C0D0E0F44\r\nS107A000CAFEBABE19\r\nS9030000FC\r\n");
+    if (c.id == shell::kIdRecovery) Configure([](sim::DeviceModel& m) { m.EnterBootMode(); });
+    platform::posix::AnswerQuestions(c.yes);
+    Press(shell::kIdOpen);
+    Press(c.id);
+    EXPECT_EQ(platform::posix::QuestionsAsked(),
+              std::vector<std::string>{"The firmware file is damaged at line 3: the checksum does not match the "
+                                       "record.\n\nProgram it anyway?"});
+    if (c.bytesSent == 0) {
+        platform::SleepMs(100);
+        EXPECT_TRUE(DeviceBytes().empty());
+        EXPECT_TRUE(StatusStarts(c.id == shell::kIdRecovery ? "recovery not started" : "update not started"))
+            << Status();
+    } else {
+        ASSERT_TRUE(DeviceReceived(c.bytesSent));
+    }
+    PumpUntilIdle();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DamagedFirmware,
+                         ::testing::Values(DamagedFirmwareCase{"UpdateNo", shell::kIdFarmUpdate, false, 0},
+                                           DamagedFirmwareCase{"UpdateYes", shell::kIdFarmUpdate, true, 7},
+                                           DamagedFirmwareCase{"RecoveryNo", shell::kIdRecovery, false, 0},
+                                           DamagedFirmwareCase{"RecoveryYes", shell::kIdRecovery, true, 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Dialog, UnansweredModelRequestTimesOutAndALateAnswerIsNoVerdict) {
     WriteFirmware(kFirmware);

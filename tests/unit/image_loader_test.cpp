@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "firmware/image_loader.h"
 #include "platform/posix/posix_hooks.h"
@@ -109,6 +110,23 @@ TEST_F(ImageLoader, MissingEmptyOrEndlessFilesBringTheBox) {
     EXPECT_EQ(firmware::FirmwareImage[0x3000], 0x11);  // what was read before stays
 }
 
+TEST_F(ImageLoader, ACommandLinePathThatCouldNotBeCarriedOpensNoFileAtAll) {
+    // Not the file of FirmwarePath, and not "enc73.mot" either: the engineer
+    // named another file, so nothing is read and the log says why.
+    for (const auto carry : {platform::PathCarry::TooLong, platform::PathCarry::Unpaired}) {
+        platform::posix::ResetUi();
+        firmware::FirmwarePathCarry = carry;
+        EXPECT_EQ(Load(std::string("TQ1\n") + kS1At3000 + "\nS9030000FC\n"), 0);
+        firmware::FirmwarePathCarry = platform::PathCarry::Ok;
+        EXPECT_EQ(platform::posix::BoxesShown(), std::vector<std::string>{"Cannot read S-Format file."});
+        EXPECT_EQ(platform::posix::LogHistory(),
+                  std::vector<std::string>{std::string("firmware file: ") + platform::PathCarryText(carry) +
+                                           " (the path on the command line): nothing was opened"});
+        EXPECT_TRUE(AllFF(firmware::FirmwareImage, 0, 0x10000));
+    }
+    EXPECT_EQ(Load(std::string("TQ1\n") + kS1At3000 + "\nS9030000FC\n"), 0x70);  // carried: read
+}
+
 TEST_F(ImageLoader, OnlyAnEndRecordGivesNoModelAndNoBox) {
     EXPECT_EQ(Load("S9030000FC\n"), 0);
     EXPECT_EQ(Boxes(), 0);
@@ -207,3 +225,40 @@ TEST(HexDigits, UnvalidatedConversionRule) {
 }
 
 }  // namespace
+
+// The record check: each fault found, on the line it stands, and files as
+// real tools write them pass.
+struct DamageCase {
+    const char* name;
+    const char* text;
+    int line;
+    firmware::RecordFault fault;
+};
+
+class RecordDamage : public ImageLoader, public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(RecordDamage, TheFirstDamagedRecordIsFoundAndStillLoadedAsBefore) {
+    const DamageCase& c = GetParam();
+    path = ::testing::TempDir() + "tq_loader_damage.mot";  // the test's name holds a slash
+    Parse(c.text);
+    EXPECT_EQ(firmware::FirstDamage.line, c.line);
+    EXPECT_EQ(firmware::FirstDamage.fault, c.fault);
+}
+
+using firmware::RecordFault;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecordDamage,
+    ::testing::Values(
+        DamageCase{"Sound", "S00600004844521B\r\nTQ1\r\nS1073000112233441E\r\nS9030000FC\r\n", 0, RecordFault::None},
+        DamageCase{"LowerCaseDigits", "S10730001122aabb30\r\nS9030000fc\r\n", 0, RecordFault::None},
+        DamageCase{"WrongChecksum", "TQ1\r\nS1073000112233441E\r\nS107300411223344E6\r\nS9030000FC\r\n", 3,
+                   RecordFault::Checksum},
+        DamageCase{"NotHexInData", "S107300011G233441E\r\nS9030000FC\r\n", 1, RecordFault::NotHex},
+        DamageCase{"NotHexInCount", "S1Z73000112233441E\r\nS9030000FC\r\n", 1, RecordFault::NotHex},
+        DamageCase{"CutShort", "S1073000112233\r\nS9030000FC\r\n", 1, RecordFault::Cut},
+        DamageCase{"OnlyTheType", "S1\r\nS9030000FC\r\n", 1, RecordFault::Cut},
+        DamageCase{"DamagedEndRecord", "S1073000112233441E\r\nS9030000FD\r\n", 2, RecordFault::Checksum},
+        // Lines behind the end of the parse are never programmed and not checked.
+        DamageCase{"BehindABlankLine", "S9030000FC\r\n\r\nS1073000112233441F\r\n", 0, RecordFault::None},
+        DamageCase{"OtherSLinesAndIntelLinesUnchecked", "SX12\r\n:10010000\r\nS9030000FC\r\n", 0, RecordFault::None}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -100,18 +100,21 @@ TEST_F(Programmer, DataOutsideRowsZeroToSixIsNeverSent) {
     EXPECT_EQ(DeviceBytes(), (Bytes{'W', 0xFF}));
 }
 
+// The run goes on past an error status (the page is still written), and
+// ends as a failure: the unit does not hold the image.
 TEST_F(Programmer, EraseErrorStatusIsLoggedAndTheRunGoesOn) {
     image[0xE000] = 0;
     FailAt(sim::BootStep::Erase, sim::BootFault::Status, 0xA0);
-    EXPECT_EQ(Run(), firmware::kProgramOk);
+    EXPECT_EQ(Run(), firmware::kDeviceReportedFailure);
     EXPECT_TRUE(LogContains("resp error **********  a0"));
+    EXPECT_TRUE(LogContains("書込e000"));
 }
 
 TEST_F(Programmer, StatusWithoutTheHighBitIsPlain) {
     image[0xE000] = 0;
     FailAt(sim::BootStep::Erase, sim::BootFault::Status, 0x20);
     FailAt(sim::BootStep::Program, sim::BootFault::Status, 0x90);
-    EXPECT_EQ(Run(), firmware::kProgramOk);
+    EXPECT_EQ(Run(), firmware::kDeviceReportedFailure);  // the program status 90 failed
     EXPECT_TRUE(LogContains("resp 20"));
     EXPECT_TRUE(LogContains("resp error **********  90"));
 }

@@ -430,7 +430,8 @@ void StepRun(int id, const std::wstring& pattern, DWORD bound)
     WatchFrom(before, pattern, bound);
 }
 
-void StepBox(const std::wstring& expected, DWORD bound)
+// Waits for the TQ7300 box and checks that its text holds expected; the box.
+HWND AwaitBox(const std::wstring& expected, DWORD bound)
 {
     HWND box = nullptr;
     if (!PollUntil(bound, [&] { return (box = FindBox()) != nullptr; }))
@@ -450,9 +451,37 @@ void StepBox(const std::wstring& expected, DWORD bound)
     Print("box: " + ToUtf8(text));
     if (text.find(expected) == std::wstring::npos)
         Fail("the box says \"" + ToUtf8(text) + "\", expected \"" + ToUtf8(expected) + "\"");
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(box, IDOK));
+    return box;
+}
+
+void PressBoxButton(HWND box, int id)
+{
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(box, id));
     if (!PollUntil(5000, [&] { return !IsWindow(box); }))
         Fail("the message box did not close");
+}
+
+void StepBox(const std::wstring& expected, DWORD bound)
+{
+    PressBoxButton(AwaitBox(expected, bound), IDOK);
+}
+
+// A Yes/No question: it has both buttons and No as its default, and is
+// answered as told.
+void StepAsk(const std::wstring& expected, const std::wstring& answer, DWORD bound)
+{
+    HWND box = AwaitBox(expected, bound);
+    if (!GetDlgItem(box, IDYES) || !GetDlgItem(box, IDNO))
+        Fail("the box has no Yes and No buttons");
+    // The default button is the one drawn as the default push button (the dialog
+    // manager's own default id stays IDOK under Wine, whatever the box asked for).
+    const LONG noStyle = GetWindowLongW(GetDlgItem(box, IDNO), GWL_STYLE);
+    const LONG yesStyle = GetWindowLongW(GetDlgItem(box, IDYES), GWL_STYLE);
+    if ((noStyle & 0x0F) != BS_DEFPUSHBUTTON || (yesStyle & 0x0F) == BS_DEFPUSHBUTTON)
+        Fail("the box's default button is not No");
+    if (answer != L"yes" && answer != L"no")
+        Fail("ask wants yes or no");
+    PressBoxButton(box, answer == L"yes" ? IDYES : IDNO);
 }
 
 void StepNoBox()
@@ -1076,6 +1105,7 @@ const Verb kVerbs[] = {
     {L"run", 3, "run ID PAT SECS        press ID, then print the new log lines until one contains PAT"},
     {L"box", 2, "box TEXT SECS          wait for the TQ7300 box, check its text contains TEXT, press OK"},
     {L"nobox", 0, "nobox                  fail if a TQ7300 box is open"},
+    {L"ask", 3, "ask TEXT yes|no SECS   wait for the TQ7300 Yes/No box (No its default), check TEXT, answer"},
     {L"close", 1, "close SECS             post WM_CLOSE and wait until the window has gone"},
     {L"sleep", 1, "sleep SECS             pause"},
     {L"syscmd", 1, "syscmd ID              post WM_SYSCOMMAND with command ID (decimal, or 0x hex)"},
@@ -1104,6 +1134,7 @@ const Verb kVerbs[] = {
     {L"answers", 1, "answers MS             the console answers a message within MS milliseconds"},
     {L"threads", 0, "threads                print the number of the console's own threads besides its UI thread"},
     {L"dismiss", 0, "dismiss                press OK on every TQ7300 box open now, printing their texts"},
+    {L"codepage", 0, "codepage               print the system's ANSI and OEM code pages (GetACP, GetOEMCP)"},
     {L"state", 0, "state                  threads, port edit enabled, panel shown, box open, log count,\n"
                    "                         and the log lines added since the last state step"},
     {L"serve", 0, "serve                  read step lists from stdin, one a line, fields separated by\n"
@@ -1135,6 +1166,7 @@ void RunStep(const std::wstring& verb, const std::vector<std::wstring>& a)
     else if (verb == L"run") StepRun(ControlId(a[0]), a[1], BoundMs(a[2]));
     else if (verb == L"box") StepBox(a[0], BoundMs(a[1]));
     else if (verb == L"nobox") StepNoBox();
+    else if (verb == L"ask") StepAsk(a[0], a[1], BoundMs(a[2]));
     else if (verb == L"close") StepClose(BoundMs(a[0]));
     else if (verb == L"sleep") Sleep(BoundMs(a[0]));
     else if (verb == L"syscmd") StepSysCommand(CommandId(a[0]));
@@ -1158,6 +1190,7 @@ void RunStep(const std::wstring& verb, const std::vector<std::wstring>& a)
     else if (verb == L"hold") StepHold(a[0], BoundMs(a[1]));
     else if (verb == L"answers") StepAnswers((DWORD)ControlId(a[0]));
     else if (verb == L"threads") StepThreads();
+    else if (verb == L"codepage") Print(std::to_string(GetACP()) + " " + std::to_string(GetOEMCP()));
     else if (verb == L"dismiss") StepDismiss();
     else if (verb == L"state") StepState();
 }
