@@ -12,14 +12,18 @@
 namespace platform {
 
 namespace {
+// A path the console takes has at most kPathChars characters; the files it
+// names beside it (a flash read's "FILE.partial") may have a few more.
+constexpr int kFileCallChars = kPathChars + 16;
+
 // The UTF-16 form of a path; false (nothing to open) when it is not valid UTF-8
 // or longer than a path the console carries.
-bool WidePath(const char* path, wchar_t (&wide)[kPathChars + 1]) {
-    return Utf8ToUtf16(path, wide, kPathChars + 1) == PathCarry::Ok && wide[0] != L'\0';
+bool WidePath(const char* path, wchar_t (&wide)[kFileCallChars + 1]) {
+    return Utf8ToUtf16(path, wide, kFileCallChars + 1, kFileCallChars) == PathCarry::Ok && wide[0] != L'\0';
 }
 
 FileHandle OpenExisting(const char* path, DWORD access) {
-    wchar_t wide[kPathChars + 1];
+    wchar_t wide[kFileCallChars + 1];
     if (!WidePath(path, wide)) return nullptr;
     HANDLE h = CreateFileW(wide, access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? nullptr : h;
@@ -32,7 +36,7 @@ FileHandle FileOpenExclusive(const char* path) {
     // Windows refuses write access to a read-only file by itself; Wine run by
     // root opens it all the same (the Unix open succeeds), so the attribute is
     // asked first and the promise holds on both.
-    wchar_t wide[kPathChars + 1];
+    wchar_t wide[kFileCallChars + 1];
     if (!WidePath(path, wide)) return nullptr;
     const DWORD attributes = GetFileAttributesW(wide);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
@@ -57,7 +61,7 @@ int FileReadOnce(FileHandle file, void* buffer, int count) {
 void FileClose(FileHandle file) { CloseHandle(static_cast<HANDLE>(file)); }
 
 bool FileWriteNew(const char* path, const void* data, int count) {
-    wchar_t wide[kPathChars + 1];
+    wchar_t wide[kFileCallChars + 1];
     if (!WidePath(path, wide)) return false;
     HANDLE h = CreateFileW(wide, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
@@ -67,12 +71,21 @@ bool FileWriteNew(const char* path, const void* data, int count) {
     return ok && wrote == static_cast<DWORD>(count);
 }
 
-bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const char* path) {
+    wchar_t wide[kFileCallChars + 1];
+    return WidePath(path, wide) && GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES;
+}
 
-bool FileRemove(const char* path) { return DeleteFileA(path) != 0; }
+bool FileRemove(const char* path) {
+    wchar_t wide[kFileCallChars + 1];
+    return WidePath(path, wide) && DeleteFileW(wide) != 0;
+}
 
 bool FileReplace(const char* from, const char* to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+    wchar_t wideFrom[kFileCallChars + 1];
+    wchar_t wideTo[kFileCallChars + 1];
+    return WidePath(from, wideFrom) && WidePath(to, wideTo) &&
+           MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 }  // namespace platform
