@@ -131,7 +131,8 @@ void PortsFromSerialComm(char (*names)[kPortNameSize], int cap, int& n) {
 
 void Init() {
     SetConsoleCtrlHandler(OnControl, TRUE);
-    // Sleep(10) must be close to 10 ms: the device protocols poll with it.
+    // Only lets the device's pauses sleep their last milliseconds instead of
+    // yielding them: no wait for the device depends on the timer period.
     timeBeginPeriod(1);
 }
 

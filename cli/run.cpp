@@ -382,6 +382,34 @@ bool Preflight(Outcome& o) {
 
 // ---- the port ---------------------------------------------------------------
 
+// Whether the driver hands received bytes over at once: a USB serial
+// adapter's latency timer would otherwise hold every short answer back.
+void NoteLowLatency(const char* portLabel) {
+    const platform::PortHandle h = wire::CommHandle.load();
+    if (h == nullptr) return;
+    char note[600];
+    switch (platform::PortLowLatency(h)) {
+        case platform::LowLatency::Set:
+            std::snprintf(note, sizeof note, "port %.300s: the driver hands received bytes over at once (low latency)",
+                          portLabel);
+            break;
+        case platform::LowLatency::NotSupported:
+            std::snprintf(note, sizeof note,
+                          "port %.300s: the driver does not take the low-latency setting (ASYNC_LOW_LATENCY); "
+                          "nothing changed",
+                          portLabel);
+            break;
+        case platform::LowLatency::NotApplicable:
+        default:
+            std::snprintf(note, sizeof note,
+                          "port %.300s: a USB serial adapter's latency timer is set in its driver's "
+                          "settings (Device Manager)",
+                          portLabel);
+            break;
+    }
+    out::Note(note);
+}
+
 bool OpenPort(Outcome& o) {
     char edit[32] = "";
     char why[512] = "";
@@ -433,6 +461,7 @@ bool OpenPort(Outcome& o) {
     char note[600];
     std::snprintf(note, sizeof note, "port %s open", portLabel);
     out::Note(note);
+    NoteLowLatency(portLabel);
     return true;
 }
 

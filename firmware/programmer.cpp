@@ -16,7 +16,7 @@ namespace {
 // The reply byte to a step, after the host cleared ResponseReady and wrote
 // the step's bytes.
 bool SendStep(const uint8_t* bytes, int count) {
-    wire::ResponseReady.store(0, std::memory_order_release);
+    wire::ArmResponse();
     return wire::WriteRaw(bytes, count) == count;
 }
 
@@ -50,7 +50,7 @@ int EraseBlock(const Image& image, const BootBlock& block) {
     platform::LogLine(line);
     const uint8_t command[3] = {kBootErase, block.code, block.code};
     SendStep(command, 3);
-    platform::SleepMs(kEraseSettleMs);
+    platform::PauseMs(kEraseSettleMs);
     uint8_t status = 0;
     if (!AwaitReply(status)) return kNoEraseReply;
     LogStatus(status, kEraseErrorBit, block.start);
@@ -112,7 +112,7 @@ int WritePage(const Image& image, uint32_t page) {
     SendStep(&program, 1);
     if (!AwaitReply(reply)) return kNoProgramReply;
     LogStatus(reply, kProgramErrorBit, page);
-    platform::SleepMs(kPageSettleMs);
+    platform::PauseMs(kPageSettleMs);
     return kProgramOk;
 }
 
@@ -144,12 +144,13 @@ int RunPasses(const Image& image) {
         ops::ReportFailure(ops::Outcome::Failed, 0, result);
         return result;
     }
-    // From here on the status counts pages, the write mode's settling included.
+    // The status says the write mode opens until it has settled, then counts
+    // pages: its reply comes within a millisecond, too short a stage to show.
+    platform::PauseMs(kWriteModeSettleMs);
     pagesDone = 0;
     pagesToProgram = CountPagesToProgram(image);
     ops::ReportUnits(0, pagesToProgram);
     ops::SetStage(ops::Stage::Pages);
-    platform::SleepMs(kWriteModeSettleMs);
     for (int row = 0; row < kProgrammedRows && result == kProgramOk; ++row) {
         result = WriteBlock(image, BootBlockTable[row]);
     }

@@ -19,7 +19,6 @@ constexpr uint8_t kAddressCommand = 0x40;
 constexpr uint8_t kScaledCommand = 0x41;
 constexpr uint8_t kRecordSelectorLong = 0;   // after a record for 0x31
 constexpr uint8_t kRecordSelectorShort = 2;  // after a record for 0x30
-constexpr uint32_t kPollMs = 10;
 
 uint8_t* Payload() { return TransmitFrame.data() + 4; }
 
@@ -72,10 +71,7 @@ void PackAddressCount(uint32_t address, uint32_t count, uint8_t* destination) {
 }
 
 int AwaitOwnAnswer() {
-    for (uint32_t waited = 0; !ResponseArrived(); waited += kPollMs) {
-        if (waited >= kOwnPollBoundMs || CommHandle.load() == nullptr) return kNoAnswer;
-        platform::SleepMs(kPollMs);
-    }
+    if (AwaitAnswer(kOwnPollBoundMs) != AnswerWait::Arrived) return kNoAnswer;
     if (ResponseStatus() != kStatusAccepted) return kRefusedPolled;
     return kAccepted;
 }

@@ -59,8 +59,8 @@ extern RecordSourceFields RecordSource;
 // Address bits 0-23, then count bits 0-15, low byte first (5 bytes).
 void PackAddressCount(uint32_t address, uint32_t count, uint8_t* destination);
 
-// Polls ResponseReady every 10 ms up to kOwnPollBoundMs: kAccepted,
-// kRefusedPolled, or kNoAnswer (also at once when the port is closed).
+// Waits for the answer up to kOwnPollBoundMs: kAccepted, kRefusedPolled, or
+// kNoAnswer (also at once when the port is closed; LastAnswerWait tells which).
 int AwaitOwnAnswer();
 
 int WritePatternArea(const uint8_t* data, uint32_t count);  // 0, 3, 4 or 6

@@ -7,7 +7,6 @@
 namespace wire {
 
 namespace {
-std::atomic<bool> transmitterBusy{false};
 // How often this thread holds the transmitter: an operation that owns it
 // (building a record, then sending it) may call one that takes it again.
 thread_local int heldDepth = 0;
@@ -15,6 +14,29 @@ thread_local int heldDepth = 0;
 // Longest a UI-thread send waits for a worker's frame to be written: a frame
 // of 512 bytes with the write time-out of 1 ms a byte plus 1000 ms fits well.
 constexpr uint32_t kUiTransmitterWaitMs = 3000;
+
+// The lock itself, and the signal raised at every release for the UI thread,
+// which must not block in the lock: the worker holding it may be inside
+// LogLine, waiting for the UI thread to add its line.
+platform::LockHandle TransmitterLockHandle() {
+    static const platform::LockHandle lock = platform::NewLock();
+    return lock;
+}
+
+platform::SignalHandle TransmitterFreed() {
+    static const platform::SignalHandle signal = platform::NewSignal();
+    return signal;
+}
+
+bool UiAcquire() {
+    const uint64_t start = platform::MonotonicUs();
+    while (!platform::TryLock(TransmitterLockHandle())) {
+        const uint64_t waitedMs = (platform::MonotonicUs() - start) / 1000;
+        if (waitedMs >= kUiTransmitterWaitMs) return false;
+        platform::UiWaitSignal(TransmitterFreed(), static_cast<uint32_t>(kUiTransmitterWaitMs - waitedMs));
+    }
+    return true;
+}
 }  // namespace
 
 uint8_t FrameChecksum(const uint8_t* frame, int payloadLength) {
@@ -45,22 +67,19 @@ bool AcquireTransmitter(bool onUiThread) {
         ++heldDepth;
         return true;
     }
-    uint32_t waited = 0;
-    while (transmitterBusy.exchange(true, std::memory_order_acquire)) {
-        if (onUiThread) {
-            if (waited >= kUiTransmitterWaitMs) return false;
-            platform::UiSleepMs(1);
-        } else {
-            platform::SleepMs(1);
-        }
-        ++waited;
+    if (onUiThread) {
+        if (!UiAcquire()) return false;
+    } else {
+        platform::Lock(TransmitterLockHandle());
     }
     heldDepth = 1;
     return true;
 }
 
 void ReleaseTransmitter() {
-    if (--heldDepth == 0) transmitterBusy.store(false, std::memory_order_release);
+    if (--heldDepth != 0) return;
+    platform::Unlock(TransmitterLockHandle());
+    platform::RaiseSignal(TransmitterFreed());
 }
 
 int WriteRaw(const void* bytes, int count) {

@@ -6,14 +6,22 @@
 // wait completes at once while any byte is queued):
 //   - four or more bytes queued: a frame is read at once, without waiting for
 //     a further byte that may never come;
-//   - one to three bytes queued (a partial): short sleeps until the rest
-//     arrives or the partial is 100 ms old and dropped; the partial's age is
-//     kept across passes, so a level-signalled wait cannot keep it young;
+//   - one to three bytes (a partial): they are taken and the rest of the
+//     header is read with the port's read time-outs, which end the moment the
+//     bytes are in, so that a short answer is never held up by a poll; a
+//     partial whose rest does not come is dropped once it is 100 ms old. Its
+//     age is kept across passes and restarts only when a byte is added, so a
+//     level-signalled wait cannot keep it young;
 //   - nothing queued: a bounded wait for the driver's event, which a stop
 //     request releases at once.
+//
+// Requesters wait for ResponseReady on the answer signal (AwaitAnswer), which
+// the receiver raises right after it has set the flag: a wait ends when the
+// answer is complete, not at the next tick of a poll.
 #include "link/receiver.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "link/frame.h"
 #include "link/frame_line.h"
@@ -29,19 +37,26 @@ ResponseNotice NotifyOnResponse;
 
 namespace {
 
-uint16_t partialSince = 0;  // low 16 bits of the tick; 0: no partial pending
+uint16_t partialSince = 0;  // low 16 bits of the tick; 0: no partial timed
 // Bytes of the frame being delivered that came off the line, its STX
 // included: the whole frame, or fewer when its rest never came. The log shows
 // this count and these bytes, never the declared length over zeros.
 int arrivedCount = 0;
-int partialCount = 0;
+int partialCount = 0;       // bytes of a frame's start taken so far (0 to 3)
+uint8_t partialBytes[4] = {};
 
 constexpr uint32_t kIdleWaitMs = 200;     // one blocking wait; the loop re-checks after it
-constexpr uint32_t kPartialPollMs = 5;    // while a partial frame sits in the queue
 constexpr uint32_t kHeldBytePollMs = 2;   // raw capture: the last byte is not taken yet
-constexpr uint32_t kResponsePollMs = 10;
-constexpr int kWaitForResponseSleeps = 100;
 constexpr int kDiscardChunk = 64;
+constexpr int kHeaderSize = 4;  // STX, status, two length bytes
+
+thread_local AnswerWait lastWait = AnswerWait::Arrived;
+
+// Made at its first use and kept: the receiver raises it, a requester waits.
+platform::SignalHandle AnswerSignal() {
+    static const platform::SignalHandle signal = platform::NewSignal();
+    return signal;
+}
 
 uint16_t Now16() { return static_cast<uint16_t>(platform::TickMs()); }
 
@@ -104,37 +119,23 @@ void AwaitInput(platform::PortHandle h) {
             platform::SleepMs(kHeldBytePollMs);
             return;
         }
-    } else {
-        if (queued >= 4) return;
-        if (queued > 0) {
-            platform::SleepMs(kPartialPollMs);
-            return;
-        }
+    } else if (queued > 0 || partialCount > 0) {
+        return;  // the pass reads; for a partial its read is the wait
     }
     platform::PortWaitEvent(h, kIdleWaitMs);
 }
 
-// One to three bytes that stopped arriving are dropped once they are older
-// than 100 ms; the unsigned difference makes a tick wrap count as stale.
-void DropStalePartial(platform::PortHandle h, uint16_t now, int& queued) {
-    if (partialSince == 0) return;
-    if (static_cast<uint32_t>(now - partialSince) <= kStalePartialMs) return;
-    DropBytes(h, partialCount);
-    queued -= partialCount;
-    partialSince = 0;  // dropped once; a later partial is timed anew
+void ForgetPartial() {
+    partialCount = 0;
+    partialSince = 0;
 }
 
-void TrackPartial(uint16_t now, int queued) {
-    if (queued <= 0) {
-        partialSince = 0;
-        return;
-    }
-    // The age runs from when this many bytes were first seen: a wake-up that
-    // brings nothing new must not make the partial young again.
-    if (partialSince == 0 || queued != partialCount) {
-        partialCount = queued;
-        partialSince = now;
-    }
+// One to three bytes that stopped arriving are dropped once they are older
+// than 100 ms; the unsigned difference makes a tick wrap count as stale.
+void DropStalePartial(uint16_t now) {
+    if (partialSince == 0) return;
+    if (static_cast<uint32_t>(now - partialSince) <= kStalePartialMs) return;
+    ForgetPartial();  // dropped once; a later partial is timed anew
 }
 
 // Raw capture hands over one byte at a time, and the next only after the
@@ -143,19 +144,20 @@ void TrackPartial(uint16_t now, int queued) {
 // DrainRawInput.
 void HandOverRawByte(platform::PortHandle h, int queued) {
     if (queued <= 0 || ResponseArrived()) return;
-    if (ReadPort(h, ResponseBuffer.data(), 1) == 1) {
-        ResponseReady.store(1, std::memory_order_release);
-    }
+    if (ReadPort(h, ResponseBuffer.data(), 1) == 1) MarkAnswerReady();
 }
 
+// Reads a frame whose start may have been taken already as a partial.
 void ReadFrame(platform::PortHandle h) {
-    partialSince = 0;
     ReceivedLength = 0;
     // Pairs with the requester's ArmResponse: its clearing of the status is
     // ordered before the buffer is rewritten here.
     (void)ResponseReady.load(std::memory_order_acquire);
     ResponseBuffer.fill(0);
-    const int got = ReadPort(h, ResponseBuffer.data(), 4);
+    int got = partialCount;
+    std::memcpy(ResponseBuffer.data(), partialBytes, static_cast<size_t>(partialCount));
+    ForgetPartial();
+    if (got < kHeaderSize) got += ReadPort(h, ResponseBuffer.data() + got, kHeaderSize - got);
     if (got < 1 || ResponseBuffer[0] != kStx) return;  // not a frame start: dropped
     ReceivedLength = (ResponseBuffer[2] | ResponseBuffer[3] << 8) + 3;
     const int fits = std::min(ReceivedLength, kFrameBufferSize - 4);
@@ -166,16 +168,30 @@ void ReadFrame(platform::PortHandle h) {
     DeliverFrame(ResponseBuffer.data() + 1);
 }
 
-void RunPass(platform::PortHandle h) {
-    int queued = platform::PortQueued(h);
-    const uint16_t now = Now16();
-    DropStalePartial(h, now, queued);
-    if (RawCapture()) {
-        HandOverRawByte(h, queued);
-    } else if (queued >= 4) {
+// Takes what is queued of a frame's start and reads the rest of its header
+// with the port's read time-outs: the read ends the moment the bytes are in,
+// or after a few milliseconds without them. The age restarts only when a byte
+// was added: a pass that brings nothing new must not make the partial young.
+void ReadPartial(platform::PortHandle h) {
+    const int before = partialCount;
+    partialCount += ReadPort(h, partialBytes + partialCount, kHeaderSize - partialCount);
+    if (partialCount >= kHeaderSize) {
         ReadFrame(h);
-    } else {
-        TrackPartial(now, queued);
+        return;
+    }
+    if (partialCount != before || partialSince == 0) partialSince = partialCount > 0 ? Now16() : 0;
+}
+
+void RunPass(platform::PortHandle h) {
+    DropStalePartial(Now16());
+    const int queued = platform::PortQueued(h);
+    if (RawCapture()) {
+        ForgetPartial();  // a frame's start never becomes a reply byte
+        HandOverRawByte(h, queued);
+    } else if (partialCount + queued >= kHeaderSize) {
+        ReadFrame(h);
+    } else if (partialCount + queued > 0) {
+        ReadPartial(h);
     }
 }
 
@@ -184,8 +200,7 @@ void RunPass(platform::PortHandle h) {
 uint32_t ReceiverLoop(void*) {
     ReceivedLength = 0;
     arrivedCount = 0;
-    partialSince = 0;
-    partialCount = 0;
+    ForgetPartial();
     const platform::PortHandle h = CommHandle.load();
     while (!LinkFlagSet(kFlagStopReceiver)) {
         AwaitInput(h);
@@ -198,6 +213,7 @@ uint32_t ReceiverLoop(void*) {
         TransmitterLock tx(false);
         CloseSerialPort(CommHandle.exchange(nullptr));
     }
+    WakeAnswerWaiter();  // a requester waiting for an answer learns that none can come
     return 0;
 }
 
@@ -226,35 +242,55 @@ int DeliverFrame(const uint8_t* fromStatusByte) {
     if (notice != 0) {
         platform::PostToDialog(UM_RESPONSE_ARRIVED, notice, NotifyOnResponse.param.load());
     }
-    ResponseReady.store(1, std::memory_order_release);
+    MarkAnswerReady();
     return verdict;
 }
 
-int WaitForResponse() {
-    int sleeps = 0;
-    while (!ResponseArrived()) {
-        platform::SleepMs(kResponsePollMs);
-        if (++sleeps > kWaitForResponseSleeps) return kNoAnswer;
+void MarkAnswerReady() {
+    ResponseReady.store(1, std::memory_order_release);
+    platform::RaiseSignal(AnswerSignal());
+}
+
+void WakeAnswerWaiter() { platform::RaiseSignal(AnswerSignal()); }
+
+// The flag is looked at before every wait and after it: an answer set between
+// the requester's clearing and its wait has left the signal raised, and a
+// raise meant for an earlier answer only makes the loop look again. An answer
+// that is there when the bound runs out still counts.
+AnswerWait AwaitAnswer(uint32_t boundMs) {
+    const uint64_t start = platform::MonotonicUs();
+    const uint64_t boundUs = uint64_t(boundMs) * 1000;
+    for (;;) {
+        if (ResponseArrived()) return lastWait = AnswerWait::Arrived;
+        if (CommHandle.load() == nullptr) return lastWait = AnswerWait::PortClosed;
+        const uint64_t waited = platform::MonotonicUs() - start;
+        if (waited >= boundUs) return lastWait = AnswerWait::TimedOut;
+        const uint64_t leftMs = (boundUs - waited + 999) / 1000;
+        platform::WaitSignal(AnswerSignal(), static_cast<uint32_t>(leftMs));
     }
+}
+
+AnswerWait LastAnswerWait() { return lastWait; }
+
+int WaitForResponse() {
+    if (AwaitAnswer(kWaitForResponseBoundMs) != AnswerWait::Arrived) return kNoAnswer;
     return ResponseStatus() == kStatusAccepted ? kAccepted : kRefused;
 }
 
 int ResponseAccepted() { return ResponseStatus() == kStatusAccepted ? 1 : 0; }
 
 int WaitForBootByte(int count, uint8_t* byte) {
-    for (int poll = 0; poll < count; ++poll) {
-        if (ResponseArrived()) {
-            *byte = ResponseBuffer[0];
-            return 1;
-        }
-        platform::SleepMs(kResponsePollMs);
-    }
-    return 0;
+    if (count <= 0) return 0;
+    if (AwaitAnswer(static_cast<uint32_t>(count) * kResponsePollMs) != AnswerWait::Arrived) return 0;
+    *byte = ResponseBuffer[0];
+    return 1;
 }
 
+// Only what the driver holds already: a read for bytes that are not there
+// would wait out its time-outs on every page.
 void DrainRawInput() {
     const platform::PortHandle h = CommHandle.load();
-    if (h != nullptr) DropBytes(h, platform::PortQueued(h));
+    if (h != nullptr) DropBytes(h, std::min(platform::PortQueued(h), kRawDiscardLimit));
 }
 
 }  // namespace wire

@@ -28,14 +28,37 @@ int DeliverFrame(const uint8_t* fromStatusByte);
 // at bytes inside the buffer.
 int CheckFrame(const uint8_t* frame, int bufferSize, int payloadLength);
 
+// How one wait for the device's answer ended.
+enum class AnswerWait { Arrived, TimedOut, PortClosed };
+
+// The one wait for an answer: until ResponseReady is set, the port is closed,
+// or boundMs has passed. It ends as soon as the receiver has delivered, not
+// at a poll; a requester arms (ArmResponse) before it sends and waits after.
+AnswerWait AwaitAnswer(uint32_t boundMs);
+// How the calling thread's last AwaitAnswer ended: a worker that got "no
+// answer" from a request tells the operator whether the port closed.
+AnswerWait LastAnswerWait();
+// The receiver's side: ResponseBuffer is complete; sets ResponseReady
+// (release) and wakes the waiter.
+void MarkAnswerReady();
+// Wakes a waiter without an answer, so that it sees the port has closed.
+void WakeAnswerWaiter();
+
+// The bounds that the waits have always had: 101 polls of 10 ms for
+// WaitForResponse, `count` polls of 10 ms for WaitForBootByte.
+constexpr uint32_t kResponsePollMs = 10;
+constexpr uint32_t kWaitForResponseBoundMs = 101 * kResponsePollMs;
+
 int WaitForResponse();
 int ResponseAccepted();
-// Polls up to `count` x 10 ms for a raw byte; 1 and the byte, or 0.
+// Waits up to `count` x 10 ms for a raw byte; 1 and the byte, or 0.
 int WaitForBootByte(int count, uint8_t* byte);
 
-// In raw capture: removes the bytes that arrived behind the byte handed over
-// last. Only called while that byte is still marked ready, when the receiver
-// does not read (see the raw capture rule in receiver.cpp).
+// In raw capture: removes what arrived behind the byte handed over last, up to
+// kRawDiscardLimit bytes, without waiting for bytes that are not there. Only
+// called while that byte is still marked ready, when the receiver does not
+// read (see the raw capture rule in receiver.cpp).
+constexpr int kRawDiscardLimit = 10;
 void DrainRawInput();
 
 }  // namespace wire

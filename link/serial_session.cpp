@@ -15,8 +15,8 @@ std::atomic<uint16_t> LinkFlags{0};
 namespace {
 platform::ThreadHandle receiverThread = nullptr;
 
-constexpr int kAwaitPolls = 1000;
-constexpr uint32_t kAwaitPollMs = 10;
+// The bound of the 1000 polls of 10 ms that a thread's end was once awaited with.
+constexpr uint32_t kThreadEndBoundMs = 10000;
 }  // namespace
 
 platform::LineState BuildLineState(uint32_t speed, uint8_t dataBits, uint8_t stopBits,
@@ -138,14 +138,7 @@ int StopReceiver() {
 
 int AwaitThreadEnd(platform::ThreadHandle thread) {
     if (thread == nullptr) return 0;
-    int result = -1;
-    for (int poll = 0; poll < kAwaitPolls; ++poll) {
-        if (!platform::ThreadRunning(thread)) {
-            result = 0;
-            break;
-        }
-        platform::UiSleepMs(kAwaitPollMs);
-    }
+    const int result = platform::UiAwaitThreadEnd(thread, kThreadEndBoundMs) ? 0 : -1;
     platform::CloseThread(thread);
     return result;
 }

@@ -36,7 +36,8 @@ int StartReceiver();
 int StopReceiver();
 bool SessionOpen();
 
-// Polls up to 1000 x 10 ms for the thread to end, then closes its handle.
+// Waits up to 10 s for the thread to end (ending the moment it does), then
+// closes its handle.
 // 0 when it ended, -1 when it still ran. Called on the UI thread only.
 int AwaitThreadEnd(platform::ThreadHandle thread);
 

@@ -32,7 +32,7 @@ constexpr size_t kFileNameSize = sizeof(OperationParams::FileName);
 // the box is the operation's own failure box.
 void ReportNoAnswer(const char* operation, uint32_t address, const char* failureBox) {
     char line[160];
-    const bool portOpen = wire::CommHandle.load() != nullptr;
+    const bool portOpen = wire::LastAnswerWait() != wire::AnswerWait::PortClosed;
     ReportFailure(portOpen ? Outcome::NoAnswer : Outcome::PortClosed, address & kAddressMask);
     if (portOpen) {
         std::snprintf(line, sizeof line,

@@ -1,7 +1,6 @@
 // progress.cpp - the progress board and its status texts.
 #include "operations/progress.h"
 
-#include <atomic>
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -11,22 +10,24 @@ namespace ops {
 namespace {
 
 struct Board {
-    std::atomic_flag busy = ATOMIC_FLAG_INIT;
     ProgressSnapshot s;
     bool unitsStarted = false;
 };
 
 Board board;
 
+platform::LockHandle BoardLockHandle() {
+    static const platform::LockHandle lock = platform::NewLock();
+    return lock;
+}
+
 // Held for a handful of stores; neither side ever waits on anything else
-// while holding it, so a worker is never held up by a reader for long.
+// while holding it, so a worker is never held up by a reader for long. A
+// thread that finds it held sleeps in the lock instead of spinning.
 class BoardLock {
 public:
-    BoardLock() {
-        while (board.busy.test_and_set(std::memory_order_acquire)) {
-        }
-    }
-    ~BoardLock() { board.busy.clear(std::memory_order_release); }
+    BoardLock() { platform::Lock(BoardLockHandle()); }
+    ~BoardLock() { platform::Unlock(BoardLockHandle()); }
     BoardLock(const BoardLock&) = delete;
     BoardLock& operator=(const BoardLock&) = delete;
 };

@@ -11,14 +11,10 @@ namespace ops {
 bool StopAttempt() {
     const uint8_t wake = kWakeByte;
     wire::WriteRaw(&wake, 1);
-    platform::SleepMs(kWakePauseMs);
-    wire::ResponseReady.store(0, std::memory_order_release);
+    platform::PauseMs(kWakePauseMs);
+    wire::ArmResponse();
     wire::SendEmptyRequest(kStopRequest, false);
-    for (int sleeps = 0; !wire::ResponseArrived(); ++sleeps) {
-        if (sleeps >= kStopAnswerSleeps) return false;
-        platform::SleepMs(10);
-    }
-    return true;
+    return wire::AwaitAnswer(kStopAnswerBoundMs) == wire::AnswerWait::Arrived;
 }
 
 uint32_t StopWorker(void*) {

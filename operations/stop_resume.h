@@ -11,13 +11,15 @@ constexpr uint8_t kResumeRequest = 0x61;
 constexpr uint8_t kRequest62 = 0x62;
 constexpr int kStopAttempts = 3;
 constexpr uint32_t kWakePauseMs = 50;
+// The answer is awaited as long as the 51 polls of 10 ms that it always was.
 constexpr int kStopAnswerSleeps = 51;
+constexpr uint32_t kStopAnswerBoundMs = kStopAnswerSleeps * 10;
 
 // Worker entry: up to three wake-byte-plus-0x60 attempts; posts
 // UM_WORKER_DONE with 1 when the device answered, 0 when it did not.
 uint32_t StopWorker(void* unused);
 
-// One stop attempt; true when a frame arrived within the poll bound.
+// One stop attempt; true when a frame arrived within the bound.
 bool StopAttempt();
 
 }  // namespace ops

@@ -157,7 +157,7 @@ uint32_t AwaitApplicationWorker(void*) {
         const int result = wire::ReadFlashChunk(&probe, kAwaitProbeAddress, 1);
         // Any whole answer, even a refusal, comes from the application.
         if (result != wire::kNoAnswer) break;
-        if (wire::CommHandle.load() == nullptr) {
+        if (wire::LastAnswerWait() == wire::AnswerWait::PortClosed) {
             ReportFailure(Outcome::PortClosed, 0);
             break;
         }

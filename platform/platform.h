@@ -70,6 +70,13 @@ int PortRead(PortHandle port, void* buffer, int count);
 int PortWrite(PortHandle port, const void* buffer, int count);
 void PortClose(PortHandle port);
 
+// Whether the driver was asked to hand over received bytes at once instead of
+// collecting them for a while (Linux: ASYNC_LOW_LATENCY on a USB serial
+// adapter). Windows sets an adapter's latency timer in its driver's settings,
+// not per open.
+enum class LowLatency { Set, NotSupported, NotApplicable };
+LowLatency PortLowLatency(PortHandle port);
+
 // ---- threads and time ----------------------------------------------------
 
 using ThreadHandle = void*;
@@ -80,11 +87,46 @@ ThreadHandle StartThread(ThreadRoutine routine, void* param);  // nullptr on fai
 bool ThreadRunning(ThreadHandle thread);
 void CloseThread(ThreadHandle thread);
 
+// Waits until the thread has ended or timeoutMs has passed; true when it
+// ended. Called on the UI thread: it carries out the log requests of other
+// threads meanwhile, so that a thread blocked in LogLine can finish.
+bool UiAwaitThreadEnd(ThreadHandle thread, uint32_t timeoutMs);
+
+// A sleep that may last up to one system timer period longer than asked
+// (15.6 ms on a default Windows timer): for loops that only pace themselves.
 void SleepMs(uint32_t ms);
+// A pause that the device needs, ended on time whatever the timer period: it
+// sleeps while a whole timer period is left and yields for the rest.
+void PauseMs(uint32_t ms);
 // Sleeps on the UI thread while still carrying out the log requests of other
 // threads, so that a thread blocked in LogLine can finish while we wait for it.
 void UiSleepMs(uint32_t ms);
 uint32_t TickMs();
+// Microseconds from an arbitrary start, from a clock that does not step with
+// the timer period: what every bounded wait counts its bound with.
+uint64_t MonotonicUs();
+
+// ---- locks and signals ----------------------------------------------------
+
+// A lock held for a handful of stores (an SRWLOCK on Windows, a mutex on
+// Linux). Made once and kept for the life of the process.
+using LockHandle = void*;
+LockHandle NewLock();
+void Lock(LockHandle lock);
+bool TryLock(LockHandle lock);  // true when it was free and is now held
+void Unlock(LockHandle lock);
+
+// A signal that one thread raises and another waits for: it stays raised
+// until a wait takes it (an auto-reset event object on Windows, a condition
+// variable on Linux). A wait may also end on a raise meant for an earlier
+// wait, so a waiter always checks what it waits for again.
+using SignalHandle = void*;
+SignalHandle NewSignal();
+void RaiseSignal(SignalHandle signal);
+// True when the signal was raised, false when timeoutMs passed first.
+bool WaitSignal(SignalHandle signal, uint32_t timeoutMs);
+// The same on the UI thread, carrying out the log requests of other threads.
+bool UiWaitSignal(SignalHandle signal, uint32_t timeoutMs);
 
 struct LocalTime {
     uint16_t year, month, day, hour, minute, second;

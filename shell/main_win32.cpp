@@ -127,8 +127,10 @@ int ShowCodeFromStartup() {
     return (si.dwFlags & STARTF_USESHOWWINDOW) != 0 ? si.wShowWindow : SW_SHOWDEFAULT;
 }
 
-// Sleep(10) must be close to 10 ms: the polls of the device protocols count
-// on it, and the default timer tick is 15.6 ms.
+// No wait for the device depends on the timer period any more (they end on
+// events, and the device's pauses yield their last timer period away); a
+// fine timer only lets those pauses sleep where they would otherwise yield.
+// Windows 11 may ignore it for a minimized window, which is then no slower.
 void RaiseTimerResolution() { timeBeginPeriod(1); }
 
 }  // namespace

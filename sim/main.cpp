@@ -31,6 +31,9 @@ const char kUsage[] =
     "  --model p|q|r               model request the device accepts (default p)\n"
     "  --boot                      start in boot mode (as after an interrupted update)\n"
     "  --pace                      38400-baud timing in both directions\n"
+    "  --latency MS                hold what the device sends as a USB serial adapter's\n"
+    "                              latency timer does: on to the host once 62 bytes wait,\n"
+    "                              or MS milliseconds after the first of them (1 to 255)\n"
     "  --fault CMD[.SUB]:KIND[:MS[:N]]\n"
     "                              CMD hex command byte; SUB hex first payload byte (the 'P'\n"
     "                              sub-code: 50.84 only flash writes), ahead of a plain CMD fault;\n"
@@ -105,6 +108,7 @@ struct Options {
     uint8_t model = sim::kModelP;
     bool boot = false;
     bool pace = false;
+    long latencyMs = 0;
     bool verbose = false;
     std::string inject;  // fault drills: bytes for SIGUSR2
     std::vector<FaultOption> faults;
@@ -235,6 +239,7 @@ bool ParseOption(const std::string& name, const char* value, Options* o) {
     else if (name == "--inject") o->inject = value;
     else if (name == "--frame-check") o->frameCheck = value;
     else if (name == "--flash-fill") return ParseHexByte(value, &o->flashFill);
+    else if (name == "--latency") return ParseNumber(value, 10, 255, &o->latencyMs) && o->latencyMs >= 1;
     else if (name == "--model") return ParseModel(value, &o->model);
     else if (name == "--fault") {
         if (!ParseFault(value, &fault)) return false;
@@ -448,6 +453,7 @@ int main(int argc, char** argv) {
     sim::PtyOptions ptyOptions;
     ptyOptions.linkPath = options.link;
     ptyOptions.pace = options.pace;
+    ptyOptions.latencyMs = static_cast<int>(options.latencyMs);
     ptyOptions.flashReportMs = kFlashDumpIntervalMs;
     sim::PtyDevice device(ptyOptions);
     device.Configure([&](sim::DeviceModel& model) { ConfigureModel(options, model); });

@@ -27,6 +27,9 @@ constexpr milliseconds kWriteRetry(5);
 // Received bytes not yet given to the model; beyond this the pty itself buffers.
 constexpr size_t kInboxLimit = 4096;
 constexpr size_t kTraceBytes = 64;
+// The payload of one full-speed USB bulk packet of the common adapters (64
+// bytes, two of which carry the modem status): sent as soon as it is full.
+constexpr size_t kAdapterPacket = 62;
 
 bool Fail(std::string* error, const std::string& what) {
     if (error != nullptr) *error = what;
@@ -53,6 +56,7 @@ bool PtyDevice::Start(std::string* error) {
     }
     inbox_.clear();  // a restarted device begins with a quiet line
     outbox_.clear();
+    adapter_.clear();
     idleSignalled_ = true;
     stop_.store(false, std::memory_order_release);
     thread_ = std::thread([this] { Run(); });
@@ -131,7 +135,8 @@ void PtyDevice::RemoveLink() {
 void PtyDevice::Run() {
     while (!stop_.load(std::memory_order_acquire)) {
         pollfd pfd{master_, static_cast<short>(inbox_.size() < kInboxLimit ? POLLIN : 0), 0};
-        const int ready = poll(&pfd, 1, PollTimeoutMs(Clock::now()));
+        const timespec wait = PollTimeout(Clock::now());
+        const int ready = ppoll(&pfd, 1, &wait, nullptr);
         if (ready > 0 && (pfd.revents & POLLIN)) {
             ReadAvailable();
         } else if (ready > 0 || (ready < 0 && errno != EINTR)) {
@@ -147,17 +152,21 @@ void PtyDevice::Run() {
 }
 
 // Sleeps until the next byte may be fed, the next reply is due, or the line counts as idle.
-int PtyDevice::PollTimeoutMs(Clock::time_point now) const {
+// To the microsecond: a wake-up rounded to whole milliseconds would put up to
+// a millisecond behind every byte due and every reply, which a real line does
+// not; a paced 128-byte page would then end late at every step.
+timespec PtyDevice::PollTimeout(Clock::time_point now) const {
     Clock::time_point wake = now + milliseconds(kPollCapMs);
     if (!outbox_.empty()) wake = std::min(wake, NextWrite(outbox_.front()));
+    if (!adapter_.empty()) wake = std::min(wake, AdapterDue());
     if (options_.pace && !inbox_.empty()) wake = std::min(wake, nextFeed_);
     if (!idleSignalled_ && options_.idleResetMs > 0) {
         wake = std::min(wake, lastFeed_ + milliseconds(options_.idleResetMs));
     }
     if (flashReportPending_) wake = std::min(wake, lastFlashReport_ + milliseconds(options_.flashReportMs));
-    if (wake <= now) return 0;
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count();
-    return static_cast<int>((us + 999) / 1000);  // round up: waking early would only spin
+    if (wake <= now) return timespec{0, 0};
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now).count();
+    return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 }
 
 void PtyDevice::ReadAvailable() {
@@ -230,7 +239,7 @@ void PtyDevice::WriteDue(Clock::time_point now) {
     while (!outbox_.empty() && NextWrite(outbox_.front()) <= now) {
         Outgoing& out = outbox_.front();
         const size_t want = BytesDue(out, now) - out.sent;
-        const ssize_t wrote = write(master_, out.bytes.data() + out.sent, want);
+        const ssize_t wrote = static_cast<ssize_t>(PutOnLine(out.bytes.data() + out.sent, want, now));
         if (wrote < 0 && errno != EAGAIN && errno != EINTR) {
             Trace("write failed, reply dropped", nullptr, 0);
             out.sent = out.bytes.size();
@@ -244,13 +253,50 @@ void PtyDevice::WriteDue(Clock::time_point now) {
         outbox_.pop_front();
         if (!outbox_.empty()) outbox_.front().start = lineFree_ + milliseconds(outbox_.front().delayMs);
     }
-    if (!outbox_.empty()) return;
+    FlushAdapter(now);
+    if (!outbox_.empty() || !adapter_.empty()) return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (outboxEmpty_) return;
         outboxEmpty_ = true;
     }
     changed_.notify_all();
+}
+
+// Without an adapter the bytes go to the line (the count written, or -1 with
+// errno); with one they wait in it, all of them taken.
+size_t PtyDevice::PutOnLine(const uint8_t* data, size_t n, Clock::time_point now) {
+    if (options_.latencyMs <= 0) return static_cast<size_t>(write(master_, data, n));
+    if (n == 0) return 0;
+    if (adapter_.empty()) adapterSince_ = now;
+    adapter_.insert(adapter_.end(), data, data + n);
+    return n;
+}
+
+PtyDevice::Clock::time_point PtyDevice::AdapterDue() const {
+    if (adapter_.size() >= kAdapterPacket) return adapterRetryAt_;
+    return std::max(adapterSince_ + milliseconds(options_.latencyMs), adapterRetryAt_);
+}
+
+// A full packet goes at once; a short one when the latency timer runs out.
+// The timer starts again for what a full packet left behind.
+void PtyDevice::FlushAdapter(Clock::time_point now) {
+    while (!adapter_.empty() && AdapterDue() <= now) {
+        const size_t n = std::min(adapter_.size(), kAdapterPacket);
+        const ssize_t wrote = write(master_, adapter_.data(), n);
+        if (wrote <= 0) {
+            if (errno != EAGAIN && errno != EINTR) {
+                Trace("write failed, adapter bytes dropped", nullptr, 0);
+                adapter_.clear();
+                return;
+            }
+            adapterRetryAt_ = now + kWriteRetry;
+            return;
+        }
+        Trace("tx (adapter)", adapter_.data(), static_cast<size_t>(wrote));
+        adapter_.erase(adapter_.begin(), adapter_.begin() + wrote);
+        adapterSince_ = now;
+    }
 }
 
 void PtyDevice::SignalIdle(Clock::time_point now) {

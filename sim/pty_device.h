@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -32,6 +33,10 @@ namespace sim {
 struct PtyOptions {
     std::string linkPath;  // symlink to create (replacing an old link); empty: none
     bool pace = false;     // 38400-baud timing in both directions
+    // A USB serial adapter between device and host: what the device sends waits
+    // in the adapter until 62 bytes are there (a full USB packet) or this many
+    // milliseconds have passed since the first of them. 0: a plain line.
+    int latencyMs = 0;
     int idleResetMs = 250;  // quiet time after which the model drops half-received input; 0: never
     // Shortest time between two flash reports: changes that come quicker are reported
     // together once it has passed, and at the latest when the thread stops. A transfer
@@ -103,13 +108,16 @@ private:
     void RemoveLink();
     void ClosePty();
     void Run();
-    int PollTimeoutMs(Clock::time_point now) const;
+    timespec PollTimeout(Clock::time_point now) const;
     void ReadAvailable();
     void FeedDue(Clock::time_point now);
     void QueueReplies(std::vector<Reply> replies, Clock::time_point now);
     size_t BytesDue(const Outgoing& out, Clock::time_point now) const;
     Clock::time_point NextWrite(const Outgoing& out) const;
     void WriteDue(Clock::time_point now);
+    size_t PutOnLine(const uint8_t* data, size_t n, Clock::time_point now);
+    void FlushAdapter(Clock::time_point now);
+    Clock::time_point AdapterDue() const;
     void SignalIdle(Clock::time_point now);
     void ReportFlashChange(Clock::time_point now, bool flush);
     void ReportPatterns();
@@ -136,6 +144,9 @@ private:
     // Device-thread state.
     std::deque<uint8_t> inbox_;  // read from the line, not yet handed to the model
     std::deque<Outgoing> outbox_;
+    std::vector<uint8_t> adapter_;       // --latency: bytes the adapter holds back
+    Clock::time_point adapterSince_;     // when the first of them came in
+    Clock::time_point adapterRetryAt_;   // the slave's input queue was full
     Clock::time_point lineFree_;  // when the last reply byte has left (paced: line time)
     Clock::time_point nextFeed_;
     Clock::time_point lastFeed_;

@@ -3,10 +3,9 @@
 // ring, dialog timers on the millisecond tick, and the log, boxes and beeps
 // handed to the front end one at a time.
 //
-// Only std::atomic_flag guards the shared state: mingw's win32 thread model
-// has no std::mutex, and every hold here is a handful of stores (the output
-// hold lasts one printed line).
-#include <atomic>
+// Two platform locks guard the shared state (mingw's win32 thread model has
+// no std::mutex): every hold is a handful of stores, the output hold one
+// printed line.
 #include <cstring>
 
 #include "platform/console/console_ui.h"
@@ -19,7 +18,6 @@ namespace {
 constexpr int kControlSlots = 24;
 constexpr int kControlTextBytes = 1024;  // as the Windows sink's longest control text
 constexpr int kTimerSlots = 8;
-constexpr int kSpinsBeforeSleeping = 100;
 
 struct Control {
     int id;
@@ -35,8 +33,15 @@ struct Timer {
     uint32_t dueMs;
 };
 
-std::atomic_flag stateBusy = ATOMIC_FLAG_INIT;
-std::atomic_flag outputBusy = ATOMIC_FLAG_INIT;
+LockHandle StateLockHandle() {
+    static const LockHandle lock = NewLock();
+    return lock;
+}
+
+LockHandle OutputLockHandle() {
+    static const LockHandle lock = NewLock();
+    return lock;
+}
 
 Control controls[kControlSlots];
 Timer timers[kTimerSlots];
@@ -45,18 +50,10 @@ int postedHead = 0;
 int postedCount = 0;
 int postedLost = 0;
 
-void Acquire(std::atomic_flag& flag) {
-    for (int spins = 0; flag.test_and_set(std::memory_order_acquire); ++spins) {
-        SleepMs(spins < kSpinsBeforeSleeping ? 0 : 1);
-    }
-}
-
-void Release(std::atomic_flag& flag) { flag.clear(std::memory_order_release); }
-
 class StateLock {
 public:
-    StateLock() { Acquire(stateBusy); }
-    ~StateLock() { Release(stateBusy); }
+    StateLock() { Lock(StateLockHandle()); }
+    ~StateLock() { Unlock(StateLockHandle()); }
     StateLock(const StateLock&) = delete;
     StateLock& operator=(const StateLock&) = delete;
 };
@@ -209,8 +206,8 @@ void StopTimer(int id) {
 
 namespace console {
 
-void AcquireOutput() { Acquire(outputBusy); }
-void ReleaseOutput() { Release(outputBusy); }
+void AcquireOutput() { Lock(OutputLockHandle()); }
+void ReleaseOutput() { Unlock(OutputLockHandle()); }
 
 bool TakePosted(Posted& out) {
     StateLock hold;

@@ -50,6 +50,11 @@ bool TimerRunning(int id);
 void AdvanceTick(uint32_t ms);
 void ResetTick();
 
+// Emulates a coarse system timer: with a period (15625 for the default
+// Windows timer of 15.625 ms), sleeps and timed-out signal waits end on the
+// next multiple of it, as on Windows; 0 (the default) makes them exact.
+void SetTimerPeriodUs(uint32_t us);
+
 // Forgets everything recorded (between tests).
 void ResetUi();
 

@@ -1,6 +1,7 @@
 // serial_posix.cpp - the serial port on a tty or pseudo-terminal, with the
 // driver's read time-outs and comm-event wait emulated over poll().
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -28,6 +29,8 @@ struct Port {
     std::string path;
     std::atomic<uint32_t> mask{0};
     PortTimeouts timeouts;
+    LowLatency lowLatency = LowLatency::NotSupported;
+    bool lowLatencyAdded = false;  // the flag was ours to set, so it is cleared at the close
 };
 
 // The kernel orders what a sender did before its request over the device's
@@ -74,6 +77,30 @@ int PollOnce(Port* p, int timeoutMs, bool watchData) {
     return 1;
 }
 
+// A USB serial adapter's driver collects received bytes for up to its latency
+// timer (16 ms on the common chips) before it hands them over, which would hold
+// every short answer back by that much; ASYNC_LOW_LATENCY asks it not to. A
+// driver without the serial ioctls (a pty) refuses them, which is harmless.
+void AskLowLatency(Port* p) {
+    serial_struct ss{};
+    if (ioctl(p->fd, TIOCGSERIAL, &ss) != 0) return;
+    if ((ss.flags & ASYNC_LOW_LATENCY) != 0) {
+        p->lowLatency = LowLatency::Set;
+        return;
+    }
+    ss.flags |= ASYNC_LOW_LATENCY;
+    if (ioctl(p->fd, TIOCSSERIAL, &ss) != 0) return;
+    p->lowLatency = LowLatency::Set;
+    p->lowLatencyAdded = true;
+}
+
+void DropLowLatency(Port* p) {
+    serial_struct ss{};
+    if (!p->lowLatencyAdded || ioctl(p->fd, TIOCGSERIAL, &ss) != 0) return;
+    ss.flags &= ~ASYNC_LOW_LATENCY;
+    (void)ioctl(p->fd, TIOCSSERIAL, &ss);
+}
+
 }  // namespace
 
 namespace posix {
@@ -111,8 +138,11 @@ PortHandle PortOpen(const char* name) {
         return nullptr;
     }
     openPaths.insert(p->path);
+    AskLowLatency(p);
     return p;
 }
+
+LowLatency PortLowLatency(PortHandle port) { return P(port)->lowLatency; }
 
 void PortSetupQueues(PortHandle, uint32_t, uint32_t) {}
 
@@ -204,6 +234,7 @@ void PortClose(PortHandle port) {
         std::lock_guard<std::mutex> g(mapLock);
         openPaths.erase(p->path);
     }
+    DropLowLatency(p);
     close(p->fd.exchange(-1));
     close(p->wake[0]);
     close(p->wake[1]);

@@ -149,6 +149,10 @@ int PortWrite(PortHandle port, const void* buffer, int count) {
     return static_cast<int>(Finish(H(port), done, o.ov, put));
 }
 
+// The latency timer of a USB serial adapter is a setting of its driver
+// (Device Manager), not something a program asks for at the open.
+LowLatency PortLowLatency(PortHandle) { return LowLatency::NotApplicable; }
+
 void PortClose(PortHandle port) {
     CloseHandle(H(port));
     EventWait* w = pendingWait;

@@ -238,3 +238,29 @@ TEST_F(PtyDeviceTest, InjectedBytesGoOutUnpromptedAndTheDeviceStillAnswers) {
 }
 
 }  // namespace
+
+namespace {
+
+// --latency: a short answer waits in the adapter for the latency timer; a long
+// one goes on in packets of 62 bytes as soon as each is full.
+TEST_F(PtyDeviceTest, AdapterLatencyHoldsShortAnswersAndPassesFullPackets) {
+    sim::PtyOptions options;
+    options.latencyMs = 150;
+    sim::PtyDevice device(options);
+    ASSERT_TRUE(device.Start());
+    Line line(device.SlavePath());
+    ASSERT_TRUE(line.ok());
+    const auto start = Clock::now();
+    ASSERT_TRUE(line.Send(kResume));
+    EXPECT_TRUE(line.Read(1, 100).empty());  // held: fewer than 62 bytes, timer running
+    EXPECT_EQ(line.Read(7, kWaitMs), kAcceptedEmpty);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(150));
+
+    // A flash read of 200 bytes: a 207-byte answer, three full packets at once.
+    const Bytes read200 = {0x02, 0x50, 0x06, 0x00, 0x04, 0x00, 0x00, 0x00, 0xC8, 0x00, 0x03, 0x27, 0x0D};
+    ASSERT_TRUE(line.Send(read200));
+    EXPECT_EQ(line.Read(186, 100).size(), 186u);
+    EXPECT_EQ(line.Read(21, kWaitMs).size(), 21u);  // the rest, after the timer
+}
+
+}  // namespace

@@ -504,6 +504,8 @@ def group_output():
     lines = r.stdout.decode().splitlines()
     check(r.returncode == 0 and len(lines) >= 3 and all(re.match(r"\d\d:\d\d:\d\d\.\d\d\d  ", l) for l in lines),
           f"--verbose: every line time-stamped: {lines}")
+    check("does not take the low-latency setting (ASYNC_LOW_LATENCY)" in r.stderr.decode(),
+          f"--verbose: says whether the driver took low latency: {r.stderr.decode()!r}")
     r = tq73("--sim", "--quiet", "update", SAMPLE)
     check(r.returncode == 0 and r.stdout.decode().splitlines() == [text(r).strip()] and
           text(r).startswith("update complete in "), f"--quiet: the result only: {text(r)!r}")

@@ -208,6 +208,8 @@ int PortRead(PortHandle, void* buffer, int count) {
 
 int PortWrite(PortHandle, const void*, int count) { return count; }
 
+LowLatency PortLowLatency(PortHandle) { return LowLatency::NotApplicable; }
+
 void PortClose(PortHandle) {
     line.open = false;
     line.mask = 0;
@@ -226,8 +228,24 @@ void SleepMs(uint32_t ms) {
 }
 
 void UiSleepMs(uint32_t ms) { SleepMs(ms); }
+void PauseMs(uint32_t ms) { SleepMs(ms); }
+bool UiAwaitThreadEnd(ThreadHandle, uint32_t) { return true; }
 
 uint32_t TickMs() { return static_cast<uint32_t>(fuzzfake::base + now); }
+uint64_t MonotonicUs() { return now * 1000; }
+
+// One thread: a lock is always free, and a signal is only ever waited out.
+LockHandle NewLock() { return &fuzzfake::lineToken; }
+void Lock(LockHandle) {}
+bool TryLock(LockHandle) { return true; }
+void Unlock(LockHandle) {}
+SignalHandle NewSignal() { return &fuzzfake::lineToken; }
+void RaiseSignal(SignalHandle) {}
+bool WaitSignal(SignalHandle, uint32_t timeoutMs) {
+    SleepMs(timeoutMs);
+    return false;
+}
+bool UiWaitSignal(SignalHandle signal, uint32_t timeoutMs) { return WaitSignal(signal, timeoutMs); }
 
 LocalTime NowLocal() { return LocalTime{2024, 1, 1, 0, 0, 0}; }
 

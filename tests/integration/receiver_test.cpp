@@ -2,6 +2,7 @@
 // raw capture and over-long frames, with edge and level signalling alike.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,31 @@ TEST_P(Receiver, RawDrainRemovesBytesBehindTheHandedOverOne) {
     ASSERT_TRUE(Eventually([] { return wire::QueuedInputCount() == 2; }, 1000));
     wire::DrainRawInput();
     EXPECT_EQ(wire::QueuedInputCount(), 0);
+    wire::ClearLinkFlag(wire::kFlagRawCapture);
+}
+
+// The page's discard takes at most ten bytes, and only what is queued: it
+// never waits for bytes that are not there.
+TEST_P(Receiver, RawDrainTakesAtMostTenQueuedBytes) {
+    Configure([](sim::DeviceModel& m) { m.EnterBootMode(); });
+    wire::SetLinkFlag(wire::kFlagRawCapture);
+    wire::ResponseReady.store(0);
+    uint8_t erases[3 * 13];
+    for (int i = 0; i < 13; ++i) {
+        erases[3 * i] = 'E';
+        erases[3 * i + 1] = erases[3 * i + 2] = static_cast<uint8_t>(i % 7);
+    }
+    wire::WritePort(wire::CommHandle.load(), erases, sizeof erases);
+    uint8_t byte = 0;
+    ASSERT_EQ(wire::WaitForBootByte(100, &byte), 1);
+    ASSERT_TRUE(Eventually([] { return wire::QueuedInputCount() == 12; }, 2000));
+    wire::DrainRawInput();
+    EXPECT_EQ(wire::QueuedInputCount(), 2);
+    wire::DrainRawInput();
+    EXPECT_EQ(wire::QueuedInputCount(), 0);
+    const auto start = std::chrono::steady_clock::now();
+    wire::DrainRawInput();  // nothing queued: no read, no wait
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(5));
     wire::ClearLinkFlag(wire::kFlagRawCapture);
 }
 
