@@ -186,7 +186,7 @@ bool AwaitOperation(uint32_t serial) {
             if (interrupts >= 2) CutOperation(s);
             stopAsked = stopAsked || s.activity == ops::Activity::Sequence;
             interruptsSeen = interrupts;
-        } else if (timeUp && !stopAsked && request->command == Command::Pattern) {
+        } else if ((timeUp || wire::PortLost()) && !stopAsked && request->command == Command::Pattern) {
             shell::OnCommand(&params, shell::kIdSequenceStop);
             stopAsked = true;
         }
@@ -892,7 +892,7 @@ Outcome RunUnwaited() {
 
 Outcome RunMonitor() {
     const uint32_t start = platform::TickMs();
-    while (!Interrupted()) {
+    while (!Interrupted() && !wire::PortLost()) {
         if (request->seconds > 0 && platform::TickMs() - start >= uint32_t(request->seconds) * 1000) break;
         Pump();
     }
@@ -917,6 +917,27 @@ Outcome RunPorts() {
                 n == 0 ? "" : count);
 }
 
+// The port went away under the command (the receiver saw the line hang up):
+// whatever the operation made of it, that is what the operator must know,
+// and for a unit left in its boot loader, how to bring it back.
+Outcome PortWentAway() {
+    const ops::ProgressSnapshot s = ops::ReadProgress();
+    Outcome o = Make(kExitPort, "port_lost", "%s: the port went away under the operation", ShownName());
+    AppendWhere(o);
+    const bool programming = s.activity == ops::Activity::Update || s.activity == ops::Activity::Recovery;
+    const bool inBootMode = programming && (s.activity == ops::Activity::Recovery || s.step == 1) &&
+                            s.outcome != ops::Outcome::Complete;
+    if (inBootMode) {
+        Append(o, ": the unit is left in its boot loader; once the port is back, run tq73 --port %s recover %s",
+               request->sim ? "PORT" : portLabel, request->file);
+    } else if (request->command == Command::Read && s.outcome != ops::Outcome::Complete) {
+        Append(o, ": %s was not changed; check the cable or adapter, then read again", request->file);
+    } else {
+        Append(o, ": check the cable or adapter (plug it in again), then try again");
+    }
+    return o;
+}
+
 Outcome RunOnPort() {
     Outcome o;
     if (!Preflight(o) || !OpenPort(o)) {
@@ -939,6 +960,7 @@ Outcome RunOnPort() {
         case Command::Param: o = RunParam(); break;
         default: o = RunTracked(CommandId(request->command)); break;
     }
+    if (wire::PortLost() && o.code != kExitInterrupted) o = PortWentAway();
     ClosePort();
     if (scratch[0] != '\0') os::RemoveFile(scratch);
     return o;

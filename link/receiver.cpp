@@ -110,20 +110,27 @@ void DropBytes(platform::PortHandle h, int count) {
     }
 }
 
-// Sleeps or waits until a pass has something to do.
-void AwaitInput(platform::PortHandle h) {
+// Sleeps or waits until a pass has something to do; false when the line has
+// gone away.
+bool AwaitInput(platform::PortHandle h) {
     const int queued = platform::PortQueued(h);
     if (RawCapture()) {
-        if (queued > 0 && !ResponseArrived()) return;
+        if (queued > 0 && !ResponseArrived()) return true;
         if (queued > 0) {
             platform::SleepMs(kHeldBytePollMs);
-            return;
+            return true;
         }
     } else if (queued > 0 || partialCount > 0) {
-        return;  // the pass reads; for a partial its read is the wait
+        return true;  // the pass reads; for a partial its read is the wait
     }
-    platform::PortWaitEvent(h, kIdleWaitMs);
+    return platform::PortWaitEvent(h, kIdleWaitMs) != platform::WaitOutcome::Gone;
 }
+
+std::atomic<bool> portLost{false};
+
+constexpr const char* kPortLostText =
+    "the port went away (the adapter was unplugged or the line closed): the session is closed; plug it in "
+    "again and press open";
 
 void ForgetPartial() {
     partialCount = 0;
@@ -202,8 +209,15 @@ uint32_t ReceiverLoop(void*) {
     arrivedCount = 0;
     ForgetPartial();
     const platform::PortHandle h = CommHandle.load();
+    portLost.store(false);
     while (!LinkFlagSet(kFlagStopReceiver)) {
-        AwaitInput(h);
+        if (!AwaitInput(h)) {
+            // Nothing will come on this port again: the session ends here, so
+            // that every wait ends at once and nothing spins on the dead line.
+            portLost.store(true);
+            platform::LogLine(kPortLostText);
+            break;
+        }
         if (LinkFlagSet(kFlagStopReceiver)) break;
         RunPass(h);
     }
@@ -252,6 +266,8 @@ void MarkAnswerReady() {
 }
 
 void WakeAnswerWaiter() { platform::RaiseSignal(AnswerSignal()); }
+
+bool PortLost() { return portLost.load(); }
 
 // The flag is looked at before every wait and after it: an answer set between
 // the requester's clearing and its wait has left the signal raised, and a

@@ -14,6 +14,9 @@ enum RequestResult : int { kAccepted = 0, kNoAnswer = 3, kRefused = 4 };
 constexpr int kReadExactAttempts = 100;
 constexpr uint16_t kStalePartialMs = 100;
 
+// Whether the session's receiver ended because the port went away; it stays
+// set until the next session starts.
+bool PortLost();
 uint32_t ReceiverLoop(void* unused);
 
 // Reads count bytes into destination with up to `attempts` reads; the count

@@ -48,7 +48,9 @@ struct PortTimeouts {
 constexpr uint32_t kPurgeAll = 15;   // TXABORT | RXABORT | TXCLEAR | RXCLEAR
 constexpr uint32_t kEventRxChar = 1; // EV_RXCHAR
 
-enum class WaitOutcome { Event, Released, TimedOut };
+// Gone: the device behind the port has gone away (the line hung up, the
+// adapter was unplugged): no wait on it will see data again.
+enum class WaitOutcome { Event, Released, TimedOut, Gone };
 
 // Opens a port by its device name ("COM3", "\\.\COM12") for exclusive,
 // overlapped use. nullptr when the name cannot be opened.

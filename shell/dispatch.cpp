@@ -45,9 +45,17 @@ void SetClock() {
     if (!ops::SetDeviceClock()) RefuseBusy("busy: request not sent");
 }
 
+void Close() {
+    wire::StopReceiver();
+    platform::EnableControl(kIdPortEdit, true);
+}
+
 void Open() {
     char text[kTextLimit];
     platform::ReadControlText(kIdPortEdit, text, kTextLimit);
+    // A session whose port went away has ended by itself: its receiver is
+    // reaped here, so that "open" works again without a restart.
+    if (wire::SessionOpen() && wire::PortLost()) Close();
     if (wire::SessionOpen()) {
         // The running session keeps its port; the number typed now is not taken.
         Refuse("COM port already open: close it first");
@@ -59,11 +67,6 @@ void Open() {
         return;
     }
     platform::EnableControl(kIdPortEdit, false);
-}
-
-void Close() {
-    wire::StopReceiver();
-    platform::EnableControl(kIdPortEdit, true);
 }
 
 // A record with a wrong checksum, a character that is not a hexadecimal

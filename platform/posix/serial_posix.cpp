@@ -67,14 +67,27 @@ void DrainWake(Port* p) {
 }
 
 // Polls the port and the wake pipe; 1 data, 2 released, 0 time-out.
+// A hung-up line (the other end of a pty closed, a USB adapter unplugged)
+// polls as readable for ever with nothing to read: it is told apart, so
+// that the receiver ends the session instead of spinning on it.
+// Bytes still queued are read first.
+bool HungUp(int fd, short revents) { return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && Queued(fd) <= 0; }
+
+// 0 timed out, 1 data, 2 released, 3 the line hung up.
 int PollOnce(Port* p, int timeoutMs, bool watchData) {
     pollfd fds[2] = {{p->wake[0], POLLIN, 0}, {p->fd, POLLIN, 0}};
-    if (poll(fds, watchData ? 2 : 1, timeoutMs) <= 0) return 0;
+    if (poll(fds, 2, watchData ? timeoutMs : 0) < 0) return 0;
     if (fds[0].revents != 0) {
         DrainWake(p);
         return 2;
     }
-    return 1;
+    if (HungUp(p->fd, fds[1].revents)) return 3;
+    if (!watchData) {
+        if (poll(fds, 1, timeoutMs) <= 0) return 0;
+        DrainWake(p);
+        return 2;
+    }
+    return fds[1].revents != 0 ? 1 : 0;
 }
 
 // A USB serial adapter's driver collects received bytes for up to its latency
@@ -172,13 +185,16 @@ WaitOutcome PortWaitEvent(PortHandle port, uint32_t timeoutMs) {
     if (p->mask.load() == 0) return WaitOutcome::Released;
     if (signalMode.load() == posix::EventSignal::Level) {
         const int r = PollOnce(p, static_cast<int>(timeoutMs), true);
+        if (r == 3) return WaitOutcome::Gone;
         return r == 1 ? WaitOutcome::Event : r == 2 ? WaitOutcome::Released : WaitOutcome::TimedOut;
     }
     // Edge: only bytes that arrive while we wait count.
     const int before = Queued(p->fd);
     const int64_t until = NowMs() + timeoutMs;
     while (NowMs() < until) {
-        if (PollOnce(p, 1, false) == 2) return WaitOutcome::Released;
+        const int r = PollOnce(p, 1, false);
+        if (r == 2) return WaitOutcome::Released;
+        if (r == 3) return WaitOutcome::Gone;
         if (Queued(p->fd) > before) return WaitOutcome::Event;
     }
     return WaitOutcome::TimedOut;

@@ -2,7 +2,7 @@
 """tq73 against tq7300-sim on a pty: the bytes on the line, the files and the
 flash, the exit codes, the output forms, Ctrl+C, and parallel updates.
 
-Usage: cli_test.py GROUP   (wire, exit_codes, output, interrupt, parallel)
+Usage: cli_test.py GROUP   (wire, exit_codes, output, interrupt, parallel, port_lost)
 Needs TQ73, TQ_SIM and TQ_SAMPLE_MOT in the environment.
 """
 import datetime
@@ -546,6 +546,35 @@ def interrupt_when(args, marker, sim_link, times=1, sig=signal.SIGINT):
     return proc.returncode, (seen + out).decode() + err.decode()
 
 
+def group_port_lost():
+    """The device's end of the line closes under a command (the simulator killed): every
+    command ends at once with exit 3 and says so; a read leaves its target alone; an
+    update in boot mode says how to bring the unit back."""
+    target = path("lost.bin")
+    cases = [
+        # (name, tq73 arguments, seconds before the kill, words in the result)
+        ("monitor", ["monitor"], 1.0, "monitor: the port went away under the operation"),
+        ("pattern", ["pattern"], 1.5, "pattern: the port went away"),
+        ("read", ["read", "0", "20000h", target], 2.0, "lost.bin was not changed"),
+        ("update", ["update", SAMPLE], 1.5, "left in its boot loader; once the port is back, run tq73"),
+    ]
+    for name, args, seconds, words in cases:
+        sim = Sim("lost", "--pace")
+        proc = subprocess.Popen([TQ73, "--port", sim.link] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        time.sleep(seconds)
+        sim.proc.kill()
+        sim.proc.wait(10)
+        sim.proc.stdout.close()
+        killed = time.monotonic()
+        out, err = proc.communicate(timeout=20)
+        took = time.monotonic() - killed
+        text_out = (out + err).decode("utf-8")
+        check(proc.returncode == 3 and words in text_out, f"port lost in {name}: exit {proc.returncode}",
+              text_out.strip()[-300:])
+        check(took < 6, f"port lost in {name}: ended {took:.1f} s after the line closed")
+    check(not os.path.exists(target), "port lost in read: no target file made")
+
+
 def group_interrupt():
     # An update interrupted in boot mode says so; recover brings the unit back.
     sim = Sim("intr", "--pace")
@@ -602,7 +631,7 @@ def group_parallel():
         check(s.stop()[:0x10000] == flash_after_update(image, i + 1), f"unit {i}: the flash holds the image")
 
 
-GROUPS = {"wire": group_wire, "exit_codes": group_exit_codes, "output": group_output,
+GROUPS = {"wire": group_wire, "exit_codes": group_exit_codes, "output": group_output, "port_lost": group_port_lost,
           "interrupt": group_interrupt, "parallel": group_parallel}
 
 if __name__ == "__main__":
