@@ -815,6 +815,13 @@ void FormatDeviceTime(const uint8_t* p, char* out, size_t cap) {
 // or six bytes of a reading: the first bytes of a cut, corrupted or over-long
 // answer are no time, whatever they look like. A refusal needs no reading,
 // only a sound frame.
+// The last answer arrived whole, its trailer and checksum right.
+bool SoundFrame(const out::Frames& f) {
+    if (f.answerHeld < 7 || f.answerLength != f.answerHeld) return false;
+    const int payload = f.answer[2] | f.answer[3] << 8;
+    return 4 + payload + 3 == f.answerHeld && wire::CheckFrame(f.answer, f.answerHeld, payload) == wire::kFrameGood;
+}
+
 bool SoundClockAnswer(const out::Frames& f) {
     if (f.answerHeld < 4 || f.answerLength != f.answerHeld) return false;
     const int payload = f.answer[2] | f.answer[3] << 8;
@@ -875,6 +882,17 @@ Outcome RunUnwaited() {
                          "clock get: the answer came cut, corrupted or longer than a clock reading (%s bytes): no "
                          "time is shown",
                          count);
+        AppendWhere(o);
+        Append(o, ": check the cable and the connectors, then try again");
+        return o;
+    }
+    if (!SoundFrame(f)) {
+        char count[16];
+        std::snprintf(count, sizeof count, "%d", f.answerLength);
+        Outcome o = Make(kExitNoAnswer, "damaged_answer",
+                         "%s: the answer came cut or corrupted (%s bytes, a wrong checksum or trailer): it is not "
+                         "taken as an answer",
+                         ShownName(), count);
         AppendWhere(o);
         Append(o, ": check the cable and the connectors, then try again");
         return o;

@@ -48,12 +48,20 @@ void ArmAndSend(uint8_t command, uint32_t payloadLength) {
 // with STX, whole or not; data taken from a cut one would be zeros.
 bool AnswerHolds(uint32_t count) {
     const uint32_t payload = ResponseBuffer[2] | ResponseBuffer[3] << 8;
-    const int verdict = CheckFrame(ResponseBuffer.data(), kFrameBufferSize, static_cast<int>(payload));
-    return verdict == kFrameGood && payload >= count;
+    return AnswerFrameSound() && payload >= count;
 }
 
 // Awaits the answer to a request that returns data and copies count bytes of
 // its payload to destination when it was accepted and holds them.
+}  // namespace
+
+bool AnswerFrameSound() {
+    const int payload = ResponseBuffer[2] | ResponseBuffer[3] << 8;
+    return CheckFrame(ResponseBuffer.data(), kFrameBufferSize, payload) == kFrameGood;
+}
+
+namespace {
+
 int AwaitData(uint8_t* destination, uint32_t count) {
     const int result = AwaitOwnAnswer();
     if (result != kAccepted) return result;

@@ -62,6 +62,9 @@ void PackAddressCount(uint32_t address, uint32_t count, uint8_t* destination);
 // Waits for the answer up to kOwnPollBoundMs: kAccepted, kRefusedPolled, or
 // kNoAnswer (also at once when the port is closed; LastAnswerWait tells which).
 int AwaitOwnAnswer();
+// The last answer in ResponseBuffer arrived whole: its trailer and checksum
+// are right (its status may still refuse).
+bool AnswerFrameSound();
 
 int WritePatternArea(const uint8_t* data, uint32_t count);  // 0, 3, 4 or 6
 int SendScaledCommand(uint32_t level, uint32_t span, uint8_t code);  // bytes written

@@ -1,6 +1,7 @@
 // stop_resume.cpp - the stop worker: wake byte, pause, request 0x60, answer poll.
 #include "operations/stop_resume.h"
 
+#include "link/command_library.h"
 #include "link/frame.h"
 #include "link/receiver.h"
 #include "link/serial_session.h"
@@ -25,7 +26,11 @@ uint32_t StopWorker(void*) {
     }
     // An answer that refuses the stop is an answer all the same (the chain
     // of a parameter block goes on), but the operation did not succeed.
-    if (answered && wire::ResponseStatus() != wire::kStatusAccepted) ReportFailure(Outcome::Refused, 0);
+    if (answered && !wire::AnswerFrameSound()) {
+        ReportFailure(Outcome::DamagedAnswer, 0);
+    } else if (answered && wire::ResponseStatus() != wire::kStatusAccepted) {
+        ReportFailure(Outcome::Refused, 0);
+    }
     platform::PostToDialog(wire::UM_WORKER_DONE, answered ? 1 : 0, 0);
     return 0;
 }

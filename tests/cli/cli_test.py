@@ -322,6 +322,8 @@ def group_exit_codes():
          "update complete in"),
         ("--verify on read", None, ["--sim", "read", "--verify", "0", "1", "x"], 2, "belongs to write"),
         ("stop refused", ["--fault", "60:refuse"], ["stop"], 5, "ap-stop refused"),
+        ("stop answered with a wrong checksum", ["--fault", "60:badsum"], ["stop"], 4, "ap-stop: damaged answer"),
+        ("resume answered with a wrong checksum", ["--fault", "61:badsum"], ["resume"], 4, "came cut or corrupted"),
         ("pattern refused", ["--fault", "50.83:refuse"], ["pattern", "--seconds", "1"], 5, "pattern sequence refused"),
         ("pattern unanswered", ["--fault", "50.83:silent"], ["pattern", "--seconds", "1"], 4, "pattern sequence: no answer"),
         ("request 0x62 refused in a chain", ["--fault", "62:refuse"], ["param", "1", "a", "b"], 5,
