@@ -70,25 +70,22 @@ void JsonString(JsonLine& l, const char* key, const char* utf8) {
     if ((key != nullptr && !Key(l, key, mark)) || !Append(l, "\"", 1)) return Settle(l, mark, false);
     // The closing quote is kept room for all along.
     const size_t limit = kJsonLineSize - kClosing - 1;
-    const auto* p = reinterpret_cast<const unsigned char*>(utf8);
-    while (*p != '\0') {
+    const char* p = utf8;
+    const char* const end = utf8 + std::strlen(utf8);
+    while (p < end) {
         // A byte that does not begin a well-formed character (a Linux file
         // name may hold any bytes) becomes U+FFFD, so that the line stays JSON.
-        const int left = static_cast<int>(std::strlen(reinterpret_cast<const char*>(p)));
-        const int decoded = *p < 0x80 ? 1 : platform::DecodeUtf8(reinterpret_cast<const char*>(p), left).width;
-        const bool wellFormed = decoded != 0;
-        const size_t width = wellFormed ? static_cast<size_t>(decoded) : 1;
+        const unsigned char lead = static_cast<unsigned char>(*p);
+        const int width = lead < 0x80 ? 1 : platform::DecodeUtf8(p, static_cast<int>(end - p)).width;
         char piece[16];
         size_t n = 0;
-        size_t used = 0;
-        if (!wellFormed) {
+        if (width == 0) {
             std::memcpy(piece, "\xEF\xBF\xBD", 3);
             n = 3;
-            used = 1;
         }
-        for (; wellFormed && used < width && p[used] != '\0'; ++used) {
+        for (int i = 0; i < width; ++i) {
             size_t k = 0;
-            Escape(p[used], piece + n, k);
+            Escape(static_cast<unsigned char>(p[i]), piece + n, k);
             n += k;
         }
         if (l.length + n > limit) {
@@ -97,7 +94,7 @@ void JsonString(JsonLine& l, const char* key, const char* utf8) {
         }
         std::memcpy(l.text + l.length, piece, n);
         l.length += n;
-        p += used;
+        p += width == 0 ? 1 : width;
     }
     l.text[l.length++] = '"';
 }

@@ -150,14 +150,9 @@ bool Changed(const ops::ProgressSnapshot& a, const ops::ProgressSnapshot& b) {
            a.endMs != b.endMs || a.outcome != b.outcome;
 }
 
-// The board's status text, as the window's strip shows it.
-void StatusText(const ops::ProgressSnapshot& s, uint32_t nowMs, char* text, size_t cap) {
-    ops::FormatProgress(s, nowMs, text, cap);
-}
-
 void ProgressEvent(const ops::ProgressSnapshot& s, uint32_t nowMs) {
     char text[200];
-    StatusText(s, nowMs, text, sizeof text);
+    ops::FormatProgress(s, nowMs, text, sizeof text);
     JsonLine line;
     BeginEvent(line, "progress");
     JsonString(line, "activity", ActivityName(s.activity));
@@ -176,7 +171,7 @@ void ProgressEvent(const ops::ProgressSnapshot& s, uint32_t nowMs) {
 // "[#########-----------]  45%  update: page 86 of 192, 0:09 left, 10.9 pages/s"
 void DrawBar(const ops::ProgressSnapshot& s, uint32_t nowMs) {
     char text[200];
-    StatusText(s, nowMs, text, sizeof text);
+    ops::FormatProgress(s, nowMs, text, sizeof text);
     const double rate = ops::ProgressRate(s, nowMs);
     if (CountsPages(s.activity) && s.total != 0 && rate > 0) {
         const size_t n = std::strlen(text);

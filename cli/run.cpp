@@ -811,10 +811,6 @@ void FormatDeviceTime(const uint8_t* p, char* out, size_t cap) {
                   unsigned(date.day), p[2], p[3], p[4], unsigned(day));
 }
 
-// A clock answer is decoded only when it came whole and sound, with the five
-// or six bytes of a reading: the first bytes of a cut, corrupted or over-long
-// answer are no time, whatever they look like. A refusal needs no reading,
-// only a sound frame.
 // The last answer arrived whole, its trailer and checksum right.
 bool SoundFrame(const out::Frames& f) {
     if (f.answerHeld < 7 || f.answerLength != f.answerHeld) return false;
@@ -822,12 +818,13 @@ bool SoundFrame(const out::Frames& f) {
     return 4 + payload + 3 == f.answerHeld && wire::CheckFrame(f.answer, f.answerHeld, payload) == wire::kFrameGood;
 }
 
+// A clock answer is decoded only when it came whole and sound, with the five
+// or six bytes of a reading: the first bytes of a cut, corrupted or over-long
+// answer are no time, whatever they look like. A refusal needs no reading,
+// only a sound frame.
 bool SoundClockAnswer(const out::Frames& f) {
-    if (f.answerHeld < 4 || f.answerLength != f.answerHeld) return false;
     const int payload = f.answer[2] | f.answer[3] << 8;
-    const bool reading = (payload >= 5 && payload <= 6) || f.answer[1] != '0';
-    return reading && 4 + payload + 3 == f.answerHeld &&
-           wire::CheckFrame(f.answer, f.answerHeld, payload) == wire::kFrameGood;
+    return SoundFrame(f) && ((payload >= 5 && payload <= 6) || f.answer[1] != '0');
 }
 
 Outcome AnsweredText(const out::Frames& f) {

@@ -2,7 +2,6 @@
 #include "firmware/programmer.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "link/frame.h"
 #include "link/receiver.h"
@@ -34,7 +33,7 @@ void LogStatus(uint8_t status, uint8_t errorBit, uint32_t address) {
         const bool erase = errorBit == kEraseErrorBit;
         if (runErrors.blocks == 0 && runErrors.pages == 0) runErrors.first = address;
         ++(erase ? runErrors.blocks : runErrors.pages);
-        ops::ReportDeviceError(erase, address);
+        ops::ReportDeviceErrors(runErrors);
     } else {
         std::snprintf(line, sizeof line, "resp %02x", status);
     }
@@ -167,16 +166,8 @@ int RunPasses(const Image& image) {
 
 // The line after "更新失敗 err: 09": how much failed, where, and what to try.
 void LogDeviceErrors() {
-    char what[96] = "";
-    if (runErrors.blocks != 0) {
-        std::snprintf(what, sizeof what, "%u block%s not erased", unsigned(runErrors.blocks),
-                      runErrors.blocks == 1 ? "" : "s");
-    }
-    if (runErrors.pages != 0) {
-        const size_t n = std::strlen(what);
-        std::snprintf(what + n, sizeof what - n, "%s%u page%s not programmed", n != 0 ? " and " : "",
-                      unsigned(runErrors.pages), runErrors.pages == 1 ? "" : "s");
-    }
+    char what[96];
+    ops::FormatDeviceErrors(runErrors, what, sizeof what);
     char line[320];
     std::snprintf(line, sizeof line,
                   "update: the device reported %.96s, the first at 0x%04X: the unit does not hold this firmware; "

@@ -142,18 +142,6 @@ const char* WhyText(NotStartedWhy why) {
     }
 }
 
-// "2 pages not programmed", "1 block not erased and 3 pages not programmed".
-void DeviceErrorText(const DeviceErrors& e, char* out, size_t cap) {
-    char blocks[48] = "", pages[48] = "";
-    if (e.blocks != 0) {
-        std::snprintf(blocks, sizeof blocks, "%u block%s not erased", unsigned(e.blocks), e.blocks == 1 ? "" : "s");
-    }
-    if (e.pages != 0) {
-        std::snprintf(pages, sizeof pages, "%u page%s not programmed", unsigned(e.pages), e.pages == 1 ? "" : "s");
-    }
-    std::snprintf(out, cap, "%.40s%s%.40s", blocks, e.blocks != 0 && e.pages != 0 ? " and " : "", pages);
-}
-
 void VerifyEnded(const ProgressSnapshot& s, const char* name, double took, char* out, size_t cap) {
     char compared[16];
     Grouped(s.verify.compared, compared, sizeof compared);
@@ -188,7 +176,7 @@ void Ended(const ProgressSnapshot& s, const char* name, char* out, size_t cap) {
     }
     if (s.outcome == Outcome::Failed && (s.deviceErrors.blocks != 0 || s.deviceErrors.pages != 0)) {
         char errors[96];
-        DeviceErrorText(s.deviceErrors, errors, sizeof errors);
+        FormatDeviceErrors(s.deviceErrors, errors, sizeof errors);
         std::snprintf(out, cap, "%s failed, err %02x: the device reported %s, the first at 0x%04X", subject,
                       unsigned(s.code), errors, unsigned(s.deviceErrors.first));
         return;
@@ -271,15 +259,9 @@ void ReportVerify(const VerifyFacts& facts) {
     board.s.verify = facts;
 }
 
-void ReportDeviceError(bool eraseStatus, uint32_t address) {
+void ReportDeviceErrors(const DeviceErrors& errors) {
     BoardLock hold;
-    DeviceErrors& e = board.s.deviceErrors;
-    if (e.blocks == 0 && e.pages == 0) e.first = address;
-    if (eraseStatus) {
-        ++e.blocks;
-    } else {
-        ++e.pages;
-    }
+    board.s.deviceErrors = errors;
 }
 
 void ReportTextsCut(uint32_t needed) {
@@ -321,6 +303,17 @@ void ResetProgress() {
     BoardLock hold;
     board.s = ProgressSnapshot{};
     board.unitsStarted = false;
+}
+
+void FormatDeviceErrors(const DeviceErrors& e, char* out, size_t cap) {
+    char blocks[48] = "", pages[48] = "";
+    if (e.blocks != 0) {
+        std::snprintf(blocks, sizeof blocks, "%u block%s not erased", unsigned(e.blocks), e.blocks == 1 ? "" : "s");
+    }
+    if (e.pages != 0) {
+        std::snprintf(pages, sizeof pages, "%u page%s not programmed", unsigned(e.pages), e.pages == 1 ? "" : "s");
+    }
+    std::snprintf(out, cap, "%.40s%s%.40s", blocks, e.blocks != 0 && e.pages != 0 ? " and " : "", pages);
 }
 
 uint32_t ProgressPermille(const ProgressSnapshot& s) {

@@ -133,7 +133,9 @@ void SetStage(Stage stage);
 // Worker: the operation ends before it began, and why.
 void ReportNotStarted(NotStartedWhy why, uint32_t where);
 void ReportVerify(const VerifyFacts& facts);
-void ReportDeviceError(bool eraseStatus, uint32_t address);
+void ReportDeviceErrors(const DeviceErrors& errors);
+// "2 pages not programmed", "1 block not erased and 3 pages not programmed".
+void FormatDeviceErrors(const DeviceErrors& errors, char* out, size_t cap);
 void ReportTextsCut(uint32_t needed);
 
 ProgressSnapshot ReadProgress();

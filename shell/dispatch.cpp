@@ -86,7 +86,7 @@ void Recovery(ops::OperationParams* params) {
     if (RefuseIfBusy()) return;
     firmware::LoadFirmwareImage();
     if (DamagedFileDeclined()) {
-        EndUntracked(ops::Activity::Recovery, ops::Outcome::NotStarted);
+        ops::EndNotStarted(ops::Activity::Recovery, ops::NotStartedWhy::None);
         return;
     }
     StartTracked(ops::Activity::Recovery, firmware::FirmwareUpdateWorker, params);
@@ -102,7 +102,7 @@ void FarmUpdate() {
         return;
     }
     if (DamagedFileDeclined()) {
-        EndUntracked(ops::Activity::Update, ops::Outcome::NotStarted);
+        ops::EndNotStarted(ops::Activity::Update, ops::NotStartedWhy::None);
         return;
     }
     ops::OpenProgress(ops::Activity::Update);
@@ -220,11 +220,6 @@ bool StartTracked(ops::Activity activity, platform::ThreadRoutine routine, void*
     if (StartWorker(routine, param)) return true;
     ops::CloseProgress(ops::Outcome::NotStarted);
     return false;
-}
-
-void EndUntracked(ops::Activity activity, ops::Outcome outcome) {
-    ops::OpenProgress(activity);
-    ops::CloseProgress(outcome);
 }
 
 void ParseNumberText(const char* text, uint32_t& field) {

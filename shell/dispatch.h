@@ -40,8 +40,6 @@ bool StartWorker(platform::ThreadRoutine routine, void* param);
 // now until its end is handled.
 bool StartTracked(ops::Activity activity, platform::ThreadRoutine routine, void* param,
                   uint32_t address = 0, uint32_t block = 0);
-// An operation that ended before anything was sent still tells how it ended.
-void EndUntracked(ops::Activity activity, ops::Outcome outcome);
 bool WorkerRunning();
 
 // Reads edit text into a 32-bit field: a trailing lower-case h selects hex.
