@@ -449,7 +449,9 @@ bool OpenPort(Outcome& o) {
     platform::SetControlText(shell::kIdPortEdit, edit);
     shell::OnCommand(&params, shell::kIdOpen);
     if (!wire::SessionOpen()) {
-        if (request->sim) {
+        if (wire::SetupFailureText()[0] != '\0') {
+            o = Make(kExitPort, "port_setup", "%s", wire::SetupFailureText());
+        } else if (request->sim) {
             o = Make(kExitPort, "port", "cannot open the %s", portLabel);
         } else {
             char described[512];

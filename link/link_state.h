@@ -26,6 +26,9 @@ constexpr uint32_t kWmUser = 0x0400;
 constexpr uint32_t UM_WORKER_DONE = kWmUser + 1;
 constexpr uint32_t UM_SEQUENCE_STOPPED = kWmUser + 2;
 constexpr uint32_t UM_RESPONSE_ARRIVED = kWmUser + 3;
+// The receiver ended the session because the port went away: the dialog
+// closes it as "close" would, so that the port edit and "open" work again.
+constexpr uint32_t UM_PORT_LOST = kWmUser + 4;
 
 using FrameBuffer = std::array<uint8_t, kFrameBufferSize>;
 

@@ -216,6 +216,7 @@ uint32_t ReceiverLoop(void*) {
             // that every wait ends at once and nothing spins on the dead line.
             portLost.store(true);
             platform::LogLine(kPortLostText);
+            platform::PostToDialog(UM_PORT_LOST, 0, 0);
             break;
         }
         if (LinkFlagSet(kFlagStopReceiver)) break;

@@ -14,6 +14,14 @@ std::atomic<uint16_t> LinkFlags{0};
 
 namespace {
 platform::ThreadHandle receiverThread = nullptr;
+char setupFailure[400] = "";
+
+// Keeps the words of the set-up step that failed, for the operator.
+void NoteSetupFailure(int portNumber) {
+    const platform::PortFaultText fault = platform::PortFault();
+    std::snprintf(setupFailure, sizeof setupFailure, "COM%d could not be set up: %s failed: %s", portNumber,
+                  fault.call, fault.message);
+}
 
 // The bound of the 1000 polls of 10 ms that a thread's end was once awaited with.
 constexpr uint32_t kThreadEndBoundMs = 10000;
@@ -69,13 +77,22 @@ int OpenSerialPort(std::atomic<platform::PortHandle>& slot, int portNumber, uint
         h = platform::PortOpen(name);
     }
     if (h == nullptr) return kOpenFailed;
-    platform::PortSetupQueues(h, inQueue, outQueue);
-    platform::PortPurge(h, platform::kPurgeAll);
-    platform::PortApplyState(h, BuildLineState(speed, dataBits, stopBits, parity, cts, xonXoff));
-    platform::PortApplyTimeouts(h, BuildPortTimeouts(outQueue, speed));
+    // A step the driver refuses would leave the port at another speed or
+    // framing, where every command would end in "no answer": such a port is
+    // not open.
+    const bool ready = platform::PortSetupQueues(h, inQueue, outQueue) && platform::PortPurge(h, platform::kPurgeAll) &&
+                       platform::PortApplyState(h, BuildLineState(speed, dataBits, stopBits, parity, cts, xonXoff)) &&
+                       platform::PortApplyTimeouts(h, BuildPortTimeouts(outQueue, speed));
+    if (!ready) {
+        NoteSetupFailure(portNumber);
+        platform::PortClose(h);
+        return kSetupFailed;
+    }
     slot.store(h);
     return 0;
 }
+
+const char* SetupFailureText() { return setupFailure; }
 
 int CloseSerialPort(platform::PortHandle port) {
     if (port != nullptr) {
@@ -107,11 +124,15 @@ bool SessionOpen() { return CommHandle.load() != nullptr || receiverThread != nu
 // thread behind.
 int StartReceiver() {
     if (SessionOpen()) return kAlreadyOpen;
-    if (OpenSerialPort(CommHandle, PortNumber, kSessionBaud, 8, 0, 0, 0, 0, kSessionQueueSize,
-                       kSessionQueueSize) != 0) {
-        return kOpenFailed;
+    setupFailure[0] = '\0';
+    const int opened = OpenSerialPort(CommHandle, PortNumber, kSessionBaud, 8, 0, 0, 0, 0, kSessionQueueSize,
+                                      kSessionQueueSize);
+    if (opened != 0) return opened;
+    if (!platform::PortSetMask(CommHandle.load(), platform::kEventRxChar)) {
+        NoteSetupFailure(PortNumber);
+        CloseSerialPort(CommHandle.exchange(nullptr));
+        return kSetupFailed;
     }
-    platform::PortSetMask(CommHandle.load(), platform::kEventRxChar);
     receiverThread = platform::StartThread(ReceiverLoop, nullptr);
     if (receiverThread == nullptr) {
         CloseSerialPort(CommHandle.exchange(nullptr));

@@ -10,6 +10,9 @@ namespace wire {
 
 constexpr int kOpenFailed = 17;
 constexpr int kAlreadyOpen = 18;
+// The port opened, but the driver refused a step of its set-up; it is closed
+// again and SetupFailureText says which step and why.
+constexpr int kSetupFailed = 19;
 constexpr uint32_t kSessionBaud = 38400;
 constexpr uint32_t kSessionQueueSize = 256;
 
@@ -19,19 +22,22 @@ platform::LineState BuildLineState(uint32_t speed, uint8_t dataBits, uint8_t sto
 // The fixed read time-outs and the write time-out for the queue size and speed.
 platform::PortTimeouts BuildPortTimeouts(uint32_t outQueue, uint32_t speed);
 
-// Opens COMn (or \\.\COMn) and applies the line setting. 0, or kOpenFailed
-// (also for port numbers below 1, which name no port).
+// Opens COMn (or \\.\COMn) and applies the line setting. 0, kOpenFailed
+// (also for port numbers below 1, which name no port), or kSetupFailed.
 int OpenSerialPort(std::atomic<platform::PortHandle>& slot, int portNumber, uint32_t speed,
                    uint8_t dataBits, uint8_t stopBits, uint8_t parity, uint32_t cts,
                    uint32_t xonXoff, uint32_t inQueue, uint32_t outQueue);
 int CloseSerialPort(platform::PortHandle port);
+// The set-up failure of the last StartReceiver, as UTF-8 (empty when there was none): "COM3 could not be set up: SetCommState
+// failed: The parameter is incorrect. (error 87)".
+const char* SetupFailureText();
 int ReadPort(platform::PortHandle port, void* buffer, int count);
 int WritePort(platform::PortHandle port, const void* buffer, int count);
 int QueuedInputCount();
 
 // 0 when the port is open and the receiver runs; kOpenFailed when the port
-// cannot be opened; kAlreadyOpen when a session is open already (which then
-// keeps running untouched).
+// cannot be opened; kSetupFailed when it cannot be set up; kAlreadyOpen when
+// a session is open already (which then keeps running untouched).
 int StartReceiver();
 int StopReceiver();
 bool SessionOpen();

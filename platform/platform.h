@@ -55,19 +55,32 @@ enum class WaitOutcome { Event, Released, TimedOut, Gone };
 // Opens a port by its device name ("COM3", "\\.\COM12") for exclusive,
 // overlapped use. nullptr when the name cannot be opened.
 PortHandle PortOpen(const char* name);
-void PortSetupQueues(PortHandle port, uint32_t inQueue, uint32_t outQueue);
-void PortPurge(PortHandle port, uint32_t flags);
-void PortApplyState(PortHandle port, const LineState& state);
-void PortApplyTimeouts(PortHandle port, const PortTimeouts& timeouts);
+// The set-up calls return false when the driver refused the step; PortFault
+// then says which call it was and why, in the system's words.
+bool PortSetupQueues(PortHandle port, uint32_t inQueue, uint32_t outQueue);
+bool PortPurge(PortHandle port, uint32_t flags);
+// Starts from the driver's own line state and applies the console's (see
+// line_dcb.h), so that fields the console does not set keep values the
+// driver accepts.
+bool PortApplyState(PortHandle port, const LineState& state);
+bool PortApplyTimeouts(PortHandle port, const PortTimeouts& timeouts);
 // Sets the comm event mask; any call releases a pending PortWaitEvent.
-void PortSetMask(PortHandle port, uint32_t mask);
+bool PortSetMask(PortHandle port, uint32_t mask);
+// The last set-up call of this thread that failed: the call's name
+// ("SetCommState") and the system's message with its number, as UTF-8.
+struct PortFaultText {
+    char call[32];
+    char message[256];
+};
+PortFaultText PortFault();
 // Blocks until a received character is signalled, the mask is changed, or
-// timeoutMs passes. A wait that timed out may go on in the next call.
+// timeoutMs passes. A wait that timed out may go on in the next call. Gone
+// once any call on the port has found the device gone.
 WaitOutcome PortWaitEvent(PortHandle port, uint32_t timeoutMs);
-// Bytes waiting in the driver's input queue; also clears line errors.
 int PortQueued(PortHandle port);
 // Read or write with the port's time-outs; each returns the count moved (0 on
-// failure).
+// failure). Neither waits much longer than its time-outs, whatever the driver
+// does: an adapter that never completes a call is taken as gone.
 int PortRead(PortHandle port, void* buffer, int count);
 int PortWrite(PortHandle port, const void* buffer, int count);
 void PortClose(PortHandle port);

@@ -62,7 +62,19 @@ void Open() {
         return;
     }
     wire::PortNumber = std::atoi(text);
-    if (wire::StartReceiver() != 0) {
+    const int opened = wire::StartReceiver();
+    if (opened == wire::kSetupFailed) {
+        // The system's message is in the PC's own language, so the box is
+        // UTF-8; the first line is the console's own text for a failed open.
+        char box[600];
+        std::snprintf(box, sizeof box,
+                      u8"COMがオープンできません\n\n%s\n\nThe port is closed again. Check the adapter's driver "
+                      "(Device Manager), or try another port.",
+                      wire::SetupFailureText());
+        platform::WarningBoxUtf8(box);
+        return;
+    }
+    if (opened != 0) {
         platform::WarningBox(kOpenFailedText);
         return;
     }
@@ -283,6 +295,9 @@ bool OnPrivateMessage(ops::OperationParams* params, uint32_t message, uintptr_t 
             return true;
         case wire::UM_RESPONSE_ARRIVED:
             if ((wParam & 0xFFFF) == 1) OnModelVerdict(params);
+            return true;
+        case wire::UM_PORT_LOST:
+            if (wire::SessionOpen() && wire::PortLost()) Close();
             return true;
         default:
             return false;

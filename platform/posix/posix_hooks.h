@@ -12,6 +12,9 @@ namespace platform::posix {
 // Port names ("COM3", "\\.\COM12") to device paths.
 void MapPort(const std::string& name, const std::string& path);
 void ClearPortMap();
+// Makes the next port set-up step of that name ("tcsetattr") fail with EINVAL,
+// as a driver that refuses the line setting would.
+void FailPortSetupStep(const std::string& call);
 
 // Level: a wait completes while any byte is queued (Wine). Edge: only bytes
 // that arrive during the wait complete it (Windows).

@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -58,6 +61,27 @@ int64_t NowMs() {
 int Queued(int fd) {
     int n = 0;
     return ioctl(fd, FIONREAD, &n) == 0 ? n : 0;
+}
+
+thread_local PortFaultText lastFault{};
+std::string failingStep;  // set by a test: the set-up step that is to fail
+
+// A set-up step's outcome (0 or -1 with errno, as the calls return), described
+// when it failed.
+bool Step(const char* call, int result) {
+    {
+        std::lock_guard<std::mutex> g(mapLock);
+        if (failingStep == call) {
+            failingStep.clear();
+            result = -1;
+            errno = EINVAL;
+        }
+    }
+    if (result == 0) return true;
+    const int error = errno;
+    std::snprintf(lastFault.call, sizeof lastFault.call, "%s", call);
+    std::snprintf(lastFault.message, sizeof lastFault.message, "%s (errno %d)", std::strerror(error), error);
+    return false;
 }
 
 void DrainWake(Port* p) {
@@ -126,6 +150,10 @@ void ClearPortMap() {
     portMap.clear();
 }
 void SetEventSignal(EventSignal s) { signalMode = s; }
+void FailPortSetupStep(const std::string& call) {
+    std::lock_guard<std::mutex> g(mapLock);
+    failingStep = call;
+}
 uint64_t EventWaitCount() { return eventWaits.load(); }
 }  // namespace posix
 
@@ -157,27 +185,33 @@ PortHandle PortOpen(const char* name) {
 
 LowLatency PortLowLatency(PortHandle port) { return P(port)->lowLatency; }
 
-void PortSetupQueues(PortHandle, uint32_t, uint32_t) {}
+bool PortSetupQueues(PortHandle, uint32_t, uint32_t) { return Step("set-up queues", 0); }
 
-void PortPurge(PortHandle port, uint32_t) { tcflush(P(port)->fd, TCIOFLUSH); }
+bool PortPurge(PortHandle port, uint32_t) { return Step("tcflush", tcflush(P(port)->fd, TCIOFLUSH)); }
 
-void PortApplyState(PortHandle port, const LineState& s) {
+bool PortApplyState(PortHandle port, const LineState& s) {
     termios t{};
-    if (tcgetattr(P(port)->fd, &t) != 0) return;
+    if (!Step("tcgetattr", tcgetattr(P(port)->fd, &t))) return false;
     cfmakeraw(&t);
     cfsetspeed(&t, s.baudRate == 38400 ? B38400 : B9600);
     t.c_cflag |= CLOCAL | CREAD;
-    tcsetattr(P(port)->fd, TCSANOW, &t);
+    return Step("tcsetattr", tcsetattr(P(port)->fd, TCSANOW, &t));
 }
 
-void PortApplyTimeouts(PortHandle port, const PortTimeouts& t) { P(port)->timeouts = t; }
+bool PortApplyTimeouts(PortHandle port, const PortTimeouts& t) {
+    P(port)->timeouts = t;
+    return Step("set time-outs", 0);
+}
 
-void PortSetMask(PortHandle port, uint32_t mask) {
+bool PortSetMask(PortHandle port, uint32_t mask) {
     Port* p = P(port);
     p->mask = mask;
     const char one = 1;
     (void)!write(p->wake[1], &one, 1);
+    return true;
 }
+
+PortFaultText PortFault() { return lastFault; }
 
 WaitOutcome PortWaitEvent(PortHandle port, uint32_t timeoutMs) {
     Port* p = P(port);

@@ -3,8 +3,19 @@
 // Each read, write and event wait has its own OVERLAPPED with its own event:
 // the receiver reads while another thread writes on the same handle, and
 // waiting on the file handle itself would let one completion wake the other.
+//
+// A device that goes away (a USB adapter unplugged, its driver stopped) does
+// not close the handle: every call on it fails from then on, with an error
+// that depends on the driver, or never completes. The first such failure
+// marks the port gone, and the receiver's wait reports it at once.
 #include <windows.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+#include "platform/line_dcb.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -15,18 +26,73 @@ constexpr DWORD kNoEventPauseMs = 10;
 // How long a close waits for the port's pending event wait to end before
 // leaving its block behind.
 constexpr DWORD kCloseEndsWaitMs = 1000;
+// How much longer than the port's own time-outs a read or write may take
+// before the adapter is taken as gone, and how long its cancel may take.
+constexpr DWORD kCallGraceMs = 2000;
+constexpr DWORD kCancelEndsMs = 1000;
 
-HANDLE H(PortHandle port) { return static_cast<HANDLE>(port); }
+struct Port {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    HANDLE goneEvent = nullptr;  // manual-reset: set once the device is gone
+    std::atomic<bool> gone{false};
+    PortTimeouts timeouts;
+};
 
-// Completes an overlapped call: the count it moved, 0 on failure. Wine may
-// report a read that timed out with no data as ERROR_TIMEOUT where Windows
-// reports success with 0 bytes; both come out as 0.
-DWORD Finish(HANDLE h, BOOL started, OVERLAPPED& ov, DWORD immediate) {
-    if (started) return immediate;
-    if (GetLastError() != ERROR_IO_PENDING) return 0;
-    DWORD moved = 0;
-    if (!GetOverlappedResult(h, &ov, &moved, TRUE)) return 0;
-    return moved;
+Port* P(PortHandle port) { return static_cast<Port*>(port); }
+HANDLE H(PortHandle port) { return P(port)->h; }
+
+thread_local PortFaultText lastFault{};
+
+// What the drivers report once the device behind a port has gone: usbser and
+// most vendor drivers use the first five; Wine reports a pseudo-terminal whose
+// other end closed as "not ready" and "broken pipe".
+bool MeansGone(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_BAD_COMMAND:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_GEN_FAILURE:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_NOT_READY:
+        case ERROR_BROKEN_PIPE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void MarkGone(Port* p) {
+    if (!p->gone.exchange(true)) SetEvent(p->goneEvent);
+}
+
+// Looks at the error of a call that failed; true when it meant the device is gone.
+bool FailedGone(Port* p, DWORD error) {
+    if (!MeansGone(error)) return false;
+    MarkGone(p);
+    return true;
+}
+
+// The system's words for an error, as UTF-8, with its number.
+void Describe(const char* call, DWORD error) {
+    std::snprintf(lastFault.call, sizeof lastFault.call, "%s", call);
+    wchar_t wide[200] = L"";
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                   wide, sizeof wide / sizeof wide[0], nullptr);
+    DWORD end = n;
+    while (end > 0 && (wide[end - 1] == L'\r' || wide[end - 1] == L'\n' || wide[end - 1] == L' ')) --end;
+    wide[end] = L'\0';
+    char text[200] = "";
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+    text[sizeof text - 1] = '\0';
+    std::snprintf(lastFault.message, sizeof lastFault.message, "%s%s(error %lu)", text, text[0] != '\0' ? " " : "",
+                  static_cast<unsigned long>(error));
+}
+
+// A set-up step's outcome, described when it failed.
+bool Step(const char* call, BOOL ok) {
+    if (!ok) Describe(call, GetLastError());
+    return ok != FALSE;
 }
 
 struct Overlapped {
@@ -37,9 +103,53 @@ struct Overlapped {
     }
 };
 
+// The bound of one read or write: the total time-out the driver was given
+// for that many bytes, and the grace above it.
+DWORD CallBoundMs(uint32_t multiplier, uint32_t constant, int count) {
+    return static_cast<DWORD>(uint64_t(multiplier) * static_cast<uint32_t>(count) + constant + kCallGraceMs);
+}
+
+// One read or write in flight, with bytes of its own: a call that is
+// abandoned may still be carried out by the system later, and must then find
+// its block and buffer, never the caller's.
+struct Call {
+    explicit Call(int count) : bytes(new uint8_t[count]) {}
+    ~Call() { delete[] bytes; }
+    Overlapped io;
+    uint8_t* bytes;
+};
+
+// Carries out a read or write: the count it moved, 0 on failure. Wine may
+// report a read that timed out with no data as ERROR_TIMEOUT where Windows
+// reports success with 0 bytes; both come out as 0. A call that outlives its
+// bound is cancelled and the port taken as gone; a call whose cancel never
+// completes is left to the system rather than freed under it.
+DWORD Transfer(Port* p, bool write, void* buffer, int count, DWORD boundMs) {
+    Call* c = new Call(count);
+    if (write) std::memcpy(c->bytes, buffer, static_cast<size_t>(count));
+    DWORD moved = 0;
+    BOOL done = write ? WriteFile(p->h, c->bytes, static_cast<DWORD>(count), &moved, &c->io.ov)
+                      : ReadFile(p->h, c->bytes, static_cast<DWORD>(count), &moved, &c->io.ov);
+    DWORD error = done ? 0 : GetLastError();
+    if (!done && error == ERROR_IO_PENDING) {
+        if (WaitForSingleObject(c->io.ov.hEvent, boundMs) != WAIT_OBJECT_0) {
+            CancelIoEx(p->h, &c->io.ov);
+            MarkGone(p);
+            if (WaitForSingleObject(c->io.ov.hEvent, kCancelEndsMs) == WAIT_OBJECT_0) delete c;
+            return 0;
+        }
+        done = GetOverlappedResult(p->h, &c->io.ov, &moved, FALSE);
+        error = done ? 0 : GetLastError();
+    }
+    if (done && !write) std::memcpy(buffer, c->bytes, moved);
+    delete c;
+    if (!done) FailedGone(p, error);
+    return done ? moved : 0;
+}
+
 // A comm-event wait, with the mask it fills in when it ends.
 struct EventWait {
-    explicit EventWait(HANDLE p) : port(p) {}
+    explicit EventWait(HANDLE h) : port(h) {}
     HANDLE port;
     Overlapped io;
     DWORD events = 0;
@@ -53,13 +163,25 @@ thread_local EventWait* pendingWait = nullptr;
 // change (a stop), or Wine on a pseudo-terminal without modem lines, where
 // the wait returns at once every time: the pause keeps the receiver from
 // spinning there, and 10 ms is well within its own poll of the device.
-WaitOutcome EndWait(EventWait*& w, bool completed) {
+WaitOutcome EndWait(Port* p, EventWait*& w, bool completed) {
     const bool received = completed && (w->events & EV_RXCHAR) != 0;
+    const DWORD error = completed ? 0 : GetLastError();
     delete w;
     w = nullptr;
     if (received) return WaitOutcome::Event;
+    // Some drivers end a wait that a mask change released (a stop) as
+    // aborted: only the other errors say that the device is gone.
+    if (!completed && error != ERROR_OPERATION_ABORTED && FailedGone(p, error)) return WaitOutcome::Gone;
     Sleep(kNoEventPauseMs);
     return WaitOutcome::Released;
+}
+
+// Closed ports are kept, not freed: a thread that loaded the handle just
+// before the close (a discard of queued input) must find a closed handle,
+// not freed memory. A session opens few ports in a process's life.
+void Retire(Port* p) {
+    p->h = INVALID_HANDLE_VALUE;
+    MarkGone(p);
 }
 
 }  // namespace
@@ -67,86 +189,110 @@ WaitOutcome EndWait(EventWait*& w, bool completed) {
 PortHandle PortOpen(const char* name) {
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? nullptr : h;
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    Port* p = new Port;
+    p->h = h;
+    p->goneEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    return p;
 }
 
-void PortSetupQueues(PortHandle port, uint32_t inQueue, uint32_t outQueue) {
-    SetupComm(H(port), inQueue, outQueue);
+bool PortSetupQueues(PortHandle port, uint32_t inQueue, uint32_t outQueue) {
+    return Step("SetupComm", SetupComm(H(port), inQueue, outQueue));
 }
 
-void PortPurge(PortHandle port, uint32_t flags) { PurgeComm(H(port), flags); }
+bool PortPurge(PortHandle port, uint32_t flags) { return Step("PurgeComm", PurgeComm(H(port), flags)); }
 
-void PortApplyState(PortHandle port, const LineState& s) {
+bool PortApplyState(PortHandle port, const LineState& s) {
     DCB dcb;
     ZeroMemory(&dcb, sizeof dcb);
     dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = s.baudRate;
-    dcb.fBinary = s.fBinary;
-    dcb.fParity = s.fParity;
-    dcb.fOutxCtsFlow = s.fOutxCtsFlow;
-    dcb.fDtrControl = s.fDtrControl;
-    dcb.fRtsControl = s.fRtsControl;
-    dcb.fOutX = s.fOutX;
-    dcb.fTXContinueOnXoff = s.fTXContinueOnXoff;
-    dcb.XonLim = s.xonLim;
-    dcb.XoffLim = s.xoffLim;
-    dcb.ByteSize = s.byteSize;
-    dcb.Parity = s.parity;
-    dcb.StopBits = s.stopBits;
-    dcb.XonChar = static_cast<char>(s.xonChar);
-    dcb.XoffChar = static_cast<char>(s.xoffChar);
-    SetCommState(H(port), &dcb);
+    if (!Step("GetCommState", GetCommState(H(port), &dcb))) return false;
+    DcbFields f;
+    f.baudRate = dcb.BaudRate;
+    f.fBinary = dcb.fBinary, f.fParity = dcb.fParity, f.fOutxCtsFlow = dcb.fOutxCtsFlow;
+    f.fOutxDsrFlow = dcb.fOutxDsrFlow, f.fDtrControl = dcb.fDtrControl, f.fDsrSensitivity = dcb.fDsrSensitivity;
+    f.fTXContinueOnXoff = dcb.fTXContinueOnXoff, f.fOutX = dcb.fOutX, f.fInX = dcb.fInX;
+    f.fErrorChar = dcb.fErrorChar, f.fNull = dcb.fNull, f.fRtsControl = dcb.fRtsControl;
+    f.fAbortOnError = dcb.fAbortOnError;
+    f.xonLim = dcb.XonLim, f.xoffLim = dcb.XoffLim;
+    f.byteSize = dcb.ByteSize, f.parity = dcb.Parity, f.stopBits = dcb.StopBits;
+    f.xonChar = static_cast<uint8_t>(dcb.XonChar), f.xoffChar = static_cast<uint8_t>(dcb.XoffChar);
+    f.errorChar = static_cast<uint8_t>(dcb.ErrorChar), f.eofChar = static_cast<uint8_t>(dcb.EofChar);
+    f.evtChar = static_cast<uint8_t>(dcb.EvtChar);
+    f = LineDcb(f, s);
+    dcb.BaudRate = f.baudRate;
+    dcb.fBinary = f.fBinary, dcb.fParity = f.fParity, dcb.fOutxCtsFlow = f.fOutxCtsFlow;
+    dcb.fOutxDsrFlow = f.fOutxDsrFlow, dcb.fDtrControl = f.fDtrControl, dcb.fDsrSensitivity = f.fDsrSensitivity;
+    dcb.fTXContinueOnXoff = f.fTXContinueOnXoff, dcb.fOutX = f.fOutX, dcb.fInX = f.fInX;
+    dcb.fErrorChar = f.fErrorChar, dcb.fNull = f.fNull, dcb.fRtsControl = f.fRtsControl;
+    dcb.fAbortOnError = f.fAbortOnError;
+    dcb.XonLim = f.xonLim, dcb.XoffLim = f.xoffLim;
+    dcb.ByteSize = f.byteSize, dcb.Parity = f.parity, dcb.StopBits = f.stopBits;
+    dcb.XonChar = static_cast<char>(f.xonChar), dcb.XoffChar = static_cast<char>(f.xoffChar);
+    dcb.ErrorChar = static_cast<char>(f.errorChar), dcb.EofChar = static_cast<char>(f.eofChar);
+    dcb.EvtChar = static_cast<char>(f.evtChar);
+    return Step("SetCommState", SetCommState(H(port), &dcb));
 }
 
-void PortApplyTimeouts(PortHandle port, const PortTimeouts& t) {
+bool PortApplyTimeouts(PortHandle port, const PortTimeouts& t) {
     COMMTIMEOUTS ct;
     ct.ReadIntervalTimeout = t.readInterval;
     ct.ReadTotalTimeoutMultiplier = t.readTotalMultiplier;
     ct.ReadTotalTimeoutConstant = t.readTotalConstant;
     ct.WriteTotalTimeoutMultiplier = t.writeTotalMultiplier;
     ct.WriteTotalTimeoutConstant = t.writeTotalConstant;
-    SetCommTimeouts(H(port), &ct);
+    if (!Step("SetCommTimeouts", SetCommTimeouts(H(port), &ct))) return false;
+    P(port)->timeouts = t;
+    return true;
 }
 
-void PortSetMask(PortHandle port, uint32_t mask) { SetCommMask(H(port), mask); }
+bool PortSetMask(PortHandle port, uint32_t mask) { return Step("SetCommMask", SetCommMask(H(port), mask)); }
+
+PortFaultText PortFault() { return lastFault; }
 
 // A wait that times out is left pending, not cancelled, and the next call
 // goes on waiting on it: under Wine a cancel that meets the wait while the
 // driver is re-checking it can be lost, and the canceller then waits for ever.
 // A pending wait ends when a character arrives, when the mask is changed (a
-// stop) or when the port is closed.
+// stop) or when the port is closed; a port found gone by any call ends it too.
 WaitOutcome PortWaitEvent(PortHandle port, uint32_t timeoutMs) {
+    Port* p = P(port);
+    if (p->gone.load()) return WaitOutcome::Gone;
     EventWait*& w = pendingWait;
     if (w == nullptr) {
-        w = new EventWait(H(port));
-        if (WaitCommEvent(w->port, &w->events, &w->io.ov)) return EndWait(w, true);
-        if (GetLastError() != ERROR_IO_PENDING) return EndWait(w, false);
+        w = new EventWait(p->h);
+        if (WaitCommEvent(w->port, &w->events, &w->io.ov)) return EndWait(p, w, true);
+        if (GetLastError() != ERROR_IO_PENDING) return EndWait(p, w, false);
     }
-    if (WaitForSingleObject(w->io.ov.hEvent, timeoutMs) != WAIT_OBJECT_0) return WaitOutcome::TimedOut;
+    HANDLE ends[2] = {w->io.ov.hEvent, p->goneEvent};
+    const DWORD r = WaitForMultipleObjects(2, ends, FALSE, timeoutMs);
+    if (r == WAIT_OBJECT_0 + 1) return WaitOutcome::Gone;
+    if (r != WAIT_OBJECT_0) return WaitOutcome::TimedOut;
     DWORD ignored = 0;
-    return EndWait(w, GetOverlappedResult(w->port, &w->io.ov, &ignored, FALSE) != FALSE);
+    return EndWait(p, w, GetOverlappedResult(w->port, &w->io.ov, &ignored, FALSE) != FALSE);
 }
 
 int PortQueued(PortHandle port) {
     DWORD errors = 0;
     COMSTAT stat;
     ZeroMemory(&stat, sizeof stat);
-    if (!ClearCommError(H(port), &errors, &stat)) return 0;
+    if (!ClearCommError(H(port), &errors, &stat)) {
+        FailedGone(P(port), GetLastError());
+        return 0;
+    }
     return static_cast<int>(stat.cbInQue);
 }
 
 int PortRead(PortHandle port, void* buffer, int count) {
-    Overlapped o;
-    DWORD got = 0;
-    BOOL done = ReadFile(H(port), buffer, static_cast<DWORD>(count), &got, &o.ov);
-    return static_cast<int>(Finish(H(port), done, o.ov, got));
+    const PortTimeouts& t = P(port)->timeouts;
+    return static_cast<int>(
+        Transfer(P(port), false, buffer, count, CallBoundMs(t.readTotalMultiplier, t.readTotalConstant, count)));
 }
 
 int PortWrite(PortHandle port, const void* buffer, int count) {
-    Overlapped o;
-    DWORD put = 0;
-    BOOL done = WriteFile(H(port), buffer, static_cast<DWORD>(count), &put, &o.ov);
-    return static_cast<int>(Finish(H(port), done, o.ov, put));
+    const PortTimeouts& t = P(port)->timeouts;
+    return static_cast<int>(Transfer(P(port), true, const_cast<void*>(buffer), count,
+                                     CallBoundMs(t.writeTotalMultiplier, t.writeTotalConstant, count)));
 }
 
 // The latency timer of a USB serial adapter is a setting of its driver
@@ -154,9 +300,12 @@ int PortWrite(PortHandle port, const void* buffer, int count) {
 LowLatency PortLowLatency(PortHandle) { return LowLatency::NotApplicable; }
 
 void PortClose(PortHandle port) {
-    CloseHandle(H(port));
+    Port* p = P(port);
+    const HANDLE h = p->h;
+    CloseHandle(h);
+    Retire(p);
     EventWait* w = pendingWait;
-    if (w == nullptr || w->port != H(port)) return;
+    if (w == nullptr || w->port != h) return;
     pendingWait = nullptr;
     // The close ends the wait; until it has, the system may still write into
     // the block, so one that does not end in time is left, not freed.

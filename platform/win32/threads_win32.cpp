@@ -92,7 +92,10 @@ void PauseMs(uint32_t ms) {
 
 void UiSleepMs(uint32_t ms) { UiWaitHandle(nullptr, MonotonicUs() + uint64_t(ms) * 1000); }
 
-uint32_t TickMs() { return GetTickCount(); }
+// From the performance counter too: GetTickCount moves in steps of the timer
+// period, and Windows 11 does not honour a finer period for a minimized or
+// hidden window, so a progress rate or a hold counted in it could be 16 ms off.
+uint32_t TickMs() { return static_cast<uint32_t>(MonotonicUs() / 1000); }
 
 uint64_t MonotonicUs() {
     static LARGE_INTEGER frequency = [] {

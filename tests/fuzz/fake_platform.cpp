@@ -140,16 +140,24 @@ PortHandle PortOpen(const char* name) {
     return &fuzzfake::lineToken;
 }
 
-void PortSetupQueues(PortHandle, uint32_t, uint32_t) {}
+bool PortSetupQueues(PortHandle, uint32_t, uint32_t) { return true; }
 
-void PortPurge(PortHandle, uint32_t) {
+bool PortPurge(PortHandle, uint32_t) {
     line.queue.clear();
     fuzzfake::Progress();
+    return true;
 }
 
-void PortApplyState(PortHandle, const LineState&) {}
-void PortApplyTimeouts(PortHandle, const PortTimeouts& t) { line.timeouts = t; }
-void PortSetMask(PortHandle, uint32_t mask) { line.mask = mask; }
+bool PortApplyState(PortHandle, const LineState&) { return true; }
+bool PortApplyTimeouts(PortHandle, const PortTimeouts& t) {
+    line.timeouts = t;
+    return true;
+}
+bool PortSetMask(PortHandle, uint32_t mask) {
+    line.mask = mask;
+    return true;
+}
+PortFaultText PortFault() { return PortFaultText{}; }
 
 WaitOutcome PortWaitEvent(PortHandle, uint32_t timeoutMs) {
     fuzzfake::Still();

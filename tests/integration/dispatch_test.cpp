@@ -52,6 +52,40 @@ TEST_F(Dialog, DefaultsAndOpenCloseDriveTheSessionAndThePortEdit) {
     EXPECT_TRUE(platform::posix::ControlEnabled(shell::kIdPortEdit));
 }
 
+// The device's end of the line closes: the session ends by itself, as
+// "close" would, and says so.
+TEST_F(Dialog, PortThatGoesAwayEndsTheSessionAndFreesThePortEdit) {
+    Press(shell::kIdOpen);
+    ASSERT_TRUE(wire::SessionOpen());
+    device->Stop();
+    EXPECT_TRUE(Pump([] { return platform::posix::ControlEnabled(shell::kIdPortEdit); }, 3000));
+    EXPECT_FALSE(wire::SessionOpen());
+    const auto log = platform::posix::LogHistory();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& l) { return l.rfind("the port went away", 0) == 0; }),
+              1);
+}
+
+// A driver that refuses a set-up step: the port is not open, the box names
+// the step and the system's words, and the port is free for the next open.
+TEST_F(Dialog, RefusedSetUpStepLeavesThePortClosedAndFree) {
+    for (const char* step : {"set-up queues", "tcflush", "tcgetattr", "tcsetattr", "set time-outs"}) {
+        SCOPED_TRACE(step);
+        const size_t boxes = platform::posix::BoxesShown().size();
+        platform::posix::FailPortSetupStep(step);
+        Press(shell::kIdOpen);
+        EXPECT_FALSE(wire::SessionOpen());
+        EXPECT_TRUE(platform::posix::ControlEnabled(shell::kIdPortEdit));
+        ASSERT_EQ(platform::posix::BoxesShown().size(), boxes + 1);
+        const std::string box = platform::posix::BoxesShown().back();
+        EXPECT_NE(box.find(std::string("COM1 could not be set up: ") + step + " failed: Invalid argument"),
+                  std::string::npos) << box;
+        Press(shell::kIdOpen);
+        EXPECT_TRUE(wire::SessionOpen());
+        Press(shell::kIdClose);
+    }
+}
+
 TEST_F(Dialog, FailedOpenShowsTheBoxAndKeepsTheEditEnabled) {
     platform::posix::SetControl(shell::kIdPortEdit, "abc");
     Press(shell::kIdOpen);
@@ -227,7 +261,7 @@ TEST_F(Dialog, VerdictMessageWithAnotherValueDoesNothing) {
     EXPECT_TRUE(platform::posix::LogHistory().empty());
     // A second done message for an empty slot is harmless.
     EXPECT_TRUE(shell::OnPrivateMessage(&params, wire::UM_WORKER_DONE, 0, 0));
-    EXPECT_FALSE(shell::OnPrivateMessage(&params, wire::kWmUser + 4, 0, 0));
+    EXPECT_FALSE(shell::OnPrivateMessage(&params, wire::UM_PORT_LOST + 1, 0, 0));
 }
 
 TEST_F(Dialog, SequenceStoppedClearsOnlyItsFlag) {
