@@ -205,7 +205,10 @@ void StopTimer(int id);
 // W calls, and the bytes as given on Linux. A path that is not valid there is
 // refused like a file that cannot be opened.
 using FileHandle = void*;
-FileHandle FileOpenRead(const char* path);  // existing file, no sharing; nullptr on failure
+// An existing file opened for reading, shared with other readers; a file
+// that another program holds without sharing is asked for again for up to
+// 2 s (Windows). nullptr on failure.
+FileHandle FileOpenRead(const char* path);
 // An existing file opened for reading and writing with no sharing: a
 // read-only file, or one that another program holds open, is refused.
 FileHandle FileOpenExclusive(const char* path);

@@ -46,10 +46,11 @@ bool ReadNumber(int editId, uint32_t& field, const char* what) {
 }
 
 // Loads the transfer file into TransferBuffer; an empty length edit gets the
-// byte count. The file is opened for writing too, without sharing, so a
-// read-only file or one held open elsewhere is refused.
+// byte count. The file is only read, so it is opened for reading, shared with
+// other readers: a read-only file, or one a viewer has open, can be written
+// to the flash or compared with it.
 bool LoadTransferFile(const char* path, ops::Activity activity) {
-    platform::FileHandle file = platform::FileOpenExclusive(path);
+    platform::FileHandle file = platform::FileOpenRead(path);
     if (file == nullptr) {
         ops::EndNotStarted(activity, ops::NotStartedWhy::FileOpen);
         platform::WarningBox(kOpenErrorText);

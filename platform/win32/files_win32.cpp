@@ -22,15 +22,36 @@ bool WidePath(const char* path, wchar_t (&wide)[kFileCallChars + 1]) {
     return Utf8ToUtf16(path, wide, kFileCallChars + 1, kFileCallChars) == PathCarry::Ok && wide[0] != L'\0';
 }
 
-FileHandle OpenExisting(const char* path, DWORD access) {
+// How long a file that another program holds without sharing is asked for
+// again before the open counts as failed, and how often.
+constexpr uint64_t kSharingRetryUs = 2000000;
+constexpr uint32_t kSharingRetryPauseMs = 100;
+
+FileHandle OpenExisting(const char* path, DWORD access, DWORD share) {
     wchar_t wide[kFileCallChars + 1];
     if (!WidePath(path, wide)) return nullptr;
-    HANDLE h = CreateFileW(wide, access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(wide, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? nullptr : h;
+}
+
+bool HeldElsewhere() {
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 }  // namespace
 
-FileHandle FileOpenRead(const char* path) { return OpenExisting(path, GENERIC_READ); }
+// A virus scanner or an indexer looks at a freshly copied file for a moment,
+// without sharing: the open is tried again for up to 2 s. The pauses serve
+// the window's sent messages, so the window answers meanwhile when this runs
+// on its thread.
+FileHandle FileOpenRead(const char* path) {
+    const uint64_t until = MonotonicUs() + kSharingRetryUs;
+    for (;;) {
+        FileHandle file = OpenExisting(path, GENERIC_READ, FILE_SHARE_READ);
+        if (file != nullptr || !HeldElsewhere() || MonotonicUs() >= until) return file;
+        UiSleepMs(kSharingRetryPauseMs);
+    }
+}
 
 FileHandle FileOpenExclusive(const char* path) {
     // Windows refuses write access to a read-only file by itself; Wine run by
@@ -42,7 +63,7 @@ FileHandle FileOpenExclusive(const char* path) {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return nullptr;
     }
-    return OpenExisting(path, GENERIC_READ | GENERIC_WRITE);
+    return OpenExisting(path, GENERIC_READ | GENERIC_WRITE, 0);
 }
 
 int FileRead(FileHandle file, void* buffer, int count) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Transfer files (edit 202) that a flash write or read cannot use as it would like:
-# missing, read-only, held open by another program without sharing, 0 bytes, larger
+# missing, read-only (only read, so written), held open by another program without
+# sharing (for a moment, or longer than the open asks again), 0 bytes, larger
 # than the 0x20000-byte transfer buffer, and a read into a folder that does not exist;
 # a write and an erase that would run past the top of the 24-bit address space; and a
 # read that fails into an existing file.
@@ -49,12 +50,31 @@ refused_case() {
 
 case_missing() { refused_case 203 "$TQ_WORK/missing.bin" "OPEN ERROR"; next_write; }
 
+# A read-only file is only read: its bytes go to the flash.
 case_read_only() {
     local f=$TQ_WORK/read-only.bin
     head -c 256 /dev/urandom >"$f"
     chmod 0444 "$f"
-    refused_case 203 "$f" "OPEN ERROR"
+    f_transfer 203 4000h "" "$f"
+    tq_wait_until 10 f_written_from "$f" 0x4000 || f_fail "the read-only file did not reach the flash"
+    tq_drive nobox >/dev/null || f_fail "a box for the read-only file"
     next_write
+}
+f_written_from() { [[ $(f_dump_hex "$2" "$(stat -c %s "$1")") == "$(f_file_hex "$1")" ]]; }
+
+# A file that another program holds without sharing for a moment (a virus scanner
+# looking at a fresh copy): the open is asked again, and the write goes ahead.
+case_held_briefly() {
+    local f=$TQ_WORK/held-briefly.bin
+    head -c 256 /dev/urandom >"$f"
+    local out=$TQ_WORK/hold-briefly.out
+    (exec timeout 30 "$TQ_WINE_LOADER" "$TQ_DRIVE_EXE" hold "$(tq_windows_path "$f")" 1 9>&-) >"$out" 2>&1 &
+    local holder=$!
+    tq_wait_until 10 grep -q holding "$out" || f_fail "the helper did not hold the file"
+    f_transfer 203 5000h "" "$f"
+    tq_wait_until 10 f_written_from "$f" 0x5000 || f_fail "the briefly held file did not reach the flash"
+    tq_drive nobox >/dev/null || f_fail "a box for the briefly held file"
+    tq_wait_pid "$holder" 15 >/dev/null
 }
 
 case_held() {
@@ -153,4 +173,4 @@ case_read_fails() {
     next_write
 }
 
-f_run_cases missing read_only held empty large no_folder top_write top_erase read_fails
+f_run_cases missing read_only held held_briefly empty large no_folder top_write top_erase read_fails
