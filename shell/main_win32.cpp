@@ -77,12 +77,12 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             return FALSE;
         case WM_CLOSE:
             shell::OnClose();
-            shell::StopRecording(dialog);
+            shell::EndRecording(dialog);
             shell::ReleaseStatusStrip();
             PostQuitMessage(0);
             return FALSE;
         case shell::kRecordingFailedMessage:
-            shell::ShowRecordingFailed(dialog);
+            shell::ShowRecordingFailed(dialog, lParam);
             return TRUE;
         case platform::kLogRequestMessage:
             shell::AppendLogLine(dialog, reinterpret_cast<const char*>(lParam));

@@ -1,9 +1,11 @@
 // transcript_win32.cpp - "Save log as..." and "Record session...".
 //
 // Lines are written as UTF-8 after a BOM, so that the Japanese texts read
-// correctly in any editor whatever its code page, and end in CR LF. A file
-// that cannot be written ends the recording with a box; the operation that
-// runs goes on, since log requests are served while the box shows.
+// correctly in any editor whatever its code page, and end in CR LF. The
+// session's lines are written by the spool's thread (line_spool.h), never in
+// the log request. A file that cannot be written ends the recording with a
+// box; the operation that runs goes on, since log requests are served while
+// the box shows.
 #include "shell/transcript_win32.h"
 
 #include <commdlg.h>
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "shell/command_ids.h"
+#include "shell/line_spool.h"
 
 namespace shell {
 
@@ -20,9 +23,18 @@ namespace {
 constexpr wchar_t kCaption[] = L"TQ7300";
 constexpr char kBom[] = "\xEF\xBB\xBF";
 
-HANDLE recording = INVALID_HANDLE_VALUE;
-wchar_t recordingPath[MAX_PATH] = L"";
-DWORD recordingError = 0;
+// One recording: its file, which the spool's writer owns from the start to
+// its close, and what went wrong with it.
+struct Recording {
+    HWND dialog;
+    HANDLE file;
+    wchar_t path[MAX_PATH];
+    DWORD error;
+};
+
+Recording* recording = nullptr;  // the one that takes lines now
+// How long a closing window waits for the lines queued before it to be written.
+constexpr uint32_t kFlushAtCloseMs = 2000;
 
 std::string Utf8(const wchar_t* text) {
     const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -108,10 +120,34 @@ void StartRecording(HWND dialog) {
         FileBox(dialog, L"The session cannot be recorded to", path, error);
         return;
     }
-    lstrcpynW(recordingPath, path, MAX_PATH);
-    recording = file;
+    recording = new Recording{dialog, file, L"", 0};
+    lstrcpynW(recording->path, path, MAX_PATH);
     SetRecordingCheck(dialog, true);
 }
+
+// The writer's side: these run on the spool's thread (failed also on the
+// window's, for a queue that overflowed).
+bool WriteLine(void* target, const std::string& bytes) {
+    Recording* r = static_cast<Recording*>(target);
+    if (WriteAll(r->file, bytes)) return true;
+    r->error = GetLastError();
+    return false;
+}
+
+void CloseRecording(void* target) {
+    Recording* r = static_cast<Recording*>(target);
+    CloseHandle(r->file);
+    delete r;
+}
+
+// The box comes later, from the message loop: the recording is stopped there.
+void RecordingFailed(void* target) {
+    Recording* r = static_cast<Recording*>(target);
+    if (r->error == 0) r->error = ERROR_NOT_ENOUGH_QUOTA;  // the queue overflowed: the file took nothing
+    PostMessageW(r->dialog, kRecordingFailedMessage, 0, reinterpret_cast<LPARAM>(r));
+}
+
+constexpr SpoolSink kRecordingSink = {WriteLine, CloseRecording, RecordingFailed};
 
 }  // namespace
 
@@ -128,7 +164,7 @@ bool OnTranscriptCommand(HWND dialog, WPARAM command) {
         return true;
     }
     if (command == kSysCmdRecordSession) {
-        if (recording != INVALID_HANDLE_VALUE) {
+        if (recording != nullptr) {
             StopRecording(dialog);
         } else {
             StartRecording(dialog);
@@ -138,32 +174,37 @@ bool OnTranscriptCommand(HWND dialog, WPARAM command) {
     return false;
 }
 
-void RecordLogLine(HWND dialog, const wchar_t* line) {
-    if (recording == INVALID_HANDLE_VALUE) return;
+// Only queued: the log request that brought the line returns at once.
+void RecordLogLine(HWND, const wchar_t* line) {
+    if (recording == nullptr) return;
     SYSTEMTIME t;
     GetLocalTime(&t);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u ", t.wYear, t.wMonth, t.wDay,
                   t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    if (WriteAll(recording, stamp + Utf8(line) + "\r\n")) return;
-    // Stopped here, the box comes later: this runs inside a log request.
-    recordingError = GetLastError();
-    CloseHandle(recording);
-    recording = INVALID_HANDLE_VALUE;
-    SetRecordingCheck(dialog, false);
-    PostMessageW(dialog, kRecordingFailedMessage, 0, 0);
+    SpoolWrite(kRecordingSink, recording, stamp + Utf8(line) + "\r\n");
 }
 
-void ShowRecordingFailed(HWND dialog) {
-    FileBox(dialog, L"Recording stopped: the session file could not be written:", recordingPath,
-            recordingError);
+void ShowRecordingFailed(HWND dialog, LPARAM which) {
+    Recording* failed = reinterpret_cast<Recording*>(which);
+    if (failed != recording) return;  // stopped meanwhile; the operator chose to
+    wchar_t path[MAX_PATH];
+    lstrcpynW(path, failed->path, MAX_PATH);
+    const DWORD error = failed->error;
+    StopRecording(dialog);
+    FileBox(dialog, L"Recording stopped: the session file could not be written:", path, error);
 }
 
 void StopRecording(HWND dialog) {
-    if (recording == INVALID_HANDLE_VALUE) return;
-    CloseHandle(recording);
-    recording = INVALID_HANDLE_VALUE;
+    if (recording == nullptr) return;
+    SpoolClose(kRecordingSink, recording);
+    recording = nullptr;
     SetRecordingCheck(dialog, false);
+}
+
+void EndRecording(HWND dialog) {
+    StopRecording(dialog);
+    SpoolDrain(kFlushAtCloseMs);
 }
 
 }  // namespace shell

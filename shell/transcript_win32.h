@@ -15,10 +15,14 @@ constexpr UINT kRecordingFailedMessage = WM_APP + 3;
 void AddTranscriptMenuItems(HWND dialog);
 // The two system-menu commands; true when wParam was one of them.
 bool OnTranscriptCommand(HWND dialog, WPARAM command);
-// Every line the log takes, as the log shows it; written while recording.
+// Every line the log takes, as the log shows it; queued for the file while
+// recording.
 void RecordLogLine(HWND dialog, const wchar_t* line);
-void ShowRecordingFailed(HWND dialog);
-// The window closes: the recording ends with it.
+// The failure message's lParam names the recording that failed.
+void ShowRecordingFailed(HWND dialog, LPARAM which);
 void StopRecording(HWND dialog);
+// The window closes: the recording ends with it, and the lines queued so far
+// are given a moment to reach the file.
+void EndRecording(HWND dialog);
 
 }  // namespace shell
