@@ -20,6 +20,9 @@ int TerminalColumns();
 
 // Ctrl+C (and SIGTERM, SIGHUP, or the console being closed) seen so far.
 int Interrupts();
+// Windows is ending the process within seconds: its console window was
+// closed, or the user logs off or the PC shuts down. Never on Linux.
+bool Closing();
 // A line for stdout that a third Ctrl+C writes before the process ends (the
 // JSON result, so that a script still reads how it ended); copied.
 void SetLastWords(const char* line);

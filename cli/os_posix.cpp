@@ -131,6 +131,8 @@ int TerminalColumns() {
 
 int Interrupts() { return interrupts.load(); }
 
+bool Closing() { return false; }
+
 void SetLastWords(const char* line) {
     lastWordsLength.store(0);
     const int n = std::snprintf(lastWords, sizeof lastWords, "%s", line);

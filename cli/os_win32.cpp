@@ -35,8 +35,20 @@ bool IsConsole(HANDLE h) {
 char lastWords[512] = "";
 std::atomic<DWORD> lastWordsLength{0};
 
+std::atomic<bool> closing{false};
+// Windows ends the process about 5 s after a close, log-off or shut-down
+// event, and at once when the handler returns: the handler holds on for most
+// of that, while the main thread ends the operation and says how it ended.
+constexpr DWORD kClosingGraceMs = 4500;
+
 BOOL WINAPI OnControl(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        closing.store(true);
+        interrupts.fetch_add(1);
+        Sleep(kClosingGraceMs);
+        return TRUE;
+    }
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
     if (interrupts.fetch_add(1) >= 2) {
         DWORD written = 0;
         WriteFile(Handle(Stream::Err), kThirdInterrupt, sizeof kThirdInterrupt - 1, &written, nullptr);
@@ -168,6 +180,8 @@ int TerminalColumns() {
 }
 
 int Interrupts() { return interrupts.load(); }
+
+bool Closing() { return closing.load(); }
 
 void SetLastWords(const char* line) {
     lastWordsLength.store(0);

@@ -170,6 +170,18 @@ void CutOperation(const ops::ProgressSnapshot& s) {
     if (wire::SessionOpen()) shell::OnCommand(&params, shell::kIdClose);
 }
 
+// Windows ends the process within seconds: a write pass is ended before its
+// next page with the closing byte (a few milliseconds), which leaves the unit
+// able to be recovered; anything else is cut short at once.
+void EndForClosing(const ops::ProgressSnapshot& s) {
+    if (InWritePass(s) && s.endMs == 0) {
+        out::Notice("Windows is closing tq73: the write pass ends before its next page, with its closing byte");
+        wire::SetLinkFlag(wire::kFlagEndWritePass);
+    } else {
+        CutOperation(s);
+    }
+}
+
 // Pumps until the operation opened after `serial` has ended.
 bool AwaitOperation(uint32_t serial) {
     const uint32_t start = platform::TickMs();
@@ -181,7 +193,10 @@ bool AwaitOperation(uint32_t serial) {
         if (s.serial != serial && s.endMs != 0 && !shell::WorkerRunning()) return true;
         const bool timeUp = request->seconds > 0 && platform::TickMs() - start >= uint32_t(request->seconds) * 1000;
         const int interrupts = os::Interrupts();
-        if (interrupts > interruptsSeen) {
+        if (interrupts > interruptsSeen && os::Closing()) {
+            EndForClosing(s);
+            interruptsSeen = interrupts;
+        } else if (interrupts > interruptsSeen) {
             if (interruptsSeen == 0) StopOperation(s);
             if (interrupts >= 2) CutOperation(s);
             stopAsked = stopAsked || s.activity == ops::Activity::Sequence;
@@ -542,6 +557,12 @@ void BootModeNote(Outcome& o, const ops::ProgressSnapshot& s, bool interrupted) 
     } else if (!interrupted && s.outcome == ops::Outcome::Failed && !firmware::ProgramResultLeavesBootMode(s.code)) {
         Append(o, ": the device's flash is only partly written; run tq73 --port %s update %s to program it again",
                port, request->file);
+    } else if (s.code == firmware::kWritePassEnded) {
+        char at[16];
+        std::snprintf(at, sizeof at, "0x%04X", static_cast<unsigned>(s.where));
+        Append(o, ": the write pass was ended before the page at %s, with its closing byte; the pages from there on "
+                  "are not written", at);
+        Append(o, ": restart the unit into its boot loader, then run tq73 --port %s recover %s", port, request->file);
     } else if (interrupted && writePassCut) {
         Append(o, ": the device is left in boot mode part-way through a write pass; restart the unit into its "
                   "boot loader, then run tq73 --port %s recover %s", port, request->file);

@@ -74,6 +74,7 @@ int EnterWriteMode() {
 
 // Pages programmed so far and pages to program, for whoever shows progress.
 uint32_t pagesDone = 0;
+uint32_t passEndedAt = 0;  // the first page not written by a pass that was ended early
 uint32_t pagesToProgram = 0;
 
 uint32_t CountPagesToProgram(const Image& image) {
@@ -119,8 +120,11 @@ int WriteBlock(const Image& image, const BootBlock& block) {
     if (FirstUsedAddress(image, block.start, block.size) < 0) return kProgramOk;
     for (uint32_t page = block.start; page < block.start + block.size; page += kPageSize) {
         if (FirstUsedAddress(image, page, kPageSize) < 0) continue;
-        const int result = WritePage(image, page);
+        // Between two pages the device waits for an address, where the
+        // closing byte ends the pass cleanly.
+        const int result = wire::LinkFlagSet(wire::kFlagEndWritePass) ? kWritePassEnded : WritePage(image, page);
         if (result != kProgramOk) {
+            passEndedAt = page;
             ops::ReportFailure(ops::Outcome::Failed, page, result);
             return result;
         }
@@ -176,6 +180,16 @@ void LogDeviceErrors() {
     platform::LogLine(line);
 }
 
+// The line after "更新失敗 err: 0a": where the pass stopped and what to try.
+void LogPassEnded() {
+    char line[240];
+    std::snprintf(line, sizeof line,
+                  "update: the write pass was ended before the page at 0x%04X, with its closing byte; the pages from "
+                  "there on are not written: start the unit in its boot loader and run recovery",
+                  unsigned(passEndedAt));
+    platform::LogLine(line);
+}
+
 }  // namespace
 
 int FirstUsedAddress(const Image& image, uint32_t start, uint32_t size) {
@@ -197,6 +211,7 @@ const char* ProgramResultMeaning(int result) {
         case kBadDataEcho: return "wrong checksum echo of a page's data";
         case kNoProgramReply: return "no reply to the program request U";
         case kDeviceReportedFailure: return "the device reported blocks not erased or pages not programmed";
+        case kWritePassEnded: return "the write pass was ended early, before a page, with its closing byte";
         default: return "unknown result";
     }
 }
@@ -209,7 +224,7 @@ int ProgramFirmwareImage(const Image& image) {
     runErrors = ops::DeviceErrors{};
     wire::SetLinkFlag(wire::kFlagRawCapture);
     const int result = RunPasses(image);
-    wire::ClearLinkFlag(wire::kFlagRawCapture);
+    wire::ClearLinkFlag(wire::kFlagRawCapture | wire::kFlagEndWritePass);
     return result;
 }
 
@@ -222,6 +237,7 @@ uint32_t FirmwareUpdateWorker(void*) {
         std::snprintf(line, sizeof line, "更新失敗 err: %02x", result);
         platform::LogLine(line);
         if (result == kDeviceReportedFailure) LogDeviceErrors();
+        if (result == kWritePassEnded) LogPassEnded();
     }
     platform::PostToDialog(wire::UM_WORKER_DONE, 0, 0);
     return 0;

@@ -50,6 +50,10 @@ enum ProgramResult : int {
     // erased (bit 0x20) or a page not programmed (bit 0x10): the unit does
     // not hold the image although the run went to its end.
     kDeviceReportedFailure = 9,
+    // The write pass was asked to end early (the program had to close): it
+    // stopped before a page and sent the closing byte; the pages from there
+    // on were not written.
+    kWritePassEnded = 10,
 };
 
 // What a result code means, in a few words for the operator ("no reply to a
@@ -57,7 +61,7 @@ enum ProgramResult : int {
 const char* ProgramResultMeaning(int result);
 // Whether the device was left in boot mode by a run with this result: the
 // closing byte that returns it to its application goes out only after a
-// write pass (results 0 and 4 to 9).
+// write pass (results 0 and 4 to 10).
 bool ProgramResultLeavesBootMode(int result);
 
 // Status bytes with their error bit: above 0x80 with bit 0x20 (erase) or

@@ -20,6 +20,9 @@ constexpr uint8_t kStatusAccepted = '0';
 constexpr uint16_t kFlagStopReceiver = 1;  // bit 0: the receiver leaves its loop
 constexpr uint16_t kFlagStopSequence = 2;  // bit 1: the pattern sequence stops
 constexpr uint16_t kFlagRawCapture = 8;    // bit 3: hand over single bytes, no framing
+// bit 4: the programmer ends its write pass before the next page, with the
+// closing byte (a program that must end within seconds).
+constexpr uint16_t kFlagEndWritePass = 16;
 
 // Private messages posted to the main dialog.
 constexpr uint32_t kWmUser = 0x0400;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device_link.h"
@@ -170,6 +171,27 @@ TEST_F(Programmer, WrongChecksumOnTheThirdPageStopsAfterThatPage) {
     EXPECT_TRUE(EndsWithEndByte());
     EXPECT_TRUE(LogContains("書込3100"));
     EXPECT_FALSE(LogContains("書込3180"));
+}
+
+// A program that must close within seconds asks the pass to end: the page in
+// hand is finished whole, and the closing byte follows it, never a page cut.
+TEST_F(Programmer, EndedWritePassFinishesThePageInHandThenSendsOnlyTheEndByte) {
+    for (uint32_t a = 0x3000; a < 0x3200; ++a) image[a] = static_cast<uint8_t>(a * 7);
+    std::thread closer([this] {
+        Eventually([this] { return LogContains("書込3080"); }, 5000);
+        wire::SetLinkFlag(wire::kFlagEndWritePass);
+    });
+    const int result = Run();
+    closer.join();
+    EXPECT_EQ(result, firmware::kWritePassEnded);
+    EXPECT_TRUE(EndsWithEndByte());
+    EXPECT_FALSE(LogContains("書込3100"));
+    const Bytes page = Page(0x3080, image);
+    const Bytes got = DeviceBytes();
+    ASSERT_GT(got.size(), page.size());
+    EXPECT_EQ(Bytes(got.end() - 1 - page.size(), got.end() - 1), page);
+    EXPECT_FALSE(wire::LinkFlagSet(wire::kFlagEndWritePass));
+    EXPECT_FALSE(firmware::ProgramResultLeavesBootMode(result));
 }
 
 TEST_F(Programmer, NoProgramReplyIsResult8WithEndByte) {
