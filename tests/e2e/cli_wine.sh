@@ -2,7 +2,8 @@
 # tq73.exe, the console program, under Wine against the simulator on COM1: the port
 # list names COM1; an update with the sample firmware programs the flash and ends with
 # exit code 0; a flash read writes the range into a file; --sim says that it is not
-# available; a port mapped to nothing ends with the port's exit code.
+# available; a port mapped to nothing ends with the port's exit code; a device that goes
+# away under a read ends it at once with exit code 3 and the line that says so.
 set -u
 # shellcheck source=tests/e2e/common.sh
 source "$(dirname "$0")/common.sh"
@@ -53,4 +54,16 @@ e2e_expect_flash "$E2E_SAMPLE" "$E2E_DUMP" 00
 # The file holds what the flash holds from 0x3000 on: the programmed image.
 [[ $(tq_hex "$TQ_WORK/read.bin") == $(head -c $((0x3100)) "$E2E_DUMP" | tail -c 256 | od -An -v -tx1 | tr -d ' \n' | tr a-f A-F) ]] ||
     e2e_fail "read.bin does not hold the flash at 0x3000"
+
+e2e_start_sim --pace
+(sleep 2; kill -KILL "$TQ_SIM_PID") &
+killer=$!
+t0=$SECONDS
+cli lost --port COM1 read 0 20000h 'lost.bin'
+wait "$killer"
+[[ $CLI_RC == 3 ]] || e2e_fail "a read whose device went away ended with $CLI_RC, expected 3"
+grep -q "the port went away" "$TQ_WORK/lost.out" "$TQ_WORK/lost.err" || e2e_fail "no line says that the port went away"
+((SECONDS - t0 <= 10)) || e2e_fail "the read took $((SECONDS - t0)) s to end after the device went away"
+[[ ! -e $TQ_WORK/lost.bin ]] || e2e_fail "the failed read made lost.bin"
+TQ_SIM_PID=''
 e2e_pass
