@@ -95,6 +95,16 @@ bool Step(const char* call, BOOL ok) {
     return ok != FALSE;
 }
 
+// The DCB's members and their DcbFields, in pairs (bit fields cannot be
+// handed around by reference, so the copies are spelled out by the list).
+#define TQ_DCB_FIELDS(X)                                                                                    \
+    X(BaudRate, baudRate) X(fBinary, fBinary) X(fParity, fParity) X(fOutxCtsFlow, fOutxCtsFlow)            \
+    X(fOutxDsrFlow, fOutxDsrFlow) X(fDtrControl, fDtrControl) X(fDsrSensitivity, fDsrSensitivity)          \
+    X(fTXContinueOnXoff, fTXContinueOnXoff) X(fOutX, fOutX) X(fInX, fInX) X(fErrorChar, fErrorChar)        \
+    X(fNull, fNull) X(fRtsControl, fRtsControl) X(fAbortOnError, fAbortOnError) X(XonLim, xonLim)          \
+    X(XoffLim, xoffLim) X(ByteSize, byteSize) X(Parity, parity) X(StopBits, stopBits) X(XonChar, xonChar) \
+    X(XoffChar, xoffChar) X(ErrorChar, errorChar) X(EofChar, eofChar) X(EvtChar, evtChar)
+
 struct Overlapped {
     OVERLAPPED ov{};
     Overlapped() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
@@ -208,29 +218,13 @@ bool PortApplyState(PortHandle port, const LineState& s) {
     dcb.DCBlength = sizeof dcb;
     if (!Step("GetCommState", GetCommState(H(port), &dcb))) return false;
     DcbFields f;
-    f.baudRate = dcb.BaudRate;
-    f.fBinary = dcb.fBinary, f.fParity = dcb.fParity, f.fOutxCtsFlow = dcb.fOutxCtsFlow;
-    f.fOutxDsrFlow = dcb.fOutxDsrFlow, f.fDtrControl = dcb.fDtrControl, f.fDsrSensitivity = dcb.fDsrSensitivity;
-    f.fTXContinueOnXoff = dcb.fTXContinueOnXoff, f.fOutX = dcb.fOutX, f.fInX = dcb.fInX;
-    f.fErrorChar = dcb.fErrorChar, f.fNull = dcb.fNull, f.fRtsControl = dcb.fRtsControl;
-    f.fAbortOnError = dcb.fAbortOnError;
-    f.xonLim = dcb.XonLim, f.xoffLim = dcb.XoffLim;
-    f.byteSize = dcb.ByteSize, f.parity = dcb.Parity, f.stopBits = dcb.StopBits;
-    f.xonChar = static_cast<uint8_t>(dcb.XonChar), f.xoffChar = static_cast<uint8_t>(dcb.XoffChar);
-    f.errorChar = static_cast<uint8_t>(dcb.ErrorChar), f.eofChar = static_cast<uint8_t>(dcb.EofChar);
-    f.evtChar = static_cast<uint8_t>(dcb.EvtChar);
+#define TQ_FROM_DCB(member, field) f.field = dcb.member;
+    TQ_DCB_FIELDS(TQ_FROM_DCB)
+#undef TQ_FROM_DCB
     f = LineDcb(f, s);
-    dcb.BaudRate = f.baudRate;
-    dcb.fBinary = f.fBinary, dcb.fParity = f.fParity, dcb.fOutxCtsFlow = f.fOutxCtsFlow;
-    dcb.fOutxDsrFlow = f.fOutxDsrFlow, dcb.fDtrControl = f.fDtrControl, dcb.fDsrSensitivity = f.fDsrSensitivity;
-    dcb.fTXContinueOnXoff = f.fTXContinueOnXoff, dcb.fOutX = f.fOutX, dcb.fInX = f.fInX;
-    dcb.fErrorChar = f.fErrorChar, dcb.fNull = f.fNull, dcb.fRtsControl = f.fRtsControl;
-    dcb.fAbortOnError = f.fAbortOnError;
-    dcb.XonLim = f.xonLim, dcb.XoffLim = f.xoffLim;
-    dcb.ByteSize = f.byteSize, dcb.Parity = f.parity, dcb.StopBits = f.stopBits;
-    dcb.XonChar = static_cast<char>(f.xonChar), dcb.XoffChar = static_cast<char>(f.xoffChar);
-    dcb.ErrorChar = static_cast<char>(f.errorChar), dcb.EofChar = static_cast<char>(f.eofChar);
-    dcb.EvtChar = static_cast<char>(f.evtChar);
+#define TQ_TO_DCB(member, field) dcb.member = f.field;
+    TQ_DCB_FIELDS(TQ_TO_DCB)
+#undef TQ_TO_DCB
     return Step("SetCommState", SetCommState(H(port), &dcb));
 }
 
