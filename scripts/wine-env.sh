@@ -170,7 +170,7 @@ tq_session_end() {
 
 # tq_start_xvfb: a private X server on a free display, unless TQ_USE_DISPLAY=1. Its screen
 # is TQ_SCREEN (default 1280x1024x24); with VL Gothic standing in for FixedSys the dialog
-# is about 1030 x 800 pixels, and about 1030 x 1320 with the service panel shown.
+# is about 1030 x 800 pixels, and about 1030 x 860 with the service panel shown.
 tq_start_xvfb() {
     if [[ ${TQ_USE_DISPLAY:-0} == 1 && -n ${DISPLAY:-} ]]; then
         tq_log "using DISPLAY=$DISPLAY"

@@ -32,6 +32,7 @@ LOGFONTW templateFont;           // as the dialog manager made it from the templ
 HFONT templateHandle = nullptr;  // the dialog manager's; never deleted here
 int templateDpi = 96;
 DialogUnits templateUnits = {8, 16};
+bool templateScales = false;
 bool wantJapanese = false;  // the ANSI code page is not 932
 LOGFONTW japaneseFont;      // face and character set; the height is set per use
 HFONT uiFont = nullptr;     // made here, or null while the template's serves
@@ -99,7 +100,7 @@ int DialogDpi(HWND dialog) {
 
 // The dialog manager's own measure: the font's height, and the mean width of
 // the 52 letters rounded.
-DialogUnits UnitsOf(HWND dialog, HFONT font) {
+DialogUnits UnitsOf(HWND dialog, HFONT font, bool* scalable) {
     static const wchar_t kLetters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
     HDC dc = GetDC(dialog);
     HGDIOBJ old = SelectObject(dc, font);
@@ -109,6 +110,7 @@ DialogUnits UnitsOf(HWND dialog, HFONT font) {
     if (GetTextMetricsW(dc, &metrics) && GetTextExtentPoint32W(dc, kLetters, 52, &size)) {
         units.baseX = (size.cx / 26 + 1) / 2;
         units.baseY = metrics.tmHeight;
+        if (scalable != nullptr) *scalable = (metrics.tmPitchAndFamily & (TMPF_VECTOR | TMPF_TRUETYPE)) != 0;
     }
     SelectObject(dc, old);
     ReleaseDC(dialog, dc);
@@ -145,6 +147,7 @@ void InitWindowFonts(HWND dialog) {
     RECT units = {0, 0, 4, 8};
     MapDialogRect(dialog, &units);
     templateUnits = {units.right, units.bottom};
+    if (templateHandle != nullptr) UnitsOf(dialog, templateHandle, &templateScales);
     wantJapanese = GetACP() != kJapaneseCodePage;
     if (wantJapanese) japaneseFont = ChooseJapaneseFont(dialog);
 }
@@ -162,9 +165,11 @@ DialogUnits ApplyWindowFonts(HWND dialog, int dpi, int permille) {
     // Only now that no control holds them any more.
     Replace(&uiFont, ui);
     Replace(&japaneseHandle, japanese);
-    return ui != nullptr ? UnitsOf(dialog, ui) : templateUnits;
+    return ui != nullptr ? UnitsOf(dialog, ui, nullptr) : templateUnits;
 }
 
 int TemplateDpi() { return templateDpi; }
+
+bool TemplateFontScales() { return templateScales; }
 
 }  // namespace shell

@@ -30,4 +30,8 @@ DialogUnits ApplyWindowFonts(HWND dialog, int dpi, int permille);
 // The DPI the window was made for.
 int TemplateDpi();
 
+// Whether the template's font comes in any size. A bitmap font (Windows' own
+// FixedSys) has its few sizes only: asked for a smaller one it stays as it is.
+bool TemplateFontScales();
+
 }  // namespace shell

@@ -9,10 +9,10 @@
 // shortened and the template's buttons move up beside it, and the panel takes
 // the room below: the window is then 409 x 294 dialog units instead of
 // 409 x 465, which fits a 1366 x 768 screen at 100 % and a 1920 x 1080 screen
-// at 150 % with the template's FixedSys. A font that makes larger units (the
-// template's FixedSys stood in for by a scalable font, as under Wine) can still
-// make the window larger than the work area; the fonts are then made smaller
-// until the window fits, so that every control can always be reached.
+// at 150 % with the template's FixedSys. A scalable font in FixedSys's place
+// (as under Wine) makes larger units and can still make the window larger
+// than the work area; the fonts are then made smaller until the window fits,
+// so that every control can always be reached.
 #include "shell/window_layout_win32.h"
 
 #include <algorithm>
@@ -123,6 +123,7 @@ DialogUnits FitFonts(HWND dialog, int dpi, const RECT& work, bool panelShown) {
     const int workHeight = work.bottom - work.top;
     int permille = kFullScale;
     DialogUnits units = ApplyWindowFonts(dialog, dpi, permille);
+    if (!TemplateFontScales()) return units;  // smaller fonts would change nothing
     for (int attempt = 1; attempt < kFitAttempts && permille > kSmallestScale; ++attempt) {
         const SIZE client = ClientPixels(units, panelShown);
         const SIZE outer = OuterPixels(dialog, client, dpi);
