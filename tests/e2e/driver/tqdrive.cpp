@@ -571,9 +571,6 @@ public:
         HOOKPROC proc = module_ ? (HOOKPROC)(void*)GetProcAddress(module_, "TqProbeCallWndProc") : nullptr;
         if (proc)
             hook_ = SetWindowsHookExW(WH_CALLWNDPROC, proc, module_, thread);
-        query_ = RegisterWindowMessageW(L"tqprobe.menustate");
-        fontQuery_ = RegisterWindowMessageW(L"tqprobe.font");
-        dpiQuery_ = RegisterWindowMessageW(L"tqprobe.dpichanged");
     }
     ~ConsoleProbe()
     {
@@ -587,9 +584,7 @@ public:
     // probe did not answer.
     bool State(UINT item, UINT* state)
     {
-        LPARAM token = (LPARAM)(++count_ + ((ULONG_PTR)GetTickCount() << 8));
-        Send(panel_, query_, item, token);
-        if (GetPropW(panel_, L"tqprobe.token") != (HANDLE)token)
+        if (!Ask(L"tqprobe.menustate", item))
             return false;
         *state = (UINT)(UINT_PTR)GetPropW(panel_, L"tqprobe.menustate");
         return true;
@@ -598,9 +593,7 @@ public:
     // probe did not answer. An empty face: the control has no font set.
     bool Font(int id, std::wstring* face, int* height)
     {
-        LPARAM token = (LPARAM)(++count_ + ((ULONG_PTR)GetTickCount() << 8));
-        Send(panel_, fontQuery_, (WPARAM)id, token);
-        if (GetPropW(panel_, L"tqprobe.token") != (HANDLE)token)
+        if (!Ask(L"tqprobe.font", (WPARAM)id))
             return false;
         ATOM atom = (ATOM)(UINT_PTR)GetPropW(panel_, L"tqprobe.fontface");
         wchar_t name[LF_FACESIZE + 1] = {};
@@ -612,22 +605,21 @@ public:
         *height = (int)(INT_PTR)GetPropW(panel_, L"tqprobe.fontheight");
         return true;
     }
-
     // Has the console handle WM_DPICHANGED for dpi; false when the probe did not answer.
-    bool DpiChanged(UINT dpi)
+    bool DpiChanged(UINT dpi) { return Ask(L"tqprobe.dpichanged", dpi); }
+
+private:
+    // Sends the query with a fresh token; whether the probe answered it.
+    bool Ask(const wchar_t* query, WPARAM wParam)
     {
         LPARAM token = (LPARAM)(++count_ + ((ULONG_PTR)GetTickCount() << 8));
-        Send(panel_, dpiQuery_, dpi, token);
+        Send(panel_, RegisterWindowMessageW(query), wParam, token);
         return GetPropW(panel_, L"tqprobe.token") == (HANDLE)token;
     }
 
-private:
     HWND panel_;
     HMODULE module_ = nullptr;
     HHOOK hook_ = nullptr;
-    UINT query_ = 0;
-    UINT fontQuery_ = 0;
-    UINT dpiQuery_ = 0;
     ULONG_PTR count_ = 0;
 };
 
