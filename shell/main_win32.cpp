@@ -76,8 +76,14 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         case WM_TIMER:
             OnDialogTimer(dialog, static_cast<int>(wParam));
             return FALSE;
+        case shell::kGetDpiScaledSizeMessage:
+            shell::OnGetDpiScaledSize(dialog, LOWORD(wParam), reinterpret_cast<SIZE*>(lParam));
+            // A dialog procedure's answer goes through DWLP_MSGRESULT: TRUE, the size is set.
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+            return TRUE;
         case WM_DPICHANGED:
             shell::OnDpiChanged(dialog, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 0);
             return TRUE;
         case WM_DISPLAYCHANGE:
             shell::LayOutWindow(dialog);

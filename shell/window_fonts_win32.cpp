@@ -168,6 +168,15 @@ DialogUnits ApplyWindowFonts(HWND dialog, int dpi, int permille) {
     return ui != nullptr ? UnitsOf(dialog, ui, nullptr) : templateUnits;
 }
 
+DialogUnits MeasureWindowFonts(HWND dialog, int dpi, int permille) {
+    if ((dpi == templateDpi && permille == kFullScale) || templateHandle == nullptr) return templateUnits;
+    HFONT font = MakeFont(templateFont, dpi, permille);
+    if (font == nullptr) return templateUnits;
+    const DialogUnits units = UnitsOf(dialog, font, nullptr);
+    DeleteObject(font);
+    return units;
+}
+
 int TemplateDpi() { return templateDpi; }
 
 bool TemplateFontScales() { return templateScales; }

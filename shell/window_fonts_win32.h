@@ -27,6 +27,9 @@ void InitWindowFonts(HWND dialog);
 // manager made them.
 DialogUnits ApplyWindowFonts(HWND dialog, int dpi, int permille);
 
+// The dialog units those fonts would make, without giving them to anything.
+DialogUnits MeasureWindowFonts(HWND dialog, int dpi, int permille);
+
 // The DPI the window was made for.
 int TemplateDpi();
 

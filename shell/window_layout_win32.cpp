@@ -116,25 +116,23 @@ RECT WorkArea(HMONITOR monitor) {
     return work;
 }
 
-// Gives the controls the largest fonts (at most the template's size) with
-// which the window fits the work area, and returns their dialog units.
-DialogUnits FitFonts(HWND dialog, int dpi, const RECT& work, bool panelShown) {
+// The largest scale of the fonts (at most the template's size) with which the
+// window fits the work area.
+int FittingScale(HWND dialog, int dpi, const RECT& work, bool panelShown) {
     const int workWidth = work.right - work.left;
     const int workHeight = work.bottom - work.top;
     int permille = kFullScale;
-    DialogUnits units = ApplyWindowFonts(dialog, dpi, permille);
-    if (!TemplateFontScales()) return units;  // smaller fonts would change nothing
+    if (!TemplateFontScales()) return permille;  // smaller fonts would change nothing
     for (int attempt = 1; attempt < kFitAttempts && permille > kSmallestScale; ++attempt) {
-        const SIZE client = ClientPixels(units, panelShown);
+        const SIZE client = ClientPixels(MeasureWindowFonts(dialog, dpi, permille), panelShown);
         const SIZE outer = OuterPixels(dialog, client, dpi);
         if (outer.cx <= workWidth && outer.cy <= workHeight) break;
         // Only the client area shrinks with the fonts; the frame stays.
         const int byWidth = MulDiv(permille, workWidth - (outer.cx - client.cx), client.cx);
         const int byHeight = MulDiv(permille, workHeight - (outer.cy - client.cy), client.cy);
         permille = std::max(kSmallestScale, std::min({byWidth, byHeight, permille - kScaleStep}));
-        units = ApplyWindowFonts(dialog, dpi, permille);
     }
-    return units;
+    return permille;
 }
 
 int Clamp(int value, int low, int high) { return std::max(low, std::min(value, high)); }
@@ -160,7 +158,7 @@ void LayOutAt(HWND dialog, int dpi, POINT topLeft, HMONITOR monitor) {
     currentDpi = dpi;
     const bool panelShown = ServicePanelShown();
     const RECT work = WorkArea(monitor);
-    const DialogUnits units = FitFonts(dialog, dpi, work, panelShown);
+    const DialogUnits units = ApplyWindowFonts(dialog, dpi, FittingScale(dialog, dpi, work, panelShown));
     SizeWindow(dialog, topLeft, ClientPixels(units, panelShown), dpi, work);
     PlaceTemplate(dialog, units, panelShown);
     KeepSelectedLineInView(dialog);
@@ -196,6 +194,14 @@ void InitWindowLayout(HWND dialog) {
 
 void LayOutWindow(HWND dialog) {
     LayOutAt(dialog, currentDpi, TopLeftOf(dialog), MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST));
+}
+
+// The monitor the window reaches is not known yet: the one it is on stands in.
+void OnGetDpiScaledSize(HWND dialog, int dpi, SIZE* size) {
+    const bool panelShown = ServicePanelShown();
+    const RECT work = WorkArea(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST));
+    const int permille = FittingScale(dialog, dpi, work, panelShown);
+    *size = OuterPixels(dialog, ClientPixels(MeasureWindowFonts(dialog, dpi, permille), panelShown), dpi);
 }
 
 void OnDpiChanged(HWND dialog, int dpi, const RECT& suggested) {

@@ -15,6 +15,11 @@ void InitWindowLayout(HWND dialog);
 // hidden, and when the screen or its work area changed.
 void LayOutWindow(HWND dialog);
 
+// WM_GETDPISCALEDSIZE (Windows 10 1703 and later, before WM_DPICHANGED): the
+// window's size at another DPI, so that the place Windows suggests has it.
+constexpr UINT kGetDpiScaledSizeMessage = 0x02E4;
+void OnGetDpiScaledSize(HWND dialog, int dpi, SIZE* size);
+
 // WM_DPICHANGED: the window went to a monitor with another DPI (or the scale
 // changed); it takes the suggested place with the size its layout needs there.
 void OnDpiChanged(HWND dialog, int dpi, const RECT& suggested);

@@ -5,7 +5,8 @@
 # strip use a font that has the glyphs of ﾌﾞﾛｯｸ消去 and 更新完了 (the buttons keep the
 # template's), and with the panel hidden and shown the window lies in the work area
 # and every visible control in the window; so too after WM_DPICHANGED for 1.5 times
-# the DPI, and WM_DPICHANGED back gives the window its size and fonts back. Screenshots of both go to $TQ_SHOTS
+# the DPI, where the window takes the size it answered WM_GETDPISCALEDSIZE with, and
+# WM_DPICHANGED back gives the window its size and fonts back. Screenshots of both go to $TQ_SHOTS
 # (default build/screenshots) to be looked at.
 #   screen_fit.sh DPI SCREEN    e.g. 144 1366x768
 set -u

@@ -605,8 +605,16 @@ public:
         *height = (int)(INT_PTR)GetPropW(panel_, L"tqprobe.fontheight");
         return true;
     }
-    // Has the console handle WM_DPICHANGED for dpi; false when the probe did not answer.
-    bool DpiChanged(UINT dpi) { return Ask(L"tqprobe.dpichanged", dpi); }
+    // Has the console handle WM_GETDPISCALEDSIZE and WM_DPICHANGED for dpi, *size
+    // its answer to the first (0 0: none); false when the probe did not answer.
+    bool DpiChanged(UINT dpi, SIZE* size)
+    {
+        if (!Ask(L"tqprobe.dpichanged", dpi))
+            return false;
+        size->cx = (LONG)(INT_PTR)GetPropW(panel_, L"tqprobe.scaledcx");
+        size->cy = (LONG)(INT_PTR)GetPropW(panel_, L"tqprobe.scaledcy");
+        return true;
+    }
 
 private:
     // Sends the query with a fresh token; whether the probe answered it.
@@ -678,8 +686,24 @@ void StepDpiChange(int dpi)
     ConsoleProbe probe(RequirePanel(), ConsoleThread());
     if (!probe.Ready())
         throw StepUnsupported{"tqprobe.dll could not be hooked into the console"};
-    if (!probe.DpiChanged((UINT)dpi))
+    SIZE size;
+    if (!probe.DpiChanged((UINT)dpi, &size))
         Fail("tqprobe.dll did not answer in the console");
+    if (size.cx <= 0 || size.cy <= 0)
+        Fail("the console did not answer WM_GETDPISCALEDSIZE");
+    // The answer holds the frame at the new DPI; under Wine the frame keeps the
+    // old one's size (its DPI never changed), so the client areas are compared.
+    HWND panel = RequirePanel();
+    RECT frame = {0, 0, 0, 0}, client;
+    AdjustWindowRectExForDpi(&frame, (DWORD)GetWindowLongW(panel, GWL_STYLE), FALSE,
+                             (DWORD)GetWindowLongW(panel, GWL_EXSTYLE), (UINT)dpi);
+    GetClientRect(panel, &client);
+    const std::string answered = std::to_string(size.cx - (frame.right - frame.left)) + "x" +
+                                 std::to_string(size.cy - (frame.bottom - frame.top));
+    const std::string got = std::to_string(client.right) + "x" + std::to_string(client.bottom);
+    if (answered != got)
+        Fail("the client area is " + got + ", not the " + answered + " of the WM_GETDPISCALEDSIZE answer");
+    Print(got);
 }
 
 // Whether a font of FACE made here has a glyph for every character of TEXT.
@@ -1255,8 +1279,9 @@ const Verb kVerbs[] = {
     {L"answers", 1, "answers MS             the console answers a message within MS milliseconds"},
     {L"threads", 0, "threads                print the number of the console's own threads besides its UI thread"},
     {L"font", 1, "font ID                print the face and lfHeight of control ID's font (read in the console)"},
-    {L"dpichange", 1, "dpichange DPI          the console handles WM_DPICHANGED for DPI (sent in the console by\n"
-                      "                         tqprobe.dll, its own rectangle suggested), as on reaching a monitor"},
+    {L"dpichange", 1, "dpichange DPI          the console handles WM_GETDPISCALEDSIZE and WM_DPICHANGED for DPI,\n"
+                      "                         sent in the console by tqprobe.dll as on reaching a monitor, and\n"
+                      "                         takes the client area its answer holds; prints it"},
     {L"glyphs", 2, "glyphs FACE TEXT       check that the font FACE has a glyph for every character of TEXT"},
     {L"fits", 0, "fits                   the window in its monitor's work area, every visible control in\n"
                  "                         the client area; prints the rectangles"},

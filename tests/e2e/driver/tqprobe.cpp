@@ -24,10 +24,14 @@ const wchar_t kTokenProperty[] = L"tqprobe.token";
 const wchar_t kFontQueryMessage[] = L"tqprobe.font";
 const wchar_t kFaceProperty[] = L"tqprobe.fontface";
 const wchar_t kHeightProperty[] = L"tqprobe.fontheight";
-// The DPI query: wParam a DPI. The window is sent WM_DPICHANGED for it from its
-// own thread, with its own rectangle as the suggested one, as Windows sends it
-// when the window reaches a monitor of that DPI; Wine sends none.
+// The DPI query: wParam a DPI. The window is sent what Windows sends it when it
+// reaches a monitor of that DPI (Wine sends neither), from its own thread:
+// WM_GETDPISCALEDSIZE with its size now, whose answer is left as two window
+// properties, then WM_DPICHANGED with its own place and that size.
 const wchar_t kDpiQueryMessage[] = L"tqprobe.dpichanged";
+const wchar_t kScaledWidthProperty[] = L"tqprobe.scaledcx";
+const wchar_t kScaledHeightProperty[] = L"tqprobe.scaledcy";
+const UINT kGetDpiScaledSize = 0x02E4;
 
 void AnswerMenuState(HWND window, UINT item, LPARAM token)
 {
@@ -54,6 +58,15 @@ void SendDpiChanged(HWND window, UINT dpi, LPARAM token)
 {
     RECT suggested;
     GetWindowRect(window, &suggested);
+    SIZE size = {suggested.right - suggested.left, suggested.bottom - suggested.top};
+    if (!SendMessageW(window, kGetDpiScaledSize, MAKEWPARAM(dpi, dpi), (LPARAM)&size))
+        size = {0, 0};
+    SetPropW(window, kScaledWidthProperty, (HANDLE)(INT_PTR)size.cx);
+    SetPropW(window, kScaledHeightProperty, (HANDLE)(INT_PTR)size.cy);
+    if (size.cx > 0 && size.cy > 0) {
+        suggested.right = suggested.left + size.cx;
+        suggested.bottom = suggested.top + size.cy;
+    }
     SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), (LPARAM)&suggested);
     SetPropW(window, kTokenProperty, (HANDLE)token);
 }
