@@ -8,8 +8,9 @@
 // controls stand where template 100 puts them. With the panel shown the log is
 // shortened and the template's buttons move up beside it, and the panel takes
 // the room below: the window is then 409 x 294 dialog units instead of
-// 409 x 465, which fits a 1366 x 768 screen at 100 % and a 1920 x 1080 screen
-// at 150 % with the template's FixedSys. A scalable font in FixedSys's place
+// 409 x 465 (with Windows' FixedSys of 8 x 15 pixels at 100 %, a client area of
+// 818 x 551 pixels: a 1366 x 768 screen has room for it and its taskbar). A
+// scalable font in FixedSys's place
 // (as under Wine) makes larger units and can still make the window larger
 // than the work area; the fonts are then made smaller until the window fits,
 // so that every control can always be reached.
