@@ -38,21 +38,16 @@ LOGFONTW japaneseFont;      // face and character set; the height is set per use
 HFONT uiFont = nullptr;     // made here, or null while the template's serves
 HFONT japaneseHandle = nullptr;
 
-struct FaceSearch {
-    wchar_t face[LF_FACESIZE];
-    bool preferred;
-};
-
+// Keeps the first monospaced face listed, or the preferred one, which ends the
+// listing. An '@' face is the same font turned for vertical writing.
 int CALLBACK OnJapaneseFace(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM param) {
-    FaceSearch* search = reinterpret_cast<FaceSearch*>(param);
-    // An '@' face is the same font turned for vertical writing.
+    wchar_t* face = reinterpret_cast<wchar_t*>(param);
     if ((font->lfPitchAndFamily & 3) != FIXED_PITCH || font->lfFaceName[0] == L'@') return 1;
     const bool preferred = std::wcscmp(font->lfFaceName, kPreferredFace) == 0;
-    if (preferred || search->face[0] == L'\0') {
-        std::wcsncpy(search->face, font->lfFaceName, LF_FACESIZE - 1);
-        search->face[LF_FACESIZE - 1] = L'\0';
+    if (preferred || face[0] == L'\0') {
+        std::wcsncpy(face, font->lfFaceName, LF_FACESIZE - 1);
+        face[LF_FACESIZE - 1] = L'\0';
     }
-    search->preferred = preferred;
     return preferred ? 0 : 1;
 }
 
@@ -61,12 +56,12 @@ LOGFONTW ChooseJapaneseFont(HWND dialog) {
     LOGFONTW font;
     std::memset(&font, 0, sizeof font);
     font.lfCharSet = SHIFTJIS_CHARSET;
-    FaceSearch search = {{L'\0'}, false};
+    wchar_t face[LF_FACESIZE] = L"";
     HDC dc = GetDC(dialog);
-    EnumFontFamiliesExW(dc, &font, OnJapaneseFace, reinterpret_cast<LPARAM>(&search), 0);
+    EnumFontFamiliesExW(dc, &font, OnJapaneseFace, reinterpret_cast<LPARAM>(face), 0);
     ReleaseDC(dialog, dc);
-    if (search.face[0] != L'\0') {
-        std::wcscpy(font.lfFaceName, search.face);
+    if (face[0] != L'\0') {
+        std::wcscpy(font.lfFaceName, face);
         font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
         return font;
     }
