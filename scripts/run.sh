@@ -11,6 +11,9 @@
 # screenshot to build/screenshot.png and exits 0 when every step worked.
 #
 # Options: --no-build   skip the dependency and build steps
+# Settings: TQ_LOGPIXELS=144 shows the console at 150 % (default 96, 100 %); TQ_SCREEN
+# the virtual screen (default 1280x1024x24); TQ_PREFIX_FONTS=system runs it with Wine's
+# own fonts, as on a Western Windows (see scripts/wine-env.sh).
 set -u -o pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -18,7 +21,7 @@ build=1
 for arg in "$@"; do
     case $arg in
         --no-build) build=0 ;;
-        -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h | --help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "run.sh: unknown option $arg" >&2; exit 2 ;;
     esac
 done
@@ -57,11 +60,12 @@ sample=${TQ_SAMPLE_MOT:-$TQ_BUILD/run-full-image.mot}
 [[ -n ${TQ_SAMPLE_MOT:-} ]] || python3 "$TQ_ROOT/firmware/make_full_image.py" "$sample" ||
     die "could not write $sample"
 
-# Tall enough for the window with its service panel shown.
-export TQ_SCREEN=${TQ_SCREEN:-1280x1400x24}
+# The window lays itself out to fit whatever screen it is on.
+export TQ_SCREEN=${TQ_SCREEN:-1280x1024x24}
 tq_start_xvfb || die "no X server"
 tq_prefix_ensure || die "could not make the Wine prefix"
 tq_map_port 1 "$TQ_COM1_LINK" || die "could not map COM1"
+tq_set_logpixels "${TQ_LOGPIXELS:-96}" || die "could not set the display scale"
 if [[ -f $TQ_SHIM ]]; then
     # On a pty, Wine's serial waits spin without the shim; with it they block as on a UART.
     tq_start_wineserver shim || die "no wineserver"

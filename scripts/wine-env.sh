@@ -14,9 +14,14 @@
 #   TQ_SIM         the simulator (default: $TQ_BUILD/native/tq7300-sim)
 #   TQ_SHIM        the pty shim (default: $TQ_BUILD/native/libtqptyshim.so)
 #   TQ_COM1_LINK   the simulator's link that COM1 opens (default: $TQ_BUILD/link/com1)
-#   TQ_WINEPREFIX  the Wine prefix (default: $TQ_BUILD/wineprefix); made on first use.
-#                  A WINEPREFIX from the environment is not used: a user's own prefix
-#                  is no place for this set-up.
+#   TQ_PREFIX_FONTS  replaced (default): FixedSys and Tahoma stand replaced by VL Gothic,
+#                  so that the template's font shows Japanese under Wine; system: Wine's
+#                  own fonts as they come, as on a Western Windows, where the console must
+#                  find a font with Japanese glyphs by itself
+#   TQ_WINEPREFIX  the Wine prefix (default: $TQ_BUILD/wineprefix, or
+#                  $TQ_BUILD/wineprefix-sysfonts for TQ_PREFIX_FONTS=system); made on
+#                  first use. A WINEPREFIX from the environment is not used: a user's own
+#                  prefix is no place for this set-up.
 #   TQ_USE_DISPLAY 1: use the DISPLAY given instead of a private Xvfb
 #   TQ_KEEP_WORK   1: keep the session's scratch folder for a post-mortem
 
@@ -78,7 +83,13 @@ tq_env_init() {
     # Where the simulator puts its link to the pty; one path for every run, so that the
     # COM1 entry in the prefix's registry stays put and needs no rewrite.
     TQ_COM1_LINK=${TQ_COM1_LINK:-$TQ_BUILD/link/com1}
-    export WINEPREFIX=${TQ_WINEPREFIX:-$TQ_BUILD/wineprefix}
+    TQ_PREFIX_FONTS=${TQ_PREFIX_FONTS:-replaced}
+    case $TQ_PREFIX_FONTS in
+        replaced) TQ_PREFIX_DEFAULT=$TQ_BUILD/wineprefix ;;
+        system) TQ_PREFIX_DEFAULT=$TQ_BUILD/wineprefix-sysfonts ;;
+        *) tq_log "TQ_PREFIX_FONTS is replaced or system, not $TQ_PREFIX_FONTS"; return 1 ;;
+    esac
+    export WINEPREFIX=${TQ_WINEPREFIX:-$TQ_PREFIX_DEFAULT}
     export WINEDEBUG=${WINEDEBUG:--all}
     # No Mono or Gecko: their install prompts would stall a prefix made without a user.
     export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
@@ -159,7 +170,7 @@ tq_session_end() {
 
 # tq_start_xvfb: a private X server on a free display, unless TQ_USE_DISPLAY=1. Its screen
 # is TQ_SCREEN (default 1280x1024x24); with VL Gothic standing in for FixedSys the dialog
-# is about 1030 x 800 pixels, and about 1030 x 1320 with the service panel shown.
+# is about 1030 x 800 pixels, and about 1030 x 860 with the service panel shown.
 tq_start_xvfb() {
     if [[ ${TQ_USE_DISPLAY:-0} == 1 && -n ${DISPLAY:-} ]]; then
         tq_log "using DISPLAY=$DISPLAY"
@@ -245,13 +256,15 @@ tq__setup_server_end() {
 tq_prefix_ensure() {
     tq_kill_stale_wineserver
     local stamp="$WINEPREFIX/.tq-prefix"
-    if [[ -f $stamp && $(<"$stamp") == "$TQ_PREFIX_STAMP_TEXT" ]] && tq__prefix_has_wow64; then
+    local stamp_text=$TQ_PREFIX_STAMP_TEXT
+    [[ $TQ_PREFIX_FONTS == replaced ]] || stamp_text+=" fonts=$TQ_PREFIX_FONTS"
+    if [[ -f $stamp && $(<"$stamp") == "$stamp_text" ]] && tq__prefix_has_wow64; then
         return 0
     fi
     # Redo a prefix of an older set-up or one whose making was cut short, but never
     # remove a folder that this script did not make.
     if [[ -d $WINEPREFIX && ! -f $stamp && -n $(ls -A "$WINEPREFIX") &&
-          $WINEPREFIX != "$TQ_BUILD/wineprefix" ]]; then
+          $WINEPREFIX != "$TQ_PREFIX_DEFAULT" ]]; then
         tq_log "$WINEPREFIX is not empty and was not made here; not touching it"
         return 1
     fi
@@ -267,12 +280,30 @@ tq_prefix_ensure() {
     # FixedSys (the dialog font) and Tahoma (the message box font) have no Japanese
     # glyphs in Wine; VL Gothic has them.
     local key='HKCU\Software\Wine\Fonts\Replacements' face
-    for face in FixedSys Tahoma; do
-        tq_wine reg add "$key" /v "$face" /t REG_SZ /d "VL Gothic" /f >>"$TQ_WORK/wineboot.log" 2>&1 || {
-            tq_log "reg add $face failed"; tq__setup_server_end; return 1; }
-    done
+    if [[ $TQ_PREFIX_FONTS == replaced ]]; then
+        for face in FixedSys Tahoma; do
+            tq_wine reg add "$key" /v "$face" /t REG_SZ /d "VL Gothic" /f >>"$TQ_WORK/wineboot.log" 2>&1 || {
+                tq_log "reg add $face failed"; tq__setup_server_end; return 1; }
+        done
+    fi
     tq__setup_server_end || return 1
-    printf '%s\n' "$TQ_PREFIX_STAMP_TEXT" >"$stamp"
+    printf '%s\n' "$stamp_text" >"$stamp"
+}
+
+# tq_set_logpixels DPI: the prefix's display scale (96 is 100 %, 144 is 150 %), which
+# Wine reads from the registry when its wineserver starts; hence the wait for it to end.
+# Set for every session that cares, since the prefix keeps it.
+tq_set_logpixels() {
+    local dpi=$1 want
+    want=$(printf '"LogPixels"=dword:%08x' "$dpi")
+    if sed -n '/^\[Control Panel\\\\Desktop\]/,/^\[/p' "$WINEPREFIX/user.reg" 2>/dev/null | grep -qxF "$want"; then
+        return 0
+    fi
+    tq_kill_stale_wineserver
+    tq__setup_server_begin || return 1
+    tq_wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 || {
+        tq_log "could not set LogPixels to $dpi"; tq__setup_server_end; return 1; }
+    tq__setup_server_end
 }
 
 # A prefix made before Wine's 32-bit side was installed has no syswow64 and cannot

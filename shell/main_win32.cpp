@@ -15,6 +15,7 @@
 #include "shell/service_panel_win32.h"
 #include "shell/status_strip_win32.h"
 #include "shell/transcript_win32.h"
+#include "shell/window_layout_win32.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             // Before OnInitDialog: it writes the first texts of the panel's edits.
             shell::CreateServicePanel(dialog);
             shell::CreateStatusStrip(dialog);
-            shell::FitTemplateAndStrip(dialog);
+            shell::InitWindowLayout(dialog);
             shell::AddServicePanelMenuItem(dialog);
             shell::AddTranscriptMenuItems(dialog);
             shell::OnInitDialog(reinterpret_cast<ops::OperationParams*>(lParam));
@@ -74,6 +75,21 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             return OnSystemCommand(dialog, wParam) ? TRUE : FALSE;
         case WM_TIMER:
             OnDialogTimer(dialog, static_cast<int>(wParam));
+            return FALSE;
+        case shell::kGetDpiScaledSizeMessage:
+            shell::OnGetDpiScaledSize(dialog, LOWORD(wParam), reinterpret_cast<SIZE*>(lParam));
+            // A dialog procedure's answer goes through DWLP_MSGRESULT: TRUE, the size is set.
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        case WM_DPICHANGED:
+            shell::OnDpiChanged(dialog, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 0);
+            return TRUE;
+        case WM_DISPLAYCHANGE:
+            shell::LayOutWindow(dialog);
+            return FALSE;
+        case WM_SETTINGCHANGE:
+            if (wParam == SPI_SETWORKAREA) shell::LayOutWindow(dialog);
             return FALSE;
         case WM_CLOSE:
             shell::OnClose();

@@ -55,6 +55,13 @@ void ResetLog(HWND dialog) {
     SendDlgItemMessageW(dialog, kIdLog, LB_RESETCONTENT, 0, 0);
 }
 
+void KeepSelectedLineInView(HWND dialog) {
+    HWND list = GetDlgItem(dialog, kIdLog);
+    // Selecting a line scrolls it into view; the list sends no notification for it.
+    const LRESULT selected = SendMessageW(list, LB_GETCURSEL, 0, 0);
+    if (selected != LB_ERR) SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+}
+
 void PaintLog(HWND dialog) {
     KillTimer(dialog, kLogPaintTimer);
     if (!paintHeld) return;

@@ -15,6 +15,8 @@ void AppendLogLine(HWND dialog, const char* text);
 void ResetLog(HWND dialog);
 // The paint timer: shows the lines that came since painting was held.
 void PaintLog(HWND dialog);
+// After the list box was resized: the newest (selected) line back into view.
+void KeepSelectedLineInView(HWND dialog);
 // Makes the list box a Unicode window, so that the UTF-16 texts it is given
 // are kept as they are whatever the system code page.
 void PrepareLogList(HWND dialog);

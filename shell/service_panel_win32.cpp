@@ -4,15 +4,15 @@
 // The panel's controls are children of the main dialog itself, so that the
 // dispatcher reads and writes them by id like the template's own controls and
 // the dialog manager takes them into its tab order. They are created from
-// WM_INITDIALOG and stay for the dialog's life; showing the panel only makes
-// them visible and grows the window below the template's area.
+// WM_INITDIALOG and stay for the dialog's life; showing the panel makes them
+// visible and has the window laid out for them (window_layout_win32.cpp).
 #include "shell/service_panel_win32.h"
 
 #include <array>
 #include <cstddef>
 
 #include "shell/command_ids.h"
-#include "shell/status_strip_win32.h"
+#include "shell/window_layout_win32.h"
 
 namespace shell {
 
@@ -24,16 +24,14 @@ struct PanelControl {
     Kind kind;
     int id;
     const wchar_t* text;
-    int x, y, cx, cy;  // dialog units, in the dialog's client area
+    int x, y, cx, cy;  // dialog units, the panel's area beginning at kTableTop
 };
 
 // Group boxes and labels are never addressed by id.
 constexpr int kNoId = -1;
 
-// Client heights in dialog units: template 100's, and with the panel below
-// it; the status strip is below either.
-constexpr int kTemplateHeight = 257;
-constexpr int kPanelHeight = 449;
+// The table below places the panel's area at the bottom of template 100's.
+constexpr int kTableTop = 257;
 
 // Characters an operator may type into a parameter text (the block's field
 // with its terminating NUL fills the dispatcher's 256-byte control text).
@@ -125,15 +123,13 @@ const wchar_t* ClassAndStyle(const PanelControl& c, bool startsGroup, DWORD* sty
 
 // The W call makes every panel control a Unicode window, so that an
 // operator's Japanese text is kept as typed whatever the system code page.
+// The layout gives it its place and size.
 HWND CreatePanelControl(HWND dialog, const PanelControl& c, bool startsGroup, HINSTANCE instance) {
-    RECT r = {c.x, c.y, c.x + c.cx, c.y + c.cy};
-    MapDialogRect(dialog, &r);
     DWORD style = 0;
     DWORD exStyle = 0;
     const wchar_t* className = ClassAndStyle(c, startsGroup, &style, &exStyle);
     HMENU id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id));
-    return CreateWindowExW(exStyle, className, c.text, style, r.left, r.top, r.right - r.left,
-                           r.bottom - r.top, dialog, id, instance, nullptr);
+    return CreateWindowExW(exStyle, className, c.text, style, 0, 0, 0, 0, dialog, id, instance, nullptr);
 }
 
 void FocusLogIfInPanel(HWND dialog) {
@@ -145,30 +141,6 @@ void FocusLogIfInPanel(HWND dialog) {
             return;
         }
     }
-}
-
-// Sets the client height (dialog units) and keeps the window's bottom edge on
-// its monitor's work area. The height is mapped anew each time, so that the
-// template's size comes back exactly as the dialog manager made it.
-void SetClientHeight(HWND dialog, int dialogUnits) {
-    RECT units = {0, 0, 0, dialogUnits + kStatusStripHeight};
-    MapDialogRect(dialog, &units);
-    RECT outer;
-    RECT client;
-    GetWindowRect(dialog, &outer);
-    GetClientRect(dialog, &client);
-    const int width = outer.right - outer.left;
-    const int height = (outer.bottom - outer.top) - (client.bottom - client.top) + units.bottom;
-    int top = outer.top;
-    MONITORINFO monitor;
-    monitor.cbSize = sizeof monitor;
-    if (GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor) &&
-        top + height > monitor.rcWork.bottom) {
-        top = monitor.rcWork.bottom - height;
-        if (top < monitor.rcWork.top) top = monitor.rcWork.top;
-    }
-    SetWindowPos(dialog, nullptr, outer.left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-    PlaceStatusStrip(dialog);
 }
 
 }  // namespace
@@ -199,7 +171,18 @@ void CreateServicePanel(HWND dialog) {
     }
 }
 
-void FitTemplateAndStrip(HWND dialog) { SetClientHeight(dialog, kTemplateHeight); }
+void PlaceServicePanel(const DialogUnits& units, int top) {
+    for (size_t i = 0; i < kControlCount; ++i) {
+        const PanelControl& c = kControls[i];
+        const RECT r = ToPixels(units, c.x, c.y - kTableTop + top, c.cx, c.cy);
+        if (panelWindows[i] != nullptr) {
+            SetWindowPos(panelWindows[i], nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+}
+
+bool ServicePanelShown() { return panelShown; }
 
 void AddServicePanelMenuItem(HWND dialog) {
     HMENU menu = GetSystemMenu(dialog, FALSE);
@@ -213,7 +196,7 @@ void ToggleServicePanel(HWND dialog) {
     if (IsIconic(dialog)) ShowWindow(dialog, SW_RESTORE);
     panelShown = !panelShown;
     if (panelShown) {
-        SetClientHeight(dialog, kPanelHeight);
+        LayOutWindow(dialog);
         for (HWND w : panelWindows) {
             if (w != nullptr) ShowWindow(w, SW_SHOWNA);
         }
@@ -223,7 +206,7 @@ void ToggleServicePanel(HWND dialog) {
         for (HWND w : panelWindows) {
             if (w != nullptr) ShowWindow(w, SW_HIDE);
         }
-        SetClientHeight(dialog, kTemplateHeight);
+        LayOutWindow(dialog);
     }
     CheckMenuItem(GetSystemMenu(dialog, FALSE), kSysCmdServicePanel,
                   MF_BYCOMMAND | (panelShown ? MF_CHECKED : MF_UNCHECKED));

@@ -5,21 +5,28 @@
 
 #include <windows.h>
 
+#include "shell/window_fonts_win32.h"
+
 namespace shell {
+
+// The panel's height in dialog units, from the top of its area (a gap, then
+// its groups) to the status strip.
+constexpr int kPanelAreaHeight = 192;
 
 // Creates the panel's controls, hidden, as children of the dialog, behind the
 // template's controls in the tab order. Called from WM_INITDIALOG before the
 // dispatcher fills in the edits' first texts, so that those land in them.
 void CreateServicePanel(HWND dialog);
 
-// Gives the window its first size: the template and the status strip below it.
-void FitTemplateAndStrip(HWND dialog);
+// Puts the panel's controls in its area, which begins top dialog units down.
+void PlaceServicePanel(const DialogUnits& units, int top);
+bool ServicePanelShown();
 
 // Adds "Service panel" (kSysCmdServicePanel) to the window's system menu.
 void AddServicePanelMenuItem(HWND dialog);
 
-// The system-menu command: shows the panel and grows the window, or hides it
-// and gives the window the size of its template back.
+// The system-menu command: shows the panel and lays the window out for it, or
+// hides it and gives the window its template's layout back.
 void ToggleServicePanel(HWND dialog);
 
 }  // namespace shell

@@ -21,6 +21,7 @@ namespace {
 
 constexpr UINT kStatusPeriodMs = 100;
 constexpr int kBarWidth = 120;  // dialog units
+constexpr int kTextRight = 402;
 constexpr int kTextChars = 160;
 
 ITaskbarList3* taskbar = nullptr;
@@ -91,20 +92,13 @@ void CreateStatusStrip(HWND dialog) {
     OnTaskbarButtonCreated(dialog);
 }
 
-void PlaceStatusStrip(HWND dialog) {
-    RECT client;
-    GetClientRect(dialog, &client);
-    RECT units = {7, 2, 7 + kBarWidth, 2 + 10};
-    MapDialogRect(dialog, &units);
-    RECT text = {kBarWidth + 12, 3, 402, 3 + 9};
-    MapDialogRect(dialog, &text);
-    RECT strip = {0, 0, 0, kStatusStripHeight};
-    MapDialogRect(dialog, &strip);
-    const int top = client.bottom - strip.bottom;
-    SetWindowPos(GetDlgItem(dialog, kIdProgressBar), nullptr, units.left, top + units.top,
-                 units.right - units.left, units.bottom - units.top, SWP_NOZORDER | SWP_NOACTIVATE);
-    SetWindowPos(GetDlgItem(dialog, kIdStatusText), nullptr, text.left, top + text.top,
-                 text.right - text.left, text.bottom - text.top, SWP_NOZORDER | SWP_NOACTIVATE);
+void PlaceStatusStrip(HWND dialog, const DialogUnits& units, int top) {
+    const RECT bar = ToPixels(units, 7, top + 2, kBarWidth, 10);
+    const RECT text = ToPixels(units, kBarWidth + 12, top + 3, kTextRight - kBarWidth - 12, 9);
+    SetWindowPos(GetDlgItem(dialog, kIdProgressBar), nullptr, bar.left, bar.top, bar.right - bar.left,
+                 bar.bottom - bar.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(GetDlgItem(dialog, kIdStatusText), nullptr, text.left, text.top, text.right - text.left,
+                 text.bottom - text.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void RefreshStatus(HWND dialog) {

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "shell/window_fonts_win32.h"
+
 namespace shell {
 
 // The strip's height in dialog units; the window grows by it.
@@ -13,8 +15,8 @@ constexpr int kStatusStripHeight = 16;
 // Creates the bar and the text (not tab stops: the shipped tab order stays)
 // and asks for the taskbar button's progress.
 void CreateStatusStrip(HWND dialog);
-// Puts the strip at the bottom of the client area, after every resize.
-void PlaceStatusStrip(HWND dialog);
+// Puts the strip top dialog units down (the bottom of the client area).
+void PlaceStatusStrip(HWND dialog, const DialogUnits& units, int top);
 // After anything that may have started or ended an operation: shows its
 // state now, and follows it with a short timer while it runs.
 void RefreshStatus(HWND dialog);

@@ -60,6 +60,8 @@ e2e_begin() {
     E2E_LINK=$TQ_COM1_LINK
     mkdir -p "$(dirname "$E2E_LINK")"
     tq_map_port 1 "$E2E_LINK" || e2e_fail "could not map COM1"
+    # Every session sets the display scale: the prefix keeps what the last one set.
+    tq_set_logpixels "${TQ_LOGPIXELS:-96}" || e2e_fail "could not set LogPixels"
     tq_start_wineserver "$1" || e2e_fail "no wineserver"
     E2E_RECORD=$TQ_WORK/record.bin
     # shellcheck disable=SC2034 # read by the scenarios

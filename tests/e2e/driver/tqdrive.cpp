@@ -555,11 +555,11 @@ void StepRect(int id)
 DWORD ConsoleThread();
 
 // tqprobe.dll, beside this program, hooked into the console's UI thread: it answers
-// a menu-state query from inside the console's process (see tqprobe.cpp).
-class MenuProbe {
+// a menu-state or a font query from inside the console's process (see tqprobe.cpp).
+class ConsoleProbe {
 public:
     // Thread 0: no probe (a hook on thread 0 would hook every thread of the desktop).
-    MenuProbe(HWND panel, DWORD thread) : panel_(panel)
+    ConsoleProbe(HWND panel, DWORD thread) : panel_(panel)
     {
         if (!thread)
             return;
@@ -571,9 +571,8 @@ public:
         HOOKPROC proc = module_ ? (HOOKPROC)(void*)GetProcAddress(module_, "TqProbeCallWndProc") : nullptr;
         if (proc)
             hook_ = SetWindowsHookExW(WH_CALLWNDPROC, proc, module_, thread);
-        query_ = RegisterWindowMessageW(L"tqprobe.menustate");
     }
-    ~MenuProbe()
+    ~ConsoleProbe()
     {
         if (hook_)
             UnhookWindowsHookEx(hook_);
@@ -585,19 +584,50 @@ public:
     // probe did not answer.
     bool State(UINT item, UINT* state)
     {
-        LPARAM token = (LPARAM)(++count_ + ((ULONG_PTR)GetTickCount() << 8));
-        Send(panel_, query_, item, token);
-        if (GetPropW(panel_, L"tqprobe.token") != (HANDLE)token)
+        if (!Ask(L"tqprobe.menustate", item))
             return false;
         *state = (UINT)(UINT_PTR)GetPropW(panel_, L"tqprobe.menustate");
         return true;
     }
+    // The face and lfHeight of control id's font in the console; false when the
+    // probe did not answer. An empty face: the control has no font set.
+    bool Font(int id, std::wstring* face, int* height)
+    {
+        if (!Ask(L"tqprobe.font", (WPARAM)id))
+            return false;
+        ATOM atom = (ATOM)(UINT_PTR)GetPropW(panel_, L"tqprobe.fontface");
+        wchar_t name[LF_FACESIZE + 1] = {};
+        if (atom) {
+            GlobalGetAtomNameW(atom, name, LF_FACESIZE + 1);
+            GlobalDeleteAtom(atom);
+        }
+        *face = name;
+        *height = (int)(INT_PTR)GetPropW(panel_, L"tqprobe.fontheight");
+        return true;
+    }
+    // Has the console handle WM_GETDPISCALEDSIZE and WM_DPICHANGED for dpi, *size
+    // its answer to the first (0 0: none); false when the probe did not answer.
+    bool DpiChanged(UINT dpi, SIZE* size)
+    {
+        if (!Ask(L"tqprobe.dpichanged", dpi))
+            return false;
+        size->cx = (LONG)(INT_PTR)GetPropW(panel_, L"tqprobe.scaledcx");
+        size->cy = (LONG)(INT_PTR)GetPropW(panel_, L"tqprobe.scaledcy");
+        return true;
+    }
 
 private:
+    // Sends the query with a fresh token; whether the probe answered it.
+    bool Ask(const wchar_t* query, WPARAM wParam)
+    {
+        LPARAM token = (LPARAM)(++count_ + ((ULONG_PTR)GetTickCount() << 8));
+        Send(panel_, RegisterWindowMessageW(query), wParam, token);
+        return GetPropW(panel_, L"tqprobe.token") == (HANDLE)token;
+    }
+
     HWND panel_;
     HMODULE module_ = nullptr;
     HHOOK hook_ = nullptr;
-    UINT query_ = 0;
     ULONG_PTR count_ = 0;
 };
 
@@ -609,7 +639,7 @@ void StepMenuCheck(int id, const std::wstring& want, DWORD bound)
     bool wantChecked = WantFlag(want, "menucheck");
     HWND panel = RequirePanel();
     HMENU menu = GetSystemMenu(panel, FALSE);
-    MenuProbe probe(panel, menu ? 0 : ConsoleThread());
+    ConsoleProbe probe(panel, menu ? 0 : ConsoleThread());
     if (!menu && !probe.Ready())
         throw StepUnsupported{"no handle for another process's system menu, and tqprobe.dll could not be hooked in"};
     UINT state = 0;
@@ -632,6 +662,121 @@ DWORD ConsoleThread()
     if (!tid)
         Fail("the console's thread is unknown");
     return tid;
+}
+
+// GDI objects belong to the process that made them, on Windows as under Wine: the
+// console's font handle is read inside the console.
+void StepFont(int id)
+{
+    RequireControl(id);
+    ConsoleProbe probe(RequirePanel(), ConsoleThread());
+    if (!probe.Ready())
+        throw StepUnsupported{"tqprobe.dll could not be hooked into the console"};
+    std::wstring face;
+    int height = 0;
+    if (!probe.Font(id, &face, &height))
+        Fail("tqprobe.dll did not answer in the console");
+    if (face.empty())
+        Fail("control " + std::to_string(id) + " has no font of its own");
+    Print(ToUtf8(face) + "\t" + std::to_string(height));
+}
+
+void StepDpiChange(int dpi)
+{
+    ConsoleProbe probe(RequirePanel(), ConsoleThread());
+    if (!probe.Ready())
+        throw StepUnsupported{"tqprobe.dll could not be hooked into the console"};
+    SIZE size;
+    if (!probe.DpiChanged((UINT)dpi, &size))
+        Fail("tqprobe.dll did not answer in the console");
+    if (size.cx <= 0 || size.cy <= 0)
+        Fail("the console did not answer WM_GETDPISCALEDSIZE");
+    // The answer holds the frame at the new DPI; under Wine the frame keeps the
+    // old one's size (its DPI never changed), so the client areas are compared.
+    HWND panel = RequirePanel();
+    RECT frame = {0, 0, 0, 0}, client;
+    AdjustWindowRectExForDpi(&frame, (DWORD)GetWindowLongW(panel, GWL_STYLE), FALSE,
+                             (DWORD)GetWindowLongW(panel, GWL_EXSTYLE), (UINT)dpi);
+    GetClientRect(panel, &client);
+    const std::string answered = std::to_string(size.cx - (frame.right - frame.left)) + "x" +
+                                 std::to_string(size.cy - (frame.bottom - frame.top));
+    const std::string got = std::to_string(client.right) + "x" + std::to_string(client.bottom);
+    if (answered != got)
+        Fail("the client area is " + got + ", not the " + answered + " of the WM_GETDPISCALEDSIZE answer");
+    Print(got);
+}
+
+// Whether a font of FACE made here has a glyph for every character of TEXT.
+void StepGlyphs(const std::wstring& face, const std::wstring& text)
+{
+    LOGFONTW lf = {};
+    lf.lfHeight = -16;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    wcsncpy(lf.lfFaceName, face.c_str(), LF_FACESIZE - 1);
+    HFONT font = CreateFontIndirectW(&lf);
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    wchar_t got[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, got);
+    std::vector<WORD> glyphs(text.size() + 1, 0);
+    DWORD n = GetGlyphIndicesW(dc, text.c_str(), (int)text.size(), glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(font);
+    if (_wcsicmp(got, face.c_str()) != 0)
+        Fail("the system has no font " + ToUtf8(face) + " (it gave " + ToUtf8(got) + ")");
+    if (n == GDI_ERROR)
+        Fail("GetGlyphIndices failed");
+    for (size_t i = 0; i < text.size(); ++i)
+        if (glyphs[i] == 0xFFFF)
+            Fail(ToUtf8(face) + " has no glyph for " + ToUtf8(text.substr(i, 1)));
+}
+
+std::string RectText(const RECT& r)
+{
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "-" + std::to_string(r.right) + "," +
+           std::to_string(r.bottom);
+}
+
+bool Inside(const RECT& r, const RECT& area)
+{
+    return r.left >= area.left && r.top >= area.top && r.right <= area.right && r.bottom <= area.bottom;
+}
+
+// The window lies in the work area of its monitor (and of the primary one, which
+// SPI_GETWORKAREA gives), and every visible control, the status strip's included,
+// lies in the window's client area: none can be out of reach.
+void StepFits()
+{
+    HWND panel = RequirePanel();
+    MONITORINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetMonitorInfoW(MonitorFromWindow(panel, MONITOR_DEFAULTTONEAREST), &info))
+        Fail("GetMonitorInfo failed");
+    RECT work;
+    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0))
+        Fail("SystemParametersInfo(SPI_GETWORKAREA) failed");
+    RECT window, client;
+    GetWindowRect(panel, &window);
+    GetClientRect(panel, &client);
+    MapWindowPoints(panel, HWND_DESKTOP, (POINT*)&client, 2);
+    std::string outside;
+    if (!Inside(window, info.rcWork) || !Inside(window, work))
+        outside += " the window " + RectText(window);
+    int count = 0;
+    for (HWND c = GetWindow(panel, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(c))
+            continue;
+        RECT r;
+        GetWindowRect(c, &r);
+        ++count;
+        if (!Inside(r, client) || r.right <= r.left || r.bottom <= r.top)
+            outside += " control " + std::to_string(GetDlgCtrlID(c)) + " " + RectText(r);
+    }
+    Print("window " + RectText(window) + " client " + RectText(client) + " work area " + RectText(info.rcWork) +
+          " (SPI_GETWORKAREA " + RectText(work) + "), " + std::to_string(count) + " visible controls");
+    if (!outside.empty())
+        Fail("out of reach:" + outside);
 }
 
 HWND ConsoleFocus()
@@ -1133,6 +1278,13 @@ const Verb kVerbs[] = {
     {L"hold", 2, "hold PATH SECS         open PATH (made if missing) without sharing, hold it for SECS"},
     {L"answers", 1, "answers MS             the console answers a message within MS milliseconds"},
     {L"threads", 0, "threads                print the number of the console's own threads besides its UI thread"},
+    {L"font", 1, "font ID                print the face and lfHeight of control ID's font (read in the console)"},
+    {L"dpichange", 1, "dpichange DPI          the console handles WM_GETDPISCALEDSIZE and WM_DPICHANGED for DPI,\n"
+                      "                         sent in the console by tqprobe.dll as on reaching a monitor, and\n"
+                      "                         takes the client area its answer holds; prints it"},
+    {L"glyphs", 2, "glyphs FACE TEXT       check that the font FACE has a glyph for every character of TEXT"},
+    {L"fits", 0, "fits                   the window in its monitor's work area, every visible control in\n"
+                 "                         the client area; prints the rectangles"},
     {L"dismiss", 0, "dismiss                press OK on every TQ7300 box open now, printing their texts"},
     {L"codepage", 0, "codepage               print the system's ANSI and OEM code pages (GetACP, GetOEMCP)"},
     {L"state", 0, "state                  threads, port edit enabled, panel shown, box open, log count,\n"
@@ -1191,6 +1343,10 @@ void RunStep(const std::wstring& verb, const std::vector<std::wstring>& a)
     else if (verb == L"answers") StepAnswers((DWORD)ControlId(a[0]));
     else if (verb == L"threads") StepThreads();
     else if (verb == L"codepage") Print(std::to_string(GetACP()) + " " + std::to_string(GetOEMCP()));
+    else if (verb == L"font") StepFont(ControlId(a[0]));
+    else if (verb == L"dpichange") StepDpiChange(ControlId(a[0]));
+    else if (verb == L"glyphs") StepGlyphs(a[0], a[1]);
+    else if (verb == L"fits") StepFits();
     else if (verb == L"dismiss") StepDismiss();
     else if (verb == L"state") StepState();
 }

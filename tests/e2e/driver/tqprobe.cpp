@@ -5,7 +5,9 @@
 // process gets no handle from GetSystemMenu, so tqdrive cannot see the system
 // menu's check mark from outside. Hooked into the console's thread, this DLL
 // answers a registered message by reading the menu item's state there and
-// leaving it as a window property, which any process can read.
+// leaving it as a window property, which any process can read. A font handle
+// means nothing in another process either (GDI objects belong to the process
+// that made them): a second query reads a control's font face and height.
 #include <windows.h>
 
 namespace {
@@ -16,6 +18,20 @@ const wchar_t kQueryMessage[] = L"tqprobe.menustate";
 // GetMenuState's result for the item (-1: no such item, or no system menu).
 const wchar_t kStateProperty[] = L"tqprobe.menustate";
 const wchar_t kTokenProperty[] = L"tqprobe.token";
+// The font query: wParam the control id, lParam the token. The answer: the face
+// as a global atom (the asker deletes it), and lfHeight; atom 0 when the
+// control has no font of its own.
+const wchar_t kFontQueryMessage[] = L"tqprobe.font";
+const wchar_t kFaceProperty[] = L"tqprobe.fontface";
+const wchar_t kHeightProperty[] = L"tqprobe.fontheight";
+// The DPI query: wParam a DPI. The window is sent what Windows sends it when it
+// reaches a monitor of that DPI (Wine sends neither), from its own thread:
+// WM_GETDPISCALEDSIZE with its size now, whose answer is left as two window
+// properties, then WM_DPICHANGED with its own place and that size.
+const wchar_t kDpiQueryMessage[] = L"tqprobe.dpichanged";
+const wchar_t kScaledWidthProperty[] = L"tqprobe.scaledcx";
+const wchar_t kScaledHeightProperty[] = L"tqprobe.scaledcy";
+const UINT kGetDpiScaledSize = 0x02E4;
 
 void AnswerMenuState(HWND window, UINT item, LPARAM token)
 {
@@ -25,15 +41,51 @@ void AnswerMenuState(HWND window, UINT item, LPARAM token)
     SetPropW(window, kTokenProperty, (HANDLE)token);
 }
 
+void AnswerFont(HWND window, int id, LPARAM token)
+{
+    HWND control = GetDlgItem(window, id);
+    HFONT font = control ? (HFONT)SendMessageW(control, WM_GETFONT, 0, 0) : nullptr;
+    LOGFONTW lf = {};
+    ATOM face = 0;
+    if (font && GetObjectW(font, sizeof lf, &lf))
+        face = GlobalAddAtomW(lf.lfFaceName[0] ? lf.lfFaceName : L"?");
+    SetPropW(window, kFaceProperty, (HANDLE)(UINT_PTR)face);
+    SetPropW(window, kHeightProperty, (HANDLE)(INT_PTR)lf.lfHeight);
+    SetPropW(window, kTokenProperty, (HANDLE)token);
+}
+
+void SendDpiChanged(HWND window, UINT dpi, LPARAM token)
+{
+    RECT suggested;
+    GetWindowRect(window, &suggested);
+    SIZE size = {suggested.right - suggested.left, suggested.bottom - suggested.top};
+    if (!SendMessageW(window, kGetDpiScaledSize, MAKEWPARAM(dpi, dpi), (LPARAM)&size))
+        size = {0, 0};
+    SetPropW(window, kScaledWidthProperty, (HANDLE)(INT_PTR)size.cx);
+    SetPropW(window, kScaledHeightProperty, (HANDLE)(INT_PTR)size.cy);
+    if (size.cx > 0 && size.cy > 0) {
+        suggested.right = suggested.left + size.cx;
+        suggested.bottom = suggested.top + size.cy;
+    }
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), (LPARAM)&suggested);
+    SetPropW(window, kTokenProperty, (HANDLE)token);
+}
+
 } // namespace
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK TqProbeCallWndProc(int code, WPARAM wParam, LPARAM lParam)
 {
     static UINT query = RegisterWindowMessageW(kQueryMessage);
+    static UINT fontQuery = RegisterWindowMessageW(kFontQueryMessage);
+    static UINT dpiQuery = RegisterWindowMessageW(kDpiQueryMessage);
     if (code == HC_ACTION) {
         const CWPSTRUCT* call = (const CWPSTRUCT*)lParam;
         if (call->message == query)
             AnswerMenuState(call->hwnd, (UINT)call->wParam, call->lParam);
+        else if (call->message == fontQuery)
+            AnswerFont(call->hwnd, (int)call->wParam, call->lParam);
+        else if (call->message == dpiQuery)
+            SendDpiChanged(call->hwnd, (UINT)call->wParam, call->lParam);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

@@ -1,0 +1,40 @@
+// window_fonts_win32.h - the fonts of the main window's controls: the template's
+// font at the window's DPI and scale, and where the system's code page is not
+// 932 a font with Japanese glyphs for the controls that show Japanese texts.
+#pragma once
+
+#include <windows.h>
+
+namespace shell {
+
+// Pixels per 4 horizontal and per 8 vertical dialog units, as MapDialogRect
+// uses them.
+struct DialogUnits {
+    int baseX;
+    int baseY;
+};
+
+// Maps a rectangle in dialog units to pixels the way MapDialogRect does.
+RECT ToPixels(const DialogUnits& units, int x, int y, int cx, int cy);
+
+// Called once from WM_INITDIALOG, after every control exists: keeps the
+// template's font and the DPI it was made for, and chooses the Japanese face.
+void InitWindowFonts(HWND dialog);
+
+// Gives every control the fonts for this DPI and scale (permille of the
+// template's size) and returns the dialog units they make. At the template's
+// own DPI and full scale the template's font and units stay as the dialog
+// manager made them.
+DialogUnits ApplyWindowFonts(HWND dialog, int dpi, int permille);
+
+// The dialog units those fonts would make, without giving them to anything.
+DialogUnits MeasureWindowFonts(HWND dialog, int dpi, int permille);
+
+// The DPI the window was made for.
+int TemplateDpi();
+
+// Whether the template's font comes in any size. A bitmap font (Windows' own
+// FixedSys) has its few sizes only: asked for a smaller one it stays as it is.
+bool TemplateFontScales();
+
+}  // namespace shell
