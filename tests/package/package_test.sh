@@ -4,7 +4,8 @@
 #                 into $TQ_PACKAGES, and nothing else anywhere in the source tree
 #   lintian       no errors; every warning is one of KEPT_WARNINGS below
 #   deb_contents  exactly the files listed, with their modes, root-owned, binaries
-#                 stripped; the control fields and computed Depends
+#                 stripped; the control fields and computed Depends; apt would install
+#                 it (apt-get -s, which changes nothing)
 #   deb_run       from the extracted .deb, with no build tree on the PATH: --version,
 #                 --sim update of the sample, and its tq7300-sim serving its tq73
 #   man           both pages render with no warnings and name every command and
@@ -103,6 +104,10 @@ test_deb_contents() {
     depends=$(dpkg-deb -f "$DEB" Depends)
     [[ $depends == *"libc6 (>="* && $depends == *libstdc++6* ]]
     check $? "Depends computed from the binaries (libc6, libstdc++6 with versions)" "$depends"
+    # What the README's "sudo apt install ./...deb" does, simulated: nothing changes.
+    local apt
+    apt=$(apt-get -s install "$DEB" 2>&1)
+    check $? "apt-get -s install: the package would install here" "$(tail -n 3 <<<"$apt")"
     extract
     local b
     for b in tq73 tq7300-sim; do
