@@ -46,6 +46,8 @@ _tq73_files() {
 _tq73() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
+    # bash splits --port=/dev/tty at the '=': complete the port after it too.
+    [[ $prev == = && $COMP_CWORD -ge 2 ]] && prev=${COMP_WORDS[COMP_CWORD - 2]}
     case $prev in
         --port)
             mapfile -t COMPREPLY < <(compgen -W "$(_tq73_ports)" -- "$cur")
@@ -66,4 +68,4 @@ _tq73() {
     esac
     return 0
 }
-complete -F _tq73 tq73 tq73.exe
+complete -F _tq73 tq73

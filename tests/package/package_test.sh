@@ -232,6 +232,7 @@ test_completion() {
     # words | what the last one completes to (one a line, \n separated)
     local cases=(
         "--port |$ports"
+        "--port = |$ports"
         "--sim re|read\nrecover\nrequest62\nresume"
         "clock |get\nset"
         "-q param |0\n1\n2\n3"
