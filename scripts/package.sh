@@ -5,18 +5,21 @@
 #   tq7300-console-VERSION-windows-x64.zip    from build/win64
 #   tq7300-console-VERSION-windows-x86.zip    from build/win32
 #   SHA256SUMS                                over the three
+#
 # Options: --no-build   use the trees as they are (the package tests do)
 #          --out DIR    write the packages to DIR instead of dist/
+# TQ_BUILD: the folder that holds the three trees (default build/; with --no-build).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
+trees=${TQ_BUILD:-$top/build}
 build=1
 out=$top/dist
 while (($#)); do
     case $1 in
         --no-build) build=0 ;;
         --out) out=${2:?--out needs a folder}; shift ;;
-        -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "package.sh: unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -34,7 +37,7 @@ trap 'rm -rf "$staging"' EXIT
 
 made=()
 pack() {  # tree, generator
-    local tree=$top/build/$1 generator=$2 log=$staging/$1.log file
+    local tree=$trees/$1 generator=$2 log=$staging/$1.log file
     [[ -f $tree/CPackConfig.cmake ]] || { echo "package.sh: $tree is not built; run scripts/build.sh" >&2; exit 1; }
     if ! cpack -G "$generator" --config "$tree/CPackConfig.cmake" -B "$staging/$1" >"$log" 2>&1; then
         cat "$log" >&2
