@@ -179,6 +179,8 @@ bool TakeOption(Request& r, int argc, const char* const* argv, int& i) {
         r.allRanges = true;
     } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
         r.command = Command::Help;
+    } else if (std::strcmp(a, "--version") == 0 || std::strcmp(a, "-V") == 0) {
+        if (r.command != Command::Help) r.command = Command::Version;
     } else if (std::strcmp(a, "--seconds") == 0 || std::strncmp(a, "--seconds=", 10) == 0) {
         if (r.command != Command::Monitor && r.command != Command::Pattern) {
             return Fail(r, "--seconds belongs to monitor and pattern, after the command");
@@ -189,6 +191,9 @@ bool TakeOption(Request& r, int argc, const char* const* argv, int& i) {
     }
     return true;
 }
+
+// --help and --version answer without a command, whatever else is given.
+bool AsksAboutTq73(Command command) { return command == Command::Help || command == Command::Version; }
 
 const Named* FindCommand(const char* name) {
     for (const Named& c : kCommands) {
@@ -244,14 +249,14 @@ bool ParseArguments(int argc, const char* const* argv, Request& r) {
         } else if (command == nullptr) {
             command = FindCommand(a);
             if (command == nullptr) return Fail(r, "unknown command \"%s\" (tq73 --help lists them)", a);
-            if (r.command != Command::Help) r.command = command->command;
+            if (!AsksAboutTq73(r.command)) r.command = command->command;
         } else if (count < kMaxPositional) {
             positional[count++] = a;
         } else {
             return Fail(r, "too many arguments");
         }
     }
-    if (r.command == Command::Help) return true;
+    if (AsksAboutTq73(r.command)) return true;
     if (command == nullptr) return Fail(r, "no command given (tq73 --help lists them)");
     if (count < command->positionalMin || count > command->positionalMax) {
         return Fail(r, count < command->positionalMin ? "%s: arguments missing (tq73 --help)"
@@ -282,6 +287,7 @@ const char* CommandName(Command command) {
 const char* UsageText() {
     return
         "usage: tq73 [--port PORT] [--sim] [--quiet | --verbose] [--json] [--force] COMMAND [ARGS]\n"
+        "       tq73 --help | --version\n"
         "\n"
         "The TQ7300 service console's commands from a shell: the same core as tq73panel.exe,\n"
         "so every operation puts the very bytes on the line that the window's button does.\n"
@@ -306,6 +312,7 @@ const char* UsageText() {
         "                            it with FILE; nothing is written\n"
         "  verify FILE               compare the pages an update of firmware FILE writes with the\n"
         "                            unit's flash (read in its application mode)\n"
+        "  help                      print this text (as --help)\n"
         "\n"
         "write --verify, update --verify and recover --verify verify what they wrote. After an\n"
         "update the unit returns to its application; tq73 waits up to 15 s for it to answer a\n"
@@ -334,6 +341,8 @@ const char* UsageText() {
         "  --force        update, recover: program a firmware file although records in it are\n"
         "                 damaged (a wrong checksum, a character that is not a hexadecimal digit,\n"
         "                 a record shorter than its byte count); without it such a file is refused\n"
+        "  --help, -h     print this text\n"
+        "  --version, -V  print the program, its version and the commit it was built from\n"
         "\n"
         "exit codes:\n"
         "  0    success\n"

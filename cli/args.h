@@ -22,7 +22,7 @@ enum ExitCode : int {
 };
 
 enum class Command {
-    None, Help, Ports, Monitor, Stop, Resume, Request62, Update, Recover,
+    None, Help, Version, Ports, Monitor, Stop, Resume, Request62, Update, Recover,
     Read, Write, Erase, Param, ClockSet, ClockGet, Pattern, Verify,
 };
 
@@ -65,5 +65,7 @@ bool ParseNumberArgument(const char* text, uint32_t max, uint32_t& value, char* 
 
 const char* CommandName(Command command);
 const char* UsageText();
+// "tq73 VERSION (commit C)\n"; C is "unknown" for a build outside git.
+const char* VersionText();
 
 }  // namespace cli

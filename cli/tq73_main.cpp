@@ -31,6 +31,10 @@ int main(int argc, char** argv) {
         cli::os::Write(cli::os::Stream::Out, cli::UsageText(), std::strlen(cli::UsageText()));
         return cli::kExitOk;
     }
+    if (request.command == cli::Command::Version && usable) {
+        cli::os::Write(cli::os::Stream::Out, cli::VersionText(), std::strlen(cli::VersionText()));
+        return cli::kExitOk;
+    }
     if (!usable) {
         // The arguments stopped being read at the bad one: --json anywhere
         // before "--" still asks for JSON.

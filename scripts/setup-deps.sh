@@ -11,6 +11,10 @@ packages=(
 # The fuzz targets (scripts/fuzz.sh, the fuzz smoke of scripts/test.sh):
 # clang with libFuzzer and the sanitizer runtimes.
 packages+=(clang-14 libclang-rt-14-dev)
+# The packages (scripts/package.sh) and their tests (ctest -L package): dpkg-shlibdeps
+# for the .deb's Depends, lintian, unzip, man and groff for the pages, file for the
+# stripped binaries (CPack makes the zips itself; the completion needs no package).
+packages+=(dpkg-dev lintian unzip man-db groff-base file)
 
 # ---- 32-bit Wine -----------------------------------------------------------
 # wine32:i386 (Debian's i386 multiarch) lets the 64-bit prefix run

@@ -2,7 +2,7 @@
 # Builds and runs every test layer: unit and integration tests natively, the
 # integration and simulator tests again under ThreadSanitizer and under
 # AddressSanitizer with UndefinedBehaviorSanitizer, a few seconds of each fuzz
-# target, and the end-to-end tests of tq73panel.exe under Wine.
+# target, the end-to-end tests of tq73panel.exe under Wine, and the packages' tests.
 # Installs what is missing first. Ends with one line: "N passed, N failed".
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)

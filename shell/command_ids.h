@@ -44,6 +44,7 @@ constexpr int kParamBlocks = 4;
 constexpr unsigned kSysCmdServicePanel = 0x0100;
 constexpr unsigned kSysCmdSaveLog = 0x0110;
 constexpr unsigned kSysCmdRecordSession = 0x0120;
+constexpr unsigned kSysCmdAbout = 0x0130;
 
 // Dialog timers.
 constexpr int kVerdictTimer = 1;

@@ -8,6 +8,7 @@
 #include "firmware/image_loader.h"
 #include "operations/operation_params.h"
 #include "platform/win32/win32_ui.h"
+#include "shell/about_win32.h"
 #include "shell/command_ids.h"
 #include "shell/command_line.h"
 #include "shell/dispatch.h"
@@ -37,7 +38,7 @@ bool OnSystemCommand(HWND dialog, WPARAM wParam) {
         shell::ToggleServicePanel(dialog);
         return true;
     }
-    return shell::OnTranscriptCommand(dialog, command);
+    return shell::OnTranscriptCommand(dialog, command) || shell::OnAboutCommand(dialog, command);
 }
 
 void OnDialogTimer(HWND dialog, int id) {
@@ -65,6 +66,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             shell::InitWindowLayout(dialog);
             shell::AddServicePanelMenuItem(dialog);
             shell::AddTranscriptMenuItems(dialog);
+            shell::AddAboutMenuItem(dialog);
             shell::OnInitDialog(reinterpret_cast<ops::OperationParams*>(lParam));
             return FALSE;
         case WM_COMMAND:

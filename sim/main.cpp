@@ -13,11 +13,14 @@
 
 #include "frame_check.h"
 #include "pty_device.h"
+#include "tq_commit.h"
+#include "tq_version.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: tq7300-sim --link PATH [options]\n"
+    "       tq7300-sim --help | --version\n"
     "  --link PATH                 symlink to the pty slave (required)\n"
     "  --record FILE               append every received byte to FILE\n"
     "  --flash-dump FILE           keep FILE holding the flash image from address 0 to the end of\n"
@@ -61,6 +64,8 @@ const char kUsage[] =
     "  --verbose                   trace line traffic to stderr\n"
     "  --inject FILE               on SIGUSR2, put FILE's bytes (read then) on the line unprompted;\n"
     "                              prints \"INJECTED N\" once they are queued\n"
+    "  --help                      print this text\n"
+    "  --version                   print the program, its version and the commit it was built from\n"
     "  SIGUSR1                     the device recovers: every --fault and --boot-fault is cleared;\n"
     "                              prints \"RECOVERED\"\n"
     "\n"
@@ -432,6 +437,10 @@ void AwaitTermination(const sigset_t& signals, const std::function<void(int)>& o
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--help") {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::fputs("tq7300-sim " TQ_VERSION " (commit " TQ_COMMIT ")\n", stdout);
         return 0;
     }
     Options options;

@@ -16,6 +16,7 @@
 #include "platform/console/console_ui.h"
 #include "platform/platform.h"
 #include "shell/dispatch.h"
+#include "tq_version.h"
 
 namespace {
 
@@ -98,6 +99,28 @@ TEST(Arguments, CommandsAndTheirFields) {
     EXPECT_EQ(Parse({"pattern"}).seconds, -1);
     EXPECT_EQ(Parse({"--json", "--help"}).command, Command::Help);
     EXPECT_EQ(Parse({"erase", "0", "FFFFh"}).lengthValue, 0xFFFFu);
+}
+
+// --help and --version answer at once, wherever they stand and whatever else
+// is given; --help wins over --version.
+TEST(Arguments, HelpAndVersionAnswerWhateverElseIsGiven) {
+    const struct {
+        std::vector<const char*> args;
+        Command command;
+    } cases[] = {
+        {{"--version"}, Command::Version},
+        {{"-V"}, Command::Version},
+        {{"--sim", "update", "f.mot", "-V"}, Command::Version},
+        {{"--version", "read", "0"}, Command::Version},  // arguments missing: not asked about
+        {{"-V", "--help"}, Command::Help},
+        {{"--help", "--version"}, Command::Help},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Parse(c.args).command, c.command) << c.args.front();
+    }
+    const std::string text = cli::VersionText();
+    EXPECT_EQ(text.rfind("tq73 " TQ_VERSION " (commit ", 0), 0u) << text;
+    EXPECT_EQ(text.back(), '\n');
 }
 
 TEST(Arguments, RefusalsSayWhy) {

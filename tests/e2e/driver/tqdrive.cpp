@@ -270,9 +270,9 @@ size_t FirstNewLine(const Lines& before, const Lines& now)
     return 0;
 }
 
-HWND FindBox()
+HWND FindBox(const wchar_t* caption = kBoxCaption)
 {
-    return FindWindowW(kBoxClass, kBoxCaption);
+    return FindWindowW(kBoxClass, caption);
 }
 
 std::wstring BoxText(HWND box)
@@ -431,11 +431,11 @@ void StepRun(int id, const std::wstring& pattern, DWORD bound)
 }
 
 // Waits for the TQ7300 box and checks that its text holds expected; the box.
-HWND AwaitBox(const std::wstring& expected, DWORD bound)
+HWND AwaitBox(const std::wstring& expected, DWORD bound, const std::wstring& caption = kBoxCaption)
 {
     HWND box = nullptr;
-    if (!PollUntil(bound, [&] { return (box = FindBox()) != nullptr; }))
-        Fail("no TQ7300 message box appeared");
+    if (!PollUntil(bound, [&] { return (box = FindBox(caption.c_str())) != nullptr; }))
+        Fail("no message box captioned \"" + ToUtf8(caption) + "\" appeared");
     // The box is created before its text control is filled in; give it a moment. A box
     // shown by a worker thread that has just waited for seconds without reading messages
     // looks hung to SMTO_ABORTIFHUNG until its modal loop runs: such a read is retried.
@@ -464,6 +464,12 @@ void PressBoxButton(HWND box, int id)
 void StepBox(const std::wstring& expected, DWORD bound)
 {
     PressBoxButton(AwaitBox(expected, bound), IDOK);
+}
+
+// A box of another caption (the About box): its text, then OK, and it must close.
+void StepCaptionBox(const std::wstring& caption, const std::wstring& expected, DWORD bound)
+{
+    PressBoxButton(AwaitBox(expected, bound, caption), IDOK);
 }
 
 // A Yes/No question: it has both buttons and No as its default, and is
@@ -1250,6 +1256,7 @@ const Verb kVerbs[] = {
     {L"run", 3, "run ID PAT SECS        press ID, then print the new log lines until one contains PAT"},
     {L"box", 2, "box TEXT SECS          wait for the TQ7300 box, check its text contains TEXT, press OK"},
     {L"nobox", 0, "nobox                  fail if a TQ7300 box is open"},
+    {L"capbox", 3, "capbox CAPTION TEXT SECS  as box, for the box captioned CAPTION"},
     {L"ask", 3, "ask TEXT yes|no SECS   wait for the TQ7300 Yes/No box (No its default), check TEXT, answer"},
     {L"close", 1, "close SECS             post WM_CLOSE and wait until the window has gone"},
     {L"sleep", 1, "sleep SECS             pause"},
@@ -1318,6 +1325,7 @@ void RunStep(const std::wstring& verb, const std::vector<std::wstring>& a)
     else if (verb == L"run") StepRun(ControlId(a[0]), a[1], BoundMs(a[2]));
     else if (verb == L"box") StepBox(a[0], BoundMs(a[1]));
     else if (verb == L"nobox") StepNoBox();
+    else if (verb == L"capbox") StepCaptionBox(a[0], a[1], BoundMs(a[2]));
     else if (verb == L"ask") StepAsk(a[0], a[1], BoundMs(a[2]));
     else if (verb == L"close") StepClose(BoundMs(a[0]));
     else if (verb == L"sleep") Sleep(BoundMs(a[0]));
