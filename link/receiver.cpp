@@ -210,13 +210,14 @@ uint32_t ReceiverLoop(void*) {
     ForgetPartial();
     const platform::PortHandle h = CommHandle.load();
     portLost.store(false);
+    bool lost = false;
     while (!LinkFlagSet(kFlagStopReceiver)) {
         if (!AwaitInput(h)) {
             // Nothing will come on this port again: the session ends here, so
             // that every wait ends at once and nothing spins on the dead line.
+            lost = true;
             portLost.store(true);
             platform::LogLine(kPortLostText);
-            platform::PostToDialog(UM_PORT_LOST, 0, 0);
             break;
         }
         if (LinkFlagSet(kFlagStopReceiver)) break;
@@ -229,6 +230,9 @@ uint32_t ReceiverLoop(void*) {
         CloseSerialPort(CommHandle.exchange(nullptr));
     }
     WakeAnswerWaiter();  // a requester waiting for an answer learns that none can come
+    // Posted only once the port is closed: the dialog's close that answers it
+    // finds no handle left to touch.
+    if (lost) platform::PostToDialog(UM_PORT_LOST, 0, 0);
     return 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "link/frame.h"
 #include "link/receiver.h"
 
 namespace wire {
@@ -141,14 +142,21 @@ int StartReceiver() {
     return 0;
 }
 
+// The mask is cleared under the transmitter, as the receiver closes a port
+// that went away: the handle is never used while it is being closed.
+void ReleaseReceiverWait() {
+    TransmitterLock tx(true);
+    const platform::PortHandle h = CommHandle.load();
+    if (h != nullptr) platform::PortSetMask(h, 0);
+}
+
 int StopReceiver() {
-    platform::PortHandle h = CommHandle.load();
-    if (h != nullptr || receiverThread != nullptr) {
+    if (CommHandle.load() != nullptr || receiverThread != nullptr) {
         // The mask is cleared before the stop is asked for: once the flag is
         // set the receiver may close the port, and the handle must not be
         // used after that. A receiver woken before the flag is set only finds
         // its waits returning at once until it sees the flag.
-        if (h != nullptr) platform::PortSetMask(h, 0);
+        ReleaseReceiverWait();
         SetLinkFlag(kFlagStopReceiver);
         AwaitThreadEnd(receiverThread);
         receiverThread = nullptr;

@@ -207,7 +207,7 @@ void StopTimer(int id);
 using FileHandle = void*;
 // An existing file opened for reading, shared with other readers; a file
 // that another program holds without sharing is asked for again for up to
-// 2 s (Windows). nullptr on failure.
+// 0.5 s (Windows). nullptr on failure.
 FileHandle FileOpenRead(const char* path);
 // An existing file opened for reading and writing with no sharing: a
 // read-only file, or one that another program holds open, is refused.

@@ -23,9 +23,11 @@ bool WidePath(const char* path, wchar_t (&wide)[kFileCallChars + 1]) {
 }
 
 // How long a file that another program holds without sharing is asked for
-// again before the open counts as failed, and how often.
-constexpr uint64_t kSharingRetryUs = 2000000;
-constexpr uint32_t kSharingRetryPauseMs = 100;
+// again before the open counts as failed, and how often. The open runs on the
+// window's thread, which answers only sent messages meanwhile: the bound keeps
+// the window answering within its second.
+constexpr uint64_t kSharingRetryUs = 500000;
+constexpr uint32_t kSharingRetryPauseMs = 50;
 
 FileHandle OpenExisting(const char* path, DWORD access, DWORD share) {
     wchar_t wide[kFileCallChars + 1];
@@ -41,9 +43,8 @@ bool HeldElsewhere() {
 }  // namespace
 
 // A virus scanner or an indexer looks at a freshly copied file for a moment,
-// without sharing: the open is tried again for up to 2 s. The pauses serve
-// the window's sent messages, so the window answers meanwhile when this runs
-// on its thread.
+// without sharing: the open is tried again for up to 0.5 s. The pauses serve
+// the window's sent messages, so that other threads' log requests go on.
 FileHandle FileOpenRead(const char* path) {
     const uint64_t until = MonotonicUs() + kSharingRetryUs;
     for (;;) {

@@ -999,6 +999,42 @@ void StepHold(const std::wstring& path, DWORD spanMs)
     CloseHandle(h);
 }
 
+// Holds that end while the steps after them run: the holder thread closes the file.
+std::vector<HANDLE> releasers;
+
+struct Release {
+    HANDLE file;
+    DWORD afterMs;
+};
+
+DWORD WINAPI ReleaseLater(LPVOID p)
+{
+    const Release r = *(Release*)p;
+    delete (Release*)p;
+    Sleep(r.afterMs);
+    CloseHandle(r.file);
+    return 0;
+}
+
+void StepHoldFor(const std::wstring& path, DWORD spanMs)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        Fail("could not open " + ToUtf8(path) + " (error " + std::to_string(GetLastError()) + ")");
+    HANDLE t = CreateThread(nullptr, 0, ReleaseLater, new Release{h, spanMs}, 0, nullptr);
+    if (t == nullptr)
+        Fail("could not start the releasing thread");
+    releasers.push_back(t);
+}
+
+// The driver ends only after its holds have been let go.
+void AwaitReleases()
+{
+    for (HANDLE t : releasers)
+        WaitForSingleObject(t, INFINITE);
+}
+
 void StepClose(DWORD bound)
 {
     if (!PostMessageW(RequirePanel(), WM_CLOSE, 0, 0))
@@ -1283,6 +1319,7 @@ const Verb kVerbs[] = {
     {L"alive", 1, "alive SECS             one message round trip through the window within SECS"},
     {L"responsive", 2, "responsive SPAN SECS   a round trip every 100 ms for SPAN seconds, each within SECS"},
     {L"hold", 2, "hold PATH SECS         open PATH (made if missing) without sharing, hold it for SECS"},
+    {L"holdfor", 2, "holdfor PATH SECS      as hold, but the next steps run while it holds"},
     {L"answers", 1, "answers MS             the console answers a message within MS milliseconds"},
     {L"threads", 0, "threads                print the number of the console's own threads besides its UI thread"},
     {L"font", 1, "font ID                print the face and lfHeight of control ID's font (read in the console)"},
@@ -1348,6 +1385,7 @@ void RunStep(const std::wstring& verb, const std::vector<std::wstring>& a)
     else if (verb == L"alive") StepAlive(BoundMs(a[0]));
     else if (verb == L"responsive") StepResponsive(BoundMs(a[0]), BoundMs(a[1]));
     else if (verb == L"hold") StepHold(a[0], BoundMs(a[1]));
+    else if (verb == L"holdfor") StepHoldFor(a[0], BoundMs(a[1]));
     else if (verb == L"answers") StepAnswers((DWORD)ControlId(a[0]));
     else if (verb == L"threads") StepThreads();
     else if (verb == L"codepage") Print(std::to_string(GetACP()) + " " + std::to_string(GetOEMCP()));
@@ -1499,6 +1537,7 @@ int main()
         }
         i += 1 + arity;
     }
+    AwaitReleases();
     LocalFree(argv);
     return 0;
 }
