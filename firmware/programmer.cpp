@@ -74,7 +74,7 @@ int EnterWriteMode() {
 
 // Pages programmed so far and pages to program, for whoever shows progress.
 uint32_t pagesDone = 0;
-uint32_t passEndedAt = 0;  // the first page not written by a pass that was ended early
+uint32_t failedPage = 0;  // the page a write pass stopped at, for its line
 uint32_t pagesToProgram = 0;
 
 uint32_t CountPagesToProgram(const Image& image) {
@@ -124,7 +124,7 @@ int WriteBlock(const Image& image, const BootBlock& block) {
         // closing byte ends the pass cleanly.
         const int result = wire::LinkFlagSet(wire::kFlagEndWritePass) ? kWritePassEnded : WritePage(image, page);
         if (result != kProgramOk) {
-            passEndedAt = page;
+            failedPage = page;
             ops::ReportFailure(ops::Outcome::Failed, page, result);
             return result;
         }
@@ -186,7 +186,7 @@ void LogPassEnded() {
     std::snprintf(line, sizeof line,
                   "update: the write pass was ended before the page at 0x%04X, with its closing byte; the pages from "
                   "there on are not written: start the unit in its boot loader and run recovery",
-                  unsigned(passEndedAt));
+                  unsigned(failedPage));
     platform::LogLine(line);
 }
 

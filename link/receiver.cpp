@@ -210,12 +210,10 @@ uint32_t ReceiverLoop(void*) {
     ForgetPartial();
     const platform::PortHandle h = CommHandle.load();
     portLost.store(false);
-    bool lost = false;
     while (!LinkFlagSet(kFlagStopReceiver)) {
         if (!AwaitInput(h)) {
             // Nothing will come on this port again: the session ends here, so
             // that every wait ends at once and nothing spins on the dead line.
-            lost = true;
             portLost.store(true);
             platform::LogLine(kPortLostText);
             break;
@@ -232,7 +230,7 @@ uint32_t ReceiverLoop(void*) {
     WakeAnswerWaiter();  // a requester waiting for an answer learns that none can come
     // Posted only once the port is closed: the dialog's close that answers it
     // finds no handle left to touch.
-    if (lost) platform::PostToDialog(UM_PORT_LOST, 0, 0);
+    if (portLost.load()) platform::PostToDialog(UM_PORT_LOST, 0, 0);
     return 0;
 }
 

@@ -102,12 +102,12 @@ bool Queue(const SpoolSink& sink, Item item) {
 bool SpoolWrite(const SpoolSink& sink, void* target, std::string bytes) {
     Spool& s = S();
     platform::Lock(s.lock);
-    const bool refused = s.failedTarget == target || s.pendingBytes + bytes.size() > kSpoolCapBytes;
-    const bool overflow = refused && s.failedTarget != target;
+    const bool failed = s.failedTarget == target;
+    const bool overflow = !failed && s.pendingBytes + bytes.size() > kSpoolCapBytes;
     if (overflow) s.failedTarget = target;
     platform::Unlock(s.lock);
     if (overflow) sink.failed(target);
-    if (refused) return false;
+    if (failed || overflow) return false;
     return Queue(sink, Item{target, std::move(bytes), false});
 }
 

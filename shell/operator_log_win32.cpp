@@ -47,7 +47,7 @@ void AppendLogLine(HWND dialog, const char* text) {
         --n;
     }
     SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(n), 0);
-    RecordLogLine(dialog, wide);
+    RecordLogLine(wide);
 }
 
 void ResetLog(HWND dialog) {

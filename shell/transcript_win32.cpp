@@ -175,7 +175,7 @@ bool OnTranscriptCommand(HWND dialog, WPARAM command) {
 }
 
 // Only queued: the log request that brought the line returns at once.
-void RecordLogLine(HWND, const wchar_t* line) {
+void RecordLogLine(const wchar_t* line) {
     if (recording == nullptr) return;
     SYSTEMTIME t;
     GetLocalTime(&t);

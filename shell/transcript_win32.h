@@ -17,7 +17,7 @@ void AddTranscriptMenuItems(HWND dialog);
 bool OnTranscriptCommand(HWND dialog, WPARAM command);
 // Every line the log takes, as the log shows it; queued for the file while
 // recording.
-void RecordLogLine(HWND dialog, const wchar_t* line);
+void RecordLogLine(const wchar_t* line);
 // The failure message's lParam names the recording that failed.
 void ShowRecordingFailed(HWND dialog, LPARAM which);
 void StopRecording(HWND dialog);

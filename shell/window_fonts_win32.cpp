@@ -84,8 +84,7 @@ bool ShowsJapanese(int id) {
 int DialogDpi(HWND dialog) {
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
     // Windows 10 1607 and later; older systems have one DPI for every window.
-    auto getDpi = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    static const auto getDpi = NewerUser32Function<GetDpiForWindowFn>("GetDpiForWindow");
     if (getDpi != nullptr) return static_cast<int>(getDpi(dialog));
     HDC dc = GetDC(dialog);
     const int dpi = GetDeviceCaps(dc, LOGPIXELSY);

@@ -14,6 +14,13 @@ struct DialogUnits {
     int baseY;
 };
 
+// A user32 function that only newer Windows versions have, looked up at run
+// time so that the program still starts on older ones: nullptr there.
+template <class Function>
+Function NewerUser32Function(const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
 // Maps a rectangle in dialog units to pixels the way MapDialogRect does.
 RECT ToPixels(const DialogUnits& units, int x, int y, int cx, int cy);
 

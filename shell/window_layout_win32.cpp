@@ -95,8 +95,7 @@ SIZE ClientPixels(const DialogUnits& units, bool panelShown) {
 SIZE OuterPixels(HWND dialog, SIZE client, int dpi) {
     using AdjustForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
     // Windows 10 1607 and later; before, every window has the system's DPI.
-    static const auto adjustForDpi = reinterpret_cast<AdjustForDpi>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+    static const auto adjustForDpi = NewerUser32Function<AdjustForDpi>("AdjustWindowRectExForDpi");
     RECT r = {0, 0, client.cx, client.cy};
     const DWORD style = static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE));
     const DWORD exStyle = static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE));
@@ -180,8 +179,7 @@ POINT TopLeftOf(HWND dialog) {
 void TakeOverDpiScaling(HWND dialog) {
     using SetBehavior = BOOL(WINAPI*)(HWND, int, int);
     constexpr int kDisableAll = 1;  // DDC_DISABLE_ALL
-    const auto set = reinterpret_cast<SetBehavior>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetDialogDpiChangeBehavior")));
+    const auto set = NewerUser32Function<SetBehavior>("SetDialogDpiChangeBehavior");
     if (set != nullptr) set(dialog, kDisableAll, kDisableAll);
 }
 
