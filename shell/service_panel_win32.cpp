@@ -1,5 +1,5 @@
-// service_panel_win32.cpp - the service panel's controls, their layout, and the
-// system-menu command that shows and hides them.
+// service_panel_win32.cpp - the service panel's controls, their places, and
+// its menu item.
 //
 // The panel's controls are children of the main dialog itself, so that the
 // dispatcher reads and writes them by id like the template's own controls and
@@ -12,7 +12,6 @@
 #include <cstddef>
 
 #include "shell/command_ids.h"
-#include "shell/window_layout_win32.h"
 
 namespace shell {
 
@@ -191,25 +190,18 @@ void AddServicePanelMenuItem(HWND dialog) {
     AppendMenuW(menu, MF_STRING | MF_UNCHECKED, kSysCmdServicePanel, L"Service panel");
 }
 
-void ToggleServicePanel(HWND dialog) {
-    // Chosen from the taskbar while minimized: the operator wants to see it.
-    if (IsIconic(dialog)) ShowWindow(dialog, SW_RESTORE);
-    panelShown = !panelShown;
-    if (panelShown) {
-        LayOutWindow(dialog);
-        for (HWND w : panelWindows) {
-            if (w != nullptr) ShowWindow(w, SW_SHOWNA);
-        }
-    } else {
-        // A hidden control keeps no focus the dialog manager could give back.
-        FocusLogIfInPanel(dialog);
-        for (HWND w : panelWindows) {
-            if (w != nullptr) ShowWindow(w, SW_HIDE);
-        }
-        LayOutWindow(dialog);
-    }
+void SetServicePanelShown(HWND dialog, bool shown) {
+    panelShown = shown;
     CheckMenuItem(GetSystemMenu(dialog, FALSE), kSysCmdServicePanel,
                   MF_BYCOMMAND | (panelShown ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void ShowServicePanelControls(HWND dialog, bool shown) {
+    // A hidden control keeps no focus the dialog manager could give back.
+    if (!shown) FocusLogIfInPanel(dialog);
+    for (HWND w : panelWindows) {
+        if (w != nullptr) ShowWindow(w, shown ? SW_SHOWNA : SW_HIDE);
+    }
 }
 
 }  // namespace shell

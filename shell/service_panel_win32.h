@@ -25,8 +25,10 @@ bool ServicePanelShown();
 // Adds "Service panel" (kSysCmdServicePanel) to the window's system menu.
 void AddServicePanelMenuItem(HWND dialog);
 
-// The system-menu command: shows the panel and lays the window out for it, or
-// hides it and gives the window its template's layout back.
-void ToggleServicePanel(HWND dialog);
+// Whether the panel is shown (what the layout makes room for), with the
+// menu item's check mark; the controls are shown or hidden apart, so that
+// they appear only once the window has room for them.
+void SetServicePanelShown(HWND dialog, bool shown);
+void ShowServicePanelControls(HWND dialog, bool shown);
 
 }  // namespace shell

@@ -207,4 +207,18 @@ void OnDpiChanged(HWND dialog, int dpi, const RECT& suggested) {
     LayOutAt(dialog, dpi, {suggested.left, suggested.top}, MonitorFromRect(&suggested, MONITOR_DEFAULTTONEAREST));
 }
 
+void ToggleServicePanel(HWND dialog) {
+    // Chosen from the taskbar while minimized: the operator wants to see it.
+    if (IsIconic(dialog)) ShowWindow(dialog, SW_RESTORE);
+    const bool shown = !ServicePanelShown();
+    SetServicePanelShown(dialog, shown);
+    if (shown) {
+        LayOutWindow(dialog);
+        ShowServicePanelControls(dialog, true);
+    } else {
+        ShowServicePanelControls(dialog, false);
+        LayOutWindow(dialog);
+    }
+}
+
 }  // namespace shell

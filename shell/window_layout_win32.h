@@ -15,6 +15,10 @@ void InitWindowLayout(HWND dialog);
 // hidden, and when the screen or its work area changed.
 void LayOutWindow(HWND dialog);
 
+// The system-menu command: shows the service panel and lays the window out
+// for it, or hides it and gives the window its template's layout back.
+void ToggleServicePanel(HWND dialog);
+
 // WM_GETDPISCALEDSIZE (Windows 10 1703 and later, before WM_DPICHANGED): the
 // window's size at another DPI, so that the place Windows suggests has it.
 constexpr UINT kGetDpiScaledSizeMessage = 0x02E4;
