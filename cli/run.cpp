@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "shell/command_ids.h"
 #include "shell/dispatch.h"
+#include "shell/worker_slot.h"
 
 namespace cli {
 

@@ -31,7 +31,7 @@ uint32_t StopWorker(void*) {
     } else if (answered && wire::ResponseStatus() != wire::kStatusAccepted) {
         ReportFailure(Outcome::Refused, 0);
     }
-    platform::PostToDialog(wire::UM_WORKER_DONE, answered ? 1 : 0, 0);
+    platform::PostToDialog(wire::UM_WORKER_DONE, answered ? kStopAnswered : kStopUnanswered, 0);
     return 0;
 }
 

@@ -15,8 +15,13 @@ constexpr uint32_t kWakePauseMs = 50;
 constexpr int kStopAnswerSleeps = 51;
 constexpr uint32_t kStopAnswerBoundMs = kStopAnswerSleeps * 10;
 
+// What the stop worker's UM_WORKER_DONE carries (wParam); the other workers'
+// end messages carry nothing.
+constexpr uintptr_t kStopUnanswered = 0;
+constexpr uintptr_t kStopAnswered = 1;
+
 // Worker entry: up to three wake-byte-plus-0x60 attempts; posts
-// UM_WORKER_DONE with 1 when the device answered, 0 when it did not.
+// UM_WORKER_DONE with kStopAnswered or kStopUnanswered.
 uint32_t StopWorker(void* unused);
 
 // One stop attempt; true when a frame arrived within the bound.

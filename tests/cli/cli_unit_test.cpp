@@ -15,7 +15,7 @@
 #include "cli/output.h"
 #include "platform/console/console_ui.h"
 #include "platform/platform.h"
-#include "shell/dispatch.h"
+#include "shell/number_text.h"
 #include "tq_version.h"
 
 namespace {

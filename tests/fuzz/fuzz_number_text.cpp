@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "shell/dispatch.h"
+#include "shell/number_text.h"
 
 namespace {
 

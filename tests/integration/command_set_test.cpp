@@ -16,7 +16,7 @@
 #include "operations/flash_transfer.h"
 #include "operations/pattern_sequence.h"
 #include "shell/command_ids.h"
-#include "shell/service_commands.h"
+#include "shell/param_chain.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ class CommandSet : public tqtest::DialogTest {
 protected:
     void SetUp() override {
         DialogTest::SetUp();
-        shell::ParamSequenceMode = 0;
+        shell::ResetParamChain();
         ops::SequenceTimer.store(0);
         platform::posix::ResetTick();
         Configure([](sim::DeviceModel& m) { m.FillFlash(0xFF); });
@@ -346,7 +346,7 @@ TEST_F(CommandSet, ParameterBlockChainStopsErasesWritesAndEndsWithRequest62) {
     ASSERT_TRUE(DeviceReceived(expected.size()));
     EXPECT_EQ(DeviceBytes(), expected);
     EXPECT_EQ(device->FlashRange(0xE200, 256), block);
-    EXPECT_EQ(shell::ParamSequenceMode, 0);
+    EXPECT_FALSE(shell::ParamChainRuns());
     EXPECT_TRUE(StatusStarts("parameter block 1 complete in ")) << Status();
     // The chain has ended: a later worker's end sends no second 0x62.
     Press(shell::kIdApStop);
@@ -366,7 +366,7 @@ TEST_F(CommandSet, ParameterBlockAgainstASilentDeviceBeepsOnceAndWritesNothing) 
     EXPECT_EQ(platform::posix::BeepCount(), 1);
     EXPECT_EQ(Requests(0x50), 0);
     EXPECT_EQ(Requests(0x60), 3);
-    EXPECT_EQ(shell::ParamSequenceMode, 0);
+    EXPECT_FALSE(shell::ParamChainRuns());
     EXPECT_EQ(Status(), "parameter block 0: stop: no answer");
 }
 
@@ -393,7 +393,7 @@ TEST_P(ChainSilent, EndsTheChainAfterTheUnansweredStep) {
     ASSERT_TRUE(PumpUntilIdle(20000));
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_TRUE(LogContains("parameter block: the device stopped answering: the chain ends, request 0x62 is not sent"));
-    EXPECT_EQ(shell::ParamSequenceMode, 0);
+    EXPECT_FALSE(shell::ParamChainRuns());
     platform::SleepMs(100);
     EXPECT_EQ(Requests(0x50), 1 + c.writes);
     EXPECT_EQ(Requests(0x62), 0);

@@ -11,6 +11,7 @@
 #include "operations/operation_params.h"
 #include "operations/progress.h"
 #include "shell/dispatch.h"
+#include "shell/worker_slot.h"
 
 namespace tqtest {
 

@@ -6,7 +6,7 @@
 
 #include "link/serial_session.h"
 #include "shell/command_line.h"
-#include "shell/dispatch.h"
+#include "shell/number_text.h"
 
 namespace {
 

@@ -1,0 +1,79 @@
+// session_commands.cpp - the session's own commands: the port and the direct
+// requests.
+#include "shell/session_commands.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "link/frame.h"
+#include "link/receiver.h"
+#include "link/serial_session.h"
+#include "operations/device_clock.h"
+#include "platform/platform.h"
+#include "shell/command_ids.h"
+#include "shell/number_text.h"
+#include "shell/worker_slot.h"
+
+namespace shell {
+
+namespace {
+
+constexpr const char* kOpenFailedText = "COMがオープンできません";
+
+// The system's message is in the PC's own language, so the box is UTF-8; the
+// first line is the console's own text for a failed open.
+void ShowSetupFailure() {
+    char box[600];
+    std::snprintf(box, sizeof box,
+                  u8"COMがオープンできません\n\n%s\n\nThe port is closed again. Check the adapter's driver "
+                  "(Device Manager), or try another port.",
+                  wire::SetupFailureText());
+    platform::WarningBoxUtf8(box);
+}
+
+}  // namespace
+
+void ClosePort() {
+    wire::StopReceiver();
+    platform::EnableControl(kIdPortEdit, true);
+}
+
+void OnPortLost() {
+    if (wire::SessionOpen() && wire::PortLost()) ClosePort();
+}
+
+void OpenPort() {
+    char text[kTextLimit];
+    platform::ReadControlText(kIdPortEdit, text, kTextLimit);
+    // A session whose port went away has ended by itself: its receiver is
+    // reaped here, so that "open" works again without a restart.
+    OnPortLost();
+    if (wire::SessionOpen()) {
+        // The running session keeps its port; the number typed now is not taken.
+        Refuse("COM port already open: close it first");
+        return;
+    }
+    wire::PortNumber = std::atoi(text);
+    const int opened = wire::StartReceiver();
+    if (opened == wire::kSetupFailed) {
+        ShowSetupFailure();
+        return;
+    }
+    if (opened != 0) {
+        platform::WarningBox(kOpenFailedText);
+        return;
+    }
+    platform::EnableControl(kIdPortEdit, false);
+}
+
+void SendDirect(uint8_t command) {
+    if (RefuseIfBusy()) return;
+    if (!wire::SendEmptyRequest(command, true)) RefuseBusy("busy: request not sent");
+}
+
+void SetClock() {
+    if (RefuseIfBusy()) return;
+    if (!ops::SetDeviceClock()) RefuseBusy("busy: request not sent");
+}
+
+}  // namespace shell

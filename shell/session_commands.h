@@ -1,0 +1,23 @@
+// session_commands.h - the commands that act on the session itself: open and
+// close the port, and the requests sent straight from the dialog.
+#pragma once
+
+#include <cstdint>
+
+namespace shell {
+
+// "open": the port edit's number, opened with the receiver; a refused set-up
+// or an open that fails has its box.
+void OpenPort();
+// "close": ends the session and frees the port edit.
+void ClosePort();
+// UM_PORT_LOST: a session whose port went away is closed as "close" would.
+void OnPortLost();
+
+// A request with no payload, sent from the dialog's thread (resume, 0x62,
+// the clock query); refused while a worker runs.
+void SendDirect(uint8_t command);
+// The PC's time to the device's clock.
+void SetClock();
+
+}  // namespace shell

@@ -1,0 +1,106 @@
+// update_flow.cpp - the firmware commands and the wait for the model verdict.
+#include "shell/update_flow.h"
+
+#include <cstdio>
+
+#include "firmware/firmware_verify.h"
+#include "firmware/image_loader.h"
+#include "firmware/programmer.h"
+#include "link/frame.h"
+#include "link/link_state.h"
+#include "operations/progress.h"
+#include "platform/platform.h"
+#include "shell/command_ids.h"
+#include "shell/worker_slot.h"
+
+namespace shell {
+
+namespace {
+
+constexpr const char* kNoModelText = "ﾌｧｰﾑﾌｧｲﾙに、機種情報がありません";
+constexpr const char* kModelMismatchText = "機種が適合しません";
+constexpr const char* kAwaitingVerdictWhy = "busy: waiting for the device's answer to the model request";
+
+// A record with a wrong checksum, a character that is not a hexadecimal
+// digit, or fewer characters than its byte count would be programmed as
+// read; the engineer decides, and nothing is sent unless the answer is Yes.
+bool DamagedFileDeclined() {
+    const firmware::RecordDamage damage = firmware::FirstDamage;
+    if (damage.line == 0) return false;
+    char text[256];
+    std::snprintf(text, sizeof text, "The firmware file is damaged at line %d: %s.\n\nProgram it anyway?",
+                  damage.line, firmware::RecordFaultText(damage.fault));
+    return !platform::AskYesNo(text);
+}
+
+}  // namespace
+
+void Recovery(ops::OperationParams* params) {
+    // Checked before loading: the image must not change under a running programmer.
+    if (RefuseIfBusy()) return;
+    firmware::LoadFirmwareImage();
+    if (DamagedFileDeclined()) {
+        ops::EndNotStarted(ops::Activity::Recovery, ops::NotStartedWhy::None);
+        return;
+    }
+    StartTracked(ops::Activity::Recovery, firmware::FirmwareUpdateWorker, params);
+}
+
+void FarmUpdate() {
+    if (RefuseIfBusy()) return;
+    const int model = firmware::LoadFirmwareImage();
+    if (model == firmware::kModelNone) {
+        platform::LogLine(kNoModelText);
+        ops::EndNotStarted(ops::Activity::Update, firmware::FirmwareImageRead() ? ops::NotStartedWhy::NoModel
+                                                                                : ops::NotStartedWhy::FirmwareFile);
+        return;
+    }
+    if (DamagedFileDeclined()) {
+        ops::EndNotStarted(ops::Activity::Update, ops::NotStartedWhy::None);
+        return;
+    }
+    ops::OpenProgress(ops::Activity::Update);
+    ops::SetStage(ops::Stage::Verdict);
+    wire::NotifyOnResponse.param.store(0);
+    wire::NotifyOnResponse.value.store(1);
+    HoldSlot(kAwaitingVerdictWhy);
+    platform::StartTimer(kVerdictTimer, kVerdictWaitMs);
+    wire::SendEmptyRequest(static_cast<uint8_t>(model), true);
+}
+
+// Loaded as "recovery" loads it; a file that cannot be read gets the
+// loader's box and nothing is sent.
+void FirmwareVerify(ops::OperationParams* params) {
+    if (RefuseIfBusy()) return;
+    firmware::LoadFirmwareImage();
+    if (!firmware::FirmwareImageRead()) {
+        ops::EndNotStarted(ops::Activity::FirmwareVerify, ops::NotStartedWhy::FirmwareFile);
+        return;
+    }
+    StartTracked(ops::Activity::FirmwareVerify, firmware::FirmwareVerifyWorker, params);
+}
+
+void OnModelVerdict(ops::OperationParams* params) {
+    platform::StopTimer(kVerdictTimer);
+    ReleaseSlot();
+    if (wire::ResponseStatus() == wire::kStatusAccepted) {
+        ops::SetStep(1);
+        if (!StartWorker(firmware::FirmwareUpdateWorker, params)) ops::CloseProgress(ops::Outcome::NotStarted);
+    } else {
+        platform::LogLine(kModelMismatchText);
+        ops::CloseProgress(ops::Outcome::Refused);
+    }
+}
+
+void OnVerdictTimer() {
+    platform::StopTimer(kVerdictTimer);
+    // Whoever takes the armed value acts: the receiver (the verdict is on its
+    // way as UM_RESPONSE_ARRIVED) or this time-out.
+    if (wire::NotifyOnResponse.value.exchange(0) != 0) {
+        ReleaseSlot();
+        platform::LogLine("no answer to the model request: update not started");
+        ops::CloseProgress(ops::Outcome::NoAnswer);
+    }
+}
+
+}  // namespace shell

@@ -1,0 +1,27 @@
+// update_flow.h - the firmware commands: "farm udt" with its wait for the
+// device's verdict on the model, recovery, and the firmware verify.
+#pragma once
+
+#include <cstdint>
+
+#include "operations/operation_params.h"
+
+namespace shell {
+
+// How long "farm udt" waits for the device's verdict on the model.
+constexpr uint32_t kVerdictWaitMs = 3000;
+
+// Loads the firmware file and sends its model request; the update starts on
+// the device's verdict (OnModelVerdict) or ends at kVerdictTimer.
+void FarmUpdate();
+// Loads the firmware file and programs it with no model request.
+void Recovery(ops::OperationParams* params);
+// Loads the firmware file and compares its pages with the unit's flash.
+void FirmwareVerify(ops::OperationParams* params);
+
+// The device answered the model request (UM_RESPONSE_ARRIVED for it).
+void OnModelVerdict(ops::OperationParams* params);
+// kVerdictTimer: the wait for the verdict ran out.
+void OnVerdictTimer();
+
+}  // namespace shell
