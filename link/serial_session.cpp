@@ -69,14 +69,7 @@ int OpenSerialPort(std::atomic<platform::PortHandle>& slot, int portNumber, uint
     // A number below 1 names no port; a session on it would have no handle
     // that a stop could act on.
     if (portNumber < 1) return kOpenFailed;
-    char name[32];
-    std::snprintf(name, sizeof name, "COM%d", portNumber);
-    platform::PortHandle h = platform::PortOpen(name);
-    if (h == nullptr) {
-        // COM10 and above are reachable only under the device namespace.
-        std::snprintf(name, sizeof name, "\\\\.\\COM%d", portNumber);
-        h = platform::PortOpen(name);
-    }
+    platform::PortHandle h = platform::PortOpen(portNumber);
     if (h == nullptr) return kOpenFailed;
     // A step the driver refuses would leave the port at another speed or
     // framing, where every command would end in "no answer": such a port is

@@ -22,7 +22,7 @@ platform::LineState BuildLineState(uint32_t speed, uint8_t dataBits, uint8_t sto
 // The fixed read time-outs and the write time-out for the queue size and speed.
 platform::PortTimeouts BuildPortTimeouts(uint32_t outQueue, uint32_t speed);
 
-// Opens COMn (or \\.\COMn) and applies the line setting. 0, kOpenFailed
+// Opens port portNumber and applies the line setting. 0, kOpenFailed
 // (also for port numbers below 1, which name no port), or kSetupFailed.
 int OpenSerialPort(std::atomic<platform::PortHandle>& slot, int portNumber, uint32_t speed,
                    uint8_t dataBits, uint8_t stopBits, uint8_t parity, uint32_t cts,

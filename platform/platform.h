@@ -52,9 +52,10 @@ constexpr uint32_t kEventRxChar = 1; // EV_RXCHAR
 // adapter was unplugged): no wait on it will see data again.
 enum class WaitOutcome { Event, Released, TimedOut, Gone };
 
-// Opens a port by its device name ("COM3", "\\.\COM12") for exclusive,
-// overlapped use. nullptr when the name cannot be opened.
-PortHandle PortOpen(const char* name);
+// Opens port number n (1 and up) for exclusive, overlapped use: COMn on
+// Windows, on Linux the device that posix/port_map.h maps n to. nullptr when
+// it cannot be opened.
+PortHandle PortOpen(int number);
 // The set-up calls return false when the driver refused the step; PortFault
 // then says which call it was and why, in the system's words.
 bool PortSetupQueues(PortHandle port, uint32_t inQueue, uint32_t outQueue);
