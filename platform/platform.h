@@ -17,23 +17,18 @@ namespace platform {
 
 using PortHandle = void*;  // nullptr: no port
 
-// The line state handed to SetCommState; field names follow the DCB.
+// The line the console talks over: its speed and framing, and whether DTR and
+// RTS are raised while the port is open. The line runs without flow control of
+// any kind, so there is none to set. line_dcb.h says how Windows is given it.
+enum class Parity : uint8_t { None, Odd, Even };
+enum class StopBits : uint8_t { One, Two };
 struct LineState {
-    uint32_t baudRate = 0;
-    uint8_t fBinary = 0;
-    uint8_t fParity = 0;
-    uint8_t fOutxCtsFlow = 0;
-    uint8_t fDtrControl = 0;
-    uint8_t fRtsControl = 0;
-    uint8_t fOutX = 0;
-    uint8_t fTXContinueOnXoff = 0;
-    uint16_t xonLim = 0;
-    uint16_t xoffLim = 0;
-    uint8_t byteSize = 0;
-    uint8_t parity = 0;
-    uint8_t stopBits = 0;
-    uint8_t xonChar = 0;
-    uint8_t xoffChar = 0;
+    uint32_t baud = 0;
+    uint8_t dataBits = 0;
+    Parity parity = Parity::None;
+    StopBits stopBits = StopBits::One;
+    bool dtrOn = false;
+    bool rtsOn = false;
 };
 
 // The time-outs handed to SetCommTimeouts, in milliseconds.

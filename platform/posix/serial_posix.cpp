@@ -185,7 +185,7 @@ bool PortApplyState(PortHandle port, const LineState& s) {
     termios t{};
     if (!Step("tcgetattr", tcgetattr(P(port)->fd, &t))) return false;
     cfmakeraw(&t);
-    cfsetspeed(&t, s.baudRate == 38400 ? B38400 : B9600);
+    cfsetspeed(&t, s.baud == 38400 ? B38400 : B9600);
     t.c_cflag |= CLOCAL | CREAD;
     return Step("tcsetattr", tcsetattr(P(port)->fd, TCSANOW, &t));
 }
