@@ -19,7 +19,7 @@
 
 #include "cli/os.h"
 #include "platform/path_text.h"
-#include "platform/posix/posix_hooks.h"
+#include "platform/posix/port_map.h"
 
 namespace cli::os {
 
@@ -170,14 +170,14 @@ void ClockStamp(char* out, size_t cap) {
                   static_cast<long>(now.tv_nsec / 1000000));
 }
 
-// The session opens "COM<number>"; the posix platform maps that name to the
-// device path, so the path given becomes COM1 of this process.
+// The session opens a port by number; the port map gives port 1 of this
+// process the path given, and the edit its number.
 bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, size_t whyCap) {
     if (arg[0] == '\0') {
         std::snprintf(why, whyCap, "--port needs a device path such as /dev/ttyUSB0");
         return false;
     }
-    platform::posix::MapPort("COM1", arg);
+    platform::posix::MapPort(1, arg);
     std::snprintf(editText, editCap, "1");
     return true;
 }

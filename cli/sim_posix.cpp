@@ -1,5 +1,5 @@
 // sim_posix.cpp - --sim on Linux: the simulated TQ7300 runs inside tq73 on a
-// pseudo-terminal of its own, and COM1 of the posix platform is its slave.
+// pseudo-terminal of its own, and port 1 of the posix platform is its slave.
 //
 // In the process rather than as a tq7300-sim child: nothing to find on disk,
 // nothing left running when tq73 is killed, and one simulator per tq73, so
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "cli/os.h"
-#include "platform/posix/posix_hooks.h"
+#include "platform/posix/port_map.h"
 #include "pty_device.h"
 
 namespace cli::os {
@@ -36,7 +36,7 @@ bool StartSimulator(bool bootMode, char* where, size_t whereCap, char* why, size
         device.reset();
         return false;
     }
-    platform::posix::MapPort("COM1", device->SlavePath());
+    platform::posix::MapPort(1, device->SlavePath());
     std::snprintf(where, whereCap, "%s", device->SlavePath().c_str());
     return true;
 }

@@ -28,26 +28,14 @@ void NoteSetupFailure(int portNumber) {
 constexpr uint32_t kThreadEndBoundMs = 10000;
 }  // namespace
 
-platform::LineState BuildLineState(uint32_t speed, uint8_t dataBits, uint8_t stopBits,
-                                   uint8_t parity, uint32_t cts, uint32_t xonXoff) {
+platform::LineState SessionLine() {
     platform::LineState s;
-    s.baudRate = speed;
-    s.fBinary = 1;
-    s.fParity = parity != 0 ? 1 : 0;
-    s.fOutxCtsFlow = cts & 1;
-    s.fDtrControl = 1;  // DTR_CONTROL_ENABLE: DTR raised while open
-    s.fRtsControl = 1;  // RTS_CONTROL_ENABLE
-    s.byteSize = dataBits;
-    s.parity = parity;
-    s.stopBits = stopBits;
-    if (xonXoff != 0) {
-        s.fOutX = 1;
-        s.fTXContinueOnXoff = 1;
-        s.xonLim = 2;
-        s.xoffLim = 2;
-        s.xonChar = 0x11;
-        s.xoffChar = (dataBits == 7 || xonXoff == 2) ? 0x13 : 0x93;
-    }
+    s.baud = kSessionBaud;
+    s.dataBits = 8;
+    s.parity = platform::Parity::None;
+    s.stopBits = platform::StopBits::One;
+    s.dtrOn = true;  // raised while open
+    s.rtsOn = true;
     return s;
 }
 
@@ -63,27 +51,19 @@ platform::PortTimeouts BuildPortTimeouts(uint32_t outQueue, uint32_t speed) {
     return t;
 }
 
-int OpenSerialPort(std::atomic<platform::PortHandle>& slot, int portNumber, uint32_t speed,
-                   uint8_t dataBits, uint8_t stopBits, uint8_t parity, uint32_t cts,
-                   uint32_t xonXoff, uint32_t inQueue, uint32_t outQueue) {
+int OpenSerialPort(std::atomic<platform::PortHandle>& slot, int portNumber, const platform::LineState& line,
+                   uint32_t inQueue, uint32_t outQueue) {
     // A number below 1 names no port; a session on it would have no handle
     // that a stop could act on.
     if (portNumber < 1) return kOpenFailed;
-    char name[32];
-    std::snprintf(name, sizeof name, "COM%d", portNumber);
-    platform::PortHandle h = platform::PortOpen(name);
-    if (h == nullptr) {
-        // COM10 and above are reachable only under the device namespace.
-        std::snprintf(name, sizeof name, "\\\\.\\COM%d", portNumber);
-        h = platform::PortOpen(name);
-    }
+    platform::PortHandle h = platform::PortOpen(portNumber);
     if (h == nullptr) return kOpenFailed;
     // A step the driver refuses would leave the port at another speed or
     // framing, where every command would end in "no answer": such a port is
     // not open.
     const bool ready = platform::PortSetupQueues(h, inQueue, outQueue) && platform::PortPurge(h, platform::kPurgeAll) &&
-                       platform::PortApplyState(h, BuildLineState(speed, dataBits, stopBits, parity, cts, xonXoff)) &&
-                       platform::PortApplyTimeouts(h, BuildPortTimeouts(outQueue, speed));
+                       platform::PortApplyState(h, line) &&
+                       platform::PortApplyTimeouts(h, BuildPortTimeouts(outQueue, line.baud));
     if (!ready) {
         NoteSetupFailure(portNumber);
         platform::PortClose(h);
@@ -126,8 +106,7 @@ bool SessionOpen() { return CommHandle.load() != nullptr || receiverThread != nu
 int StartReceiver() {
     if (SessionOpen()) return kAlreadyOpen;
     setupFailure[0] = '\0';
-    const int opened = OpenSerialPort(CommHandle, PortNumber, kSessionBaud, 8, 0, 0, 0, 0, kSessionQueueSize,
-                                      kSessionQueueSize);
+    const int opened = OpenSerialPort(CommHandle, PortNumber, SessionLine(), kSessionQueueSize, kSessionQueueSize);
     if (opened != 0) return opened;
     if (!platform::PortSetMask(CommHandle.load(), platform::kEventRxChar)) {
         NoteSetupFailure(PortNumber);

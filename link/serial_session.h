@@ -16,17 +16,17 @@ constexpr int kSetupFailed = 19;
 constexpr uint32_t kSessionBaud = 38400;
 constexpr uint32_t kSessionQueueSize = 256;
 
-// The DCB fields for a line setting (every other field stays 0).
-platform::LineState BuildLineState(uint32_t speed, uint8_t dataBits, uint8_t stopBits,
-                                   uint8_t parity, uint32_t cts, uint32_t xonXoff);
+// The session's line: kSessionBaud, 8 data bits, no parity, one stop bit, DTR
+// and RTS raised while open.
+platform::LineState SessionLine();
 // The fixed read time-outs and the write time-out for the queue size and speed.
 platform::PortTimeouts BuildPortTimeouts(uint32_t outQueue, uint32_t speed);
 
-// Opens COMn (or \\.\COMn) and applies the line setting. 0, kOpenFailed
-// (also for port numbers below 1, which name no port), or kSetupFailed.
-int OpenSerialPort(std::atomic<platform::PortHandle>& slot, int portNumber, uint32_t speed,
-                   uint8_t dataBits, uint8_t stopBits, uint8_t parity, uint32_t cts,
-                   uint32_t xonXoff, uint32_t inQueue, uint32_t outQueue);
+// Opens port portNumber and applies the line, with the write time-out for its
+// speed. 0, kOpenFailed (also for port numbers below 1, which name no port),
+// or kSetupFailed.
+int OpenSerialPort(std::atomic<platform::PortHandle>& slot, int portNumber, const platform::LineState& line,
+                   uint32_t inQueue, uint32_t outQueue);
 int CloseSerialPort(platform::PortHandle port);
 // The set-up failure of the last StartReceiver, as UTF-8 (empty when there was none): "COM3 could not be set up: SetCommState
 // failed: The parameter is incorrect. (error 87)".

@@ -3,40 +3,43 @@
 
 namespace platform {
 
+namespace {
+
+// The DCB's codes: NOPARITY, ODDPARITY, EVENPARITY; ONESTOPBIT, TWOSTOPBITS;
+// DTR_CONTROL_DISABLE or _ENABLE (RTS_CONTROL_ the same).
+constexpr uint8_t ParityCode(Parity p) { return p == Parity::Odd ? 1 : p == Parity::Even ? 2 : 0; }
+constexpr uint8_t StopBitsCode(StopBits s) { return s == StopBits::Two ? 2 : 0; }
+constexpr uint8_t ControlCode(bool on) { return on ? 1 : 0; }
+
+}  // namespace
+
 DcbFields LineDcb(const DcbFields& driver, const LineState& line) {
     DcbFields d = driver;
-    d.baudRate = line.baudRate;
-    d.byteSize = line.byteSize;
-    d.parity = line.parity;
-    d.stopBits = line.stopBits;
+    d.baudRate = line.baud;
+    d.byteSize = line.dataBits;
+    d.parity = ParityCode(line.parity);
+    d.stopBits = StopBitsCode(line.stopBits);
     d.fBinary = 1;  // Windows supports no other mode
-    d.fParity = line.fParity;
-    d.fDtrControl = line.fDtrControl;
-    d.fRtsControl = line.fRtsControl;
-    d.fOutxCtsFlow = line.fOutxCtsFlow;
-    d.fOutX = line.fOutX;
-    d.fTXContinueOnXoff = line.fTXContinueOnXoff;
+    d.fParity = line.parity != Parity::None ? 1 : 0;
+    d.fDtrControl = ControlCode(line.dtrOn);
+    d.fRtsControl = ControlCode(line.rtsOn);
     // Left over from another program, any of these would stall or change the
-    // line: DSR handshake, input flow control, dropped NULs, replaced bytes,
+    // line: CTS, DSR and XON/XOFF handshakes, dropped NULs, replaced bytes,
     // and every read and write failing after a line error until it is cleared.
+    d.fOutxCtsFlow = 0;
     d.fOutxDsrFlow = 0;
     d.fDsrSensitivity = 0;
+    d.fOutX = 0;
     d.fInX = 0;
+    d.fTXContinueOnXoff = 0;
     d.fNull = 0;
     d.fErrorChar = 0;
     d.fAbortOnError = 0;
-    if (line.fOutX != 0) {
-        d.xonLim = line.xonLim;
-        d.xoffLim = line.xoffLim;
-        d.xonChar = line.xonChar;
-        d.xoffChar = line.xoffChar;
-    } else {
-        // Unused with flow control off, yet Windows refuses a state whose two
-        // characters are equal (a DCB built from zeros), and USB CDC drivers
-        // refuse it with "The parameter is incorrect".
-        d.xonChar = kXonChar;
-        d.xoffChar = kXoffChar;
-    }
+    // Unused with flow control off, yet Windows refuses a state whose two
+    // characters are equal (a DCB built from zeros), and USB CDC drivers
+    // refuse it with "The parameter is incorrect".
+    d.xonChar = kXonChar;
+    d.xoffChar = kXoffChar;
     return d;
 }
 

@@ -27,8 +27,8 @@ constexpr uint8_t kXonChar = 0x11;
 constexpr uint8_t kXoffChar = 0x13;
 
 // The driver's state with the console's line applied: speed, framing, DTR and
-// RTS, and flow control exactly as the line state says; every other kind of
-// handshake, error abort and byte replacement off; the rest kept.
+// RTS as the line state says; every kind of flow control and handshake, error
+// abort and byte replacement off; the rest kept.
 DcbFields LineDcb(const DcbFields& driver, const LineState& line);
 
 }  // namespace platform

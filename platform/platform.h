@@ -17,23 +17,18 @@ namespace platform {
 
 using PortHandle = void*;  // nullptr: no port
 
-// The line state handed to SetCommState; field names follow the DCB.
+// The line the console talks over: its speed and framing, and whether DTR and
+// RTS are raised while the port is open. The line runs without flow control of
+// any kind, so there is none to set. line_dcb.h says how Windows is given it.
+enum class Parity : uint8_t { None, Odd, Even };
+enum class StopBits : uint8_t { One, Two };
 struct LineState {
-    uint32_t baudRate = 0;
-    uint8_t fBinary = 0;
-    uint8_t fParity = 0;
-    uint8_t fOutxCtsFlow = 0;
-    uint8_t fDtrControl = 0;
-    uint8_t fRtsControl = 0;
-    uint8_t fOutX = 0;
-    uint8_t fTXContinueOnXoff = 0;
-    uint16_t xonLim = 0;
-    uint16_t xoffLim = 0;
-    uint8_t byteSize = 0;
-    uint8_t parity = 0;
-    uint8_t stopBits = 0;
-    uint8_t xonChar = 0;
-    uint8_t xoffChar = 0;
+    uint32_t baud = 0;
+    uint8_t dataBits = 0;
+    Parity parity = Parity::None;
+    StopBits stopBits = StopBits::One;
+    bool dtrOn = false;
+    bool rtsOn = false;
 };
 
 // The time-outs handed to SetCommTimeouts, in milliseconds.
@@ -52,9 +47,10 @@ constexpr uint32_t kEventRxChar = 1; // EV_RXCHAR
 // adapter was unplugged): no wait on it will see data again.
 enum class WaitOutcome { Event, Released, TimedOut, Gone };
 
-// Opens a port by its device name ("COM3", "\\.\COM12") for exclusive,
-// overlapped use. nullptr when the name cannot be opened.
-PortHandle PortOpen(const char* name);
+// Opens port number n (1 and up) for exclusive, overlapped use: COMn on
+// Windows, on Linux the device that posix/port_map.h maps n to. nullptr when
+// it cannot be opened.
+PortHandle PortOpen(int number);
 // The set-up calls return false when the driver refused the step; PortFault
 // then says which call it was and why, in the system's words.
 bool PortSetupQueues(PortHandle port, uint32_t inQueue, uint32_t outQueue);

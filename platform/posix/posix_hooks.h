@@ -1,6 +1,7 @@
-// posix_hooks.h - what native tests see of and set in the posix platform: the
-// port map, the edge or level signalling of received characters, and the
-// recorded user interface (log, posted messages, boxes, controls, timers).
+// posix_hooks.h - what native tests see of and set in the posix platform: a
+// refused set-up step, the edge or level signalling of received characters,
+// and the recorded user interface (log, posted messages, boxes, controls,
+// timers). Which device a port number opens is port_map.h's.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +10,6 @@
 
 namespace platform::posix {
 
-// Port names ("COM3", "\\.\COM12") to device paths.
-void MapPort(const std::string& name, const std::string& path);
-void ClearPortMap();
 // Makes the next port set-up step of that name ("tcsetattr") fail with EINVAL,
 // as a driver that refuses the line setting would.
 void FailPortSetupStep(const std::string& call);

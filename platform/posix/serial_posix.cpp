@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <chrono>
-#include <map>
 #include <mutex>
 #include <set>
 #include <memory>
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/port_map.h"
 #include "platform/posix/posix_hooks.h"
 
 namespace platform {
@@ -42,8 +42,7 @@ struct Port {
 // there, before they are read, tell it.
 std::atomic<uint32_t> lineOrder{0};
 
-std::mutex mapLock;
-std::map<std::string, std::string> portMap;
+std::mutex portLock;              // guards openPaths and failingStep
 std::set<std::string> openPaths;  // Windows opens COM ports without sharing
 std::atomic<posix::EventSignal> signalMode{posix::EventSignal::Level};
 std::atomic<uint64_t> eventWaits{0};
@@ -70,7 +69,7 @@ std::string failingStep;  // set by a test: the set-up step that is to fail
 // when it failed.
 bool Step(const char* call, int result) {
     {
-        std::lock_guard<std::mutex> g(mapLock);
+        std::lock_guard<std::mutex> g(portLock);
         if (failingStep == call) {
             failingStep.clear();
             result = -1;
@@ -141,27 +140,20 @@ void DropLowLatency(Port* p) {
 }  // namespace
 
 namespace posix {
-void MapPort(const std::string& name, const std::string& path) {
-    std::lock_guard<std::mutex> g(mapLock);
-    portMap[name] = path;
-}
-void ClearPortMap() {
-    std::lock_guard<std::mutex> g(mapLock);
-    portMap.clear();
-}
 void SetEventSignal(EventSignal s) { signalMode = s; }
 void FailPortSetupStep(const std::string& call) {
-    std::lock_guard<std::mutex> g(mapLock);
+    std::lock_guard<std::mutex> g(portLock);
     failingStep = call;
 }
 uint64_t EventWaitCount() { return eventWaits.load(); }
 }  // namespace posix
 
-PortHandle PortOpen(const char* name) {
-    std::lock_guard<std::mutex> g(mapLock);
-    auto it = portMap.find(name);
-    if (it == portMap.end() || openPaths.count(it->second) != 0) return nullptr;
-    const int fd = open(it->second.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+PortHandle PortOpen(int number) {
+    std::string path;
+    if (!posix::MappedPort(number, path)) return nullptr;
+    std::lock_guard<std::mutex> g(portLock);
+    if (openPaths.count(path) != 0) return nullptr;
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return nullptr;
     // Only a terminal takes the line settings; frames written to anything
     // else (a regular file mapped by mistake) would land where nobody pointed.
@@ -172,7 +164,7 @@ PortHandle PortOpen(const char* name) {
     }
     Port* p = new Port;
     p->fd = fd;
-    p->path = it->second;
+    p->path = path;
     if (pipe2(p->wake, O_NONBLOCK | O_CLOEXEC) != 0) {
         close(fd);
         delete p;
@@ -193,7 +185,7 @@ bool PortApplyState(PortHandle port, const LineState& s) {
     termios t{};
     if (!Step("tcgetattr", tcgetattr(P(port)->fd, &t))) return false;
     cfmakeraw(&t);
-    cfsetspeed(&t, s.baudRate == 38400 ? B38400 : B9600);
+    cfsetspeed(&t, s.baud == 38400 ? B38400 : B9600);
     t.c_cflag |= CLOCAL | CREAD;
     return Step("tcsetattr", tcsetattr(P(port)->fd, TCSANOW, &t));
 }
@@ -281,14 +273,14 @@ int PortWrite(PortHandle port, const void* buffer, int count) {
 void PortClose(PortHandle port) {
     Port* p = P(port);
     {
-        std::lock_guard<std::mutex> g(mapLock);
+        std::lock_guard<std::mutex> g(portLock);
         openPaths.erase(p->path);
     }
     DropLowLatency(p);
     close(p->fd.exchange(-1));
     close(p->wake[0]);
     close(p->wake[1]);
-    std::lock_guard<std::mutex> g(mapLock);
+    std::lock_guard<std::mutex> g(portLock);
     closedPorts.emplace_back(p);
 }
 

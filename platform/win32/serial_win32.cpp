@@ -186,6 +186,12 @@ WaitOutcome EndWait(Port* p, EventWait*& w, bool completed) {
     return WaitOutcome::Released;
 }
 
+// A COM device opened for exclusive, overlapped use.
+HANDLE OpenDevice(const char* name) {
+    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 // Closed ports are kept, not freed: a thread that loaded the handle just
 // before the close (a discard of queued input) must find a closed handle,
 // not freed memory. A session opens few ports in a process's life.
@@ -196,9 +202,16 @@ void Retire(Port* p) {
 
 }  // namespace
 
-PortHandle PortOpen(const char* name) {
-    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+// COMn by its plain name first; COM10 and above are reachable only under the
+// device namespace, as \\.\COM10, which is tried when the plain name fails.
+PortHandle PortOpen(int number) {
+    char name[32];
+    std::snprintf(name, sizeof name, "COM%d", number);
+    HANDLE h = OpenDevice(name);
+    if (h == INVALID_HANDLE_VALUE) {
+        std::snprintf(name, sizeof name, "\\\\.\\COM%d", number);
+        h = OpenDevice(name);
+    }
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     Port* p = new Port;
     p->h = h;

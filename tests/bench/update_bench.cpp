@@ -17,6 +17,7 @@
 #include "link/serial_session.h"
 #include "operations/progress.h"
 #include "operations/stop_resume.h"
+#include "platform/posix/port_map.h"
 #include "platform/posix/posix_hooks.h"
 #include "bench_model.h"
 #include "pty_device.h"
@@ -58,7 +59,7 @@ void ReportProgressCost() {
                 ns, ns * 512 / 1000, 100.0 * ns * 512 / 1e6 / 36800.0);
 }
 
-// The simulator on a pty, opened by the console's session as COM1.
+// The simulator on a pty, opened by the console's session as port 1.
 std::unique_ptr<sim::PtyDevice> OpenDevice(int latencyMs) {
     sim::PtyOptions options;
     options.pace = true;
@@ -69,7 +70,7 @@ std::unique_ptr<sim::PtyDevice> OpenDevice(int latencyMs) {
         std::fprintf(stderr, "bench: cannot start the simulator: %s\n", error.c_str());
         return nullptr;
     }
-    platform::posix::MapPort("COM1", device->SlavePath());
+    platform::posix::MapPort(1, device->SlavePath());
     wire::PortNumber = 1;
     if (wire::StartReceiver() != 0) {
         std::fprintf(stderr, "bench: cannot open the simulated port\n");

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tq73.exe, the console program, under Wine against the simulator on COM1: the port
 # list names COM1; an update with the sample firmware programs the flash and ends with
-# exit code 0; a flash read writes the range into a file; --sim says that it is not
+# exit code 0; a flash read writes the range into a file, and the same read through
+# COM12 (reachable only as \\.\COM12) gives the same bytes; --sim says that it is not
 # available; a port mapped to nothing ends with the port's exit code; a device that goes
 # away under a read ends it at once with exit code 3 and the line that says so.
 set -u
@@ -23,7 +24,7 @@ cli() {
     sed "s/^/  $name: /" "$TQ_WORK/$name.out" "$TQ_WORK/$name.err"
 }
 
-e2e_begin shim
+e2e_begin shim 12
 e2e_start_sim --flash-dump "$E2E_DUMP" --flash-fill 00
 
 cli ports ports
@@ -41,6 +42,10 @@ grep -q "^update complete in " "$TQ_WORK/update.out" || e2e_fail "no result line
 cli read --port 1 read 3000h 256 'read.bin'
 [[ $CLI_RC == 0 ]] || e2e_fail "read ended with $CLI_RC"
 [[ -f $TQ_WORK/read.bin ]] || e2e_fail "no read.bin"
+
+cli read12 --port COM12 read 3000h 256 'read12.bin'
+[[ $CLI_RC == 0 ]] || e2e_fail "the read through COM12 ended with $CLI_RC"
+cmp -s "$TQ_WORK/read.bin" "$TQ_WORK/read12.bin" || e2e_fail "the read through COM12 gave other bytes"
 
 cli sim --sim stop
 [[ $CLI_RC == 2 ]] || e2e_fail "--sim ended with $CLI_RC, expected 2"

@@ -51,7 +51,8 @@ e2e_skip_without_wine32() {
     e2e_note "32-bit console $TQ_PANEL_EXE, driver $TQ_DRIVE_EXE"
 }
 
-# e2e_begin shim|noshim: everything but the simulator and the console.
+# e2e_begin shim|noshim [N...]: everything but the simulator and the console; COM1, and
+# each further COMn given, lead to the simulator's link.
 e2e_begin() {
     e2e_skip_without_wine32
     tq_session_begin || e2e_fail "could not begin a session"
@@ -59,7 +60,10 @@ e2e_begin() {
     tq_prefix_ensure || e2e_fail "no Wine prefix"
     E2E_LINK=$TQ_COM1_LINK
     mkdir -p "$(dirname "$E2E_LINK")"
-    tq_map_port 1 "$E2E_LINK" || e2e_fail "could not map COM1"
+    local n
+    for n in 1 "${@:2}"; do
+        tq_map_port "$n" "$E2E_LINK" || e2e_fail "could not map COM$n"
+    done
     # Every session sets the display scale: the prefix keeps what the last one set.
     tq_set_logpixels "${TQ_LOGPIXELS:-96}" || e2e_fail "could not set LogPixels"
     tq_start_wineserver "$1" || e2e_fail "no wineserver"

@@ -134,8 +134,8 @@ using fuzzfake::now;
 
 // ---- serial port: COM1 is the scripted line --------------------------------------
 
-PortHandle PortOpen(const char* name) {
-    if (std::strcmp(name, "COM1") != 0 || line.open) return nullptr;
+PortHandle PortOpen(int number) {
+    if (number != 1 || line.open) return nullptr;
     line.open = true;
     return &fuzzfake::lineToken;
 }

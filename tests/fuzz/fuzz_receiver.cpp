@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     wire::ReceivedLength = 0;
     wire::NotifyOnResponse.value.store((flags & 8) != 0 ? 0x1234 : 0);
     wire::PortNumber = 1;
-    if (wire::OpenSerialPort(wire::CommHandle, 1, wire::kSessionBaud, 8, 0, 0, 0, 0, wire::kSessionQueueSize,
+    if (wire::OpenSerialPort(wire::CommHandle, 1, wire::SessionLine(), wire::kSessionQueueSize,
                              wire::kSessionQueueSize) != 0) {
         Fail("COM1 did not open");
     }

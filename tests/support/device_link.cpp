@@ -18,7 +18,7 @@ void DeviceLinkTest::SetUp() {
     device = std::make_unique<sim::PtyDevice>();
     std::string error;
     ASSERT_TRUE(device->Start(&error)) << error;
-    platform::posix::MapPort("COM1", device->SlavePath());
+    platform::posix::MapPort(1, device->SlavePath());
 }
 
 void DeviceLinkTest::TearDown() {

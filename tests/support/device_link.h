@@ -1,5 +1,5 @@
 // device_link.h - a simulated device on a real pseudo-terminal, opened by the
-// console's own session code as COM1, for tests that talk to a device.
+// console's own session code as port 1, for tests that talk to a device.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/link_state.h"
+#include "platform/posix/port_map.h"
 #include "platform/posix/posix_hooks.h"
 #include "pty_device.h"
 
@@ -21,7 +22,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Opens the console's session (StartReceiver on COM1).
+    // Opens the console's session (StartReceiver on port 1).
     void OpenSession();
     // Waits until the device took in n bytes (bounded).
     bool DeviceReceived(size_t n, int timeoutMs = 3000);

@@ -23,7 +23,7 @@ DcbFields Leftover() {
 }
 
 TEST(LineDcb, SessionLineIs38400EightNoneOneWithNoHandshakeFromAnyDriverState) {
-    const platform::LineState line = wire::BuildLineState(38400, 8, 0, 0, 0, 0);
+    const platform::LineState line = wire::SessionLine();
     for (const DcbFields& driver : {DcbFields{}, Leftover()}) {
         const DcbFields d = platform::LineDcb(driver, line);
         EXPECT_EQ(d.baudRate, 38400u);
@@ -47,23 +47,6 @@ TEST(LineDcb, SessionLineIs38400EightNoneOneWithNoHandshakeFromAnyDriverState) {
         EXPECT_EQ(d.eofChar, driver.eofChar);
         EXPECT_EQ(d.evtChar, driver.evtChar);
         EXPECT_EQ(d.errorChar, driver.errorChar);
-    }
-}
-
-TEST(LineDcb, XonXoffModesTakeTheirCharactersAndLimits) {
-    struct Case {
-        uint8_t dataBits;
-        uint32_t mode;
-        uint8_t xoff;
-    } cases[] = {{8, 1, 0x93}, {7, 1, 0x13}, {8, 2, 0x13}};
-    for (const Case& c : cases) {
-        const DcbFields d = platform::LineDcb(DcbFields{}, wire::BuildLineState(9600, c.dataBits, 0, 0, 0, c.mode));
-        EXPECT_EQ(d.fOutX, 1);
-        EXPECT_EQ(d.fInX, 0);
-        EXPECT_EQ(d.xonChar, 0x11);
-        EXPECT_EQ(d.xoffChar, c.xoff);
-        EXPECT_EQ(d.xonLim, 2);
-        EXPECT_EQ(d.xoffLim, 2);
     }
 }
 

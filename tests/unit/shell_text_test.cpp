@@ -66,18 +66,13 @@ TEST(CopyCutToFit, LongTextsAreCutOnAWholeCharacter) {
 }
 
 TEST(LineSetting, SessionStateAndTimeouts) {
-    const platform::LineState s = wire::BuildLineState(38400, 8, 0, 0, 0, 0);
-    EXPECT_EQ(s.baudRate, 38400u);
-    EXPECT_EQ(s.fBinary, 1);
-    EXPECT_EQ(s.fParity, 0);
-    EXPECT_EQ(s.fOutxCtsFlow, 0);
-    EXPECT_EQ(s.fDtrControl, 1);
-    EXPECT_EQ(s.fRtsControl, 1);
-    EXPECT_EQ(s.fOutX, 0);
-    EXPECT_EQ(s.xonChar, 0);
-    EXPECT_EQ(s.byteSize, 8);
-    EXPECT_EQ(s.parity, 0);
-    EXPECT_EQ(s.stopBits, 0);
+    const platform::LineState s = wire::SessionLine();
+    EXPECT_EQ(s.baud, 38400u);
+    EXPECT_EQ(s.dataBits, 8);
+    EXPECT_EQ(s.parity, platform::Parity::None);
+    EXPECT_EQ(s.stopBits, platform::StopBits::One);
+    EXPECT_TRUE(s.dtrOn);
+    EXPECT_TRUE(s.rtsOn);
     const platform::PortTimeouts t = wire::BuildPortTimeouts(256, 38400);
     EXPECT_EQ(t.readInterval, 2u);
     EXPECT_EQ(t.readTotalMultiplier, 1u);
@@ -85,20 +80,6 @@ TEST(LineSetting, SessionStateAndTimeouts) {
     EXPECT_EQ(t.writeTotalMultiplier, 1u);
     EXPECT_EQ(t.writeTotalConstant, 1000u);
     EXPECT_EQ(wire::BuildPortTimeouts(256, 1200).writeTotalMultiplier, 2u);
-}
-
-TEST(LineSetting, XonXoffFields) {
-    const platform::LineState a = wire::BuildLineState(9600, 8, 0, 2, 1, 1);
-    EXPECT_EQ(a.fParity, 1);
-    EXPECT_EQ(a.fOutxCtsFlow, 1);
-    EXPECT_EQ(a.fOutX, 1);
-    EXPECT_EQ(a.fTXContinueOnXoff, 1);
-    EXPECT_EQ(a.xonLim, 2);
-    EXPECT_EQ(a.xoffLim, 2);
-    EXPECT_EQ(a.xonChar, 0x11);
-    EXPECT_EQ(a.xoffChar, 0x93);
-    EXPECT_EQ(wire::BuildLineState(9600, 7, 0, 0, 0, 1).xoffChar, 0x13);
-    EXPECT_EQ(wire::BuildLineState(9600, 8, 0, 0, 0, 2).xoffChar, 0x13);
 }
 
 }  // namespace
