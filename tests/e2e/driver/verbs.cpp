@@ -94,12 +94,14 @@ const Verb kVerbs[] = {
      [](const Args& a) { StepHold(a[0], BoundMs(a[1])); }},
     {L"holdfor", 2, "holdfor PATH SECS      as hold, but the next steps run while it holds",
      [](const Args& a) { StepHoldFor(a[0], BoundMs(a[1])); }},
+    // A whole number up to 65535, read as a control id is.
     {L"answers", 1, "answers MS             the console answers a message within MS milliseconds",
      [](const Args& a) { StepAnswers((DWORD)ControlId(a[0])); }},
     {L"threads", 0, "threads                print the number of the console's own threads besides its UI thread",
      [](const Args&) { StepThreads(); }},
     {L"font", 1, "font ID                print the face and lfHeight of control ID's font (read in the console)",
      [](const Args& a) { StepFont(ControlId(a[0])); }},
+    // A whole number up to 65535, read as a control id is.
     {L"dpichange", 1, "dpichange DPI          the console handles WM_GETDPISCALEDSIZE and WM_DPICHANGED for DPI,\n"
          "                         sent in the console by tqprobe.dll as on reaching a monitor, and\n"
          "                         takes the client area its answer holds; prints it",
