@@ -20,7 +20,7 @@ esac
 tq_start_panel || e2e_fail "the console did not start"
 e2e_open_com1
 
-tq_drive press 110 >/dev/null || e2e_fail "could not press ap-stop"
+tq_drive press "$kIdApStop" >/dev/null || e2e_fail "could not press ap-stop"
 if [[ $mode == answering ]]; then
     tq_drive waitlog "R- " 10 >/dev/null || e2e_fail "no answer in the log"
     e2e_record_settle 1

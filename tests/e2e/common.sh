@@ -24,6 +24,12 @@ e2e_pass() {
     exit 0
 }
 
+# The console's control and system-menu command ids by the names that shell/command_ids.h
+# gives them (kIdOpen, kIdPortEdit, kSysCmdServicePanel, ...): the header numbers them,
+# command_ids.py reads them from it.
+E2E_IDS=$(python3 "$(dirname "${BASH_SOURCE[0]}")/command_ids.py") || e2e_fail "could not read shell/command_ids.h"
+eval "$E2E_IDS"
+
 e2e_post_mortem() {
     [[ -n ${TQ_WORK:-} && -d $TQ_WORK ]] || return 0
     if [[ -n ${TQ_PANEL_PID:-} ]] && kill -0 "$TQ_PANEL_PID" 2>/dev/null; then
@@ -136,7 +142,7 @@ e2e_expect_log_count() {
 
 # e2e_open_com1: open COM1 from the console and check that the session is open.
 e2e_open_com1() {
-    tq_drive text 103 1 5 press 101 enabled 103 0 15 nobox >/dev/null ||
+    tq_drive text "$kIdPortEdit" 1 5 press "$kIdOpen" enabled "$kIdPortEdit" 0 15 nobox >/dev/null ||
         e2e_fail "COM1 did not open"
 }
 

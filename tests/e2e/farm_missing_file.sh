@@ -10,7 +10,7 @@ e2e_start_sim
 tq_start_panel "$(tq_windows_path "$TQ_WORK/no-such-firmware.mot")" || e2e_fail "the console did not start"
 e2e_open_com1
 
-tq_drive press 106 box "Cannot read S-Format file." 15 >/dev/null ||
+tq_drive press "$kIdFarmUpdate" box "Cannot read S-Format file." 15 >/dev/null ||
     e2e_fail "no box for the unreadable file"
 tq_drive waitlog "ﾌｧｰﾑﾌｧｲﾙに、機種情報がありません" 10 >/dev/null ||
     e2e_fail "no log line for the missing model information"

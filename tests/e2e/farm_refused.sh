@@ -19,7 +19,7 @@ cp "$E2E_SAMPLE" "$TQ_PANEL_CWD/enc73.mot"
 tq_start_panel || e2e_fail "the console did not start"
 e2e_open_com1
 
-tq_drive press 106 waitlog "機種が適合しません" 15 >/dev/null ||
+tq_drive press "$kIdFarmUpdate" waitlog "機種が適合しません" 15 >/dev/null ||
     e2e_fail "no refusal line in the log"
 e2e_record_settle 1
 e2e_expect_record "$model_frame"

@@ -10,7 +10,7 @@ e2e_need_sample
 model_frame=$(e2e_model_frame "$E2E_SAMPLE") || e2e_fail "the sample has no model record"
 
 e2e_begin shim
-e2e_program_sample 106 update
+e2e_program_sample "$kIdFarmUpdate" update
 # The console keeps its texts in code page 932: 更新完了 is 8D 58 90 56 8A AE 97 B9.
 log_hex=$(tq_drive loghex) || e2e_fail "could not read the log as CP932"
 grep -qx 8D5890568AAE97B9 <<<"$log_hex" || e2e_fail "the success line is not the CP932 text"

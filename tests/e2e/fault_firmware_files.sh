@@ -78,7 +78,7 @@ unreadable_case() {
     before=$(e2e_record_size)
     f_clear_log
     f_watch_begin
-    tq_drive press 106 sleep 1 >/dev/null || f_fail "could not press farm udt"
+    tq_drive press "$kIdFarmUpdate" sleep 1 >/dev/null || f_fail "could not press farm udt"
     # The watch ends while the box is up: under Wine on a display without a window
     # manager, the UI thread stalls about 2 s as a box it owns is taken down (measured
     # 1996 ms), whatever the program; that is not the console's doing.
@@ -95,7 +95,7 @@ update_case() {
     f_sim
     f_clear_log
     f_watch_begin
-    tq_drive press 106 >/dev/null || f_fail "could not press farm udt"
+    tq_drive press "$kIdFarmUpdate" >/dev/null || f_fail "could not press farm udt"
     f_within "$2" "the update did not complete" waitlog "更新完了|更新失敗" "$2" nobox
     f_watch_end
     f_log_has "更新完了" 1
@@ -123,14 +123,14 @@ case_bad_checksum() {
     local before
     before=$(e2e_record_size)
     f_clear_log
-    f_within 5 "no question for the damaged file" press 106 \
+    f_within 5 "no question for the damaged file" press "$kIdFarmUpdate" \
         ask "damaged at line $BAD_LINE: the checksum does not match the record" no 5
     tq_drive sleep 1 nobox >/dev/null || f_fail "a box after the answer No"
     f_log_has "T-" 0
     [[ $(e2e_record_size) == "$before" ]] || f_fail "bytes reached the line after No"
     f_sim
     f_clear_log
-    f_within 15 "the update did not complete after Yes" press 106 ask "line $BAD_LINE" yes 5 \
+    f_within 15 "the update did not complete after Yes" press "$kIdFarmUpdate" ask "line $BAD_LINE" yes 5 \
         waitlog "更新完了|更新失敗" 15 nobox
     f_log_has "更新完了" 1
 }

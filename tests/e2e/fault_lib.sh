@@ -22,7 +22,7 @@ f_fail() { e2e_fail "[$F_CASE] $*"; }
 # an operator does when the device has been power-cycled.
 f_sim() {
     if [[ -n ${TQ_PANEL_PID:-} ]]; then
-        tq_drive press 102 enabled 103 1 15 >/dev/null || f_fail "close did not end the session"
+        tq_drive press "$kIdClose" enabled "$kIdPortEdit" 1 15 >/dev/null || f_fail "close did not end the session"
     fi
     tq_stop_sim
     F_INJECT=$TQ_WORK/inject.bin
@@ -181,14 +181,15 @@ f_log_has() {
 
 # f_clear_log: the log is emptied, so that each case counts its own lines.
 f_clear_log() {
-    tq_drive press 208 >/dev/null || f_fail "could not clear the log"
+    tq_drive press "$kIdClearLog" >/dev/null || f_fail "could not clear the log"
     tq_wait_until 5 f__log_empty || f_fail "the log was not cleared"
 }
 f__log_empty() { [[ -z $(tq_drive log 2>/dev/null) ]]; }
 
 # f_transfer ID START LENGTH FILE: set the panel's edits and press a transfer button.
 f_transfer() {
-    tq_drive settext 200 "$2" settext 201 "$3" settext 202 "$(tq_windows_path "$4")" press "$1" >/dev/null ||
+    tq_drive settext "$kIdStartAddressEdit" "$2" settext "$kIdLengthEdit" "$3" \
+        settext "$kIdFileEdit" "$(tq_windows_path "$4")" press "$1" >/dev/null ||
         f_fail "could not start transfer $1"
 }
 
@@ -213,13 +214,14 @@ f_start_panel() {
     tq_start_panel "$@" || e2e_fail "the console did not start"
     tq_wait_until 10 f__has_port_edit || e2e_fail "the console's window has no controls"
 }
-f__has_port_edit() { tq_drive gettext 103 >/dev/null 2>&1; }
+f__has_port_edit() { tq_drive gettext "$kIdPortEdit" >/dev/null 2>&1; }
 
 # f_open_panel [CONSOLE ARGS...]: the console started, COM1 open, the service panel shown.
 f_open_panel() {
     f_start_panel "$@"
     e2e_open_com1
-    tq_drive syscmd 256 visible 203 1 10 >/dev/null || e2e_fail "the service panel did not show"
+    tq_drive syscmd "$kSysCmdServicePanel" visible "$kIdFlashWrite" 1 10 >/dev/null ||
+        e2e_fail "the service panel did not show"
 }
 
 # f_run_cases NAME...: case_NAME for each, in order, then the console closes cleanly.

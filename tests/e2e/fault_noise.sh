@@ -51,12 +51,12 @@ make_burst() {
 normal_traffic() {
     head -c 1024 /dev/urandom >"$data_file"
     rm -f "$copy_file"
-    f_transfer 203 8000h "" "$data_file"
+    f_transfer "$kIdFlashWrite" 8000h "" "$data_file"
     tq_wait_until "$1" f_written || f_fail "the write after the noise did not reach the flash"
-    tq_drive settext 202 "$(tq_windows_path "$copy_file")" >/dev/null
-    f_press_idle 204 "$1"
+    tq_drive settext "$kIdFileEdit" "$(tq_windows_path "$copy_file")" >/dev/null
+    f_press_idle "$kIdFlashRead" "$1"
     tq_wait_until "$1" f_read_back || f_fail "the read after the noise did not complete"
-    f_press_idle 110
+    f_press_idle "$kIdApStop"
     f_within "$1" "the ap-stop after the noise got no answer" waitlog "R-  7 0230000003350D" "$1" nobox
 }
 f_written() { [[ $(f_dump_hex 0x8000 1024) == "$(f_file_hex "$data_file")" ]]; }
@@ -65,7 +65,7 @@ f_read_back() { [[ -f $copy_file ]] && cmp -s "$data_file" "$copy_file"; }
 # noise_case MAKER BOUND: the noise, then normal traffic within BOUND seconds a step.
 noise_case() {
     "$1" >"$noise"
-    tq_drive settext 200 8000h settext 201 1024 >/dev/null
+    tq_drive settext "$kIdStartAddressEdit" 8000h settext "$kIdLengthEdit" 1024 >/dev/null
     f_clear_log
     f_watch_begin
     f_inject "$noise"

@@ -41,7 +41,7 @@ f_lose_device() {
 # tried: Wine opens /dev/ttyS0 for a COM port whose mapped path is missing, where
 # Windows would refuse it.)
 f_come_back() {
-    f_within 5 "the session did not end by itself" enabled 103 1 5
+    f_within 5 "the session did not end by itself" enabled "$kIdPortEdit" 1 5
     f_log_has "the port went away (the adapter was unplugged or the line closed)" 1
     f_start_sim "$@"
     e2e_open_com1
@@ -49,10 +49,10 @@ f_come_back() {
 
 f_small_round_trip() {
     rm -f "$small_copy"
-    f_press_idle 111  # a request answered: the new session works
-    f_transfer 203 7000h "" "$small_file"
+    f_press_idle "$kIdApResume"  # a request answered: the new session works
+    f_transfer "$kIdFlashWrite" 7000h "" "$small_file"
     tq_wait_until 15 f_small_written || f_fail "the write after reopening did not reach the flash"
-    f_transfer 204 7000h 1024 "$small_copy"
+    f_transfer "$kIdFlashRead" 7000h 1024 "$small_copy"
     tq_wait_until 15 f_small_read || f_fail "the read after reopening did not complete"
     tq_drive nobox >/dev/null || f_fail "a box after reopening"
 }
@@ -65,7 +65,7 @@ case_write_exit() {
     f_sim --flash-fill 00
     f_clear_log
     f_watch_begin
-    f_transfer 203 30000h "" "$source_file"
+    f_transfer "$kIdFlashWrite" 30000h "" "$source_file"
     f_lose_device TERM $((20 * WRITE_FRAME))
     f_within 12 "no line and box for the lost port" \
         waitlog "flash write: no answer at|flash write: the port is closed at" 5 box "FLASH WRITE 異常" 5
@@ -84,7 +84,7 @@ case_read_kill() {
     f_clear_log
     rm -f "$read_file" "$read_file.partial"
     f_watch_begin
-    f_transfer 204 10000h $SIZE "$read_file"
+    f_transfer "$kIdFlashRead" 10000h $SIZE "$read_file"
     f_lose_device KILL $((20 * READ_FRAME))
     f_within 12 "no line and box for the lost port" \
         waitlog "flash read: no answer at|flash read: the port is closed at|flash read: damaged answer at" 5 box "FLASH READ 異常" 5
@@ -111,7 +111,7 @@ case_update_kill() {
     f_sim --flash-fill 00
     f_clear_log
     f_watch_begin
-    tq_drive press 106 waitlog "書込中" 10 >/dev/null || f_fail "the update did not reach write mode"
+    tq_drive press "$kIdFarmUpdate" waitlog "書込中" 10 >/dev/null || f_fail "the update did not reach write mode"
     # "書込中" is logged before the "W" goes out: the kill waits for the "W" to arrive and
     # for its reply, or it could land before the reply (err 02, not the pause's err 04).
     tq_wait_until 5 f_record_ends_with 57 || f_fail "the simulator did not receive the W"
@@ -123,7 +123,7 @@ case_update_kill() {
     f_watch_end
     f_come_back --flash-fill 00 --boot
     f_clear_log
-    f_press_idle 105
+    f_press_idle "$kIdRecovery"
     f_within 20 "recovery did not complete" waitlog "更新完了|更新失敗" 20 nobox
     f_log_has "更新完了" 1
     tq_stop_sim

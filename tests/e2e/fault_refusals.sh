@@ -33,13 +33,13 @@ readonly BLOCK_HEX=0005414200430000000000000000000000000000000000000000000000000
 
 # The third of eight write chunks is refused: two written, the rest never sent.
 row_write() {
-    f_transfer 203 20000h "" "$source_file"
+    f_transfer "$kIdFlashWrite" 20000h "" "$source_file"
     f_within 10 "no box" box "FLASH WRITE 異常" 10
     f_log_has "T-267 025004018400" 3
     f_flash_is 0x20000 "$(f_file_hex "$source_file" 0 512)$(f_fill_hex 00 1536)" "the chunks"
 }
 next_write() {
-    f_press_idle 203
+    f_press_idle "$kIdFlashWrite"
     tq_wait_until 15 f_source_written || f_fail "the next write did not reach the flash"
 }
 f_source_written() { [[ $(f_dump_hex 0x20000 2048) == "$(f_file_hex "$source_file")" ]]; }
@@ -48,7 +48,7 @@ f_source_written() { [[ $(f_dump_hex 0x20000 2048) == "$(f_file_hex "$source_fil
 # is in FILE.partial.
 row_read() {
     rm -f "$read_file" "$read_file.partial"
-    f_transfer 204 3000h 1024 "$read_file"
+    f_transfer "$kIdFlashRead" 3000h 1024 "$read_file"
     f_within 10 "no box" box "FLASH READ 異常" 10
     f_log_has "T- 13 02500600040" 2
     tq_wait_until 5 test -f "$read_file.partial" || f_fail "no partial file"
@@ -58,18 +58,18 @@ row_read() {
 }
 next_read() {
     rm -f "$read_file"
-    f_press_idle 204
+    f_press_idle "$kIdFlashRead"
     tq_wait_until 15 f_read_all || f_fail "the next read did not complete"
 }
 f_read_all() { [[ -f $read_file && $(f_file_hex "$read_file") == "$(f_fill_hex 5A 1024)" ]]; }
 
 row_erase() {
-    f_transfer 205 3000h "" "$size_file"
+    f_transfer "$kIdFlashErase" 3000h "" "$size_file"
     f_within 10 "no box" box "FLASH ERASE 異常" 10
     f_flash_is 0x3000 "$(f_fill_hex 00 256)" "the range refused"
 }
 next_erase() {
-    f_press_idle 205
+    f_press_idle "$kIdFlashErase"
     tq_wait_until 10 f_erased || f_fail "the next erase did not reach the flash"
 }
 f_erased() { [[ $(f_dump_hex 0x3000 256) == "$(f_fill_hex FF 256)" ]]; }
@@ -78,7 +78,8 @@ f_erased() { [[ $(f_dump_hex 0x3000 256) == "$(f_fill_hex FF 256)" ]]; }
 # A refused stop still counts as an answer; a refused erase or write shows its box and
 # the chain goes on to its next step; a refused 0x62 is only logged.
 chain_row() {
-    tq_drive settext 304 AB settext 308 C press 300 >/dev/null || f_fail "could not start the chain"
+    tq_drive settext "$kIdParamFirstText0" AB settext "$kIdParamSecondText0" C press "$kIdParamBlock0" >/dev/null ||
+        f_fail "could not start the chain"
     if [[ -n $1 ]]; then
         f_within 10 "no box" box "$1" 10
     fi
@@ -104,14 +105,14 @@ row_chain_62() {
     f_within 5 "no refusal of 0x62 in the log" waitlog "$REFUSED" 5
 }
 next_chain() {
-    f_press_idle 300
+    f_press_idle "$kIdParamBlock0"
     f_within 10 "the next chain did not end with request 0x62" waitlog "T-  7 $REQUEST62" 10 nobox
     tq_wait_until 5 f_block_written || f_fail "the next chain did not write the block"
 }
 f_block_written() { [[ $(f_dump_hex 0xE200 32) == "$BLOCK_HEX" ]]; }
 
 row_ap_stop() {
-    tq_drive press 110 >/dev/null
+    tq_drive press "$kIdApStop" >/dev/null
     f_within 5 "the refusal was not taken as the answer" waitlog "$REFUSED" 5 nobox
     tq_drive sleep 1 >/dev/null
     f_log_has "T-  7 0260000003650D" 1
@@ -127,22 +128,22 @@ next_request() {
 }
 
 row_pattern() {
-    tq_drive press 108 >/dev/null
+    tq_drive press "$kIdSequenceStart" >/dev/null
     f_within 5 "the refused pattern is not in the log" waitlog "$REFUSED" 5
-    tq_drive press 109 >/dev/null
+    tq_drive press "$kIdSequenceStop" >/dev/null
     f_within 5 "the sequence did not stop" waitlog "停止!!" 5 nobox
     f_log_has "pattern: no answer" 0
 }
 
 row_model() {
-    tq_drive press 106 >/dev/null
+    tq_drive press "$kIdFarmUpdate" >/dev/null
     f_within 5 "no refusal line" waitlog "機種が適合しません" 5 nobox
     f_log_has "T-" 1
 }
 
 # Boot mode; RESULT is the update's failure code, or "" when the run completes.
 update_row() {
-    tq_drive press 106 >/dev/null
+    tq_drive press "$kIdFarmUpdate" >/dev/null
     if [[ -n $1 ]]; then
         f_within 15 "no failure line" waitlog "更新失敗 err: $1" 15 nobox
         f_log_has "更新完了" 0
@@ -177,7 +178,7 @@ f_flash_image() {
     f_dump_settled
     e2e_expect_flash "$E2E_SAMPLE" "$E2E_DUMP" 00
 }
-next_update() {  # ID: farm udt (106), or recovery (105) for a device left in boot mode
+next_update() {  # ID: farm udt (kIdFarmUpdate), or recovery (kIdRecovery) for a device left in boot mode
     f_press_idle "$1"
     f_within 15 "the next update did not complete" waitlog "更新完了|更新失敗" 15 nobox
     f_log_has "更新完了" 1
@@ -189,7 +190,7 @@ next_update() {  # ID: farm udt (106), or recovery (105) for a device left in bo
 next_reset_recovery() {
     f_sim --boot
     f_clear_log
-    next_update 105
+    next_update "$kIdRecovery"
 }
 
 # ---- the table: row | simulator options | the next operation ---------------------------
@@ -200,18 +201,18 @@ ROWS=(
     "chain_stop   | --fault 60:refuse                       | next_chain"
     "chain_erase  | --fault 50.44:refuse                    | next_chain"
     "chain_write  | --fault 50.84:refuse                    | next_chain"
-    "chain_62     | --fault 62:refuse                       | next_request 112"
-    "ap_stop      | --fault 60:refuse                       | next_request 110"
-    "direct 111   | --fault 61:refuse                       | next_request 111"
-    "direct 206   | --fault 20:refuse                       | next_request 206"
-    "direct 207   | --fault 21:refuse                       | next_request 207"
-    "pattern      | --fault 50.83:refuse                    | next_request 207"
-    "model        | --model $other_model                    | next_request 111"
-    "boot_erase   | --boot-fault erase:status:A0            | next_update 106"
+    "chain_62     | --fault 62:refuse                       | next_request $kIdRequest62"
+    "ap_stop      | --fault 60:refuse                       | next_request $kIdApStop"
+    "direct $kIdApResume | --fault 61:refuse                       | next_request $kIdApResume"
+    "direct $kIdSetClock | --fault 20:refuse                       | next_request $kIdSetClock"
+    "direct $kIdReadClock | --fault 21:refuse                       | next_request $kIdReadClock"
+    "pattern      | --fault 50.83:refuse                    | next_request $kIdReadClock"
+    "model        | --model $other_model                    | next_request $kIdApResume"
+    "boot_erase   | --boot-fault erase:status:A0            | next_update $kIdFarmUpdate"
     "boot_write   | --boot-fault write:wrong:55             | next_reset_recovery"
-    "boot_addr    | --boot-fault addr:wrong                 | next_update 106"
-    "boot_data    | --boot-fault data:wrong                 | next_update 106"
-    "boot_program | --boot-fault program:status:90          | next_update 106"
+    "boot_addr    | --boot-fault addr:wrong                 | next_update $kIdFarmUpdate"
+    "boot_data    | --boot-fault data:wrong                 | next_update $kIdFarmUpdate"
+    "boot_program | --boot-fault program:status:90          | next_update $kIdFarmUpdate"
 )
 
 # F_ONLY="write boot_addr ..." runs only the rows named (when looking into one).

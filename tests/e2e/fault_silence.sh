@@ -29,7 +29,7 @@ case_write() {
     f_sim --flash-fill 00 --fault 50.84:silent:0:5
     f_clear_log
     f_watch_begin
-    f_transfer 203 20000h "" "$source_file"
+    f_transfer "$kIdFlashWrite" 20000h "" "$source_file"
     f_within 12 "no silence line and box" \
         waitlog "flash write: no answer at 0x020400 within 5 s" 12 box "FLASH WRITE 異常" 5
     f_watch_end
@@ -37,7 +37,7 @@ case_write() {
     f_flash_is 0x20000 "$(f_file_hex "$source_file" 0 1280)" "the chunks sent"
     f_flash_is 0x20500 "$(f_fill_hex 00 2816)" "the chunks not sent"
     f_recover
-    f_press_idle 203
+    f_press_idle "$kIdFlashWrite"
     f_within 20 "the next write did not complete" waitlog "R-  7 0230" 5 nobox
     tq_wait_until 20 f_flash_matches_source || f_fail "the next write did not reach the flash"
 }
@@ -49,7 +49,7 @@ case_read() {
     f_clear_log
     rm -f "$read_file" "$read_file.partial"
     f_watch_begin
-    f_transfer 204 3000h 2048 "$read_file"
+    f_transfer "$kIdFlashRead" 3000h 2048 "$read_file"
     f_within 12 "no silence line and box" \
         waitlog "flash read: no answer at 0x003200 within 5 s" 12 box "FLASH READ 異常" 5
     f_watch_end
@@ -59,7 +59,7 @@ case_read() {
         f_fail "the partial file does not hold exactly the chunks read"
     f_recover
     rm -f "$read_file"
-    f_press_idle 204
+    f_press_idle "$kIdFlashRead"
     tq_wait_until 20 f_read_complete || f_fail "the next read did not complete"
     tq_drive nobox >/dev/null || f_fail "a box after the next read"
 }
@@ -70,7 +70,8 @@ chain_case() {
     local step=$1
     f_clear_log
     f_watch_begin
-    tq_drive settext 304 AB settext 308 C press 300 >/dev/null || f_fail "could not start the chain"
+    tq_drive settext "$kIdParamFirstText0" AB settext "$kIdParamSecondText0" C press "$kIdParamBlock0" >/dev/null ||
+        f_fail "could not start the chain"
     case $step in
         stop)
             f_within 8 "no line for the unanswered stop" \
@@ -122,7 +123,7 @@ case_chain_write() {
 chain_next() {
     f_recover
     f_clear_log
-    f_press_idle 300
+    f_press_idle "$kIdParamBlock0"
     f_within 15 "the next chain did not end with request 0x62" waitlog "T-  7 $REQUEST62" 15 nobox
     tq_wait_until 5 f_block_written || f_fail "the next chain did not write the block"
 }
@@ -134,7 +135,7 @@ case_update_data() {
     f_sim --boot-fault data:silent:0:2
     f_clear_log
     f_watch_begin
-    tq_drive press 106 >/dev/null || f_fail "could not press farm udt"
+    tq_drive press "$kIdFarmUpdate" >/dev/null || f_fail "could not press farm udt"
     f_within 15 "no failure line" waitlog "更新失敗 err: 06" 15 nobox
     f_watch_end
     f_log_has "更新完了" 0
@@ -143,7 +144,7 @@ case_update_data() {
     f_flash_is 0x4000 "$(f_fill_hex 00 256)" "flash outside the blocks"
     f_recover
     f_clear_log
-    f_press_idle 106
+    f_press_idle "$kIdFarmUpdate"
     f_within 20 "the next update did not complete" waitlog "更新完了|更新失敗" 20 nobox
     f_log_has "更新完了" 1
     tq_stop_sim
@@ -156,14 +157,14 @@ case_update_erase() {
     f_sim --boot-fault erase:silent:0:1
     f_clear_log
     f_watch_begin
-    tq_drive press 106 >/dev/null || f_fail "could not press farm udt"
+    tq_drive press "$kIdFarmUpdate" >/dev/null || f_fail "could not press farm udt"
     f_within 10 "no failure line" waitlog "更新失敗 err: 01" 10 nobox
     f_watch_end
     f_flash_is 0x3000 "$(f_fill_hex FF 1024)" "the block whose erase went unanswered"
     f_flash_is 0xA000 "$(f_fill_hex 00 256)" "the block never erased"
     f_recover
     f_clear_log
-    f_press_idle 105
+    f_press_idle "$kIdRecovery"
     f_within 20 "recovery did not complete" waitlog "更新完了|更新失敗" 20 nobox
     f_log_has "更新完了" 1
     tq_stop_sim
@@ -176,15 +177,15 @@ case_pattern() {
     f_sim --fault 50.83:silent
     f_clear_log
     f_watch_begin
-    tq_drive press 108 >/dev/null || f_fail "could not start the pattern sequence"
+    tq_drive press "$kIdSequenceStart" >/dev/null || f_fail "could not start the pattern sequence"
     f_within 6 "no line for the unanswered pattern" waitlog "pattern: no answer within 1 s" 6
-    tq_drive press 109 >/dev/null || f_fail "could not stop the pattern sequence"
+    tq_drive press "$kIdSequenceStop" >/dev/null || f_fail "could not stop the pattern sequence"
     f_within 3 "the sequence did not stop" waitlog "停止!!" 3 nobox
     f_watch_end
     f_log_has "pattern: no answer" 1
     f_recover
     f_clear_log
-    f_press_idle 207
+    f_press_idle "$kIdReadClock"
     f_within 5 "the next request got no answer" waitlog "R- 13 023006" 5 nobox
 }
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Transfer files (edit 202) that a flash write or read cannot use as it would like:
+# Transfer files (the file edit, kIdFileEdit) that a flash write or read cannot use as it would like:
 # missing, read-only (only read, so written), held open by another program without
 # sharing (for a moment, or longer than the open asks again), 0 bytes, larger
 # than the 0x20000-byte transfer buffer, and a read into a folder that does not exist;
@@ -25,8 +25,8 @@ readonly WRITE_T=T-267\ 0250040184
 
 # The next transfer: a 512-byte write that must reach the flash.
 next_write() {
-    f_press_idle 208
-    f_transfer 203 9000h "" "$good"
+    f_press_idle "$kIdClearLog"
+    f_transfer "$kIdFlashWrite" 9000h "" "$good"
     tq_wait_until 10 f_good_written || f_fail "the next write did not reach the flash"
     tq_drive nobox >/dev/null || f_fail "a box after the next write"
 }
@@ -48,14 +48,14 @@ refused_case() {
     [[ $(e2e_record_size) == "$before" ]] || f_fail "bytes reached the line"
 }
 
-case_missing() { refused_case 203 "$TQ_WORK/missing.bin" "OPEN ERROR"; next_write; }
+case_missing() { refused_case "$kIdFlashWrite" "$TQ_WORK/missing.bin" "OPEN ERROR"; next_write; }
 
 # A read-only file is only read: its bytes go to the flash.
 case_read_only() {
     local f=$TQ_WORK/read-only.bin
     head -c 256 /dev/urandom >"$f"
     chmod 0444 "$f"
-    f_transfer 203 4000h "" "$f"
+    f_transfer "$kIdFlashWrite" 4000h "" "$f"
     tq_wait_until 10 f_written_from "$f" 0x4000 || f_fail "the read-only file did not reach the flash"
     tq_drive nobox >/dev/null || f_fail "a box for the read-only file"
     next_write
@@ -69,8 +69,9 @@ case_held_briefly() {
     local f=$TQ_WORK/held-briefly.bin
     head -c 256 /dev/urandom >"$f"
     f_watch_begin
-    tq_drive settext 200 5000h settext 201 "" settext 202 "$(tq_windows_path "$f")" \
-        holdfor "$(tq_windows_path "$f")" 0.3 press 203 >/dev/null || f_fail "could not start the write"
+    tq_drive settext "$kIdStartAddressEdit" 5000h settext "$kIdLengthEdit" "" \
+        settext "$kIdFileEdit" "$(tq_windows_path "$f")" \
+        holdfor "$(tq_windows_path "$f")" 0.3 press "$kIdFlashWrite" >/dev/null || f_fail "could not start the write"
     tq_wait_until 10 f_written_from "$f" 0x5000 || f_fail "the briefly held file did not reach the flash"
     f_watch_end
     tq_drive nobox >/dev/null || f_fail "a box for the briefly held file"
@@ -83,12 +84,12 @@ case_held() {
     (exec timeout 30 "$TQ_WINE_LOADER" "$TQ_DRIVE_EXE" hold "$(tq_windows_path "$f")" 8 9>&-) >"$out" 2>&1 &
     local holder=$!
     tq_wait_until 10 grep -q holding "$out" || f_fail "the helper did not hold the file"
-    refused_case 203 "$f" "OPEN ERROR"
+    refused_case "$kIdFlashWrite" "$f" "OPEN ERROR"
     # A read into the held file: found before the device is asked, and the file is
     # not changed.
     local kept
     kept=$(f_file_hex "$f")
-    refused_case 204 "$f" "OPEN ERROR" 4000h 256
+    refused_case "$kIdFlashRead" "$f" "OPEN ERROR" 4000h 256
     tq_wait_pid "$holder" 15 >/dev/null
     [[ $(f_file_hex "$f") == "$kept" ]] || f_fail "the held file was changed"
     next_write
@@ -99,8 +100,8 @@ case_empty() {
     : >"$f"
     f_clear_log
     f_watch_begin
-    f_transfer 203 4000h "" "$f"
-    f_within 5 "the length edit did not get the file's size" text 201 0 5
+    f_transfer "$kIdFlashWrite" 4000h "" "$f"
+    f_within 5 "the length edit did not get the file's size" text "$kIdLengthEdit" 0 5
     tq_drive sleep 1 nobox >/dev/null || f_fail "a box for the empty file"
     f_watch_end
     f_log_has "T-" 0
@@ -119,8 +120,8 @@ case_large() {
     } >"$f"
     f_clear_log
     f_watch_begin
-    f_transfer 203 100000h "" "$f"
-    f_within 5 "the length edit did not get the buffer's size" text 201 131072 5
+    f_transfer "$kIdFlashWrite" 100000h "" "$f"
+    f_within 5 "the length edit did not get the buffer's size" text "$kIdLengthEdit" 131072 5
     tq_wait_until 10 f_large_written || f_fail "the marks did not reach the flash"
     tq_drive sleep 1 nobox >/dev/null || f_fail "a box for the large file"
     f_watch_end
@@ -134,19 +135,19 @@ f_large_written() {
 
 # A read into a missing folder is refused at once, before any request.
 case_no_folder() {
-    refused_case 204 "$TQ_WORK/no-such-folder/read.bin" "OPEN ERROR" 9000h 256
+    refused_case "$kIdFlashRead" "$TQ_WORK/no-such-folder/read.bin" "OPEN ERROR" 9000h 256
     next_write
 }
 
 # A write and an erase whose range runs past 0xFFFFFF would go on at 0x000000: refused
 # with a box before anything is sent, and the start of flash keeps its bytes.
 case_top_write() {
-    refused_case 203 "$good" "runs past the top of the address space" FFFF00h
+    refused_case "$kIdFlashWrite" "$good" "runs past the top of the address space" FFFF00h
     f_flash_is 0 "$(f_fill_hex 00 256)" "the start of flash"
     next_write
 }
 case_top_erase() {
-    refused_case 205 "$good" "runs past the top of the address space" FFFFF0h 20h
+    refused_case "$kIdFlashErase" "$good" "runs past the top of the address space" FFFFF0h 20h
     f_flash_is 0 "$(f_fill_hex 00 256)" "the start of flash"
     next_write
 }
@@ -161,7 +162,7 @@ case_read_fails() {
     f_sim --flash-fill 00 --fault 50.04:refuse:0:2
     f_clear_log
     f_watch_begin
-    f_transfer 204 4000h 300h "$f"
+    f_transfer "$kIdFlashRead" 4000h 300h "$f"
     f_within 8 "no box for the refused read" box "existing.bin.partial" 8
     f_watch_end
     f_log_has "T- 13 0250060004" 2

@@ -31,11 +31,12 @@ cp "$E2E_SAMPLE" "$fw"
 e2e_start_sim --flash-fill FF --flash-dump "$E2E_DUMP"
 tq_start_panel "$(tq_windows_path "$fw")" || e2e_fail "the console did not start"
 e2e_open_com1
-tq_drive press 106 watch "更新完了|更新失敗|Cannot read" 90 | sed 's/^/  log: /' ||
+tq_drive press "$kIdFarmUpdate" watch "更新完了|更新失敗|Cannot read" 90 | sed 's/^/  log: /' ||
     e2e_fail "the update from $fw did not finish"
 e2e_log_snapshot
 e2e_expect_log_count "更新完了" 1
-tq_drive syscmd 256 visible 203 1 10 >/dev/null || e2e_fail "the service panel did not show"
+tq_drive syscmd "$kSysCmdServicePanel" visible "$kIdFlashWrite" 1 10 >/dev/null ||
+    e2e_fail "the service panel did not show"
 
 dump_hex() {  # OFFSET COUNT
     tail -c +$(($1 + 1)) "$E2E_DUMP" 2>/dev/null | head -c "$2" | od -An -v -tx1 | tr -d ' \n' | tr a-f A-F
@@ -48,8 +49,9 @@ sources=("Jérôme.bin" "データ.bin" "Ελλάδα.bin")
 addresses=(0x20000 0x20100 0x20200)
 for i in 0 1 2; do
     head -c 256 /dev/urandom >"$names/${sources[i]}"
-    tq_drive settext 200 "$(printf '%Xh' "${addresses[i]}")" settext 201 "" \
-        settext 202 "$(tq_windows_path "$names/${sources[i]}")" click 203 text 201 256 5 >/dev/null ||
+    tq_drive settext "$kIdStartAddressEdit" "$(printf '%Xh' "${addresses[i]}")" settext "$kIdLengthEdit" "" \
+        settext "$kIdFileEdit" "$(tq_windows_path "$names/${sources[i]}")" \
+        click "$kIdFlashWrite" text "$kIdLengthEdit" 256 5 >/dev/null ||
         e2e_fail "the write from ${sources[i]} did not start with the file's size"
     tq_wait_until 30 flash_holds "${addresses[i]}" "$names/${sources[i]}" ||
         e2e_fail "the flash at ${addresses[i]} does not hold ${sources[i]}"
@@ -58,8 +60,8 @@ done
 # Reads into three new names; "Zoë.bin" must not become "Zoe.bin".
 targets=("Zoë.bin" "読込データ.bin" "Ελλάδα-2.bin")
 for i in 0 1 2; do
-    tq_drive settext 200 "$(printf '%Xh' "${addresses[i]}")" settext 201 256 \
-        settext 202 "$(tq_windows_path "$names/${targets[i]}")" click 204 >/dev/null ||
+    tq_drive settext "$kIdStartAddressEdit" "$(printf '%Xh' "${addresses[i]}")" settext "$kIdLengthEdit" 256 \
+        settext "$kIdFileEdit" "$(tq_windows_path "$names/${targets[i]}")" click "$kIdFlashRead" >/dev/null ||
         e2e_fail "could not start the read into ${targets[i]}"
     tq_wait_until 30 read_done "$names/${targets[i]}" || e2e_fail "the read made no 256-byte ${targets[i]}"
     cmp -s "$names/${sources[i]}" "$names/${targets[i]}" || e2e_fail "${targets[i]} differs from ${sources[i]}"
@@ -79,9 +81,11 @@ expect_files "Ελλάδα fw" "${sources[@]}" "${targets[@]}"
 # A name longer than the 255 characters of the field: refused whole, nothing sent.
 long_name="$names/$(printf 'é%.0s' $(seq 240)).bin"
 before=$(e2e_record_size)
-tq_drive settext 202 "$(tq_windows_path "$long_name")" click 203 box "OPEN ERROR" 10 >/dev/null ||
+tq_drive settext "$kIdFileEdit" "$(tq_windows_path "$long_name")" \
+    click "$kIdFlashWrite" box "OPEN ERROR" 10 >/dev/null ||
     e2e_fail "a name of more than 255 characters did not bring OPEN ERROR"
-tq_drive settext 200 0 settext 201 256 click 204 box "WRITE ERROR" 10 >/dev/null ||
+tq_drive settext "$kIdStartAddressEdit" 0 settext "$kIdLengthEdit" 256 \
+    click "$kIdFlashRead" box "WRITE ERROR" 10 >/dev/null ||
     e2e_fail "a read into a name of more than 255 characters did not bring WRITE ERROR"
 e2e_log_snapshot
 e2e_expect_log_count "flash write: the file name is longer than the 255 characters the console takes: nothing was opened" 1
@@ -91,7 +95,7 @@ e2e_record_settle 1
 expect_files "Ελλάδα fw" "${sources[@]}" "${targets[@]}"
 
 # A parameter text with ά (U+03AC), which code page 932 lacks: refused before the stop.
-tq_drive settext 304 "Ελλάδα" settext 308 "x" click 300 \
+tq_drive settext "$kIdParamFirstText0" "Ελλάδα" settext "$kIdParamSecondText0" "x" click "$kIdParamBlock0" \
     box 'parameter block 0: text 1 "Ελλάδα" holds "ά" (U+03AC)' 10 >/dev/null ||
     e2e_fail "the Greek parameter text was not refused with its character named"
 e2e_record_settle 1
@@ -101,7 +105,8 @@ e2e_record_settle 1
 block_expected=0009836681 block_rest=5B835E00780000
 want=$(printf '%s%s' "$block_expected" "$block_rest"; printf '00%.0s' $(seq $((256 - 12))))
 block_written() { [[ $(dump_hex $((0xE200)) 256) == "$want" ]]; }
-tq_drive settext 304 "データ" click 300 >/dev/null || e2e_fail "could not start the Japanese parameter block"
+tq_drive settext "$kIdParamFirstText0" "データ" click "$kIdParamBlock0" >/dev/null ||
+    e2e_fail "could not start the Japanese parameter block"
 tq_wait_until 30 block_written || e2e_fail "the block at 0xE200 holds $(dump_hex $((0xE200)) 16)..., expected $want"
 tq_drive nobox >/dev/null || e2e_fail "a box appeared after the Japanese parameter block"
 sleep 1

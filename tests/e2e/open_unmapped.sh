@@ -13,11 +13,12 @@ tq_start_panel || e2e_fail "the console did not start"
 [[ ! -e $WINEPREFIX/dosdevices/com$PORT ]] ||
     e2e_fail "COM$PORT is mapped in this prefix ($(readlink "$WINEPREFIX/dosdevices/com$PORT")); pick another port"
 
-tq_drive settext 103 "$PORT" press 101 box "COMがオープンできません" 20 >"$TQ_WORK/box.txt" ||
+tq_drive settext "$kIdPortEdit" "$PORT" press "$kIdOpen" \
+    box "COMがオープンできません" 20 >"$TQ_WORK/box.txt" ||
     e2e_fail "no warning box for the failed open"
 e2e_note "$(cat "$TQ_WORK/box.txt")"
-tq_drive enabled 103 1 2 text 103 "$PORT" 2 nobox >/dev/null ||
-    e2e_fail "edit 103 is not enabled and unchanged after the failed open"
+tq_drive enabled "$kIdPortEdit" 1 2 text "$kIdPortEdit" "$PORT" 2 nobox >/dev/null ||
+    e2e_fail "edit $kIdPortEdit is not enabled and unchanged after the failed open"
 
 e2e_close_panel
 e2e_pass

@@ -8,18 +8,31 @@ set -u
 # shellcheck source=tests/e2e/common.sh
 source "$(dirname "$0")/common.sh"
 
-readonly SYSCMD_PANEL=0x100
+# The parameter blocks' controls, block 0 to 3: the button, the first and the second text.
+readonly PARAM_BUTTONS=("$kIdParamBlock0" $((kIdParamBlock0 + 1)) $((kIdParamBlock0 + 2)) "$kIdParamBlock3")
+readonly PARAM_FIRST_TEXTS=("$kIdParamFirstText0" $((kIdParamFirstText0 + 1)) $((kIdParamFirstText0 + 2))
+    $((kIdParamFirstText0 + 3)))
+readonly PARAM_SECOND_TEXTS=("$kIdParamSecondText0" $((kIdParamSecondText0 + 1)) $((kIdParamSecondText0 + 2))
+    $((kIdParamSecondText0 + 3)))
 # The template's controls; 65535 is the "COM" label (id -1 in the template).
-readonly SHIPPED_IDS=(100 65535 103 101 102 110 111 105 106)
-readonly PANEL_BUTTONS=(108 109 112 203 204 205 209 210 206 207 208 300 301 302 303)
-readonly PANEL_EDITS=(200 201 202 304 305 306 307 308 309 310 311)
+readonly SHIPPED_IDS=("$kIdLog" 65535 "$kIdPortEdit" "$kIdOpen" "$kIdClose" "$kIdApStop" "$kIdApResume"
+    "$kIdRecovery" "$kIdFarmUpdate")
+readonly PANEL_BUTTONS=("$kIdSequenceStart" "$kIdSequenceStop" "$kIdRequest62" "$kIdFlashWrite" "$kIdFlashRead"
+    "$kIdFlashErase" "$kIdFlashVerify" "$kIdFirmwareVerify" "$kIdSetClock" "$kIdReadClock" "$kIdClearLog"
+    "${PARAM_BUTTONS[@]}")
+readonly PANEL_EDITS=("$kIdStartAddressEdit" "$kIdLengthEdit" "$kIdFileEdit" "${PARAM_FIRST_TEXTS[@]}"
+    "${PARAM_SECOND_TEXTS[@]}")
 readonly DEFAULT_FILE='C:\hew2\work\tq7300\tmp.dat'
 # The tab order with the panel shown: the template's controls, then the panel's left
 # column (flash transfer; parameter blocks row by row), then its right column.
-readonly TAB_CYCLE=(100 103 101 102 110 111 105 106
-    200 201 202 203 204 205 209 210
-    304 308 300 305 309 301 306 310 302 307 311 303
-    206 207 108 109 112 208)
+TAB_CYCLE=("$kIdLog" "$kIdPortEdit" "$kIdOpen" "$kIdClose" "$kIdApStop" "$kIdApResume" "$kIdRecovery" "$kIdFarmUpdate"
+    "$kIdStartAddressEdit" "$kIdLengthEdit" "$kIdFileEdit" "$kIdFlashWrite" "$kIdFlashRead" "$kIdFlashErase"
+    "$kIdFlashVerify" "$kIdFirmwareVerify")
+for k in 0 1 2 3; do
+    TAB_CYCLE+=("${PARAM_FIRST_TEXTS[k]}" "${PARAM_SECOND_TEXTS[k]}" "${PARAM_BUTTONS[k]}")
+done
+TAB_CYCLE+=("$kIdSetClock" "$kIdReadClock" "$kIdSequenceStart" "$kIdSequenceStop" "$kIdRequest62" "$kIdClearLog")
+readonly TAB_CYCLE
 
 # shipped_layout: position, size and text of each template control, one line each.
 shipped_layout() {
@@ -78,15 +91,15 @@ layout0=$(shipped_layout)
 size0=$(tq_drive winsize) || e2e_fail "could not read the window size"
 e2e_note "window at start: $size0 (w h)"
 panel_state 0 || e2e_fail "the panel's controls are not all there and hidden at start-up"
-tq_drive text 200 0 5 text 201 0 5 text 202 "$DEFAULT_FILE" 5 >/dev/null ||
+tq_drive text "$kIdStartAddressEdit" 0 5 text "$kIdLengthEdit" 0 5 text "$kIdFileEdit" "$DEFAULT_FILE" 5 >/dev/null ||
     e2e_fail "the transfer edits do not hold their first texts"
-tq_drive menucheck "$SYSCMD_PANEL" 0 5 >/dev/null || e2e_fail "the menu item is checked at start-up"
+tq_drive menucheck "$kSysCmdServicePanel" 0 5 >/dev/null || e2e_fail "the menu item is checked at start-up"
 
 # --- shown: the window grows downwards; the template's controls keep their texts
 # (they move up beside the shortened log), and every control is within reach.
-tq_drive syscmd "$SYSCMD_PANEL" >/dev/null || e2e_fail "could not send the system-menu command"
+tq_drive syscmd "$kSysCmdServicePanel" >/dev/null || e2e_fail "could not send the system-menu command"
 panel_state 1 || e2e_fail "the panel's controls are not all shown"
-tq_drive menucheck "$SYSCMD_PANEL" 1 5 >/dev/null || e2e_fail "the menu item has no check mark"
+tq_drive menucheck "$kSysCmdServicePanel" 1 5 >/dev/null || e2e_fail "the menu item has no check mark"
 size1=$(tq_drive winsize) || e2e_fail "could not read the window size"
 e2e_note "window with the panel: $size1"
 read -r w0 h0 <<<"$size0"
@@ -122,25 +135,26 @@ kill -0 "$TQ_PANEL_PID" 2>/dev/null || e2e_fail "Esc ended the console"
 
 # --- Enter on the focused "clear log" empties the log.
 e2e_open_com1
-tq_drive press 111 waitlog "R- " 10 >/dev/null || e2e_fail "ap-resume got no answer"
+tq_drive press "$kIdApResume" waitlog "R- " 10 >/dev/null || e2e_fail "ap-resume got no answer"
 log_is_empty && e2e_fail "the log is empty after ap-resume"
-focus_to 208
+focus_to "$kIdClearLog"
 tq_drive key RETURN >/dev/null || e2e_fail "could not post Enter"
 tq_wait_until 10 log_is_empty || e2e_fail "Enter on \"clear log\" did not empty the log"
 
 # --- hidden: the shipped size comes back; the focus leaves the hidden controls.
-tq_drive syscmd "$SYSCMD_PANEL" >/dev/null || e2e_fail "could not send the system-menu command"
+tq_drive syscmd "$kSysCmdServicePanel" >/dev/null || e2e_fail "could not send the system-menu command"
 panel_state 0 || e2e_fail "the panel's controls are not all hidden again"
-tq_drive menucheck "$SYSCMD_PANEL" 0 5 >/dev/null || e2e_fail "the menu item keeps its check mark"
+tq_drive menucheck "$kSysCmdServicePanel" 0 5 >/dev/null || e2e_fail "the menu item keeps its check mark"
 size2=$(tq_drive winsize) || e2e_fail "could not read the window size"
 [[ $size2 == "$size0" ]] || e2e_fail "the window is $size2 after hiding the panel, expected $size0"
 [[ $(shipped_layout) == "$layout0" ]] || e2e_fail "the template's controls moved after hiding the panel"
-tq_drive focused 100 5 >/dev/null || e2e_fail "the focus stayed on a hidden control"
+tq_drive focused "$kIdLog" 5 >/dev/null || e2e_fail "the focus stayed on a hidden control"
 
 # Hidden controls still answer: their commands and texts work as before.
-tq_drive press 111 waitlog "R- " 10 press 208 >/dev/null || e2e_fail "ap-resume got no answer"
+tq_drive press "$kIdApResume" waitlog "R- " 10 press "$kIdClearLog" >/dev/null || e2e_fail "ap-resume got no answer"
 tq_wait_until 10 log_is_empty || e2e_fail "\"clear log\" did nothing while the panel is hidden"
 
-tq_drive press 102 enabled 103 1 15 >/dev/null || e2e_fail "edit 103 not enabled after close"
+tq_drive press "$kIdClose" enabled "$kIdPortEdit" 1 15 >/dev/null ||
+    e2e_fail "edit $kIdPortEdit not enabled after close"
 e2e_close_panel
 e2e_pass

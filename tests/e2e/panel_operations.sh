@@ -13,11 +13,13 @@ pattern_log=$TQ_WORK/patterns.txt
 e2e_start_sim --flash-fill FF --flash-dump "$E2E_DUMP" --pattern-log "$pattern_log"
 tq_start_panel || e2e_fail "the console did not start"
 e2e_open_com1
-tq_drive syscmd 256 visible 300 1 10 >/dev/null || e2e_fail "the service panel did not show"
+tq_drive syscmd "$kSysCmdServicePanel" visible "$kIdParamBlock0" 1 10 >/dev/null ||
+    e2e_fail "the service panel did not show"
 
 # Parameter block 2: 'AB' and 'C' (the block begins 00 05 41 42 00 43 00).
 readonly REQUEST62=0262000003670D
-tq_drive settext 306 AB settext 310 C click 302 waitlog "T-  7 $REQUEST62" 15 >/dev/null ||
+tq_drive settext $((kIdParamFirstText0 + 2)) AB settext $((kIdParamSecondText0 + 2)) C click $((kIdParamBlock0 + 2)) \
+    waitlog "T-  7 $REQUEST62" 15 >/dev/null ||
     e2e_fail "the parameter-block chain did not end with request 0x62"
 block_hex() { tail -c +$((0xE200 + 1)) "$E2E_DUMP" | head -c 8 | od -An -v -tx1 | tr -d ' \n'; }
 block_written() { [[ $(block_hex) == 0005414200430000 ]]; }
@@ -29,7 +31,7 @@ e2e_expect_log_count "T-267 025004018400E2000005414200430000" 1
 e2e_expect_log_count "T-  7 $REQUEST62" 1
 
 # The clock: set from the PC, then the query answers the same day number and time.
-tq_drive click 206 waitlog "T- 12 022005" 5 click 207 waitlog "R- 13 023006" 5 >/dev/null ||
+tq_drive click "$kIdSetClock" waitlog "T- 12 022005" 5 click "$kIdReadClock" waitlog "R- 13 023006" 5 >/dev/null ||
     e2e_fail "the clock requests got no answer"
 e2e_log_snapshot
 set_payload=$(grep -o 'T- 12 022005[0-9A-F]*' "$E2E_LOG" | tail -1 | cut -c15-24)
@@ -38,7 +40,8 @@ read_payload=$(grep -o 'R- 13 023006[0-9A-F]*' "$E2E_LOG" | tail -1 | cut -c15-2
     e2e_fail "the clock was set to $set_payload but reads $read_payload"
 
 # The pattern sequence: the table goes out, then stop.
-tq_drive click 108 waitlog "T- 64 02503900830000000203" 5 click 109 waitlog "停止!!" 5 >/dev/null ||
+tq_drive click "$kIdSequenceStart" waitlog "T- 64 02503900830000000203" 5 \
+    click "$kIdSequenceStop" waitlog "停止!!" 5 >/dev/null ||
     e2e_fail "the pattern sequence did not start and stop"
 e2e_log_snapshot
 e2e_expect_log_count "開始!!" 1
@@ -46,7 +49,7 @@ e2e_expect_log_count "停止!!" 1
 grep -q '^[0-9]* 53 0203000002' "$pattern_log" || e2e_fail "the device did not record the pattern table"
 
 # Hidden again: the window is back to its shipped size, the panel's controls hidden.
-tq_drive syscmd 256 visible 300 0 10 visible 203 0 5 nobox >/dev/null ||
+tq_drive syscmd "$kSysCmdServicePanel" visible "$kIdParamBlock0" 0 10 visible "$kIdFlashWrite" 0 5 nobox >/dev/null ||
     e2e_fail "the service panel did not hide"
 
 e2e_close_panel

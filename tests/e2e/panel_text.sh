@@ -26,7 +26,7 @@ block_hex() {
 # block starting with EXPECTED_HEX.
 press_block() {
     local k=$1 want=$2
-    tq_drive run $((300 + k)) "$REQUEST62_SENT" 20 >/dev/null ||
+    tq_drive run $((kIdParamBlock0 + k)) "$REQUEST62_SENT" 20 >/dev/null ||
         e2e_fail "the parameter-block chain of block $k did not end with request 0x62"
     block_starts() { [[ $(block_hex) == "$want"* ]]; }
     tq_wait_until 10 block_starts ||
@@ -35,7 +35,7 @@ press_block() {
 
 # write_block K FIRST SECOND EXPECTED_HEX: sets the two texts of block K, then press_block.
 write_block() {
-    tq_drive settext $((304 + $1)) "$2" settext $((308 + $1)) "$3" >/dev/null ||
+    tq_drive settext $((kIdParamFirstText0 + $1)) "$2" settext $((kIdParamSecondText0 + $1)) "$3" >/dev/null ||
         e2e_fail "could not set the texts of block $1"
     press_block "$1" "$4"
 }
@@ -44,15 +44,17 @@ e2e_begin shim
 e2e_start_sim --flash-fill FF --flash-dump "$E2E_DUMP"
 tq_start_panel || e2e_fail "the console did not start"
 e2e_open_com1
-tq_drive syscmd 0x100 visible 304 1 10 >/dev/null || e2e_fail "the service panel did not show"
+tq_drive syscmd "$kSysCmdServicePanel" visible "$kIdParamFirstText0" 1 10 >/dev/null ||
+    e2e_fail "the service panel did not show"
 
 # 日本 and half-width ｱｲ: 00, the second text's offset 2 * 2 + 3, 93FA 967B 00, B1B2 00.
 write_block 0 "日本" "ｱｲ" "000793FA967B00B1B20000"
 
 # Typed rather than set: the characters pass through the console's message loop, which
 # must keep them UTF-16 on their way to the edit. 更新 and 完了: 8D58 9056, 8AAE 97B9.
-tq_drive settext 305 "" settext 309 "" setfocus 305 type "更新" setfocus 309 type "完了" \
-    text 305 "更新" 5 text 309 "完了" 5 >/dev/null || e2e_fail "the typed texts did not reach the edits"
+first1=$((kIdParamFirstText0 + 1)) second1=$((kIdParamSecondText0 + 1))
+tq_drive settext $first1 "" settext $second1 "" setfocus $first1 type "更新" setfocus $second1 type "完了" \
+    text $first1 "更新" 5 text $second1 "完了" 5 >/dev/null || e2e_fail "the typed texts did not reach the edits"
 press_block 1 "00078D589056008AAE97B900"
 
 # 'A' and 127 x 日 fill the 255 bytes exactly: the second text's offset is 255 + 3 (8

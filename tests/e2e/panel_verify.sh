@@ -12,25 +12,27 @@ e2e_need_sample
 readonly SIZE=1024
 
 e2e_begin shim
-e2e_program_sample 106 update --flash-fill FF
-tq_drive syscmd 256 visible 209 1 10 visible 210 1 10 >/dev/null || e2e_fail "the verify buttons did not show"
+e2e_program_sample "$kIdFarmUpdate" update --flash-fill FF
+tq_drive syscmd "$kSysCmdServicePanel" visible "$kIdFlashVerify" 1 10 visible "$kIdFirmwareVerify" 1 10 >/dev/null ||
+    e2e_fail "the verify buttons did not show"
 
-status_text() { tq_drive gettext 401 2>/dev/null; }
+status_text() { tq_drive gettext "$kIdStatusText" 2>/dev/null; }
 status_starts() { [[ $(status_text) == "$1"* ]]; }
 
 # "verify firmware": the sample's two pages.
-tq_drive click 210 >/dev/null || e2e_fail "could not start the firmware verify"
+tq_drive click "$kIdFirmwareVerify" >/dev/null || e2e_fail "could not start the firmware verify"
 tq_wait_until 30 status_starts "firmware verify: 256 bytes equal in" ||
     e2e_fail "the firmware verify ended with \"$(status_text)\""
 tq_drive nobox >/dev/null || e2e_fail "a box appeared for an equal firmware"
 
 source_file=$TQ_WORK/source.bin
 head -c $SIZE /dev/urandom >"$source_file"
-tq_drive settext 200 4000h settext 201 "" settext 202 "$(tq_windows_path "$source_file")" \
-    click 203 text 201 $SIZE 5 >/dev/null || e2e_fail "the write did not start"
+tq_drive settext "$kIdStartAddressEdit" 4000h settext "$kIdLengthEdit" "" \
+    settext "$kIdFileEdit" "$(tq_windows_path "$source_file")" \
+    click "$kIdFlashWrite" text "$kIdLengthEdit" $SIZE 5 >/dev/null || e2e_fail "the write did not start"
 tq_wait_until 30 status_starts "flash write 0x4000 complete" || e2e_fail "the write ended with \"$(status_text)\""
 
-tq_drive click 209 >/dev/null || e2e_fail "could not start the flash verify"
+tq_drive click "$kIdFlashVerify" >/dev/null || e2e_fail "could not start the flash verify"
 tq_wait_until 30 status_starts "flash verify 0x4000: 1,024 bytes equal in" ||
     e2e_fail "the flash verify ended with \"$(status_text)\""
 tq_drive nobox >/dev/null || e2e_fail "a box appeared for an equal flash"
@@ -43,7 +45,8 @@ data[700] ^= 0x5A
 data[701] ^= 0xA5
 open(sys.argv[1], "wb").write(data)
 PY
-tq_drive click 209 box "FLASH VERIFY" 30 >/dev/null || e2e_fail "a differing file did not bring the verify box"
+tq_drive click "$kIdFlashVerify" box "FLASH VERIFY" 30 >/dev/null ||
+    e2e_fail "a differing file did not bring the verify box"
 want="flash verify 0x4000: 2 of 1,024 bytes differ in 1 range, the first at 0x0042BC"
 tq_wait_until 10 status_starts "$want" || e2e_fail "the status strip says \"$(status_text)\""
 

@@ -10,8 +10,6 @@ set -u
 # shellcheck source=tests/e2e/common.sh
 source "$(dirname "$0")/common.sh"
 
-readonly SYSCMD_SAVE=0x110
-readonly SYSCMD_RECORD=0x120
 readonly READ_LENGTH=65536
 readonly OUTCOME="complete in|refused|failed|no answer|not started|closed"
 
@@ -23,8 +21,8 @@ tq_start_panel "$(tq_windows_path "$image")" || e2e_fail "the console did not st
 
 session=$TQ_WORK/session.txt
 saved=$TQ_WORK/saved.txt
-tq_drive syscmd $SYSCMD_RECORD savefile "Record session" "$(tq_windows_path "$session")" 15 \
-    menucheck $SYSCMD_RECORD 1 5 >/dev/null || e2e_fail "the recording did not start"
+tq_drive syscmd "$kSysCmdRecordSession" savefile "Record session" "$(tq_windows_path "$session")" 15 \
+    menucheck "$kSysCmdRecordSession" 1 5 >/dev/null || e2e_fail "the recording did not start"
 e2e_open_com1
 
 # check_progress FILE WHAT FINAL: FILE holds the driver's "POS TEXT" samples.
@@ -41,26 +39,27 @@ check_progress() {
         e2e_fail "$what: the status text ended with \"$(tail -n 1 "$file")\""
 }
 
-tq_drive press 106 progress "$OUTCOME" 120 >"$TQ_WORK/update.progress" ||
+tq_drive press "$kIdFarmUpdate" progress "$OUTCOME" 120 >"$TQ_WORK/update.progress" ||
     e2e_fail "the update's status never showed an outcome"
 check_progress "$TQ_WORK/update.progress" "farm udt" "update"
 grep -q "update: page [0-9]* of 192" "$TQ_WORK/update.progress" ||
     e2e_fail "the status text never counted the 192 pages"
 
-tq_drive syscmd 256 visible 204 1 10 settext 200 0 settext 201 $READ_LENGTH \
-    settext 202 "$(tq_windows_path "$TQ_WORK/read.bin")" >/dev/null || e2e_fail "the panel did not show"
-tq_drive press 204 progress "$OUTCOME" 120 >"$TQ_WORK/read.progress" ||
+tq_drive syscmd "$kSysCmdServicePanel" visible "$kIdFlashRead" 1 10 \
+    settext "$kIdStartAddressEdit" 0 settext "$kIdLengthEdit" $READ_LENGTH \
+    settext "$kIdFileEdit" "$(tq_windows_path "$TQ_WORK/read.bin")" >/dev/null || e2e_fail "the panel did not show"
+tq_drive press "$kIdFlashRead" progress "$OUTCOME" 120 >"$TQ_WORK/read.progress" ||
     e2e_fail "the read's status never showed an outcome"
 check_progress "$TQ_WORK/read.progress" "flash read" "flash read 0x0"
 grep -q "of 65,536 bytes" "$TQ_WORK/read.progress" || e2e_fail "the status text never counted the bytes"
 
 # Stop the recording, then save the log as it is.
-tq_drive syscmd $SYSCMD_RECORD menucheck $SYSCMD_RECORD 0 5 >/dev/null ||
+tq_drive syscmd "$kSysCmdRecordSession" menucheck "$kSysCmdRecordSession" 0 5 >/dev/null ||
     e2e_fail "the recording did not stop"
-tq_drive syscmd $SYSCMD_SAVE savefile "Save log as" "$(tq_windows_path "$saved")" 15 >/dev/null ||
+tq_drive syscmd "$kSysCmdSaveLog" savefile "Save log as" "$(tq_windows_path "$saved")" 15 >/dev/null ||
     e2e_fail "the log was not saved"
 e2e_log_snapshot
-tq_drive press 111 waitlog "R- " 10 >/dev/null || e2e_fail "the console does not go on after the transcript"
+tq_drive press "$kIdApResume" waitlog "R- " 10 >/dev/null || e2e_fail "the console does not go on after the transcript"
 
 bom=$(head -c 3 "$session" | od -An -tx1 | tr -d ' ')
 [[ $bom == efbbbf ]] || e2e_fail "the session file does not start with a UTF-8 BOM ($bom)"

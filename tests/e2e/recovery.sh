@@ -7,7 +7,7 @@ source "$(dirname "$0")/common.sh"
 e2e_need_sample
 
 e2e_begin shim
-e2e_program_sample 105 recovery --boot
+e2e_program_sample "$kIdRecovery" recovery --boot
 e2e_expect_log_count "T-" 0
 # The first byte on the line is the boot loader's erase command.
 [[ $(e2e_record_hex) == 45* ]] || e2e_fail "the line did not start with an erase command"

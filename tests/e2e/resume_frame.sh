@@ -23,7 +23,7 @@ ticks0=$(e2e_cpu_ticks "$TQ_PANEL_PID")
 sleep 1
 e2e_note "console CPU while idle with the port open: $(($(e2e_cpu_ticks "$TQ_PANEL_PID") - ticks0)) ticks/s"
 
-tq_drive press 111 waitlog "$SENT_LINE" 10 waitlog "R- " 10 >/dev/null ||
+tq_drive press "$kIdApResume" waitlog "$SENT_LINE" 10 waitlog "R- " 10 >/dev/null ||
     e2e_fail "no sent frame and answer in the log"
 e2e_record_settle 1
 e2e_expect_record "$RESUME_FRAME"
@@ -44,6 +44,7 @@ else
 fi
 
 # "close" ends the session and gives the port number back to the operator.
-tq_drive press 102 enabled 103 1 15 >/dev/null || e2e_fail "edit 103 not enabled after close"
+tq_drive press "$kIdClose" enabled "$kIdPortEdit" 1 15 >/dev/null ||
+    e2e_fail "edit $kIdPortEdit not enabled after close"
 e2e_close_panel
 e2e_pass

@@ -17,11 +17,11 @@ E2E_VARIANT=$DPI-$SCREEN
 source "$(dirname "$0")/common.sh"
 e2e_need_sample
 
-readonly SYSCMD_PANEL=0x100
 readonly JAPANESE='ﾌﾞﾛｯｸ消去更新完了'
 # The log, the panel's edits (transfer, parameter texts) and the status text.
-readonly JAPANESE_IDS=(100 200 201 202 304 307 308 311 401)
-readonly TEMPLATE_FONT_IDS=(101 106 203 300)
+readonly JAPANESE_IDS=("$kIdLog" "$kIdStartAddressEdit" "$kIdLengthEdit" "$kIdFileEdit" "$kIdParamFirstText0"
+    $((kIdParamFirstText0 + 3)) "$kIdParamSecondText0" $((kIdParamSecondText0 + 3)) "$kIdStatusText")
+readonly TEMPLATE_FONT_IDS=("$kIdOpen" "$kIdFarmUpdate" "$kIdFlashWrite" "$kIdParamBlock0")
 SHOTS=${TQ_SHOTS:-$TQ_BUILD/screenshots}
 
 face_of() {  # ID: the face of control ID's font
@@ -46,8 +46,8 @@ fits() {
 # buttons keep the template's.
 check_fonts() {
     local face template_face id
-    face=$(face_of 100) || e2e_fail "$1: could not read the log's font"
-    template_face=$(face_of 101) || e2e_fail "$1: could not read a button's font"
+    face=$(face_of "$kIdLog") || e2e_fail "$1: could not read the log's font"
+    template_face=$(face_of "$kIdOpen") || e2e_fail "$1: could not read a button's font"
     e2e_note "$1: log font \"$face\", buttons \"$template_face\""
     [[ $face != "$template_face" ]] || e2e_fail "$1: the log keeps the template's font $face"
     tq_drive glyphs "$face" "$JAPANESE" >/dev/null || e2e_fail "$1: the log's font has no Japanese glyphs"
@@ -60,10 +60,11 @@ check_fonts() {
 }
 
 show_panel() {
-    tq_drive syscmd "$SYSCMD_PANEL" visible 203 1 10 visible 311 1 10 >/dev/null || e2e_fail "the panel did not show"
+    tq_drive syscmd "$kSysCmdServicePanel" visible "$kIdFlashWrite" 1 10 visible $((kIdParamSecondText0 + 3)) 1 10 \
+        >/dev/null || e2e_fail "the panel did not show"
 }
 hide_panel() {
-    tq_drive syscmd "$SYSCMD_PANEL" visible 203 0 10 >/dev/null || e2e_fail "the panel did not hide"
+    tq_drive syscmd "$kSysCmdServicePanel" visible "$kIdFlashWrite" 0 10 >/dev/null || e2e_fail "the panel did not hide"
 }
 
 e2e_begin shim
@@ -79,19 +80,19 @@ fits "panel hidden"
 show_panel
 check_fonts "panel shown"
 fits "panel shown"
-size0=$(tq_drive winsize) && height0=$(tq_drive font 100 | cut -f2) || e2e_fail "could not read the window"
+size0=$(tq_drive winsize) && height0=$(tq_drive font "$kIdLog" | cut -f2) || e2e_fail "could not read the window"
 tq_drive dpichange $((DPI * 3 / 2)) >/dev/null || e2e_fail "WM_DPICHANGED to $((DPI * 3 / 2)) failed"
 check_fonts "DPI $((DPI * 3 / 2))"
 fits "DPI $((DPI * 3 / 2))"
-height1=$(tq_drive font 100 | cut -f2) || e2e_fail "could not read the log's font"
+height1=$(tq_drive font "$kIdLog" | cut -f2) || e2e_fail "could not read the log's font"
 e2e_note "the log's font: lfHeight $height0 at $DPI DPI, $height1 at $((DPI * 3 / 2)) DPI"
 tq_drive dpichange "$DPI" >/dev/null || e2e_fail "WM_DPICHANGED back to $DPI failed"
-[[ $(tq_drive winsize) == "$size0" && $(tq_drive font 100 | cut -f2) == "$height0" ]] ||
-    e2e_fail "back at $DPI DPI the window is $(tq_drive winsize) (was $size0), its log font $(tq_drive font 100)"
+[[ $(tq_drive winsize) == "$size0" && $(tq_drive font "$kIdLog" | cut -f2) == "$height0" ]] ||
+    e2e_fail "back at $DPI DPI the window is $(tq_drive winsize) (was $size0), its log font $(tq_drive font "$kIdLog")"
 hide_panel
 
 e2e_open_com1
-tq_drive press 106 watch "更新完了|更新失敗" 90 >/dev/null || e2e_fail "the update did not finish"
+tq_drive press "$kIdFarmUpdate" watch "更新完了|更新失敗" 90 >/dev/null || e2e_fail "the update did not finish"
 e2e_log_snapshot
 e2e_expect_log_count "更新完了" 1
 (($(e2e_log_count "ﾌﾞﾛｯｸ消去") >= 1)) || e2e_fail "the log shows no ﾌﾞﾛｯｸ消去 line"

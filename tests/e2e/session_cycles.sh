@@ -53,7 +53,7 @@ drive() {
 # clear_log: the log emptied, so that the next answer is the only one in it.
 clear_log() {
     local deadline=$((SECONDS + 5))
-    drive 5 press 208 || f_fail "could not clear the log: $DRIVE_WHY"
+    drive 5 press "$kIdClearLog" || f_fail "could not clear the log: $DRIVE_WHY"
     until drive 5 log && [[ -z $DRIVE_OUT ]]; do
         ((SECONDS < deadline)) || f_fail "the log was not cleared"
         sleep 0.05
@@ -69,7 +69,8 @@ end_burners() {
 }
 trap 'end_burners; tq_session_end' EXIT  # the session's own clean-up still runs
 
-drive 20 text 103 1 5 press 101 enabled 103 0 15 nobox || e2e_fail "COM1 did not open: $DRIVE_WHY"
+drive 20 text "$kIdPortEdit" 1 5 press "$kIdOpen" enabled "$kIdPortEdit" 0 15 nobox ||
+    e2e_fail "COM1 did not open: $DRIVE_WHY"
 for ((n = 0; n < $(nproc); n++)); do
     timeout 300 sh -c 'while :; do :; done' &
     burners+=($!)
@@ -79,15 +80,15 @@ longest=0
 for ((i = 1; i <= CYCLES; i++)); do
     f_case "cycle $i"
     clear_log
-    drive 10 press 111 waitlog "R- " 5 nobox || f_fail "the request got no answer: $DRIVE_WHY"
+    drive 10 press "$kIdApResume" waitlog "R- " 5 nobox || f_fail "the request got no answer: $DRIVE_WHY"
     # 0 to 0.3 s: the close meets the idle receiver at any point of its 200 ms wait
     sleep "$(printf '0.%03d' $((RANDOM % 300)))"
     t0=$(date +%s%N)
-    drive $((CLOSE_BOUND + 10)) press 102 enabled 103 1 "$CLOSE_BOUND" ||
+    drive $((CLOSE_BOUND + 10)) press "$kIdClose" enabled "$kIdPortEdit" 1 "$CLOSE_BOUND" ||
         f_fail "the close did not end within $CLOSE_BOUND s: $DRIVE_WHY"
     ms=$((($(date +%s%N) - t0) / 1000000))
     ((ms > longest)) && longest=$ms
-    drive 30 press 101 enabled 103 0 15 nobox || f_fail "COM1 did not open again: $DRIVE_WHY"
+    drive 30 press "$kIdOpen" enabled "$kIdPortEdit" 0 15 nobox || f_fail "COM1 did not open again: $DRIVE_WHY"
 done
 end_burners
 e2e_note "$CYCLES cycles; the longest close took $longest ms"

@@ -7,7 +7,7 @@ source "$(dirname "$0")/common.sh"
 
 e2e_begin noshim
 tq_start_panel || e2e_fail "the console did not start"
-tq_drive settext 103 42 >/dev/null || e2e_fail "could not write edit 103"
+tq_drive settext "$kIdPortEdit" 42 >/dev/null || e2e_fail "could not write edit $kIdPortEdit"
 
 t0=$SECONDS
 rc=0
@@ -18,7 +18,7 @@ e2e_note "second start ended with 0 after $((SECONDS - t0)) s"
 
 kill -0 "$TQ_PANEL_PID" 2>/dev/null || e2e_fail "the first console has gone"
 # The first window is the one still answering, with the text it was given.
-tq_drive window 2 text 103 42 2 >/dev/null || e2e_fail "the first window changed or went away"
+tq_drive window 2 text "$kIdPortEdit" 42 2 >/dev/null || e2e_fail "the first window changed or went away"
 
 e2e_close_panel
 e2e_pass

@@ -35,6 +35,8 @@ import sys
 import threading
 import time
 
+import command_ids
+
 WORKER_BOUND_S = 60.0  # a firmware update or a short transfer, with faults and boxes
 PATTERN_STOP_BOUND_S = 15.0  # a stop takes effect after the answer being awaited
 PATTERN_RUN_S = 2.0  # the operator stops a pattern sequence after about this long
@@ -42,23 +44,19 @@ ANSWER_BOUND_MS = 1000
 LOG_CAPACITY = 100
 REQUEST_BOUND_S = 60.0  # one request to the driver, its own step bounds included
 
-# Control ids (shell/command_ids.h).
-OPEN, CLOSE, PORT_EDIT, RECOVERY, FARM, SEQ_START, SEQ_STOP = 101, 102, 103, 105, 106, 108, 109
-AP_STOP, AP_RESUME, REQ62 = 110, 111, 112
-START_EDIT, LENGTH_EDIT, FILE_EDIT = 200, 201, 202
-FLASH_WRITE, FLASH_READ, FLASH_ERASE, SET_CLOCK, READ_CLOCK, CLEAR_LOG = 203, 204, 205, 206, 207, 208
-PARAM0, TEXT1_0, TEXT2_0 = 300, 304, 308
-PANEL_SYSCMD = "0x100"
+# The console's control and system-menu command ids, by their names in shell/command_ids.h.
+IDS = command_ids.ids()
 
 TEMPLATE_BUTTONS = {
-    OPEN: "open", CLOSE: "close", RECOVERY: "recovery", FARM: "farm udt",
-    AP_STOP: "ap-stop", AP_RESUME: "ap-resume",
+    IDS.kIdOpen: "open", IDS.kIdClose: "close", IDS.kIdRecovery: "recovery", IDS.kIdFarmUpdate: "farm udt",
+    IDS.kIdApStop: "ap-stop", IDS.kIdApResume: "ap-resume",
 }
 PANEL_BUTTONS = {
-    FLASH_WRITE: "flash write", FLASH_READ: "flash read", FLASH_ERASE: "flash erase",
-    SET_CLOCK: "set clock", READ_CLOCK: "read clock", CLEAR_LOG: "clear log",
-    SEQ_START: "pattern start", SEQ_STOP: "pattern stop", REQ62: "request 62",
-    PARAM0: "param 0", PARAM0 + 1: "param 1", PARAM0 + 2: "param 2", PARAM0 + 3: "param 3",
+    IDS.kIdFlashWrite: "flash write", IDS.kIdFlashRead: "flash read", IDS.kIdFlashErase: "flash erase",
+    IDS.kIdSetClock: "set clock", IDS.kIdReadClock: "read clock", IDS.kIdClearLog: "clear log",
+    IDS.kIdSequenceStart: "pattern start", IDS.kIdSequenceStop: "pattern stop", IDS.kIdRequest62: "request 62",
+    IDS.kIdParamBlock0: "param 0", IDS.kIdParamBlock0 + 1: "param 1", IDS.kIdParamBlock0 + 2: "param 2",
+    IDS.kIdParamBlock3: "param 3",
 }
 
 # What a phase's simulator gets: none, or one to three of these.
@@ -157,7 +155,8 @@ def plan_action(rng, kind):
         elif target == "port":
             a["text"] = rng.choice(PORTS)
         else:
-            a["id"] = rng.choice([TEXT1_0 + k for k in range(4)] + [TEXT2_0 + k for k in range(4)])
+            a["id"] = rng.choice([IDS.kIdParamFirstText0 + k for k in range(4)] +
+                                 [IDS.kIdParamSecondText0 + k for k in range(4)])
             a["text"] = rng.choice(PARAM_TEXTS)
     elif kind == "wait.pause":
         a["pause"] = rng.choice([0.5, 1.0, 2.0])
@@ -381,7 +380,7 @@ class Soak:
             raise RuntimeError(f"the console window did not appear: {why}")
         # The window is there before its dialog procedure has made the panel's controls.
         deadline = time.monotonic() + 10
-        while not self.driver.request("gettext", FLASH_READ)[0]:
+        while not self.driver.request("gettext", IDS.kIdFlashRead)[0]:
             if time.monotonic() > deadline:
                 raise RuntimeError("the console's window has no service panel")
             time.sleep(0.05)
@@ -541,14 +540,14 @@ class Soak:
         return False
 
     def stop_pattern(self):
-        self.driver.request("press", SEQ_STOP)
+        self.driver.request("press", IDS.kIdSequenceStop)
         self.actions["(operator) pattern stop"] += 1
         self.pattern_stop_at = time.monotonic()
 
     # -- actions --
     def ensure_panel(self):
         if not self.panel_shown:
-            self.driver.request("syscmd", PANEL_SYSCMD, "visible", FLASH_READ, "1", "5")
+            self.driver.request("syscmd", IDS.kSysCmdServicePanel, "visible", IDS.kIdFlashRead, "1", "5")
             self.actions["(operator) show the panel"] += 1
             self.panel_shown = True
 
@@ -573,27 +572,28 @@ class Soak:
             name = kind[6:]
             if name == "param":
                 self.ensure_panel()
-                return d.request("click", PARAM0 + a["block"])
+                return d.request("click", IDS.kIdParamBlock0 + a["block"])
             if name == "open" and a.get("port") is not None:
-                return d.request("settext", PORT_EDIT, a["port"], "click", OPEN)
+                return d.request("settext", IDS.kIdPortEdit, a["port"], "click", IDS.kIdOpen)
             for ids in (TEMPLATE_BUTTONS, PANEL_BUTTONS):
                 for cid, cname in ids.items():
                     if cname == name:
                         if ids is PANEL_BUTTONS:
                             self.ensure_panel()
-                        if cid == SEQ_STOP and self.pattern_running:
+                        if cid == IDS.kIdSequenceStop and self.pattern_running:
                             self.pattern_stop_at = time.monotonic()
                         return d.request("click", cid)
             raise KeyError(name)
         if kind == "press.template":
             return d.request("press", a["id"])
         if kind == "panel.toggle":
-            return d.request("syscmd", PANEL_SYSCMD, "sleep", "0.05")
+            return d.request("syscmd", IDS.kSysCmdServicePanel, "sleep", "0.05")
         if kind == "settext":
             t = a["target"]
             if t == "file":
-                return d.request("settext", FILE_EDIT, self.file_text(a["file"]))
-            cid = {"start": START_EDIT, "length": LENGTH_EDIT, "port": PORT_EDIT}.get(t, a.get("id"))
+                return d.request("settext", IDS.kIdFileEdit, self.file_text(a["file"]))
+            edits = {"start": IDS.kIdStartAddressEdit, "length": IDS.kIdLengthEdit, "port": IDS.kIdPortEdit}
+            cid = edits.get(t, a.get("id"))
             return d.request("settext", cid, a["text"])
         if kind == "wait.idle":
             if not self.wait_idle(WORKER_BOUND_S):
@@ -622,9 +622,9 @@ class Soak:
                 self.trace(f"#{number}.{i} {a} -> {'ok' if ok else why}")
                 if not ok and ("no window" in why or "driver" in why):
                     self.recover_from_crash(f"{a['kind']}: {why}")
-                elif a["kind"] == "click.close" or (a["kind"] == "press.template" and a["id"] == CLOSE):
+                elif a["kind"] == "click.close" or (a["kind"] == "press.template" and a["id"] == IDS.kIdClose):
                     # Once the port edit is enabled again the session has ended.
-                    closed, _, why = self.driver.request("enabled", PORT_EDIT, "1", "15")
+                    closed, _, why = self.driver.request("enabled", IDS.kIdPortEdit, "1", "15")
                     self.inv["ends"].check(closed, f"close did not end the session within 15 s: {why}")
                     if closed:
                         self.host_closed()
@@ -639,7 +639,7 @@ class Soak:
             idle = self.wait_idle(WORKER_BOUND_S)
             self.inv["ends"].check(idle, f"phase {number}: the console was not idle {WORKER_BOUND_S:.0f} s after "
                                          "its last action")
-            self.driver.request("click", CLOSE)
+            self.driver.request("click", IDS.kIdClose)
             self.poll()
         finally:
             stop_process(sim)

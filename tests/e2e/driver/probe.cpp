@@ -1,0 +1,155 @@
+// probe.cpp: the verbs that read inside the console through tqprobe.dll: the system menu's checks, fonts, a DPI change.
+#include "driver.h"
+#include "steps.h"
+
+namespace tqdrive {
+
+namespace {
+
+// tqprobe.dll, beside this program, hooked into the console's UI thread: it answers
+// a menu-state or a font query from inside the console's process (see tqprobe.cpp).
+class ConsoleProbe {
+public:
+    // Thread 0: no probe (a hook on thread 0 would hook every thread of the desktop).
+    ConsoleProbe(HWND panel, DWORD thread) : panel_(panel)
+    {
+        if (!thread)
+            return;
+        wchar_t path[MAX_PATH];
+        DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring dll(path, n);
+        dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"tqprobe.dll";
+        module_ = LoadLibraryW(dll.c_str());
+        HOOKPROC proc = module_ ? (HOOKPROC)(void*)GetProcAddress(module_, "TqProbeCallWndProc") : nullptr;
+        if (proc)
+            hook_ = SetWindowsHookExW(WH_CALLWNDPROC, proc, module_, thread);
+    }
+    ~ConsoleProbe()
+    {
+        if (hook_)
+            UnhookWindowsHookEx(hook_);
+        if (module_)
+            FreeLibrary(module_);
+    }
+    bool Ready() const { return hook_ != nullptr; }
+    // The item's state as GetMenuState gives it in the console; false when the
+    // probe did not answer.
+    bool State(UINT item, UINT* state)
+    {
+        if (!Ask(L"tqprobe.menustate", item))
+            return false;
+        *state = (UINT)(UINT_PTR)GetPropW(panel_, L"tqprobe.menustate");
+        return true;
+    }
+    // The face and lfHeight of control id's font in the console; false when the
+    // probe did not answer. An empty face: the control has no font set.
+    bool Font(int id, std::wstring* face, int* height)
+    {
+        if (!Ask(L"tqprobe.font", (WPARAM)id))
+            return false;
+        ATOM atom = (ATOM)(UINT_PTR)GetPropW(panel_, L"tqprobe.fontface");
+        wchar_t name[LF_FACESIZE + 1] = {};
+        if (atom) {
+            GlobalGetAtomNameW(atom, name, LF_FACESIZE + 1);
+            GlobalDeleteAtom(atom);
+        }
+        *face = name;
+        *height = (int)(INT_PTR)GetPropW(panel_, L"tqprobe.fontheight");
+        return true;
+    }
+    // Has the console handle WM_GETDPISCALEDSIZE and WM_DPICHANGED for dpi, *size
+    // its answer to the first (0 0: none); false when the probe did not answer.
+    bool DpiChanged(UINT dpi, SIZE* size)
+    {
+        if (!Ask(L"tqprobe.dpichanged", dpi))
+            return false;
+        size->cx = (LONG)(INT_PTR)GetPropW(panel_, L"tqprobe.scaledcx");
+        size->cy = (LONG)(INT_PTR)GetPropW(panel_, L"tqprobe.scaledcy");
+        return true;
+    }
+
+private:
+    // Sends the query with a fresh token; whether the probe answered it.
+    bool Ask(const wchar_t* query, WPARAM wParam)
+    {
+        LPARAM token = (LPARAM)(++count_ + ((ULONG_PTR)GetTickCount() << 8));
+        Send(panel_, RegisterWindowMessageW(query), wParam, token);
+        return GetPropW(panel_, L"tqprobe.token") == (HANDLE)token;
+    }
+
+    HWND panel_;
+    HMODULE module_ = nullptr;
+    HHOOK hook_ = nullptr;
+    ULONG_PTR count_ = 0;
+};
+
+}  // namespace
+
+// Windows lets another process read a window's system menu; Wine keeps menus in the
+// owning process and gives other processes no handle. There the state is read from
+// inside the console through tqprobe.dll.
+void StepMenuCheck(int id, const std::wstring& want, DWORD bound)
+{
+    bool wantChecked = WantFlag(want, "menucheck");
+    HWND panel = RequirePanel();
+    HMENU menu = GetSystemMenu(panel, FALSE);
+    ConsoleProbe probe(panel, menu ? 0 : ConsoleThread());
+    if (!menu && !probe.Ready())
+        throw StepUnsupported{"no handle for another process's system menu, and tqprobe.dll could not be hooked in"};
+    UINT state = 0;
+    if (!PollUntil(bound, [&] {
+            if (menu)
+                state = GetMenuState(menu, (UINT)id, MF_BYCOMMAND);
+            else if (!probe.State((UINT)id, &state))
+                Fail("tqprobe.dll did not answer in the console");
+            return state != (UINT)-1 && ((state & MF_CHECKED) != 0) == wantChecked;
+        })) {
+        if (state == (UINT)-1)
+            Fail("the system menu has no item " + std::to_string(id));
+        Fail("system menu item " + std::to_string(id) + (wantChecked ? " is not checked" : " is checked"));
+    }
+}
+
+// GDI objects belong to the process that made them, on Windows as under Wine: the
+// console's font handle is read inside the console.
+void StepFont(int id)
+{
+    RequireControl(id);
+    ConsoleProbe probe(RequirePanel(), ConsoleThread());
+    if (!probe.Ready())
+        throw StepUnsupported{"tqprobe.dll could not be hooked into the console"};
+    std::wstring face;
+    int height = 0;
+    if (!probe.Font(id, &face, &height))
+        Fail("tqprobe.dll did not answer in the console");
+    if (face.empty())
+        Fail("control " + std::to_string(id) + " has no font of its own");
+    Print(ToUtf8(face) + "\t" + std::to_string(height));
+}
+
+void StepDpiChange(int dpi)
+{
+    ConsoleProbe probe(RequirePanel(), ConsoleThread());
+    if (!probe.Ready())
+        throw StepUnsupported{"tqprobe.dll could not be hooked into the console"};
+    SIZE size;
+    if (!probe.DpiChanged((UINT)dpi, &size))
+        Fail("tqprobe.dll did not answer in the console");
+    if (size.cx <= 0 || size.cy <= 0)
+        Fail("the console did not answer WM_GETDPISCALEDSIZE");
+    // The answer holds the frame at the new DPI; under Wine the frame keeps the
+    // old one's size (its DPI never changed), so the client areas are compared.
+    HWND panel = RequirePanel();
+    RECT frame = {0, 0, 0, 0}, client;
+    AdjustWindowRectExForDpi(&frame, (DWORD)GetWindowLongW(panel, GWL_STYLE), FALSE,
+                             (DWORD)GetWindowLongW(panel, GWL_EXSTYLE), (UINT)dpi);
+    GetClientRect(panel, &client);
+    const std::string answered = std::to_string(size.cx - (frame.right - frame.left)) + "x" +
+                                 std::to_string(size.cy - (frame.bottom - frame.top));
+    const std::string got = std::to_string(client.right) + "x" + std::to_string(client.bottom);
+    if (answered != got)
+        Fail("the client area is " + got + ", not the " + answered + " of the WM_GETDPISCALEDSIZE answer");
+    Print(got);
+}
+
+}  // namespace tqdrive
