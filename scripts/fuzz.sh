@@ -74,10 +74,9 @@ fi
 "$top/scripts/setup-deps.sh" || exit 1
 mkdir -p build
 if [ ! -f "$tree/CMakeCache.txt" ]; then
-    CC=clang-14 CXX=clang++-14 cmake -S . -B "$tree" -DTQ_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        >"$tree.configure.log" 2>&1 || { cat "$tree.configure.log"; exit 1; }
+    cmake --preset fuzz >"$tree.configure.log" 2>&1 || { cat "$tree.configure.log"; exit 1; }
 fi
-cmake --build "$tree" -j2 >"$tree.build.log" 2>&1 || { grep -E 'error|Error' "$tree.build.log" | head -20; exit 1; }
+cmake --build --preset fuzz -j2 >"$tree.build.log" 2>&1 || { grep -E 'error|Error' "$tree.build.log" | head -20; exit 1; }
 
 # Input size limits where libFuzzer's default (4096, once the corpus grows)
 # mostly buys slowness: a kilobyte of line holds two full-size frames and

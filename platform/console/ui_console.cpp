@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/console/console_ui.h"
+#include "platform/dialog_timers.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -17,20 +18,12 @@ namespace {
 
 constexpr int kControlSlots = 24;
 constexpr int kControlTextBytes = 1024;  // as the Windows sink's longest control text
-constexpr int kTimerSlots = 8;
 
 struct Control {
     int id;
     bool used;
     bool enabled;
     char text[kControlTextBytes];
-};
-
-struct Timer {
-    int id;
-    bool active;
-    uint32_t periodMs;
-    uint32_t dueMs;
 };
 
 LockHandle StateLockHandle() {
@@ -44,7 +37,7 @@ LockHandle OutputLockHandle() {
 }
 
 Control controls[kControlSlots];
-Timer timers[kTimerSlots];
+DialogTimers timers;
 console::Posted posted[console::kPostedCapacity];
 int postedHead = 0;
 int postedCount = 0;
@@ -90,8 +83,6 @@ Control* Slot(int id, bool make) {
     }
     return nullptr;
 }
-
-bool Due(uint32_t dueMs, uint32_t now) { return static_cast<int32_t>(now - dueMs) >= 0; }
 
 }  // namespace
 
@@ -186,22 +177,12 @@ void EnableControl(int id, bool enabled) {
 void StartTimer(int id, uint32_t ms) {
     const uint32_t now = TickMs();
     StateLock hold;
-    Timer* free = nullptr;
-    for (Timer& t : timers) {
-        if (t.active && t.id == id) free = &t;  // SetTimer on a running id restarts it
-    }
-    for (Timer& t : timers) {
-        if (free == nullptr && !t.active) free = &t;
-    }
-    if (free == nullptr) return;
-    *free = Timer{id, true, ms, now + ms};
+    timers.Start(id, ms, now);
 }
 
 void StopTimer(int id) {
     StateLock hold;
-    for (Timer& t : timers) {
-        if (t.active && t.id == id) t.active = false;
-    }
+    timers.Stop(id);
 }
 
 namespace console {
@@ -226,21 +207,12 @@ int PostedLost() {
 int TakeDueTimer() {
     const uint32_t now = TickMs();
     StateLock hold;
-    for (Timer& t : timers) {
-        if (t.active && Due(t.dueMs, now)) {
-            t.dueMs = now + t.periodMs;
-            return t.id;
-        }
-    }
-    return -1;
+    return timers.TakeDue(now);
 }
 
 bool AnyTimerRunning() {
     StateLock hold;
-    for (const Timer& t : timers) {
-        if (t.active) return true;
-    }
-    return false;
+    return timers.AnyRunning();
 }
 
 bool ControlEnabled(int id) {
@@ -252,7 +224,7 @@ bool ControlEnabled(int id) {
 void ResetConsoleUi() {
     StateLock hold;
     for (Control& c : controls) c.used = false;
-    for (Timer& t : timers) t.active = false;
+    timers.Clear();
     postedHead = 0;
     postedCount = 0;
     postedLost = 0;

@@ -42,7 +42,8 @@ int BeepCount();
 bool ControlEnabled(int id);
 std::string ControlText(int id);
 void SetControl(int id, const std::string& text);
-// The dialog timer that is due, if any (it is then stopped); -1 when none.
+// The dialog timer that is due, if any (armed again: it repeats until
+// StopTimer, as SetTimer's does); -1 when none.
 int TakeDueTimer();
 bool TimerRunning(int id);
 

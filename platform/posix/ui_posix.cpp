@@ -1,11 +1,13 @@
 // ui_posix.cpp - a recording user interface for native runs: the log with its
-// 100-line cap, posted messages in a queue that tests pump, boxes, controls.
+// 100-line cap, posted messages in a queue that tests pump, boxes, controls,
+// and dialog timers that repeat until stopped, as the dialog's do.
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
 
+#include "platform/dialog_timers.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_hooks.h"
 
@@ -28,12 +30,19 @@ struct Ui {
     int beeps = 0;
     std::map<int, std::string> texts;
     std::map<int, bool> enabled;
-    std::map<int, std::chrono::steady_clock::time_point> timers;
+    DialogTimers timers;
 };
 
 Ui& ui() {
     static Ui instance;
     return instance;
+}
+
+// The timers' clock: the steady clock's milliseconds, not TickMs, so that a
+// test that moves the tick forward (AdvanceTick) does not make a timer due.
+uint32_t TimerNowMs() {
+    const auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
 }
 
 }  // namespace
@@ -125,15 +134,16 @@ void EnableControl(int id, bool on) {
 }
 
 void StartTimer(int id, uint32_t ms) {
+    const uint32_t now = TimerNowMs();
     Ui& u = ui();
     std::lock_guard<std::mutex> g(u.lock);
-    u.timers[id] = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    u.timers.Start(id, ms, now);
 }
 
 void StopTimer(int id) {
     Ui& u = ui();
     std::lock_guard<std::mutex> g(u.lock);
-    u.timers.erase(id);
+    u.timers.Stop(id);
 }
 
 namespace posix {
@@ -198,21 +208,14 @@ std::string ControlText(int id) {
 void SetControl(int id, const std::string& text) { SetControlText(id, text.c_str()); }
 
 int TakeDueTimer() {
+    const uint32_t now = TimerNowMs();
     std::lock_guard<std::mutex> g(ui().lock);
-    const auto now = std::chrono::steady_clock::now();
-    for (auto it = ui().timers.begin(); it != ui().timers.end(); ++it) {
-        if (it->second <= now) {
-            const int id = it->first;
-            ui().timers.erase(it);
-            return id;
-        }
-    }
-    return -1;
+    return ui().timers.TakeDue(now);
 }
 
 bool TimerRunning(int id) {
     std::lock_guard<std::mutex> g(ui().lock);
-    return ui().timers.count(id) != 0;
+    return ui().timers.Running(id);
 }
 
 void ResetUi() {
@@ -228,7 +231,7 @@ void ResetUi() {
     u.beeps = 0;
     u.texts.clear();
     u.enabled.clear();
-    u.timers.clear();
+    u.timers.Clear();
 }
 
 }  // namespace posix
