@@ -190,8 +190,8 @@ PathCarry ReadControlPath(int id, char* path, int cap);
 void WarningBoxUtf8(const char* text);
 void SetControlText(int id, const char* text);
 void EnableControl(int id, bool enabled);
-// A one-shot-or-repeating dialog timer; its expiry reaches the dispatcher as
-// OnTimer(id) on the UI thread.
+// A dialog timer: it fires every ms until StopTimer, as SetTimer's does, and
+// each expiry reaches the dispatcher as OnTimer(id) on the UI thread.
 void StartTimer(int id, uint32_t ms);
 void StopTimer(int id);
 
