@@ -5,12 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "operations/flash_transfer.h"
+
 namespace cli {
 
 namespace {
 
 constexpr uint32_t kMaxAddress = 0xFFFFFF;     // 24 bits on the wire
-constexpr uint32_t kMaxTransfer = 0x20000;     // the transfer buffer
+constexpr uint32_t kMaxTransfer = ops::kTransferBufferSize;  // one transfer fills the buffer at most
 constexpr uint32_t kMaxErase = 0xFFFF;         // the erase request's 16-bit count
 constexpr int kMaxSeconds = 1000000;
 constexpr int kMaxPositional = 8;
