@@ -31,8 +31,8 @@ constexpr uint32_t kAddressCountRequestSize = 1 + 5;
 // RecordSource.flags: the low nibble is the base of the code byte, the high
 // bits switch parts of the record on.
 constexpr uint8_t kFlagsCodeBase = 0x0F;
-constexpr uint8_t kFlagLongForm = 0x10;     // see kLengthLongForm and kTypeLongBlock8
-constexpr uint8_t kFlagMarkerByte = 0x20;   // kMarkerByte follows the kind
+constexpr uint8_t kFlagLongForm = 0x10;    // see kLengthLongForm and kTypeLongBlock8
+constexpr uint8_t kFlagMarkerByte = 0x20;  // kMarkerByte follows the kind
 constexpr uint8_t kFlagExtra2 = 0x40;
 constexpr uint8_t kFlagExtra1 = 0x80;
 

@@ -263,14 +263,22 @@ bool ParseValue(const std::string& name, const char* value, Options* o) {
 // --help and --version are not among them: they stand alone (main), and
 // given with others they are as bad as any unknown option.
 const option kOptions[] = {
-    {"link", required_argument, nullptr, 0},        {"record", required_argument, nullptr, 0},
-    {"flash-dump", required_argument, nullptr, 0},  {"flash-fill", required_argument, nullptr, 0},
-    {"pattern-log", required_argument, nullptr, 0}, {"model", required_argument, nullptr, 0},
-    {"boot", no_argument, nullptr, 0},              {"pace", no_argument, nullptr, 0},
-    {"latency", required_argument, nullptr, 0},     {"fault", required_argument, nullptr, 0},
-    {"boot-fault", required_argument, nullptr, 0},  {"stuck", required_argument, nullptr, 0},
-    {"frame-check", required_argument, nullptr, 0}, {"verbose", no_argument, nullptr, 0},
-    {"inject", required_argument, nullptr, 0},      {nullptr, 0, nullptr, 0},
+    {"link", required_argument, nullptr, 0},
+    {"record", required_argument, nullptr, 0},
+    {"flash-dump", required_argument, nullptr, 0},
+    {"flash-fill", required_argument, nullptr, 0},
+    {"pattern-log", required_argument, nullptr, 0},
+    {"model", required_argument, nullptr, 0},
+    {"boot", no_argument, nullptr, 0},
+    {"pace", no_argument, nullptr, 0},
+    {"latency", required_argument, nullptr, 0},
+    {"fault", required_argument, nullptr, 0},
+    {"boot-fault", required_argument, nullptr, 0},
+    {"stuck", required_argument, nullptr, 0},
+    {"frame-check", required_argument, nullptr, 0},
+    {"verbose", no_argument, nullptr, 0},
+    {"inject", required_argument, nullptr, 0},
+    {nullptr, 0, nullptr, 0},
 };
 
 bool Refuse(const char* arg) {
