@@ -1,4 +1,5 @@
-// tq7300-sim: a simulated TQ7300 on a pseudo-terminal, for tests and for running the console without a device.
+// main.cpp - tq7300-sim: a simulated TQ7300 on a pseudo-terminal,
+// for tests and for running the console without a device.
 #include <getopt.h>
 #include <signal.h>
 

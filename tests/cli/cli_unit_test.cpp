@@ -1,4 +1,4 @@
-// tq73's own parts: its arguments, its JSON lines, the console sink's
+// cli_unit_test.cpp - tq73's own parts: its arguments, its JSON lines, the console sink's
 // controls, messages and timers, and lines printed from several threads.
 #include <gtest/gtest.h>
 #include <unistd.h>
