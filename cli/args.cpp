@@ -5,12 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "operations/flash_transfer.h"
+
 namespace cli {
 
 namespace {
 
 constexpr uint32_t kMaxAddress = 0xFFFFFF;     // 24 bits on the wire
-constexpr uint32_t kMaxTransfer = 0x20000;     // the transfer buffer
 constexpr uint32_t kMaxErase = 0xFFFF;         // the erase request's 16-bit count
 constexpr int kMaxSeconds = 1000000;
 constexpr int kMaxPositional = 8;
@@ -110,11 +111,11 @@ bool TakePositional(Request& r, const char* const* p, int n) {
         case Command::Read:
             r.file = p[2];
             return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
-                   NumberField(r, "LEN", p[1], kMaxTransfer, r.length, r.lengthValue);
+                   NumberField(r, "LEN", p[1], ops::kTransferBufferSize, r.length, r.lengthValue);
         case Command::Write:
             r.file = p[1];
             return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
-                   (n < 3 || (NumberField(r, "LEN", p[2], kMaxTransfer, r.length, r.lengthValue) &&
+                   (n < 3 || (NumberField(r, "LEN", p[2], ops::kTransferBufferSize, r.length, r.lengthValue) &&
                               WithinAddressSpace(r, "write")));
         case Command::Verify:
             if (n == 1) {  // a firmware file: the pages the programmer would write
@@ -124,7 +125,7 @@ bool TakePositional(Request& r, const char* const* p, int n) {
             }
             r.file = p[1];
             return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
-                   (n < 3 || NumberField(r, "LEN", p[2], kMaxTransfer, r.length, r.lengthValue));
+                   (n < 3 || NumberField(r, "LEN", p[2], ops::kTransferBufferSize, r.length, r.lengthValue));
         case Command::Erase:
             return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
                    NumberField(r, "LEN", p[1], kMaxErase, r.length, r.lengthValue) &&

@@ -4,7 +4,11 @@
 // One implementation per system: os_posix.cpp (Linux) and os_win32.cpp.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 namespace cli::os {
 
@@ -65,18 +69,14 @@ constexpr int kPortNameSize = 64;
 // The serial ports that exist, sorted; their count (at most cap).
 int ListPorts(char (*names)[kPortNameSize], int cap);
 
-// Sorts the n names of a port list in place by before(a, b): an insertion
-// sort, since a list holds a handful of names.
+// Sorts the n names of a port list in place by before(a, b). Stable, so that
+// names that before() takes as equal keep the order they were found in.
 template <typename Before>
 void SortPortNames(char (*names)[kPortNameSize], int n, Before before) {
-    for (int i = 1; i < n; ++i) {
-        for (int j = i; j > 0 && before(names[j], names[j - 1]); --j) {
-            char t[kPortNameSize];
-            for (int k = 0; k < kPortNameSize; ++k) t[k] = names[j][k];
-            for (int k = 0; k < kPortNameSize; ++k) names[j][k] = names[j - 1][k];
-            for (int k = 0; k < kPortNameSize; ++k) names[j - 1][k] = t[k];
-        }
-    }
+    std::vector<std::string> sorted(names, names + n);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [&](const std::string& a, const std::string& b) { return before(a.c_str(), b.c_str()); });
+    for (int i = 0; i < n; ++i) std::snprintf(names[i], kPortNameSize, "%s", sorted[i].c_str());
 }
 
 // Byte size of a file; -1 when it cannot be told.

@@ -14,6 +14,7 @@
 #include "link/receiver.h"
 #include "link/serial_session.h"
 #include "operations/device_clock.h"
+#include "operations/flash_transfer.h"
 #include "operations/operation_params.h"
 #include "operations/param_block.h"
 #include "operations/progress.h"
@@ -37,7 +38,6 @@ constexpr uint32_t kAnswerWaitMs = 1100;
 // cannot end by itself; this long after that tq73 stops waiting for it.
 constexpr uint32_t kStallMs = 10000;
 constexpr int kTextSize = 1024;
-constexpr uint32_t kMaxTransfer = 0x20000;
 
 // The dialog's OperationParams record: zeroed at start, as the window's.
 ops::OperationParams params;
@@ -301,7 +301,8 @@ bool CheckWriteSource(Outcome& o) {
                  request->file, write ? "write" : "compare");
         return false;
     }
-    if (request->length[0] == '\0' && size > kMaxTransfer) {
+    if (request->length[0] == '\0' && size > ops::kTransferBufferSize) {
+        static_assert(ops::kTransferBufferSize == 131072, "the message names the size");
         std::snprintf(detail, sizeof detail, "%lld bytes, more than one transfer takes (131072)", size);
         o = Make(kExitUsage, "usage", "%s: %s holds %s: give LEN to take its first LEN bytes", ShownName(),
                  request->file, detail);

@@ -20,7 +20,44 @@ constexpr uint8_t kScaledCommand = 0x41;
 constexpr uint8_t kRecordSelectorLong = 0;   // after a record for 0x31
 constexpr uint8_t kRecordSelectorShort = 2;  // after a record for 0x30
 
-uint8_t* Payload() { return TransmitFrame.data() + 4; }
+// A frame's payload follows STX, the command byte and the two length bytes.
+constexpr uint32_t kPayloadOffset = 4;
+// The 'P' header (the sub-code and three address or selector bytes) that
+// every memory request opens with; a write's data follow it.
+constexpr uint32_t kMemoryHeaderSize = 4;
+// The sub-code and the five bytes of PackAddressCount: a read or an erase.
+constexpr uint32_t kAddressCountRequestSize = 1 + 5;
+
+// RecordSource.flags: the low nibble is the base of the code byte, the high
+// bits switch parts of the record on.
+constexpr uint8_t kFlagsCodeBase = 0x0F;
+constexpr uint8_t kFlagLongForm = 0x10;    // see kLengthLongForm and kTypeLongBlock8
+constexpr uint8_t kFlagMarkerByte = 0x20;  // kMarkerByte follows the kind
+constexpr uint8_t kFlagExtra2 = 0x40;
+constexpr uint8_t kFlagExtra1 = 0x80;
+
+// The record's first byte, its type: kind 1 has a type of its own; every
+// other kind starts from the plain type, with a bit for each form of block8.
+constexpr uint8_t kKindOwnType = 1;
+constexpr uint8_t kTypeOfKindOwnType = 0x27;
+constexpr uint8_t kTypePlain = 0x03;
+constexpr uint8_t kTypeBlock8 = 0x20;      // block8 is present
+constexpr uint8_t kTypeLongBlock8 = 0x40;  // and, in the long form, closes with kBlock8LongMark
+constexpr int kBlock8MarkIndex = 6;
+constexpr uint8_t kBlock8LongMark = 7;
+constexpr uint8_t kMarkerByte = 0x04;
+constexpr int kBlock8Size = 8;
+constexpr int kBlock4Size = 4;
+// The length byte's top bit marks the long form, whose frame runs this much
+// further than the record (BuildRecordAndSend zeros the rest).
+constexpr uint8_t kLengthLongForm = 0x80;
+
+// The kinds whose code byte also counts with extra2, each in its own unit.
+constexpr uint8_t kKindCountPlusOne = 0x2C;  // extra2 + 1
+constexpr uint8_t kKindCountByFour = 0x23;   // 4 * (extra2 + 1)
+constexpr uint8_t kKindCount = 0xB8;         // extra2
+
+uint8_t* Payload() { return TransmitFrame.data() + kPayloadOffset; }
 
 // Device addresses go out as 24 bits, low byte first.
 void PutAddress24(uint32_t address, uint8_t* destination) {
@@ -66,7 +103,7 @@ int AwaitData(uint8_t* destination, uint32_t count) {
     const int result = AwaitOwnAnswer();
     if (result != kAccepted) return result;
     if (!AnswerHolds(count)) return kDamagedAnswer;
-    std::memcpy(destination, ResponseBuffer.data() + 4, count);
+    std::memcpy(destination, ResponseBuffer.data() + kPayloadOffset, count);
     return kAccepted;
 }
 
@@ -90,8 +127,8 @@ int WritePatternArea(const uint8_t* data, uint32_t count) {
     {
         TransmitterLock tx(false);
         PutMemoryHeader(kSubPattern, 0);
-        if (data != nullptr) std::memcpy(Payload() + 4, data, count);
-        ArmAndSend(kMemoryRequest, count + 4);
+        if (data != nullptr) std::memcpy(Payload() + kMemoryHeaderSize, data, count);
+        ArmAndSend(kMemoryRequest, count + kMemoryHeaderSize);
     }
     return WaitForResponse();
 }
@@ -116,8 +153,8 @@ int WriteFlashChunk(const uint8_t* data, uint32_t address, uint32_t count) {
     {
         TransmitterLock tx(false);
         PutMemoryHeader(kSubWrite, address);
-        std::memcpy(Payload() + 4, data, count);
-        ArmAndSend(kMemoryRequest, count + 4);
+        std::memcpy(Payload() + kMemoryHeaderSize, data, count);
+        ArmAndSend(kMemoryRequest, count + kMemoryHeaderSize);
     }
     return AwaitOwnAnswer();
 }
@@ -127,7 +164,7 @@ int EraseFlashRange(uint32_t address, uint32_t length) {
         TransmitterLock tx(false);
         Payload()[0] = kSubErase;
         PackAddressCount(address, length, Payload() + 1);
-        ArmAndSend(kMemoryRequest, 6);
+        ArmAndSend(kMemoryRequest, kAddressCountRequestSize);
     }
     return AwaitOwnAnswer();
 }
@@ -138,7 +175,7 @@ int ReadFlashChunk(uint8_t* destination, uint32_t address, uint32_t count) {
         TransmitterLock tx(false);
         Payload()[0] = kSubRead;
         PackAddressCount(address, count, Payload() + 1);
-        ArmAndSend(kMemoryRequest, 6);
+        ArmAndSend(kMemoryRequest, kAddressCountRequestSize);
     }
     return AwaitData(destination, count);
 }
@@ -173,9 +210,10 @@ int ReadArea02(uint8_t count) {
     {
         TransmitterLock tx(false);
         PutMemoryHeader(kSubReadArea, 0);
-        Payload()[4] = count;
-        Payload()[5] = 0;
-        ArmAndSend(kMemoryRequest, 6);
+        // A 16-bit count whose high byte is always 0.
+        Payload()[kMemoryHeaderSize] = count;
+        Payload()[kMemoryHeaderSize + 1] = 0;
+        ArmAndSend(kMemoryRequest, kMemoryHeaderSize + 2);
     }
     return WaitForResponse();
 }
@@ -185,7 +223,7 @@ int WriteRecordArea(uint8_t lengthByte, uint8_t selector) {
         TransmitterLock tx(false);
         PutMemoryHeader(kSubRecord, 0);
         Payload()[1] = selector;
-        ArmAndSend(kMemoryRequest, lengthByte + 4u);
+        ArmAndSend(kMemoryRequest, lengthByte + kMemoryHeaderSize);
     }
     return WaitForResponse();
 }
@@ -206,7 +244,7 @@ int SendRecordCommand0(uint8_t value) {
         // The record's first byte is read under the transmitter that the
         // caller (who wrote the record) may hold as well.
         TransmitterLock tx(false);
-        first = WriteRecordArea(Payload()[4], kRecordSelectorShort);
+        first = WriteRecordArea(Payload()[kMemoryHeaderSize], kRecordSelectorShort);
     }
     if (first != kAccepted) return first;
     TransmitterLock tx(false);
@@ -217,39 +255,39 @@ int SendRecordCommand0(uint8_t value) {
 
 int BuildRecord(const RecordSourceFields& s, uint8_t* record, uint8_t& lengthByte,
                 uint8_t& codeByte) {
-    const bool longForm = (s.flags & 0x10) != 0;
-    uint8_t type = 0x27;
-    if (s.kind != 1) {
-        type = 0x03;
-        if (s.block8 != nullptr) type += 0x20;
-        if (s.block8 != nullptr && longForm && s.block8[6] == 7) type += 0x40;
+    const bool longForm = (s.flags & kFlagLongForm) != 0;
+    uint8_t type = kTypeOfKindOwnType;
+    if (s.kind != kKindOwnType) {
+        type = kTypePlain;
+        if (s.block8 != nullptr) type += kTypeBlock8;
+        if (s.block8 != nullptr && longForm && s.block8[kBlock8MarkIndex] == kBlock8LongMark) type += kTypeLongBlock8;
     }
     int n = 0;
     record[n++] = type;
     record[n++] = s.kind;
-    if (s.flags & 0x20) record[n++] = 0x04;
+    if (s.flags & kFlagMarkerByte) record[n++] = kMarkerByte;
     if (s.block8 != nullptr) {
-        std::memcpy(record + n, s.block8, 8);
-        n += 8;
+        std::memcpy(record + n, s.block8, kBlock8Size);
+        n += kBlock8Size;
     }
-    if (s.flags & 0x80) record[n++] = s.extra1;
-    if (s.flags & 0x40) record[n++] = s.extra2;
+    if (s.flags & kFlagExtra1) record[n++] = s.extra1;
+    if (s.flags & kFlagExtra2) record[n++] = s.extra2;
     if (s.block4 != nullptr) {
-        std::memcpy(record + n, s.block4, 4);
-        n += 4;
+        std::memcpy(record + n, s.block4, kBlock4Size);
+        n += kBlock4Size;
     }
-    uint32_t code = s.flags & 0x0F;
-    if (s.kind == 0x2C) code += s.extra2 + 1u;
-    if (s.kind == 0x23) code += 4u * s.extra2 + 4u;
-    if (s.kind == 0xB8) code += s.extra2;
+    uint32_t code = s.flags & kFlagsCodeBase;
+    if (s.kind == kKindCountPlusOne) code += s.extra2 + 1u;
+    if (s.kind == kKindCountByFour) code += 4u * s.extra2 + 4u;
+    if (s.kind == kKindCount) code += s.extra2;
     codeByte = static_cast<uint8_t>(code);
-    lengthByte = static_cast<uint8_t>(n + (longForm ? 0x80 : 0));
+    lengthByte = static_cast<uint8_t>(n + (longForm ? kLengthLongForm : 0));
     return n;
 }
 
 int BuildRecordAndSend() {
     TransmitterLock tx(false);
-    uint8_t* record = Payload() + 4;
+    uint8_t* record = Payload() + kMemoryHeaderSize;
     uint8_t lengthByte = 0;
     uint8_t codeByte = 0;
     const int n = BuildRecord(RecordSource, record, lengthByte, codeByte);

@@ -19,6 +19,12 @@ constexpr uint16_t kPatternPauseMs = 300;
 // the rest of it for the next one to wait out.
 extern std::atomic<uint16_t> SequenceTimer;
 
+// The steps of one cycle, in the order they follow each other: show (20),
+// hold (21), start the pause (33), wait for the pause to end (0), show again.
+// The numbers only tell the steps apart: nothing counts with them, compares
+// them by size or keeps them beyond one run of the worker. They are the
+// numbering the sequence has always been described with, gaps and all, kept
+// so that a state seen in a debugger reads the same as in that description.
 enum PatternState : int {
     kPatternPauseEnds = 0,
     kPatternShow = 20,

@@ -6,8 +6,10 @@ set -euo pipefail
 packages=(
     cmake g++ make libgtest-dev python3
     mingw-w64 g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32
-    wine64 xvfb x11-utils fonts-vlgothic imagemagick
+    wine64 xvfb xauth x11-utils fonts-vlgothic imagemagick
 )
+# The format check of scripts/test.sh (scripts/format.sh --check).
+packages+=(clang-format-14)
 # The fuzz targets (scripts/fuzz.sh, the fuzz smoke of scripts/test.sh):
 # clang with libFuzzer and the sanitizer runtimes.
 packages+=(clang-14 libclang-rt-14-dev)

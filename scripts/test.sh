@@ -2,17 +2,28 @@
 # Builds and runs every test layer: unit and integration tests natively, the
 # integration and simulator tests again under ThreadSanitizer and under
 # AddressSanitizer with UndefinedBehaviorSanitizer, a few seconds of each fuzz
-# target, the end-to-end tests of tq73panel.exe under Wine, and the packages' tests.
+# target, the end-to-end tests of tq73panel.exe under Wine, and the packages' tests;
+# before all of them, whether the sources keep the layout of .clang-format.
 # Installs what is missing first. Ends with one line: "N passed, N failed".
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
 "$top/scripts/setup-deps.sh" || exit 1
-"$top/scripts/build.sh" --sanitizers || exit 1
 
 passed=0
 failed=0
+# First, and before the long build: a source that strays from .clang-format
+# counts as one failure, and the tests still run.
+echo "== format"
+if "$top/scripts/format.sh" --check; then
+    passed=$((passed + 1))
+else
+    failed=$((failed + 1))
+fi
+
+"$top/scripts/build.sh" --sanitizers || exit 1
+
 run_suite() {  # name, build dir
     local name=$1 dir=$2 log
     log=$(mktemp)

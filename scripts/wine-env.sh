@@ -103,7 +103,7 @@ tq_env_init() {
 tq_session_begin() {
     tq_env_init
     TQ_WORK=$(mktemp -d "${TMPDIR:-/tmp}/tq-e2e.XXXXXX")
-    TQ_XVFB_PID='' TQ_SIM_PID='' TQ_PANEL_PID='' TQ_PANEL_RC='' TQ_WINESERVER_STARTED='' TQ_WINESERVER_PID=''
+    TQ_XVFB_PID='' TQ_XVFB_WAITER='' TQ_SIM_PID='' TQ_PANEL_PID='' TQ_PANEL_RC='' TQ_WINESERVER_STARTED='' TQ_WINESERVER_PID=''
     trap tq_session_end EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
@@ -152,10 +152,7 @@ tq_session_end() {
         TQ_WINESERVER_STARTED='' TQ_WINESERVER_PID=''
     fi
     tq_stop_sim
-    if [[ -n $TQ_XVFB_PID ]]; then
-        tq_stop_pid "$TQ_XVFB_PID" 5
-        TQ_XVFB_PID=
-    fi
+    tq_stop_xvfb
     if [[ -n $TQ_WORK && -d $TQ_WORK ]]; then
         if [[ ${TQ_KEEP_WORK:-0} == 1 || $rc != 0 ]]; then
             tq_log "scratch folder kept: $TQ_WORK"
@@ -171,49 +168,42 @@ tq_session_end() {
 # tq_start_xvfb: a private X server on a free display, unless TQ_USE_DISPLAY=1. Its screen
 # is TQ_SCREEN (default 1280x1024x24); with VL Gothic standing in for FixedSys the dialog
 # is about 1030 x 800 pixels, and about 1030 x 860 with the service panel shown.
+# xvfb-run -a picks the display (the next one when a session started at the same moment
+# takes it first) and ends the server once its command ends. That command reports the
+# display and then waits for this shell, so that a session killed outright leaves no
+# server behind.
 tq_start_xvfb() {
     if [[ ${TQ_USE_DISPLAY:-0} == 1 && -n ${DISPLAY:-} ]]; then
         tq_log "using DISPLAY=$DISPLAY"
         return 0
     fi
-    local n
-    for ((n = 90; n < 190; n++)); do
-        tq__display_taken "$n" && continue
-        Xvfb ":$n" -screen 0 "${TQ_SCREEN:-1280x1024x24}" -nolisten tcp >"$TQ_WORK/xvfb.log" 2>&1 9>&- &
-        TQ_XVFB_PID=$!
-        tq__remember_pid "$TQ_XVFB_PID" "Xvfb :$n"
-        if tq_wait_until 10 tq__xvfb_ready "$n"; then
-            export DISPLAY=":$n"
-            tq_log "Xvfb on $DISPLAY (pid $TQ_XVFB_PID)"
-            return 0
-        fi
-        # Lost a race for this display, or a slow start: try the next one.
-        tq_stop_pid "$TQ_XVFB_PID" 5
-        TQ_XVFB_PID=
-    done
-    tq_log "no Xvfb could be started; see $TQ_WORK/xvfb.log"
-    return 1
-}
-# A display is taken while the process named in its lock file lives (a lock left by a
-# killed server is stale, and Xvfb replaces it), or while a server answers on it.
-tq__display_taken() {
-    local lock=/tmp/.X$1-lock pid
-    if [[ -e $lock ]]; then
-        pid=$(tr -dc '0-9' <"$lock" 2>/dev/null)
-        [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null && return 0
+    local info=$TQ_WORK/xvfb.display
+    # shellcheck disable=SC2016 # expanded by the command that xvfb-run starts
+    xvfb-run -a -e "$TQ_WORK/xvfb.log" -s "-screen 0 ${TQ_SCREEN:-1280x1024x24}" \
+        sh -c 'echo "$$ $DISPLAY $XAUTHORITY" >"$1.new" && mv "$1.new" "$1" &&
+               exec tail --pid="$2" -s 0.5 -f /dev/null' tq-xvfb "$info" "$$" \
+        </dev/null >/dev/null 2>&1 9>&- &
+    TQ_XVFB_PID=$!
+    if ! tq_wait_until 20 tq__xvfb_reported "$info" || [[ ! -s $info ]]; then
+        tq_log "no Xvfb could be started; see $TQ_WORK/xvfb.log"
+        tq_stop_xvfb
+        return 1
     fi
-    [[ -S /tmp/.X11-unix/X$1 ]] && tq__x_answers ":$1"
+    read -r TQ_XVFB_WAITER DISPLAY XAUTHORITY <"$info"
+    export DISPLAY XAUTHORITY
+    tq_log "Xvfb on $DISPLAY (xvfb-run pid $TQ_XVFB_PID)"
 }
-# Ready when our server runs and answers a client; a socket file alone may be stale.
-tq__xvfb_ready() {
-    kill -0 "$TQ_XVFB_PID" 2>/dev/null && [[ -S /tmp/.X11-unix/X$1 ]] && tq__x_answers ":$1"
+tq__xvfb_reported() {
+    [[ -s $1 ]] || ! kill -0 "$TQ_XVFB_PID" 2>/dev/null
 }
-tq__x_answers() {
-    if command -v xdpyinfo >/dev/null; then
-        timeout 5 xdpyinfo -display "$1" >/dev/null 2>&1 9>&-
-    else
-        return 0
-    fi
+# tq_stop_xvfb: ends xvfb-run's command, upon which xvfb-run ends its server (a signal to
+# xvfb-run itself would end it without the server).
+tq_stop_xvfb() {
+    [[ -n $TQ_XVFB_PID ]] || return 0
+    [[ -n $TQ_XVFB_WAITER ]] && kill "$TQ_XVFB_WAITER" 2>/dev/null
+    tq_wait_until 10 tq__pid_gone "$TQ_XVFB_PID" || tq_log "xvfb-run did not end in 10 s"
+    tq_stop_pid "$TQ_XVFB_PID" 5
+    TQ_XVFB_PID='' TQ_XVFB_WAITER=''
 }
 
 # tq_wine CMD...: one Wine program, bounded; for the set-up steps.

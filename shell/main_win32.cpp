@@ -23,7 +23,13 @@ namespace {
 constexpr char kClassName[] = "TQ73PANEL";
 constexpr int kDialogTemplate = 100;
 constexpr int kIconResource = 100;
-constexpr int kWindowExtraBytes = 34;
+// The class carries the dialog (DefDlgProcA), so its windows must have the
+// DLGWINDOWEXTRA bytes (30 on both builds) where the dialog manager keeps the
+// message result, the dialog procedure and DWLP_USER, the OperationParams
+// pointer here. The 4 bytes after them are unused; they stay because the
+// class has always been registered with 34 (what GCL_CBWNDEXTRA reads).
+constexpr int kWindowExtraBytes = DLGWINDOWEXTRA + 4;
+static_assert(kWindowExtraBytes == 34, "the class's window extra bytes");
 
 HINSTANCE moduleInstance = nullptr;
 

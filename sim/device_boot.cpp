@@ -1,4 +1,4 @@
-// Simulated TQ7300: the boot-mode byte protocol (block erase, page write) and its faults.
+// device_boot.cpp - simulated TQ7300: the boot-mode byte protocol (block erase, page write) and its faults.
 #include <algorithm>
 #include <numeric>
 

@@ -1,4 +1,4 @@
-// Simulated TQ7300: application-mode framing, requests and injected answer faults.
+// device_model.cpp - simulated TQ7300: application-mode framing, requests and injected answer faults.
 #include "device_model.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-// Simulated TQ7300 device logic: bytes from the line in, timed reply chunks out.
+// device_model.h - simulated TQ7300 device logic: bytes from the line in, timed reply chunks out.
 //
 // The model is pure logic: no I/O, no threads, no clock. A runner (PtyDevice, or a
 // test) feeds it received bytes with Receive(), collects what the device would write

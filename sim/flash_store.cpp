@@ -1,4 +1,4 @@
-// Sparse 24-bit flash for the simulated TQ7300.
+// flash_store.cpp - sparse 24-bit flash for the simulated TQ7300.
 #include "flash_store.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-// The simulated TQ7300's flash: one 24-bit address space, dense where boot mode works, sparse above.
+// flash_store.h - the simulated TQ7300's flash: one 24-bit address space, dense where boot mode works, sparse above.
 //
 // Boot mode only ever reaches the first 64 KiB, and tests look at it byte by byte, so
 // that part is one array that Low() hands out by reference. Above it, 4 KiB pages come

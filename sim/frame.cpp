@@ -1,4 +1,4 @@
-// Builds and sums application-mode frames for the simulated TQ7300.
+// frame.cpp - builds and sums application-mode frames for the simulated TQ7300.
 #include "frame.h"
 
 namespace sim {

@@ -1,4 +1,4 @@
-// Application-mode frame layout as the simulated TQ7300 builds and checks it.
+// frame.h - application-mode frame layout as the simulated TQ7300 builds and checks it.
 #pragma once
 
 #include <cstddef>

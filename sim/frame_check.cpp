@@ -1,4 +1,4 @@
-// Strict check of a host's traffic: application frames and boot-mode steps.
+// frame_check.cpp - strict check of a host's traffic: application frames and boot-mode steps.
 #include "frame_check.h"
 
 #include <cstdio>

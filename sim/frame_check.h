@@ -1,4 +1,4 @@
-// Checks what a host sends for well-formed traffic, for soak tests of the console.
+// frame_check.h - checks what a host sends for well-formed traffic, for soak tests of the console.
 //
 // The device model is lenient on purpose: it skips noise and resynchronises, so that a
 // real host's requests behind line noise are still answered. That leniency would also

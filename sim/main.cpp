@@ -1,4 +1,6 @@
-// tq7300-sim: a simulated TQ7300 on a pseudo-terminal, for tests and for running the console without a device.
+// main.cpp - tq7300-sim: a simulated TQ7300 on a pseudo-terminal,
+// for tests and for running the console without a device.
+#include <getopt.h>
 #include <signal.h>
 
 #include <cerrno>
@@ -232,46 +234,79 @@ bool ParseModel(const std::string& text, uint8_t* out) {
     return true;
 }
 
-// One option with its value; false (and a message) when the value is missing or bad.
-bool ParseOption(const std::string& name, const char* value, Options* o) {
-    if (value == nullptr) return false;
+// The value of one option (its long name without the dashes); false when it is bad.
+bool ParseValue(const std::string& name, const char* value, Options* o) {
     FaultOption fault{};
     BootFaultOption bootFault{};
-    if (name == "--link") o->link = value;
-    else if (name == "--record") o->record = value;
-    else if (name == "--flash-dump") o->flashDump = value;
-    else if (name == "--pattern-log") o->patternLog = value;
-    else if (name == "--inject") o->inject = value;
-    else if (name == "--frame-check") o->frameCheck = value;
-    else if (name == "--flash-fill") return ParseHexByte(value, &o->flashFill);
-    else if (name == "--latency") return ParseNumber(value, 10, 255, &o->latencyMs) && o->latencyMs >= 1;
-    else if (name == "--model") return ParseModel(value, &o->model);
-    else if (name == "--fault") {
+    if (name == "link") o->link = value;
+    else if (name == "record") o->record = value;
+    else if (name == "flash-dump") o->flashDump = value;
+    else if (name == "pattern-log") o->patternLog = value;
+    else if (name == "inject") o->inject = value;
+    else if (name == "frame-check") o->frameCheck = value;
+    else if (name == "flash-fill") return ParseHexByte(value, &o->flashFill);
+    else if (name == "latency") return ParseNumber(value, 10, 255, &o->latencyMs) && o->latencyMs >= 1;
+    else if (name == "model") return ParseModel(value, &o->model);
+    else if (name == "fault") {
         if (!ParseFault(value, &fault)) return false;
         o->faults.push_back(fault);
-    } else if (name == "--boot-fault") {
+    } else if (name == "boot-fault") {
         if (!ParseBootFault(value, &bootFault)) return false;
         o->bootFaults.push_back(bootFault);
-    } else if (name == "--stuck") {
+    } else if (name == "stuck") {
         std::pair<uint32_t, uint8_t> stuck;
         if (!ParseStuck(value, &stuck)) return false;
         o->stuck.push_back(stuck);
-    } else {
-        return false;
     }
     return true;
 }
 
+// --help and --version are not among them: they stand alone (main), and
+// given with others they are as bad as any unknown option.
+const option kOptions[] = {
+    {"link", required_argument, nullptr, 0},
+    {"record", required_argument, nullptr, 0},
+    {"flash-dump", required_argument, nullptr, 0},
+    {"flash-fill", required_argument, nullptr, 0},
+    {"pattern-log", required_argument, nullptr, 0},
+    {"model", required_argument, nullptr, 0},
+    {"boot", no_argument, nullptr, 0},
+    {"pace", no_argument, nullptr, 0},
+    {"latency", required_argument, nullptr, 0},
+    {"fault", required_argument, nullptr, 0},
+    {"boot-fault", required_argument, nullptr, 0},
+    {"stuck", required_argument, nullptr, 0},
+    {"frame-check", required_argument, nullptr, 0},
+    {"verbose", no_argument, nullptr, 0},
+    {"inject", required_argument, nullptr, 0},
+    {nullptr, 0, nullptr, 0},
+};
+
+bool Refuse(const char* arg) {
+    std::fprintf(stderr, "tq7300-sim: bad or incomplete option %s\n", arg);
+    return false;
+}
+
 bool ParseArgs(int argc, char** argv, Options* o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--pace") o->pace = true;
-        else if (arg == "--boot") o->boot = true;
-        else if (arg == "--verbose") o->verbose = true;
-        else if (!ParseOption(arg, i + 1 < argc ? argv[++i] : nullptr, o)) {
-            std::fprintf(stderr, "tq7300-sim: bad or incomplete option %s\n", arg.c_str());
-            return false;
+    opterr = 0;  // the refusal below names the option as given
+    for (;;) {
+        const int at = optind;  // the option being read: "+" stops getopt from reordering
+        int index = 0;
+        const int got = getopt_long(argc, argv, "+", kOptions, &index);
+        if (got == -1) {
+            // getopt stops at a word that is no option, or just past a "--": both refused.
+            if (at < argc) return Refuse(argv[at]);
+            break;
         }
+        if (got != 0) return Refuse(argv[at]);
+        const std::string name = kOptions[index].name;
+        // The full spelling only, with the value as the next word: getopt_long
+        // would also take an abbreviation or --name=value, which were never options.
+        if (argv[at] != "--" + name) return Refuse(argv[at]);
+        if (name == "pace") o->pace = true;
+        else if (name == "boot") o->boot = true;
+        else if (name == "verbose") o->verbose = true;
+        else if (!ParseValue(name, optarg, o)) return Refuse(argv[at]);
     }
     if (o->link.empty()) std::fprintf(stderr, "tq7300-sim: --link is required\n");
     return !o->link.empty();

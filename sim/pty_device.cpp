@@ -1,4 +1,4 @@
-// Pseudo-terminal runner for the simulated TQ7300: line I/O, reply timing and pacing.
+// pty_device.cpp - pseudo-terminal runner for the simulated TQ7300: line I/O, reply timing and pacing.
 #include "pty_device.h"
 
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-// Runs a simulated TQ7300 (DeviceModel) behind a Linux pseudo-terminal on its own thread.
+// pty_device.h - runs a simulated TQ7300 (DeviceModel) behind a Linux pseudo-terminal on its own thread.
 //
 // The console opens the pty slave (or the stable symlink to it) like a serial port.
 // PtyDevice keeps a descriptor of its own on the slave, so the master never sees a

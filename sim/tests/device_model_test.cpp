@@ -1,4 +1,4 @@
-// Behaviour of the simulated TQ7300's device model: frames, boot protocol, injected faults.
+// device_model_test.cpp - behaviour of the simulated TQ7300's device model: frames, boot protocol, injected faults.
 #include <gtest/gtest.h>
 
 #include <cstdint>

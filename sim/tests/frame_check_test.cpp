@@ -1,4 +1,4 @@
-// The strict check of a host's traffic: what it accepts, what it reports, how it resumes.
+// frame_check_test.cpp - the strict check of a host's traffic: what it accepts, what it reports, how it resumes.
 #include <gtest/gtest.h>
 
 #include <cstdint>

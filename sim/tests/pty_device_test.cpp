@@ -1,4 +1,4 @@
-// The simulated TQ7300 behind a real pseudo-terminal, seen from the console's side of the line.
+// pty_device_test.cpp - the simulated TQ7300 behind a real pseudo-terminal, seen from the console's side of the line.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>

@@ -1,4 +1,4 @@
-// The benchmark's flash transfer rows: a 128 KB write and read through the
+// transfer_bench.cpp - the benchmark's flash transfer rows: a 128 KB write and read through the
 // dialog's own workers, each chunk a request that its answer must follow.
 #include <chrono>
 #include <cstdio>

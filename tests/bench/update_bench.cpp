@@ -1,4 +1,4 @@
-// Benchmark, not a test: times one ap-stop, a full-image firmware update and
+// update_bench.cpp - benchmark, not a test: times one ap-stop, a full-image firmware update and
 // (transfer_bench.cpp) a 128 KB flash write and read against the simulator
 // paced at 38400 baud, and prints each time as a ratio to what the line and
 // the protocol's fixed pauses require. The rows run twice: with the posix

@@ -1,9 +1,10 @@
-// tq73's own parts: its arguments, its JSON lines, the console sink's
+// cli_unit_test.cpp - tq73's own parts: its arguments, its JSON lines, the console sink's
 // controls, messages and timers, and lines printed from several threads.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "cli/args.h"
 #include "cli/json.h"
+#include "cli/os.h"
 #include "cli/output.h"
 #include "platform/console/console_ui.h"
 #include "platform/platform.h"
@@ -151,6 +153,17 @@ TEST(Arguments, RefusalsSayWhy) {
         cli::Request r = Parse(c.args, false);
         EXPECT_NE(std::strstr(r.error, c.why), nullptr) << r.error;
     }
+}
+
+// ---- the port list -------------------------------------------------------------------
+
+TEST(PortList, SortedByTheGivenOrderAndTiesKeepTheirPlace) {
+    char names[4][cli::os::kPortNameSize] = {"COM10", "COM2", "COM02", "COM1"};
+    cli::os::SortPortNames(names, 4, [](const char* a, const char* b) { return std::atoi(a + 3) < std::atoi(b + 3); });
+    EXPECT_STREQ(names[0], "COM1");
+    EXPECT_STREQ(names[1], "COM2");
+    EXPECT_STREQ(names[2], "COM02");
+    EXPECT_STREQ(names[3], "COM10");
 }
 
 // ---- JSON lines ----------------------------------------------------------------------

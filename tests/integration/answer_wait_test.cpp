@@ -1,4 +1,4 @@
-// The one wait for an answer and the platform's signal and thread-end wait:
+// answer_wait_test.cpp - the one wait for an answer and the platform's signal and thread-end wait:
 // an answer is taken whenever it lands inside the bound, a raise is never
 // taken for an answer, and every bound holds (silent device, port closed
 // under the wait, a thread that does not end).

@@ -1,4 +1,4 @@
-// The service commands against the simulated device on a real pty: flash
+// command_set_test.cpp - the service commands against the simulated device on a real pty: flash
 // transfers with their files, refusals and time-outs, the parameter-block
 // chain, the clock, the pattern sequence and the command library.
 #include <gtest/gtest.h>

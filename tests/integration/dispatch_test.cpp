@@ -1,4 +1,4 @@
-// The dialog's commands against a device: open and close, ap-stop, and the
+// dispatch_test.cpp - the dialog's commands against a device: open and close, ap-stop, and the
 // firmware update with its verdict, pumped the way the dialog would be.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// A whole-flash update through the boot protocol: afterwards the device's
+// full_update_test.cpp - a whole-flash update through the boot protocol: afterwards the device's
 // flash equals the image in every programmed block.
 #include <gtest/gtest.h>
 

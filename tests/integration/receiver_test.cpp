@@ -1,4 +1,4 @@
-// The receiver on a real pseudo-terminal: handshake, bursts, stray bytes,
+// receiver_test.cpp - the receiver on a real pseudo-terminal: handshake, bursts, stray bytes,
 // raw capture and over-long frames, with edge and level signalling alike.
 #include <gtest/gtest.h>
 

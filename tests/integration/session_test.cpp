@@ -1,4 +1,4 @@
-// Opening and closing the session: refusals, reopening, and a stop that
+// session_test.cpp - opening and closing the session: refusals, reopening, and a stop that
 // releases a receiver blocked in its wait.
 #include <gtest/gtest.h>
 

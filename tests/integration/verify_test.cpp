@@ -1,4 +1,4 @@
-// Proof on the unit: a verify reads the flash back and compares it with the
+// verify_test.cpp - proof on the unit: a verify reads the flash back and compares it with the
 // file, a read that fails is never taken for "equal", and an update whose
 // status bytes report failures does not end as complete.
 #include <gtest/gtest.h>

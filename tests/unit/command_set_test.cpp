@@ -1,4 +1,4 @@
-// The command set's pure parts byte for byte: library payloads (read off the
+// command_set_test.cpp - the command set's pure parts byte for byte: library payloads (read off the
 // T lines that SendFrame logs; no port is open, so nothing is answered), the
 // records, the clock's day numbers, the transfer chunking and the parameter
 // block.

@@ -1,4 +1,4 @@
-// Frame building and checking, byte for byte, and the log line of a frame.
+// frame_test.cpp - frame building and checking, byte for byte, and the log line of a frame.
 #include <gtest/gtest.h>
 
 #include <string>

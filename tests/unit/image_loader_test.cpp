@@ -1,4 +1,4 @@
-// The firmware loader: S-record reading rules, line ends, the model record,
+// image_loader_test.cpp - the firmware loader: S-record reading rules, line ends, the model record,
 // and that nothing lands outside the image whatever the file says.
 #include <gtest/gtest.h>
 

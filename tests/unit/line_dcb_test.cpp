@@ -1,4 +1,4 @@
-// The DCB a port is set to, from whatever state the driver reports.
+// line_dcb_test.cpp - the DCB a port is set to, from whatever state the driver reports.
 #include <gtest/gtest.h>
 
 #include "link/serial_session.h"

@@ -1,4 +1,4 @@
-// The transcript's spool: a stalled file never holds up the one who hands
+// line_spool_test.cpp - the transcript's spool: a stalled file never holds up the one who hands
 // lines over, lines reach the file in order, and a failed file is told once.
 #include <gtest/gtest.h>
 

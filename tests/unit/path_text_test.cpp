@@ -1,4 +1,4 @@
-// Carrying file names exactly: the UTF-16/UTF-8 conversions and their
+// path_text_test.cpp - carrying file names exactly: the UTF-16/UTF-8 conversions and their
 // refusals, the byte paths of Linux, and the firmware path from the wide
 // command line.
 #include <gtest/gtest.h>

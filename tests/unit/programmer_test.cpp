@@ -1,4 +1,4 @@
-// The boot-mode programmer against the device model on a pseudo-terminal:
+// programmer_test.cpp - the boot-mode programmer against the device model on a pseudo-terminal:
 // the exact bytes of a run, the echo checks and every failure result.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// The progress board's arithmetic and texts, per kind of operation.
+// progress_test.cpp - the progress board's arithmetic and texts, per kind of operation.
 #include <gtest/gtest.h>
 
 #include <string>

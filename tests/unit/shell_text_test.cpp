@@ -1,4 +1,4 @@
-// Number texts of the edits, the command-line tail and the line setting.
+// shell_text_test.cpp - number texts of the edits, the command-line tail and the line setting.
 #include <gtest/gtest.h>
 
 #include <cstring>

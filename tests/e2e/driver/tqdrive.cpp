@@ -1,4 +1,4 @@
-// tqdrive.cpp: drives a running tq73panel.exe from outside, for the Wine end-to-end tests.
+// tqdrive.cpp - drives a running tq73panel.exe from outside, for the Wine end-to-end tests.
 //
 // The arguments are a list of steps, each a verb with a fixed number of arguments
 // (verbs.cpp), carried out in order; the first step that fails ends the program with

@@ -1,4 +1,4 @@
-// tqprobe.cpp: tqprobe.dll, a window-procedure hook that tqdrive.exe sets on the
+// tqprobe.cpp - tqprobe.dll, a window-procedure hook that tqdrive.exe sets on the
 // console's UI thread to read what only the console's own process can read.
 //
 // Wine keeps a window's menus inside the process that owns the window: another

@@ -1,4 +1,4 @@
-/* ptyshim.c: LD_PRELOAD library that lets a Linux pty pass for a UART under Wine.
+/* ptyshim.c - LD_PRELOAD library that lets a Linux pty pass for a UART under Wine.
  *
  * Linux ptys refuse the modem-line ioctls (TIOCMGET, TIOCMSET, TIOCMBIS, TIOCMBIC)
  * and the interrupt counters (TIOCGICOUNT). Wine's WaitCommEvent asks for both on
