@@ -1,4 +1,4 @@
-// Dialog timers without a window (the console's and the tests' sinks) keep
+// dialog_timers_test.cpp - dialog timers without a window (the console's and the tests' sinks) keep
 // SetTimer's rules: a timer repeats until it is stopped, a start on a running
 // id restarts it, a period below 10 ms is 10 ms, and the clock may wrap.
 #include <gtest/gtest.h>

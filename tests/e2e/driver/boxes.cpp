@@ -1,4 +1,4 @@
-// boxes.cpp: the verbs on the console's message boxes and its save dialog: read their texts and answer them.
+// boxes.cpp - the verbs on the console's message boxes and its save dialog: read their texts and answer them.
 #include "driver.h"
 #include "steps.h"
 

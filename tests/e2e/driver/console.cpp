@@ -1,4 +1,4 @@
-// console.cpp: reaching the console's window from outside, the verbs' arguments, and the step's outcome.
+// console.cpp - reaching the console's window from outside, the verbs' arguments, and the step's outcome.
 #include "driver.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-// controls.cpp: the verbs on the console's window and its controls: wait for it, press, set and read texts, states.
+// controls.cpp - the verbs on the console's window and its controls: wait for it, press, set and read texts, states.
 #include "driver.h"
 #include "steps.h"
 

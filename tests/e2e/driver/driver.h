@@ -1,4 +1,4 @@
-// driver.h: what the verbs of tqdrive.exe share: failing a step, printing, bounded waits, reaching the console.
+// driver.h - what the verbs of tqdrive.exe share: failing a step, printing, bounded waits, reaching the console.
 //
 // Every message sent to the console goes through Send (SendMessageTimeoutW), and every
 // wait takes its own bound, so a hung console makes a step fail instead of hanging the

@@ -1,4 +1,4 @@
-// holds.cpp: the verbs that play another program holding a file open without sharing, as an editor or a scanner may.
+// holds.cpp - the verbs that play another program holding a file open without sharing, as an editor or a scanner may.
 #include "driver.h"
 #include "steps.h"
 

@@ -1,4 +1,4 @@
-// keys.cpp: the verbs of the keyboard: keys and typed characters posted to the console's focus, and the focus itself.
+// keys.cpp - the verbs of the keyboard: keys and typed characters posted to the console's focus, and the focus itself.
 //
 // Keys are posted to the console's focus window, as the keyboard would queue them, so
 // that they pass through the console's own message loop and dialog manager. A posted

@@ -1,4 +1,4 @@
-// log.cpp: the verbs that read the console's log (a list box): whole, as CP932 bytes, or line by line as it grows.
+// log.cpp - the verbs that read the console's log (a list box): whole, as CP932 bytes, or line by line as it grows.
 #include "driver.h"
 #include "steps.h"
 

@@ -1,4 +1,5 @@
-// probe.cpp: the verbs that read inside the console through tqprobe.dll: the system menu's checks, fonts, a DPI change.
+// probe.cpp - the verbs that read inside the console through tqprobe.dll: the system menu's checks, fonts,
+// a DPI change.
 #include "driver.h"
 #include "steps.h"
 

@@ -1,4 +1,4 @@
-// screen.cpp: the verbs on what the window shows beside the log: the status strip, its layout on the screen, fonts.
+// screen.cpp - the verbs on what the window shows beside the log: the status strip, its layout on the screen, fonts.
 #include "driver.h"
 #include "steps.h"
 

@@ -1,4 +1,4 @@
-// serve.cpp: the serve mode: step lists read from stdin, one a line, each answered on stdout, by one driver process.
+// serve.cpp - the serve mode: step lists read from stdin, one a line, each answered on stdout, by one driver process.
 #include "verbs.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-// state.cpp: the verbs that a long run (the soak) polls: the console's own threads and its state in a few lines.
+// state.cpp - the verbs that a long run (the soak) polls: the console's own threads and its state in a few lines.
 #include "driver.h"
 #include "steps.h"
 

@@ -1,4 +1,4 @@
-// steps.h: the steps that the verbs of tqdrive.exe run, by the file that holds them; verbs.cpp names them.
+// steps.h - the steps that the verbs of tqdrive.exe run, by the file that holds them; verbs.cpp names them.
 #pragma once
 
 #include "driver.h"

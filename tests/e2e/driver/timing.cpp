@@ -1,4 +1,4 @@
-// timing.cpp: the verbs that measure the console's answers: round trips, responsiveness over a span, a benchmark.
+// timing.cpp - the verbs that measure the console's answers: round trips, responsiveness over a span, a benchmark.
 #include "driver.h"
 #include "steps.h"
 

@@ -1,4 +1,4 @@
-// verbs.cpp: the one table of tqdrive's verbs (name, arguments, usage, step) and the runner of a step list.
+// verbs.cpp - the one table of tqdrive's verbs (name, arguments, usage, step) and the runner of a step list.
 #include "verbs.h"
 
 #include "steps.h"

@@ -1,4 +1,4 @@
-// verbs.h: the verbs of tqdrive.exe and the runner that both the command line and the serve mode use.
+// verbs.h - the verbs of tqdrive.exe and the runner that both the command line and the serve mode use.
 #pragma once
 
 #include "driver.h"
