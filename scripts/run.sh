@@ -98,12 +98,14 @@ fi
 
 say "no DISPLAY: demo on a private screen ($DISPLAY)"
 say "open COM1"
-tq_drive text 103 1 5 press 101 enabled 103 0 15 nobox >/dev/null || die "COM1 did not open"
+tq_drive text "$kIdPortEdit" 1 5 press "$kIdOpen" enabled "$kIdPortEdit" 0 15 nobox >/dev/null ||
+    die "COM1 did not open"
 say "ap-resume"
-tq_drive run 111 "R- " 10 | sed 's/^/    log: /' || die "no answer to ap-resume"
+tq_drive run "$kIdApResume" "R- " 10 | sed 's/^/    log: /' || die "no answer to ap-resume"
 status=0
 say "service panel"
-tq_drive syscmd 256 visible 204 1 10 >/dev/null || die "the service panel did not show"
+tq_drive syscmd "$kSysCmdServicePanel" visible "$kIdFlashRead" 1 10 >/dev/null ||
+    die "the service panel did not show"
 
 mkdir -p "$TQ_BUILD"
 shot_taken=0
@@ -118,17 +120,17 @@ screenshot() {
     fi
 }
 # The status strip shows "update: page N of M, ..." once the pages are written.
-half_way() { [[ $(tq_drive gettext 401 2>/dev/null) =~ page\ ([0-9]+)\ of\ ([0-9]+) ]] &&
+half_way() { [[ $(tq_drive gettext "$kIdStatusText" 2>/dev/null) =~ page\ ([0-9]+)\ of\ ([0-9]+) ]] &&
     ((BASH_REMATCH[1] * 2 >= BASH_REMATCH[2])); }
 
 if [[ -f $sample ]]; then
     say "farm udt"
-    tq_drive press 106 >/dev/null || die "could not press farm udt"
+    tq_drive press "$kIdFarmUpdate" >/dev/null || die "could not press farm udt"
     tq_wait_until 60 half_way && screenshot
     tq_drive watch "更新完了|更新失敗|機種が適合しません" 180 | sed 's/^/    log: /' ||
         die "the update did not finish"
     tq_drive waitlog "更新完了" 0 >/dev/null || status=1
-    say "status: $(tq_drive gettext 401)"
+    say "status: $(tq_drive gettext "$kIdStatusText")"
 else
     say "no firmware file: skipping farm udt"
 fi
@@ -136,9 +138,10 @@ fi
 say "flash read 3000h, 256 bytes"
 read_file=$TQ_BUILD/run-flash-read.bin
 rm -f "$read_file"
-tq_drive settext 200 3000h settext 201 256 settext 202 "$(tq_windows_path "$read_file")" >/dev/null ||
+tq_drive settext "$kIdStartAddressEdit" 3000h settext "$kIdLengthEdit" 256 \
+    settext "$kIdFileEdit" "$(tq_windows_path "$read_file")" >/dev/null ||
     die "the transfer edits cannot be set"
-tq_drive run 204 "R-263" 20 | sed 's/^/    log: /' || die "the flash read got no answer"
+tq_drive run "$kIdFlashRead" "R-263" 20 | sed 's/^/    log: /' || die "the flash read got no answer"
 read_done() { [[ -f $read_file && $(stat -c %s "$read_file") == 256 ]]; }
 if tq_wait_until 10 read_done; then
     say "flash read into $read_file:"
@@ -148,13 +151,13 @@ else
     status=1
 fi
 
-say "status: $(tq_drive gettext 401)"
+say "status: $(tq_drive gettext "$kIdStatusText")"
 
 # The file just read must be what the unit holds: flash verify compares them.
 if [[ -f $read_file ]]; then
     say "flash verify 3000h against $read_file"
-    verified() { [[ $(tq_drive gettext 401 2>/dev/null) == "flash verify 0x3000: 256 bytes equal"* ]]; }
-    tq_drive settext 201 "" click 209 >/dev/null || die "could not press flash verify"
+    verified() { [[ $(tq_drive gettext "$kIdStatusText" 2>/dev/null) == "flash verify 0x3000: 256 bytes equal"* ]]; }
+    tq_drive settext "$kIdLengthEdit" "" click "$kIdFlashVerify" >/dev/null || die "could not press flash verify"
     if tq_wait_until 20 verified; then
         tq_drive nobox >/dev/null || status=1
     else
@@ -162,7 +165,7 @@ if [[ -f $read_file ]]; then
         status=1
     fi
     tq_drive log | grep -F "flash verify:" | sed 's/^/    log: /'
-    say "status: $(tq_drive gettext 401)"
+    say "status: $(tq_drive gettext "$kIdStatusText")"
 fi
 ((shot_taken)) || screenshot
 

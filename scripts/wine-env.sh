@@ -34,6 +34,13 @@ TQ_PREFIX_STAMP_TEXT="tq-prefix-2"
 
 tq_log() { printf '[wine-env] %s\n' "$*" >&2; }
 
+# The console's control and system-menu command ids by the names that shell/command_ids.h
+# gives them (kIdOpen, kIdPortEdit, kSysCmdServicePanel, ...): the header numbers them,
+# tests/e2e/command_ids.py reads them from it.
+tq_ids=$(python3 "$(dirname "${BASH_SOURCE[0]}")/../tests/e2e/command_ids.py") ||
+    { tq_log "could not read the control ids from shell/command_ids.h"; return 1; }
+eval "$tq_ids"
+
 # tq_wait_until SECS CMD...: run CMD every 0.1 s until it succeeds; 1 when time runs out.
 tq_wait_until() {
     local bound=$1; shift

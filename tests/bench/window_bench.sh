@@ -23,9 +23,11 @@ tq_start_wineserver shim || die "no wineserver"
 rm -f "$TQ_COM1_LINK"
 tq_start_sim "$TQ_COM1_LINK" --pace || die "the simulator did not start"
 tq_start_panel "$(tq_windows_path "$image")" || die "the console did not start"
-tq_drive text 103 1 5 press 101 enabled 103 0 15 nobox >/dev/null || die "COM1 did not open"
+tq_drive text "$kIdPortEdit" 1 5 press "$kIdOpen" enabled "$kIdPortEdit" 0 15 nobox >/dev/null ||
+    die "COM1 did not open"
 read_file=$TQ_WORK/read.bin
-tq_drive settext 200 0 settext 201 131072 settext 202 "$(tq_windows_path "$read_file")" >/dev/null ||
+tq_drive settext "$kIdStartAddressEdit" 0 settext "$kIdLengthEdit" 131072 \
+    settext "$kIdFileEdit" "$(tq_windows_path "$read_file")" >/dev/null ||
     die "could not fill the transfer edits"
 
 # median OUTPUT: the median from a timeit line.
@@ -38,11 +40,11 @@ for mode in shown minimized; do
     else
         tq_drive restore >/dev/null || die "could not restore the window"
     fi
-    out=$(tq_drive timeit 110 "R- " 20 10) || die "ap-stop ($mode): $out"
+    out=$(tq_drive timeit "$kIdApStop" "R- " 20 10) || die "ap-stop ($mode): $out"
     row[apstop.$mode]=$(median "$out")
-    out=$(tq_drive timeit 106 "更新完了|更新失敗" 1 120) || die "farm udt ($mode): $out"
+    out=$(tq_drive timeit "$kIdFarmUpdate" "更新完了|更新失敗" 1 120) || die "farm udt ($mode): $out"
     row[update.$mode]=$(median "$out")
-    out=$(tq_drive timeit 204 "status:complete in|refused|no answer" 1 180) || die "flash read ($mode): $out"
+    out=$(tq_drive timeit "$kIdFlashRead" "status:complete in|refused|no answer" 1 180) || die "flash read ($mode): $out"
     row[read.$mode]=$(median "$out")
     echo "window_bench: $mode done" >&2
 done

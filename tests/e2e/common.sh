@@ -24,11 +24,8 @@ e2e_pass() {
     exit 0
 }
 
-# The console's control and system-menu command ids by the names that shell/command_ids.h
-# gives them (kIdOpen, kIdPortEdit, kSysCmdServicePanel, ...): the header numbers them,
-# command_ids.py reads them from it.
-E2E_IDS=$(python3 "$(dirname "${BASH_SOURCE[0]}")/command_ids.py") || e2e_fail "could not read shell/command_ids.h"
-eval "$E2E_IDS"
+# wine-env.sh has set the control ids under their names in shell/command_ids.h.
+[[ -n ${kIdOpen:-} ]] || e2e_fail "could not read shell/command_ids.h"
 
 e2e_post_mortem() {
     [[ -n ${TQ_WORK:-} && -d $TQ_WORK ]] || return 0

@@ -45,9 +45,8 @@ version=$(tr -d '\r' <"$TQ_WORK/version.out")
 e2e_note "$version"
 
 TQ_PANEL_CWD=$dir tq_start_panel || e2e_fail "the console did not start from $dir"
-syscmd_about=0x130
-tq_drive menucheck "$syscmd_about" 0 5 >/dev/null || e2e_fail "the system menu has no About item"
-tq_drive syscmd "$syscmd_about" capbox "About TQ7300 service console" "Version $V (commit " 10 nobox ||
+tq_drive menucheck "$kSysCmdAbout" 0 5 >/dev/null || e2e_fail "the system menu has no About item"
+tq_drive syscmd "$kSysCmdAbout" capbox "About TQ7300 service console" "Version $V (commit " 10 nobox ||
     e2e_fail "the About box did not show the version or did not close"
 e2e_close_panel
 e2e_pass
