@@ -11,8 +11,8 @@ namespace cli {
 
 namespace {
 
-constexpr uint32_t kMaxAddress = 0xFFFFFF;     // 24 bits on the wire
-constexpr uint32_t kMaxErase = 0xFFFF;         // the erase request's 16-bit count
+constexpr uint32_t kMaxAddress = 0xFFFFFF;  // 24 bits on the wire
+constexpr uint32_t kMaxErase = 0xFFFF;      // the erase request's 16-bit count
 constexpr int kMaxSeconds = 1000000;
 constexpr int kMaxPositional = 8;
 
@@ -25,14 +25,11 @@ struct Named {
 
 // Commands with their positional argument counts.
 constexpr Named kCommands[] = {
-    {"help", Command::Help, 0, 0},        {"ports", Command::Ports, 0, 0},
-    {"monitor", Command::Monitor, 0, 0},  {"stop", Command::Stop, 0, 0},
-    {"resume", Command::Resume, 0, 0},    {"request62", Command::Request62, 0, 0},
-    {"update", Command::Update, 1, 1},    {"recover", Command::Recover, 1, 1},
-    {"read", Command::Read, 3, 3},        {"write", Command::Write, 2, 3},
-    {"erase", Command::Erase, 2, 2},      {"param", Command::Param, 3, 3},
-    {"clock", Command::ClockSet, 1, 1},   {"pattern", Command::Pattern, 0, 0},
-    {"verify", Command::Verify, 1, 3},
+    {"help", Command::Help, 0, 0},      {"ports", Command::Ports, 0, 0},     {"monitor", Command::Monitor, 0, 0},
+    {"stop", Command::Stop, 0, 0},      {"resume", Command::Resume, 0, 0},   {"request62", Command::Request62, 0, 0},
+    {"update", Command::Update, 1, 1},  {"recover", Command::Recover, 1, 1}, {"read", Command::Read, 3, 3},
+    {"write", Command::Write, 2, 3},    {"erase", Command::Erase, 2, 2},     {"param", Command::Param, 3, 3},
+    {"clock", Command::ClockSet, 1, 1}, {"pattern", Command::Pattern, 0, 0}, {"verify", Command::Verify, 1, 3},
 };
 
 bool Fail(Request& r, const char* format, const char* detail = "") {
@@ -63,12 +60,11 @@ bool AllOf(const char* text, size_t from, size_t to, bool (*pred)(char)) {
     return true;
 }
 
-bool NumberField(Request& r, const char* what, const char* text, uint32_t max, char* field,
-                 uint32_t& value) {
+bool NumberField(Request& r, const char* what, const char* text, uint32_t max, char* field, uint32_t& value) {
     char why[160];
     if (std::strlen(text) >= kNumberTextSize) {
-        std::snprintf(r.error, sizeof r.error, "%s is longer than the %u characters the window's edit holds",
-                      what, static_cast<unsigned>(kNumberTextSize - 1));
+        std::snprintf(r.error, sizeof r.error, "%s is longer than the %u characters the window's edit holds", what,
+                      static_cast<unsigned>(kNumberTextSize - 1));
         return false;
     }
     if (!ParseNumberArgument(text, max, value, why, sizeof why)) {
@@ -105,9 +101,7 @@ bool WithinAddressSpace(Request& r, const char* command) {
 bool TakePositional(Request& r, const char* const* p, int n) {
     switch (r.command) {
         case Command::Update:
-        case Command::Recover:
-            r.file = p[0];
-            return true;
+        case Command::Recover: r.file = p[0]; return true;
         case Command::Read:
             r.file = p[2];
             return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
@@ -128,8 +122,7 @@ bool TakePositional(Request& r, const char* const* p, int n) {
                    (n < 3 || NumberField(r, "LEN", p[2], ops::kTransferBufferSize, r.length, r.lengthValue));
         case Command::Erase:
             return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
-                   NumberField(r, "LEN", p[1], kMaxErase, r.length, r.lengthValue) &&
-                   WithinAddressSpace(r, "erase");
+                   NumberField(r, "LEN", p[1], kMaxErase, r.length, r.lengthValue) && WithinAddressSpace(r, "erase");
         case Command::Param:
             if (std::strlen(p[0]) != 1 || p[0][0] < '0' || p[0][0] > '3') {
                 return Fail(r, "param takes a block number from 0 to 3, not \"%s\"", p[0]);
@@ -145,8 +138,7 @@ bool TakePositional(Request& r, const char* const* p, int n) {
                 return Fail(r, "clock takes set or get, not \"%s\"", p[0]);
             }
             return true;
-        default:
-            return true;
+        default: return true;
     }
 }
 
@@ -211,20 +203,24 @@ bool ParseNumberArgument(const char* text, uint32_t max, uint32_t& value, char* 
     if (n > 1 && text[n - 1] == 'h') {
         const size_t from = (n > 3 && text[0] == '0' && text[1] == 'x') ? 2 : 0;
         if (!AllOf(text, from, n - 1, IsHexDigit)) {
-            std::snprintf(why, whyCap, "\"%s\" is not a number: hexadecimal is digits 0-9 a-f with a trailing h (1000h)", text);
+            std::snprintf(why, whyCap,
+                          "\"%s\" is not a number: hexadecimal is digits 0-9 a-f with a trailing h (1000h)", text);
             return false;
         }
         inRange = Accumulate(text, from, n - 1, 16, max, value);
     } else if (AllOf(text, 0, n, IsDigit)) {
         inRange = Accumulate(text, 0, n, 10, max, value);
     } else if (n > 1 && text[n - 1] == 'H' && AllOf(text, 0, n - 1, IsHexDigit)) {
-        std::snprintf(why, whyCap, "\"%s\": hexadecimal takes a lower-case h (%.*sh)", text, static_cast<int>(n - 1), text);
+        std::snprintf(why, whyCap, "\"%s\": hexadecimal takes a lower-case h (%.*sh)", text, static_cast<int>(n - 1),
+                      text);
         return false;
     } else if (n > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') && AllOf(text, 2, n, IsHexDigit)) {
         std::snprintf(why, whyCap, "\"%s\": write hexadecimal with a trailing h (%sh)", text, text + 2);
         return false;
     } else {
-        std::snprintf(why, whyCap, "\"%s\" is not a number: give decimal digits (4096) or hexadecimal with a trailing h (1000h)", text);
+        std::snprintf(why, whyCap,
+                      "\"%s\" is not a number: give decimal digits (4096) or hexadecimal with a trailing h (1000h)",
+                      text);
         return false;
     }
     if (!inRange) {
@@ -260,8 +256,9 @@ bool ParseArguments(int argc, const char* const* argv, Request& r) {
     if (AsksAboutTq73(r.command)) return true;
     if (command == nullptr) return Fail(r, "no command given (tq73 --help lists them)");
     if (count < command->positionalMin || count > command->positionalMax) {
-        return Fail(r, count < command->positionalMin ? "%s: arguments missing (tq73 --help)"
-                                                      : "%s: too many arguments (tq73 --help)",
+        return Fail(r,
+                    count < command->positionalMin ? "%s: arguments missing (tq73 --help)"
+                                                   : "%s: too many arguments (tq73 --help)",
                     command->name);
     }
     if (r.sim && r.port != nullptr) return Fail(r, "give either --port or --sim, not both");
@@ -286,77 +283,76 @@ const char* CommandName(Command command) {
 }
 
 const char* UsageText() {
-    return
-        "usage: tq73 [--port PORT] [--sim] [--quiet | --verbose] [--json] [--force] COMMAND [ARGS]\n"
-        "       tq73 --help | --version\n"
-        "\n"
-        "The TQ7300 service console's commands from a shell: the same core as tq73panel.exe,\n"
-        "so every operation puts the very bytes on the line that the window's button does.\n"
-        "\n"
-        "commands:\n"
-        "  ports                     list the serial ports that exist\n"
-        "  monitor [--seconds N]     print every frame the device sends until Ctrl+C or N seconds\n"
-        "  stop                      ap-stop: exit 0 only when the device answered\n"
-        "  resume                    ap-resume (request 0x61)\n"
-        "  request62                 request 0x62\n"
-        "  update FILE               \"farm udt\": the model request, then the boot-mode update\n"
-        "  recover FILE              \"recovery\": the boot-mode update without the model request\n"
-        "  read ADDR LEN FILE        read LEN bytes of flash from ADDR into FILE\n"
-        "  write ADDR FILE [LEN]     write FILE (or its first LEN bytes) into flash at ADDR\n"
-        "  erase ADDR LEN            erase LEN bytes of flash from ADDR (at most FFFFh)\n"
-        "  param K TEXT1 TEXT2       write parameter block K (0 to 3) made of the two texts\n"
-        "  clock set | clock get     set the device clock from this computer's local time;\n"
-        "                            send the query and print the answer\n"
-        "  pattern [--seconds N]     run the pattern sequence for N seconds (default: until\n"
-        "                            Ctrl+C), then stop it\n"
-        "  verify ADDR FILE [LEN]    read FILE's size (or LEN bytes) of flash from ADDR and compare\n"
-        "                            it with FILE; nothing is written\n"
-        "  verify FILE               compare the pages an update of firmware FILE writes with the\n"
-        "                            unit's flash (read in its application mode)\n"
-        "  help                      print this text (as --help)\n"
-        "\n"
-        "write --verify, update --verify and recover --verify verify what they wrote. After an\n"
-        "update the unit returns to its application; tq73 waits up to 15 s for it to answer a\n"
-        "one-byte flash read before it verifies. A verify lists the first 10 differing ranges\n"
-        "(--all: every one) with the file's and the flash's bytes.\n"
-        "\n"
-        "ADDR and LEN as the window's edits take them: decimal (4096) or hexadecimal with a\n"
-        "trailing lower-case h (1000h), at most 255 characters. A transfer moves at most 20000h\n"
-        "bytes; a write or an erase must end at or below FFFFFFh. A read changes FILE only\n"
-        "when it read the whole range; the bytes of a failed one go to FILE.partial. A\n"
-        "parameter text that starts with '-' follows \"--\".\n"
-        "\n"
-        "Ctrl+C ends the operation cleanly and closes the port; an update's write pass that\n"
-        "has begun is finished first. A second Ctrl+C cuts it short, a third leaves at once.\n"
-        "\n"
-        "options:\n"
-        "  --port PORT    the serial port: a device path on Linux (/dev/ttyUSB0), COM3 or 3 on\n"
-        "                 Windows\n"
-        "  --sim          use a simulated TQ7300 (Linux only): every command works without a device\n"
-        "  --quiet, -q    print only failures and the result\n"
-        "  --verbose, -v  put the local time in front of every log line\n"
-        "  --json         one JSON object per line per event (sent, received, log, progress, box,\n"
-        "                 question, beep, notice, difference, error, result) on stdout\n"
-        "  --verify       after write, update or recover: verify what was written\n"
-        "  --all          with verify or --verify: list every differing range\n"
-        "  --force        update, recover: program a firmware file although records in it are\n"
-        "                 damaged (a wrong checksum, a character that is not a hexadecimal digit,\n"
-        "                 a record shorter than its byte count); without it such a file is refused\n"
-        "  --help, -h     print this text\n"
-        "  --version, -V  print the program, its version and the commit it was built from\n"
-        "\n"
-        "exit codes:\n"
-        "  0    success\n"
-        "  1    the console refused the command itself (see the message)\n"
-        "  2    bad arguments (a write or an erase past FFFFFFh included)\n"
-        "  3    the port cannot be opened, is not a serial port, or was closed under the operation\n"
-        "  4    no answer from the device, or an answer that came damaged\n"
-        "  5    refused by the device (a firmware model it does not take included)\n"
-        "  6    a file cannot be read or written, or a firmware file is damaged (see --force)\n"
-        "  7    the firmware update failed (the programmer's result code is in the message),\n"
-        "       the device's status bytes included (err 09: pages not programmed)\n"
-        "  8    verify: the flash differs from the file\n"
-        "  130  interrupted (Ctrl+C); monitor and pattern without --seconds end with 0\n";
+    return "usage: tq73 [--port PORT] [--sim] [--quiet | --verbose] [--json] [--force] COMMAND [ARGS]\n"
+           "       tq73 --help | --version\n"
+           "\n"
+           "The TQ7300 service console's commands from a shell: the same core as tq73panel.exe,\n"
+           "so every operation puts the very bytes on the line that the window's button does.\n"
+           "\n"
+           "commands:\n"
+           "  ports                     list the serial ports that exist\n"
+           "  monitor [--seconds N]     print every frame the device sends until Ctrl+C or N seconds\n"
+           "  stop                      ap-stop: exit 0 only when the device answered\n"
+           "  resume                    ap-resume (request 0x61)\n"
+           "  request62                 request 0x62\n"
+           "  update FILE               \"farm udt\": the model request, then the boot-mode update\n"
+           "  recover FILE              \"recovery\": the boot-mode update without the model request\n"
+           "  read ADDR LEN FILE        read LEN bytes of flash from ADDR into FILE\n"
+           "  write ADDR FILE [LEN]     write FILE (or its first LEN bytes) into flash at ADDR\n"
+           "  erase ADDR LEN            erase LEN bytes of flash from ADDR (at most FFFFh)\n"
+           "  param K TEXT1 TEXT2       write parameter block K (0 to 3) made of the two texts\n"
+           "  clock set | clock get     set the device clock from this computer's local time;\n"
+           "                            send the query and print the answer\n"
+           "  pattern [--seconds N]     run the pattern sequence for N seconds (default: until\n"
+           "                            Ctrl+C), then stop it\n"
+           "  verify ADDR FILE [LEN]    read FILE's size (or LEN bytes) of flash from ADDR and compare\n"
+           "                            it with FILE; nothing is written\n"
+           "  verify FILE               compare the pages an update of firmware FILE writes with the\n"
+           "                            unit's flash (read in its application mode)\n"
+           "  help                      print this text (as --help)\n"
+           "\n"
+           "write --verify, update --verify and recover --verify verify what they wrote. After an\n"
+           "update the unit returns to its application; tq73 waits up to 15 s for it to answer a\n"
+           "one-byte flash read before it verifies. A verify lists the first 10 differing ranges\n"
+           "(--all: every one) with the file's and the flash's bytes.\n"
+           "\n"
+           "ADDR and LEN as the window's edits take them: decimal (4096) or hexadecimal with a\n"
+           "trailing lower-case h (1000h), at most 255 characters. A transfer moves at most 20000h\n"
+           "bytes; a write or an erase must end at or below FFFFFFh. A read changes FILE only\n"
+           "when it read the whole range; the bytes of a failed one go to FILE.partial. A\n"
+           "parameter text that starts with '-' follows \"--\".\n"
+           "\n"
+           "Ctrl+C ends the operation cleanly and closes the port; an update's write pass that\n"
+           "has begun is finished first. A second Ctrl+C cuts it short, a third leaves at once.\n"
+           "\n"
+           "options:\n"
+           "  --port PORT    the serial port: a device path on Linux (/dev/ttyUSB0), COM3 or 3 on\n"
+           "                 Windows\n"
+           "  --sim          use a simulated TQ7300 (Linux only): every command works without a device\n"
+           "  --quiet, -q    print only failures and the result\n"
+           "  --verbose, -v  put the local time in front of every log line\n"
+           "  --json         one JSON object per line per event (sent, received, log, progress, box,\n"
+           "                 question, beep, notice, difference, error, result) on stdout\n"
+           "  --verify       after write, update or recover: verify what was written\n"
+           "  --all          with verify or --verify: list every differing range\n"
+           "  --force        update, recover: program a firmware file although records in it are\n"
+           "                 damaged (a wrong checksum, a character that is not a hexadecimal digit,\n"
+           "                 a record shorter than its byte count); without it such a file is refused\n"
+           "  --help, -h     print this text\n"
+           "  --version, -V  print the program, its version and the commit it was built from\n"
+           "\n"
+           "exit codes:\n"
+           "  0    success\n"
+           "  1    the console refused the command itself (see the message)\n"
+           "  2    bad arguments (a write or an erase past FFFFFFh included)\n"
+           "  3    the port cannot be opened, is not a serial port, or was closed under the operation\n"
+           "  4    no answer from the device, or an answer that came damaged\n"
+           "  5    refused by the device (a firmware model it does not take included)\n"
+           "  6    a file cannot be read or written, or a firmware file is damaged (see --force)\n"
+           "  7    the firmware update failed (the programmer's result code is in the message),\n"
+           "       the device's status bytes included (err 09: pages not programmed)\n"
+           "  8    verify: the flash differs from the file\n"
+           "  130  interrupted (Ctrl+C); monitor and pattern without --seconds end with 0\n";
 }
 
 }  // namespace cli

@@ -10,20 +10,36 @@ namespace cli {
 // Exit codes; the usage text and the README list them.
 enum ExitCode : int {
     kExitOk = 0,
-    kExitOther = 1,       // none of the below (a refusal by the console itself)
-    kExitUsage = 2,       // bad arguments
-    kExitPort = 3,        // the port cannot be opened (or closed under the operation)
-    kExitNoAnswer = 4,    // the device did not answer, or its answer came damaged
-    kExitRefused = 5,     // the device said no (a model it does not take included)
-    kExitFile = 6,        // a file cannot be read or written
-    kExitUpdateFailed = 7,  // the boot-mode programmer failed (its result code is shown)
-    kExitDifferent = 8,   // a verify read the whole range: the flash differs from the file
+    kExitOther = 1,          // none of the below (a refusal by the console itself)
+    kExitUsage = 2,          // bad arguments
+    kExitPort = 3,           // the port cannot be opened (or closed under the operation)
+    kExitNoAnswer = 4,       // the device did not answer, or its answer came damaged
+    kExitRefused = 5,        // the device said no (a model it does not take included)
+    kExitFile = 6,           // a file cannot be read or written
+    kExitUpdateFailed = 7,   // the boot-mode programmer failed (its result code is shown)
+    kExitDifferent = 8,      // a verify read the whole range: the flash differs from the file
     kExitInterrupted = 130,  // Ctrl+C
 };
 
 enum class Command {
-    None, Help, Version, Ports, Monitor, Stop, Resume, Request62, Update, Recover,
-    Read, Write, Erase, Param, ClockSet, ClockGet, Pattern, Verify,
+    None,
+    Help,
+    Version,
+    Ports,
+    Monitor,
+    Stop,
+    Resume,
+    Request62,
+    Update,
+    Recover,
+    Read,
+    Write,
+    Erase,
+    Param,
+    ClockSet,
+    ClockGet,
+    Pattern,
+    Verify,
 };
 
 enum class Verbosity { Normal, Quiet, Verbose };
@@ -37,9 +53,9 @@ struct Request {
     Verbosity verbosity = Verbosity::Normal;
     bool json = false;
     bool sim = false;
-    bool force = false;  // update, recover: program a firmware file with damaged records
-    const char* port = nullptr;  // as given
-    const char* file = nullptr;  // UTF-8, as given
+    bool force = false;                  // update, recover: program a firmware file with damaged records
+    const char* port = nullptr;          // as given
+    const char* file = nullptr;          // UTF-8, as given
     char address[kNumberTextSize] = "";  // as the start address edit takes it
     char length[kNumberTextSize] = "";   // empty: the file's size (write)
     uint32_t addressValue = 0;

@@ -110,8 +110,9 @@ void JsonNumber(JsonLine& l, const char* key, double value, int decimals) {
     size_t mark = l.length;
     char digits[64];
     const int n = std::snprintf(digits, sizeof digits, "%.*f", decimals, value);
-    Settle(l, mark, Key(l, key, mark) && n > 0 && n < static_cast<int>(sizeof digits) &&
-                        Append(l, digits, static_cast<size_t>(n)));
+    Settle(
+        l, mark,
+        Key(l, key, mark) && n > 0 && n < static_cast<int>(sizeof digits) && Append(l, digits, static_cast<size_t>(n)));
 }
 
 void JsonBool(JsonLine& l, const char* key, bool value) {

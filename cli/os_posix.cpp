@@ -234,18 +234,16 @@ void DescribePortFailure(const char* arg, char* out, size_t cap) {
     }
     switch (err) {
         case ENOENT:
-            std::snprintf(out, cap, "%s does not exist: check the name (tq73 ports lists the ports), or try --sim", arg);
+            std::snprintf(out, cap, "%s does not exist: check the name (tq73 ports lists the ports), or try --sim",
+                          arg);
             break;
         case EACCES:
         case EPERM:
-            std::snprintf(out, cap, "no permission to open %s: add your user to the group that owns it (often dialout)", arg);
+            std::snprintf(out, cap, "no permission to open %s: add your user to the group that owns it (often dialout)",
+                          arg);
             break;
-        case EBUSY:
-            std::snprintf(out, cap, "%s is busy: another program holds it", arg);
-            break;
-        default:
-            std::snprintf(out, cap, "%s: %s", arg, std::strerror(err));
-            break;
+        case EBUSY: std::snprintf(out, cap, "%s is busy: another program holds it", arg); break;
+        default: std::snprintf(out, cap, "%s: %s", arg, std::strerror(err)); break;
     }
 }
 

@@ -94,7 +94,8 @@ bool Digits(const char* p) {
 // The number of "COM3", "com3", "\\.\COM12" or "3"; 0 when it is none.
 int PortNumberOf(const char* arg) {
     if (std::strncmp(arg, "\\\\.\\", 4) == 0) arg += 4;
-    if ((arg[0] == 'C' || arg[0] == 'c') && (arg[1] == 'O' || arg[1] == 'o') && (arg[2] == 'M' || arg[2] == 'm')) arg += 3;
+    if ((arg[0] == 'C' || arg[0] == 'c') && (arg[1] == 'O' || arg[1] == 'o') && (arg[2] == 'M' || arg[2] == 'm'))
+        arg += 3;
     if (!Digits(arg) || std::strlen(arg) > 3) return 0;
     const int n = std::atoi(arg);
     return n >= 1 && n <= 255 ? n : 0;
@@ -121,7 +122,8 @@ void PortsFromDosDevices(char (*names)[kPortNameSize], int cap, int& n) {
 // The ports that serial drivers register.
 void PortsFromSerialComm(char (*names)[kPortNameSize], int cap, int& n) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
     for (DWORD i = 0;; ++i) {
         char name[256];
         char value[64];

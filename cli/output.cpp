@@ -13,7 +13,7 @@ namespace cli::out {
 
 namespace {
 
-constexpr int kLineSize = 2048;        // a log line in UTF-8: 512 CP932 bytes grow at most threefold
+constexpr int kLineSize = 2048;  // a log line in UTF-8: 512 CP932 bytes grow at most threefold
 constexpr int kBoxSize = 512;
 constexpr uint32_t kBarRedrawMs = 100;
 constexpr uint32_t kProgressEventMs = 250;
@@ -125,7 +125,8 @@ const char* ActivityName(ops::Activity a) {
         case ops::Activity::FlashVerify: return "flash verify";
         case ops::Activity::FirmwareVerify: return "firmware verify";
         case ops::Activity::AwaitApplication: return "waiting for the unit";
-        case ops::Activity::None: default: return "";
+        case ops::Activity::None:
+        default: return "";
     }
 }
 
@@ -146,8 +147,8 @@ const char* UnitName(ops::Activity a) {
 bool CountsPages(ops::Activity a) { return a == ops::Activity::Update || a == ops::Activity::Recovery; }
 
 bool Changed(const ops::ProgressSnapshot& a, const ops::ProgressSnapshot& b) {
-    return a.serial != b.serial || a.done != b.done || a.total != b.total || a.step != b.step ||
-           a.endMs != b.endMs || a.outcome != b.outcome;
+    return a.serial != b.serial || a.done != b.done || a.total != b.total || a.step != b.step || a.endMs != b.endMs ||
+           a.outcome != b.outcome;
 }
 
 void ProgressEvent(const ops::ProgressSnapshot& s, uint32_t nowMs) {
@@ -298,8 +299,8 @@ void Difference(uint32_t address, uint32_t length, const uint8_t* file, const ui
     Spaced(flashHex, shown, length > kShown, spacedFlash);
     char text[200];
     std::snprintf(text, sizeof text, "0x%06X-0x%06X (%u byte%s): file %s, flash %s", unsigned(address),
-                  unsigned((address + length - 1) & 0xFFFFFF), unsigned(length), length == 1 ? "" : "s",
-                  spacedFile, spacedFlash);
+                  unsigned((address + length - 1) & 0xFFFFFF), unsigned(length), length == 1 ? "" : "s", spacedFile,
+                  spacedFlash);
     PrintLine(os::Stream::Out, "", text);
 }
 

@@ -17,7 +17,7 @@ namespace cli::out {
 struct Settings {
     Verbosity verbosity = Verbosity::Normal;
     bool json = false;
-    bool bar = false;  // a progress bar on stderr
+    bool bar = false;        // a progress bar on stderr
     bool answerYes = false;  // --force: the console's questions are answered Yes
     const char* command = "";
 };
@@ -28,15 +28,14 @@ constexpr int kFrameBytes = 512;  // what the console keeps of a frame
 struct Frames {
     int sent = 0;
     int received = 0;
-    uint8_t answer[kFrameBytes] = {};  // the last frame received
-    int answerLength = 0;              // its length as its line gives it
-    int answerHeld = 0;                // bytes of it in answer
+    uint8_t answer[kFrameBytes] = {};   // the last frame received
+    int answerLength = 0;               // its length as its line gives it
+    int answerHeld = 0;                 // bytes of it in answer
     uint8_t request[kFrameBytes] = {};  // the last frame sent
     int requestHeld = 0;
     int answersSinceSent = 0;  // frames received since the last one sent
 };
 Frames Seen();
-
 
 // A note for --verbose only, on stderr.
 void Note(const char* utf8);

@@ -43,10 +43,10 @@ constexpr int kTextSize = 1024;
 ops::OperationParams params;
 
 const Request* request = nullptr;
-char portLabel[512] = "";  // the port as the messages name it
+char portLabel[512] = "";             // the port as the messages name it
 char path[firmware::kPathSize] = "";  // FILE as the platform's file calls take it
-char scratch[512] = "";  // the erase command's empty file
-firmware::Image checkImage;  // preflight parse of a firmware file
+char scratch[512] = "";               // the erase command's empty file
+firmware::Image checkImage;           // preflight parse of a firmware file
 
 // ---- small helpers ----------------------------------------------------------
 
@@ -320,8 +320,7 @@ bool CheckWriteSource(Outcome& o) {
     }
     if (request->length[0] != '\0' && request->lengthValue > size) {
         std::snprintf(detail, sizeof detail, "%lld bytes", size);
-        o = Make(kExitUsage, "usage", "%s: LEN %s is more than %s holds", ShownName(), request->length,
-                 request->file);
+        o = Make(kExitUsage, "usage", "%s: LEN %s is more than %s holds", ShownName(), request->length, request->file);
         Append(o, " (%s)", detail);
         return false;
     }
@@ -381,19 +380,14 @@ bool ConvertParamText(const char* text, char* out, size_t cap, int which, Outcom
 bool Preflight(Outcome& o) {
     switch (request->command) {
         case Command::Update:
-        case Command::Recover:
-            return TakePath(o) && CheckFirmware(o);
-        case Command::Read:
-            return TakePath(o);
-        case Command::Write:
-            return TakePath(o) && CheckWriteSource(o);
-        case Command::Verify:
-            return TakePath(o) && (request->firmwareVerify ? CheckFirmware(o) : CheckWriteSource(o));
+        case Command::Recover: return TakePath(o) && CheckFirmware(o);
+        case Command::Read: return TakePath(o);
+        case Command::Write: return TakePath(o) && CheckWriteSource(o);
+        case Command::Verify: return TakePath(o) && (request->firmwareVerify ? CheckFirmware(o) : CheckWriteSource(o));
         case Command::Param:
             return ConvertParamText(request->text1, paramFirst, sizeof paramFirst, 1, o) &&
                    ConvertParamText(request->text2, paramSecond, sizeof paramSecond, 2, o);
-        default:
-            return true;
+        default: return true;
     }
 }
 
@@ -529,8 +523,7 @@ bool SetInputs(Outcome& o) {
             platform::SetControlText(shell::kIdParamFirstText0 + request->block, paramFirst);
             platform::SetControlText(shell::kIdParamSecondText0 + request->block, paramSecond);
             return true;
-        default:
-            return true;
+        default: return true;
     }
 }
 
@@ -547,27 +540,33 @@ void BootModeNote(Outcome& o, const ops::ProgressSnapshot& s, bool interrupted) 
     char port[560];
     std::snprintf(port, sizeof port, "%s", request->sim ? "PORT" : portLabel);
     const bool silentFromStart = s.code == firmware::kNoEraseReply || s.code == firmware::kNoWriteModeReply;
-    if (!interrupted && s.activity == ops::Activity::Recovery && s.outcome == ops::Outcome::Failed &&
-        silentFromStart) {
+    if (!interrupted && s.activity == ops::Activity::Recovery && s.outcome == ops::Outcome::Failed && silentFromStart) {
         // Nothing answered in boot mode: the unit may well run its application.
-        Append(o, ": the unit did not answer in boot mode; if it runs its application, update it with tq73 --port "
-                  "%s update %s; if it waits in its boot loader, check the cable and run recover again",
+        Append(o,
+               ": the unit did not answer in boot mode; if it runs its application, update it with tq73 --port "
+               "%s update %s; if it waits in its boot loader, check the cable and run recover again",
                port, request->file);
     } else if (!interrupted && s.outcome == ops::Outcome::Failed && s.code == firmware::kDeviceReportedFailure) {
-        Append(o, ": the unit does not hold this firmware; run tq73 --port %s update %s again, and if the same "
-                  "place fails again the unit's flash needs service", port, request->file);
-    } else if (!interrupted && s.outcome == ops::Outcome::Failed && !firmware::ProgramResultLeavesBootMode(s.code)) {
-        Append(o, ": the device's flash is only partly written; run tq73 --port %s update %s to program it again",
+        Append(o,
+               ": the unit does not hold this firmware; run tq73 --port %s update %s again, and if the same "
+               "place fails again the unit's flash needs service",
                port, request->file);
+    } else if (!interrupted && s.outcome == ops::Outcome::Failed && !firmware::ProgramResultLeavesBootMode(s.code)) {
+        Append(o, ": the device's flash is only partly written; run tq73 --port %s update %s to program it again", port,
+               request->file);
     } else if (s.code == firmware::kWritePassEnded) {
         char at[16];
         std::snprintf(at, sizeof at, "0x%04X", static_cast<unsigned>(s.where));
-        Append(o, ": the write pass was ended before the page at %s, with its closing byte; the pages from there on "
-                  "are not written", at);
+        Append(o,
+               ": the write pass was ended before the page at %s, with its closing byte; the pages from there on "
+               "are not written",
+               at);
         Append(o, ": restart the unit into its boot loader, then run tq73 --port %s recover %s", port, request->file);
     } else if (interrupted && writePassCut) {
-        Append(o, ": the device is left in boot mode part-way through a write pass; restart the unit into its "
-                  "boot loader, then run tq73 --port %s recover %s", port, request->file);
+        Append(o,
+               ": the device is left in boot mode part-way through a write pass; restart the unit into its "
+               "boot loader, then run tq73 --port %s recover %s",
+               port, request->file);
     } else {
         Append(o, ": the device is left in boot mode; run tq73 --port %s recover %s to bring it back", port,
                request->file);
@@ -626,8 +625,8 @@ Outcome FromNotStarted(const ops::ProgressSnapshot& s, const char* ended) {
                         "firmware file made for this unit",
                         ended, request->file);
         case ops::NotStartedWhy::FirmwareFile: {
-            Outcome o = Make(kExitFile, "file_error", "%s: cannot read %s as a Motorola S-record file: nothing was sent",
-                             name, request->file);
+            Outcome o = Make(kExitFile, "file_error",
+                             "%s: cannot read %s as a Motorola S-record file: nothing was sent", name, request->file);
             return o;
         }
         case ops::NotStartedWhy::FileOpen:
@@ -717,8 +716,7 @@ Outcome FromBoard(const ops::ProgressSnapshot& s) {
             return o;
         }
         case ops::Outcome::NotStarted:
-        default:
-            return FromNotStarted(s, ended);
+        default: return FromNotStarted(s, ended);
     }
 }
 
@@ -731,7 +729,8 @@ Outcome FromInterrupt(const ops::ProgressSnapshot& s) {
         // The programmer's failure is the closed port's doing, not the device's;
         // in the erase pass it stopped at a block, in the write pass at a page.
         char where[48];
-        std::snprintf(where, sizeof where, "%s 0x%04X", s.stage == ops::Stage::Erasing ? "the erase of the block at" : "page",
+        std::snprintf(where, sizeof where, "%s 0x%04X",
+                      s.stage == ops::Stage::Erasing ? "the erase of the block at" : "page",
                       static_cast<unsigned>(s.where));
         o = Make(kExitInterrupted, "interrupted", "interrupted: the %s stopped at %s",
                  s.activity == ops::Activity::Update ? "update" : "recovery", where);
@@ -759,8 +758,7 @@ Outcome RunTracked(int commandId) {
     shell::OnCommand(&params, commandId);
     if (ops::ReadProgress().serial == serial) return NothingStarted();
     if (!AwaitOperation(serial)) {
-        return Make(kExitOther, "stalled", "%s: the operation did not end and nothing is left to end it",
-                    ShownName());
+        return Make(kExitOther, "stalled", "%s: the operation did not end and nothing is left to end it", ShownName());
     }
     out::EndProgress();
     const ops::ProgressSnapshot s = ops::ReadProgress();
@@ -798,7 +796,6 @@ Outcome RunParam() {
     }
     return o;
 }
-
 
 // "...; flash verify 0x3000: 4,096 bytes equal in 1.2 s": what was written,
 // then what the verify found, whose code stands.
@@ -881,8 +878,7 @@ Outcome RunUnwaited() {
     const bool answered = AwaitAnswer(before.received);
     const out::Frames f = out::Seen();
     if (Interrupted() && !answered) {
-        Outcome o = Make(kExitInterrupted, "interrupted", "interrupted: %s sent, its answer not awaited",
-                         ShownName());
+        Outcome o = Make(kExitInterrupted, "interrupted", "interrupted: %s sent, its answer not awaited", ShownName());
         AppendWhere(o);
         return o;
     }
@@ -894,8 +890,7 @@ Outcome RunUnwaited() {
             Append(o, ": check the cable, the port and that the unit is powered, then try again");
             return o;
         }
-        return Make(kExitOk, "sent", "%s: sent; no answer within 1 s (the device need not answer it)",
-                    ShownName());
+        return Make(kExitOk, "sent", "%s: sent; no answer within 1 s (the device need not answer it)", ShownName());
     }
     if (request->command == Command::ClockGet && !SoundClockAnswer(f)) {
         char count[16];
@@ -922,8 +917,7 @@ Outcome RunUnwaited() {
     if (f.answerHeld > 1 && f.answer[1] != '0') {
         char status[8];
         std::snprintf(status, sizeof status, "%02X", f.answer[1]);
-        Outcome o = Make(kExitRefused, "refused", "%s refused: the device answered status %s", ShownName(),
-                         status);
+        Outcome o = Make(kExitRefused, "refused", "%s refused: the device answered status %s", ShownName(), status);
         AppendWhere(o);
         return o;
     }
@@ -953,7 +947,10 @@ Outcome RunPorts() {
     for (int i = 0; i < n; ++i) out::Line("port", names[i]);
     char count[32];
     std::snprintf(count, sizeof count, "%d", n);
-    return Make(kExitOk, "complete", n == 0 ? "no serial ports found%s" : n == 1 ? "%s serial port" : "%s serial ports",
+    return Make(kExitOk, "complete",
+                n == 0   ? "no serial ports found%s"
+                : n == 1 ? "%s serial port"
+                         : "%s serial ports",
                 n == 0 ? "" : count);
 }
 
@@ -965,8 +962,8 @@ Outcome PortWentAway() {
     Outcome o = Make(kExitPort, "port_lost", "%s: the port went away under the operation", ShownName());
     AppendWhere(o);
     const bool programming = s.activity == ops::Activity::Update || s.activity == ops::Activity::Recovery;
-    const bool inBootMode = programming && (s.activity == ops::Activity::Recovery || s.step == 1) &&
-                            s.outcome != ops::Outcome::Complete;
+    const bool inBootMode =
+        programming && (s.activity == ops::Activity::Recovery || s.step == 1) && s.outcome != ops::Outcome::Complete;
     if (inBootMode) {
         Append(o, ": the unit is left in its boot loader; once the port is back, run tq73 --port %s recover %s",
                request->sim ? "PORT" : portLabel, request->file);

@@ -105,7 +105,9 @@ LineKind Classify(const char* line, int length, int& modelCode) {
 
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
-bool IsSRecord(const char* line, int length) { return length >= 2 && line[0] == 'S' && line[1] >= '0' && line[1] <= '9'; }
+bool IsSRecord(const char* line, int length) {
+    return length >= 2 && line[0] == 'S' && line[1] >= '0' && line[1] <= '9';
+}
 
 }  // namespace
 

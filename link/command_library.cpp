@@ -253,8 +253,7 @@ int SendRecordCommand0(uint8_t value) {
     return kAccepted;
 }
 
-int BuildRecord(const RecordSourceFields& s, uint8_t* record, uint8_t& lengthByte,
-                uint8_t& codeByte) {
+int BuildRecord(const RecordSourceFields& s, uint8_t* record, uint8_t& lengthByte, uint8_t& codeByte) {
     const bool longForm = (s.flags & kFlagLongForm) != 0;
     uint8_t type = kTypeOfKindOwnType;
     if (s.kind != kKindOwnType) {

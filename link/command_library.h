@@ -43,12 +43,12 @@ constexpr int kClockReadingSize = 6;
 
 // Data behind the 4-byte 'P' header, and what an answer's payload can hold.
 constexpr uint32_t kMaxDataCount = kMaxPayload - 4;  // 501
-constexpr uint32_t kMaxAnswerCount = kMaxPayload;     // 505
+constexpr uint32_t kMaxAnswerCount = kMaxPayload;    // 505
 
 // Where BuildRecordAndSend takes its record from; zero at start.
 struct RecordSourceFields {
     uint8_t kind;
-    uint8_t flags;   // 0-3 code base; 4 long form; 5 byte 0x04; 6 extra2; 7 extra1
+    uint8_t flags;  // 0-3 code base; 4 long form; 5 byte 0x04; 6 extra2; 7 extra1
     uint8_t extra1;
     uint8_t extra2;
     const uint8_t* block8;  // 8 bytes, or nullptr
@@ -66,16 +66,16 @@ int AwaitOwnAnswer();
 // are right (its status may still refuse).
 bool AnswerFrameSound();
 
-int WritePatternArea(const uint8_t* data, uint32_t count);  // 0, 3, 4 or 6
-int SendScaledCommand(uint32_t level, uint32_t span, uint8_t code);  // bytes written
+int WritePatternArea(const uint8_t* data, uint32_t count);                   // 0, 3, 4 or 6
+int SendScaledCommand(uint32_t level, uint32_t span, uint8_t code);          // bytes written
 int WriteFlashChunk(const uint8_t* data, uint32_t address, uint32_t count);  // 0, 3, 5 or 6
-int EraseFlashRange(uint32_t address, uint32_t length);  // 0, 3 or 5
+int EraseFlashRange(uint32_t address, uint32_t length);                      // 0, 3 or 5
 int ReadFlashChunk(uint8_t* destination, uint32_t address, uint32_t count);  // 0, 3, 5, 6 or 7
 // Copies exactly six bytes of the answer's payload.
 int QueryDeviceClock(uint8_t* destination);  // 0, 3, 5 or 7
-int SendCommand22(uint8_t value);  // 0, 3 or 5
-int SendCommand2();  // 0, 3 or 4
-int ReadArea02(uint8_t count);  // 0, 3 or 4; the data stay in ResponseBuffer
+int SendCommand22(uint8_t value);            // 0, 3 or 5
+int SendCommand2();                          // 0, 3 or 4
+int ReadArea02(uint8_t count);               // 0, 3 or 4; the data stay in ResponseBuffer
 // Sends the record that the caller put at payload offset 4; hold the
 // transmitter (TransmitterLock) from writing the record until this returns.
 int WriteRecordArea(uint8_t lengthByte, uint8_t selector);  // 0, 3 or 4
@@ -87,7 +87,6 @@ void SendAddressCommand(uint32_t address, uint32_t count, uint8_t value);
 // The record that BuildRecordAndSend makes of RecordSource: written to
 // record (17 bytes at most); returns its length and sets the length and
 // code bytes of the 0x31 request that follows it.
-int BuildRecord(const RecordSourceFields& source, uint8_t* record, uint8_t& lengthByte,
-                uint8_t& codeByte);
+int BuildRecord(const RecordSourceFields& source, uint8_t* record, uint8_t& lengthByte, uint8_t& codeByte);
 
 }  // namespace wire

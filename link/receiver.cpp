@@ -42,11 +42,11 @@ uint16_t partialSince = 0;  // low 16 bits of the tick; 0: no partial timed
 // included: the whole frame, or fewer when its rest never came. The log shows
 // this count and these bytes, never the declared length over zeros.
 int arrivedCount = 0;
-int partialCount = 0;       // bytes of a frame's start taken so far (0 to 3)
+int partialCount = 0;  // bytes of a frame's start taken so far (0 to 3)
 uint8_t partialBytes[4] = {};
 
-constexpr uint32_t kIdleWaitMs = 200;     // one blocking wait; the loop re-checks after it
-constexpr uint32_t kHeldBytePollMs = 2;   // raw capture: the last byte is not taken yet
+constexpr uint32_t kIdleWaitMs = 200;    // one blocking wait; the loop re-checks after it
+constexpr uint32_t kHeldBytePollMs = 2;  // raw capture: the last byte is not taken yet
 constexpr int kDiscardChunk = 64;
 constexpr int kHeaderSize = 4;  // STX, status, two length bytes
 
@@ -77,8 +77,7 @@ int ReadWithBudget(uint8_t* destination, int count, int& attemptsLeft, bool& gav
         got += n;
         const uint32_t now = platform::TickMs();
         if (n > 0) lastProgress = now;
-        if (LinkFlagSet(kFlagStopReceiver) || --attemptsLeft <= 0 ||
-            now - lastProgress > kStalePartialMs) {
+        if (LinkFlagSet(kFlagStopReceiver) || --attemptsLeft <= 0 || now - lastProgress > kStalePartialMs) {
             gaveUp = got < count;
             break;
         }

@@ -20,8 +20,8 @@ char setupFailure[400] = "";
 // Keeps the words of the set-up step that failed, for the operator.
 void NoteSetupFailure(int portNumber) {
     const platform::PortFaultText fault = platform::PortFault();
-    std::snprintf(setupFailure, sizeof setupFailure, "COM%d could not be set up: %s failed: %s", portNumber,
-                  fault.call, fault.message);
+    std::snprintf(setupFailure, sizeof setupFailure, "COM%d could not be set up: %s failed: %s", portNumber, fault.call,
+                  fault.message);
 }
 
 // The bound of the 1000 polls of 10 ms that a thread's end was once awaited with.

@@ -39,8 +39,7 @@ DeviceDate DayNumberToDate(uint16_t dayNumber) {
         const int day = rest + 1;
         rest -= MonthLength(month, leap);
         if (rest < 0) {
-            return DeviceDate{static_cast<uint8_t>(years), static_cast<uint8_t>(month),
-                              static_cast<uint8_t>(day)};
+            return DeviceDate{static_cast<uint8_t>(years), static_cast<uint8_t>(month), static_cast<uint8_t>(day)};
         }
     }
     return DeviceDate{static_cast<uint8_t>(years), 12, 31};  // not reached: rest < 366
@@ -50,8 +49,7 @@ uint8_t ToBcd(uint8_t value) { return static_cast<uint8_t>((value / 10) * 16 + v
 
 void BuildClockPayload(const platform::LocalTime& now, uint8_t* payload) {
     const uint8_t years = static_cast<uint8_t>(now.year - 2000);
-    const uint16_t n = DateToDayNumber(years, static_cast<uint8_t>(now.month),
-                                       static_cast<uint8_t>(now.day));
+    const uint16_t n = DateToDayNumber(years, static_cast<uint8_t>(now.month), static_cast<uint8_t>(now.day));
     payload[0] = static_cast<uint8_t>(n);
     payload[1] = static_cast<uint8_t>(n >> 8);
     payload[2] = ToBcd(static_cast<uint8_t>(now.hour));

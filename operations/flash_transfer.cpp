@@ -41,8 +41,8 @@ void ReportNoAnswer(const char* operation, uint32_t address, const char* failure
                       operation, static_cast<unsigned>(address & kAddressMask),
                       static_cast<unsigned>(wire::kOwnPollBoundMs / 1000));
     } else {
-        std::snprintf(line, sizeof line, "%s: the port is closed at 0x%06X: open it and try again",
-                      operation, static_cast<unsigned>(address & kAddressMask));
+        std::snprintf(line, sizeof line, "%s: the port is closed at 0x%06X: open it and try again", operation,
+                      static_cast<unsigned>(address & kAddressMask));
     }
     platform::LogLine(line);
     if (failureBox != nullptr) platform::WarningBox(failureBox);
@@ -71,8 +71,7 @@ bool TransferLengthFits(const OperationParams* p, const char* operation) {
     std::snprintf(text, sizeof text,
                   "%s: length 0x%X is larger than the transfer buffer (0x%X bytes): nothing was "
                   "sent",
-                  operation, static_cast<unsigned>(p->Length),
-                  static_cast<unsigned>(kTransferBufferSize));
+                  operation, static_cast<unsigned>(p->Length), static_cast<unsigned>(kTransferBufferSize));
     platform::WarningBox(text);
     return false;
 }

@@ -66,7 +66,8 @@ void Name(const ProgressSnapshot& s, char* out, size_t cap) {
         case Activity::FlashVerify: std::snprintf(out, cap, "flash verify 0x%X", unsigned(s.address)); break;
         case Activity::FirmwareVerify: std::snprintf(out, cap, "firmware verify"); break;
         case Activity::AwaitApplication: std::snprintf(out, cap, "waiting for the unit"); break;
-        case Activity::None: default: out[0] = '\0'; break;
+        case Activity::None:
+        default: out[0] = '\0'; break;
     }
 }
 
@@ -119,8 +120,8 @@ void Where(const ProgressSnapshot& s, char* out, size_t cap) {
         }
     } else if (s.activity == Activity::ParamChain && s.step == 0) {
         out[0] = '\0';
-    } else if (s.activity != Activity::Update && s.activity != Activity::ApStop &&
-               s.activity != Activity::Sequence && s.activity != Activity::AwaitApplication) {
+    } else if (s.activity != Activity::Update && s.activity != Activity::ApStop && s.activity != Activity::Sequence &&
+               s.activity != Activity::AwaitApplication) {
         std::snprintf(out, cap, " at 0x%X", unsigned(s.where));
     } else {
         out[0] = '\0';
@@ -138,7 +139,8 @@ const char* WhyText(NotStartedWhy why) {
         case NotStartedWhy::NumberText: return ": a number text is too long";
         case NotStartedWhy::Range: return ": the range runs past 0xFFFFFF";
         case NotStartedWhy::Text: return ": a text holds a character the unit cannot store";
-        case NotStartedWhy::None: default: return "";
+        case NotStartedWhy::None:
+        default: return "";
     }
 }
 
@@ -151,8 +153,8 @@ void VerifyEnded(const ProgressSnapshot& s, const char* name, double took, char*
     }
     char differing[16];
     Grouped(s.verify.differing, differing, sizeof differing);
-    std::snprintf(out, cap, "%s: %s of %s bytes differ in %u range%s, the first at 0x%06X", name, differing,
-                  compared, unsigned(s.verify.ranges), s.verify.ranges == 1 ? "" : "s", unsigned(s.verify.first));
+    std::snprintf(out, cap, "%s: %s of %s bytes differ in %u range%s, the first at 0x%06X", name, differing, compared,
+                  unsigned(s.verify.ranges), s.verify.ranges == 1 ? "" : "s", unsigned(s.verify.first));
 }
 
 void Ended(const ProgressSnapshot& s, const char* name, char* out, size_t cap) {
@@ -319,7 +321,8 @@ void FormatDeviceErrors(const DeviceErrors& e, char* out, size_t cap) {
 uint32_t ProgressPermille(const ProgressSnapshot& s) {
     if (s.activity == Activity::None) return 0;
     if (s.endMs != 0 && s.outcome == Outcome::Complete) return 1000;
-    const uint32_t units = s.total == 0 ? 0 : static_cast<uint32_t>(uint64_t(s.done > s.total ? s.total : s.done) * 1000 / s.total);
+    const uint32_t units =
+        s.total == 0 ? 0 : static_cast<uint32_t>(uint64_t(s.done > s.total ? s.total : s.done) * 1000 / s.total);
     if (s.activity == Activity::ParamChain) return (s.step * 1000 + units) / 3;
     return units;
 }

@@ -19,27 +19,27 @@ enum class Activity : uint8_t {
     Recovery,    // the boot-mode update without the model request
     FlashWrite,  // bytes of Length
     FlashRead,
-    FlashErase,  // one request: no units
-    ParamChain,  // stop, erase, write: steps of three
-    ApStop,      // attempts of three
-    Sequence,    // runs until stopped: no units
-    FlashVerify,     // bytes of Length read and compared with the transfer file
-    FirmwareVerify,  // bytes of the firmware's pages read and compared with the image
+    FlashErase,        // one request: no units
+    ParamChain,        // stop, erase, write: steps of three
+    ApStop,            // attempts of three
+    Sequence,          // runs until stopped: no units
+    FlashVerify,       // bytes of Length read and compared with the transfer file
+    FirmwareVerify,    // bytes of the firmware's pages read and compared with the image
     AwaitApplication,  // after an update: until the unit answers in its application
 };
 
 enum class Outcome : uint8_t {
     Running,
     Complete,
-    Refused,     // the device said no (model mismatch included)
+    Refused,  // the device said no (model mismatch included)
     NoAnswer,
     PortClosed,
-    Failed,      // the firmware programmer's result code says why
-    Stopped,     // the operator stopped it (the pattern sequence)
-    NotStarted,  // ended before it began: a file, a length, a missing model
-    FileError,   // the flash read's file could not be written
+    Failed,         // the firmware programmer's result code says why
+    Stopped,        // the operator stopped it (the pattern sequence)
+    NotStarted,     // ended before it began: a file, a length, a missing model
+    FileError,      // the flash read's file could not be written
     DamagedAnswer,  // an answer came cut or corrupted; its data were not taken
-    Different,   // a verify read the whole range, and the flash differs from the file
+    Different,      // a verify read the whole range, and the flash differs from the file
 };
 
 // Where a longer operation is, for every front end to name in the same words.
@@ -56,15 +56,15 @@ enum class Stage : uint8_t {
 // Why a command started nothing.
 enum class NotStartedWhy : uint8_t {
     None,
-    FileOpen,  // the file cannot be opened ("OPEN ERROR")
-    FileRead,  // the file cannot be read ("READ ERROR")
-    Length,    // the length exceeds the transfer buffer
-    NoModel,   // the firmware file has no model record
+    FileOpen,      // the file cannot be opened ("OPEN ERROR")
+    FileRead,      // the file cannot be read ("READ ERROR")
+    Length,        // the length exceeds the transfer buffer
+    NoModel,       // the firmware file has no model record
     FirmwareFile,  // the firmware file cannot be loaded
-    Busy,      // another operation runs (the running one's board is kept)
-    NumberText,  // an address or length text longer than an edit holds
-    Range,     // a write or an erase would run past the top of the address space
-    Text,      // a parameter text holds a character code page 932 cannot represent
+    Busy,          // another operation runs (the running one's board is kept)
+    NumberText,    // an address or length text longer than an edit holds
+    Range,         // a write or an erase would run past the top of the address space
+    Text,          // a parameter text holds a character code page 932 cannot represent
 };
 
 // What a verify found. Ranges themselves are kept beside the verify (verify.h).
@@ -96,9 +96,9 @@ struct ProgressSnapshot {
     uint32_t failStep = 0;  // parameter-block chain: the step that failed
     int code = 0;           // the programmer's result code of a failed update
     uint32_t startMs = 0;
-    uint32_t unitsMs = 0;   // the first unit report: the rate counts from here
-    uint32_t endMs = 0;     // 0 while the operation runs
-    uint32_t serial = 0;    // counts the operations opened, so a reader sees a new one
+    uint32_t unitsMs = 0;  // the first unit report: the rate counts from here
+    uint32_t endMs = 0;    // 0 while the operation runs
+    uint32_t serial = 0;   // counts the operations opened, so a reader sees a new one
     Stage stage = Stage::None;
     NotStartedWhy why = NotStartedWhy::None;
     VerifyFacts verify;

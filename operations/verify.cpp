@@ -58,8 +58,8 @@ bool ReadSegments(const VerifyPlan& plan, uint32_t total) {
 
 void LogEqual(const VerifyPlan& plan, uint32_t compared, uint32_t elapsedMs) {
     char line[160];
-    std::snprintf(line, sizeof line, "%s: the flash holds %s: %u bytes compared in %.1f s", plan.name,
-                  plan.subject, unsigned(compared), elapsedMs / 1000.0);
+    std::snprintf(line, sizeof line, "%s: the flash holds %s: %u bytes compared in %.1f s", plan.name, plan.subject,
+                  unsigned(compared), elapsedMs / 1000.0);
     platform::LogLine(line);
 }
 
@@ -67,14 +67,14 @@ void LogDifferent(const VerifyPlan& plan, const VerifyFacts& facts, uint32_t lis
     char line[200];
     std::snprintf(line, sizeof line,
                   "%s: %u of %u bytes differ from %s in %u range%s; the first at 0x%06X: file %02X, flash %02X",
-                  plan.name, unsigned(facts.differing), unsigned(facts.compared), plan.subject,
-                  unsigned(facts.ranges), facts.ranges == 1 ? "" : "s", unsigned(facts.first),
-                  unsigned(facts.fileByte), unsigned(facts.flashByte));
+                  plan.name, unsigned(facts.differing), unsigned(facts.compared), plan.subject, unsigned(facts.ranges),
+                  facts.ranges == 1 ? "" : "s", unsigned(facts.first), unsigned(facts.fileByte),
+                  unsigned(facts.flashByte));
     platform::LogLine(line);
     for (uint32_t i = 0; i < listed && i < kLoggedRanges; ++i) {
         const VerifyRange& r = VerifyRanges[i];
-        std::snprintf(line, sizeof line, "%s: differs at 0x%06X-0x%06X (%u byte%s)", plan.name,
-                      unsigned(r.address), unsigned((r.address + r.length - 1) & kAddressMask), unsigned(r.length),
+        std::snprintf(line, sizeof line, "%s: differs at 0x%06X-0x%06X (%u byte%s)", plan.name, unsigned(r.address),
+                      unsigned((r.address + r.length - 1) & kAddressMask), unsigned(r.length),
                       r.length == 1 ? "" : "s");
         platform::LogLine(line);
     }
@@ -82,8 +82,8 @@ void LogDifferent(const VerifyPlan& plan, const VerifyFacts& facts, uint32_t lis
 
 }  // namespace
 
-uint32_t CompareSegments(const uint8_t* expected, const uint8_t* actual, const VerifySegment* segments,
-                         int count, VerifyRange* ranges, uint32_t cap, VerifyFacts& facts) {
+uint32_t CompareSegments(const uint8_t* expected, const uint8_t* actual, const VerifySegment* segments, int count,
+                         VerifyRange* ranges, uint32_t cap, VerifyFacts& facts) {
     facts = VerifyFacts{};
     uint32_t found = 0;
     bool open = false;  // the last byte compared differed: a range is open

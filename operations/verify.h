@@ -44,13 +44,13 @@ extern const uint8_t* VerifyExpected;
 // Compares expected and actual over the segments: fills facts and up to cap
 // ranges (a range that continues into the next segment, without a gap of
 // device addresses, stays one range). Returns the ranges found.
-uint32_t CompareSegments(const uint8_t* expected, const uint8_t* actual, const VerifySegment* segments,
-                         int count, VerifyRange* ranges, uint32_t cap, VerifyFacts& facts);
+uint32_t CompareSegments(const uint8_t* expected, const uint8_t* actual, const VerifySegment* segments, int count,
+                         VerifyRange* ranges, uint32_t cap, VerifyFacts& facts);
 
 // What a verify compares: the expected bytes and the stretches of flash,
 // named in the log lines by the operation's name.
 struct VerifyPlan {
-    const char* name;  // "flash verify", "firmware verify"
+    const char* name;     // "flash verify", "firmware verify"
     const char* subject;  // what the flash is compared with: "the file", "the firmware file"
     const uint8_t* expected;
     const VerifySegment* segments;

@@ -15,9 +15,8 @@ namespace platform {
 // their codes).
 struct DcbFields {
     uint32_t baudRate = 0;
-    uint8_t fBinary = 0, fParity = 0, fOutxCtsFlow = 0, fOutxDsrFlow = 0, fDtrControl = 0,
-            fDsrSensitivity = 0, fTXContinueOnXoff = 0, fOutX = 0, fInX = 0, fErrorChar = 0, fNull = 0,
-            fRtsControl = 0, fAbortOnError = 0;
+    uint8_t fBinary = 0, fParity = 0, fOutxCtsFlow = 0, fOutxDsrFlow = 0, fDtrControl = 0, fDsrSensitivity = 0,
+            fTXContinueOnXoff = 0, fOutX = 0, fInX = 0, fErrorChar = 0, fNull = 0, fRtsControl = 0, fAbortOnError = 0;
     uint16_t xonLim = 0, xoffLim = 0;
     uint8_t byteSize = 0, parity = 0, stopBits = 0;
     uint8_t xonChar = 0, xoffChar = 0, errorChar = 0, eofChar = 0, evtChar = 0;

@@ -40,8 +40,8 @@ struct PortTimeouts {
     uint32_t writeTotalConstant = 0;
 };
 
-constexpr uint32_t kPurgeAll = 15;   // TXABORT | RXABORT | TXCLEAR | RXCLEAR
-constexpr uint32_t kEventRxChar = 1; // EV_RXCHAR
+constexpr uint32_t kPurgeAll = 15;    // TXABORT | RXABORT | TXCLEAR | RXCLEAR
+constexpr uint32_t kEventRxChar = 1;  // EV_RXCHAR
 
 // Gone: the device behind the port has gone away (the line hung up, the
 // adapter was unplugged): no wait on it will see data again.

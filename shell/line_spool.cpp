@@ -24,7 +24,7 @@ struct Spool {
     SpoolSink sink{};
     std::deque<Item> items;
     size_t pendingBytes = 0;
-    size_t inHand = 0;  // items taken by the writer and not yet handled
+    size_t inHand = 0;             // items taken by the writer and not yet handled
     void* failedTarget = nullptr;  // its bytes are dropped until its close
     bool started = false;
 };

@@ -79,11 +79,8 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             shell::OnCommand(params, LOWORD(wParam));
             shell::RefreshStatus(dialog);
             return FALSE;
-        case WM_SYSCOMMAND:
-            return OnSystemCommand(dialog, wParam) ? TRUE : FALSE;
-        case WM_TIMER:
-            OnDialogTimer(dialog, static_cast<int>(wParam));
-            return FALSE;
+        case WM_SYSCOMMAND: return OnSystemCommand(dialog, wParam) ? TRUE : FALSE;
+        case WM_TIMER: OnDialogTimer(dialog, static_cast<int>(wParam)); return FALSE;
         case shell::kGetDpiScaledSizeMessage:
             shell::OnGetDpiScaledSize(dialog, LOWORD(wParam), reinterpret_cast<SIZE*>(lParam));
             // A dialog procedure's answer goes through DWLP_MSGRESULT: TRUE, the size is set.
@@ -93,9 +90,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             shell::OnDpiChanged(dialog, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 0);
             return TRUE;
-        case WM_DISPLAYCHANGE:
-            shell::LayOutWindow(dialog);
-            return FALSE;
+        case WM_DISPLAYCHANGE: shell::LayOutWindow(dialog); return FALSE;
         case WM_SETTINGCHANGE:
             if (wParam == SPI_SETWORKAREA) shell::LayOutWindow(dialog);
             return FALSE;
@@ -105,15 +100,11 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             shell::ReleaseStatusStrip();
             PostQuitMessage(0);
             return FALSE;
-        case shell::kRecordingFailedMessage:
-            shell::ShowRecordingFailed(dialog, lParam);
-            return TRUE;
+        case shell::kRecordingFailedMessage: shell::ShowRecordingFailed(dialog, lParam); return TRUE;
         case platform::kLogRequestMessage:
             shell::AppendLogLine(dialog, reinterpret_cast<const char*>(lParam));
             return TRUE;
-        case platform::kClearLogMessage:
-            shell::ResetLog(dialog);
-            return TRUE;
+        case platform::kClearLogMessage: shell::ResetLog(dialog); return TRUE;
         default:
             if (shell::IsTaskbarButtonCreated(message)) {
                 shell::OnTaskbarButtonCreated(dialog);
@@ -174,8 +165,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     RaiseTimerResolution();
     // The taskbar button's progress is a COM object of the shell.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(kDialogTemplate), nullptr,
-                                     MainDialogProc, reinterpret_cast<LPARAM>(&operationParams));
+    HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(kDialogTemplate), nullptr, MainDialogProc,
+                                     reinterpret_cast<LPARAM>(&operationParams));
     if (dialog == nullptr) return 1;
     ShowWindow(dialog, ShowCodeFromStartup());
     UpdateWindow(dialog);

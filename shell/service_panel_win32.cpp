@@ -92,9 +92,7 @@ constexpr size_t kControlCount = sizeof kControls / sizeof kControls[0];
 std::array<HWND, kControlCount> panelWindows{};  // kControls' windows, same order
 bool panelShown = false;
 
-bool IsParamText(int id) {
-    return id >= kIdParamFirstText0 && id < kIdParamSecondText0 + kParamBlocks;
-}
+bool IsParamText(int id) { return id >= kIdParamFirstText0 && id < kIdParamSecondText0 + kParamBlocks; }
 
 // Window class and styles of one panel control. The first focusable control
 // after a group box starts a new dialog group, so that the arrow keys stay
@@ -103,15 +101,9 @@ const wchar_t* ClassAndStyle(const PanelControl& c, bool startsGroup, DWORD* sty
     *style = WS_CHILD;  // hidden until the panel is shown
     *exStyle = 0;
     switch (c.kind) {
-        case Kind::Group:
-            *style |= BS_GROUPBOX | WS_GROUP;
-            return L"BUTTON";
-        case Kind::Label:
-            *style |= SS_LEFT | SS_NOPREFIX;
-            return L"STATIC";
-        case Kind::Button:
-            *style |= BS_PUSHBUTTON | WS_TABSTOP | (startsGroup ? WS_GROUP : 0);
-            return L"BUTTON";
+        case Kind::Group: *style |= BS_GROUPBOX | WS_GROUP; return L"BUTTON";
+        case Kind::Label: *style |= SS_LEFT | SS_NOPREFIX; return L"STATIC";
+        case Kind::Button: *style |= BS_PUSHBUTTON | WS_TABSTOP | (startsGroup ? WS_GROUP : 0); return L"BUTTON";
         case Kind::Edit:
             *style |= ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP | (startsGroup ? WS_GROUP : 0);
             *exStyle = WS_EX_CLIENTEDGE;
@@ -135,8 +127,7 @@ void FocusLogIfInPanel(HWND dialog) {
     HWND focus = GetFocus();
     for (HWND w : panelWindows) {
         if (w != nullptr && (focus == w || IsChild(w, focus))) {
-            SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, kIdLog)),
-                         TRUE);
+            SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, kIdLog)), TRUE);
             return;
         }
     }

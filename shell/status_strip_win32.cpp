@@ -26,8 +26,8 @@ constexpr int kTextChars = 160;
 
 ITaskbarList3* taskbar = nullptr;
 UINT taskbarButtonCreated = 0;
-bool following = false;      // the status timer runs
-uint32_t shownSerial = 0;    // the operation the strip shows
+bool following = false;    // the status timer runs
+uint32_t shownSerial = 0;  // the operation the strip shows
 uint32_t shownPermille = 0xFFFFFFFF;
 ops::Outcome shownOutcome = ops::Outcome::Running;
 wchar_t shownText[kTextChars] = L"";
@@ -120,15 +120,12 @@ void OnStatusTimer(HWND dialog) {
     RefreshStatus(dialog);
 }
 
-bool IsTaskbarButtonCreated(UINT message) {
-    return taskbarButtonCreated != 0 && message == taskbarButtonCreated;
-}
+bool IsTaskbarButtonCreated(UINT message) { return taskbarButtonCreated != 0 && message == taskbarButtonCreated; }
 
 void OnTaskbarButtonCreated(HWND dialog) {
     if (taskbar == nullptr) {
         void* instance = nullptr;
-        if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
-                                    &instance))) {
+        if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3, &instance))) {
             return;  // no taskbar progress on this system: the strip still shows it
         }
         taskbar = static_cast<ITaskbarList3*>(instance);

@@ -68,8 +68,8 @@ bool ChooseFile(HWND dialog, const wchar_t* title, DWORD flags, wchar_t* path) {
 void FileBox(HWND dialog, const wchar_t* what, const wchar_t* path, DWORD error) {
     wchar_t text[MAX_PATH + 256];
     _snwprintf(text, sizeof text / sizeof text[0] - 1,
-               L"%ls\n%ls\n(Windows error %lu)\n\nChoose another folder or file name and try again.", what,
-               path, static_cast<unsigned long>(error));
+               L"%ls\n%ls\n(Windows error %lu)\n\nChoose another folder or file name and try again.", what, path,
+               static_cast<unsigned long>(error));
     text[sizeof text / sizeof text[0] - 1] = L'\0';
     MessageBoxW(dialog, text, kCaption, MB_OK | MB_ICONWARNING);
 }
@@ -99,16 +99,15 @@ void SaveLog(HWND dialog) {
 }
 
 void SetRecordingCheck(HWND dialog, bool on) {
-    CheckMenuItem(GetSystemMenu(dialog, FALSE), kSysCmdRecordSession,
-                  MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(GetSystemMenu(dialog, FALSE), kSysCmdRecordSession, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void StartRecording(HWND dialog) {
     wchar_t path[MAX_PATH] = L"tq7300-session.txt";
     if (!ChooseFile(dialog, L"Record session", 0, path)) return;
     // Appends to a file that exists; an editor may read it meanwhile.
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         FileBox(dialog, L"The session cannot be recorded to", path, GetLastError());
         return;
@@ -180,8 +179,8 @@ void RecordLogLine(const wchar_t* line) {
     SYSTEMTIME t;
     GetLocalTime(&t);
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u ", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u ", t.wYear, t.wMonth, t.wDay, t.wHour,
+                  t.wMinute, t.wSecond, t.wMilliseconds);
     SpoolWrite(kRecordingSink, recording, stamp + Utf8(line) + "\r\n");
 }
 

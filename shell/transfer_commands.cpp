@@ -38,8 +38,7 @@ constexpr TransferCommand kTransfers[] = {
     {kIdFlashWrite, "flash write", "FLASH WRITE", ops::Activity::FlashWrite, ops::FlashWriteWorker, true, true},
     {kIdFlashRead, "flash read", "FLASH READ", ops::Activity::FlashRead, ops::FlashReadWorker, false, false},
     {kIdFlashErase, "flash erase", "FLASH ERASE", ops::Activity::FlashErase, ops::FlashEraseWorker, true, true},
-    {kIdFlashVerify, "flash verify", "FLASH VERIFY", ops::Activity::FlashVerify, ops::FlashVerifyWorker, true,
-     false},
+    {kIdFlashVerify, "flash verify", "FLASH VERIFY", ops::Activity::FlashVerify, ops::FlashVerifyWorker, true, false},
 };
 
 const TransferCommand* FindTransfer(int id) {

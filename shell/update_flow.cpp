@@ -28,8 +28,8 @@ bool DamagedFileDeclined() {
     const firmware::RecordDamage damage = firmware::FirstDamage;
     if (damage.line == 0) return false;
     char text[256];
-    std::snprintf(text, sizeof text, "The firmware file is damaged at line %d: %s.\n\nProgram it anyway?",
-                  damage.line, firmware::RecordFaultText(damage.fault));
+    std::snprintf(text, sizeof text, "The firmware file is damaged at line %d: %s.\n\nProgram it anyway?", damage.line,
+                  firmware::RecordFaultText(damage.fault));
     return !platform::AskYesNo(text);
 }
 

@@ -52,14 +52,10 @@ struct TemplatePlace {
 
 // In the template's order, which is also its controls' z-order.
 constexpr TemplatePlace kTemplatePlaces[] = {
-    {kIdLog, 7, 3, 310, 250, 3, 81},
-    {kComLabelId, 343, 7, 13, 8, 7, 8},
-    {kIdPortEdit, 368, 3, 30, 14, 3, 14},
-    {kIdOpen, 326, 20, 32, 14, 20, 14},
-    {kIdClose, 367, 20, 32, 14, 20, 14},
-    {kIdApStop, 324, 183, 38, 11, 38, 11},
-    {kIdApResume, 367, 183, 38, 11, 38, 11},
-    {kIdRecovery, 322, 220, 40, 14, 53, 14},
+    {kIdLog, 7, 3, 310, 250, 3, 81},           {kComLabelId, 343, 7, 13, 8, 7, 8},
+    {kIdPortEdit, 368, 3, 30, 14, 3, 14},      {kIdOpen, 326, 20, 32, 14, 20, 14},
+    {kIdClose, 367, 20, 32, 14, 20, 14},       {kIdApStop, 324, 183, 38, 11, 38, 11},
+    {kIdApResume, 367, 183, 38, 11, 38, 11},   {kIdRecovery, 322, 220, 40, 14, 53, 14},
     {kIdFarmUpdate, 321, 239, 41, 14, 70, 14},
 };
 

@@ -74,12 +74,8 @@ void DeviceModel::LeaveBootMode() {
 void DeviceModel::BootLineIdle() {
     switch (bootState_) {
         case BootState::EraseCode1:
-        case BootState::EraseCode2:
-            bootState_ = BootState::Command;
-            break;
-        case BootState::AddressHigh:
-            bootState_ = BootState::WriteIdle;
-            break;
+        case BootState::EraseCode2: bootState_ = BootState::Command; break;
+        case BootState::AddressHigh: bootState_ = BootState::WriteIdle; break;
         case BootState::PageData:
             if (pageFill_ == 1 && page_[0] == kBootEnd) {
                 LeaveBootMode();
@@ -87,16 +83,13 @@ void DeviceModel::BootLineIdle() {
                 bootState_ = BootState::WriteIdle;
             }
             break;
-        default:
-            break;  // between steps: nothing half-done
+        default: break;  // between steps: nothing half-done
     }
 }
 
 void DeviceModel::BootByte(uint8_t byte) {
     switch (bootState_) {
-        case BootState::Command:
-            BootCommandByte(byte);
-            break;
+        case BootState::Command: BootCommandByte(byte); break;
         case BootState::EraseCode1:
             eraseCode_ = byte;
             bootState_ = BootState::EraseCode2;
@@ -106,21 +99,15 @@ void DeviceModel::BootByte(uint8_t byte) {
             if (byte != eraseCode_) eraseCode_ = 0xFF;  // codes disagree: matches no block
             EraseBlock();
             break;
-        case BootState::WriteIdle:
-            BootWriteIdleByte(byte);
-            break;
+        case BootState::WriteIdle: BootWriteIdleByte(byte); break;
         case BootState::AddressHigh:
             pageAddress_ = static_cast<uint16_t>(addressLow_ | (byte << 8));
             pageFill_ = 0;
             bootState_ = BootState::PageData;
             BootReply(BootStep::Address, static_cast<uint8_t>(addressLow_ + byte));
             break;
-        case BootState::PageData:
-            BootPageDataByte(byte);
-            break;
-        case BootState::AwaitProgram:
-            BootAwaitProgramByte(byte);
-            break;
+        case BootState::PageData: BootPageDataByte(byte); break;
+        case BootState::AwaitProgram: BootAwaitProgramByte(byte); break;
     }
 }
 

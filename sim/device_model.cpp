@@ -31,13 +31,9 @@ constexpr std::array<uint8_t, 3> kJunk = {0x5A, 0xA5, 0x3C};
 // 1 January 2000 (DayNumber 0) was a Saturday.
 constexpr int kWeekdayOfDayZero = 6;
 
-uint32_t Le24(const std::vector<uint8_t>& p, size_t at) {
-    return p[at] | (p[at + 1] << 8) | (p[at + 2] << 16);
-}
+uint32_t Le24(const std::vector<uint8_t>& p, size_t at) { return p[at] | (p[at + 1] << 8) | (p[at + 2] << 16); }
 
-uint16_t Le16(const std::vector<uint8_t>& p, size_t at) {
-    return static_cast<uint16_t>(p[at] | (p[at + 1] << 8));
-}
+uint16_t Le16(const std::vector<uint8_t>& p, size_t at) { return static_cast<uint16_t>(p[at] | (p[at + 1] << 8)); }
 
 bool InFlash(uint32_t address, size_t count) { return address + count <= kAppFlashSize; }
 
@@ -187,18 +183,13 @@ DeviceModel::CommandFault DeviceModel::FaultFor(uint8_t command, const std::vect
 
 DeviceModel::Outcome DeviceModel::Execute(uint8_t command, const std::vector<uint8_t>& payload) {
     switch (command) {
-        case kCmdSetClock:
-            return SetClock(payload);
-        case kCmdQueryClock:
-            return {kStatusAccepted, std::vector<uint8_t>(clock_.begin(), clock_.end()), false};
-        case kCmdMemory:
-            return MemoryAccess(payload);
+        case kCmdSetClock: return SetClock(payload);
+        case kCmdQueryClock: return {kStatusAccepted, std::vector<uint8_t>(clock_.begin(), clock_.end()), false};
+        case kCmdMemory: return MemoryAccess(payload);
         case kModelP:
         case kModelQ:
-        case kModelR:
-            return ModelRequest(command);
-        default:
-            return {};
+        case kModelR: return ModelRequest(command);
+        default: return {};
     }
 }
 
@@ -215,16 +206,12 @@ DeviceModel::Outcome DeviceModel::MemoryAccess(const std::vector<uint8_t>& paylo
     const uint32_t address = Le24(payload, 1);
     const auto data = payload.begin() + kMemHeader;
     switch (sub) {
-        case kMemPattern:
-            patterns_.push_back({now_, std::vector<uint8_t>(data, payload.end())});
-            return {};
+        case kMemPattern: patterns_.push_back({now_, std::vector<uint8_t>(data, payload.end())}); return {};
         case kMemWrite:
         case kMemRead:
         case kMemErase:
-        case kMemDataQuery:
-            return FlashAccess(sub, address, payload);
-        default:
-            return {};
+        case kMemDataQuery: return FlashAccess(sub, address, payload);
+        default: return {};
     }
 }
 
@@ -264,26 +251,15 @@ DeviceModel::Outcome DeviceModel::ModelRequest(uint8_t command) const {
 void DeviceModel::Answer(uint8_t status, const std::vector<uint8_t>& payload, CommandFault how) {
     std::vector<uint8_t> frame = BuildFrame(status, payload);
     switch (how.fault) {
-        case Fault::Cut:
-            frame.resize(std::min(frame.size(), kCutAnswerBytes));
-            break;
+        case Fault::Cut: frame.resize(std::min(frame.size(), kCutAnswerBytes)); break;
         case Fault::Short:
             frame = BuildFrame(status, std::vector<uint8_t>(payload.begin(), payload.begin() + payload.size() / 2));
             break;
-        case Fault::Silent:
-            return;
-        case Fault::Late:
-            replies_.push_back({frame, OrDefault(how.delayMs, kDefaultLateMs)});
-            return;
-        case Fault::BadChecksum:
-            ++frame[frame.size() - 2];
-            break;
-        case Fault::GarbageFirst:
-            AnswerGarbageFirst(frame, OrDefault(how.delayMs, kDefaultGarbageGapMs));
-            return;
-        case Fault::Split:
-            AnswerSplit(frame, OrDefault(how.delayMs, kDefaultSplitGapMs));
-            return;
+        case Fault::Silent: return;
+        case Fault::Late: replies_.push_back({frame, OrDefault(how.delayMs, kDefaultLateMs)}); return;
+        case Fault::BadChecksum: ++frame[frame.size() - 2]; break;
+        case Fault::GarbageFirst: AnswerGarbageFirst(frame, OrDefault(how.delayMs, kDefaultGarbageGapMs)); return;
+        case Fault::Split: AnswerSplit(frame, OrDefault(how.delayMs, kDefaultSplitGapMs)); return;
         case Fault::Oversize: {
             // Letters only: the host must skip it by its length, not by luck in resync.
             std::vector<uint8_t> big(kOversizePayload);
@@ -291,8 +267,7 @@ void DeviceModel::Answer(uint8_t status, const std::vector<uint8_t>& payload, Co
             frame = BuildFrame(kStatusAccepted, big);
             break;
         }
-        default:
-            break;
+        default: break;
     }
     replies_.push_back({frame, 0});
 }

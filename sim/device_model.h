@@ -73,7 +73,7 @@ enum class Fault {
     Short,         // a well-formed answer whose payload lost its second half
 };
 
-constexpr int kDefaultLateMs = 1500;     // beyond the host's one-second wait
+constexpr int kDefaultLateMs = 1500;       // beyond the host's one-second wait
 constexpr int kDefaultGarbageGapMs = 150;  // beyond the host's 100 ms stale-partial age
 constexpr int kDefaultSplitGapMs = 30;
 constexpr size_t kOversizePayload = 600;

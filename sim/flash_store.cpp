@@ -63,9 +63,7 @@ void FlashStore::Stick(uint32_t address, uint8_t mask) {
 }
 
 void FlashStore::Write(uint32_t address, const uint8_t* data, size_t n) {
-    Change(address, n, [data](uint8_t* target, size_t from, size_t count) {
-        std::copy_n(data + from, count, target);
-    });
+    Change(address, n, [data](uint8_t* target, size_t from, size_t count) { std::copy_n(data + from, count, target); });
 }
 
 void FlashStore::Set(uint32_t address, size_t n, uint8_t value) {

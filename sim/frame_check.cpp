@@ -35,9 +35,7 @@ std::string ByteText(uint8_t b) {
     return text;
 }
 
-size_t PayloadLength(const std::vector<uint8_t>& frame) {
-    return static_cast<size_t>(frame[2] | (frame[3] << 8));
-}
+size_t PayloadLength(const std::vector<uint8_t>& frame) { return static_cast<size_t>(frame[2] | (frame[3] << 8)); }
 
 }  // namespace
 
@@ -81,12 +79,8 @@ void FrameCheck::Pause(int64_t gapMs, int64_t nowMs) {
 
 void FrameCheck::Byte(uint8_t b, int64_t nowMs) {
     switch (state_) {
-        case State::Top:
-            TopByte(b, nowMs);
-            return;
-        case State::FrameBody:
-            FrameByte(b, nowMs);
-            return;
+        case State::Top: TopByte(b, nowMs); return;
+        case State::FrameBody: FrameByte(b, nowMs); return;
         case State::EraseCodes:
             step_.push_back(b);
             if (step_.size() < 3) return;
@@ -99,16 +93,12 @@ void FrameCheck::Byte(uint8_t b, int64_t nowMs) {
             state_ = State::Top;
             Completed();
             return;
-        case State::WriteIdle:
-            WriteIdleByte(b, nowMs);
-            return;
+        case State::WriteIdle: WriteIdleByte(b, nowMs); return;
         case State::AddressHigh:
             step_.push_back(b);
             state_ = State::AwaitData;
             return;
-        case State::AwaitData:
-            state_ = State::PageData;
-            [[fallthrough]];
+        case State::AwaitData: state_ = State::PageData; [[fallthrough]];
         case State::PageData:
             step_.push_back(b);
             if (step_.size() == 2 + kPageSize) state_ = State::AwaitProgram;
@@ -134,23 +124,15 @@ void FrameCheck::Byte(uint8_t b, int64_t nowMs) {
 void FrameCheck::TopByte(uint8_t b, int64_t nowMs) {
     step_.assign(1, b);
     switch (b) {
-        case kStx:
-            state_ = State::FrameBody;
-            break;
-        case kWakeByte:
-            ++counts_.wakeBytes;
-            break;
-        case kBootErase:
-            state_ = State::EraseCodes;
-            break;
+        case kStx: state_ = State::FrameBody; break;
+        case kWakeByte: ++counts_.wakeBytes; break;
+        case kBootErase: state_ = State::EraseCodes; break;
         case kBootWrite:
             ++counts_.bootWriteModes;
             state_ = State::WriteIdle;
             pageSinceWrite_ = false;
             break;
-        case kBootEnd:
-            ++counts_.bootEnds;
-            break;
+        case kBootEnd: ++counts_.bootEnds; break;
         default:
             // After a violation the bytes up to the next start are its remains.
             if (!resyncing_) Violation(nowMs, "byte " + ByteText(b) + " where a frame or a boot step must start");

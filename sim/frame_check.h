@@ -41,7 +41,7 @@ namespace sim {
 
 class FrameCheck {
 public:
-    static constexpr int kStallMs = 250;    // the device model's idle reset
+    static constexpr int kStallMs = 250;  // the device model's idle reset
     static constexpr size_t kMaxViolationsKept = 50;
 
     // A lone end byte where page data were due is told from the first data byte by the
@@ -65,12 +65,12 @@ public:
         uint64_t wakeBytes = 0;
         uint64_t bootErases = 0;
         uint64_t bootWriteModes = 0;
-        uint64_t bootPages = 0;      // pages with their "U"
-        uint64_t bootEnds = 0;       // end bytes
+        uint64_t bootPages = 0;          // pages with their "U"
+        uint64_t bootEnds = 0;           // end bytes
         uint64_t writeModesGivenUp = 0;  // "W" left for a frame before any page
         uint64_t violations = 0;
         uint64_t hostCloses = 0;
-        uint64_t leftMidStep = 0;  // host closes with a step, or write mode, unfinished
+        uint64_t leftMidStep = 0;    // host closes with a step, or write mode, unfinished
         uint64_t breaksAtClose = 0;  // malformations taken as the break a close left
     };
     Counts Totals() const;
@@ -81,12 +81,12 @@ public:
 
 private:
     enum class State {
-        Top,          // between frames and steps, write mode closed
-        FrameBody,    // inside a frame
-        EraseCodes,   // after "E"
-        WriteIdle,    // write mode, between pages
+        Top,         // between frames and steps, write mode closed
+        FrameBody,   // inside a frame
+        EraseCodes,  // after "E"
+        WriteIdle,   // write mode, between pages
         AddressHigh,
-        AwaitData,    // after a page address: its data, or a lone end byte
+        AwaitData,  // after a page address: its data, or a lone end byte
         PageData,
         AwaitProgram,
     };
@@ -106,9 +106,9 @@ private:
     Counts counts_;
     std::vector<std::string> violations_;
     State state_ = State::Top;
-    std::vector<uint8_t> step_;  // the frame or boot step read so far
-    bool resyncing_ = false;     // after a violation: skip to a byte that starts something
-    bool closed_ = false;        // the host closed the line since the last completed step
+    std::vector<uint8_t> step_;    // the frame or boot step read so far
+    bool resyncing_ = false;       // after a violation: skip to a byte that starts something
+    bool closed_ = false;          // the host closed the line since the last completed step
     bool pageSinceWrite_ = false;  // a page address went out since the last "W"
     int64_t lastByteMs_ = 0;
     bool anyByte_ = false;

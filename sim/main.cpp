@@ -130,9 +130,15 @@ struct Named {
 };
 
 constexpr Named<sim::Fault> kFaultNames[] = {
-    {"silent", sim::Fault::Silent},   {"refuse", sim::Fault::Refuse},        {"late", sim::Fault::Late},
-    {"badsum", sim::Fault::BadChecksum}, {"garbage", sim::Fault::GarbageFirst}, {"split", sim::Fault::Split},
-    {"oversize", sim::Fault::Oversize}, {"cut", sim::Fault::Cut},          {"short", sim::Fault::Short},
+    {"silent", sim::Fault::Silent},
+    {"refuse", sim::Fault::Refuse},
+    {"late", sim::Fault::Late},
+    {"badsum", sim::Fault::BadChecksum},
+    {"garbage", sim::Fault::GarbageFirst},
+    {"split", sim::Fault::Split},
+    {"oversize", sim::Fault::Oversize},
+    {"cut", sim::Fault::Cut},
+    {"short", sim::Fault::Short},
     {"none", sim::Fault::None},
 };
 
@@ -142,7 +148,9 @@ constexpr Named<sim::BootStep> kStepNames[] = {
 };
 
 constexpr Named<sim::BootFault> kBootFaultNames[] = {
-    {"silent", sim::BootFault::Silent}, {"wrong", sim::BootFault::WrongReply}, {"status", sim::BootFault::Status},
+    {"silent", sim::BootFault::Silent},
+    {"wrong", sim::BootFault::WrongReply},
+    {"status", sim::BootFault::Status},
 };
 
 template <typename T, size_t N>
@@ -390,8 +398,7 @@ void WriteFrameCheck(const std::string& path, const sim::FrameCheck& check) {
 }
 // ---- end of --frame-check ----------------------------------------------------------
 
-bool AttachSinks(const Options& o, sim::PtyDevice& device, FilePtr& record, FilePtr& patterns,
-                 sim::FrameCheck* check) {
+bool AttachSinks(const Options& o, sim::PtyDevice& device, FilePtr& record, FilePtr& patterns, sim::FrameCheck* check) {
     std::FILE* recordFile = nullptr;
     if (!o.record.empty()) {
         if (!OpenAppending(o.record, record)) return false;
@@ -415,7 +422,8 @@ bool AttachSinks(const Options& o, sim::PtyDevice& device, FilePtr& record, File
         std::FILE* f = patterns.get();
         device.OnPattern([f](const sim::PatternRecord& pattern) { LogPattern(f, pattern); });
     }
-    if (o.verbose) device.OnTrace([](const std::string& line) { std::fprintf(stderr, "tq7300-sim: %s\n", line.c_str()); });
+    if (o.verbose)
+        device.OnTrace([](const std::string& line) { std::fprintf(stderr, "tq7300-sim: %s\n", line.c_str()); });
     return true;
 }
 
@@ -517,7 +525,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tq7300-sim: %s\n", error.c_str());
         return 1;
     }
-    if (options.verbose) std::fprintf(stderr, "tq7300-sim: %s -> %s\n", options.link.c_str(), device.SlavePath().c_str());
+    if (options.verbose)
+        std::fprintf(stderr, "tq7300-sim: %s -> %s\n", options.link.c_str(), device.SlavePath().c_str());
     std::printf("READY %s\n", options.link.c_str());
     std::fflush(stdout);
 

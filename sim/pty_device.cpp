@@ -217,7 +217,8 @@ void PtyDevice::QueueReplies(std::vector<Reply> replies, Clock::time_point now) 
         if (reply.bytes.empty()) continue;
         // A reply behind others is timed from when the one before it finishes (WriteDue).
         const Clock::time_point base = std::max(now, lineFree_);
-        outbox_.push_back({std::move(reply.bytes), 0, reply.delayMs, base + milliseconds(reply.delayMs), Clock::time_point()});
+        outbox_.push_back(
+            {std::move(reply.bytes), 0, reply.delayMs, base + milliseconds(reply.delayMs), Clock::time_point()});
     }
 }
 

@@ -56,10 +56,10 @@ public:
     PtyDevice(const PtyDevice&) = delete;
     PtyDevice& operator=(const PtyDevice&) = delete;
 
-    void OnReceived(ByteSink sink) { onReceived_ = std::move(sink); }      // bytes as they arrive
-    void OnFlashChanged(FlashSink sink) { onFlash_ = std::move(sink); }    // after erase/program
-    void OnPattern(PatternSink sink) { onPattern_ = std::move(sink); }     // each pattern as it arrives
-    void OnTrace(TraceSink sink) { onTrace_ = std::move(sink); }           // diagnostics
+    void OnReceived(ByteSink sink) { onReceived_ = std::move(sink); }    // bytes as they arrive
+    void OnFlashChanged(FlashSink sink) { onFlash_ = std::move(sink); }  // after erase/program
+    void OnPattern(PatternSink sink) { onPattern_ = std::move(sink); }   // each pattern as it arrives
+    void OnTrace(TraceSink sink) { onTrace_ = std::move(sink); }         // diagnostics
 
     // Opens the pty, makes the link, starts the thread. False with a reason on failure.
     bool Start(std::string* error = nullptr);
@@ -144,10 +144,10 @@ private:
     // Device-thread state.
     std::deque<uint8_t> inbox_;  // read from the line, not yet handed to the model
     std::deque<Outgoing> outbox_;
-    std::vector<uint8_t> adapter_;       // --latency: bytes the adapter holds back
-    Clock::time_point adapterSince_;     // when the first of them came in
-    Clock::time_point adapterRetryAt_;   // the slave's input queue was full
-    Clock::time_point lineFree_;  // when the last reply byte has left (paced: line time)
+    std::vector<uint8_t> adapter_;      // --latency: bytes the adapter holds back
+    Clock::time_point adapterSince_;    // when the first of them came in
+    Clock::time_point adapterRetryAt_;  // the slave's input queue was full
+    Clock::time_point lineFree_;        // when the last reply byte has left (paced: line time)
     Clock::time_point nextFeed_;
     Clock::time_point lastFeed_;
     bool idleSignalled_ = true;

@@ -30,9 +30,9 @@ struct Posted {
 // Waits up to timeoutMs for a posted message; false on time-out.
 bool TakePosted(Posted& out, int timeoutMs);
 
-std::vector<std::string> LogHistory();      // every line ever logged, oldest first
-std::vector<std::string> LogShown();        // what the 100-line log holds now
-int LogSelected();                          // index of the selected line, -1 none
+std::vector<std::string> LogHistory();  // every line ever logged, oldest first
+std::vector<std::string> LogShown();    // what the 100-line log holds now
+int LogSelected();                      // index of the selected line, -1 none
 std::vector<std::string> BoxesShown();
 // The Yes/No questions asked, and what the operator answers them (No until
 // told otherwise, as the box's default button).

@@ -85,8 +85,7 @@ bool Step(const char* call, int result) {
 
 void DrainWake(Port* p) {
     char sink[16];
-    while (read(p->wake[0], sink, sizeof sink) > 0) {
-    }
+    while (read(p->wake[0], sink, sizeof sink) > 0) {}
 }
 
 // Polls the port and the wake pipe; 1 data, 2 released, 0 time-out.
@@ -252,8 +251,8 @@ int PortRead(PortHandle port, void* buffer, int count) {
 
 int PortWrite(PortHandle port, const void* buffer, int count) {
     Port* p = P(port);
-    const int64_t deadline = NowMs() + int64_t(p->timeouts.writeTotalMultiplier) * count +
-                             p->timeouts.writeTotalConstant;
+    const int64_t deadline =
+        NowMs() + int64_t(p->timeouts.writeTotalMultiplier) * count + p->timeouts.writeTotalConstant;
     const auto* in = static_cast<const uint8_t*>(buffer);
     lineOrder.fetch_add(1, std::memory_order_release);
     int put = 0;

@@ -161,8 +161,8 @@ LocalTime NowLocal() {
     std::tm tm{};
     localtime_r(&now, &tm);
     return LocalTime{static_cast<uint16_t>(tm.tm_year + 1900), static_cast<uint16_t>(tm.tm_mon + 1),
-                     static_cast<uint16_t>(tm.tm_mday), static_cast<uint16_t>(tm.tm_hour),
-                     static_cast<uint16_t>(tm.tm_min), static_cast<uint16_t>(tm.tm_sec)};
+                     static_cast<uint16_t>(tm.tm_mday),        static_cast<uint16_t>(tm.tm_hour),
+                     static_cast<uint16_t>(tm.tm_min),         static_cast<uint16_t>(tm.tm_sec)};
 }
 
 }  // namespace platform

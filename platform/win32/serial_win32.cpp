@@ -55,10 +55,8 @@ bool MeansGone(DWORD error) {
         case ERROR_GEN_FAILURE:
         case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_NOT_READY:
-        case ERROR_BROKEN_PIPE:
-            return true;
-        default:
-            return false;
+        case ERROR_BROKEN_PIPE: return true;
+        default: return false;
     }
 }
 
@@ -77,8 +75,8 @@ bool FailedGone(Port* p, DWORD error) {
 void Describe(const char* call, DWORD error) {
     std::snprintf(lastFault.call, sizeof lastFault.call, "%s", call);
     wchar_t wide[200] = L"";
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                   wide, sizeof wide / sizeof wide[0], nullptr);
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, wide,
+                                   sizeof wide / sizeof wide[0], nullptr);
     DWORD end = n;
     while (end > 0 && (wide[end - 1] == L'\r' || wide[end - 1] == L'\n' || wide[end - 1] == L' ')) --end;
     wide[end] = L'\0';
@@ -97,13 +95,31 @@ bool Step(const char* call, BOOL ok) {
 
 // The DCB's members and their DcbFields, in pairs (bit fields cannot be
 // handed around by reference, so the copies are spelled out by the list).
-#define TQ_DCB_FIELDS(X)                                                                                    \
-    X(BaudRate, baudRate) X(fBinary, fBinary) X(fParity, fParity) X(fOutxCtsFlow, fOutxCtsFlow)            \
-    X(fOutxDsrFlow, fOutxDsrFlow) X(fDtrControl, fDtrControl) X(fDsrSensitivity, fDsrSensitivity)          \
-    X(fTXContinueOnXoff, fTXContinueOnXoff) X(fOutX, fOutX) X(fInX, fInX) X(fErrorChar, fErrorChar)        \
-    X(fNull, fNull) X(fRtsControl, fRtsControl) X(fAbortOnError, fAbortOnError) X(XonLim, xonLim)          \
-    X(XoffLim, xoffLim) X(ByteSize, byteSize) X(Parity, parity) X(StopBits, stopBits) X(XonChar, xonChar) \
-    X(XoffChar, xoffChar) X(ErrorChar, errorChar) X(EofChar, eofChar) X(EvtChar, evtChar)
+#define TQ_DCB_FIELDS(X)                    \
+    X(BaudRate, baudRate)                   \
+    X(fBinary, fBinary)                     \
+    X(fParity, fParity)                     \
+    X(fOutxCtsFlow, fOutxCtsFlow)           \
+    X(fOutxDsrFlow, fOutxDsrFlow)           \
+    X(fDtrControl, fDtrControl)             \
+    X(fDsrSensitivity, fDsrSensitivity)     \
+    X(fTXContinueOnXoff, fTXContinueOnXoff) \
+    X(fOutX, fOutX)                         \
+    X(fInX, fInX)                           \
+    X(fErrorChar, fErrorChar)               \
+    X(fNull, fNull)                         \
+    X(fRtsControl, fRtsControl)             \
+    X(fAbortOnError, fAbortOnError)         \
+    X(XonLim, xonLim)                       \
+    X(XoffLim, xoffLim)                     \
+    X(ByteSize, byteSize)                   \
+    X(Parity, parity)                       \
+    X(StopBits, stopBits)                   \
+    X(XonChar, xonChar)                     \
+    X(XoffChar, xoffChar)                   \
+    X(ErrorChar, errorChar)                 \
+    X(EofChar, eofChar)                     \
+    X(EvtChar, evtChar)
 
 struct Overlapped {
     OVERLAPPED ov{};

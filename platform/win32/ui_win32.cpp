@@ -78,8 +78,8 @@ void ReadControlText(int id, char* buffer, int cap) {
     const UINT chars = GetDlgItemTextW(mainDialog, id, wide, wideCap);
     if (chars == 0) return;
     char bytes[2 * kControlTextChars];
-    const int n = WideCharToMultiByte(932, 0, wide, static_cast<int>(chars), bytes,
-                                      static_cast<int>(sizeof bytes), nullptr, nullptr);
+    const int n = WideCharToMultiByte(932, 0, wide, static_cast<int>(chars), bytes, static_cast<int>(sizeof bytes),
+                                      nullptr, nullptr);
     // Cut before a character that would not fit whole: half a double-byte
     // character would turn the byte after it into garbage on the device.
     int kept = 0;
@@ -99,8 +99,8 @@ namespace {
 bool Fits932(const wchar_t* units, int count) {
     char bytes[8];
     BOOL usedDefault = FALSE;
-    const int n = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, units, count, bytes, sizeof bytes, nullptr,
-                                      &usedDefault);
+    const int n =
+        WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, units, count, bytes, sizeof bytes, nullptr, &usedDefault);
     if (n <= 0 || usedDefault) return false;
     wchar_t back[4];
     const int m = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes, n, back, 4);
@@ -122,8 +122,8 @@ bool ReadControlTextExact(int id, char* buffer, int cap, TextRefusal& refusal) {
     wchar_t wide[kControlTextChars];
     const int chars = static_cast<int>(GetDlgItemTextW(mainDialog, id, wide, kControlTextChars));
     for (int i = 0; i < chars;) {
-        const bool pair = wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < chars && wide[i + 1] >= 0xDC00 &&
-                          wide[i + 1] <= 0xDFFF;
+        const bool pair =
+            wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < chars && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF;
         const int width = pair ? 2 : 1;
         if (!Fits932(wide + i, width)) {
             ToUtf8(wide, chars, refusal.text, static_cast<int>(sizeof refusal.text));

@@ -138,23 +138,25 @@ void ExpectExchanges(DeviceModel& m, const std::vector<Exchange>& steps, const c
 
 TEST(AppFlash, ReadWriteAndEraseCoverThe24BitSpace) {
     DeviceModel m;
-    ExpectExchanges(m, {
-        {MemoryRequest(0x84, 0x123456, {0xAA, 0xBB, 0xCC}), kAcceptedEmpty},
-        {MemoryRequest(0x04, 0x123455, Count16(5)), Accepted({0x00, 0xAA, 0xBB, 0xCC, 0x00})},
-        {MemoryRequest(0x44, 0x123456, Count16(1)), kAcceptedEmpty},
-        {MemoryRequest(0x04, 0x123456, Count16(2)), Accepted({0xFF, 0xBB})},
-        {MemoryRequest(0x84, 0xFFFE, {1, 2, 3, 4}), kAcceptedEmpty},  // across the boot-mode end
-        {MemoryRequest(0x04, 0xFFFE, Count16(4)), Accepted({1, 2, 3, 4})},
-        {MemoryRequest(0x84, 0xFFFFFE, {7, 8}), kAcceptedEmpty},      // up to the last byte
-        {MemoryRequest(0x04, 0xFFFFFE, Count16(2)), Accepted({7, 8})},
-        {MemoryRequest(0x84, 0xFFFFFF, {7, 8}), kRefusedEmpty},
-        {MemoryRequest(0x04, 0xFFFFFF, Count16(2)), kRefusedEmpty},
-        {MemoryRequest(0x44, 0xFFF000, Count16(0x1001)), kRefusedEmpty},
-        {MemoryRequest(0x04, 0x000000, Count16(505)), Accepted(Bytes(505, 0x00))},
-        {MemoryRequest(0x04, 0x000000, Count16(506)), kRefusedEmpty},
-        {MemoryRequest(0x04, 0x200000, Count16(0)), Accepted({})},
-        {MemoryRequest(0x44, 0x200000, Count16(0)), kAcceptedEmpty},
-    }, "24-bit flash");
+    ExpectExchanges(m,
+                    {
+                        {MemoryRequest(0x84, 0x123456, {0xAA, 0xBB, 0xCC}), kAcceptedEmpty},
+                        {MemoryRequest(0x04, 0x123455, Count16(5)), Accepted({0x00, 0xAA, 0xBB, 0xCC, 0x00})},
+                        {MemoryRequest(0x44, 0x123456, Count16(1)), kAcceptedEmpty},
+                        {MemoryRequest(0x04, 0x123456, Count16(2)), Accepted({0xFF, 0xBB})},
+                        {MemoryRequest(0x84, 0xFFFE, {1, 2, 3, 4}), kAcceptedEmpty},  // across the boot-mode end
+                        {MemoryRequest(0x04, 0xFFFE, Count16(4)), Accepted({1, 2, 3, 4})},
+                        {MemoryRequest(0x84, 0xFFFFFE, {7, 8}), kAcceptedEmpty},  // up to the last byte
+                        {MemoryRequest(0x04, 0xFFFFFE, Count16(2)), Accepted({7, 8})},
+                        {MemoryRequest(0x84, 0xFFFFFF, {7, 8}), kRefusedEmpty},
+                        {MemoryRequest(0x04, 0xFFFFFF, Count16(2)), kRefusedEmpty},
+                        {MemoryRequest(0x44, 0xFFF000, Count16(0x1001)), kRefusedEmpty},
+                        {MemoryRequest(0x04, 0x000000, Count16(505)), Accepted(Bytes(505, 0x00))},
+                        {MemoryRequest(0x04, 0x000000, Count16(506)), kRefusedEmpty},
+                        {MemoryRequest(0x04, 0x200000, Count16(0)), Accepted({})},
+                        {MemoryRequest(0x44, 0x200000, Count16(0)), kAcceptedEmpty},
+                    },
+                    "24-bit flash");
     EXPECT_EQ(m.Flash()[0xFFFF], 2);  // boot mode and application mode share the store
     EXPECT_EQ(m.FlashChanges(), 4u);  // a count of 0 changes nothing
 }
@@ -163,12 +165,14 @@ TEST(AppFlash, ParameterAreaErasedThenWrittenReadsBack) {
     DeviceModel m;
     Bytes block(256);
     std::iota(block.begin(), block.end(), uint8_t(0x40));
-    ExpectExchanges(m, {
-        {MemoryRequest(0x44, 0xE200, Count16(256)), kAcceptedEmpty},
-        {MemoryRequest(0x04, 0xE200, Count16(256)), Accepted(Bytes(256, 0xFF))},
-        {MemoryRequest(0x84, 0xE200, block), kAcceptedEmpty},
-        {MemoryRequest(0x04, 0xE200, Count16(256)), Accepted(block)},
-    }, "parameter area");
+    ExpectExchanges(m,
+                    {
+                        {MemoryRequest(0x44, 0xE200, Count16(256)), kAcceptedEmpty},
+                        {MemoryRequest(0x04, 0xE200, Count16(256)), Accepted(Bytes(256, 0xFF))},
+                        {MemoryRequest(0x84, 0xE200, block), kAcceptedEmpty},
+                        {MemoryRequest(0x04, 0xE200, Count16(256)), Accepted(block)},
+                    },
+                    "parameter area");
 }
 
 TEST(AppFlash, DumpReachesTheHighestPageTouchedButNoLessThan64KiB) {
@@ -189,19 +193,21 @@ TEST(AppFlash, DumpReachesTheHighestPageTouchedButNoLessThan64KiB) {
 
 TEST(AppMode, CommandLibraryRequestsAreAnswered) {
     DeviceModel m;
-    ExpectExchanges(m, {
-        {sim::BuildFrame(0x22, {0x01}), kAcceptedEmpty},
-        {sim::BuildFrame(0x30, {0x01}), kAcceptedEmpty},
-        {sim::BuildFrame(0x31, {0x01, 0x02}), kAcceptedEmpty},
-        {sim::BuildFrame(0x32, {0x02}), kAcceptedEmpty},
-        {sim::BuildFrame(0x40, {0x00, 0xE2, 0x00, 0x10, 0x00, 0x01}), kAcceptedEmpty},
-        {sim::BuildFrame(0x41, {0x5D, 0x00, 0x4C, 0x04, 0xFD}), kAcceptedEmpty},
-        {MemoryRequest(0x81, 0x000003, {0x10, 0x20}), kAcceptedEmpty},
-        {MemoryRequest(0x02, 0x000000, Count16(4)), Accepted({0x00, 0x01, 0x02, 0x03})},
-        {MemoryRequest(0x02, 0x000000, Count16(506)), kRefusedEmpty},
-        {sim::BuildFrame(0x60, {}), kAcceptedEmpty},
-        {sim::BuildFrame(0x62, {}), kAcceptedEmpty},
-    }, "command library");
+    ExpectExchanges(m,
+                    {
+                        {sim::BuildFrame(0x22, {0x01}), kAcceptedEmpty},
+                        {sim::BuildFrame(0x30, {0x01}), kAcceptedEmpty},
+                        {sim::BuildFrame(0x31, {0x01, 0x02}), kAcceptedEmpty},
+                        {sim::BuildFrame(0x32, {0x02}), kAcceptedEmpty},
+                        {sim::BuildFrame(0x40, {0x00, 0xE2, 0x00, 0x10, 0x00, 0x01}), kAcceptedEmpty},
+                        {sim::BuildFrame(0x41, {0x5D, 0x00, 0x4C, 0x04, 0xFD}), kAcceptedEmpty},
+                        {MemoryRequest(0x81, 0x000003, {0x10, 0x20}), kAcceptedEmpty},
+                        {MemoryRequest(0x02, 0x000000, Count16(4)), Accepted({0x00, 0x01, 0x02, 0x03})},
+                        {MemoryRequest(0x02, 0x000000, Count16(506)), kRefusedEmpty},
+                        {sim::BuildFrame(0x60, {}), kAcceptedEmpty},
+                        {sim::BuildFrame(0x62, {}), kAcceptedEmpty},
+                    },
+                    "command library");
     EXPECT_EQ(m.FlashChanges(), 0u);
 }
 
@@ -387,20 +393,26 @@ TEST(AppFault, SubCodeAndFromOccurrenceSelectWhichRequestsMisbehave) {
     const Bytes read = MemoryRequest(0x04, 0x20000, Count16(1));
     const Bytes readAnswer = Accepted({0x01});
     const SubCodeFaultCase cases[] = {
-        {"only writes silent", [](DeviceModel& m) { m.SetFault(0x50, 0x84, Fault::Silent); },
+        {"only writes silent",
+         [](DeviceModel& m) { m.SetFault(0x50, 0x84, Fault::Silent); },
          {{write, {}}, {read, readAnswer}}},
-        {"only reads refused", [](DeviceModel& m) { m.SetFault(0x50, 0x04, Fault::Refuse); },
+        {"only reads refused",
+         [](DeviceModel& m) { m.SetFault(0x50, 0x04, Fault::Refuse); },
          {{read, kRefusedEmpty}, {write, kAcceptedEmpty}, {read, kRefusedEmpty}}},
-        {"sub-code before the command's fault", [](DeviceModel& m) {
+        {"sub-code before the command's fault",
+         [](DeviceModel& m) {
              m.SetFault(0x50, Fault::Silent);
              m.SetFault(0x50, 0x04, Fault::None);
          },
          {{write, {}}, {read, readAnswer}}},
-        {"writes silent from the 3rd", [](DeviceModel& m) { m.SetFault(0x50, 0x84, Fault::Silent, 0, 3); },
+        {"writes silent from the 3rd",
+         [](DeviceModel& m) { m.SetFault(0x50, 0x84, Fault::Silent, 0, 3); },
          {{write, kAcceptedEmpty}, {read, readAnswer}, {write, kAcceptedEmpty}, {write, {}}, {write, {}}}},
-        {"command refused from the 2nd", [](DeviceModel& m) { m.SetFault(0x61, Fault::Refuse, 0, 2); },
+        {"command refused from the 2nd",
+         [](DeviceModel& m) { m.SetFault(0x61, Fault::Refuse, 0, 2); },
          {{kResume, kAcceptedEmpty}, {kResume, kRefusedEmpty}, {kResume, kRefusedEmpty}}},
-        {"cleared", [](DeviceModel& m) {
+        {"cleared",
+         [](DeviceModel& m) {
              m.SetFault(0x50, 0x84, Fault::Silent);
              m.SetFault(0x50, Fault::Refuse);
              m.ClearFaults();
@@ -555,7 +567,7 @@ TEST(StuckBits, KeepTheirValueThroughWritesAndErasesInBothModes) {
     EXPECT_EQ(m.Flash()[0x3011], 0x00);
     DeviceModel boot = BootedModel();
     boot.StickBits(0x3001, 0x0F);
-    RunOnePage(boot, BootStep::Program);  // erases block 0x3000 then writes 00..7F
+    RunOnePage(boot, BootStep::Program);    // erases block 0x3000 then writes 00..7F
     EXPECT_EQ(boot.Flash()[0x3001], 0x00);  // stuck low through the erase, page byte 01 keeps its high bits 0
     EXPECT_EQ(boot.Flash()[0x3002], 0x02);
 }

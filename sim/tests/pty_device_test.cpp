@@ -92,7 +92,11 @@ TEST_F(PtyDeviceTest, StableLinkPointsAtTheSlaveAndGoesAwayOnStop) {
 
 TEST_F(PtyDeviceTest, RefusesToReplaceAFileThatIsNotALink) {
     const std::filesystem::path path = dir_ / "plain";
-    { std::FILE* f = std::fopen(path.c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
+    {
+        std::FILE* f = std::fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
     sim::PtyDevice device(sim::PtyOptions{path.string(), false, 250});
     EXPECT_FALSE(device.Start());
     EXPECT_TRUE(std::filesystem::is_regular_file(path));

@@ -21,8 +21,8 @@ namespace bench {
 namespace {
 
 constexpr uint32_t kStart = 0x10000;
-constexpr uint32_t kLength = 0x20000;  // the whole transfer buffer
-constexpr int kMemoryHeader = 4;       // 'P' sub-code and three address bytes
+constexpr uint32_t kLength = 0x20000;   // the whole transfer buffer
+constexpr int kMemoryHeader = 4;        // 'P' sub-code and three address bytes
 constexpr int kReadRequestPayload = 6;  // sub-code, address, count
 
 // Each chunk is one request and one answer, with no pause between them: the
@@ -72,8 +72,7 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
 
 void Row(const char* operation, const char* suffix, bool ok, double measured, const Budget& budget) {
     char label[80];
-    std::snprintf(label, sizeof label, "%s, %d chunks (%s)%s", operation, Chunks(kLength), ok ? "ok" : "bad",
-                  suffix);
+    std::snprintf(label, sizeof label, "%s, %d chunks (%s)%s", operation, Chunks(kLength), ok ? "ok" : "bad", suffix);
     Report(label, measured, budget);
 }
 

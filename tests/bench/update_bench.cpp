@@ -115,8 +115,8 @@ bool StopRow(const char* suffix) {
     stop.pausesMs = ops::kWakePauseMs;
     stop.polledMs = ops::kWakePauseMs + PollRounded((7 + 7) * kByteMs);
     char label[80];
-    std::snprintf(label, sizeof label, "ap-stop (%s, median of %d)%s", answered ? "answered" : "NO ANSWER",
-                  kStopRuns, suffix);
+    std::snprintf(label, sizeof label, "ap-stop (%s, median of %d)%s", answered ? "answered" : "NO ANSWER", kStopRuns,
+                  suffix);
     Report(label, times[kStopRuns / 2], stop);
     return answered;
 }
@@ -173,7 +173,8 @@ int main(int argc, char** argv) {
     std::printf("\n");
     platform::posix::SetTimerPeriodUs(kWindowsDefaultTimerUs);
     ok = RunRows("emulated Windows default timer (sleeps and timed-out waits end on 15.625 ms ticks):",
-                 ", 15.6 ms timer", true) && ok;
+                 ", 15.6 ms timer", true) &&
+         ok;
     platform::posix::SetTimerPeriodUs(0);
     std::printf("\nthrough a USB serial adapter's latency timer (fine timer):\n");
     ok = LatencyRow(16) && ok;

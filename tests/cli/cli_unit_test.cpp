@@ -31,8 +31,8 @@ TEST(NumberArgument, AcceptedTextsMeanWhatTheWindowsEditReadsThemAs) {
         const char* text;
         uint32_t value;
     } cases[] = {
-        {"4096", 4096}, {"0", 0}, {"1000h", 0x1000}, {"0x1000h", 0x1000}, {"ffFFffh", 0xFFFFFF},
-        {"0010", 10},   {"16777215", 0xFFFFFF}, {"0h", 0},
+        {"4096", 4096},        {"0", 0},     {"1000h", 0x1000},      {"0x1000h", 0x1000},
+        {"ffFFffh", 0xFFFFFF}, {"0010", 10}, {"16777215", 0xFFFFFF}, {"0h", 0},
     };
     for (const auto& c : cases) {
         uint32_t value = 1;
@@ -50,10 +50,17 @@ TEST(NumberArgument, TextsTheWindowWouldMisreadAreRefusedWithAHint) {
         const char* text;
         const char* hint;
     } cases[] = {
-        {"1000H", "lower-case h (1000h)"},  {"0x1000", "trailing h (1000h)"}, {"12a", "not a number"},
-        {"", "not a number"},               {"h", "not a number"},           {"0xh", "not a number"},
-        {"-5", "not a number"},             {"1e3", "not a number"},         {"1000000h", "larger than FFFFFFh"},
-        {"16777216", "larger than"},        {"99999999999999999999", "larger than"},
+        {"1000H", "lower-case h (1000h)"},
+        {"0x1000", "trailing h (1000h)"},
+        {"12a", "not a number"},
+        {"", "not a number"},
+        {"h", "not a number"},
+        {"0xh", "not a number"},
+        {"-5", "not a number"},
+        {"1e3", "not a number"},
+        {"1000000h", "larger than FFFFFFh"},
+        {"16777216", "larger than"},
+        {"99999999999999999999", "larger than"},
     };
     for (const auto& c : cases) {
         uint32_t value = 0;
@@ -241,7 +248,8 @@ TEST_F(ConsoleUi, ControlTextsAreReadWithTheCapAndNeverHalfACharacter) {
 }
 
 TEST_F(ConsoleUi, PostedMessagesComeInOrderAndAFullQueueCountsItsLosses) {
-    for (int i = 0; i <= platform::console::kPostedCapacity; ++i) platform::PostToDialog(1025, static_cast<uintptr_t>(i), -i);
+    for (int i = 0; i <= platform::console::kPostedCapacity; ++i)
+        platform::PostToDialog(1025, static_cast<uintptr_t>(i), -i);
     EXPECT_EQ(platform::console::PostedLost(), 1);
     platform::console::Posted m{};
     for (int i = 0; i < platform::console::kPostedCapacity; ++i) {

@@ -90,8 +90,8 @@ void RunHook() {
 }  // namespace
 
 [[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "==fuzz== %s (at %llu ms, %zu bytes queued)\n", what,
-                 static_cast<unsigned long long>(now), line.queue.size());
+    std::fprintf(stderr, "==fuzz== %s (at %llu ms, %zu bytes queued)\n", what, static_cast<unsigned long long>(now),
+                 line.queue.size());
     std::abort();
 }
 

@@ -64,8 +64,7 @@ void CheckWidePath(const uint8_t* data, size_t size, int cap) {
         return;
     }
     std::u16string tail(shell::CommandLineTail(wide.c_str()));
-    if (tail.size() >= 2 && tail.front() == u'"' && tail.back() == u'"' &&
-        tail.find(u'"', 1) == tail.size() - 1) {
+    if (tail.size() >= 2 && tail.front() == u'"' && tail.back() == u'"' && tail.find(u'"', 1) == tail.size() - 1) {
         tail = tail.substr(1, tail.size() - 2);
     }
     char16_t back[platform::kPathChars + 1];

@@ -38,9 +38,7 @@ int Digit(uint8_t c) {
 
 int Pair(const std::string& s, size_t at) { return (16 * Digit(uint8_t(s[at])) + Digit(uint8_t(s[at + 1]))) & 0xFF; }
 
-int Model(long number) {
-    return number == 1 ? 0x70 : number == 2 ? 0x71 : number == 3 ? 0x72 : 0;
-}
+int Model(long number) { return number == 1 ? 0x70 : number == 2 ? 0x71 : number == 3 ? 0x72 : 0; }
 
 void Store(const std::string& line, firmware::Image& image) {
     const size_t pairs = line[1] == '2' ? 3 : 2;

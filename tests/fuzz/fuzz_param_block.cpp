@@ -56,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     layout.resize(ops::kParamBlockSize, 0);
 
     if (needed != wantNeeded || std::memcmp(block.get(), layout.data(), ops::kParamBlockSize) != 0) {
-        std::fprintf(stderr, "==fuzz== texts of %zu and %zu bytes: needed %u (expected %u) or layout differs\n", l1,
-                     l2, needed, wantNeeded);
+        std::fprintf(stderr, "==fuzz== texts of %zu and %zu bytes: needed %u (expected %u) or layout differs\n", l1, l2,
+                     needed, wantNeeded);
         std::abort();
     }
     return 0;

@@ -90,8 +90,7 @@ void CheckRawHandOver(const std::vector<fuzzfake::Chunk>& chunks) {
     std::vector<uint8_t> sent;
     for (const auto& c : chunks) sent.insert(sent.end(), c.bytes.begin(), c.bytes.end());
     if (run.handedOver != sent) {
-        std::fprintf(stderr, "==fuzz== raw capture handed over %zu bytes of %zu\n", run.handedOver.size(),
-                     sent.size());
+        std::fprintf(stderr, "==fuzz== raw capture handed over %zu bytes of %zu\n", run.handedOver.size(), sent.size());
         Fail("raw capture lost, repeated or reordered bytes");
     }
 }

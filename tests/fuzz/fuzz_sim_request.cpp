@@ -21,9 +21,9 @@
 
 namespace {
 
-constexpr sim::Fault kFaults[8] = {sim::Fault::None,        sim::Fault::Silent, sim::Fault::Refuse,
-                                   sim::Fault::Late,        sim::Fault::BadChecksum,
-                                   sim::Fault::GarbageFirst, sim::Fault::Split,  sim::Fault::Oversize};
+constexpr sim::Fault kFaults[8] = {sim::Fault::None,  sim::Fault::Silent,      sim::Fault::Refuse,
+                                   sim::Fault::Late,  sim::Fault::BadChecksum, sim::Fault::GarbageFirst,
+                                   sim::Fault::Split, sim::Fault::Oversize};
 
 [[noreturn]] void Fail(const char* what, size_t replyBytes) {
     std::fprintf(stderr, "==fuzz== %s (a reply of %zu bytes)\n", what, replyBytes);

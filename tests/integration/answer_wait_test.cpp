@@ -40,8 +40,8 @@ protected:
 
 struct Landing {
     const char* what;
-    int atMs;         // when the answer lands
-    bool raise;       // with the receiver's raise, or only the flag
+    int atMs;    // when the answer lands
+    bool raise;  // with the receiver's raise, or only the flag
     uint32_t boundMs;
     AnswerWait expected;
 };

@@ -40,8 +40,8 @@ Bytes ReadFile(const std::string& path) {
 }
 
 void WriteFile(const std::string& path, const Bytes& data) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                               static_cast<std::streamsize>(data.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
 // The line that SendFrame or the receiver logs for a frame (up to 64 bytes).
@@ -57,7 +57,7 @@ std::string FrameLine(char letter, const Bytes& frame) {
 }
 
 bool Exists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0;
 }
 
@@ -283,10 +283,14 @@ TEST_F(CommandSet, ANameLongerThanTheFieldIsRefusedWholeNeverCut) {
         const char* line;
         const char* box;
     } cases[] = {
-        {shell::kIdFlashWrite, "flash write: the file name is longer than the 255 characters the console takes: "
-                               "nothing was opened", "OPEN ERROR"},
-        {shell::kIdFlashRead, "flash read: the file name is longer than the 255 characters the console takes: "
-                              "nothing was opened or created", "WRITE ERROR"},
+        {shell::kIdFlashWrite,
+         "flash write: the file name is longer than the 255 characters the console takes: "
+         "nothing was opened",
+         "OPEN ERROR"},
+        {shell::kIdFlashRead,
+         "flash read: the file name is longer than the 255 characters the console takes: "
+         "nothing was opened or created",
+         "WRITE ERROR"},
     };
     for (const auto& c : cases) {
         platform::posix::ResetUi();
@@ -339,8 +343,8 @@ TEST_F(CommandSet, ParameterBlockChainStopsErasesWritesAndEndsWithRequest62) {
     Bytes write = {0x84, 0x00, 0xE2, 0x00};
     write.insert(write.end(), block.begin(), block.end());
     Bytes expected = {0x5C};
-    for (const Bytes& f : {Frame(0x60, {}), Frame(0x50, {0x44, 0x00, 0xE2, 0x00, 0x00, 0x01}),
-                           Frame(0x50, write), Frame(0x62, {})}) {
+    for (const Bytes& f :
+         {Frame(0x60, {}), Frame(0x50, {0x44, 0x00, 0xE2, 0x00, 0x00, 0x01}), Frame(0x50, write), Frame(0x62, {})}) {
         expected.insert(expected.end(), f.begin(), f.end());
     }
     ASSERT_TRUE(DeviceReceived(expected.size()));
@@ -405,8 +409,7 @@ TEST_P(ChainSilent, EndsTheChainAfterTheUnansweredStep) {
     EXPECT_EQ(Boxes().size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, ChainSilent,
-                         ::testing::Values(ChainSilence{0x44, 0}, ChainSilence{0x84, 1}),
+INSTANTIATE_TEST_SUITE_P(Steps, ChainSilent, ::testing::Values(ChainSilence{0x44, 0}, ChainSilence{0x84, 1}),
                          [](const auto& info) { return info.param.subCode == 0x44 ? "Erase" : "Write"; });
 
 TEST_F(CommandSet, ParameterBlockChainGoesOnAfterARefusedErase) {
@@ -513,7 +516,8 @@ TEST_F(CommandSet, PatternSequenceRunsACycleAndStopsOnCommand) {
 TEST_F(CommandSet, PatternSequenceTellsOnceThatTheDeviceDoesNotAnswer) {
     Configure([](sim::DeviceModel& m) { m.SetFault(0x50, 0x83, sim::Fault::Silent); });
     Press(shell::kIdSequenceStart);
-    ASSERT_TRUE(PumpUntilLogged("pattern: no answer within 1 s: check the cable and the device (the sequence goes on)", 5000));
+    ASSERT_TRUE(
+        PumpUntilLogged("pattern: no answer within 1 s: check the cable and the device (the sequence goes on)", 5000));
     platform::posix::AdvanceTick(ops::kPatternHoldMs);
     ASSERT_TRUE(device->WaitForPatterns(2, 5000));
     platform::SleepMs(1200);  // the empty pattern's wait is over too

@@ -31,11 +31,10 @@ protected:
 };
 
 // Model 1, one page at 0x3000 and one at 0xA000.
-const char kFirmware[] =
-    "S00600004844521B\r\nTQ1\r\n"
-    "S1133000000102030405060708090A0B0C0D0E0F44\r\n"
-    "S107A000CAFEBABE18\r\n"
-    "S9030000FC\r\n";
+const char kFirmware[] = "S00600004844521B\r\nTQ1\r\n"
+                         "S1133000000102030405060708090A0B0C0D0E0F44\r\n"
+                         "S107A000CAFEBABE18\r\n"
+                         "S9030000FC\r\n";
 
 TEST_F(Dialog, DefaultsAndOpenCloseDriveTheSessionAndThePortEdit) {
     EXPECT_EQ(platform::posix::ControlText(shell::kIdPortEdit), "1");
@@ -79,7 +78,8 @@ TEST_F(Dialog, RefusedSetUpStepLeavesThePortClosedAndFree) {
         ASSERT_EQ(platform::posix::BoxesShown().size(), boxes + 1);
         const std::string box = platform::posix::BoxesShown().back();
         EXPECT_NE(box.find(std::string("COM1 could not be set up: ") + step + " failed: Invalid argument"),
-                  std::string::npos) << box;
+                  std::string::npos)
+            << box;
         Press(shell::kIdOpen);
         EXPECT_TRUE(wire::SessionOpen());
         Press(shell::kIdClose);

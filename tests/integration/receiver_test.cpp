@@ -184,8 +184,7 @@ TEST_P(Receiver, NotifyOnResponseFiresOnceForTheNextFrame) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, Receiver, ::testing::Values(EventSignal::Level, EventSignal::Edge),
                          [](const auto& info) {
-                             return info.param == EventSignal::Level ? std::string("Level")
-                                                                     : std::string("Edge");
+                             return info.param == EventSignal::Level ? std::string("Level") : std::string("Edge");
                          });
 
 }  // namespace

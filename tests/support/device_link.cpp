@@ -33,9 +33,7 @@ void DeviceLinkTest::OpenSession() {
     ASSERT_EQ(wire::StartReceiver(), 0);
 }
 
-bool DeviceLinkTest::DeviceReceived(size_t n, int timeoutMs) {
-    return device->WaitForReceivedCount(n, timeoutMs);
-}
+bool DeviceLinkTest::DeviceReceived(size_t n, int timeoutMs) { return device->WaitForReceivedCount(n, timeoutMs); }
 
 bool DeviceLinkTest::AwaitPosted(uint32_t message, platform::posix::Posted& out, int timeoutMs) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

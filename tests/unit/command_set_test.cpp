@@ -44,15 +44,12 @@ TEST_F(Library, WorkedVectorsGoOutByteForByte) {
     wire::SendScaledCommand(100, 20, 253);
     EXPECT_EQ(LastSent(), Sent({0x02, 0x41, 0x05, 0x00, 0x5D, 0x00, 0x4C, 0x04, 0xFD, 0x03, 0xF5, 0x0D}));
     wire::ReadFlashChunk(data, 0xE200, 256);
-    EXPECT_EQ(LastSent(),
-              Sent({0x02, 0x50, 0x06, 0x00, 0x04, 0x00, 0xE2, 0x00, 0x00, 0x01, 0x03, 0x42, 0x0D}));
+    EXPECT_EQ(LastSent(), Sent({0x02, 0x50, 0x06, 0x00, 0x04, 0x00, 0xE2, 0x00, 0x00, 0x01, 0x03, 0x42, 0x0D}));
     wire::EraseFlashRange(0xE200, 256);
-    EXPECT_EQ(LastSent(),
-              Sent({0x02, 0x50, 0x06, 0x00, 0x44, 0x00, 0xE2, 0x00, 0x00, 0x01, 0x03, 0x82, 0x0D}));
+    EXPECT_EQ(LastSent(), Sent({0x02, 0x50, 0x06, 0x00, 0x44, 0x00, 0xE2, 0x00, 0x00, 0x01, 0x03, 0x82, 0x0D}));
     // Address bits above 23 and count bits above 15 are dropped.
     wire::SendAddressCommand(0xAB123456, 0x10102, 0x7E);
-    EXPECT_EQ(LastSent(), Sent({0x02, 0x40, 0x06, 0x00, 0x56, 0x34, 0x12, 0x02, 0x01, 0x7E, 0x03,
-                                0x68, 0x0D}));
+    EXPECT_EQ(LastSent(), Sent({0x02, 0x40, 0x06, 0x00, 0x56, 0x34, 0x12, 0x02, 0x01, 0x7E, 0x03, 0x68, 0x0D}));
     EXPECT_EQ(Log().size(), 4u);
 }
 
@@ -62,8 +59,7 @@ TEST_F(Library, PatternWritesWaitForAnAnswer) {
     EXPECT_EQ(LastSent(), Sent({0x02, 0x50, 0x04, 0x00, 0x83, 0x00, 0x00, 0x00, 0x03, 0xDC, 0x0D}));
     const uint8_t two[] = {0xAA, 0x55};
     wire::WritePatternArea(two, 0x10002);  // counts are taken modulo 2^16
-    EXPECT_EQ(LastSent(), Sent({0x02, 0x50, 0x06, 0x00, 0x83, 0x00, 0x00, 0x00, 0xAA, 0x55, 0x03,
-                                0xDD, 0x0D}));
+    EXPECT_EQ(LastSent(), Sent({0x02, 0x50, 0x06, 0x00, 0x83, 0x00, 0x00, 0x00, 0xAA, 0x55, 0x03, 0xDD, 0x0D}));
 }
 
 TEST_F(Library, CountsThatDoNotFitAreRefusedBeforeAnythingIsSent) {
@@ -88,8 +84,8 @@ TEST_F(Library, OperationsThatPollOnTheirOwnEndAtOnceWithoutAPort) {
 TEST_F(Library, ZeroRecordSourceSendsTheShortRecordAndStopsWhenUnanswered) {
     wire::RecordSource = {};
     EXPECT_EQ(wire::BuildRecordAndSend(), wire::kNoAnswer);
-    EXPECT_EQ(Log(), std::vector<std::string>{Sent(
-                         {0x02, 0x50, 0x06, 0x00, 0x81, 0x00, 0x00, 0x00, 0x03, 0x00, 0x03, 0xDF, 0x0D})});
+    EXPECT_EQ(Log(), std::vector<std::string>{
+                         Sent({0x02, 0x50, 0x06, 0x00, 0x81, 0x00, 0x00, 0x00, 0x03, 0x00, 0x03, 0xDF, 0x0D})});
 }
 
 struct RecordCase {
@@ -109,11 +105,7 @@ TEST(BuildRecord, TypeFieldsCodeAndLength) {
         {"all zero", {0, 0, 0, 0, nullptr, nullptr}, {0x03, 0x00}, 2, 0},
         {"kind 1", {1, 0x05, 0, 0, kBlock8, nullptr}, {0x27, 0x01, 1, 2, 3, 4, 5, 6, 7, 8}, 10, 5},
         {"block8", {0, 0, 0, 0, kBlock8, nullptr}, {0x23, 0x00, 1, 2, 3, 4, 5, 6, 7, 8}, 10, 0},
-        {"long form, byte 6 is 7",
-         {0, 0x10, 0, 0, kBlock8, nullptr},
-         {0x63, 0x00, 1, 2, 3, 4, 5, 6, 7, 8},
-         0x8A,
-         0},
+        {"long form, byte 6 is 7", {0, 0x10, 0, 0, kBlock8, nullptr}, {0x63, 0x00, 1, 2, 3, 4, 5, 6, 7, 8}, 0x8A, 0},
         {"long form, byte 6 not 7",
          {0, 0x10, 0, 0, kBlock8Six, nullptr},
          {0x23, 0x00, 1, 2, 3, 4, 5, 6, 9, 8},
@@ -144,9 +136,8 @@ TEST(DeviceClock, WorkedDates) {
         uint16_t n;
     };
     const Case cases[] = {
-        {2000, 1, 1, 0},        {2010, 6, 14, 3817},    {2024, 2, 29, 8825},   {2024, 3, 1, 8826},
-        {2000, 12, 31, 365},    {2001, 1, 1, 366},      {2001, 3, 1, 425},     {2100, 3, 1, 36585},
-        {2000, 2, 29, 59},      {2000, 3, 1, 60},
+        {2000, 1, 1, 0},   {2010, 6, 14, 3817}, {2024, 2, 29, 8825}, {2024, 3, 1, 8826}, {2000, 12, 31, 365},
+        {2001, 1, 1, 366}, {2001, 3, 1, 425},   {2100, 3, 1, 36585}, {2000, 2, 29, 59},  {2000, 3, 1, 60},
     };
     for (const Case& c : cases) {
         const uint8_t y = static_cast<uint8_t>(c.year - 2000);

@@ -17,8 +17,8 @@ class ImageLoader : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::posix::ResetUi();
-        path = ::testing::TempDir() + "tq_loader_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".mot";
+        path = ::testing::TempDir() + "tq_loader_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+               ".mot";
         image.fill(0xFF);
     }
     void TearDown() override { std::remove(path.c_str()); }
@@ -75,7 +75,8 @@ TEST_F(ImageLoader, BlankLineEndsTheParse) {
 }
 
 TEST_F(ImageLoader, RecordBelow3000IsSkippedWhole) {
-    std::string s1 = "S123" "2FF0";
+    std::string s1 = "S123"
+                     "2FF0";
     for (int i = 0; i < 32; ++i) s1 += "AB";
     s1 += "00";
     EXPECT_EQ(Parse(s1 + "\nS9030000FC\n"), 1);
@@ -152,8 +153,8 @@ TEST_F(ImageLoader, LastLineWithoutLineEndIsReadWhereverTheWindowCutsIt) {
     // Characters of the S0 line before the end record: with its CR LF the
     // window that starts there ends 0 to 8 characters into "S9030000FC".
     for (size_t before : {100u, 116u, 117u, 118u, 121u, 124u, 125u}) {
-        const std::string text = std::string("TQ2\r\n") + kS1At3000 + "\r\nS0" + std::string(before - 2, '0') +
-                                 "\r\nS9030000FC";
+        const std::string text =
+            std::string("TQ2\r\n") + kS1At3000 + "\r\nS0" + std::string(before - 2, '0') + "\r\nS9030000FC";
         SCOPED_TRACE("line before the end record: " + std::to_string(before) + " characters");
         EXPECT_EQ(Load(text), 0x71);
         EXPECT_EQ(Boxes(), 0);

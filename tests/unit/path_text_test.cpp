@@ -44,9 +44,13 @@ TEST(PathText, HalfACharacterOrTooManyIsRefusedWholeNeverCut) {
         std::u16string in;
         PathCarry want;
     } cases[] = {
-        {u"a\xD800", PathCarry::Unpaired},       // high surrogate at the end
-        {u"a\xD800" u"b", PathCarry::Unpaired},  // high surrogate before a plain unit
-        {u"\xDC00" u"a", PathCarry::Unpaired},   // low surrogate alone
+        {u"a\xD800", PathCarry::Unpaired},  // high surrogate at the end
+        {u"a\xD800"
+         u"b",
+         PathCarry::Unpaired},  // high surrogate before a plain unit
+        {u"\xDC00"
+         u"a",
+         PathCarry::Unpaired},  // low surrogate alone
         {std::u16string(256, u'a'), PathCarry::TooLong},
         {std::u16string(256, u'\u30C7'), PathCarry::TooLong},
     };
@@ -80,8 +84,7 @@ TEST(PathText, BytesThatAreNotOneWellFormedUtf8CharacterAreRefused) {
         EXPECT_EQ(out[0], 0);
     }
     char16_t out[platform::kPathChars + 1];
-    EXPECT_EQ(platform::Utf8ToUtf16(std::string(256, 'a').c_str(), out, platform::kPathChars + 1),
-              PathCarry::TooLong);
+    EXPECT_EQ(platform::Utf8ToUtf16(std::string(256, 'a').c_str(), out, platform::kPathChars + 1), PathCarry::TooLong);
 }
 
 TEST(PathText, LinuxBytePathsCountCharactersNotBytes) {
@@ -101,9 +104,9 @@ TEST(FirmwarePathFromCommandLine, OneEnclosingPairOfQuotesGoesTheRestIsVerbatim)
         {u"tq73panel.exe fw.mot", "fw.mot"},
         {u"tq73panel.exe \"Z:\\a b\\\u30C7\u30FC\u30BF.mot\"", "Z:\\a b\\\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.mot"},
         {u"\"C:\\Program Files\\tq73panel.exe\" \"x y.mot\"", "x y.mot"},
-        {u"tq73panel.exe one two", "one two"},             // several words: one path
-        {u"tq73panel.exe \"x y.mot\" ", "\"x y.mot\" "},   // the quotes do not enclose the tail
-        {u"tq73panel.exe \"a\" \"b\"", "\"a\" \"b\""},     // nor here: two pairs
+        {u"tq73panel.exe one two", "one two"},            // several words: one path
+        {u"tq73panel.exe \"x y.mot\" ", "\"x y.mot\" "},  // the quotes do not enclose the tail
+        {u"tq73panel.exe \"a\" \"b\"", "\"a\" \"b\""},    // nor here: two pairs
         {u"tq73panel.exe \"", "\""},
         {u"tq73panel.exe \"\"", ""},
     };

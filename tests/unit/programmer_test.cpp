@@ -41,10 +41,12 @@ protected:
     }
 
     bool EndsWithEndByte() {
-        return Eventually([this] {
-            const Bytes got = DeviceBytes();
-            return !got.empty() && got.back() == 0xFF;
-        }, 1000);
+        return Eventually(
+            [this] {
+                const Bytes got = DeviceBytes();
+                return !got.empty() && got.back() == 0xFF;
+            },
+            1000);
     }
 
     firmware::Image image;
@@ -63,9 +65,15 @@ TEST_F(Programmer, ExactBytesOfASmallImage) {
     EXPECT_EQ(DeviceBytes(), expected);
 
     const std::vector<std::string> log = platform::posix::LogHistory();
-    const std::vector<std::string> wanted{"ﾌﾞﾛｯｸ消去 3000-33FF", "resp 00", "ﾌﾞﾛｯｸ消去 A001-BFFF",
-                                          "resp 00", "書込中", "書込3000", "resp 00",
-                                          "書込a000", "resp 00"};
+    const std::vector<std::string> wanted{"ﾌﾞﾛｯｸ消去 3000-33FF",
+                                          "resp 00",
+                                          "ﾌﾞﾛｯｸ消去 A001-BFFF",
+                                          "resp 00",
+                                          "書込中",
+                                          "書込3000",
+                                          "resp 00",
+                                          "書込a000",
+                                          "resp 00"};
     EXPECT_EQ(log, wanted);
     const sim::FlashImage flash = device->Flash();
     EXPECT_EQ(flash[0x3000], 0x00);

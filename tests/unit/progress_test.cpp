@@ -11,8 +11,7 @@ using ops::Activity;
 using ops::Outcome;
 using ops::ProgressSnapshot;
 
-ProgressSnapshot Snap(Activity a, uint32_t done, uint32_t total, uint32_t startMs = 1000,
-                      uint32_t unitsMs = 1000) {
+ProgressSnapshot Snap(Activity a, uint32_t done, uint32_t total, uint32_t startMs = 1000, uint32_t unitsMs = 1000) {
     ProgressSnapshot s;
     s.activity = a;
     s.done = done;

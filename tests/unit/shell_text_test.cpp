@@ -43,8 +43,7 @@ TEST(ParseNumberText, AFullLengthTextIsReadWithinItsBuffer) {
 TEST(CommandLineTail, ProgramNameAndBlanksAreRemovedTheRestIsVerbatim) {
     EXPECT_STREQ(shell::CommandLineTail("tq73panel.exe"), "");
     EXPECT_STREQ(shell::CommandLineTail("tq73panel.exe   fw.mot"), "fw.mot");
-    EXPECT_STREQ(shell::CommandLineTail("\"C:\\Program Files\\tq73panel.exe\" \"a b.mot\" "),
-                 "\"a b.mot\" ");
+    EXPECT_STREQ(shell::CommandLineTail("\"C:\\Program Files\\tq73panel.exe\" \"a b.mot\" "), "\"a b.mot\" ");
     EXPECT_STREQ(shell::CommandLineTail("tq73panel.exe one two"), "one two");
     EXPECT_STREQ(shell::CommandLineTail("tq73panel.exe\tx"), "x");
     EXPECT_STREQ(shell::CommandLineTail("\"unterminated"), "");

@@ -10,11 +10,9 @@ namespace {
 
 // The class name without the version prefix ("6.0.2600.2982!Button") that class
 // redirection of Common Controls 6 may put before it.
-std::wstring BaseClassName(HWND w)
-{
+std::wstring BaseClassName(HWND w) {
     wchar_t name[256] = {};
-    if (!GetClassNameW(w, name, 256))
-        Fail("GetClassName failed");
+    if (!GetClassNameW(w, name, 256)) Fail("GetClassName failed");
     std::wstring s = name;
     size_t bang = s.rfind(L'!');
     return bang == std::wstring::npos ? s : s.substr(bang + 1);
@@ -22,54 +20,40 @@ std::wstring BaseClassName(HWND w)
 
 }  // namespace
 
-void StepWindow(DWORD bound)
-{
-    if (!PollUntil(bound, [] { return FindPanel() != nullptr; }))
-        Fail("no TQ73PANEL window appeared");
+void StepWindow(DWORD bound) {
+    if (!PollUntil(bound, [] { return FindPanel() != nullptr; })) Fail("no TQ73PANEL window appeared");
 }
 
-void StepGone(DWORD bound)
-{
-    if (!PollUntil(bound, [] { return FindPanel() == nullptr; }))
-        Fail("the TQ73PANEL window is still there");
+void StepGone(DWORD bound) {
+    if (!PollUntil(bound, [] { return FindPanel() == nullptr; })) Fail("the TQ73PANEL window is still there");
 }
 
-void StepClose(DWORD bound)
-{
-    if (!PostMessageW(RequirePanel(), WM_CLOSE, 0, 0))
-        Fail("PostMessage WM_CLOSE failed");
+void StepClose(DWORD bound) {
+    if (!PostMessageW(RequirePanel(), WM_CLOSE, 0, 0)) Fail("PostMessage WM_CLOSE failed");
     StepGone(bound);
 }
 
-void StepShowWindow(int how)
-{
+void StepShowWindow(int how) {
     ShowWindowAsync(RequirePanel(), how);
     if (!PollUntil(5000, [&] { return (IsIconic(RequirePanel()) != FALSE) == (how == SW_MINIMIZE); }))
         Fail("the window did not change its state");
 }
 
-void StepSetText(int id, const std::wstring& text)
-{
+void StepSetText(int id, const std::wstring& text) {
     HWND c = RequireControl(id);
-    if (!Send(c, WM_SETTEXT, 0, (LPARAM)text.c_str()))
-        Fail("WM_SETTEXT refused");
+    if (!Send(c, WM_SETTEXT, 0, (LPARAM)text.c_str())) Fail("WM_SETTEXT refused");
 }
 
-void StepGetText(int id)
-{
-    Print(ToUtf8(WindowText(RequireControl(id))));
-}
+void StepGetText(int id) { Print(ToUtf8(WindowText(RequireControl(id)))); }
 
-void StepExpectText(int id, const std::wstring& expected, DWORD bound)
-{
+void StepExpectText(int id, const std::wstring& expected, DWORD bound) {
     std::wstring last;
     if (!PollUntil(bound, [&] { return (last = WindowText(RequireControl(id))) == expected; }))
-        Fail("control " + std::to_string(id) + " holds \"" + ToUtf8(last) + "\", expected \"" +
-             ToUtf8(expected) + "\"");
+        Fail("control " + std::to_string(id) + " holds \"" + ToUtf8(last) + "\", expected \"" + ToUtf8(expected) +
+             "\"");
 }
 
-void StepPress(int id)
-{
+void StepPress(int id) {
     HWND panel = RequirePanel();
     HWND ctrl = GetDlgItem(panel, id);
     if (!PostMessageW(panel, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)ctrl))
@@ -78,34 +62,27 @@ void StepPress(int id)
 
 // Unlike press, the click goes through the button itself: it takes the focus and sends
 // the dialog its WM_COMMAND, as when the operator clicks it.
-void StepClick(int id)
-{
-    if (!PostMessageW(RequireControl(id), BM_CLICK, 0, 0))
-        Fail("PostMessage BM_CLICK failed");
+void StepClick(int id) {
+    if (!PostMessageW(RequireControl(id), BM_CLICK, 0, 0)) Fail("PostMessage BM_CLICK failed");
 }
 
-void StepSysCommand(int id)
-{
-    if (!PostMessageW(RequirePanel(), WM_SYSCOMMAND, (WPARAM)id, 0))
-        Fail("PostMessage WM_SYSCOMMAND failed");
+void StepSysCommand(int id) {
+    if (!PostMessageW(RequirePanel(), WM_SYSCOMMAND, (WPARAM)id, 0)) Fail("PostMessage WM_SYSCOMMAND failed");
 }
 
-void StepEnabled(int id, const std::wstring& want, DWORD bound)
-{
+void StepEnabled(int id, const std::wstring& want, DWORD bound) {
     bool wantEnabled = WantFlag(want, "enabled");
     if (!PollUntil(bound, [&] { return (IsWindowEnabled(RequireControl(id)) != FALSE) == wantEnabled; }))
         Fail("control " + std::to_string(id) + (wantEnabled ? " is disabled" : " is enabled"));
 }
 
-void StepVisible(int id, const std::wstring& want, DWORD bound)
-{
+void StepVisible(int id, const std::wstring& want, DWORD bound) {
     bool wantVisible = WantFlag(want, "visible");
     if (!PollUntil(bound, [&] { return (IsWindowVisible(RequireControl(id)) != FALSE) == wantVisible; }))
         Fail("control " + std::to_string(id) + (wantVisible ? " is hidden" : " is visible"));
 }
 
-void StepClass(int id, const std::wstring& expected)
-{
+void StepClass(int id, const std::wstring& expected) {
     std::wstring got = BaseClassName(RequireControl(id));
     if (_wcsicmp(got.c_str(), expected.c_str()) != 0)
         Fail("control " + std::to_string(id) + " is a " + ToUtf8(got) + ", expected " + ToUtf8(expected));

@@ -36,21 +36,18 @@ std::string ToUtf8(const std::wstring& w);
 // The arguments of the verbs.
 DWORD BoundMs(const std::wstring& seconds);
 int ControlId(const std::wstring& text);
-int CommandId(const std::wstring& text);  // decimal, or hex with 0x
+int CommandId(const std::wstring& text);                    // decimal, or hex with 0x
 bool WantFlag(const std::wstring& want, const char* verb);  // "1" or "0"
 
 const DWORD kPollMs = 20;
 
 // Polls until done() holds or the bound has passed; returns whether it held.
 template <typename Pred>
-bool PollUntil(DWORD boundMs, Pred done)
-{
+bool PollUntil(DWORD boundMs, Pred done) {
     DWORD start = GetTickCount();
     for (;;) {
-        if (done())
-            return true;
-        if (GetTickCount() - start >= boundMs)
-            return false;
+        if (done()) return true;
+        if (GetTickCount() - start >= boundMs) return false;
         Sleep(kPollMs);
     }
 }

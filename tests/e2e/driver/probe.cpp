@@ -12,42 +12,32 @@ namespace {
 class ConsoleProbe {
 public:
     // Thread 0: no probe (a hook on thread 0 would hook every thread of the desktop).
-    ConsoleProbe(HWND panel, DWORD thread) : panel_(panel)
-    {
-        if (!thread)
-            return;
+    ConsoleProbe(HWND panel, DWORD thread) : panel_(panel) {
+        if (!thread) return;
         wchar_t path[MAX_PATH];
         DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
         std::wstring dll(path, n);
         dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"tqprobe.dll";
         module_ = LoadLibraryW(dll.c_str());
         HOOKPROC proc = module_ ? (HOOKPROC)(void*)GetProcAddress(module_, "TqProbeCallWndProc") : nullptr;
-        if (proc)
-            hook_ = SetWindowsHookExW(WH_CALLWNDPROC, proc, module_, thread);
+        if (proc) hook_ = SetWindowsHookExW(WH_CALLWNDPROC, proc, module_, thread);
     }
-    ~ConsoleProbe()
-    {
-        if (hook_)
-            UnhookWindowsHookEx(hook_);
-        if (module_)
-            FreeLibrary(module_);
+    ~ConsoleProbe() {
+        if (hook_) UnhookWindowsHookEx(hook_);
+        if (module_) FreeLibrary(module_);
     }
     bool Ready() const { return hook_ != nullptr; }
     // The item's state as GetMenuState gives it in the console; false when the
     // probe did not answer.
-    bool State(UINT item, UINT* state)
-    {
-        if (!Ask(L"tqprobe.menustate", item))
-            return false;
+    bool State(UINT item, UINT* state) {
+        if (!Ask(L"tqprobe.menustate", item)) return false;
         *state = (UINT)(UINT_PTR)GetPropW(panel_, L"tqprobe.menustate");
         return true;
     }
     // The face and lfHeight of control id's font in the console; false when the
     // probe did not answer. An empty face: the control has no font set.
-    bool Font(int id, std::wstring* face, int* height)
-    {
-        if (!Ask(L"tqprobe.font", (WPARAM)id))
-            return false;
+    bool Font(int id, std::wstring* face, int* height) {
+        if (!Ask(L"tqprobe.font", (WPARAM)id)) return false;
         ATOM atom = (ATOM)(UINT_PTR)GetPropW(panel_, L"tqprobe.fontface");
         wchar_t name[LF_FACESIZE + 1] = {};
         if (atom) {
@@ -60,10 +50,8 @@ public:
     }
     // Has the console handle WM_GETDPISCALEDSIZE and WM_DPICHANGED for dpi, *size
     // its answer to the first (0 0: none); false when the probe did not answer.
-    bool DpiChanged(UINT dpi, SIZE* size)
-    {
-        if (!Ask(L"tqprobe.dpichanged", dpi))
-            return false;
+    bool DpiChanged(UINT dpi, SIZE* size) {
+        if (!Ask(L"tqprobe.dpichanged", dpi)) return false;
         size->cx = (LONG)(INT_PTR)GetPropW(panel_, L"tqprobe.scaledcx");
         size->cy = (LONG)(INT_PTR)GetPropW(panel_, L"tqprobe.scaledcy");
         return true;
@@ -71,8 +59,7 @@ public:
 
 private:
     // Sends the query with a fresh token; whether the probe answered it.
-    bool Ask(const wchar_t* query, WPARAM wParam)
-    {
+    bool Ask(const wchar_t* query, WPARAM wParam) {
         LPARAM token = (LPARAM)(++count_ + ((ULONG_PTR)GetTickCount() << 8));
         Send(panel_, RegisterWindowMessageW(query), wParam, token);
         return GetPropW(panel_, L"tqprobe.token") == (HANDLE)token;
@@ -89,8 +76,7 @@ private:
 // Windows lets another process read a window's system menu; Wine keeps menus in the
 // owning process and gives other processes no handle. There the state is read from
 // inside the console through tqprobe.dll.
-void StepMenuCheck(int id, const std::wstring& want, DWORD bound)
-{
+void StepMenuCheck(int id, const std::wstring& want, DWORD bound) {
     bool wantChecked = WantFlag(want, "menucheck");
     HWND panel = RequirePanel();
     HMENU menu = GetSystemMenu(panel, FALSE);
@@ -99,45 +85,34 @@ void StepMenuCheck(int id, const std::wstring& want, DWORD bound)
         throw StepUnsupported{"no handle for another process's system menu, and tqprobe.dll could not be hooked in"};
     UINT state = 0;
     if (!PollUntil(bound, [&] {
-            if (menu)
-                state = GetMenuState(menu, (UINT)id, MF_BYCOMMAND);
-            else if (!probe.State((UINT)id, &state))
-                Fail("tqprobe.dll did not answer in the console");
+            if (menu) state = GetMenuState(menu, (UINT)id, MF_BYCOMMAND);
+            else if (!probe.State((UINT)id, &state)) Fail("tqprobe.dll did not answer in the console");
             return state != (UINT)-1 && ((state & MF_CHECKED) != 0) == wantChecked;
         })) {
-        if (state == (UINT)-1)
-            Fail("the system menu has no item " + std::to_string(id));
+        if (state == (UINT)-1) Fail("the system menu has no item " + std::to_string(id));
         Fail("system menu item " + std::to_string(id) + (wantChecked ? " is not checked" : " is checked"));
     }
 }
 
 // GDI objects belong to the process that made them, on Windows as under Wine: the
 // console's font handle is read inside the console.
-void StepFont(int id)
-{
+void StepFont(int id) {
     RequireControl(id);
     ConsoleProbe probe(RequirePanel(), ConsoleThread());
-    if (!probe.Ready())
-        throw StepUnsupported{"tqprobe.dll could not be hooked into the console"};
+    if (!probe.Ready()) throw StepUnsupported{"tqprobe.dll could not be hooked into the console"};
     std::wstring face;
     int height = 0;
-    if (!probe.Font(id, &face, &height))
-        Fail("tqprobe.dll did not answer in the console");
-    if (face.empty())
-        Fail("control " + std::to_string(id) + " has no font of its own");
+    if (!probe.Font(id, &face, &height)) Fail("tqprobe.dll did not answer in the console");
+    if (face.empty()) Fail("control " + std::to_string(id) + " has no font of its own");
     Print(ToUtf8(face) + "\t" + std::to_string(height));
 }
 
-void StepDpiChange(int dpi)
-{
+void StepDpiChange(int dpi) {
     ConsoleProbe probe(RequirePanel(), ConsoleThread());
-    if (!probe.Ready())
-        throw StepUnsupported{"tqprobe.dll could not be hooked into the console"};
+    if (!probe.Ready()) throw StepUnsupported{"tqprobe.dll could not be hooked into the console"};
     SIZE size;
-    if (!probe.DpiChanged((UINT)dpi, &size))
-        Fail("tqprobe.dll did not answer in the console");
-    if (size.cx <= 0 || size.cy <= 0)
-        Fail("the console did not answer WM_GETDPISCALEDSIZE");
+    if (!probe.DpiChanged((UINT)dpi, &size)) Fail("tqprobe.dll did not answer in the console");
+    if (size.cx <= 0 || size.cy <= 0) Fail("the console did not answer WM_GETDPISCALEDSIZE");
     // The answer holds the frame at the new DPI; under Wine the frame keeps the
     // old one's size (its DPI never changed), so the client areas are compared.
     HWND panel = RequirePanel();

@@ -12,14 +12,12 @@ namespace tqdrive {
 
 namespace {
 
-std::string RectText(const RECT& r)
-{
+std::string RectText(const RECT& r) {
     return std::to_string(r.left) + "," + std::to_string(r.top) + "-" + std::to_string(r.right) + "," +
            std::to_string(r.bottom);
 }
 
-bool Inside(const RECT& r, const RECT& area)
-{
+bool Inside(const RECT& r, const RECT& area) {
     return r.left >= area.left && r.top >= area.top && r.right <= area.right && r.bottom <= area.bottom;
 }
 
@@ -27,8 +25,7 @@ bool Inside(const RECT& r, const RECT& area)
 
 // Samples the progress bar's position and the status text every 20 ms, printing each
 // change as "POS TEXT", until the text contains PAT.
-void StepProgress(const std::wstring& pattern, DWORD bound)
-{
+void StepProgress(const std::wstring& pattern, DWORD bound) {
     auto alts = Alternatives(pattern);
     std::wstring last;
     LRESULT lastPos = -1;
@@ -44,54 +41,44 @@ void StepProgress(const std::wstring& pattern, DWORD bound)
         }
         return Matches(text, alts);
     });
-    if (!found)
-        Fail("the status text never matched \"" + ToUtf8(pattern) + "\"; it says \"" + ToUtf8(last) + "\"");
+    if (!found) Fail("the status text never matched \"" + ToUtf8(pattern) + "\"; it says \"" + ToUtf8(last) + "\"");
 }
 
-void StepWinSize()
-{
+void StepWinSize() {
     RECT r;
-    if (!GetWindowRect(RequirePanel(), &r))
-        Fail("GetWindowRect failed");
+    if (!GetWindowRect(RequirePanel(), &r)) Fail("GetWindowRect failed");
     Print(std::to_string(r.right - r.left) + " " + std::to_string(r.bottom - r.top));
 }
 
 // Left, top, width, height in pixels of the dialog's client area.
-void StepRect(int id)
-{
+void StepRect(int id) {
     HWND panel = RequirePanel();
     RECT r;
-    if (!GetWindowRect(RequireControl(id), &r))
-        Fail("GetWindowRect failed");
+    if (!GetWindowRect(RequireControl(id), &r)) Fail("GetWindowRect failed");
     MapWindowPoints(HWND_DESKTOP, panel, (POINT*)&r, 2);
-    Print(std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right - r.left) +
-          " " + std::to_string(r.bottom - r.top));
+    Print(std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right - r.left) + " " +
+          std::to_string(r.bottom - r.top));
 }
 
 // The window lies in the work area of its monitor (and of the primary one, which
 // SPI_GETWORKAREA gives), and every visible control, the status strip's included,
 // lies in the window's client area: none can be out of reach.
-void StepFits()
-{
+void StepFits() {
     HWND panel = RequirePanel();
     MONITORINFO info = {};
     info.cbSize = sizeof info;
-    if (!GetMonitorInfoW(MonitorFromWindow(panel, MONITOR_DEFAULTTONEAREST), &info))
-        Fail("GetMonitorInfo failed");
+    if (!GetMonitorInfoW(MonitorFromWindow(panel, MONITOR_DEFAULTTONEAREST), &info)) Fail("GetMonitorInfo failed");
     RECT work;
-    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0))
-        Fail("SystemParametersInfo(SPI_GETWORKAREA) failed");
+    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) Fail("SystemParametersInfo(SPI_GETWORKAREA) failed");
     RECT window, client;
     GetWindowRect(panel, &window);
     GetClientRect(panel, &client);
     MapWindowPoints(panel, HWND_DESKTOP, (POINT*)&client, 2);
     std::string outside;
-    if (!Inside(window, info.rcWork) || !Inside(window, work))
-        outside += " the window " + RectText(window);
+    if (!Inside(window, info.rcWork) || !Inside(window, work)) outside += " the window " + RectText(window);
     int count = 0;
     for (HWND c = GetWindow(panel, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        if (!IsWindowVisible(c))
-            continue;
+        if (!IsWindowVisible(c)) continue;
         RECT r;
         GetWindowRect(c, &r);
         ++count;
@@ -100,13 +87,11 @@ void StepFits()
     }
     Print("window " + RectText(window) + " client " + RectText(client) + " work area " + RectText(info.rcWork) +
           " (SPI_GETWORKAREA " + RectText(work) + "), " + std::to_string(count) + " visible controls");
-    if (!outside.empty())
-        Fail("out of reach:" + outside);
+    if (!outside.empty()) Fail("out of reach:" + outside);
 }
 
 // Whether a font of FACE made here has a glyph for every character of TEXT.
-void StepGlyphs(const std::wstring& face, const std::wstring& text)
-{
+void StepGlyphs(const std::wstring& face, const std::wstring& text) {
     LOGFONTW lf = {};
     lf.lfHeight = -16;
     lf.lfCharSet = DEFAULT_CHARSET;
@@ -123,16 +108,11 @@ void StepGlyphs(const std::wstring& face, const std::wstring& text)
     DeleteObject(font);
     if (_wcsicmp(got, face.c_str()) != 0)
         Fail("the system has no font " + ToUtf8(face) + " (it gave " + ToUtf8(got) + ")");
-    if (n == GDI_ERROR)
-        Fail("GetGlyphIndices failed");
+    if (n == GDI_ERROR) Fail("GetGlyphIndices failed");
     for (size_t i = 0; i < text.size(); ++i)
-        if (glyphs[i] == 0xFFFF)
-            Fail(ToUtf8(face) + " has no glyph for " + ToUtf8(text.substr(i, 1)));
+        if (glyphs[i] == 0xFFFF) Fail(ToUtf8(face) + " has no glyph for " + ToUtf8(text.substr(i, 1)));
 }
 
-void StepCodePage()
-{
-    Print(std::to_string(GetACP()) + " " + std::to_string(GetOEMCP()));
-}
+void StepCodePage() { Print(std::to_string(GetACP()) + " " + std::to_string(GetOEMCP())); }
 
 }  // namespace tqdrive

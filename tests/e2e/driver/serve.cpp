@@ -8,8 +8,7 @@ namespace tqdrive {
 namespace {
 
 // One request line into its fields: tab-separated, with \t, \n and \\ escapes; UTF-8.
-Args RequestFields(const std::string& line)
-{
+Args RequestFields(const std::string& line) {
     std::vector<std::string> fields(1);
     for (size_t i = 0; i < line.size(); ++i) {
         char c = line[i];
@@ -26,8 +25,7 @@ Args RequestFields(const std::string& line)
     for (const auto& f : fields) {
         int n = MultiByteToWideChar(CP_UTF8, 0, f.data(), (int)f.size(), nullptr, 0);
         std::wstring w((size_t)n, L'\0');
-        if (n > 0)
-            MultiByteToWideChar(CP_UTF8, 0, f.data(), (int)f.size(), &w[0], n);
+        if (n > 0) MultiByteToWideChar(CP_UTF8, 0, f.data(), (int)f.size(), &w[0], n);
         out.push_back(w);
     }
     return out;
@@ -37,18 +35,14 @@ Args RequestFields(const std::string& line)
 
 // A long run drives the console from one process: starting a Wine process per step
 // costs far more than the step.
-int Serve()
-{
+int Serve() {
     std::string line;
     char chunk[4096];
     while (fgets(chunk, sizeof chunk, stdin)) {
         line += chunk;
-        if (line.empty() || line.back() != '\n')
-            continue;
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-            line.pop_back();
-        if (line == "quit")
-            return 0;
+        if (line.empty() || line.back() != '\n') continue;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        if (line == "quit") return 0;
         const Outcome out = line.empty() ? Outcome{} : RunSteps(RequestFields(line));
         Print(out.code == 0 ? "=ok" : out.code == 3 ? "=unsupported " + out.why : "=fail " + out.why);
         line.clear();

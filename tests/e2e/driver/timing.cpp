@@ -18,8 +18,7 @@ namespace {
 // failure when it got no answer within boundMs. Without SMTO_ABORTIFHUNG: Wine takes a
 // thread that was idle in GetMessage for seconds, then got busy a moment, for hung at
 // once, and the bound is what this check is about.
-DWORD RoundTripMs(HWND panel, DWORD boundMs)
-{
+DWORD RoundTripMs(HWND panel, DWORD boundMs) {
     DWORD start = GetTickCount();
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutW(panel, WM_NULL, 0, 0, SMTO_NORMAL, boundMs, &result))
@@ -35,19 +34,15 @@ DWORD RoundTripMs(HWND panel, DWORD boundMs)
 class QueueProbe {
 public:
     explicit QueueProbe(HWND panel) : edit_(GetDlgItem(panel, shell::kIdPortEdit)) {}
-    ~QueueProbe()
-    {
-        if (edit_)
-            PostMessageW(edit_, EM_SETMODIFY, FALSE, 0);
+    ~QueueProbe() {
+        if (edit_) PostMessageW(edit_, EM_SETMODIFY, FALSE, 0);
     }
     bool Ready() const { return edit_ != nullptr; }
     // The time the post took to be handled; a failure past boundMs.
-    DWORD RoundTripMs(DWORD boundMs)
-    {
+    DWORD RoundTripMs(DWORD boundMs) {
         flag_ = !flag_;
         DWORD start = GetTickCount();
-        if (!PostMessageW(edit_, EM_SETMODIFY, flag_ ? TRUE : FALSE, 0))
-            Fail("PostMessage EM_SETMODIFY failed");
+        if (!PostMessageW(edit_, EM_SETMODIFY, flag_ ? TRUE : FALSE, 0)) Fail("PostMessage EM_SETMODIFY failed");
         if (!PollUntil(boundMs, [&] {
                 DWORD_PTR modified = 0;
                 if (!SendMessageTimeoutW(edit_, EM_GETMODIFY, 0, 0, SMTO_NORMAL, boundMs, &modified))
@@ -63,25 +58,20 @@ private:
     bool flag_ = false;
 };
 
-double NowMs()
-{
+double NowMs() {
     static LARGE_INTEGER frequency = {};
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
+    if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return 1000.0 * (double)now.QuadPart / (double)frequency.QuadPart;
 }
 
 // The newest log line, or the status text for a pattern that begins with "status:".
-bool NewestMatches(const std::vector<std::wstring>& alts, bool status)
-{
-    if (status)
-        return Matches(WindowText(RequireControl(shell::kIdStatusText)), alts);
+bool NewestMatches(const std::vector<std::wstring>& alts, bool status) {
+    if (status) return Matches(WindowText(RequireControl(shell::kIdStatusText)), alts);
     HWND list = RequireControl(shell::kIdLog);
     const LRESULT count = Send(list, LB_GETCOUNT, 0, 0);
-    if (count == LB_ERR || count == 0)
-        return false;
+    if (count == LB_ERR || count == 0) return false;
     bool ok = false;
     const std::wstring line = LogLineText(list, count - 1, &ok);
     return ok && Matches(line, alts);
@@ -89,31 +79,22 @@ bool NewestMatches(const std::vector<std::wstring>& alts, bool status)
 
 }  // namespace
 
-void StepSleep(DWORD spanMs)
-{
-    Sleep(spanMs);
-}
+void StepSleep(DWORD spanMs) { Sleep(spanMs); }
 
-void StepAlive(DWORD boundMs)
-{
-    Print("alive: " + std::to_string(RoundTripMs(RequirePanel(), boundMs)) + " ms");
-}
+void StepAlive(DWORD boundMs) { Print("alive: " + std::to_string(RoundTripMs(RequirePanel(), boundMs)) + " ms"); }
 
 // Round trips every 100 ms for the whole span, each within boundMs: a sent message,
 // and a posted one through the console's queue. The window keeps answering while an
 // operation fails under it. Ends early, passing, when the window goes (the scenario
 // closed it).
-void StepResponsive(DWORD spanMs, DWORD boundMs)
-{
+void StepResponsive(DWORD spanMs, DWORD boundMs) {
     const DWORD start = GetTickCount();
     DWORD longestSent = 0, longestQueued = 0, trips = 0;
     HWND panel = RequirePanel();
     QueueProbe queue(panel);
-    if (!queue.Ready())
-        Fail("the window has no port edit");
+    if (!queue.Ready()) Fail("the window has no port edit");
     while (GetTickCount() - start < spanMs) {
-        if (!IsWindow(panel))
-            break;
+        if (!IsWindow(panel)) break;
         DWORD sent = RoundTripMs(panel, boundMs);
         DWORD queued = queue.RoundTripMs(boundMs);
         longestSent = sent > longestSent ? sent : longestSent;
@@ -127,8 +108,7 @@ void StepResponsive(DWORD spanMs, DWORD boundMs)
 
 // Whether the console's UI thread answers a message within the bound: a hung console
 // fails the step, a live one prints how long it took.
-void StepAnswers(DWORD bound)
-{
+void StepAnswers(DWORD bound) {
     HWND panel = RequirePanel();
     DWORD start = GetTickCount();
     DWORD_PTR result = 0;
@@ -140,13 +120,11 @@ void StepAnswers(DWORD bound)
 // Presses ID N times, each time on an emptied log, and prints how long each took
 // until the newest log line (or the status text, "status:PAT") contained PAT: the
 // log and the text are looked at every millisecond.
-void StepTimeIt(int id, const std::wstring& pattern, const std::wstring& times, DWORD bound)
-{
+void StepTimeIt(int id, const std::wstring& pattern, const std::wstring& times, DWORD bound) {
     const bool status = pattern.rfind(L"status:", 0) == 0;
     const auto alts = Alternatives(status ? pattern.substr(7) : pattern);
     const int n = _wtoi(times.c_str());
-    if (n <= 0)
-        Fail("timeit wants a count of 1 or more");
+    if (n <= 0) Fail("timeit wants a count of 1 or more");
     timeBeginPeriod(1);
     std::vector<double> took;
     for (int k = 0; k < n; ++k) {
@@ -157,19 +135,16 @@ void StepTimeIt(int id, const std::wstring& pattern, const std::wstring& times, 
         bool done = false;
         while (!done && NowMs() - start < bound) {
             done = NewestMatches(alts, status);
-            if (!done)
-                Sleep(1);
+            if (!done) Sleep(1);
         }
-        if (!done)
-            Fail("run " + std::to_string(k + 1) + " never showed \"" + ToUtf8(pattern) + "\"");
+        if (!done) Fail("run " + std::to_string(k + 1) + " never showed \"" + ToUtf8(pattern) + "\"");
         took.push_back(NowMs() - start);
     }
     timeEndPeriod(1);
     std::vector<double> sorted = took;
     std::sort(sorted.begin(), sorted.end());
     double sum = 0;
-    for (double t : took)
-        sum += t;
+    for (double t : took) sum += t;
     char line[160];
     snprintf(line, sizeof line, "runs %d median %.1f mean %.1f min %.1f max %.1f", n, sorted[sorted.size() / 2],
              sum / n, sorted.front(), sorted.back());

@@ -16,8 +16,7 @@
 
 using namespace tqdrive;
 
-int main()
-{
+int main() {
     _setmode(_fileno(stdout), _O_BINARY);
     int argc = 0;
     // The W command line keeps Japanese patterns intact whatever the ANSI code page is.
@@ -26,8 +25,7 @@ int main()
         Usage();
         return 2;
     }
-    if (argc == 2 && std::wstring(argv[1]) == L"serve")
-        return Serve();
+    if (argc == 2 && std::wstring(argv[1]) == L"serve") return Serve();
     const Args args(argv + 1, argv + argc);
     const Outcome out = RunSteps(args);
     if (out.code == 2) {

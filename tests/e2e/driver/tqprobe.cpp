@@ -33,34 +33,29 @@ const wchar_t kScaledWidthProperty[] = L"tqprobe.scaledcx";
 const wchar_t kScaledHeightProperty[] = L"tqprobe.scaledcy";
 const UINT kGetDpiScaledSize = 0x02E4;
 
-void AnswerMenuState(HWND window, UINT item, LPARAM token)
-{
+void AnswerMenuState(HWND window, UINT item, LPARAM token) {
     HMENU menu = GetSystemMenu(window, FALSE);
     UINT state = menu ? GetMenuState(menu, item, MF_BYCOMMAND) : (UINT)-1;
     SetPropW(window, kStateProperty, (HANDLE)(UINT_PTR)state);
     SetPropW(window, kTokenProperty, (HANDLE)token);
 }
 
-void AnswerFont(HWND window, int id, LPARAM token)
-{
+void AnswerFont(HWND window, int id, LPARAM token) {
     HWND control = GetDlgItem(window, id);
     HFONT font = control ? (HFONT)SendMessageW(control, WM_GETFONT, 0, 0) : nullptr;
     LOGFONTW lf = {};
     ATOM face = 0;
-    if (font && GetObjectW(font, sizeof lf, &lf))
-        face = GlobalAddAtomW(lf.lfFaceName[0] ? lf.lfFaceName : L"?");
+    if (font && GetObjectW(font, sizeof lf, &lf)) face = GlobalAddAtomW(lf.lfFaceName[0] ? lf.lfFaceName : L"?");
     SetPropW(window, kFaceProperty, (HANDLE)(UINT_PTR)face);
     SetPropW(window, kHeightProperty, (HANDLE)(INT_PTR)lf.lfHeight);
     SetPropW(window, kTokenProperty, (HANDLE)token);
 }
 
-void SendDpiChanged(HWND window, UINT dpi, LPARAM token)
-{
+void SendDpiChanged(HWND window, UINT dpi, LPARAM token) {
     RECT suggested;
     GetWindowRect(window, &suggested);
     SIZE size = {suggested.right - suggested.left, suggested.bottom - suggested.top};
-    if (!SendMessageW(window, kGetDpiScaledSize, MAKEWPARAM(dpi, dpi), (LPARAM)&size))
-        size = {0, 0};
+    if (!SendMessageW(window, kGetDpiScaledSize, MAKEWPARAM(dpi, dpi), (LPARAM)&size)) size = {0, 0};
     SetPropW(window, kScaledWidthProperty, (HANDLE)(INT_PTR)size.cx);
     SetPropW(window, kScaledHeightProperty, (HANDLE)(INT_PTR)size.cy);
     if (size.cx > 0 && size.cy > 0) {
@@ -71,26 +66,19 @@ void SendDpiChanged(HWND window, UINT dpi, LPARAM token)
     SetPropW(window, kTokenProperty, (HANDLE)token);
 }
 
-} // namespace
+}  // namespace
 
-extern "C" __declspec(dllexport) LRESULT CALLBACK TqProbeCallWndProc(int code, WPARAM wParam, LPARAM lParam)
-{
+extern "C" __declspec(dllexport) LRESULT CALLBACK TqProbeCallWndProc(int code, WPARAM wParam, LPARAM lParam) {
     static UINT query = RegisterWindowMessageW(kQueryMessage);
     static UINT fontQuery = RegisterWindowMessageW(kFontQueryMessage);
     static UINT dpiQuery = RegisterWindowMessageW(kDpiQueryMessage);
     if (code == HC_ACTION) {
         const CWPSTRUCT* call = (const CWPSTRUCT*)lParam;
-        if (call->message == query)
-            AnswerMenuState(call->hwnd, (UINT)call->wParam, call->lParam);
-        else if (call->message == fontQuery)
-            AnswerFont(call->hwnd, (int)call->wParam, call->lParam);
-        else if (call->message == dpiQuery)
-            SendDpiChanged(call->hwnd, (UINT)call->wParam, call->lParam);
+        if (call->message == query) AnswerMenuState(call->hwnd, (UINT)call->wParam, call->lParam);
+        else if (call->message == fontQuery) AnswerFont(call->hwnd, (int)call->wParam, call->lParam);
+        else if (call->message == dpiQuery) SendDpiChanged(call->hwnd, (UINT)call->wParam, call->lParam);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
-{
-    return TRUE;
-}
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }

@@ -28,8 +28,7 @@ const Verb kVerbs[] = {
      [](const Args& a) { StepClick(ControlId(a[0])); }},
     {L"enabled", 3, "enabled ID 1|0 SECS    wait until control ID is enabled (1) or disabled (0)",
      [](const Args& a) { StepEnabled(ControlId(a[0]), a[1], BoundMs(a[2])); }},
-    {L"log", 0, "log                    print every log line (UTF-8)",
-     [](const Args&) { StepLog(); }},
+    {L"log", 0, "log                    print every log line (UTF-8)", [](const Args&) { StepLog(); }},
     {L"loghex", 0, "loghex                 print every log line as CP932 hex; fail on a line CP932 cannot hold",
      [](const Args&) { StepLogHex(); }},
     {L"waitlog", 2, "waitlog PAT SECS       wait for a log line containing PAT (a|b: either)",
@@ -40,16 +39,14 @@ const Verb kVerbs[] = {
      [](const Args& a) { StepRun(ControlId(a[0]), a[1], BoundMs(a[2])); }},
     {L"box", 2, "box TEXT SECS          wait for the TQ7300 box, check its text contains TEXT, press OK",
      [](const Args& a) { StepBox(a[0], BoundMs(a[1])); }},
-    {L"nobox", 0, "nobox                  fail if a TQ7300 box is open",
-     [](const Args&) { StepNoBox(); }},
+    {L"nobox", 0, "nobox                  fail if a TQ7300 box is open", [](const Args&) { StepNoBox(); }},
     {L"capbox", 3, "capbox CAPTION TEXT SECS  as box, for the box captioned CAPTION",
      [](const Args& a) { StepCaptionBox(a[0], a[1], BoundMs(a[2])); }},
     {L"ask", 3, "ask TEXT yes|no SECS   wait for the TQ7300 Yes/No box (No its default), check TEXT, answer",
      [](const Args& a) { StepAsk(a[0], a[1], BoundMs(a[2])); }},
     {L"close", 1, "close SECS             post WM_CLOSE and wait until the window has gone",
      [](const Args& a) { StepClose(BoundMs(a[0])); }},
-    {L"sleep", 1, "sleep SECS             pause",
-     [](const Args& a) { StepSleep(BoundMs(a[0])); }},
+    {L"sleep", 1, "sleep SECS             pause", [](const Args& a) { StepSleep(BoundMs(a[0])); }},
     {L"syscmd", 1, "syscmd ID              post WM_SYSCOMMAND with command ID (decimal, or 0x hex)",
      [](const Args& a) { StepSysCommand(CommandId(a[0])); }},
     {L"visible", 3, "visible ID 1|0 SECS    wait until control ID is visible (1) or hidden (0)",
@@ -60,11 +57,13 @@ const Verb kVerbs[] = {
      [](const Args&) { StepWinSize(); }},
     {L"rect", 1, "rect ID                print left top width height of control ID in the client area",
      [](const Args& a) { StepRect(ControlId(a[0])); }},
-    {L"menucheck", 3, "menucheck ID 1|0 SECS  wait until system menu item ID is checked (1) or not (0);\n"
-         "                         exit code 3 where another process's menu cannot be read",
+    {L"menucheck", 3,
+     "menucheck ID 1|0 SECS  wait until system menu item ID is checked (1) or not (0);\n"
+     "                         exit code 3 where another process's menu cannot be read",
      [](const Args& a) { StepMenuCheck(CommandId(a[0]), a[1], BoundMs(a[2])); }},
-    {L"key", 1, "key [SHIFT+]KEY        post a key (TAB RETURN ESCAPE SPACE LEFT ... or a VK number)\n"
-         "                         to the console's focus window; TAB waits until the focus moves",
+    {L"key", 1,
+     "key [SHIFT+]KEY        post a key (TAB RETURN ESCAPE SPACE LEFT ... or a VK number)\n"
+     "                         to the console's focus window; TAB waits until the focus moves",
      [](const Args& a) { StepKey(a[0]); }},
     {L"setfocus", 1, "setfocus ID            give control ID the focus (WM_NEXTDLGCTL)",
      [](const Args& a) { StepSetFocus(ControlId(a[0])); }},
@@ -74,15 +73,17 @@ const Verb kVerbs[] = {
      [](const Args&) { StepFocus(); }},
     {L"focused", 2, "focused ID SECS        wait until control ID has the focus",
      [](const Args& a) { StepFocused(ControlId(a[0]), BoundMs(a[1])); }},
-    {L"progress", 2, "progress PAT SECS      print the progress bar's position and the status text as\n"
-         "                         they change, until the text contains PAT",
+    {L"progress", 2,
+     "progress PAT SECS      print the progress bar's position and the status text as\n"
+     "                         they change, until the text contains PAT",
      [](const Args& a) { StepProgress(a[0], BoundMs(a[1])); }},
     {L"minimize", 0, "minimize               minimize the console's window",
      [](const Args&) { StepShowWindow(SW_MINIMIZE); }},
     {L"restore", 0, "restore                restore the console's window",
      [](const Args&) { StepShowWindow(SW_RESTORE); }},
-    {L"timeit", 4, "timeit ID PAT N SECS   press ID N times on an emptied log, timing each until the newest\n"
-         "                         log line (or, for status:PAT, the status text) contains PAT",
+    {L"timeit", 4,
+     "timeit ID PAT N SECS   press ID N times on an emptied log, timing each until the newest\n"
+     "                         log line (or, for status:PAT, the status text) contains PAT",
      [](const Args& a) { StepTimeIt(ControlId(a[0]), a[1], a[2], BoundMs(a[3])); }},
     {L"savefile", 3, "savefile TITLE PATH SECS  answer the save dialog TITLE with PATH and OK",
      [](const Args& a) { StepSaveFile(a[0], a[1], BoundMs(a[2])); }},
@@ -102,52 +103,50 @@ const Verb kVerbs[] = {
     {L"font", 1, "font ID                print the face and lfHeight of control ID's font (read in the console)",
      [](const Args& a) { StepFont(ControlId(a[0])); }},
     // A whole number up to 65535, read as a control id is.
-    {L"dpichange", 1, "dpichange DPI          the console handles WM_GETDPISCALEDSIZE and WM_DPICHANGED for DPI,\n"
-         "                         sent in the console by tqprobe.dll as on reaching a monitor, and\n"
-         "                         takes the client area its answer holds; prints it",
+    {L"dpichange", 1,
+     "dpichange DPI          the console handles WM_GETDPISCALEDSIZE and WM_DPICHANGED for DPI,\n"
+     "                         sent in the console by tqprobe.dll as on reaching a monitor, and\n"
+     "                         takes the client area its answer holds; prints it",
      [](const Args& a) { StepDpiChange(ControlId(a[0])); }},
     {L"glyphs", 2, "glyphs FACE TEXT       check that the font FACE has a glyph for every character of TEXT",
      [](const Args& a) { StepGlyphs(a[0], a[1]); }},
-    {L"fits", 0, "fits                   the window in its monitor's work area, every visible control in\n"
-         "                         the client area; prints the rectangles",
+    {L"fits", 0,
+     "fits                   the window in its monitor's work area, every visible control in\n"
+     "                         the client area; prints the rectangles",
      [](const Args&) { StepFits(); }},
     {L"dismiss", 0, "dismiss                press OK on every TQ7300 box open now, printing their texts",
      [](const Args&) { StepDismiss(); }},
     {L"codepage", 0, "codepage               print the system's ANSI and OEM code pages (GetACP, GetOEMCP)",
      [](const Args&) { StepCodePage(); }},
-    {L"state", 0, "state                  threads, port edit enabled, panel shown, box open, log count,\n"
-         "                         and the log lines added since the last state step",
+    {L"state", 0,
+     "state                  threads, port edit enabled, panel shown, box open, log count,\n"
+     "                         and the log lines added since the last state step",
      [](const Args&) { StepState(); }},
-    {L"serve", 0, "serve                  read step lists from stdin, one a line, fields separated by\n"
-         "                         tabs (\\t \\n \\\\ escapes); after each list print =ok, or\n"
-         "                         =fail or =unsupported with the reason; ends at EOF or quit",
+    {L"serve", 0,
+     "serve                  read step lists from stdin, one a line, fields separated by\n"
+     "                         tabs (\\t \\n \\\\ escapes); after each list print =ok, or\n"
+     "                         =fail or =unsupported with the reason; ends at EOF or quit",
      nullptr},
 };
 
-const Verb* FindVerb(const std::wstring& name)
-{
+const Verb* FindVerb(const std::wstring& name) {
     for (const auto& v : kVerbs)
-        if (name == v.name)
-            return &v;
+        if (name == v.name) return &v;
     return nullptr;
 }
 
-std::string StepText(const std::wstring& verb, const Args& a)
-{
+std::string StepText(const std::wstring& verb, const Args& a) {
     std::string step = ToUtf8(verb);
-    for (const auto& x : a)
-        step += " " + ToUtf8(x);
+    for (const auto& x : a) step += " " + ToUtf8(x);
     return step;
 }
 
 // The index of the first argument that is not a step (a verb without its arguments, or
 // a mode such as serve); args.size() when every one is.
-size_t FirstBadStep(const Args& args)
-{
+size_t FirstBadStep(const Args& args) {
     for (size_t i = 0; i < args.size();) {
         const Verb* v = FindVerb(args[i]);
-        if (!v || !v->run || i + v->arity >= args.size())
-            return i;
+        if (!v || !v->run || i + v->arity >= args.size()) return i;
         i += 1 + v->arity;
     }
     return args.size();
@@ -155,19 +154,15 @@ size_t FirstBadStep(const Args& args)
 
 }  // namespace
 
-void Usage()
-{
+void Usage() {
     fprintf(stderr, "usage: tqdrive STEP [STEP...]\nsteps:\n");
-    for (const auto& v : kVerbs)
-        fprintf(stderr, "  %s\n", v.usage);
+    for (const auto& v : kVerbs) fprintf(stderr, "  %s\n", v.usage);
 }
 
-Outcome RunSteps(const Args& args)
-{
+Outcome RunSteps(const Args& args) {
     // Check the whole list first, so that a typo does not leave a half-driven console.
     const size_t bad = FirstBadStep(args);
-    if (bad < args.size())
-        return Outcome{2, bad, "bad step: " + ToUtf8(args[bad])};
+    if (bad < args.size()) return Outcome{2, bad, "bad step: " + ToUtf8(args[bad])};
     for (size_t i = 0; i < args.size();) {
         const Verb* v = FindVerb(args[i]);
         const Args a(args.begin() + i + 1, args.begin() + i + 1 + v->arity);
