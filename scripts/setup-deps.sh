@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake g++ make libgtest-dev python3
     mingw-w64 g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32
-    wine64 xvfb xauth x11-utils fonts-vlgothic imagemagick
+    wine64 xvfb xauth fonts-vlgothic imagemagick
 )
 # The format check of scripts/test.sh (scripts/format.sh --check).
 packages+=(clang-format-14)
