@@ -49,12 +49,6 @@ void OnSequenceStopped(ops::OperationParams* params) {
     OnWorkerDone(params, 0);  // the sequence's end carries nothing
 }
 
-// The receiver posts this for the one request that asked to be told: the
-// model request of "farm udt" (its notice value is 1).
-void OnResponseArrived(ops::OperationParams* params, uintptr_t wParam) {
-    if ((wParam & 0xFFFF) == 1) OnModelVerdict(params);
-}
-
 }  // namespace
 
 void OnInitDialog(ops::OperationParams*) {

@@ -2,6 +2,7 @@
 // them.
 #include "shell/transfer_commands.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "operations/flash_transfer.h"
@@ -26,8 +27,7 @@ constexpr uint32_t kAddressMask = 0xFFFFFF;  // the device's 24-bit addresses
 // what a write sent) and whether it changes the flash.
 struct TransferCommand {
     int id;
-    const char* name;
-    const char* boxName;  // in the range refusal's box
+    const char* name;  // in the log; in capitals in a box
     ops::Activity activity;
     platform::ThreadRoutine worker;
     bool loadsFile;
@@ -35,10 +35,10 @@ struct TransferCommand {
 };
 
 constexpr TransferCommand kTransfers[] = {
-    {kIdFlashWrite, "flash write", "FLASH WRITE", ops::Activity::FlashWrite, ops::FlashWriteWorker, true, true},
-    {kIdFlashRead, "flash read", "FLASH READ", ops::Activity::FlashRead, ops::FlashReadWorker, false, false},
-    {kIdFlashErase, "flash erase", "FLASH ERASE", ops::Activity::FlashErase, ops::FlashEraseWorker, true, true},
-    {kIdFlashVerify, "flash verify", "FLASH VERIFY", ops::Activity::FlashVerify, ops::FlashVerifyWorker, true, false},
+    {kIdFlashWrite, "flash write", ops::Activity::FlashWrite, ops::FlashWriteWorker, true, true},
+    {kIdFlashRead, "flash read", ops::Activity::FlashRead, ops::FlashReadWorker, false, false},
+    {kIdFlashErase, "flash erase", ops::Activity::FlashErase, ops::FlashEraseWorker, true, true},
+    {kIdFlashVerify, "flash verify", ops::Activity::FlashVerify, ops::FlashVerifyWorker, true, false},
 };
 
 const TransferCommand* FindTransfer(int id) {
@@ -106,11 +106,15 @@ bool TakeTransferFile(ops::OperationParams* params, const TransferCommand& comma
 bool CrossesTopOfAddressSpace(const ops::OperationParams* params, const TransferCommand& command) {
     const uint32_t start = params->StartAddress & kAddressMask;
     if (static_cast<uint64_t>(start) + params->Length <= kAddressMask + 1ull) return false;
+    char boxName[16] = "";
+    for (size_t i = 0; command.name[i] != '\0' && i + 1 < sizeof boxName; ++i) {
+        boxName[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(command.name[i])));
+    }
     char text[200];
     std::snprintf(text, sizeof text,
                   "%s: 0x%06X + 0x%X runs past the top of the address space (0xFFFFFF) and would go on at "
                   "0x000000: nothing was sent",
-                  command.boxName, static_cast<unsigned>(start), static_cast<unsigned>(params->Length));
+                  boxName, static_cast<unsigned>(start), static_cast<unsigned>(params->Length));
     platform::WarningBox(text);
     return true;
 }

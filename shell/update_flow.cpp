@@ -20,6 +20,9 @@ namespace {
 constexpr const char* kNoModelText = "ﾌｧｰﾑﾌｧｲﾙに、機種情報がありません";
 constexpr const char* kModelMismatchText = "機種が適合しません";
 constexpr const char* kAwaitingVerdictWhy = "busy: waiting for the device's answer to the model request";
+// The notice value the model request arms: its answer comes back as
+// UM_RESPONSE_ARRIVED with it.
+constexpr uint32_t kModelVerdictNotice = 1;
 
 // A record with a wrong checksum, a character that is not a hexadecimal
 // digit, or fewer characters than its byte count would be programmed as
@@ -62,7 +65,7 @@ void FarmUpdate() {
     ops::OpenProgress(ops::Activity::Update);
     ops::SetStage(ops::Stage::Verdict);
     wire::NotifyOnResponse.param.store(0);
-    wire::NotifyOnResponse.value.store(1);
+    wire::NotifyOnResponse.value.store(kModelVerdictNotice);
     HoldSlot(kAwaitingVerdictWhy);
     platform::StartTimer(kVerdictTimer, kVerdictWaitMs);
     wire::SendEmptyRequest(static_cast<uint8_t>(model), true);
@@ -80,7 +83,8 @@ void FirmwareVerify(ops::OperationParams* params) {
     StartTracked(ops::Activity::FirmwareVerify, firmware::FirmwareVerifyWorker, params);
 }
 
-void OnModelVerdict(ops::OperationParams* params) {
+void OnResponseArrived(ops::OperationParams* params, uintptr_t notice) {
+    if ((notice & 0xFFFF) != kModelVerdictNotice) return;
     platform::StopTimer(kVerdictTimer);
     ReleaseSlot();
     if (wire::ResponseStatus() == wire::kStatusAccepted) {

@@ -12,15 +12,16 @@ namespace shell {
 constexpr uint32_t kVerdictWaitMs = 3000;
 
 // Loads the firmware file and sends its model request; the update starts on
-// the device's verdict (OnModelVerdict) or ends at kVerdictTimer.
+// the device's verdict (OnResponseArrived) or ends at kVerdictTimer.
 void FarmUpdate();
 // Loads the firmware file and programs it with no model request.
 void Recovery(ops::OperationParams* params);
 // Loads the firmware file and compares its pages with the unit's flash.
 void FirmwareVerify(ops::OperationParams* params);
 
-// The device answered the model request (UM_RESPONSE_ARRIVED for it).
-void OnModelVerdict(ops::OperationParams* params);
+// UM_RESPONSE_ARRIVED: the receiver tells of an answer that a request asked
+// to be told of (notice, its wParam); the model request's is the verdict.
+void OnResponseArrived(ops::OperationParams* params, uintptr_t notice);
 // kVerdictTimer: the wait for the verdict ran out.
 void OnVerdictTimer();
 
