@@ -254,11 +254,14 @@ int DeliverFrame(const uint8_t* fromStatusByte) {
     char line[kFrameLineBufferSize];
     FormatFrameLine('R', frame, arrivedCount, line);
     platform::LogFrame('R', arrivedCount, frame, std::min(arrivedCount, kFrameBufferSize), line);
+    // The flag is raised before the dialog hears of the answer: the dialog may
+    // start the boot-mode programmer at once, whose first step clears the flag,
+    // and a flag raised after that would hand it this frame's STX as a reply.
+    MarkAnswerReady();
     const uint32_t notice = NotifyOnResponse.value.exchange(0);
     if (notice != 0) {
         platform::PostToDialog(UM_RESPONSE_ARRIVED, notice, NotifyOnResponse.param.load());
     }
-    MarkAnswerReady();
     return verdict;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ struct Posted {
 };
 // Waits up to timeoutMs for a posted message; false on time-out.
 bool TakePosted(Posted& out, int timeoutMs);
+// Called on the posting thread as each message is posted (empty: none), so a
+// test can see what the poster had done by then.
+void WatchPosts(std::function<void(const Posted&)> watcher);
 
 std::vector<std::string> LogHistory();  // every line ever logged, oldest first
 std::vector<std::string> LogShown();    // what the 100-line log holds now

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -31,6 +32,7 @@ struct Ui {
     std::map<int, std::string> texts;
     std::map<int, bool> enabled;
     DialogTimers timers;
+    std::function<void(const posix::Posted&)> watcher;
 };
 
 Ui& ui() {
@@ -70,6 +72,7 @@ void PostToDialog(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     {
         std::lock_guard<std::mutex> g(u.lock);
         u.queue.push_back(posix::Posted{message, wParam, lParam});
+        if (u.watcher) u.watcher(u.queue.back());
     }
     u.posted.notify_all();
 }
@@ -147,6 +150,11 @@ void StopTimer(int id) {
 }
 
 namespace posix {
+
+void WatchPosts(std::function<void(const Posted&)> watcher) {
+    std::lock_guard<std::mutex> g(ui().lock);
+    ui().watcher = std::move(watcher);
+}
 
 bool TakePosted(Posted& out, int timeoutMs) {
     Ui& u = ui();
@@ -231,6 +239,7 @@ void ResetUi() {
     u.beeps = 0;
     u.texts.clear();
     u.enabled.clear();
+    u.watcher = nullptr;
     u.timers.Clear();
 }
 

@@ -2,6 +2,7 @@
 // raw capture and over-long frames, with edge and level signalling alike.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -170,11 +171,19 @@ TEST_P(Receiver, RawDrainTakesAtMostTenQueuedBytes) {
     wire::ClearLinkFlag(wire::kFlagRawCapture);
 }
 
+// The dialog that hears of the answer may clear the flag at once (the boot-mode
+// programmer does): the flag must be up before the message goes, never after.
 TEST_P(Receiver, NotifyOnResponseFiresOnceForTheNextFrame) {
+    std::atomic<int> readyAtPost{-1};
+    platform::posix::WatchPosts([&](const platform::posix::Posted& p) {
+        if (p.message == wire::UM_RESPONSE_ARRIVED) readyAtPost.store(wire::ResponseArrived() ? 1 : 0);
+    });
     wire::NotifyOnResponse.value.store(1);
     EXPECT_EQ(Request(0x61), wire::kAccepted);
     platform::posix::Posted msg{};
     ASSERT_TRUE(AwaitPosted(wire::UM_RESPONSE_ARRIVED, msg, 1000));
+    platform::posix::WatchPosts(nullptr);
+    EXPECT_EQ(readyAtPost.load(), 1);
     EXPECT_EQ(msg.wParam, 1u);
     EXPECT_EQ(msg.lParam, 0);
     EXPECT_EQ(wire::NotifyOnResponse.value.load(), 0u);
