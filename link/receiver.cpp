@@ -170,6 +170,10 @@ void ReadFrame(platform::PortHandle h) {
     int attemptsLeft = kReadExactAttempts;
     bool gaveUp = false;
     arrivedCount = got + ReadWithBudget(ResponseBuffer.data() + 4, fits, attemptsLeft, gaveUp);
+    // A frame cut short because the session is closing was cut by the host,
+    // not by the line: it is no answer, damaged or whole, and its requester
+    // is told that the port closed.
+    if (gaveUp && LinkFlagSet(kFlagStopReceiver)) return;
     if (ReceivedLength > fits) arrivedCount += DiscardFrameRest(ReceivedLength - fits);
     DeliverFrame(ResponseBuffer.data() + 1);
 }
