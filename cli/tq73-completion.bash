@@ -5,7 +5,8 @@
 # bash-completion package.
 
 _tq73_commands="ports monitor stop resume request62 update recover read write erase param clock pattern verify help"
-_tq73_options="--port --sim --quiet -q --verbose -v --json --verify --all --force --seconds --help -h --version -V"
+_tq73_options="--port --sim --quiet -q --verbose -v --json --verify --all --force --strict --expect-answer --seconds
+    --help -h --version -V"
 
 # The serial ports that exist now, as "tq73 ports" looks for them.
 _tq73_ports() {
@@ -23,7 +24,8 @@ _tq73_position() {
     for ((i = 1; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
         case $word in
-            --port | --seconds) ((i++)) ;;
+            # bash splits --port=/dev/ttyUSB0 into three words at the '='.
+            --port | --seconds) [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++)); ((i++)) ;;
             --) ;;
             -*) ;;
             *)
@@ -46,8 +48,13 @@ _tq73_files() {
 _tq73() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
-    # bash splits --port=/dev/tty at the '=': complete the port after it too.
-    [[ $prev == = && $COMP_CWORD -ge 2 ]] && prev=${COMP_WORDS[COMP_CWORD - 2]}
+    # bash splits --port=/dev/tty at the '=': complete the port after it too,
+    # and right after the '=' itself.
+    if [[ $cur == = ]]; then
+        prev=$prev cur=''
+    elif [[ $prev == = && $COMP_CWORD -ge 2 ]]; then
+        prev=${COMP_WORDS[COMP_CWORD - 2]}
+    fi
     case $prev in
         --port)
             mapfile -t COMPREPLY < <(compgen -W "$(_tq73_ports)" -- "$cur")

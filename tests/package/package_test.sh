@@ -233,6 +233,9 @@ test_completion() {
     local cases=(
         "--port |$ports"
         "--port = |$ports"
+        "--port =|$ports"
+        "--port = /dev/ttyUSB0 re|read\nrecover\nrequest62\nresume"
+        "--port = /dev/ttyUSB0 update $dir/u|$dir/unit.mot"
         "--sim re|read\nrecover\nrequest62\nresume"
         "clock |get\nset"
         "-q param |0\n1\n2\n3"
