@@ -110,4 +110,45 @@ PathCarry Utf8ToUtf16(const char* in, Unit* out, int cap, int maxUnits = kPathCh
 // kPathBytes.
 PathCarry CheckBytePath(const char* path);
 
+// Whether a path names a Windows device rather than a file: a last component
+// whose name before its first dot is CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1
+// to COM9 or LPT1 to LPT9 (any case, superscript digits too, trailing blanks
+// ignored: Windows opens the device for "C:\any\nul.bin"), or a path in the
+// device namespace (\\.\, \\?\GLOBALROOT, \??\; either slash). Opening one
+// would read from or write to a port, a console or a disk.
+bool NamesWindowsDevice(const char* path);
+
+// What stands at a path, as the file calls of platform.h tell it.
+enum class FileKind : uint8_t {
+    Missing,  // nothing (or a folder on the way is missing)
+    Regular,  // a file
+    Pipe,     // a pipe or FIFO (Linux): read to its end, never written
+    Folder,
+    Link,    // a symbolic link (or reparse point), taken as itself
+    Device,  // a device node, or a Windows device name
+    Other,   // a socket, or what could not be told
+};
+// "is a folder, not a file", ...: what a message says of a path that is not
+// a file the console takes; a kind that could not be told (a pipe or a
+// device under Windows, whose attributes may look like a file's) is named so.
+const char* NotAFileText(FileKind kind);
+
+// A pipe that brings no byte for this long is taken as failed, so that a
+// FIFO nobody writes to never holds the console.
+constexpr uint32_t kPipeIdleMs = 5000;
+
+// Why the last file call of a thread failed, in the terms a message needs.
+enum class FileFault : uint8_t {
+    None,
+    Missing,      // it, or a folder on its way, does not exist
+    Denied,       // no permission, or read-only
+    NotAFile,     // a folder, a device, a link where a file is needed
+    NameTooLong,  // a component longer than the file system takes
+    Held,         // another program holds it without sharing
+    Idle,         // a pipe brought nothing within kPipeIdleMs
+    Other,
+};
+// "it does not exist", "no permission", ...: the reason in a message.
+const char* FileFaultText(FileFault fault);
+
 }  // namespace platform

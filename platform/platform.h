@@ -198,29 +198,47 @@ void StopTimer(int id);
 // ---- files ---------------------------------------------------------------
 
 // Paths are carried as path_text.h says: UTF-8 on Windows, opened through the
-// W calls, and the bytes as given on Linux. A path that is not valid there is
-// refused like a file that cannot be opened.
+// W calls, and the bytes as given on Linux. A path that is not valid there, or
+// that names a Windows device (NamesWindowsDevice), is refused like a file
+// that cannot be opened. Every call that fails says why in LastFileFault.
 using FileHandle = void*;
-// An existing file opened for reading, shared with other readers; a file
-// that another program holds without sharing is asked for again for up to
-// 0.5 s (Windows). nullptr on failure.
+// What stands at path. followLink takes a symbolic link as what it points at
+// (a file that is only read), else as itself (a target: the console never
+// writes through a link). Other when it cannot be told (LastFileFault says why).
+FileKind FileKindAt(const char* path, bool followLink);
+// Why the last file call of this thread that failed did so.
+FileFault LastFileFault();
+// An existing file opened for reading, shared with other readers: a file or,
+// on Linux, a pipe; a folder or a device is not opened at all (a tty would
+// raise its modem lines). A file that another program holds without sharing
+// is asked for again for up to 0.5 s (Windows). nullptr on failure.
 FileHandle FileOpenRead(const char* path);
 // An existing file opened for reading and writing with no sharing: a
 // read-only file, or one that another program holds open, is refused.
 FileHandle FileOpenExclusive(const char* path);
 int FileRead(FileHandle file, void* buffer, int count);  // 0 on failure or end
-// One read of up to count bytes: the count read, or -1 when the read failed.
+// One read of up to count bytes: the count read (0 at the end), or -1 when
+// the read failed or a pipe brought nothing for kPipeIdleMs.
 int FileReadOnce(FileHandle file, void* buffer, int count);
 void FileClose(FileHandle file);
-// Creates (or replaces) path with no sharing and writes count bytes in one
-// call; false when the file cannot be created or the write falls short.
+// Whether an existing file must not be written: read-only by its attributes,
+// whoever runs the program (root on Linux may write a file of mode 0444; the
+// console does not).
+bool FileReadOnly(const char* path);
+// Writes count bytes to a new file named path and flushes them to the disk.
+// A file of that name is removed first and the new one made in its place, so
+// that a link or a second name of another file left there is never written
+// through. False when it cannot be made or the write falls short.
 bool FileWriteNew(const char* path, const void* data, int count);
-// Whether anything (a file, a folder) exists under path.
-bool FileExists(const char* path);
+// Whether the folder takes a new file named path: made and removed at once.
+bool FileCanCreate(const char* path);
 // Removes a file; false when it cannot be removed.
 bool FileRemove(const char* path);
 // Puts the file from in the place of to, replacing a file there in one step
-// of the file system; false when it cannot (to is then unchanged).
+// of the file system, written through to the disk before it returns; a file
+// that another program holds for a moment (a scanner, a sync client) is asked
+// for again for up to 0.5 s, so it runs on a worker. False when it cannot (to
+// is then unchanged).
 bool FileReplace(const char* from, const char* to);
 
 }  // namespace platform

@@ -16,55 +16,116 @@ namespace {
 // names beside it (a flash read's "FILE.partial") may have a few more.
 constexpr int kFileCallChars = kPathChars + 16;
 
-// The UTF-16 form of a path; false (nothing to open) when it is not valid UTF-8
-// or longer than a path the console carries.
+thread_local FileFault lastFault = FileFault::None;
+
+FileFault FaultOf(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE: return FileFault::Missing;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT: return FileFault::Denied;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION: return FileFault::Held;
+        case ERROR_FILENAME_EXCED_RANGE: return FileFault::NameTooLong;
+        case ERROR_DIRECTORY: return FileFault::NotAFile;
+        default: return FileFault::Other;
+    }
+}
+
+bool Failed(FileFault fault) {
+    lastFault = fault;
+    return false;
+}
+
+bool FailedLastError() { return Failed(FaultOf(GetLastError())); }
+
+// The UTF-16 form of a path; false (nothing to open) when it is not valid
+// UTF-8, longer than a path the console carries, or a device's name: CON,
+// COM1 or \\.\PhysicalDrive0 would open a console, a port or a disk.
 bool WidePath(const char* path, wchar_t (&wide)[kFileCallChars + 1]) {
-    return Utf8ToUtf16(path, wide, kFileCallChars + 1, kFileCallChars) == PathCarry::Ok && wide[0] != L'\0';
+    if (NamesWindowsDevice(path)) return Failed(FileFault::NotAFile);
+    const bool ok = Utf8ToUtf16(path, wide, kFileCallChars + 1, kFileCallChars) == PathCarry::Ok && wide[0] != L'\0';
+    return ok || Failed(FileFault::Other);
 }
 
 // How long a file that another program holds without sharing is asked for
-// again before the open counts as failed, and how often. The open runs on the
+// again before the call counts as failed, and how often. An open runs on the
 // window's thread, which answers only sent messages meanwhile: the bound keeps
 // the window answering within its second.
 constexpr uint64_t kSharingRetryUs = 500000;
 constexpr uint32_t kSharingRetryPauseMs = 50;
 
-FileHandle OpenExisting(const char* path, DWORD access, DWORD share) {
-    wchar_t wide[kFileCallChars + 1];
-    if (!WidePath(path, wide)) return nullptr;
-    HANDLE h = CreateFileW(wide, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? nullptr : h;
-}
-
 bool HeldElsewhere() {
     const DWORD error = GetLastError();
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
+
+FileHandle OpenExisting(const wchar_t* wide, DWORD access, DWORD share) {
+    HANDLE h = CreateFileW(wide, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        FailedLastError();
+        return nullptr;
+    }
+    return h;
+}
+
+// Only a file on a disk is read: a pipe or a character device that a name
+// reached after all would hold the reader or give no file's bytes.
+FileHandle OnlyDiskFile(FileHandle file) {
+    if (file == nullptr || GetFileType(static_cast<HANDLE>(file)) == FILE_TYPE_DISK) return file;
+    CloseHandle(static_cast<HANDLE>(file));
+    Failed(FileFault::NotAFile);
+    return nullptr;
+}
+
+bool IsFolder(const wchar_t* wide) {
+    const DWORD attributes = GetFileAttributesW(wide);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
 }  // namespace
+
+FileKind FileKindAt(const char* path, bool followLink) {
+    if (NamesWindowsDevice(path)) return FileKind::Device;
+    wchar_t wide[kFileCallChars + 1];
+    if (!WidePath(path, wide)) return FileKind::Other;
+    const DWORD attributes = GetFileAttributesW(wide);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        FailedLastError();
+        return lastFault == FileFault::Missing ? FileKind::Missing : FileKind::Other;
+    }
+    if (!followLink && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return FileKind::Link;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::Folder : FileKind::Regular;
+}
+
+FileFault LastFileFault() { return lastFault; }
 
 // A virus scanner or an indexer looks at a freshly copied file for a moment,
 // without sharing: the open is tried again for up to 0.5 s. The pauses serve
 // the window's sent messages, so that other threads' log requests go on.
 FileHandle FileOpenRead(const char* path) {
+    wchar_t wide[kFileCallChars + 1];
+    if (!WidePath(path, wide)) return nullptr;
+    if (IsFolder(wide)) {
+        Failed(FileFault::NotAFile);
+        return nullptr;
+    }
     const uint64_t until = MonotonicUs() + kSharingRetryUs;
     for (;;) {
-        FileHandle file = OpenExisting(path, GENERIC_READ, FILE_SHARE_READ);
-        if (file != nullptr || !HeldElsewhere() || MonotonicUs() >= until) return file;
+        FileHandle file = OpenExisting(wide, GENERIC_READ, FILE_SHARE_READ);
+        if (file != nullptr || !HeldElsewhere() || MonotonicUs() >= until) return OnlyDiskFile(file);
         UiSleepMs(kSharingRetryPauseMs);
     }
 }
 
 FileHandle FileOpenExclusive(const char* path) {
-    // Windows refuses write access to a read-only file by itself; Wine run by
-    // root opens it all the same (the Unix open succeeds), so the attribute is
-    // asked first and the promise holds on both.
     wchar_t wide[kFileCallChars + 1];
     if (!WidePath(path, wide)) return nullptr;
-    const DWORD attributes = GetFileAttributesW(wide);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    if (FileReadOnly(path)) {
+        Failed(FileFault::Denied);
         return nullptr;
     }
-    return OpenExisting(path, GENERIC_READ | GENERIC_WRITE, 0);
+    return OnlyDiskFile(OpenExisting(wide, GENERIC_READ | GENERIC_WRITE, 0));
 }
 
 int FileRead(FileHandle file, void* buffer, int count) {
@@ -75,6 +136,7 @@ int FileRead(FileHandle file, void* buffer, int count) {
 int FileReadOnce(FileHandle file, void* buffer, int count) {
     DWORD got = 0;
     if (!ReadFile(static_cast<HANDLE>(file), buffer, static_cast<DWORD>(count), &got, nullptr)) {
+        FailedLastError();
         return -1;
     }
     return static_cast<int>(got);
@@ -82,32 +144,60 @@ int FileReadOnce(FileHandle file, void* buffer, int count) {
 
 void FileClose(FileHandle file) { CloseHandle(static_cast<HANDLE>(file)); }
 
+// Windows refuses write access to a read-only file by itself; Wine run by
+// root opens it all the same (the Unix open succeeds), so the attribute is
+// asked, and the promise holds on both.
+bool FileReadOnly(const char* path) {
+    wchar_t wide[kFileCallChars + 1];
+    if (!WidePath(path, wide)) return false;
+    const DWORD attributes = GetFileAttributesW(wide);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 bool FileWriteNew(const char* path, const void* data, int count) {
     wchar_t wide[kFileCallChars + 1];
     if (!WidePath(path, wide)) return false;
-    HANDLE h = CreateFileW(wide, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    if (!DeleteFileW(wide) && FaultOf(GetLastError()) != FileFault::Missing) return FailedLastError();
+    HANDLE h = CreateFileW(wide, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return FailedLastError();
     DWORD wrote = 0;
-    const BOOL ok = WriteFile(h, data, static_cast<DWORD>(count), &wrote, nullptr);
+    const bool ok = WriteFile(h, data, static_cast<DWORD>(count), &wrote, nullptr) &&
+                    wrote == static_cast<DWORD>(count) && FlushFileBuffers(h);
+    if (!ok) FailedLastError();
     CloseHandle(h);
-    return ok && wrote == static_cast<DWORD>(count);
+    return ok;
 }
 
-bool FileExists(const char* path) {
+bool FileCanCreate(const char* path) {
     wchar_t wide[kFileCallChars + 1];
-    return WidePath(path, wide) && GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES;
+    if (!WidePath(path, wide)) return false;
+    HANDLE h = CreateFileW(wide, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return FailedLastError();
+    CloseHandle(h);
+    return true;
 }
 
 bool FileRemove(const char* path) {
     wchar_t wide[kFileCallChars + 1];
-    return WidePath(path, wide) && DeleteFileW(wide) != 0;
+    return WidePath(path, wide) && (DeleteFileW(wide) != 0 || FailedLastError());
 }
 
+// Runs on the worker that read the flash: waiting for a file held a moment
+// elsewhere holds up no window.
 bool FileReplace(const char* from, const char* to) {
     wchar_t wideFrom[kFileCallChars + 1];
     wchar_t wideTo[kFileCallChars + 1];
-    return WidePath(from, wideFrom) && WidePath(to, wideTo) &&
-           MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!WidePath(from, wideFrom) || !WidePath(to, wideTo)) return false;
+    const uint64_t until = MonotonicUs() + kSharingRetryUs;
+    for (;;) {
+        if (MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        const DWORD error = GetLastError();
+        const bool held =
+            error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+        if (!held || MonotonicUs() >= until) return Failed(FaultOf(error));
+        SleepMs(kSharingRetryPauseMs);
+    }
 }
 
 }  // namespace platform

@@ -318,7 +318,12 @@ int FileReadOnce(FileHandle, void* buffer, int count) {
 void FileClose(FileHandle) { fuzzfake::fileOpen = false; }
 
 bool FileWriteNew(const char*, const void*, int count) { return count >= 0; }
-bool FileExists(const char*) { return false; }
+bool FileCanCreate(const char*) { return true; }
+bool FileReadOnly(const char*) { return false; }
+FileKind FileKindAt(const char* path, bool) {
+    return fuzzfake::file.name == path ? FileKind::Regular : FileKind::Missing;
+}
+FileFault LastFileFault() { return FileFault::Missing; }
 bool FileRemove(const char*) { return true; }
 bool FileReplace(const char*, const char*) { return true; }
 

@@ -95,6 +95,37 @@ TEST(PathText, LinuxBytePathsCountCharactersNotBytes) {
     EXPECT_EQ(platform::CheckBytePath("\xFF\xFE raw bytes"), PathCarry::Ok);  // any bytes, as given
 }
 
+// A read must never land on a port, a console or a disk, whatever the folder.
+TEST(PathText, WindowsDeviceNamesAreToldInAnyFolderAndWithAnyExtension) {
+    const char* const devices[] = {
+        "NUL",
+        "nul.bin",
+        "C:\\work\\NUL.bin",
+        "Z:\\tmp\\com1",
+        "COM9.txt",
+        "lpt1",
+        "con",
+        "AUX.tar.gz",
+        "prn ",
+        "nul  .bin",
+        "CONIN$",
+        "conout$.log",
+        "COM\xC2\xB9",
+        "LPT\xC2\xB3.x",
+        "\\\\.\\COM12",
+        "//./PhysicalDrive0",
+        "\\\\?\\GLOBALROOT\\Device\\Null",
+        "\\??\\C:\\x",
+    };
+    for (const char* path : devices) EXPECT_TRUE(platform::NamesWindowsDevice(path)) << path;
+    const char* const files[] = {
+        "COM10", "COM0",      "console.bin",      "nul_.bin",  "C:\\NUL\\flash.bin",
+        "LPT",   "auxiliary", "\\\\?\\C:\\x.bin", "flash.bin", "C:\\work\\com1x.bin",
+        "",
+    };
+    for (const char* path : files) EXPECT_FALSE(platform::NamesWindowsDevice(path)) << path;
+}
+
 TEST(FirmwarePathFromCommandLine, OneEnclosingPairOfQuotesGoesTheRestIsVerbatim) {
     const struct {
         std::u16string line;
