@@ -97,11 +97,14 @@ bool Failed(int result, const char* operation, uint32_t address, const char* fai
 void WriteChunks(const OperationParams* p) {
     uint32_t address = p->StartAddress;
     uint32_t offset = 0;
+    uint32_t skipped = 0;
     ReportUnits(0, p->Length);
     for (uint32_t remaining = p->Length; remaining != 0;) {
         const uint32_t n = WriteChunkSize(address, remaining);
         const uint8_t* data = TransferBuffer.data() + offset;
-        if (!AllErased(data, n)) {
+        if (AllErased(data, n)) {
+            ReportSkipped(++skipped);
+        } else {
             const int result = wire::WriteFlashChunk(data, address, n);
             if (Failed(result, "flash write", address, kWriteFailedText)) return;
         }
@@ -237,16 +240,65 @@ uint32_t FlashReadWorker(void* params) {
     return Done();
 }
 
-bool ReadTargetUsable(const char* target) {
+// Nothing is written through a link or onto a device, and a read-only file
+// stays as it is whoever runs the console; the partial file beside the target
+// must be a file of the read's own (or none) in a folder that takes one.
+TargetFault CheckReadTarget(const char* target) {
     char partial[kFileNameSize + sizeof kPartialSuffix];
-    if (!PartialName(target, partial, sizeof partial)) return false;
-    if (platform::FileExists(target) && !Writable(target)) return false;
-    if (platform::FileExists(partial)) return Writable(partial);
-    // Made and removed at once: the folder takes a new file, and nothing is
-    // left behind if the transfer never ends.
-    if (!platform::FileWriteNew(partial, TransferBuffer.data(), 0)) return false;
-    platform::FileRemove(partial);
-    return true;
+    if (!PartialName(target, partial, sizeof partial)) return TargetFault::PartialName;
+    const platform::FileKind kind = platform::FileKindAt(target, false);
+    if (kind != platform::FileKind::Missing && kind != platform::FileKind::Regular) return TargetFault::NotAFile;
+    if (kind == platform::FileKind::Regular && platform::FileReadOnly(target)) return TargetFault::ReadOnly;
+    if (kind == platform::FileKind::Regular && !Writable(target)) return TargetFault::Held;
+    const platform::FileKind partialKind = platform::FileKindAt(partial, false);
+    if (partialKind == platform::FileKind::Other && platform::LastFileFault() == platform::FileFault::NameTooLong) {
+        return TargetFault::PartialName;
+    }
+    if (partialKind == platform::FileKind::Regular) return Writable(partial) ? TargetFault::None : TargetFault::Held;
+    if (partialKind != platform::FileKind::Missing) return TargetFault::PartialNotAFile;
+    if (platform::FileCanCreate(partial)) return TargetFault::None;
+    return platform::LastFileFault() == platform::FileFault::NameTooLong ? TargetFault::PartialName
+                                                                         : TargetFault::Folder;
+}
+
+void LogReadTargetFault(TargetFault fault, const char* target) {
+    char line[2 * kFileNameSize + 200];
+    char partial[kFileNameSize + sizeof kPartialSuffix] = "";
+    PartialName(target, partial, sizeof partial);
+    const char* notAFile = platform::NotAFileText(platform::FileKindAt(target, false));
+    switch (fault) {
+        case TargetFault::None: return;
+        case TargetFault::NotAFile:
+            std::snprintf(line, sizeof line, "flash read: %s %s: nothing was sent or written", target,
+                          platform::NamesWindowsDevice(target) ? "is a device's name, not a file" : notAFile);
+            break;
+        case TargetFault::ReadOnly:
+            std::snprintf(line, sizeof line,
+                          "flash read: %s is read-only: nothing was sent; make it writable or choose another name",
+                          target);
+            break;
+        case TargetFault::Held:
+            std::snprintf(line, sizeof line, "flash read: %s cannot be opened for writing (%s): nothing was sent",
+                          target, platform::FileFaultText(platform::LastFileFault()));
+            break;
+        case TargetFault::PartialNotAFile:
+            std::snprintf(line, sizeof line,
+                          "flash read: %s, which the read writes first, %s: nothing was sent; remove it or "
+                          "choose another name",
+                          partial, platform::NotAFileText(platform::FileKindAt(partial, false)));
+            break;
+        case TargetFault::PartialName:
+            std::snprintf(line, sizeof line,
+                          "flash read: the name %s, which the read writes first, is longer than the file system "
+                          "takes: nothing was sent; choose a shorter name",
+                          partial);
+            break;
+        case TargetFault::Folder:
+            std::snprintf(line, sizeof line, "flash read: the folder of %s takes no new file (%s): nothing was sent",
+                          target, platform::FileFaultText(platform::LastFileFault()));
+            break;
+    }
+    platform::LogLine(line);
 }
 
 uint32_t FlashEraseWorker(void* params) {

@@ -39,11 +39,23 @@ bool TransferLengthFits(const OperationParams* p, const char* operation);
 // line that says where, the box "FLASH READ 異常"); true when the reading
 // must stop.
 bool ReadRequestFailed(int result, const char* operation, uint32_t address);
-// Whether a flash read may put its file at target: an existing file there
-// can be written (it is not changed now), and the folder takes the partial
-// file "<target>.partial" that the read writes first. Asked before the first
-// request, so that a read into a missing folder fails at once.
-bool ReadTargetUsable(const char* target);
+// Why a flash read may not put its file at a target.
+enum class TargetFault : uint8_t {
+    None,
+    NotAFile,         // a link, a folder, a device or a Windows device name stands there
+    ReadOnly,         // a file that nobody may write
+    Held,             // a file that cannot be opened for writing now
+    PartialNotAFile,  // "<target>.partial", written first, is not a file of the read's own
+    PartialName,      // the file system does not take the name "<target>.partial"
+    Folder,           // the folder takes no new file (missing, or no permission)
+};
+// Whether a flash read may put its file at target: nothing or a writable
+// file stands there (it is not changed now), and the partial file
+// "<target>.partial" that the read writes first can be made. Asked before the
+// first request, so that a read into a missing folder fails at once.
+TargetFault CheckReadTarget(const char* target);
+// The log line that says why, and what to do.
+void LogReadTargetFault(TargetFault fault, const char* target);
 
 // Worker entries; the parameter is the OperationParams record. Each ends
 // with UM_WORKER_DONE (0) after success and failure alike.

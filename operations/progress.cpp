@@ -113,7 +113,11 @@ void Running(const ProgressSnapshot& s, const char* name, uint32_t nowMs, char* 
 void Where(const ProgressSnapshot& s, char* out, size_t cap) {
     if (CountsPages(s.activity)) {
         // Only the programmer's own failures have a page; a refused model has none.
-        if (s.outcome == Outcome::Failed) {
+        if (s.outcome == Outcome::Failed && s.stage == Stage::Erasing) {
+            std::snprintf(out, cap, " at the block 0x%04X", unsigned(s.where));
+        } else if (s.outcome == Outcome::Failed && s.stage == Stage::WriteMode) {
+            std::snprintf(out, cap, " at the write-mode request W");
+        } else if (s.outcome == Outcome::Failed) {
             std::snprintf(out, cap, " at page 0x%04X", unsigned(s.where));
         } else {
             out[0] = '\0';
@@ -139,6 +143,13 @@ const char* WhyText(NotStartedWhy why) {
         case NotStartedWhy::NumberText: return ": a number text is too long";
         case NotStartedWhy::Range: return ": the range runs past 0xFFFFFF";
         case NotStartedWhy::Text: return ": a text holds a character the unit cannot store";
+        case NotStartedWhy::NoFileName: return ": no file name was given";
+        case NotStartedWhy::NotAFile: return ": the file is a folder, a link or a device";
+        case NotStartedWhy::ReadOnly: return ": the file is read-only";
+        case NotStartedWhy::NameTooLong: return ": the file system does not take the name";
+        case NotStartedWhy::BeyondFile: return ": the length is more than the file holds";
+        case NotStartedWhy::NothingToCompare: return ": a length of 0 compares nothing";
+        case NotStartedWhy::TextsTooLong: return ": the texts do not fit the block";
         case NotStartedWhy::None:
         default: return "";
     }
@@ -162,12 +173,12 @@ void Ended(const ProgressSnapshot& s, const char* name, char* out, size_t cap) {
     const double took = Seconds(s.endMs - s.startMs);
     // A chain names the step that failed: "parameter block 2: erase refused at 0xE200".
     char subject[48];
-    if (s.activity == Activity::ParamChain && s.outcome != Outcome::Complete) {
+    if (s.activity == Activity::ParamChain && s.outcome != Outcome::Complete && s.outcome != Outcome::NotStarted) {
         std::snprintf(subject, sizeof subject, "%s: %s", name, kStepNames[failStep % 3]);
     } else {
         std::snprintf(subject, sizeof subject, "%s", name);
     }
-    char where[32];
+    char where[48];
     ProgressSnapshot at = s;
     at.step = failStep;
     Where(at, where, sizeof where);
@@ -184,7 +195,17 @@ void Ended(const ProgressSnapshot& s, const char* name, char* out, size_t cap) {
         return;
     }
     switch (s.outcome) {
-        case Outcome::Complete: std::snprintf(out, cap, "%s complete in %.1f s", name, took); break;
+        case Outcome::Complete:
+            if (s.skipped != 0) {
+                // Skipping FF chunks counts on erased flash: the result must not promise more.
+                std::snprintf(out, cap,
+                              "%s complete in %.1f s; %u chunk%s of all FF not sent: they count on erased flash "
+                              "(erase first, or verify)",
+                              name, took, unsigned(s.skipped), s.skipped == 1 ? "" : "s");
+            } else {
+                std::snprintf(out, cap, "%s complete in %.1f s", name, took);
+            }
+            break;
         case Outcome::Stopped: std::snprintf(out, cap, "%s stopped after %.1f s", name, took); break;
         case Outcome::Refused: std::snprintf(out, cap, "%s refused%s", subject, where); break;
         case Outcome::NoAnswer: std::snprintf(out, cap, "%s: no answer%s", subject, where); break;
@@ -230,8 +251,8 @@ void CloseProgress(Outcome outcome) {
     board.s.endMs = now == board.s.startMs ? now + 1 : now;  // endMs 0 means still open
 }
 
-void EndNotStarted(Activity activity, NotStartedWhy why, uint32_t address) {
-    OpenProgress(activity, address);
+void EndNotStarted(Activity activity, NotStartedWhy why, uint32_t address, uint32_t block) {
+    OpenProgress(activity, address, block);
     {
         BoardLock hold;
         board.s.why = why;
@@ -266,9 +287,9 @@ void ReportDeviceErrors(const DeviceErrors& errors) {
     board.s.deviceErrors = errors;
 }
 
-void ReportTextsCut(uint32_t needed) {
+void ReportSkipped(uint32_t chunks) {
     BoardLock hold;
-    board.s.textsNeeded = needed;
+    board.s.skipped = chunks;
 }
 
 void ReportUnits(uint32_t done, uint32_t total) {

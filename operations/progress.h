@@ -56,15 +56,22 @@ enum class Stage : uint8_t {
 // Why a command started nothing.
 enum class NotStartedWhy : uint8_t {
     None,
-    FileOpen,      // the file cannot be opened ("OPEN ERROR")
-    FileRead,      // the file cannot be read ("READ ERROR")
-    Length,        // the length exceeds the transfer buffer
-    NoModel,       // the firmware file has no model record
-    FirmwareFile,  // the firmware file cannot be loaded
-    Busy,          // another operation runs (the running one's board is kept)
-    NumberText,    // an address or length text longer than an edit holds
-    Range,         // a write or an erase would run past the top of the address space
-    Text,          // a parameter text holds a character code page 932 cannot represent
+    FileOpen,          // the file cannot be opened ("OPEN ERROR")
+    FileRead,          // the file cannot be read ("READ ERROR")
+    Length,            // the length exceeds the transfer buffer
+    NoModel,           // the firmware file has no model record
+    FirmwareFile,      // the firmware file cannot be loaded
+    Busy,              // another operation runs (the running one's board is kept)
+    NumberText,        // an address or length text longer than an edit holds
+    Range,             // a write or an erase would run past the top of the address space
+    Text,              // a parameter text holds a character code page 932 cannot represent
+    NoFileName,        // the file edit is empty
+    NotAFile,          // the file is a folder, a link, a device or a Windows device name
+    ReadOnly,          // a flash read's target is read-only
+    NameTooLong,       // the file system does not take the name (a read's "FILE.partial")
+    BeyondFile,        // a write or a verify asks for more bytes than the file holds
+    NothingToCompare,  // a verify of length 0
+    TextsTooLong,      // a parameter block's two texts need more than its 256 bytes
 };
 
 // What a verify found. Ranges themselves are kept beside the verify (verify.h).
@@ -103,9 +110,9 @@ struct ProgressSnapshot {
     NotStartedWhy why = NotStartedWhy::None;
     VerifyFacts verify;
     DeviceErrors deviceErrors;
-    // Parameter-block chain: the bytes its texts needed, when more than the
-    // block holds (the end was cut); 0 when they fitted.
-    uint32_t textsNeeded = 0;
+    // Flash write: the chunks not sent because they were all FF, which
+    // counts on the flash there being erased already.
+    uint32_t skipped = 0;
     // Commands refused while this operation ran, and the last one's reason;
     // a refusal never touches the running operation's own facts.
     uint32_t refusals = 0;
@@ -122,7 +129,7 @@ void SetStep(uint32_t step);
 void CloseProgress(Outcome outcome = Outcome::Complete);
 
 // Front end: a command started nothing; the board shows it ended so, and why.
-void EndNotStarted(Activity activity, NotStartedWhy why, uint32_t address = 0);
+void EndNotStarted(Activity activity, NotStartedWhy why, uint32_t address = 0, uint32_t block = 0);
 // Front end: a command was refused beside a running operation.
 void NoteRefusal(NotStartedWhy why);
 
@@ -136,7 +143,7 @@ void ReportVerify(const VerifyFacts& facts);
 void ReportDeviceErrors(const DeviceErrors& errors);
 // "2 pages not programmed", "1 block not erased and 3 pages not programmed".
 void FormatDeviceErrors(const DeviceErrors& errors, char* out, size_t cap);
-void ReportTextsCut(uint32_t needed);
+void ReportSkipped(uint32_t chunks);
 
 ProgressSnapshot ReadProgress();
 // Forgets everything (between tests).

@@ -21,6 +21,8 @@ constexpr const char* kOpenErrorText = "OPEN ERROR";
 constexpr const char* kReadErrorText = "READ ERROR";
 constexpr const char* kWriteErrorText = "WRITE ERROR";
 constexpr uint32_t kAddressMask = 0xFFFFFF;  // the device's 24-bit addresses
+// A log line that names a path: the path's bytes and some words.
+constexpr int kPathLine = platform::kPathBytes + 160;
 
 // What each transfer command is: its name in the log, its operation and
 // worker, whether it reads the file (write, erase, verify: a verify compares
@@ -48,54 +50,126 @@ const TransferCommand* FindTransfer(int id) {
     return nullptr;
 }
 
-// Loads the transfer file into TransferBuffer; an empty length edit gets the
-// byte count. The file is only read, so it is opened for reading, shared with
-// other readers: a read-only file, or one a viewer has open, can be written
-// to the flash or compared with it.
-bool LoadTransferFile(const char* path, ops::Activity activity) {
+// Reads the file to its end as far as cap: a pipe hands its bytes over in
+// pieces, and one read would take only the first of them. more tells whether
+// the file held more than cap. -1 when a read failed.
+int ReadWhole(platform::FileHandle file, uint8_t* buffer, int cap, bool& more) {
+    int got = 0;
+    while (got < cap) {
+        const int n = platform::FileReadOnce(file, buffer + got, cap - got);
+        if (n < 0) return -1;
+        if (n == 0) break;
+        got += n;
+    }
+    uint8_t probe = 0;
+    more = got == cap && platform::FileReadOnce(file, &probe, 1) > 0;
+    return got;
+}
+
+// Why the file of a write, an erase or a verify cannot be used: the log line
+// that says so, before the command's box.
+void LogSourceFault(const char* name, const char* path, const char* what) {
+    char line[kPathLine];
+    std::snprintf(line, sizeof line, "%s: %s %s: nothing was sent", name, path, what);
+    platform::LogLine(line);
+}
+
+void LogOpenFault(const char* name, const char* path) {
+    char what[96];
+    const platform::FileFault fault = platform::LastFileFault();
+    if (fault == platform::FileFault::NotAFile) {
+        std::snprintf(what, sizeof what, "%s", platform::NotAFileText(platform::FileKindAt(path, true)));
+    } else {
+        std::snprintf(what, sizeof what, "cannot be read: %s", platform::FileFaultText(fault));
+    }
+    LogSourceFault(name, path, what);
+}
+
+// A file longer than a transfer: its first bytes are taken, as the length
+// edit then shows, and the log says that the rest is not.
+void LogTakenPart(const char* name, const char* path) {
+    static_assert(ops::kTransferBufferSize == 131072, "the line names the size");
+    char line[kPathLine];
+    std::snprintf(line, sizeof line,
+                  "%s: %s holds more than the 131072 bytes a transfer takes: only its first 131072 bytes are taken",
+                  name, path);
+    platform::LogLine(line);
+}
+
+// Loads the transfer file into TransferBuffer, read to its end as far as a
+// transfer takes it; loaded gets the count, and an empty length edit too. The
+// file is only read, so it is opened for reading, shared with other readers:
+// a read-only file, or one a viewer has open, can be written to the flash or
+// compared with it.
+bool LoadTransferFile(const char* path, const TransferCommand& command, uint32_t start, uint32_t& loaded) {
     platform::FileHandle file = platform::FileOpenRead(path);
     if (file == nullptr) {
-        ops::EndNotStarted(activity, ops::NotStartedWhy::FileOpen);
+        LogOpenFault(command.name, path);
+        const bool notAFile = platform::LastFileFault() == platform::FileFault::NotAFile;
+        ops::EndNotStarted(command.activity, notAFile ? ops::NotStartedWhy::NotAFile : ops::NotStartedWhy::FileOpen,
+                           start);
         platform::WarningBox(kOpenErrorText);
         return false;
     }
-    const int got =
-        platform::FileReadOnce(file, ops::TransferBuffer.data(), static_cast<int>(ops::kTransferBufferSize));
+    bool more = false;
+    const int got = ReadWhole(file, ops::TransferBuffer.data(), static_cast<int>(ops::kTransferBufferSize), more);
     if (got < 0) {
+        LogSourceFault(command.name, path, platform::FileFaultText(platform::LastFileFault()));
         platform::FileClose(file);
-        ops::EndNotStarted(activity, ops::NotStartedWhy::FileRead);
+        ops::EndNotStarted(command.activity, ops::NotStartedWhy::FileRead, start);
         platform::WarningBox(kReadErrorText);
         return false;
     }
+    platform::FileClose(file);
+    loaded = static_cast<uint32_t>(got);
     char length[kTextLimit];
     platform::ReadControlText(kIdLengthEdit, length, kTextLimit);
     if (length[0] == '\0') {
         std::snprintf(length, sizeof length, "%d", got);
         platform::SetControlText(kIdLengthEdit, length);
+        if (more) LogTakenPart(command.name, path);
     }
-    platform::FileClose(file);
     return true;
 }
 
 // The transfer file of the file edit: its path taken exactly into
 // params->FileName and, for a command that reads it, loaded. False when the
-// command must not start: a name that cannot be carried as given has a log
-// line that says why and the "OPEN ERROR" box ("WRITE ERROR" for a file to be
-// created); a file that cannot be opened or read has its box. Nothing is
-// opened or created then, and the board shows the activity as not started.
-bool TakeTransferFile(ops::OperationParams* params, const TransferCommand& command) {
+// command must not start: an empty edit, or a name that cannot be carried as
+// given, has a log line that says why and the "OPEN ERROR" box ("WRITE ERROR"
+// for a file to be created); a file that cannot be opened or read has its
+// line and box. Nothing is opened or created then, and the board shows the
+// activity as not started.
+bool TakeTransferFile(ops::OperationParams* params, const TransferCommand& command, uint32_t start, uint32_t& loaded) {
     const platform::PathCarry carry =
         platform::ReadControlPath(kIdFileEdit, params->FileName, static_cast<int>(sizeof params->FileName));
-    if (carry != platform::PathCarry::Ok) {
+    if (carry != platform::PathCarry::Ok || params->FileName[0] == '\0') {
         char line[200];
-        std::snprintf(line, sizeof line, "%s: %s: nothing was %s", command.name, platform::PathCarryText(carry),
+        std::snprintf(line, sizeof line, "%s: %s: nothing was %s", command.name,
+                      carry != platform::PathCarry::Ok ? platform::PathCarryText(carry) : "no file name was given",
                       command.loadsFile ? "opened" : "opened or created");
         platform::LogLine(line);
-        ops::EndNotStarted(command.activity, ops::NotStartedWhy::FileOpen);
+        ops::EndNotStarted(
+            command.activity,
+            carry != platform::PathCarry::Ok ? ops::NotStartedWhy::FileOpen : ops::NotStartedWhy::NoFileName, start);
         platform::WarningBox(command.loadsFile ? kOpenErrorText : kWriteErrorText);
         return false;
     }
-    return !command.loadsFile || LoadTransferFile(params->FileName, command.activity);
+    return !command.loadsFile || LoadTransferFile(params->FileName, command, start, loaded);
+}
+
+// A write or a verify takes Length bytes from the start of TransferBuffer;
+// bytes beyond the file's would be whatever an earlier transfer left there,
+// written to the unit or compared with it as if the file held them.
+bool BeyondFile(const ops::OperationParams* params, const TransferCommand& command, uint32_t loaded) {
+    if (command.id == kIdFlashErase || params->Length <= loaded) return false;
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "%s: the length 0x%X is more than the %u bytes the file holds, and no byte that is not the file's "
+                  "is %s: nothing was sent",
+                  command.name, static_cast<unsigned>(params->Length), static_cast<unsigned>(loaded),
+                  command.changesFlash ? "written" : "compared");
+    platform::WarningBox(text);
+    return true;
 }
 
 // The device's addresses are 24 bits and the workers count on modulo 2^24:
@@ -119,27 +193,56 @@ bool CrossesTopOfAddressSpace(const ops::OperationParams* params, const Transfer
     return true;
 }
 
+// A flash read's target, checked before the first request: a refusal has
+// its line and the "OPEN ERROR" box, and nothing is sent or written.
+bool ReadTargetTaken(const char* target, const TransferCommand& command, uint32_t start) {
+    const ops::TargetFault fault = ops::CheckReadTarget(target);
+    if (fault == ops::TargetFault::None) return true;
+    ops::LogReadTargetFault(fault, target);
+    ops::NotStartedWhy why = ops::NotStartedWhy::FileOpen;
+    if (fault == ops::TargetFault::NotAFile || fault == ops::TargetFault::PartialNotAFile) {
+        why = ops::NotStartedWhy::NotAFile;
+    } else if (fault == ops::TargetFault::ReadOnly) {
+        why = ops::NotStartedWhy::ReadOnly;
+    } else if (fault == ops::TargetFault::PartialName) {
+        why = ops::NotStartedWhy::NameTooLong;
+    }
+    ops::EndNotStarted(command.activity, why, start);
+    platform::WarningBox(kOpenErrorText);
+    return false;
+}
+
 }  // namespace
 
 void FlashTransfer(ops::OperationParams* params, int id) {
     const TransferCommand* command = FindTransfer(id);
     if (command == nullptr || RefuseIfBusy()) return;
-    if (!TakeTransferFile(params, *command)) return;
-    if (!ReadNumberEdit(kIdStartAddressEdit, params->StartAddress, "start address") ||
-        !ReadNumberEdit(kIdLengthEdit, params->Length, "length")) {
+    // The start address first, so that whatever refuses the command names it.
+    if (!ReadNumberEdit(kIdStartAddressEdit, params->StartAddress, "start address")) {
         ops::EndNotStarted(command->activity, ops::NotStartedWhy::NumberText);
         return;
     }
     const uint32_t start = params->StartAddress & kAddressMask;
+    uint32_t loaded = 0;
+    if (!TakeTransferFile(params, *command, start, loaded)) return;
+    if (!ReadNumberEdit(kIdLengthEdit, params->Length, "length")) {
+        ops::EndNotStarted(command->activity, ops::NotStartedWhy::NumberText, start);
+        return;
+    }
+    if (command->loadsFile && BeyondFile(params, *command, loaded)) {
+        ops::EndNotStarted(command->activity, ops::NotStartedWhy::BeyondFile, start);
+        return;
+    }
+    if (id == kIdFlashVerify && params->Length == 0) {
+        platform::WarningBox("flash verify: a length of 0 compares nothing: nothing was sent");
+        ops::EndNotStarted(command->activity, ops::NotStartedWhy::NothingToCompare, start);
+        return;
+    }
     if (command->changesFlash && CrossesTopOfAddressSpace(params, *command)) {
         ops::EndNotStarted(command->activity, ops::NotStartedWhy::Range, start);
         return;
     }
-    if (id == kIdFlashRead && !ops::ReadTargetUsable(params->FileName)) {
-        ops::EndNotStarted(command->activity, ops::NotStartedWhy::FileOpen, start);
-        platform::WarningBox(kOpenErrorText);
-        return;
-    }
+    if (id == kIdFlashRead && !ReadTargetTaken(params->FileName, *command, start)) return;
     StartTracked(command->activity, command->worker, params, start);
 }
 

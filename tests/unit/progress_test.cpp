@@ -118,6 +118,13 @@ TEST(Progress, EndTexts) {
     chain.failStep = 1;
     ProgressSnapshot chainStop = chain;
     chainStop.failStep = 0;
+    ProgressSnapshot erasing = Snap(Activity::Recovery, 0, 0);
+    erasing.stage = ops::Stage::Erasing;
+    ProgressSnapshot writeMode = Snap(Activity::Update, 0, 0);
+    writeMode.stage = ops::Stage::WriteMode;
+    ProgressSnapshot write = Snap(Activity::FlashWrite, 768, 768);
+    write.address = 0x3000;
+    write.skipped = 2;
     struct Case {
         ProgressSnapshot s;
         const char* text;
@@ -130,6 +137,12 @@ TEST(Progress, EndTexts) {
         {Ended(read, Outcome::DamagedAnswer, 2000, 0x1100), "flash read 0x1000: damaged answer at 0x1100"},
         {Ended(Snap(Activity::Recovery, 3, 192), Outcome::Failed, 6100, 0x3180, 6),
          "recovery failed at page 0x3180, err 06, after 5.1 s"},
+        {Ended(erasing, Outcome::Failed, 2400, 0x3000, 1), "recovery failed at the block 0x3000, err 01, after 1.4 s"},
+        {Ended(writeMode, Outcome::Failed, 2800, 0, 2),
+         "update failed at the write-mode request W, err 02, after 1.8 s"},
+        {Ended(write, Outcome::Complete, 1300),
+         "flash write 0x3000 complete in 0.3 s; 2 chunks of all FF not sent: they count on erased flash (erase first, "
+         "or verify)"},
         {Ended(Snap(Activity::Update, 0, 0), Outcome::Refused, 1100), "update refused"},
         {Ended(Snap(Activity::Update, 0, 0), Outcome::NotStarted, 1000), "update not started"},
         {Ended(chain, Outcome::Refused, 3000, 0xE200), "parameter block 1: erase refused at 0xE200"},
