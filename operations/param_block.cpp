@@ -27,6 +27,10 @@ uint32_t TextLength(const char* text) {
 
 }  // namespace
 
+uint32_t ParameterBlockBytes(const char* first, const char* second) {
+    return 4 + TextLength(first) + TextLength(second);
+}
+
 uint32_t BuildParameterBlock(const char* first, const char* second, uint8_t* block) {
     const uint32_t l1 = TextLength(first);
     const uint32_t l2 = TextLength(second);
@@ -34,7 +38,7 @@ uint32_t BuildParameterBlock(const char* first, const char* second, uint8_t* blo
     block[1] = static_cast<uint8_t>(l1 + 3);
     PutCut(block, 2, first, l1);
     PutCut(block, l1 + 3, second, l2);
-    return 4 + l1 + l2;
+    return ParameterBlockBytes(first, second);
 }
 
 }  // namespace ops

@@ -19,5 +19,8 @@ extern char ParamSecondText[kParamTextSize];
 // block (256 bytes). What does not fit is cut at byte 256. Returns the bytes
 // the layout needs (4 + L1 + L2); above 256 the block was cut.
 uint32_t BuildParameterBlock(const char* first, const char* second, uint8_t* block);
+// The bytes the block made of the two texts needs (4 + L1 + L2); a block
+// needing more than kParamBlockSize cannot hold them and is not sent.
+uint32_t ParameterBlockBytes(const char* first, const char* second);
 
 }  // namespace ops

@@ -96,6 +96,9 @@ uint32_t PatternSequenceWorker(void*) {
         CountDown(elapsed);
         state = Step(state);
     }
+    // Stopped while the table is shown: the engineer who stops the pattern
+    // means it to go off, so the empty pattern goes out before the stop line.
+    if (state == kPatternHold) Send(nullptr, 0);
     platform::LogLine(kStopText);
     if (patternsSent != 0 && patternsTaken == 0) {
         ReportFailure(patternsRefused != 0 ? Outcome::Refused : Outcome::NoAnswer, 0);

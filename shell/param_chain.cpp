@@ -40,11 +40,18 @@ bool TakeParamText(int k, int which, char* buffer) {
     return false;
 }
 
-void ReportCutBlock(uint32_t needed) {
-    char line[128];
-    std::snprintf(line, sizeof line, "parameter block: the texts need %u bytes, the block holds %u: the end is cut",
+// Texts that the 256 bytes cannot hold would be cut into a block the unit
+// reads wrongly (the second text's offset wraps, its end is lost): refused
+// before the stop request.
+bool TextsFitBlock(int k) {
+    const uint32_t needed = ops::ParameterBlockBytes(ops::ParamFirstText, ops::ParamSecondText);
+    if (needed <= ops::kParamBlockSize) return true;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "parameter block %d: the texts need %u bytes, the block holds %u: nothing was sent; shorten them", k,
                   static_cast<unsigned>(needed), static_cast<unsigned>(ops::kParamBlockSize));
-    platform::LogLine(line);
+    platform::WarningBox(text);
+    return false;
 }
 
 // A refused erase or write lets the chain go on (the device answered and
@@ -97,7 +104,13 @@ void ParamBlock(ops::OperationParams* params, int k) {
     // hold stops the chain before anything is sent. No worker runs here, so
     // none reads the text buffers while they are filled.
     if (!TakeParamText(k, 1, ops::ParamFirstText) || !TakeParamText(k, 2, ops::ParamSecondText)) {
-        ops::EndNotStarted(ops::Activity::ParamChain, ops::NotStartedWhy::Text, ops::kParamBlockAddress);
+        ops::EndNotStarted(ops::Activity::ParamChain, ops::NotStartedWhy::Text, ops::kParamBlockAddress,
+                           static_cast<uint32_t>(k));
+        return;
+    }
+    if (!TextsFitBlock(k)) {
+        ops::EndNotStarted(ops::Activity::ParamChain, ops::NotStartedWhy::TextsTooLong, ops::kParamBlockAddress,
+                           static_cast<uint32_t>(k));
         return;
     }
     // The stop goes first; it reads nothing that the rest of this pass writes,
@@ -109,12 +122,7 @@ void ParamBlock(ops::OperationParams* params, int k) {
     chainStep = ChainStep::Stop;
     params->Length = ops::kParamBlockSize;
     params->StartAddress = ops::kParamBlockAddress;
-    const uint32_t needed =
-        ops::BuildParameterBlock(ops::ParamFirstText, ops::ParamSecondText, ops::TransferBuffer.data());
-    if (needed > ops::kParamBlockSize) {
-        ReportCutBlock(needed);
-        ops::ReportTextsCut(needed);
-    }
+    ops::BuildParameterBlock(ops::ParamFirstText, ops::ParamSecondText, ops::TransferBuffer.data());
 }
 
 bool ParamChainRuns() { return chainStep != ChainStep::None; }
