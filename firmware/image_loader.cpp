@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "firmware/boot_blocks.h"
 #include "platform/platform.h"
 
 namespace firmware {
@@ -18,6 +19,7 @@ namespace firmware {
 Image FirmwareImage{};
 char FirmwarePath[kPathSize] = {};
 RecordDamage FirstDamage;
+LoadFacts LastLoadFacts;
 platform::PathCarry FirmwarePathCarry = platform::PathCarry::Ok;
 
 namespace {
@@ -69,6 +71,13 @@ void Consume(ReadWindow& w, int lineLength) {
     std::memmove(w.bytes, w.bytes + used, static_cast<size_t>(w.fill));
 }
 
+// A data byte that no update writes: below 0x3000 (its whole record is
+// skipped), beyond the image, or between and above the programmed blocks.
+void NoteOutside(uint32_t address) {
+    LoadFacts& f = LastLoadFacts;
+    if (f.outsideBytes++ == 0 || address < f.firstOutside) f.firstOutside = address;
+}
+
 // Stores the data of an S1 or S2 record; bytes that would fall outside the
 // image are not stored.
 void StoreDataRecord(const char* line, int length, Image& image) {
@@ -78,14 +87,16 @@ void StoreDataRecord(const char* line, int length, Image& image) {
     if (length < dataStart) return;
     uint32_t address = 0;
     for (int i = 0; i < addressPairs; ++i) address = address << 8 | HexPairValue(line + 4 + 2 * i);
-    if (address < kLowestStoredAddress) return;
     const int declared = HexPairValue(line + 2) - addressPairs - 1;
     // The line's last pair is its checksum; a byte count that claims more
     // than the line holds is cut to what is there.
     const int present = (length - dataStart) / 2 - 1;
     const int count = declared < present ? declared : present;
-    for (int k = 0; k < count && address + k < kImageSize; ++k) {
-        image[address + k] = HexPairValue(line + dataStart + 2 * k);
+    const bool stored = address >= kLowestStoredAddress;
+    for (int k = 0; k < count; ++k) {
+        const uint32_t at = address + static_cast<uint32_t>(k);
+        if (!stored || at >= kImageSize || !InProgrammedBlock(at)) NoteOutside(at);
+        if (stored && at < kImageSize) image[at] = HexPairValue(line + dataStart + 2 * k);
     }
 }
 
@@ -160,8 +171,10 @@ int ModelCodeFor(long number) {
 
 int ParseFirmwareFile(const char* path, Image& image, int& modelCode) {
     FirstDamage = RecordDamage{};
+    LastLoadFacts = LoadFacts{};
     platform::FileHandle file = platform::FileOpenRead(path);
     if (file == nullptr) return 0;
+    LastLoadFacts.opened = true;
     ReadWindow w;
     int endRecord = 0;
     for (int lineNumber = 1;; ++lineNumber) {
@@ -182,6 +195,7 @@ int ParseFirmwareFile(const char* path, Image& image, int& modelCode) {
         }
         if (kind == LineKind::Record && length >= 2) {
             if (line[1] == '8' || line[1] == '9') endRecord = 1;
+            if (line[1] == '3') LastLoadFacts.s3Records = true;
             if ((line[1] == '1' || line[1] == '2') && length >= 4) StoreDataRecord(line, length, image);
         }
         Consume(w, length);
@@ -193,6 +207,38 @@ int ParseFirmwareFile(const char* path, Image& image, int& modelCode) {
 
 namespace {
 bool lastLoadRead = false;
+
+// Why the file could not be read, before the box: the box's words are the
+// system's own and say nothing of the cause.
+void LogUnreadable(const char* path) {
+    char line[kPathSize + 240];
+    if (!LastLoadFacts.opened) {
+        std::snprintf(line, sizeof line, "firmware file %s cannot be read: %s", path,
+                      platform::FileFaultText(platform::LastFileFault()));
+    } else if (LastLoadFacts.s3Records) {
+        std::snprintf(line, sizeof line,
+                      "firmware file %s: no S8 or S9 end record; it holds S3 records (32-bit addresses), but the "
+                      "unit's files have S1 or S2 records and an S9 or S8 end record",
+                      path);
+    } else {
+        std::snprintf(line, sizeof line,
+                      "firmware file %s: no S8 or S9 end record before the first line that is not a record", path);
+    }
+    platform::LogLine(line);
+}
+
+// Bytes of the file that no update writes are told once per load, before
+// anything is sent: the unit will not hold them, whatever the verify says.
+void LogOutside() {
+    const LoadFacts& f = LastLoadFacts;
+    if (f.outsideBytes == 0) return;
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "firmware file: %u bytes lie outside the blocks an update programs (3000-3FFF, A000-EFFF), the "
+                  "first at 0x%X: they are neither written nor verified",
+                  unsigned(f.outsideBytes), unsigned(f.firstOutside));
+    platform::LogLine(line);
+}
 }  // namespace
 
 int LoadFirmwareImage() {
@@ -210,9 +256,11 @@ int LoadFirmwareImage() {
     }
     lastLoadRead = ParseFirmwareFile(path, FirmwareImage, modelCode) != 0;
     if (!lastLoadRead) {
+        LogUnreadable(path);
         platform::WarningBox(kCannotReadText);
         return kModelNone;
     }
+    LogOutside();
     return modelCode;
 }
 

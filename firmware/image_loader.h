@@ -40,6 +40,15 @@ const char* RecordFaultText(RecordFault fault);
 // The fault of one S-record line (S0 to S9) of the given length.
 RecordFault CheckRecord(const char* line, int length);
 
+// What the last ParseFirmwareFile met beside the image it stored.
+struct LoadFacts {
+    bool opened = false;        // the file could be opened at all
+    bool s3Records = false;     // S3 records (32-bit addresses), which the unit's files do not use
+    uint32_t outsideBytes = 0;  // data bytes that no programmed block takes (never written)
+    uint32_t firstOutside = 0;  // the lowest address of them
+};
+extern LoadFacts LastLoadFacts;
+
 uint8_t HexDigitValue(uint8_t c);
 uint8_t HexPairValue(const char* pair);
 // Model record number to model request byte: 1 'p', 2 'q', 3 'r', else 0.
@@ -51,8 +60,10 @@ int ModelCodeFor(long number);
 int ParseFirmwareFile(const char* path, Image& image, int& modelCode);
 
 // Fills the image with 0xFF and parses the firmware path; the warning box
-// "Cannot read S-Format file." when no end record was read. Returns the model
-// code, 0 when there is none or the file could not be read.
+// "Cannot read S-Format file." when no end record was read, after a line that
+// says why. A file read whole whose data an update would not all write gets a
+// line that says how much and where. Returns the model code, 0 when there is
+// none or the file could not be read.
 int LoadFirmwareImage();
 // Whether the last LoadFirmwareImage read the file to an end record.
 bool FirmwareImageRead();

@@ -1,6 +1,7 @@
 // programmer.cpp - the boot-mode programmer: erase pass, write mode, page pass.
 #include "firmware/programmer.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "link/frame.h"
@@ -19,7 +20,14 @@ bool SendStep(const uint8_t* bytes, int count) {
     return wire::WriteRaw(bytes, count) == count;
 }
 
-bool AwaitReply(uint8_t& reply) { return wire::WaitForBootByte(kReplyPolls, &reply) == 1; }
+bool anyReply = false;  // the unit answered a boot step in this run
+std::atomic<bool> writePass{false};
+
+bool AwaitReply(uint8_t& reply) {
+    const bool replied = wire::WaitForBootByte(kReplyPolls, &reply) == 1;
+    anyReply = anyReply || replied;
+    return replied;
+}
 
 // Blocks and pages whose status byte reported a failure in this run.
 ops::DeviceErrors runErrors;
@@ -60,6 +68,7 @@ int EnterWriteMode() {
     platform::LogLine("書込中");
     ops::SetStage(ops::Stage::WriteMode);
     const uint8_t command = kBootWriteMode;
+    writePass.store(true);
     SendStep(&command, 1);
     uint8_t reply = 0;
     if (!AwaitReply(reply)) return kNoWriteModeReply;
@@ -161,6 +170,7 @@ int RunPasses(const Image& image) {
     // every write pass, also one that failed part-way.
     const uint8_t end = kBootEnd;
     wire::WriteRaw(&end, 1);
+    writePass.store(false);
     if (result == kProgramOk && (runErrors.blocks != 0 || runErrors.pages != 0)) {
         result = kDeviceReportedFailure;
         ops::ReportFailure(ops::Outcome::Failed, runErrors.first, result);
@@ -177,6 +187,33 @@ void LogDeviceErrors() {
                   "update: the device reported %.96s, the first at 0x%04X: the unit does not hold this firmware; "
                   "run the update again, and if the same place fails again the unit's flash needs service",
                   what, unsigned(runErrors.first));
+    platform::LogLine(line);
+}
+
+// The line after "更新失敗 err: 01" to "08": where the unit is left and what
+// brings it back, as the simulated unit shows it does.
+void LogWayOut(int result) {
+    const char* line = nullptr;
+    switch (UnitLeftAfter(result, anyReply)) {
+        case UnitLeft::Unknown:
+            line = "update: nothing answered in boot mode and nothing was written: if the unit runs its "
+                   "application, use farm udt; if it waits in its boot loader, check the cable and use recovery";
+            break;
+        case UnitLeft::WriteModeOpen:
+            line = "update: the unit may be left in its write mode, where no command reaches it: restart it into its "
+                   "boot loader (power it off and on in boot mode), then use recovery";
+            break;
+        case UnitLeft::MidPage:
+            line = "update: the unit is left in its boot loader in the middle of a page, where no command reaches "
+                   "it: restart it into its boot loader (power it off and on in boot mode), then use recovery";
+            break;
+        case UnitLeft::PartlyWritten:
+            line = "update: the unit has left its boot loader with its flash only partly written: use farm udt "
+                   "again; if the unit does not answer, start it in its boot loader and use recovery";
+            break;
+        case UnitLeft::Application:
+        default: return;
+    }
     platform::LogLine(line);
 }
 
@@ -218,13 +255,38 @@ const char* ProgramResultMeaning(int result) {
 
 bool ProgramResultLeavesBootMode(int result) { return result >= kNoEraseReply && result <= kBadWriteModeReply; }
 
+UnitLeft UnitLeftAfter(int result, bool replied) {
+    switch (result) {
+        case kProgramOk: return UnitLeft::Application;
+        case kNoEraseReply: return UnitLeft::Unknown;
+        case kNoWriteModeReply: return replied ? UnitLeft::WriteModeOpen : UnitLeft::Unknown;
+        case kBadWriteModeReply: return UnitLeft::WriteModeOpen;
+        case kNoAddressReply:
+        case kBadAddressEcho:
+        case kNoDataReply:
+        case kNoProgramReply: return UnitLeft::MidPage;
+        // The closing byte came where the unit awaited "U" or a page
+        // address: it took it as the end of the pass.
+        case kBadDataEcho:
+        case kDeviceReportedFailure:
+        case kWritePassEnded:
+        default: return UnitLeft::PartlyWritten;
+    }
+}
+
+bool LastRunAnswered() { return anyReply; }
+
+bool WritePassRuns() { return writePass.load(); }
+
 bool StatusReportsError(uint8_t status, uint8_t errorBit) { return status > 0x80 && (status & errorBit) != 0; }
 
 int ProgramFirmwareImage(const Image& image) {
     runErrors = ops::DeviceErrors{};
+    anyReply = false;
     wire::SetLinkFlag(wire::kFlagRawCapture);
     const int result = RunPasses(image);
     wire::ClearLinkFlag(wire::kFlagRawCapture | wire::kFlagEndWritePass);
+    writePass.store(false);  // also after a "W" that got no answer
     return result;
 }
 
@@ -238,6 +300,7 @@ uint32_t FirmwareUpdateWorker(void*) {
         platform::LogLine(line);
         if (result == kDeviceReportedFailure) LogDeviceErrors();
         if (result == kWritePassEnded) LogPassEnded();
+        if (result < kDeviceReportedFailure) LogWayOut(result);
     }
     platform::PostToDialog(wire::UM_WORKER_DONE, 0, 0);
     return 0;

@@ -4,23 +4,10 @@
 
 #include <cstdint>
 
+#include "firmware/boot_blocks.h"
 #include "firmware/image_loader.h"
 
 namespace firmware {
-
-struct BootBlock {
-    uint32_t start;
-    uint32_t size;
-    uint8_t code;
-};
-
-// The device's flash blocks; rows 0 to 6 are erased and written, row 7 never.
-constexpr BootBlock BootBlockTable[8] = {
-    {0x3000, 0x400, 0x0A},  {0x3400, 0x400, 0x0B},  {0x3800, 0x400, 0x0C},  {0x3C00, 0x400, 0x0D},
-    {0xA000, 0x2000, 0x03}, {0xC000, 0x2000, 0x02}, {0xE000, 0x1000, 0x01}, {0xF000, 0x1000, 0x00},
-};
-constexpr int kProgrammedRows = 7;
-constexpr uint32_t kPageSize = 128;
 
 // Boot-mode command bytes and replies.
 constexpr uint8_t kBootErase = 'E';
@@ -62,6 +49,25 @@ const char* ProgramResultMeaning(int result);
 // closing byte that returns it to its application goes out only after a
 // write pass (results 0 and 4 to 10).
 bool ProgramResultLeavesBootMode(int result);
+
+// Where a run leaves the unit, and so what brings it back. The closing byte
+// that follows a failed page step falls into the boot loader's page (it is
+// taken as an address or data byte), so that only a restart reaches it again.
+enum class UnitLeft : uint8_t {
+    Application,    // complete: the closing byte returned it
+    Unknown,        // nothing answered in boot mode: boot loader or application
+    WriteModeOpen,  // "W" went out unanswered or wrongly answered: restart into the boot loader
+    MidPage,        // a page step failed: restart into the boot loader, then recover
+    PartlyWritten,  // back in its application with its flash partly written
+};
+// anyReply: whether the unit answered any boot step of the run.
+UnitLeft UnitLeftAfter(int result, bool anyReply);
+// Whether the unit answered any boot step of the last run.
+bool LastRunAnswered();
+// Whether a write pass runs: "W" has gone out and the closing byte has not.
+// Every byte the unit gets then is part of a page, so a pass cut off leaves
+// it where no command reaches it.
+bool WritePassRuns();
 
 // Status bytes with their error bit: above 0x80 with bit 0x20 (erase) or
 // 0x10 (program) set.

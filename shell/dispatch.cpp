@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "firmware/programmer.h"
 #include "link/command_library.h"
 #include "link/link_state.h"
 #include "link/serial_session.h"
@@ -24,6 +25,9 @@ namespace shell {
 namespace {
 
 constexpr const char* kDefaultTransferFile = "C:\\hew2\\work\\tq7300\\tmp.dat";
+// How long closing waits for a write pass to reach its next page: the pause
+// after "W" (1 s), or the three replies of the page under way (1 s each).
+constexpr uint32_t kWritePassEndMs = 4000;
 
 void StartWhenIdle(ops::Activity activity, platform::ThreadRoutine routine) {
     if (!RefuseIfBusy()) StartTracked(activity, routine, nullptr);
@@ -100,6 +104,15 @@ void OnTimer(int id) {
     if (id == kVerdictTimer) OnVerdictTimer();
 }
 
-void OnClose() { wire::StopReceiver(); }
+bool EndWritePass() {
+    if (!firmware::WritePassRuns()) return false;
+    wire::SetLinkFlag(wire::kFlagEndWritePass);
+    return true;
+}
+
+void OnClose() {
+    if (EndWritePass()) AwaitWorker(kWritePassEndMs);
+    wire::StopReceiver();
+}
 
 }  // namespace shell

@@ -16,7 +16,13 @@ void OnCommand(ops::OperationParams* params, int id);
 // true when the message is one of them (the dialog reports those as handled).
 bool OnPrivateMessage(ops::OperationParams* params, uint32_t message, uintptr_t wParam, intptr_t lParam);
 void OnTimer(int id);
-// WM_CLOSE: ends the session; the caller then posts WM_QUIT.
+// Asks a running write pass to end before its next page, with its closing
+// byte (result 10): cut off, it would leave the unit's boot loader in the
+// middle of a page, where no command reaches it. True when one runs.
+bool EndWritePass();
+// WM_CLOSE, and Windows ending the session: a write pass is ended as
+// EndWritePass says and awaited, then the session ends; the caller then
+// posts WM_QUIT.
 void OnClose();
 
 }  // namespace shell

@@ -100,6 +100,20 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             shell::ReleaseStatusStrip();
             PostQuitMessage(0);
             return FALSE;
+        case WM_QUERYENDSESSION:
+            // Windows shuts down or logs off: a write pass ends at its next
+            // page now, while there is time; the session may end.
+            if (shell::EndWritePass()) shell::OnClose();
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        case WM_ENDSESSION:
+            // The process ends once this returns: the session and the
+            // recording end first, as on WM_CLOSE.
+            if (wParam != FALSE) {
+                shell::OnClose();
+                shell::EndRecording(dialog);
+            }
+            return FALSE;
         case shell::kRecordingFailedMessage: shell::ShowRecordingFailed(dialog, lParam); return TRUE;
         case platform::kLogRequestMessage:
             shell::AppendLogLine(dialog, reinterpret_cast<const char*>(lParam));

@@ -49,6 +49,10 @@ void ReleaseSlot() { holdWhy = nullptr; }
 
 bool WorkerRunning() { return workerThread != nullptr && platform::ThreadRunning(workerThread); }
 
+bool AwaitWorker(uint32_t timeoutMs) {
+    return workerThread == nullptr || platform::UiAwaitThreadEnd(workerThread, timeoutMs);
+}
+
 // Only the worker's own message empties the slot (ReapWorker). A worker that has
 // ended while its message is still queued keeps it: were a new worker started in
 // that moment, the old message, handled next, would be taken for the new worker's:

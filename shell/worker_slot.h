@@ -30,6 +30,9 @@ bool StartWorker(platform::ThreadRoutine routine, void* param);
 bool StartTracked(ops::Activity activity, platform::ThreadRoutine routine, void* param, uint32_t address = 0,
                   uint32_t block = 0);
 bool WorkerRunning();
+// Waits (on the UI thread, carrying out other threads' log requests) until
+// the worker has ended or timeoutMs has passed; true when none runs then.
+bool AwaitWorker(uint32_t timeoutMs);
 // On the worker's own end message: waits for its thread and empties the slot.
 void ReapWorker();
 

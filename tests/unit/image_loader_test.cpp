@@ -225,41 +225,44 @@ TEST(HexDigits, UnvalidatedConversionRule) {
     EXPECT_EQ(firmware::HexPairValue("7f"), 0x7F);
 }
 
-}  // namespace
-
-// The record check: each fault found, on the line it stands, and files as
-// real tools write them pass.
-struct DamageCase {
-    const char* name;
-    const char* text;
-    int line;
-    firmware::RecordFault fault;
-};
-
-class RecordDamage : public ImageLoader, public ::testing::WithParamInterface<DamageCase> {};
-
-TEST_P(RecordDamage, TheFirstDamagedRecordIsFoundAndStillLoadedAsBefore) {
-    const DamageCase& c = GetParam();
-    path = ::testing::TempDir() + "tq_loader_damage.mot";  // the test's name holds a slash
-    Parse(c.text);
-    EXPECT_EQ(firmware::FirstDamage.line, c.line);
-    EXPECT_EQ(firmware::FirstDamage.fault, c.fault);
+// Data that no update writes is counted as the file is read, wherever it
+// lies: below 0x3000 (its record is skipped whole), between the programmed
+// blocks, in 0xF000-0xFFFF, beyond 64 KiB. The first is the lowest address.
+TEST_F(ImageLoader, BytesNoProgrammedBlockTakesAreCountedWithTheFirst) {
+    const struct {
+        std::string text;
+        uint32_t bytes;
+        uint32_t first;
+    } rows[] = {
+        {std::string(kS1At3000) + "\r\nS1073FFC1122334400\r\n", 0, 0},
+        {"S10750001122334400\r\nS10710001122334400\r\n", 8, 0x1000},
+        {"S1072FFE1122334400\r\n", 4, 0x2FFE},
+        {"S1073FFE1122334400\r\n", 2, 0x4000},
+        {"S107F0001122334400\r\n", 4, 0xF000},
+        {"S2080100001122334400\r\n", 4, 0x10000},
+    };
+    for (const auto& r : rows) {
+        ASSERT_EQ(Parse(r.text + "S9030000FC\r\n"), 1) << r.text;
+        EXPECT_EQ(firmware::LastLoadFacts.outsideBytes, r.bytes) << r.text;
+        EXPECT_EQ(firmware::LastLoadFacts.firstOutside, r.first) << r.text;
+        EXPECT_FALSE(firmware::LastLoadFacts.s3Records);
+    }
 }
 
-using firmware::RecordFault;
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RecordDamage,
-    ::testing::Values(
-        DamageCase{"Sound", "S00600004844521B\r\nTQ1\r\nS1073000112233441E\r\nS9030000FC\r\n", 0, RecordFault::None},
-        DamageCase{"LowerCaseDigits", "S10730001122aabb30\r\nS9030000fc\r\n", 0, RecordFault::None},
-        DamageCase{"WrongChecksum", "TQ1\r\nS1073000112233441E\r\nS107300411223344E6\r\nS9030000FC\r\n", 3,
-                   RecordFault::Checksum},
-        DamageCase{"NotHexInData", "S107300011G233441E\r\nS9030000FC\r\n", 1, RecordFault::NotHex},
-        DamageCase{"NotHexInCount", "S1Z73000112233441E\r\nS9030000FC\r\n", 1, RecordFault::NotHex},
-        DamageCase{"CutShort", "S1073000112233\r\nS9030000FC\r\n", 1, RecordFault::Cut},
-        DamageCase{"OnlyTheType", "S1\r\nS9030000FC\r\n", 1, RecordFault::Cut},
-        DamageCase{"DamagedEndRecord", "S1073000112233441E\r\nS9030000FD\r\n", 2, RecordFault::Checksum},
-        // Lines behind the end of the parse are never programmed and not checked.
-        DamageCase{"BehindABlankLine", "S9030000FC\r\n\r\nS1073000112233441F\r\n", 0, RecordFault::None},
-        DamageCase{"OtherSLinesAndIntelLinesUnchecked", "SX12\r\n:10010000\r\nS9030000FC\r\n", 0, RecordFault::None}),
-    [](const auto& info) { return std::string(info.param.name); });
+// The window says once per load what the file holds outside, and why a file
+// could not be read, before the box.
+TEST_F(ImageLoader, TheLogSaysWhatIsNotWrittenAndWhyAFileIsNotRead) {
+    Load("TQ1\r\nS10750001122334400\r\nS9030000FC\r\n");
+    ASSERT_EQ(platform::posix::LogHistory().size(), 1u);
+    EXPECT_EQ(platform::posix::LogHistory()[0],
+              "firmware file: 4 bytes lie outside the blocks an update programs (3000-3FFF, A000-EFFF), the first "
+              "at 0x5000: they are neither written nor verified");
+    platform::posix::ResetUi();
+    EXPECT_EQ(Load("TQ1\r\nS30900003000112233447F\r\nS70500000000FA\r\n"), 0);
+    EXPECT_EQ(Boxes(), 1);
+    ASSERT_EQ(platform::posix::LogHistory().size(), 1u);
+    EXPECT_NE(platform::posix::LogHistory()[0].find("it holds S3 records (32-bit addresses)"), std::string::npos);
+    EXPECT_TRUE(firmware::LastLoadFacts.s3Records);
+}
+
+}  // namespace
