@@ -186,10 +186,13 @@ f_clear_log() {
 }
 f__log_empty() { [[ -z $(tq_drive log 2>/dev/null) ]]; }
 
-# f_transfer ID START LENGTH FILE: set the panel's edits and press a transfer button.
+# f_transfer ID START LENGTH FILE: set the panel's edits and press a transfer button
+# (an empty FILE leaves the file edit empty).
 f_transfer() {
+    local file=''
+    [[ -n $4 ]] && file=$(tq_windows_path "$4")
     tq_drive settext "$kIdStartAddressEdit" "$2" settext "$kIdLengthEdit" "$3" \
-        settext "$kIdFileEdit" "$(tq_windows_path "$4")" press "$1" >/dev/null ||
+        settext "$kIdFileEdit" "$file" press "$1" >/dev/null ||
         f_fail "could not start transfer $1"
 }
 

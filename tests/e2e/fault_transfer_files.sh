@@ -4,7 +4,9 @@
 # sharing (for a moment, or longer than the open asks again), 0 bytes, larger
 # than the 0x20000-byte transfer buffer, and a read into a folder that does not exist;
 # a write and an erase that would run past the top of the 24-bit address space; and a
-# read that fails into an existing file.
+# read that fails into an existing file; a pipe as the source, a read-only file and
+# device names (NUL.bin, COM1) as a read's target, an empty file edit, and a write whose
+# FF chunks were skipped.
 # For each: the console's box or result within the case's bound, the window answering
 # every 100 ms up to the box, nothing on the line when the file cannot be used, the
 # flash holding exactly what was sent, files holding only bytes that were read, and the
@@ -173,4 +175,59 @@ case_read_fails() {
     next_write
 }
 
-f_run_cases missing read_only held held_briefly empty large no_folder top_write top_erase read_fails
+# A pipe as the source (a FIFO with a writer, so that nothing waits for one): Windows
+# reads only files on a disk; refused with a line that says so, nothing sent.
+case_pipe_source() {
+    local fifo=$TQ_WORK/source.fifo
+    rm -f "$fifo"
+    mkfifo "$fifo"
+    (exec timeout 30 cp "$good" "$fifo") &
+    local writer=$!
+    refused_case "$kIdFlashWrite" "$fifo" "OPEN ERROR"
+    f_log_has "flash write: $(tq_windows_path "$fifo") is not a file on a disk (a pipe or a device): nothing was sent" 1
+    kill "$writer" 2>/dev/null
+    wait "$writer" 2>/dev/null
+    next_write
+}
+
+# A read never lands where a file should not be written: a read-only file (Wine runs
+# as root here, and the console refuses it all the same), a device's name in any folder.
+case_read_targets() {
+    local ro=$TQ_WORK/read-only-target.bin kept
+    head -c 64 /dev/urandom >"$ro"
+    chmod 0444 "$ro"
+    kept=$(f_file_hex "$ro")
+    refused_case "$kIdFlashRead" "$ro" "OPEN ERROR" 4000h 16
+    f_log_has "is read-only: nothing was sent" 1
+    [[ $(f_file_hex "$ro") == "$kept" && $(stat -c %a "$ro") == 444 ]] || f_fail "the read-only file was changed"
+    local name
+    for name in NUL.bin COM1; do
+        refused_case "$kIdFlashRead" "$TQ_WORK/$name" "OPEN ERROR" 4000h 16
+        f_log_has "is a device's name, not a file: nothing was sent or written" 1
+        [[ ! -e $TQ_WORK/$name && ! -e $TQ_WORK/$name.partial ]] || f_fail "a file was made for $name"
+    done
+    next_write
+}
+
+# An empty file edit: refused with its box, nothing opened, made or sent.
+case_empty_name() {
+    refused_case "$kIdFlashRead" "" "WRITE ERROR" 4000h 16
+    f_log_has "flash read: no file name was given: nothing was opened or created" 1
+    refused_case "$kIdFlashWrite" "" "OPEN ERROR"
+    next_write
+}
+
+# Chunks of all FF are not sent: on flash that holds other bytes (00 here) the status
+# strip says that the write counted on erased flash.
+case_ff_skipped() {
+    local f=$TQ_WORK/mostly-ff.bin
+    { head -c 256 /dev/urandom; head -c 512 /dev/zero | tr '\0' '\377'; } >"$f"
+    f_clear_log
+    f_transfer "$kIdFlashWrite" 6000h "" "$f"
+    f_within 10 "the status did not say that FF chunks were skipped" \
+        progress "2 chunks of all FF not sent: they count on erased flash" 10
+    f_log_has "T-267 0250040184006000" 1
+}
+
+f_run_cases missing read_only held held_briefly empty large no_folder top_write top_erase read_fails pipe_source \
+    read_targets empty_name ff_skipped

@@ -39,14 +39,25 @@ read_payload=$(grep -o 'R- 13 023006[0-9A-F]*' "$E2E_LOG" | tail -1 | cut -c15-2
 [[ -n $set_payload && $set_payload == "$read_payload" ]] ||
     e2e_fail "the clock was set to $set_payload but reads $read_payload"
 
-# The pattern sequence: the table goes out, then stop.
+# The pattern sequence: the table goes out, then stop; stopped while the table is shown,
+# the empty pattern takes it off before "停止!!".
 tq_drive click "$kIdSequenceStart" waitlog "T- 64 02503900830000000203" 5 \
     click "$kIdSequenceStop" waitlog "停止!!" 5 >/dev/null ||
     e2e_fail "the pattern sequence did not start and stop"
 e2e_log_snapshot
 e2e_expect_log_count "開始!!" 1
 e2e_expect_log_count "停止!!" 1
+e2e_expect_log_count "T- 11 025004008300000003DC0D" 1
 grep -q '^[0-9]* 53 0203000002' "$pattern_log" || e2e_fail "the device did not record the pattern table"
+[[ $(tail -n 1 "$pattern_log" | cut -d' ' -f2) == 0 ]] || e2e_fail "the table was not taken off: $(tail -n 1 "$pattern_log")"
+
+# Texts that the block's 256 bytes cannot hold: a box before anything is sent.
+sent=$(e2e_record_size)
+tq_drive settext $((kIdParamFirstText0 + 1)) "$(printf 'A%.0s' $(seq 200))" \
+    settext $((kIdParamSecondText0 + 1)) "$(printf 'b%.0s' $(seq 60))" click $((kIdParamBlock0 + 1)) \
+    box "parameter block 1: the texts need 264 bytes, the block holds 256: nothing was sent" 5 >/dev/null ||
+    e2e_fail "texts that do not fit had no box"
+[[ $(e2e_record_size) == "$sent" ]] || e2e_fail "texts that do not fit: bytes reached the line"
 
 # Hidden again: the window is back to its shipped size, the panel's controls hidden.
 tq_drive syscmd "$kSysCmdServicePanel" visible "$kIdParamBlock0" 0 10 visible "$kIdFlashWrite" 0 5 nobox >/dev/null ||

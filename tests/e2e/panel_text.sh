@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Japanese parameter texts typed into the service panel reach the device as code page
-# 932 bytes, whatever the system code page (this prefix runs an English locale), and a
-# text longer than the console's 255-byte buffer is cut before a whole character.
+# 932 bytes, whatever the system code page (this prefix runs an English locale); a
+# text longer than the console's 255-byte buffer is cut before a whole character, and
+# texts that the 256-byte block cannot hold are refused.
 set -u
 # shellcheck source=tests/e2e/common.sh
 source "$(dirname "$0")/common.sh"
@@ -40,6 +41,17 @@ write_block() {
     press_block "$1" "$4"
 }
 
+# refused_block K FIRST SECOND NEEDED: the texts of block K need NEEDED bytes: the box
+# says so and nothing reaches the line.
+refused_block() {
+    local sent
+    sent=$(e2e_record_size)
+    tq_drive settext $((kIdParamFirstText0 + $1)) "$2" settext $((kIdParamSecondText0 + $1)) "$3" \
+        press $((kIdParamBlock0 + $1)) box "parameter block $1: the texts need $4 bytes, the block holds 256" 10 \
+        >/dev/null || e2e_fail "block $1: no box for texts of $4 bytes"
+    [[ $(e2e_record_size) == "$sent" ]] || e2e_fail "block $1: bytes reached the line"
+}
+
 e2e_begin shim
 e2e_start_sim --flash-fill FF --flash-dump "$E2E_DUMP"
 tq_start_panel || e2e_fail "the console did not start"
@@ -57,13 +69,16 @@ tq_drive settext $first1 "" settext $second1 "" setfocus $first1 type "更新" s
     text $first1 "更新" 5 text $second1 "完了" 5 >/dev/null || e2e_fail "the typed texts did not reach the edits"
 press_block 1 "00078D589056008AAE97B900"
 
-# 'A' and 127 x 日 fill the 255 bytes exactly: the second text's offset is 255 + 3 (8
-# bits); the block itself ends after the lead byte of the last 日.
-write_block 2 "A$(repeat 日 127)" "" "000241$(repeat 93FA 126)93"
+# 'A', 125 x 日 and 'B' fill the block's 256 bytes exactly: the second text's offset
+# is 251 + 3, and both ends are there.
+write_block 2 "A$(repeat 日 125)" "B" "00FE41$(repeat 93FA 125)004200"
 
-# One byte more: the last 日 no longer fits whole and is left out, so the first text
-# has 254 bytes (offset 01) and no lone lead byte 93 ends it.
-write_block 3 "AB$(repeat 日 127)" "" "00014142$(repeat 93FA 126)"
+# Texts that the block cannot hold are refused before anything is sent. 'A' and 127 x
+# 日 fill the 255-byte text buffer exactly (259 bytes with the block's four); with 'AB'
+# the last 日 no longer fits the buffer whole and is left out, never its lead byte
+# alone: 254 bytes, 258 with the block's four.
+refused_block 2 "A$(repeat 日 127)" "" 259
+refused_block 3 "AB$(repeat 日 127)" "" 258
 
 tq_drive nobox >/dev/null || e2e_fail "a box appeared"
 e2e_close_panel

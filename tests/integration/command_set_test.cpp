@@ -8,6 +8,9 @@
 #include <iterator>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include "dialog_test.h"
 #include "link/command_library.h"
@@ -87,6 +90,13 @@ protected:
     }
 
     std::vector<std::string> Boxes() { return platform::posix::BoxesShown(); }
+    // A log line that holds text (a path is part of most).
+    static bool LogHolds(const std::string& text) {
+        for (const std::string& line : platform::posix::LogHistory()) {
+            if (line.find(text) != std::string::npos) return true;
+        }
+        return false;
+    }
     int Requests(uint8_t command) { return device->FramesReceived(command); }
 };
 
@@ -332,6 +342,144 @@ TEST_F(CommandSet, RefusalsTouchNeitherTheLineNorTheParameters) {
     EXPECT_TRUE(LogContains(FrameLine('T', Frame(0x50, {0x44, 0x45, 0x23, 0x01, 0x00, 0x00}))));
 }
 
+// A pipe hands its bytes over in pieces: the source is read to its end, and
+// nothing beyond what it gave is ever written or compared.
+TEST_F(CommandSet, APipeIsReadToItsEndAndNoByteBeyondItIsSent) {
+    Bytes data(100000);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13 + (i >> 9));
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::thread writer([&] {
+        for (size_t at = 0; at < data.size(); at += 4096) {
+            (void)!write(ends[1], data.data() + at, std::min<size_t>(4096, data.size() - at));
+        }
+        close(ends[1]);
+    });
+    Transfer(shell::kIdFlashWrite, "10000h", "", "/dev/fd/" + std::to_string(ends[0]));
+    writer.join();
+    close(ends[0]);
+    EXPECT_EQ(platform::posix::ControlText(shell::kIdLengthEdit), "100000");
+    ASSERT_TRUE(PumpUntilIdle(60000));
+    EXPECT_EQ(device->FlashRange(0x10000, data.size()), data);
+
+    // Asked for more than it gave: refused, nothing sent.
+    const int before = Requests(0x50);
+    ASSERT_EQ(pipe(ends), 0);
+    (void)!write(ends[1], data.data(), 300);
+    close(ends[1]);
+    ops::TransferBuffer.fill(0xA5);  // what a write would send beyond the file
+    Transfer(shell::kIdFlashVerify, "10000h", "400", "/dev/fd/" + std::to_string(ends[0]));
+    close(ends[0]);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"flash verify: the length 0x190 is more than the 300 bytes the file "
+                                                "holds, and no byte that is not the file's is compared: nothing was "
+                                                "sent"});
+    EXPECT_EQ(Requests(0x50), before);
+    EXPECT_EQ(Status(), "flash verify 0x10000 not started: the length is more than the file holds");
+}
+
+// Refusals that name why before anything is sent: an empty file edit, a
+// verify of nothing, and a source that is no file.
+TEST_F(CommandSet, AFileThatCannotBeTheTransfersIsRefusedBeforeAnythingIsSent) {
+    const std::string file = Temp("four.bin");
+    WriteFile(file, Bytes(4, 0x11));
+    const std::string folder = Temp("folder");
+    mkdir(folder.c_str(), 0755);
+    const struct {
+        int id;
+        std::string file;
+        const char* length;
+        const char* line;  // empty: the box says it all
+        const char* box;
+    } cases[] = {
+        {shell::kIdFlashRead, "", "16", "flash read: no file name was given: nothing was opened or created",
+         "WRITE ERROR"},
+        {shell::kIdFlashWrite, "", "16", "flash write: no file name was given: nothing was opened", "OPEN ERROR"},
+        {shell::kIdFlashVerify, file, "0", "", "flash verify: a length of 0 compares nothing: nothing was sent"},
+        {shell::kIdFlashWrite, folder, "", "is a folder, not a file: nothing was sent", "OPEN ERROR"},
+        {shell::kIdFlashWrite, "/dev/null", "", "/dev/null is a device, not a file: nothing was sent", "OPEN ERROR"},
+    };
+    for (const auto& c : cases) {
+        platform::posix::ResetUi();
+        Transfer(c.id, "5000h", c.length, c.file);
+        ASSERT_TRUE(PumpUntilIdle());
+        if (c.line[0] != '\0') {
+            EXPECT_TRUE(LogHolds(c.line)) << c.line;
+        }
+        EXPECT_EQ(Boxes(), std::vector<std::string>{c.box});
+        // The refusal names the address asked for.
+        EXPECT_EQ(ops::ReadProgress().address, 0x5000u) << c.line;
+    }
+    EXPECT_TRUE(DeviceBytes().empty());
+    EXPECT_FALSE(Exists(".partial"));
+}
+
+// A read writes only a file of its own: never through a link, onto a device
+// or a FIFO, into a folder or a read-only file (whoever runs it), nor through
+// a link left as "FILE.partial". Each is refused before the first request.
+TEST_F(CommandSet, AReadTargetThatIsNoWritableFileIsRefusedAndLeftAsItWas) {
+    const std::string victim = Temp("victim.bin");
+    WriteFile(victim, Bytes(8, 0x77));
+    const std::string link = Temp("link.bin");
+    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+    const std::string fifo = Temp("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const std::string readOnly = Temp("read-only.bin");
+    WriteFile(readOnly, Bytes(8, 0x55));
+    chmod(readOnly.c_str(), 0444);
+    const std::string viaPartial = Temp("via-partial.bin");
+    std::remove((viaPartial + ".partial").c_str());
+    ASSERT_EQ(symlink(victim.c_str(), (viaPartial + ".partial").c_str()), 0);
+    const struct {
+        std::string target;
+        const char* line;
+        const char* status;
+    } cases[] = {
+        {link, " is a symbolic link, not a file: nothing was sent or written",
+         "the file is a folder, a link or a device"},
+        {fifo, " is a pipe, not a file: nothing was sent or written", "the file is a folder, a link or a device"},
+        {"/dev/null", "/dev/null is a device, not a file: nothing was sent or written",
+         "the file is a folder, a link or a device"},
+        {readOnly, " is read-only: nothing was sent; make it writable or choose another name", "the file is read-only"},
+        {viaPartial, ".partial, which the read writes first, is a symbolic link, not a file: nothing was sent",
+         "the file is a folder, a link or a device"},
+    };
+    for (const auto& c : cases) {
+        platform::posix::ResetUi();
+        Transfer(shell::kIdFlashRead, "0", "16", c.target);
+        ASSERT_TRUE(PumpUntilIdle());
+        EXPECT_TRUE(LogHolds(c.line)) << c.target;
+        EXPECT_EQ(Boxes(), std::vector<std::string>{"OPEN ERROR"});
+        EXPECT_EQ(Status(), std::string("flash read 0x0 not started: ") + c.status) << c.target;
+    }
+    EXPECT_TRUE(DeviceBytes().empty());
+    struct stat st {};
+    EXPECT_TRUE(lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_TRUE(lstat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(stat(readOnly.c_str(), &st) == 0 && (st.st_mode & 0777) == 0444);
+    EXPECT_EQ(ReadFile(readOnly), Bytes(8, 0x55));
+    EXPECT_EQ(ReadFile(victim), Bytes(8, 0x77));
+    std::remove(link.c_str());
+    std::remove((viaPartial + ".partial").c_str());
+}
+
+// Chunks of all FF are not sent (erased flash holds FF): the result says so,
+// because on flash that holds other bytes the unit does not hold the file.
+TEST_F(CommandSet, AWriteThatSkippedChunksOfFFSaysThatItCountedOnErasedFlash) {
+    Configure([](sim::DeviceModel& m) { m.FillFlash(0x00); });
+    Bytes data(0x300, 0xFF);
+    std::fill(data.begin() + 0x100, data.begin() + 0x180, 0x12);
+    const std::string file = Temp("mostly-ff.bin");
+    WriteFile(file, data);
+    Transfer(shell::kIdFlashWrite, "3000h", "", file);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_EQ(Requests(0x50), 1);
+    EXPECT_EQ(ops::ReadProgress().skipped, 2u);
+    EXPECT_NE(Status().find("; 2 chunks of all FF not sent: they count on erased flash (erase first, or verify)"),
+              std::string::npos)
+        << Status();
+}
+
 TEST_F(CommandSet, ParameterBlockChainStopsErasesWritesAndEndsWithRequest62) {
     SetControl(shell::kIdParamFirstText0 + 1, "AB");
     SetControl(shell::kIdParamSecondText0 + 1, "C");
@@ -362,16 +510,30 @@ TEST_F(CommandSet, ParameterBlockChainStopsErasesWritesAndEndsWithRequest62) {
 
 TEST_F(CommandSet, ParameterBlockAgainstASilentDeviceBeepsOnceAndWritesNothing) {
     Configure([](sim::DeviceModel& m) { m.SetFault(0x60, sim::Fault::Silent); });
+    // Texts that fill the block exactly: 4 + 200 + 52 bytes.
     SetControl(shell::kIdParamFirstText0, std::string(200, 'a'));
-    SetControl(shell::kIdParamSecondText0, std::string(100, 'b'));
+    SetControl(shell::kIdParamSecondText0, std::string(52, 'b'));
     Press(shell::kIdParamBlock0);
-    EXPECT_TRUE(LogContains("parameter block: the texts need 304 bytes, the block holds 256: the end is cut"));
     ASSERT_TRUE(PumpUntilIdle());
     EXPECT_EQ(platform::posix::BeepCount(), 1);
     EXPECT_EQ(Requests(0x50), 0);
     EXPECT_EQ(Requests(0x60), 3);
     EXPECT_FALSE(shell::ParamChainRuns());
     EXPECT_EQ(Status(), "parameter block 0: stop: no answer");
+}
+
+// Texts the 256 bytes cannot hold would be cut into a block whose second
+// text's offset is wrong: refused before the stop request, nothing sent.
+TEST_F(CommandSet, ParameterTextsThatDoNotFitTheBlockAreRefusedBeforeTheStop) {
+    SetControl(shell::kIdParamFirstText0 + 2, std::string(200, 'a'));
+    SetControl(shell::kIdParamSecondText0 + 2, std::string(53, 'b'));
+    Press(shell::kIdParamBlock0 + 2);
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"parameter block 2: the texts need 257 bytes, the block holds 256: "
+                                                "nothing was sent; shorten them"});
+    EXPECT_TRUE(DeviceBytes().empty());
+    EXPECT_FALSE(shell::ParamChainRuns());
+    EXPECT_EQ(Status(), "parameter block 2 not started: the texts do not fit the block");
 }
 
 TEST_F(CommandSet, ParameterBlockAgainstASilentDeviceSaysSoInTheLog) {
@@ -501,14 +663,17 @@ TEST_F(CommandSet, PatternSequenceRunsACycleAndStopsOnCommand) {
     EXPECT_EQ(lastPosted.message, wire::UM_SEQUENCE_STOPPED);
     EXPECT_FALSE(wire::LinkFlagSet(wire::kFlagStopSequence));
     EXPECT_EQ(platform::posix::LogHistory().back(), "停止!!");
-    // Stopped during the hold: the next sequence first waits out the rest.
+    // Stopped during the hold: the empty pattern takes the table off first,
+    // and the next sequence waits out the rest of the hold.
+    ASSERT_EQ(device->Patterns().size(), 4u);
+    EXPECT_TRUE(device->Patterns()[3].data.empty());
     EXPECT_GT(ops::SequenceTimer.load(), 9000);
     Press(shell::kIdSequenceStart);
     platform::SleepMs(200);
-    EXPECT_EQ(device->Patterns().size(), 3u);
+    EXPECT_EQ(device->Patterns().size(), 4u);
     platform::posix::AdvanceTick(ops::kPatternHoldMs);
-    ASSERT_TRUE(device->WaitForPatterns(4, 3000));
-    EXPECT_EQ(device->Patterns()[3].data.size(), 53u);
+    ASSERT_TRUE(device->WaitForPatterns(5, 3000));
+    EXPECT_EQ(device->Patterns()[4].data.size(), 53u);
     Press(shell::kIdSequenceStop);
     ASSERT_TRUE(PumpUntilIdle());
 }
