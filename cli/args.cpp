@@ -78,9 +78,10 @@ bool NumberField(Request& r, const char* what, const char* text, uint32_t max, c
 bool ParseSeconds(Request& r, const char* text) {
     uint32_t value = 0;
     char why[160];
+    static_assert(kMaxSeconds == 1000000, "the message names the limit");
     if (text == nullptr || !AllOf(text, 0, std::strlen(text), IsDigit) ||
         !ParseNumberArgument(text, kMaxSeconds, value, why, sizeof why) || value == 0) {
-        return Fail(r, "--seconds takes a whole number of seconds from 1, not \"%s\"", text ? text : "");
+        return Fail(r, "--seconds takes a whole number of seconds from 1 to 1000000, not \"%s\"", text ? text : "");
     }
     r.seconds = static_cast<int>(value);
     return true;
@@ -170,6 +171,10 @@ bool TakeOption(Request& r, int argc, const char* const* argv, int& i) {
         r.verifyAfter = true;
     } else if (std::strcmp(a, "--all") == 0) {
         r.allRanges = true;
+    } else if (std::strcmp(a, "--expect-answer") == 0) {
+        r.expectAnswer = true;
+    } else if (std::strcmp(a, "--strict") == 0) {
+        r.strict = true;
     } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
         r.command = Command::Help;
     } else if (std::strcmp(a, "--version") == 0 || std::strcmp(a, "-V") == 0) {
@@ -267,10 +272,24 @@ bool ParseArguments(int argc, const char* const* argv, Request& r) {
     if (r.allRanges && !r.verifyAfter && r.command != Command::Verify) {
         return Fail(r, "--all belongs to verify and to --verify");
     }
-    if (r.force && r.command != Command::Update && r.command != Command::Recover) {
-        return Fail(r, "--force belongs to update and recover");
+    const bool firmware = r.command == Command::Update || r.command == Command::Recover || r.command == Command::Verify;
+    if (r.force && !firmware) return Fail(r, "--force belongs to update, recover and verify");
+    if (r.strict && !firmware) return Fail(r, "--strict belongs to update, recover and verify");
+    const bool unwaited = r.command == Command::Resume || r.command == Command::Request62 ||
+                          r.command == Command::ClockSet || r.command == Command::Param;
+    if (r.expectAnswer && !unwaited) {
+        return Fail(r, "--expect-answer belongs to resume, request62, clock set and param");
     }
-    return TakePositional(r, positional, count);
+    if (!TakePositional(r, positional, count)) return false;
+    if (r.file != nullptr && r.file[0] == '\0') {
+        return Fail(r, "%s: FILE is empty: give the name of a file", CommandName(r.command));
+    }
+    // A verify of nothing would say "equal" and prove nothing.
+    if (r.command == Command::Verify && !r.firmwareVerify && r.length[0] != '\0' && r.lengthValue == 0) {
+        return Fail(r,
+                    "verify: LEN 0 compares nothing; give the number of bytes, or leave LEN out for the file's size");
+    }
+    return true;
 }
 
 const char* CommandName(Command command) {
@@ -283,7 +302,8 @@ const char* CommandName(Command command) {
 }
 
 const char* UsageText() {
-    return "usage: tq73 [--port PORT] [--sim] [--quiet | --verbose] [--json] [--force] COMMAND [ARGS]\n"
+    return "usage: tq73 [--port PORT | --sim] [--quiet | --verbose] [--json] [--force] [--strict]\n"
+           "            [--verify] [--all] [--expect-answer] COMMAND [ARGS] [--seconds N]\n"
            "       tq73 --help | --version\n"
            "\n"
            "The TQ7300 service console's commands from a shell: the same core as tq73panel.exe,\n"
@@ -316,43 +336,59 @@ const char* UsageText() {
            "one-byte flash read before it verifies. A verify lists the first 10 differing ranges\n"
            "(--all: every one) with the file's and the flash's bytes.\n"
            "\n"
+           "resume, request62, clock set and the 0x62 that ends param need no answer from the\n"
+           "device: sent and not answered within 1 s is exit 0, and the result says so; with\n"
+           "--expect-answer it is exit 4. A refusal is exit 5 either way.\n"
+           "\n"
            "ADDR and LEN as the window's edits take them: decimal (4096) or hexadecimal with a\n"
            "trailing lower-case h (1000h), at most 255 characters. A transfer moves at most 20000h\n"
-           "bytes; a write or an erase must end at or below FFFFFFh. A read changes FILE only\n"
-           "when it read the whole range; the bytes of a failed one go to FILE.partial. A\n"
-           "parameter text that starts with '-' follows \"--\".\n"
+           "bytes; a write or an erase must end at or below FFFFFFh. FILE may be a pipe for write\n"
+           "and verify (read to its end), never for update, recover or firmware verify. A read\n"
+           "changes FILE only when it read the whole range; the bytes of a failed one go to\n"
+           "FILE.partial. A read never writes through a link, onto a device or into a read-only\n"
+           "file. A parameter text that starts with '-' follows \"--\".\n"
            "\n"
            "Ctrl+C ends the operation cleanly and closes the port; an update's write pass that\n"
-           "has begun is finished first. A second Ctrl+C cuts it short, a third leaves at once.\n"
+           "has begun is finished first. A second Ctrl+C (0.5 s or more after the first) cuts it\n"
+           "short, a third leaves at once.\n"
            "\n"
            "options:\n"
-           "  --port PORT    the serial port: a device path on Linux (/dev/ttyUSB0), COM3 or 3 on\n"
-           "                 Windows\n"
-           "  --sim          use a simulated TQ7300 (Linux only): every command works without a device\n"
-           "  --quiet, -q    print only failures and the result\n"
-           "  --verbose, -v  put the local time in front of every log line\n"
-           "  --json         one JSON object per line per event (sent, received, log, progress, box,\n"
-           "                 question, beep, notice, difference, error, result) on stdout\n"
-           "  --verify       after write, update or recover: verify what was written\n"
-           "  --all          with verify or --verify: list every differing range\n"
-           "  --force        update, recover: program a firmware file although records in it are\n"
-           "                 damaged (a wrong checksum, a character that is not a hexadecimal digit,\n"
-           "                 a record shorter than its byte count); without it such a file is refused\n"
-           "  --help, -h     print this text\n"
-           "  --version, -V  print the program, its version and the commit it was built from\n"
+           "  --port PORT      the serial port: a device path on Linux (/dev/ttyUSB0), COM3 or 3 on\n"
+           "                   Windows\n"
+           "  --sim            use a simulated TQ7300 (Linux only): every command works without a device\n"
+           "  --quiet, -q      print only failures and the result\n"
+           "  --verbose, -v    put the local time in front of every log line\n"
+           "  --json           one JSON object per line per event (sent, received, log, progress, box,\n"
+           "                   question, beep, notice, difference, error, result) on stdout\n"
+           "  --verify         after write, update or recover: verify what was written\n"
+           "  --all            with verify or --verify: list every differing range\n"
+           "  --force          update, recover, verify: take a firmware file although records in it are\n"
+           "                   damaged (a wrong checksum, a character that is not a hexadecimal digit,\n"
+           "                   a record shorter than its byte count); without it such a file is refused\n"
+           "  --strict         update, recover, verify: refuse a firmware file with bytes outside the\n"
+           "                   blocks an update programs (without it they are a warning)\n"
+           "  --expect-answer  resume, request62, clock set, param: exit 4 when the device does not\n"
+           "                   answer\n"
+           "  --seconds N      monitor, pattern: end after N seconds (1 to 1000000)\n"
+           "  --help, -h       print this text\n"
+           "  --version, -V    print the program, its version and the commit it was built from\n"
            "\n"
            "exit codes:\n"
-           "  0    success\n"
+           "  0    success; for a request that needs no answer, also sent and not answered\n"
            "  1    the console refused the command itself (see the message)\n"
-           "  2    bad arguments (a write or an erase past FFFFFFh included)\n"
-           "  3    the port cannot be opened, is not a serial port, or was closed under the operation\n"
+           "  2    bad arguments (a write or an erase past FFFFFFh, parameter texts that do not\n"
+           "       fit the block, an empty FILE included)\n"
+           "  3    the port cannot be opened, is not a serial port, is used by another tq73, or was\n"
+           "       closed under the operation\n"
            "  4    no answer from the device, or an answer that came damaged\n"
            "  5    refused by the device (a firmware model it does not take included)\n"
-           "  6    a file cannot be read or written, or a firmware file is damaged (see --force)\n"
+           "  6    a file cannot be read or written (a folder, a device, a link or a read-only file\n"
+           "       as a read's FILE included), or a firmware file is damaged (see --force)\n"
            "  7    the firmware update failed (the programmer's result code is in the message),\n"
            "       the device's status bytes included (err 09: pages not programmed)\n"
            "  8    verify: the flash differs from the file\n"
-           "  130  interrupted (Ctrl+C); monitor and pattern without --seconds end with 0\n";
+           "  130  interrupted (Ctrl+C), a --verify that did not run included; monitor and pattern\n"
+           "       without --seconds end with 0\n";
 }
 
 }  // namespace cli

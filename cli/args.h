@@ -67,6 +67,8 @@ struct Request {
     bool firmwareVerify = false;  // verify FILE: the firmware's pages, not a range
     bool verifyAfter = false;     // write, update, recover --verify: the operation, then a verify
     bool allRanges = false;       // --all: list every differing range, not the first ten
+    bool expectAnswer = false;    // --expect-answer: a request that needs no answer fails without one
+    bool strict = false;          // --strict: refuse a firmware file with bytes no update writes
     char error[256] = "";         // why the arguments were refused
 };
 
@@ -83,5 +85,7 @@ const char* CommandName(Command command);
 const char* UsageText();
 // "tq73 VERSION (commit C)\n"; C is "unknown" for a build outside git.
 const char* VersionText();
+const char* VersionNumber();  // "1.4.0"
+const char* VersionCommit();  // the commit, or "unknown"
 
 }  // namespace cli

@@ -8,7 +8,8 @@
 
 namespace cli {
 
-constexpr size_t kJsonLineSize = 4096;
+// Room for the longest event: the usage text of --json --help.
+constexpr size_t kJsonLineSize = 8192;
 
 struct JsonLine {
     char text[kJsonLineSize];

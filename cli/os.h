@@ -14,7 +14,10 @@ namespace cli::os {
 
 enum class Stream { Out, Err };
 
-// Output modes, the Ctrl+C handler and the timer resolution; before anything else.
+// Standard descriptors that are closed get the null device (else the first
+// file opened, the serial port, would take their place and get the text),
+// then output modes, the Ctrl+C handler and the timer resolution; before
+// anything else.
 void Init();
 // Writes UTF-8 text as it is; a console on Windows gets it as UTF-16.
 void Write(Stream stream, const char* utf8, size_t count);
@@ -22,14 +25,20 @@ bool IsTerminal(Stream stream);
 // Columns of the terminal behind stderr; 80 when it cannot be told.
 int TerminalColumns();
 
-// Ctrl+C (and SIGTERM, SIGHUP, or the console being closed) seen so far.
+// Ctrl+C (and SIGTERM, SIGHUP, or the console being closed) seen so far. A
+// request within kInterruptSpacingMs of the last one counted is the same
+// request (a terminal's hang-up and termination a millisecond apart), not the
+// impatient second Ctrl+C that cuts an operation short.
+constexpr int kInterruptSpacingMs = 500;
 int Interrupts();
 // Windows is ending the process within seconds: its console window was
 // closed, or the user logs off or the PC shuts down. Never on Linux.
 bool Closing();
-// A line for stdout that a third Ctrl+C writes before the process ends (the
-// JSON result, so that a script still reads how it ended); copied.
-void SetLastWords(const char* line);
+// What a third Ctrl+C writes before the process ends: a line for stderr
+// (after "tq73: "), and for --json the result object, split where its time
+// goes: the handler writes jsonHead, ,"ms":N and jsonTail, so that a script
+// still reads how and when it ended. Copied; jsonHead empty: no JSON.
+void SetLastWords(const char* line, const char* jsonHead, const char* jsonTail);
 // Ends the process at once, for a third Ctrl+C.
 [[noreturn]] void ExitNow(int code);
 
@@ -42,9 +51,9 @@ bool Utf8ToCp932(const char* in, char* out, size_t cap);
 // known to fit the console's 255 characters whole. False, out empty, else.
 bool Utf8ToPath(const char* in, char* out, size_t cap);
 
-// The program's arguments as UTF-8 (Windows reads its wide command line);
-// the count, at most cap.
-int Arguments(int argc, char** argv, const char** out, int cap);
+// The program's arguments as UTF-8 (Windows reads its wide command line),
+// every one of them; their count.
+int Arguments(int argc, char** argv, const char* const*& out);
 // Why the arguments could not all be carried exactly (Windows: half a
 // character in one), or nullptr.
 const char* ArgumentsRefused();

@@ -26,21 +26,81 @@ namespace cli::os {
 namespace {
 
 std::atomic<int> interrupts{0};
+std::atomic<long long> lastInterruptMs{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
+static_assert(std::atomic<long long>::is_always_lock_free, "the signal handler needs a lock-free time");
 
-constexpr char kThirdInterrupt[] = "\ntq73: interrupted a third time: leaving at once\n";
 constexpr int kExitInterrupted = 130;
 
-char lastWords[512] = "";
-std::atomic<size_t> lastWordsLength{0};
+// The last words: filled by SetLastWords, read by the handler. Each length
+// is stored after its text, and set to 0 while the text changes.
+char lastLine[512] = "";
+char lastHead[512] = "";
+char lastTail[1024] = "";
+std::atomic<size_t> lastLineLength{0};
+std::atomic<size_t> lastHeadLength{0};
+std::atomic<size_t> lastTailLength{0};
+long long startMs = 0;
+
+long long NowMs() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);  // async-signal-safe
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+void WriteRaw(int fd, const char* text, size_t n) { (void)!write(fd, text, n); }
+
+// The decimal digits of value, for the handler (no printf there).
+void WriteNumber(int fd, long long value) {
+    char digits[24];
+    int n = 0;
+    do {
+        digits[sizeof digits - 1 - n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0 && n < static_cast<int>(sizeof digits));
+    WriteRaw(fd, digits + sizeof digits - n, static_cast<size_t>(n));
+}
+
+// The first Ctrl+C ends the operation cleanly, the second cuts it short; a
+// third means the operator does not want to wait at all.
+void LeaveAtOnce() {
+    WriteRaw(STDERR_FILENO, "\ntq73: ", 7);
+    WriteRaw(STDERR_FILENO, lastLine, lastLineLength.load());
+    WriteRaw(STDERR_FILENO, "\n", 1);
+    const size_t head = lastHeadLength.load();
+    if (head != 0) {
+        WriteRaw(STDOUT_FILENO, lastHead, head);
+        WriteRaw(STDOUT_FILENO, ",\"ms\":", 6);
+        WriteNumber(STDOUT_FILENO, NowMs() - startMs);
+        WriteRaw(STDOUT_FILENO, lastTail, lastTailLength.load());
+    }
+    _exit(kExitInterrupted);
+}
 
 void OnSignal(int) {
-    if (interrupts.fetch_add(1) >= 2) {
-        // The first Ctrl+C ends the operation cleanly, the second cuts it
-        // short; a third means the operator does not want to wait at all.
-        (void)!write(STDERR_FILENO, kThirdInterrupt, sizeof kThirdInterrupt - 1);
-        (void)!write(STDOUT_FILENO, lastWords, lastWordsLength.load());
-        _exit(kExitInterrupted);
+    const long long now = NowMs();
+    if (interrupts.load() != 0 && now - lastInterruptMs.load() < kInterruptSpacingMs) return;
+    lastInterruptMs.store(now);
+    if (interrupts.fetch_add(1) >= 2) LeaveAtOnce();
+}
+
+// Copies text into a last-words buffer, its length published after it.
+void Keep(char* buffer, size_t cap, std::atomic<size_t>& length, const char* text) {
+    length.store(0);
+    const int n = std::snprintf(buffer, cap, "%s", text);
+    length.store(n > 0 && static_cast<size_t>(n) < cap ? static_cast<size_t>(n) : 0);
+}
+
+// A descriptor of 0, 1 or 2 that is closed would be taken by the next open,
+// the serial port's, and everything printed would go to the unit.
+void FillClosedStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int null = open("/dev/null", O_RDWR);
+        if (null >= 0 && null != fd) {
+            dup2(null, fd);
+            close(null);
+        }
     }
 }
 
@@ -99,6 +159,8 @@ bool Before(const char* a, const char* b) {
 }  // namespace
 
 void Init() {
+    FillClosedStandardDescriptors();
+    startMs = NowMs();
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
@@ -133,10 +195,11 @@ int Interrupts() { return interrupts.load(); }
 
 bool Closing() { return false; }
 
-void SetLastWords(const char* line) {
-    lastWordsLength.store(0);
-    const int n = std::snprintf(lastWords, sizeof lastWords, "%s", line);
-    lastWordsLength.store(n > 0 && static_cast<size_t>(n) < sizeof lastWords ? static_cast<size_t>(n) : 0);
+void SetLastWords(const char* line, const char* jsonHead, const char* jsonTail) {
+    lastHeadLength.store(0);
+    Keep(lastLine, sizeof lastLine, lastLineLength, line);
+    Keep(lastTail, sizeof lastTail, lastTailLength, jsonTail);
+    Keep(lastHead, sizeof lastHead, lastHeadLength, jsonHead);
 }
 
 void ExitNow(int code) { _exit(code); }
@@ -155,10 +218,9 @@ bool Utf8ToPath(const char* in, char* out, size_t cap) {
     return true;
 }
 
-int Arguments(int argc, char** argv, const char** out, int cap) {
-    int n = 0;
-    for (int i = 0; i < argc && n < cap; ++i) out[n++] = argv[i];
-    return n;
+int Arguments(int argc, char** argv, const char* const*& out) {
+    out = argv;
+    return argc;
 }
 
 void ClockStamp(char* out, size_t cap) {

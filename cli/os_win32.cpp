@@ -18,7 +18,7 @@ namespace cli::os {
 namespace {
 
 std::atomic<int> interrupts{0};
-constexpr char kThirdInterrupt[] = "\r\ntq73: interrupted a third time: leaving at once\r\n";
+std::atomic<unsigned long long> lastInterruptMs{0};
 constexpr UINT kExitInterrupted = 130;
 constexpr int kWideChunk = 4096;
 constexpr UINT kCodePage932 = 932;
@@ -30,10 +30,40 @@ bool IsConsole(HANDLE h) {
     return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
 }
 
-// Runs on a thread of its own: counts, and a third Ctrl+C ends the process
-// (the first ends the operation cleanly, the second cuts it short).
-char lastWords[512] = "";
-std::atomic<DWORD> lastWordsLength{0};
+// The last words of a third Ctrl+C; each length is stored after its text.
+char lastLine[512] = "";
+char lastHead[512] = "";
+char lastTail[1024] = "";
+std::atomic<DWORD> lastLineLength{0};
+std::atomic<DWORD> lastHeadLength{0};
+std::atomic<DWORD> lastTailLength{0};
+ULONGLONG startMs = 0;
+
+void WriteRaw(HANDLE h, const char* text, DWORD n) {
+    DWORD written = 0;
+    if (n != 0) WriteFile(h, text, n, &written, nullptr);
+}
+
+void LeaveAtOnce() {
+    WriteRaw(Handle(Stream::Err), "\r\ntq73: ", 8);
+    WriteRaw(Handle(Stream::Err), lastLine, lastLineLength.load());
+    WriteRaw(Handle(Stream::Err), "\r\n", 2);
+    if (lastHeadLength.load() != 0) {
+        char ms[32];
+        const int n =
+            std::snprintf(ms, sizeof ms, ",\"ms\":%llu", static_cast<unsigned long long>(GetTickCount64() - startMs));
+        WriteRaw(Handle(Stream::Out), lastHead, lastHeadLength.load());
+        WriteRaw(Handle(Stream::Out), ms, static_cast<DWORD>(n));
+        WriteRaw(Handle(Stream::Out), lastTail, lastTailLength.load());
+    }
+    ExitProcess(kExitInterrupted);
+}
+
+void Keep(char* buffer, size_t cap, std::atomic<DWORD>& length, const char* text) {
+    length.store(0);
+    const int n = std::snprintf(buffer, cap, "%s", text);
+    length.store(n > 0 && static_cast<size_t>(n) < cap ? static_cast<DWORD>(n) : 0);
+}
 
 std::atomic<bool> closing{false};
 // Windows ends the process about 5 s after a close, log-off or shut-down
@@ -41,6 +71,8 @@ std::atomic<bool> closing{false};
 // of that, while the main thread ends the operation and says how it ended.
 constexpr DWORD kClosingGraceMs = 4500;
 
+// Runs on a thread of its own: counts, and a third Ctrl+C ends the process
+// (the first ends the operation cleanly, the second cuts it short).
 BOOL WINAPI OnControl(DWORD event) {
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
         closing.store(true);
@@ -49,13 +81,26 @@ BOOL WINAPI OnControl(DWORD event) {
         return TRUE;
     }
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    if (interrupts.fetch_add(1) >= 2) {
-        DWORD written = 0;
-        WriteFile(Handle(Stream::Err), kThirdInterrupt, sizeof kThirdInterrupt - 1, &written, nullptr);
-        WriteFile(Handle(Stream::Out), lastWords, lastWordsLength.load(), &written, nullptr);
-        ExitProcess(kExitInterrupted);
+    const unsigned long long now = GetTickCount64();
+    if (interrupts.load() != 0 && now - lastInterruptMs.load() < static_cast<unsigned>(kInterruptSpacingMs)) {
+        return TRUE;
     }
+    lastInterruptMs.store(now);
+    if (interrupts.fetch_add(1) >= 2) LeaveAtOnce();
     return TRUE;
+}
+
+// A standard handle that is missing gets the null device, so that nothing
+// printed goes where nobody pointed.
+void FillMissingStandardHandles() {
+    const DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (DWORD kind : kinds) {
+        const HANDLE h = GetStdHandle(kind);
+        if (h != nullptr && h != INVALID_HANDLE_VALUE) continue;
+        const HANDLE null = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr);
+        if (null != INVALID_HANDLE_VALUE) SetStdHandle(kind, null);
+    }
 }
 
 // Through UTF-16; a character the target lacks becomes '?', and false.
@@ -144,6 +189,8 @@ void PortsFromSerialComm(char (*names)[kPortNameSize], int cap, int& n) {
 }  // namespace
 
 void Init() {
+    FillMissingStandardHandles();
+    startMs = GetTickCount64();
     SetConsoleCtrlHandler(OnControl, TRUE);
     // Only lets the device's pauses sleep their last milliseconds instead of
     // yielding them: no wait for the device depends on the timer period.
@@ -185,10 +232,11 @@ int Interrupts() { return interrupts.load(); }
 
 bool Closing() { return closing.load(); }
 
-void SetLastWords(const char* line) {
-    lastWordsLength.store(0);
-    const int n = std::snprintf(lastWords, sizeof lastWords, "%s", line);
-    lastWordsLength.store(n > 0 && static_cast<size_t>(n) < sizeof lastWords ? static_cast<DWORD>(n) : 0);
+void SetLastWords(const char* line, const char* jsonHead, const char* jsonTail) {
+    lastHeadLength.store(0);
+    Keep(lastLine, sizeof lastLine, lastLineLength, line);
+    Keep(lastTail, sizeof lastTail, lastTailLength, jsonTail);
+    Keep(lastHead, sizeof lastHead, lastHeadLength, jsonHead);
 }
 
 void ExitNow(int code) { ExitProcess(static_cast<UINT>(code)); }
@@ -223,8 +271,13 @@ const char* ArgumentsRefused() { return argumentsRefused[0] != '\0' ? argumentsR
 
 // Each argument exactly: one with half a character (a lone surrogate) would
 // come out of a lenient conversion as U+FFFD, a name that is not the one given.
-int Arguments(int, char**, const char** out, int cap) {
-    static char arena[32768];
+int Arguments(int, char**, const char* const*& result) {
+    // A command line holds at most 32767 UTF-16 units: at most 16384
+    // arguments, and at most three UTF-8 bytes a unit.
+    static const char* out[16384];
+    static char arena[3 * 32768 + 16384];
+    result = out;
+    constexpr int cap = static_cast<int>(sizeof out / sizeof out[0]);
     int wideCount = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
     if (wide == nullptr) return 0;

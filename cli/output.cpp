@@ -30,6 +30,8 @@ char lastBar[300] = "";  // the bar's text as last drawn
 uint32_t lastEventMs = 0;
 ops::ProgressSnapshot lastEvent;
 bool eventSent = false;
+uint32_t outsideBytes = 0;  // of the firmware file, for the result
+uint32_t firstOutside = 0;
 
 bool Json() { return settings.json; }
 
@@ -218,6 +220,11 @@ void ResultFacts(JsonLine& line, const ops::ProgressSnapshot& s) {
         JsonInt(line, "ranges", s.verify.ranges);
         if (s.verify.differing != 0) JsonInt(line, "first_difference", s.verify.first);
     }
+    if (s.activity == ops::Activity::FlashWrite && s.skipped != 0) JsonInt(line, "skipped_chunks", s.skipped);
+    if (outsideBytes != 0) {
+        JsonInt(line, "bytes_outside_blocks", outsideBytes);
+        JsonInt(line, "first_outside", firstOutside);
+    }
     if (s.deviceErrors.blocks != 0 || s.deviceErrors.pages != 0) {
         JsonInt(line, "blocks_not_erased", s.deviceErrors.blocks);
         JsonInt(line, "pages_not_programmed", s.deviceErrors.pages);
@@ -225,22 +232,39 @@ void ResultFacts(JsonLine& line, const ops::ProgressSnapshot& s) {
     }
 }
 
+// What a third Ctrl+C leaves behind: the line, with the advice, and under
+// --json the result object, its time written by the handler.
+void KeepLastWords(const char* advice) {
+    char text[600];
+    std::snprintf(text, sizeof text, "interrupted a third time: leaving at once%s%s", advice[0] != '\0' ? "; " : "",
+                  advice);
+    if (!Json()) {
+        os::SetLastWords(text, "", "");
+        return;
+    }
+    JsonLine line;
+    JsonBegin(line, "result");
+    char head[64];
+    std::snprintf(head, sizeof head, "%.*s", static_cast<int>(line.length), line.text);
+    const size_t headLength = line.length;
+    JsonString(line, "command", settings.command);
+    JsonInt(line, "exit_code", 130);
+    JsonString(line, "outcome", "interrupted");
+    JsonString(line, "text", text);
+    JsonEnd(line);
+    char tail[1024];
+    std::snprintf(tail, sizeof tail, "%.*s", static_cast<int>(line.length - headLength), line.text + headLength);
+    os::SetLastWords(text, head, tail);
+}
+
 }  // namespace
 
 void Configure(const Settings& s) {
     settings = s;
-    if (!Json()) return;
-    JsonLine line;
-    JsonBegin(line, "result");
-    JsonString(line, "command", settings.command);
-    JsonInt(line, "exit_code", 130);
-    JsonString(line, "outcome", "interrupted");
-    JsonString(line, "text", "interrupted a third time: leaving at once");
-    JsonEnd(line);
-    char text[512];
-    std::snprintf(text, sizeof text, "%.*s", static_cast<int>(line.length), line.text);
-    os::SetLastWords(text);
+    KeepLastWords("");
 }
+
+void SetInterruptAdvice(const char* utf8) { KeepLastWords(utf8); }
 
 Frames Seen() {
     platform::console::OutputLock hold;
@@ -304,6 +328,12 @@ void Difference(uint32_t address, uint32_t length, const uint8_t* file, const ui
     PrintLine(os::Stream::Out, "", text);
 }
 
+void NoteOutside(uint32_t bytes, uint32_t first) {
+    platform::console::OutputLock hold;
+    outsideBytes = bytes;
+    firstOutside = first;
+}
+
 void Progress(const ops::ProgressSnapshot& s, uint32_t nowMs) {
     if (s.activity == ops::Activity::None) return;
     platform::console::OutputLock hold;
@@ -330,6 +360,19 @@ void Progress(const ops::ProgressSnapshot& s, uint32_t nowMs) {
 void EndProgress() {
     platform::console::OutputLock hold;
     ClearBarHeld();
+}
+
+void AboutResult(const char* command, const char* text) {
+    platform::console::OutputLock hold;
+    JsonLine line;
+    BeginEvent(line, "result");
+    JsonString(line, "command", command);
+    JsonInt(line, "exit_code", kExitOk);
+    JsonString(line, "outcome", "complete");
+    JsonString(line, "text", text);
+    JsonString(line, "version", VersionNumber());
+    JsonString(line, "commit", VersionCommit());
+    EmitJson(line);
 }
 
 void Result(int exitCode, const char* outcome, const char* utf8) {

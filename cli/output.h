@@ -22,6 +22,9 @@ struct Settings {
     const char* command = "";
 };
 void Configure(const Settings& settings);
+// What a third Ctrl+C says beside "leaving at once" (where the unit is left
+// and what brings it back), on stderr and in the JSON result.
+void SetInterruptAdvice(const char* utf8);
 
 // The frames seen so far, as the link handed them over.
 constexpr int kFrameBytes = 512;  // what the console keeps of a frame
@@ -48,10 +51,15 @@ void Line(const char* event, const char* utf8);
 // file 12 34, flash FF FF" (at most 16 bytes each); under --json a
 // difference event.
 void Difference(uint32_t address, uint32_t length, const uint8_t* file, const uint8_t* flash);
+// A firmware file's bytes that no update writes: fields of the JSON result.
+void NoteOutside(uint32_t bytes, uint32_t first);
 // Redraws the bar or sends a progress event when something changed.
 void Progress(const ops::ProgressSnapshot& s, uint32_t nowMs);
 // The bar is taken off the terminal.
 void EndProgress();
+// --help and --version under --json: the text as one result object (with
+// the version and the commit).
+void AboutResult(const char* command, const char* text);
 // The end: on success the text on stdout; on failure one line on stderr.
 // Under --json an error event (on failure) and the result event.
 void Result(int exitCode, const char* outcome, const char* utf8);

@@ -175,9 +175,8 @@ void CutOperation(const ops::ProgressSnapshot& s) {
 // next page with the closing byte (a few milliseconds), which leaves the unit
 // able to be recovered; anything else is cut short at once.
 void EndForClosing(const ops::ProgressSnapshot& s) {
-    if (InWritePass(s) && s.endMs == 0) {
+    if (shell::EndWritePass()) {
         out::Notice("Windows is closing tq73: the write pass ends before its next page, with its closing byte");
-        wire::SetLinkFlag(wire::kFlagEndWritePass);
     } else {
         CutOperation(s);
     }
@@ -270,28 +269,93 @@ bool CheckSomethingToProgram(Outcome& o) {
     return false;
 }
 
+// Bytes of the file that no update writes: told as a warning (and in the
+// result), or with --strict refused before anything is sent.
+bool CheckOutside(Outcome& o) {
+    const firmware::LoadFacts facts = firmware::LastLoadFacts;
+    if (facts.outsideBytes == 0) return true;
+    char count[48];
+    std::snprintf(count, sizeof count, "%u bytes", unsigned(facts.outsideBytes));
+    char first[16];
+    std::snprintf(first, sizeof first, "0x%X", unsigned(facts.firstOutside));
+    out::NoteOutside(facts.outsideBytes, facts.firstOutside);
+    if (request->strict) {
+        o = Make(kExitFile, "file_error",
+                 "%s: %s holds %s outside the blocks an update programs (3000-3FFF, A000-EFFF)", ShownName(),
+                 request->file, count);
+        Append(o, ", the first at %s: nothing was sent (--strict)", first);
+        return false;
+    }
+    char text[kTextSize];
+    std::snprintf(text, sizeof text,
+                  "warning: %s holds %s outside the blocks an update programs (3000-3FFF, A000-EFFF), the first at "
+                  "%s: they are neither written nor verified (--strict refuses such a file)",
+                  request->file, count, first);
+    out::Notice(text);
+    return true;
+}
+
+// Why a firmware file could not be read as one, with what to do.
+void FirmwareUnreadable(Outcome& o) {
+    const firmware::LoadFacts facts = firmware::LastLoadFacts;
+    const char* name = ShownName();
+    if (!facts.opened) {
+        o = platform::FileKindAt(path, true) == platform::FileKind::Missing
+                ? Make(kExitFile, "file_error",
+                       "%s: cannot read %s: it does not exist; nothing was sent; check the path", name, request->file)
+                : Make(kExitFile, "file_error", "%s: cannot read %s (%s): nothing was sent; check the file", name,
+                       request->file, platform::FileFaultText(platform::LastFileFault()));
+    } else if (facts.s3Records) {
+        o = Make(kExitFile, "file_error",
+                 "%s: %s has S3 records (32-bit addresses) and no S8 or S9 end record: the unit's firmware files "
+                 "have S1 or S2 data records and an S9 or S8 end record; nothing was sent; convert it (srec_cat %s",
+                 name, request->file, request->file);
+        Append(o, " -o unit.mot -address-length=2)");
+    } else {
+        o = Make(kExitFile, "file_error",
+                 "%s: %s is not a Motorola S-record file the console can read (no S8 or S9 end record before the "
+                 "first line it cannot take): nothing was sent; check the file",
+                 name, request->file);
+    }
+}
+
 bool CheckFirmware(Outcome& o) {
+    // The console reads the file again when it programs it; a pipe would
+    // then have nothing left to give.
+    const platform::FileKind kind = platform::FileKindAt(path, true);
+    if (kind == platform::FileKind::Pipe) {
+        o = Make(kExitFile, "file_error",
+                 "%s: %s is a pipe, which gives its bytes once, and tq73 reads a firmware file twice (to check it "
+                 "before the port opens, then to program it): nothing was sent; save it to a file first",
+                 ShownName(), request->file);
+        return false;
+    }
+    if (kind != platform::FileKind::Regular && kind != platform::FileKind::Missing) {
+        o = Make(kExitFile, "file_error", "%s: %s %s: nothing was sent", ShownName(), request->file,
+                 platform::NotAFileText(kind));
+        return false;
+    }
     checkImage.fill(0xFF);
     int model = firmware::kModelNone;
     if (firmware::ParseFirmwareFile(path, checkImage, model) != 0) {
-        return CheckFirmwareRecords(o, model) && CheckSomethingToProgram(o);
+        return CheckFirmwareRecords(o, model) && CheckSomethingToProgram(o) && CheckOutside(o);
     }
-    platform::FileHandle file = platform::FileOpenRead(path);
-    const bool readable = file != nullptr;
-    if (file != nullptr) platform::FileClose(file);
-    const bool exists = os::FileSize(path) >= 0;
-    o = Make(kExitFile, "file_error",
-             readable ? "%s: %s is not a Motorola S-record file the console can read (no S8 or S9 end record "
-                        "before the first line it cannot take): nothing was sent; check the file"
-             : exists ? "%s: cannot read %s (no permission, or not a file): nothing was sent; check the file"
-                      : "%s: cannot read %s: nothing was sent; check the path",
-             ShownName(), request->file);
+    FirmwareUnreadable(o);
     return false;
 }
 
 // The window's write takes whatever its length edit says from the transfer
 // buffer; beyond the file that would be bytes the file does not hold.
 bool CheckWriteSource(Outcome& o) {
+    const platform::FileKind kind = platform::FileKindAt(path, true);
+    if (kind != platform::FileKind::Regular && kind != platform::FileKind::Pipe &&
+        kind != platform::FileKind::Missing) {
+        o = Make(kExitFile, "file_error", "%s: %s %s: nothing was sent; give the path of a file", ShownName(),
+                 request->file, platform::NotAFileText(kind));
+        return false;
+    }
+    // A pipe's size is known only once it is read: the console reads it to
+    // its end and refuses a LEN beyond it itself.
     const long long size = os::FileSize(path);
     if (size < 0) return true;  // the console's own open says what is wrong
     char detail[96];
@@ -334,8 +398,9 @@ char paramFirst[ops::kParamTextSize];
 char paramSecond[ops::kParamTextSize];
 
 // The first character of text that code page 932 lacks, as UTF-8 in out with
-// its code point; false when there is none.
-bool FirstLacking(const char* text, char* out, size_t cap, uint32_t& code) {
+// its code point; false when there is none. A byte that is not UTF-8 at all
+// sets notUtf8, and code is that byte.
+bool FirstLacking(const char* text, char* out, size_t cap, uint32_t& code, bool& notUtf8) {
     const int length = static_cast<int>(std::strlen(text));
     for (int i = 0; i < length;) {
         const platform::Decoded d = platform::DecodeUtf8(text + i, length - i);
@@ -343,9 +408,10 @@ bool FirstLacking(const char* text, char* out, size_t cap, uint32_t& code) {
         char one[8] = "";
         char converted[16];
         std::memcpy(one, text + i, static_cast<size_t>(width));
-        if (d.width == 0 || !os::Utf8ToCp932(one, converted, sizeof converted)) {
-            std::snprintf(out, cap, "%s", d.width == 0 ? "?" : one);
-            code = d.width == 0 ? static_cast<uint8_t>(text[i]) : d.code;
+        notUtf8 = d.width == 0;
+        if (notUtf8 || !os::Utf8ToCp932(one, converted, sizeof converted)) {
+            std::snprintf(out, cap, "%s", notUtf8 ? "?" : one);
+            code = notUtf8 ? static_cast<uint8_t>(text[i]) : d.code;
             return true;
         }
         i += width;
@@ -357,10 +423,20 @@ bool ConvertParamText(const char* text, char* out, size_t cap, int which, Outcom
     char converted[kTextSize];
     char lacking[8];
     uint32_t code = 0;
-    if (FirstLacking(text, lacking, sizeof lacking, code) || !os::Utf8ToCp932(text, converted, sizeof converted)) {
+    bool notUtf8 = false;
+    if (FirstLacking(text, lacking, sizeof lacking, code, notUtf8) ||
+        !os::Utf8ToCp932(text, converted, sizeof converted)) {
         char where[96];
         std::snprintf(where, sizeof where, "parameter block %d: TEXT%d", request->block, which);
         char character[48];
+        if (notUtf8) {
+            std::snprintf(character, sizeof character, "0x%02X", static_cast<unsigned>(code));
+            o = Make(kExitUsage, "usage",
+                     "param: %s holds the byte %s, which is not UTF-8 text: nothing was sent; "
+                     "give the text in UTF-8",
+                     where, character);
+            return false;
+        }
         std::snprintf(character, sizeof character, "\"%s\" (U+%04X)", lacking, static_cast<unsigned>(code));
         o = Make(kExitUsage, "usage",
                  "param: %s \"%s\" holds %s, a character that code page 932 cannot represent, so the unit "
@@ -377,6 +453,25 @@ bool ConvertParamText(const char* text, char* out, size_t cap, int which, Outcom
     return true;
 }
 
+// The two texts as the block lays them out: what does not fit its 256 bytes
+// is refused by the console before anything is sent; so here too, before the
+// port is opened.
+Outcome TextsTooLong() {
+    char needed[16];
+    std::snprintf(needed, sizeof needed, "%u", unsigned(ops::ParameterBlockBytes(paramFirst, paramSecond)));
+    return Make(kExitUsage, "usage",
+                "param: TEXT1 and TEXT2 need %s bytes in the parameter block, which holds %s: nothing was sent; "
+                "shorten them",
+                needed, "256");
+}
+
+bool TextsFit(Outcome& o) {
+    static_assert(ops::kParamBlockSize == 256, "the message names the size");
+    if (ops::ParameterBlockBytes(paramFirst, paramSecond) <= ops::kParamBlockSize) return true;
+    o = TextsTooLong();
+    return false;
+}
+
 bool Preflight(Outcome& o) {
     switch (request->command) {
         case Command::Update:
@@ -386,7 +481,7 @@ bool Preflight(Outcome& o) {
         case Command::Verify: return TakePath(o) && (request->firmwareVerify ? CheckFirmware(o) : CheckWriteSource(o));
         case Command::Param:
             return ConvertParamText(request->text1, paramFirst, sizeof paramFirst, 1, o) &&
-                   ConvertParamText(request->text2, paramSecond, sizeof paramSecond, 2, o);
+                   ConvertParamText(request->text2, paramSecond, sizeof paramSecond, 2, o) && TextsFit(o);
         default: return true;
     }
 }
@@ -529,31 +624,43 @@ bool SetInputs(Outcome& o) {
 
 // ---- outcomes --------------------------------------------------------------------
 
-// Where an update leaves the device, and what brings it back. The closing
-// byte FF returns the device to its application after a write pass; after
-// results 1 to 3, or when the port was closed under the programmer, it stays
-// in boot mode.
+// Where an update leaves the device, and what brings it back, as the
+// programmer's result says (firmware::UnitLeftAfter). After results 1 to 3,
+// or when the port was closed under the programmer, it stays in boot mode;
+// a page step that failed leaves it in the middle of a page.
 void BootModeNote(Outcome& o, const ops::ProgressSnapshot& s, bool interrupted) {
     // An update programs only after the device accepted its model (step 1).
     const bool programmed = s.activity == ops::Activity::Recovery || s.step == 1;
     if (!programmed) return;
     char port[560];
     std::snprintf(port, sizeof port, "%s", request->sim ? "PORT" : portLabel);
-    const bool silentFromStart = s.code == firmware::kNoEraseReply || s.code == firmware::kNoWriteModeReply;
-    if (!interrupted && s.activity == ops::Activity::Recovery && s.outcome == ops::Outcome::Failed && silentFromStart) {
+    const bool failed = !interrupted && s.outcome == ops::Outcome::Failed;
+    const firmware::UnitLeft left = firmware::UnitLeftAfter(s.code, firmware::LastRunAnswered());
+    constexpr const char* kRestart = "restart it into its boot loader (power it off and on in boot mode), then run";
+    if (failed && s.activity == ops::Activity::Recovery && left == firmware::UnitLeft::Unknown) {
         // Nothing answered in boot mode: the unit may well run its application.
         Append(o,
                ": the unit did not answer in boot mode; if it runs its application, update it with tq73 --port "
                "%s update %s; if it waits in its boot loader, check the cable and run recover again",
                port, request->file);
-    } else if (!interrupted && s.outcome == ops::Outcome::Failed && s.code == firmware::kDeviceReportedFailure) {
+    } else if (failed && s.code == firmware::kDeviceReportedFailure) {
         Append(o,
                ": the unit does not hold this firmware; run tq73 --port %s update %s again, and if the same "
                "place fails again the unit's flash needs service",
                port, request->file);
-    } else if (!interrupted && s.outcome == ops::Outcome::Failed && !firmware::ProgramResultLeavesBootMode(s.code)) {
-        Append(o, ": the device's flash is only partly written; run tq73 --port %s update %s to program it again", port,
-               request->file);
+    } else if (failed && left == firmware::UnitLeft::WriteModeOpen) {
+        Append(o, ": the unit may be left in its write mode, where no command reaches it; %s", kRestart);
+        Append(o, " tq73 --port %s recover %s", port, request->file);
+    } else if (failed && left == firmware::UnitLeft::MidPage) {
+        Append(o, ": the unit is left in its boot loader in the middle of a page, where no command reaches it; %s",
+               kRestart);
+        Append(o, " tq73 --port %s recover %s", port, request->file);
+    } else if (failed && s.code != firmware::kWritePassEnded && left == firmware::UnitLeft::PartlyWritten) {
+        Append(o,
+               ": the unit has left its boot loader with its flash only partly written; run tq73 --port %s update %s",
+               port, request->file);
+        Append(o, " again; if the unit does not answer, start it in its boot loader and run tq73 --port %s recover %s",
+               port, request->file);
     } else if (s.code == firmware::kWritePassEnded) {
         char at[16];
         std::snprintf(at, sizeof at, "0x%04X", static_cast<unsigned>(s.where));
@@ -616,6 +723,36 @@ Outcome FromFailed(const ops::ProgressSnapshot& s, const char* ended) {
     return o;
 }
 
+// A file that is read (a write's, a verify's) or written (a read's) that is
+// not a file of the kind taken: what stands there, and what to do.
+Outcome FromUnusableFile(const ops::ProgressSnapshot& s) {
+    const char* name = ShownName();
+    const char* file = request->file != nullptr ? request->file : scratch;
+    const bool target = s.activity == ops::Activity::FlashRead;
+    const platform::FileKind kind = platform::FileKindAt(path[0] != '\0' ? path : file, !target);
+    Outcome o;
+    if (target && (kind == platform::FileKind::Regular || kind == platform::FileKind::Missing)) {
+        o = Make(kExitFile, "file_error",
+                 "flash read: %s.partial, which the read writes first, is not a file: nothing "
+                 "was sent; remove it or choose another name",
+                 file);
+    } else if (target || (kind != platform::FileKind::Regular && kind != platform::FileKind::Pipe)) {
+        o = kind == platform::FileKind::Missing
+                ? Make(kExitFile, "file_error", "%s: %s does not exist: nothing was sent; check the path", name, file)
+                : Make(kExitFile, "file_error", "%s: %s %s: nothing was sent; give the path of a file", name, file,
+                       platform::NotAFileText(kind));
+    } else {
+        const platform::FileFault fault = platform::LastFileFault();
+        o = Make(kExitFile, "file_error", "%s: %s cannot be read (%s): nothing was sent", name, file,
+                 platform::FileFaultText(fault));
+        Append(o, fault == platform::FileFault::Idle
+                      ? "; check that something writes to it"
+                      : "; check that you may read it and that no other program holds it");
+    }
+    AppendWhere(o);
+    return o;
+}
+
 Outcome FromNotStarted(const ops::ProgressSnapshot& s, const char* ended) {
     const char* name = ShownName();
     switch (s.why) {
@@ -639,14 +776,27 @@ Outcome FromNotStarted(const ops::ProgressSnapshot& s, const char* ended) {
                 return o;
             }
             [[fallthrough]];
-        case ops::NotStartedWhy::FileRead: {
+        case ops::NotStartedWhy::FileRead:
+        case ops::NotStartedWhy::NotAFile: return FromUnusableFile(s);
+        case ops::NotStartedWhy::ReadOnly: {
             Outcome o = Make(kExitFile, "file_error",
-                             "%s: cannot open %s for exclusive use: check that it exists and is writable and that "
-                             "no other program has it open",
-                             name, request->file != nullptr ? request->file : scratch);
+                             "flash read: %s is read-only: nothing was sent; make it writable or choose another name",
+                             request->file);
             AppendWhere(o);
             return o;
         }
+        case ops::NotStartedWhy::NameTooLong:
+            return Make(kExitFile, "file_error",
+                        "flash read: the name %s.partial, which the read writes first, is longer than the file "
+                        "system takes: nothing was sent; choose a shorter name",
+                        request->file);
+        case ops::NotStartedWhy::BeyondFile:
+            return Make(kExitUsage, "usage", "%s: LEN %s is more than %s holds: nothing was sent", name,
+                        request->length, request->file);
+        case ops::NotStartedWhy::NothingToCompare:
+            return Make(kExitUsage, "usage", "%s: %s is empty: there is nothing to compare; nothing was sent", name,
+                        request->file);
+        case ops::NotStartedWhy::TextsTooLong: return TextsTooLong();
         default: break;
     }
     // A length the transfer buffer cannot take, or the worker not started.
@@ -680,10 +830,11 @@ Outcome FromBoard(const ops::ProgressSnapshot& s) {
         case ops::Outcome::Stopped: {
             Outcome o = Make(kExitOk, s.outcome == ops::Outcome::Stopped ? "stopped" : "complete", "%s", ended);
             if (request->command == Command::Stop) Append(o, ": the device answered");
-            if (request->command == Command::Read) {
+            if (request->command == Command::Read || request->command == Command::Write) {
                 char bytes[32];
-                std::snprintf(bytes, sizeof bytes, "%u", static_cast<unsigned>(request->lengthValue));
-                Append(o, ": %s bytes in %s", bytes, request->file);
+                std::snprintf(bytes, sizeof bytes, "%u", static_cast<unsigned>(s.total));
+                Append(o, request->command == Command::Read ? ": %s bytes in %s" : ": %s bytes from %s", bytes,
+                       request->file);
             }
             return o;
         }
@@ -768,31 +919,30 @@ Outcome RunTracked(int commandId) {
 
 // The parameter-block chain ends with request 0x62, which nobody waits for:
 // its answer is awaited here as for the request on its own, and a refusal
-// fails the command. Texts cut to fit the block are told in the result.
+// fails the command; no answer is said in the result, and fails it only
+// under --expect-answer.
 Outcome RunParam() {
     Outcome o = RunTracked(CommandId(request->command));
-    const ops::ProgressSnapshot s = ops::ReadProgress();
-    if (o.code == kExitOk && out::Seen().requestHeld > 1 && out::Seen().request[1] == 0x62) {
-        const uint32_t start = platform::TickMs();
-        while (out::Seen().answersSinceSent == 0 && platform::TickMs() - start < kAnswerWaitMs && !Interrupted()) {
-            Pump();
-        }
-        const out::Frames f = out::Seen();
-        if (f.answersSinceSent != 0 && f.answerHeld > 1 && f.answer[1] != '0') {
-            char status[8];
-            std::snprintf(status, sizeof status, "%02X", f.answer[1]);
-            char text[96];
-            std::snprintf(text, sizeof text, "parameter block %d: request 0x62 refused: the device answered status %s",
-                          request->block, status);
-            o = Make(kExitRefused, "refused", "%s", text);
+    if (o.code != kExitOk || out::Seen().requestHeld <= 1 || out::Seen().request[1] != 0x62) return o;
+    const uint32_t start = platform::TickMs();
+    while (out::Seen().answersSinceSent == 0 && platform::TickMs() - start < kAnswerWaitMs && !Interrupted()) Pump();
+    const out::Frames f = out::Seen();
+    if (f.answersSinceSent == 0) {
+        if (request->expectAnswer) {
+            o = Make(kExitNoAnswer, "no_answer", "%s; request 0x62 got no answer within 1 s (--expect-answer)", o.text);
             AppendWhere(o);
+            Append(o, ": check the cable, the port and that the unit is powered, then try again");
+        } else {
+            Append(o, "; request 0x62 got no answer within 1 s (the device need not answer it)");
         }
-    }
-    if (s.textsNeeded != 0) {
-        char cut[120];
-        std::snprintf(cut, sizeof cut, ": the texts needed %u bytes, the block holds 256: the end was cut",
-                      static_cast<unsigned>(s.textsNeeded));
-        Append(o, "%s", cut);
+    } else if (f.answerHeld > 1 && f.answer[1] != '0') {
+        char status[8];
+        std::snprintf(status, sizeof status, "%02X", f.answer[1]);
+        char text[96];
+        std::snprintf(text, sizeof text, "parameter block %d: request 0x62 refused: the device answered status %s",
+                      request->block, status);
+        o = Make(kExitRefused, "refused", "%s", text);
+        AppendWhere(o);
     }
     return o;
 }
@@ -805,12 +955,38 @@ Outcome Joined(const Outcome& first, Outcome then) {
     return o;
 }
 
+// --verify asked for a verify; the operation completed, but Ctrl+C came
+// before the verify ran: that is not the success asked for.
+Outcome NotVerified(const Outcome& done) {
+    Outcome o = Make(kExitInterrupted, "interrupted", "interrupted: %.600s, but it was not verified", done.text);
+    const char* port = request->sim ? "PORT" : portLabel;
+    if (request->command == Command::Write) {
+        Append(o, ": verify it with tq73 --port %s verify %s", port, request->address);
+        Append(o, " %s%s", request->file, request->length[0] != '\0' ? " " : "");
+        Append(o, "%s", request->length);
+    } else {
+        Append(o, ": once the unit runs its application, verify it with tq73 --port %s verify %s", port, request->file);
+    }
+    return o;
+}
+
 // write, update or recover, then (with --verify, after success) the verify.
 // After an update the boot loader's closing byte sends the unit back to its
 // application, which must answer before its flash can be read.
 Outcome RunAndVerify() {
+    const bool programs = request->command != Command::Write;
+    if (programs) {
+        char advice[kTextSize];
+        std::snprintf(advice, sizeof advice,
+                      "the unit may be left in its boot loader part-way through the update: restart it into its boot "
+                      "loader, then run tq73 --port %.300s recover %.300s",
+                      request->sim ? "PORT" : portLabel, request->file);
+        out::SetInterruptAdvice(advice);
+    }
     const Outcome done = RunTracked(CommandId(request->command));
-    if (!request->verifyAfter || done.code != kExitOk || Interrupted()) return done;
+    if (programs) out::SetInterruptAdvice("");
+    if (!request->verifyAfter || done.code != kExitOk) return done;
+    if (Interrupted()) return NotVerified(done);
     if (request->command == Command::Write) return Joined(done, RunTracked(shell::kIdFlashVerify));
     const Outcome back = RunTracked(shell::kIdAwaitApplication);
     if (back.code == kExitNoAnswer) {
@@ -886,6 +1062,13 @@ Outcome RunUnwaited() {
         // Requests 0x61, 0x62 and 0x20 need no answer; the query does.
         if (request->command == Command::ClockGet) {
             Outcome o = Make(kExitNoAnswer, "no_answer", "clock get: no answer to the query within 1 s");
+            AppendWhere(o);
+            Append(o, ": check the cable, the port and that the unit is powered, then try again");
+            return o;
+        }
+        if (request->expectAnswer) {
+            Outcome o =
+                Make(kExitNoAnswer, "no_answer", "%s: sent; no answer within 1 s (--expect-answer)", ShownName());
             AppendWhere(o);
             Append(o, ": check the cable, the port and that the unit is powered, then try again");
             return o;
@@ -1010,6 +1193,13 @@ int Run(const Request& r) {
     std::memset(&params, 0, sizeof params);
     shell::OnInitDialog(&params);
     Outcome o = r.command == Command::Ports ? RunPorts() : RunOnPort();
+    const bool firmwareFile = r.command == Command::Update || r.command == Command::Recover || r.firmwareVerify;
+    if (o.code == kExitOk && firmwareFile && firmware::LastLoadFacts.outsideBytes != 0) {
+        char count[32];
+        std::snprintf(count, sizeof count, "%u", unsigned(firmware::LastLoadFacts.outsideBytes));
+        Append(o, "; %s bytes of the file lie outside the programmed blocks and were not %s", count,
+               r.firmwareVerify ? "compared" : "written");
+    }
     // Failures name their port already; so does success when several units
     // are served at once from one shell.
     if (o.code == kExitOk && r.port != nullptr) Append(o, " (port %s)", r.port);

@@ -8,14 +8,10 @@
 #include "cli/output.h"
 #include "cli/run.h"
 
-namespace {
-constexpr int kMaxArguments = 64;
-}
-
 int main(int argc, char** argv) {
     cli::os::Init();
-    const char* args[kMaxArguments];
-    const int count = cli::os::Arguments(argc, argv, args, kMaxArguments);
+    const char* const* args = nullptr;
+    const int count = cli::os::Arguments(argc, argv, args);
     static cli::Request request;
     bool usable = cli::ParseArguments(count, args, request);
     if (cli::os::ArgumentsRefused() != nullptr) {
@@ -27,12 +23,15 @@ int main(int argc, char** argv) {
     settings.json = request.json;
     settings.command = cli::CommandName(request.command);
     settings.answerYes = request.force;
-    if (request.command == cli::Command::Help && usable) {
-        cli::os::Write(cli::os::Stream::Out, cli::UsageText(), std::strlen(cli::UsageText()));
-        return cli::kExitOk;
-    }
-    if (request.command == cli::Command::Version && usable) {
-        cli::os::Write(cli::os::Stream::Out, cli::VersionText(), std::strlen(cli::VersionText()));
+    const bool help = request.command == cli::Command::Help;
+    if ((help || request.command == cli::Command::Version) && usable) {
+        const char* text = help ? cli::UsageText() : cli::VersionText();
+        if (request.json) {
+            cli::out::Configure(settings);
+            cli::out::AboutResult(help ? "help" : "version", text);
+        } else {
+            cli::os::Write(cli::os::Stream::Out, text, std::strlen(text));
+        }
         return cli::kExitOk;
     }
     if (!usable) {
@@ -49,7 +48,8 @@ int main(int argc, char** argv) {
         return cli::kExitUsage;
     }
     const bool longOperation = request.command == cli::Command::Update || request.command == cli::Command::Recover ||
-                               request.command == cli::Command::Read || request.command == cli::Command::Write;
+                               request.command == cli::Command::Read || request.command == cli::Command::Write ||
+                               request.command == cli::Command::Verify;
     settings.bar = longOperation && !request.json && request.verbosity != cli::Verbosity::Quiet &&
                    cli::os::IsTerminal(cli::os::Stream::Err);
     cli::out::Configure(settings);

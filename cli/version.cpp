@@ -9,5 +9,7 @@
 namespace cli {
 
 const char* VersionText() { return "tq73 " TQ_VERSION " (commit " TQ_COMMIT ")\n"; }
+const char* VersionNumber() { return TQ_VERSION; }
+const char* VersionCommit() { return TQ_COMMIT; }
 
 }  // namespace cli

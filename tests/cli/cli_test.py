@@ -2,7 +2,7 @@
 """tq73 against tq7300-sim on a pty: the bytes on the line, the files and the
 flash, the exit codes, the output forms, Ctrl+C, and parallel updates.
 
-Usage: cli_test.py GROUP   (wire, exit_codes, output, interrupt, parallel, port_lost)
+Usage: cli_test.py GROUP   (wire, exit_codes, output, interrupt, parallel, port_lost, complete)
 Needs TQ73, TQ_SIM and TQ_SAMPLE_MOT in the environment.
 """
 import datetime
@@ -141,8 +141,8 @@ class Sim:
         return read_file(self.dump)
 
 
-def tq73(*args, timeout=60):
-    return subprocess.run([TQ73] + list(args), capture_output=True, timeout=timeout)
+def tq73(*args, timeout=60, stdin=None, cwd=None):
+    return subprocess.run([TQ73] + list(args), capture_output=True, timeout=timeout, input=stdin, cwd=cwd)
 
 
 def text(result):
@@ -198,7 +198,9 @@ def wire_cases():
          frame(0x50, [0x04, 0x00, 0x30, 0x00, 0x10, 0x00]),
          lambda r, sim: read_file(path("Zoë データ Ελλάδα.bin")) == bytes([fill]) * 16 and
          not os.path.exists(path("Zoe.bin"))),
-        ("pattern", ["pattern", "--seconds", "1"], frame(0x50, bytes([0x83, 0, 0, 0]) + PATTERN_TABLE),
+        # Stopped while the table is shown: the empty pattern takes it off before "停止!!".
+        ("pattern", ["pattern", "--seconds", "1"],
+         frame(0x50, bytes([0x83, 0, 0, 0]) + PATTERN_TABLE) + frame(0x50, bytes([0x83, 0, 0, 0])),
          lambda r, sim: "開始!!" in text(r) and "停止!!" in text(r)),
         ("monitor", ["monitor", "--seconds", "1"], b"", lambda r, sim: "monitor: 0 frames received" in text(r)),
     ]
@@ -305,7 +307,7 @@ def group_exit_codes():
         ("write refused", ["--fault", "50.84:refuse:0:2"], ["write", "0", src], 5, "refused at 0x100"),
         ("missing firmware", [], ["update", path("missing.mot")], 6, "cannot read"),
         ("firmware without model", [], ["update", nomodel], 6, "no model record"),
-        ("missing write source", [], ["write", "0", path("missing.bin")], 6, "cannot open"),
+        ("missing write source", [], ["write", "0", path("missing.bin")], 6, "missing.bin does not exist"),
         ("read into no folder", [], ["read", "0", "16", path("no/such/dir.bin")], 6, "could not be written"),
         ("wrong data echo", ["--boot-fault", "data:wrong"], ["update", SAMPLE], 7, "err 07"),
         ("firmware with a wrong checksum", [], ["update", badsum], 6, f"{where}: the checksum does not match"),
@@ -328,7 +330,8 @@ def group_exit_codes():
         ("pattern unanswered", ["--fault", "50.83:silent"], ["pattern", "--seconds", "1"], 4, "pattern sequence: no answer"),
         ("request 0x62 refused in a chain", ["--fault", "62:refuse"], ["param", "1", "a", "b"], 5,
          "parameter block 1: request 0x62 refused"),
-        ("texts cut, quiet", [], ["--quiet", "param", "1", "x" * 200, "y" * 200], 0, "the end was cut"),
+        ("texts that do not fit", [], ["--quiet", "param", "1", "x" * 200, "y" * 200], 2,
+         "need 404 bytes in the parameter block, which holds 256: nothing was sent"),
         ("nothing to program", [], ["update", lowonly], 6, "holds no data for the unit's programmed blocks"),
         ("empty file to write", [], ["write", "0", empty], 6, "is empty"),
         ("a negative LEN", None, ["--sim", "read", "0", "-5", "x"], 2, "\"-5\" is not a number"),
@@ -403,6 +406,151 @@ def group_exit_codes():
     r = tq73("--help")
     check(r.returncode == 0 and all(f"  {c} " in r.stdout.decode() for c in (0, 2, 3, 4, 5, 6, 7, 8, 130)),
           "--help lists every exit code")
+
+
+# ---- complete means complete: files that are not what they seem, answers that never came -----
+
+def mot(*lines):
+    return ("\r\n".join(lines) + "\r\n").encode()
+
+
+def s1(address, data):
+    body = bytes([len(data) + 3, address >> 8, address & 0xFF]) + bytes(data)
+    return "S1" + body.hex().upper() + "%02X" % (~sum(body) & 0xFF)
+
+
+def group_complete():
+    big = bytes((i * 13 + (i >> 9)) & 0xFF for i in range(100000))
+    changed = bytearray(big)
+    changed[80000] ^= 0x5A
+    link = path("link.bin")
+    victim = write_file("victim.bin", b"victim")
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(victim, link)
+    read_only = write_file("read-only.bin", b"ro")
+    os.chmod(read_only, 0o444)
+    fifo = path("fifo")
+    if not os.path.exists(fifo):
+        os.mkfifo(fifo)
+    ff = write_file("ff.bin", b"\x11" * 256 + b"\xff" * 512)
+    outside = write_file("outside.mot", mot("TQ1", s1(0x3000, [1, 2, 3, 4]), s1(0x5000, [5, 6]),
+                                            s1(0x1000, [7, 8, 9]), "S9030000FC"))
+    s3 = write_file("s3.mot", mot("TQ1", "S30900003000112233447F", "S70500000000FA"))
+    long_name = "n" * 250  # in the work folder, which the cases run in
+
+    def verify_pipe(sim, data, code, words):
+        r = tq73("--port", sim.link, "verify", "10000h", "/dev/stdin", stdin=data)
+        return check(r.returncode == code and words in text(r), f"verify from a pipe: exit {r.returncode}, {words}",
+                     text(r)[-200:])
+    cases = [
+        # (name, simulator options, tq73 arguments, standard input, exit code, words, extra check)
+        ("a pipe is read to its end", [], ["write", "10000h", "/dev/stdin"], big, 0, "100000 bytes from /dev/stdin",
+         lambda r, sim: verify_pipe(sim, big, 0, "100,000 bytes equal") and
+         verify_pipe(sim, bytes(changed), 8, "0x023880-0x023880 (1 byte)") and
+         sim.stop()[0x10000:0x10000 + len(big)] == big),
+        ("LEN beyond what a pipe gave", [], ["write", "10000h", "/dev/stdin", "400"], big[:300], 2,
+         "LEN 400 is more than /dev/stdin holds", lambda r, sim: sim.received() == b""),
+        ("a FIFO nobody writes", [], ["write", "5000h", fifo], None, 6, "brought no bytes for 5 s",
+         lambda r, sim: sim.received() == b""),
+        ("a device as the source", [], ["write", "5000h", "/dev/zero"], None, 6, "/dev/zero is a device, not a file",
+         None),
+        ("a read into a link", [], ["read", "0", "16", link], None, 6, "is a symbolic link, not a file",
+         lambda r, sim: os.path.islink(link) and read_file(victim) == b"victim" and sim.received() == b""),
+        ("a read into a read-only file", [], ["read", "0", "16", read_only], None, 6, "is read-only",
+         lambda r, sim: read_file(read_only) == b"ro" and os.stat(read_only).st_mode & 0o777 == 0o444),
+        ("a read into a FIFO", [], ["read", "0", "16", fifo], None, 6, "is a pipe, not a file", None),
+        ("a name whose .partial is too long", [], ["read", "0", "16", long_name], None, 6,
+         "longer than the file system takes", None),
+        ("an empty FILE", [], ["read", "0", "16", ""], None, 2, "FILE is empty",
+         lambda r, sim: not os.path.exists(path(".partial")) and sim.received() == b""),
+        ("chunks of FF on flash that holds others", ["--flash-fill", "00"], ["write", "3000h", ff], None, 0,
+         "2 chunks of all FF not sent: they count on erased flash", None),
+        ("texts that do not fit the block", [], ["param", "0", "A" * 255, "x"], None, 2, "need 260 bytes",
+         lambda r, sim: sim.received() == b""),
+        ("a byte that is not UTF-8 in a text", [], ["param", "0", os.fsdecode(b"a\xff"), "x"], None, 2,
+         "holds the byte 0xFF, which is not UTF-8 text", None),
+        ("resume unanswered", ["--fault", "61:silent"], ["resume"], None, 0, "(the device need not answer it)", None),
+        ("resume unanswered, --expect-answer", ["--fault", "61:silent"], ["--expect-answer", "resume"], None, 4,
+         "no answer within 1 s (--expect-answer)", None),
+        ("param with 0x62 unanswered", ["--fault", "62:silent"], ["param", "1", "a", "b"], None, 0,
+         "request 0x62 got no answer within 1 s (the device need not answer it)", None),
+        ("param with 0x62 unanswered, --expect-answer", ["--fault", "62:silent"],
+         ["--expect-answer", "param", "1", "a", "b"], None, 4, "(--expect-answer)", None),
+        ("bytes no block takes", [], ["update", outside], None, 0,
+         "5 bytes of the file lie outside the programmed blocks and were not written",
+         lambda r, sim: "warning: " in r.stderr.decode() and "the first at 0x1000" in r.stderr.decode()),
+        ("bytes no block takes, --strict", [], ["--strict", "update", outside], None, 6, "nothing was sent (--strict)",
+         lambda r, sim: sim.received() == b""),
+        ("an S3 file", [], ["update", s3], None, 6, "have S1 or S2 data records and an S9 or S8 end record", None),
+        ("firmware from a pipe", [], ["update", "/dev/stdin"], open(SAMPLE, "rb").read(), 6,
+         "is a pipe, which gives its bytes once", None),
+        ("verify of a damaged file with --force", [], ["--force", "verify", path("badsum2.mot")], None, 8,
+         "firmware verify", None),
+        ("a recovery whose erase is unanswered", ["--boot", "--boot-fault", "erase:silent"], ["recover", SAMPLE], None,
+         7, "recovery failed at the block 0x3000, err 01", None),
+        ("arguments past the 64th", None, ["--sim"] + ["-q"] * 70 + ["--bogus", "stop"], None, 2,
+         "unknown option --bogus", None),
+    ]
+    sample = open(SAMPLE, "rb").read().decode().splitlines()
+    first_data = next(i for i, l in enumerate(sample) if l.startswith("S1"))
+    sample[first_data] = sample[first_data][:-2] + "%02X" % (int(sample[first_data][-2:], 16) ^ 1)
+    write_file("badsum2.mot", ("\r\n".join(sample) + "\r\n").encode())
+    for name, sim_args, args, stdin, code, words, extra in cases:
+        sim = Sim("complete", *sim_args) if sim_args is not None else None
+        try:
+            r = tq73(*(["--port", sim.link] if sim else []), *args, stdin=stdin, timeout=90, cwd=WORK)
+            time.sleep(0.1)
+            out = text(r)
+            check(r.returncode == code, f"{name}: exit code {r.returncode}, expected {code}", out.strip()[-300:])
+            check(words in out, f"{name}: the output says \"{words}\"", out.strip()[-300:])
+            if extra is not None:
+                check(extra(r, sim), f"{name}: the line, the files, the flash", out.strip()[-200:])
+        finally:
+            if sim and sim.proc.poll() is None:
+                sim.stop()
+
+    # After err 05 the unit is mid-page in its boot loader: the advice is a restart into
+    # it, then recover, and that is what works.
+    sim = Sim("way-out", "--boot-fault", "addr:wrong:33:1")
+    r = tq73("--port", sim.link, "update", SAMPLE)
+    sim.stop()
+    check(r.returncode == 7 and "in the middle of a page, where no command reaches it; restart it into its boot "
+          "loader" in text(r) and "recover" in text(r), f"err 05: the way out: exit {r.returncode}", text(r)[-300:])
+    sim = Sim("way-out", "--boot")
+    r = tq73("--port", sim.link, "recover", SAMPLE)
+    check(r.returncode == 0, "err 05: recover after the restart", text(r)[-200:])
+    sim.stop()
+    sim = Sim("way-out", "--boot-fault", "data:wrong:0:1")
+    r = tq73("--port", sim.link, "update", SAMPLE)
+    check(r.returncode == 7 and "left its boot loader with its flash only partly written; run tq73" in text(r),
+          f"err 07: the way out: exit {r.returncode}", text(r)[-300:])
+    time.sleep(0.5)
+    r = tq73("--port", sim.link, "update", SAMPLE)
+    check(r.returncode == 0, "err 07: update again works", text(r)[-200:])
+    sim.stop()
+
+    # With standard output and error closed, nothing tq73 says reaches the line.
+    src = write_file("d1.bin", b"\x01" * 16)
+    sim = Sim("closed")
+    r = subprocess.run(["bash", "-c", 'exec "$0" --port "$1" verify 3000h "$2" >&- 2>&-', TQ73, sim.link, src],
+                       timeout=60)
+    time.sleep(0.2)
+    got = sim.received()
+    sim.stop()
+    check(r.returncode == 8 and got == frame(0x50, [0x04, 0x00, 0x30, 0x00, 0x10, 0x00]),
+          f"closed stdout and stderr: exit {r.returncode}, the line carries only the read", got[:80])
+
+    # --json --version and --json --help are one JSON object each.
+    for flag in ("--version", "--help"):
+        r = tq73("--json", flag)
+        lines = r.stdout.decode().splitlines()
+        try:
+            obj = json.loads(r.stdout.decode()) if len(lines) == 1 else None
+        except ValueError:
+            obj = None
+        check(r.returncode == 0 and obj is not None and obj["event"] == "result" and obj["exit_code"] == 0,
+              f"--json {flag}: one JSON object", r.stdout[:200])
 
 
 # ---- output forms: JSON, verbose, quiet, the bar ---------------------------------------------
@@ -527,12 +675,15 @@ def group_output():
           "bar: cleared before a log line", repr(log_lines))
     r = tq73("--sim", "update", SAMPLE)
     check("\r" not in text(r), "bar: absent when the output is not a terminal")
+    code, screen = run_in_pty(["--sim", "verify", "0", write_file("zeros.bin", bytes(0x4000))])
+    check(code == 0 and re.search(r"\r\[[#-]{20}\]\s+\d+%  flash verify 0x0: ", screen),
+          f"bar: a verify shows it too: exit {code}", screen[-200:])
 
 
 # ---- Ctrl+C --------------------------------------------------------------------
 
 def interrupt_when(args, marker, sim_link, times=1, sig=signal.SIGINT):
-    """Starts tq73, sends SIGINT (times, 0.2 s apart) once marker is printed;
+    """Starts tq73, sends SIGINT (times, 0.6 s apart: closer ones count as one) once marker is printed;
     the exit code and the output."""
     proc = subprocess.Popen([TQ73, "--port", sim_link] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     seen = b""
@@ -542,7 +693,7 @@ def interrupt_when(args, marker, sim_link, times=1, sig=signal.SIGINT):
         if ready:
             seen += os.read(proc.stdout.fileno(), 4096)
     for i in range(times):
-        time.sleep(0.2 if i else 0)
+        time.sleep(0.6 if i else 0)
         proc.send_signal(sig)
     out, err = proc.communicate(timeout=30)
     return proc.returncode, (seen + out).decode() + err.decode()
@@ -598,6 +749,23 @@ def group_interrupt():
     check(code == 0 and "finishing it" in out and "更新完了" in out, f"SIGHUP in the write pass: exit {code}",
           out[-300:])
     check(sim.stop()[:0x10000] == flash_after_update(load_mot(SAMPLE), 0x00), "SIGHUP in the write pass: the flash")
+    # Two requests 1 ms apart (a terminal's hang-up and termination) are one: the pass is
+    # finished; and a --verify that the interruption kept from running is no success.
+    sim = Sim("intr-two", "--pace")
+    proc = subprocess.Popen([TQ73, "--port", sim.link, "update", "--verify", SAMPLE], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE)
+    seen = b""
+    while "書込中".encode() not in seen and proc.poll() is None:
+        seen += os.read(proc.stdout.fileno(), 4096)
+    proc.send_signal(signal.SIGTERM)
+    time.sleep(0.001)
+    proc.send_signal(signal.SIGHUP)
+    out, err = proc.communicate(timeout=30)
+    out = (seen + out).decode() + err.decode()
+    check(proc.returncode == 130 and "更新完了" in out and "but it was not verified" in out and
+          f"verify {SAMPLE}" in out, f"TERM and HUP in the write pass of update --verify: exit {proc.returncode}",
+          out[-300:])
+    check(sim.stop()[:0x10000] == flash_after_update(load_mot(SAMPLE), 0x00), "TERM and HUP: the pass finished")
     # Twice: it is cut short, and the message says where the unit was left.
     sim = Sim("intr-w2", "--pace")
     code, out = interrupt_when(["update", SAMPLE], "書込中", sim.link, times=2)
@@ -634,7 +802,7 @@ def group_parallel():
 
 
 GROUPS = {"wire": group_wire, "exit_codes": group_exit_codes, "output": group_output, "port_lost": group_port_lost,
-          "interrupt": group_interrupt, "parallel": group_parallel}
+          "interrupt": group_interrupt, "parallel": group_parallel, "complete": group_complete}
 
 if __name__ == "__main__":
     GROUPS[sys.argv[1]]()

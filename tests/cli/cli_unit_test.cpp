@@ -1,6 +1,8 @@
 // cli_unit_test.cpp - tq73's own parts: its arguments, its JSON lines, the console sink's
 // controls, messages and timers, and lines printed from several threads.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -152,7 +154,13 @@ TEST(Arguments, RefusalsSayWhy) {
         {{"param", "4", "a", "b"}, "0 to 3"},
         {{"--port"}, "needs a port"},
         {{"--colour", "stop"}, "unknown option"},
-        {{"--force", "stop"}, "belongs to update and recover"},
+        {{"--force", "stop"}, "belongs to update, recover and verify"},
+        {{"--strict", "read", "0", "1", "f"}, "belongs to update, recover and verify"},
+        {{"--expect-answer", "stop"}, "belongs to resume, request62, clock set and param"},
+        {{"monitor", "--seconds", "1000001"}, "from 1 to 1000000"},
+        {{"read", "0", "16", ""}, "read: FILE is empty"},
+        {{"update", ""}, "update: FILE is empty"},
+        {{"verify", "0", "f", "0"}, "LEN 0 compares nothing"},
         {{"write", "FFFF00h", "f", "101h"}, "runs past the top"},
         {{"erase", "FFFFFFh", "2"}, "runs past the top"},
     };
@@ -160,6 +168,58 @@ TEST(Arguments, RefusalsSayWhy) {
         cli::Request r = Parse(c.args, false);
         EXPECT_NE(std::strstr(r.error, c.why), nullptr) << r.error;
     }
+}
+
+// ---- Ctrl+C ----------------------------------------------------------------------------
+
+std::string ReadAll(int fd) {
+    std::string text;
+    char chunk[512];
+    for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<size_t>(n));
+    close(fd);
+    return text;
+}
+
+// Two signals closer than the spacing are one request; the third request
+// leaves at once with the advice, and under --json with a result that has
+// its time. In a child process: the handler ends it.
+TEST(Interrupts, CloseOnesCountOnceAndTheThirdLeavesWithTheAdviceAndTheTime) {
+    int out[2], err[2];
+    ASSERT_EQ(pipe(out), 0);
+    ASSERT_EQ(pipe(err), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        cli::os::Init();
+        cli::out::Settings settings;
+        settings.json = true;
+        settings.command = "update";
+        cli::out::Configure(settings);
+        cli::out::SetInterruptAdvice("run recover");
+        raise(SIGTERM);
+        raise(SIGHUP);  // the same request
+        if (cli::os::Interrupts() != 1) _exit(1);
+        for (int i = 0; i < 2; ++i) {
+            usleep((cli::os::kInterruptSpacingMs + 100) * 1000);
+            raise(SIGINT);
+        }
+        _exit(2);  // not reached: the third request ends the process with 130
+    }
+    close(out[1]);
+    close(err[1]);
+    const std::string stdoutText = ReadAll(out[0]);
+    const std::string stderrText = ReadAll(err[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_NE(stderrText.find("tq73: interrupted a third time: leaving at once; run recover"), std::string::npos)
+        << stderrText;
+    EXPECT_EQ(stdoutText.rfind("{\"event\":\"result\",\"ms\":", 0), 0u) << stdoutText;
+    EXPECT_NE(stdoutText.find("\"exit_code\":130,\"outcome\":\"interrupted\""), std::string::npos) << stdoutText;
+    EXPECT_EQ(stdoutText.back(), '\n');
 }
 
 // ---- the port list -------------------------------------------------------------------
