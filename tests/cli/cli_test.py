@@ -430,6 +430,9 @@ def group_complete():
     os.symlink(victim, link)
     read_only = write_file("read-only.bin", b"ro")
     os.chmod(read_only, 0o444)
+    if os.path.lexists(path("via.bin.partial")):
+        os.remove(path("via.bin.partial"))
+    os.symlink(victim, path("via.bin.partial"))
     fifo = path("fifo")
     if not os.path.exists(fifo):
         os.mkfifo(fifo)
@@ -460,6 +463,8 @@ def group_complete():
         ("a read into a read-only file", [], ["read", "0", "16", read_only], None, 6, "is read-only",
          lambda r, sim: read_file(read_only) == b"ro" and os.stat(read_only).st_mode & 0o777 == 0o444),
         ("a read into a FIFO", [], ["read", "0", "16", fifo], None, 6, "is a pipe, not a file", None),
+        ("a read whose FILE.partial is a link", [], ["read", "0", "16", path("via.bin")], None, 6,
+         "which the read writes first, is not a file", lambda r, sim: read_file(victim) == b"victim"),
         ("a name whose .partial is too long", [], ["read", "0", "16", long_name], None, 6,
          "longer than the file system takes", None),
         ("an empty FILE", [], ["read", "0", "16", ""], None, 2, "FILE is empty",

@@ -8,9 +8,6 @@
 #include <iterator>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <thread>
 
 #include "dialog_test.h"
 #include "link/command_library.h"
@@ -342,42 +339,6 @@ TEST_F(CommandSet, RefusalsTouchNeitherTheLineNorTheParameters) {
     EXPECT_TRUE(LogContains(FrameLine('T', Frame(0x50, {0x44, 0x45, 0x23, 0x01, 0x00, 0x00}))));
 }
 
-// A pipe hands its bytes over in pieces: the source is read to its end, and
-// nothing beyond what it gave is ever written or compared.
-TEST_F(CommandSet, APipeIsReadToItsEndAndNoByteBeyondItIsSent) {
-    Bytes data(100000);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13 + (i >> 9));
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    std::thread writer([&] {
-        for (size_t at = 0; at < data.size(); at += 4096) {
-            (void)!write(ends[1], data.data() + at, std::min<size_t>(4096, data.size() - at));
-        }
-        close(ends[1]);
-    });
-    Transfer(shell::kIdFlashWrite, "10000h", "", "/dev/fd/" + std::to_string(ends[0]));
-    writer.join();
-    close(ends[0]);
-    EXPECT_EQ(platform::posix::ControlText(shell::kIdLengthEdit), "100000");
-    ASSERT_TRUE(PumpUntilIdle(60000));
-    EXPECT_EQ(device->FlashRange(0x10000, data.size()), data);
-
-    // Asked for more than it gave: refused, nothing sent.
-    const int before = Requests(0x50);
-    ASSERT_EQ(pipe(ends), 0);
-    (void)!write(ends[1], data.data(), 300);
-    close(ends[1]);
-    ops::TransferBuffer.fill(0xA5);  // what a write would send beyond the file
-    Transfer(shell::kIdFlashVerify, "10000h", "400", "/dev/fd/" + std::to_string(ends[0]));
-    close(ends[0]);
-    ASSERT_TRUE(PumpUntilIdle());
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"flash verify: the length 0x190 is more than the 300 bytes the file "
-                                                "holds, and no byte that is not the file's is compared: nothing was "
-                                                "sent"});
-    EXPECT_EQ(Requests(0x50), before);
-    EXPECT_EQ(Status(), "flash verify 0x10000 not started: the length is more than the file holds");
-}
-
 // Refusals that name why before anything is sent: an empty file edit, a
 // verify of nothing, and a source that is no file.
 TEST_F(CommandSet, AFileThatCannotBeTheTransfersIsRefusedBeforeAnythingIsSent) {
@@ -412,72 +373,6 @@ TEST_F(CommandSet, AFileThatCannotBeTheTransfersIsRefusedBeforeAnythingIsSent) {
     }
     EXPECT_TRUE(DeviceBytes().empty());
     EXPECT_FALSE(Exists(".partial"));
-}
-
-// A read writes only a file of its own: never through a link, onto a device
-// or a FIFO, into a folder or a read-only file (whoever runs it), nor through
-// a link left as "FILE.partial". Each is refused before the first request.
-TEST_F(CommandSet, AReadTargetThatIsNoWritableFileIsRefusedAndLeftAsItWas) {
-    const std::string victim = Temp("victim.bin");
-    WriteFile(victim, Bytes(8, 0x77));
-    const std::string link = Temp("link.bin");
-    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
-    const std::string fifo = Temp("fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    const std::string readOnly = Temp("read-only.bin");
-    WriteFile(readOnly, Bytes(8, 0x55));
-    chmod(readOnly.c_str(), 0444);
-    const std::string viaPartial = Temp("via-partial.bin");
-    std::remove((viaPartial + ".partial").c_str());
-    ASSERT_EQ(symlink(victim.c_str(), (viaPartial + ".partial").c_str()), 0);
-    const struct {
-        std::string target;
-        const char* line;
-        const char* status;
-    } cases[] = {
-        {link, " is a symbolic link, not a file: nothing was sent or written",
-         "the file is a folder, a link or a device"},
-        {fifo, " is a pipe, not a file: nothing was sent or written", "the file is a folder, a link or a device"},
-        {"/dev/null", "/dev/null is a device, not a file: nothing was sent or written",
-         "the file is a folder, a link or a device"},
-        {readOnly, " is read-only: nothing was sent; make it writable or choose another name", "the file is read-only"},
-        {viaPartial, ".partial, which the read writes first, is a symbolic link, not a file: nothing was sent",
-         "the file is a folder, a link or a device"},
-    };
-    for (const auto& c : cases) {
-        platform::posix::ResetUi();
-        Transfer(shell::kIdFlashRead, "0", "16", c.target);
-        ASSERT_TRUE(PumpUntilIdle());
-        EXPECT_TRUE(LogHolds(c.line)) << c.target;
-        EXPECT_EQ(Boxes(), std::vector<std::string>{"OPEN ERROR"});
-        EXPECT_EQ(Status(), std::string("flash read 0x0 not started: ") + c.status) << c.target;
-    }
-    EXPECT_TRUE(DeviceBytes().empty());
-    struct stat st {};
-    EXPECT_TRUE(lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
-    EXPECT_TRUE(lstat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
-    EXPECT_TRUE(stat(readOnly.c_str(), &st) == 0 && (st.st_mode & 0777) == 0444);
-    EXPECT_EQ(ReadFile(readOnly), Bytes(8, 0x55));
-    EXPECT_EQ(ReadFile(victim), Bytes(8, 0x77));
-    std::remove(link.c_str());
-    std::remove((viaPartial + ".partial").c_str());
-}
-
-// Chunks of all FF are not sent (erased flash holds FF): the result says so,
-// because on flash that holds other bytes the unit does not hold the file.
-TEST_F(CommandSet, AWriteThatSkippedChunksOfFFSaysThatItCountedOnErasedFlash) {
-    Configure([](sim::DeviceModel& m) { m.FillFlash(0x00); });
-    Bytes data(0x300, 0xFF);
-    std::fill(data.begin() + 0x100, data.begin() + 0x180, 0x12);
-    const std::string file = Temp("mostly-ff.bin");
-    WriteFile(file, data);
-    Transfer(shell::kIdFlashWrite, "3000h", "", file);
-    ASSERT_TRUE(PumpUntilIdle());
-    EXPECT_EQ(Requests(0x50), 1);
-    EXPECT_EQ(ops::ReadProgress().skipped, 2u);
-    EXPECT_NE(Status().find("; 2 chunks of all FF not sent: they count on erased flash (erase first, or verify)"),
-              std::string::npos)
-        << Status();
 }
 
 TEST_F(CommandSet, ParameterBlockChainStopsErasesWritesAndEndsWithRequest62) {
