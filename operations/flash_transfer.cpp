@@ -262,6 +262,8 @@ TargetFault CheckReadTarget(const char* target) {
 }
 
 void LogReadTargetFault(TargetFault fault, const char* target) {
+    // Taken first: the look at the target below would set a fault of its own.
+    const char* why = platform::FileFaultText(platform::LastFileFault());
     char line[2 * kFileNameSize + 200];
     char partial[kFileNameSize + sizeof kPartialSuffix] = "";
     PartialName(target, partial, sizeof partial);
@@ -279,7 +281,7 @@ void LogReadTargetFault(TargetFault fault, const char* target) {
             break;
         case TargetFault::Held:
             std::snprintf(line, sizeof line, "flash read: %s cannot be opened for writing (%s): nothing was sent",
-                          target, platform::FileFaultText(platform::LastFileFault()));
+                          target, why);
             break;
         case TargetFault::PartialNotAFile:
             std::snprintf(line, sizeof line,
@@ -295,7 +297,7 @@ void LogReadTargetFault(TargetFault fault, const char* target) {
             break;
         case TargetFault::Folder:
             std::snprintf(line, sizeof line, "flash read: the folder of %s takes no new file (%s): nothing was sent",
-                          target, platform::FileFaultText(platform::LastFileFault()));
+                          target, why);
             break;
     }
     platform::LogLine(line);
