@@ -6,6 +6,7 @@
 
 #include "cli/json.h"
 #include "cli/os.h"
+#include "firmware/image_loader.h"
 #include "platform/console/console_ui.h"
 #include "platform/platform.h"
 
@@ -30,8 +31,6 @@ char lastBar[300] = "";  // the bar's text as last drawn
 uint32_t lastEventMs = 0;
 ops::ProgressSnapshot lastEvent;
 bool eventSent = false;
-uint32_t outsideBytes = 0;  // of the firmware file, for the result
-uint32_t firstOutside = 0;
 
 bool Json() { return settings.json; }
 
@@ -221,9 +220,11 @@ void ResultFacts(JsonLine& line, const ops::ProgressSnapshot& s) {
         if (s.verify.differing != 0) JsonInt(line, "first_difference", s.verify.first);
     }
     if (s.activity == ops::Activity::FlashWrite && s.skipped != 0) JsonInt(line, "skipped_chunks", s.skipped);
-    if (outsideBytes != 0) {
-        JsonInt(line, "bytes_outside_blocks", outsideBytes);
-        JsonInt(line, "first_outside", firstOutside);
+    // Set only when the command read a firmware file.
+    const firmware::LoadFacts& loaded = firmware::LastLoadFacts;
+    if (loaded.outsideBytes != 0) {
+        JsonInt(line, "bytes_outside_blocks", loaded.outsideBytes);
+        JsonInt(line, "first_outside", loaded.firstOutside);
     }
     if (s.deviceErrors.blocks != 0 || s.deviceErrors.pages != 0) {
         JsonInt(line, "blocks_not_erased", s.deviceErrors.blocks);
@@ -326,12 +327,6 @@ void Difference(uint32_t address, uint32_t length, const uint8_t* file, const ui
                   unsigned((address + length - 1) & 0xFFFFFF), unsigned(length), length == 1 ? "" : "s", spacedFile,
                   spacedFlash);
     PrintLine(os::Stream::Out, "", text);
-}
-
-void NoteOutside(uint32_t bytes, uint32_t first) {
-    platform::console::OutputLock hold;
-    outsideBytes = bytes;
-    firstOutside = first;
 }
 
 void Progress(const ops::ProgressSnapshot& s, uint32_t nowMs) {

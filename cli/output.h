@@ -51,8 +51,6 @@ void Line(const char* event, const char* utf8);
 // file 12 34, flash FF FF" (at most 16 bytes each); under --json a
 // difference event.
 void Difference(uint32_t address, uint32_t length, const uint8_t* file, const uint8_t* flash);
-// A firmware file's bytes that no update writes: fields of the JSON result.
-void NoteOutside(uint32_t bytes, uint32_t first);
 // Redraws the bar or sends a progress event when something changed.
 void Progress(const ops::ProgressSnapshot& s, uint32_t nowMs);
 // The bar is taken off the terminal.

@@ -139,14 +139,6 @@ bool Pump() {
     return moved;
 }
 
-// The programmer has sent "W": from here on the unit's boot loader takes
-// every byte as part of a page until the pass ends with its closing byte, so
-// a pass cut off leaves the unit where a recovery cannot reach it.
-bool InWritePass(const ops::ProgressSnapshot& s) {
-    return (s.activity == ops::Activity::Update || s.activity == ops::Activity::Recovery) &&
-           (s.stage == ops::Stage::WriteMode || s.stage == ops::Stage::Pages);
-}
-
 bool writePassCut = false;  // a second Ctrl+C closed the port under a write pass
 
 // The first Ctrl+C: the pattern sequence has its stop flag; ap-stop ends by
@@ -156,7 +148,7 @@ bool writePassCut = false;  // a second Ctrl+C closed the port under a write pas
 void StopOperation(const ops::ProgressSnapshot& s) {
     if (s.activity == ops::Activity::Sequence) {
         shell::OnCommand(&params, shell::kIdSequenceStop);
-    } else if (InWritePass(s)) {
+    } else if (firmware::WritePassRuns()) {
         out::Notice("the write pass has begun: finishing it, so that the unit is not left in the middle of "
                     "it (Ctrl+C again cuts it short)");
     } else if (s.activity != ops::Activity::ApStop) {
@@ -166,19 +158,19 @@ void StopOperation(const ops::ProgressSnapshot& s) {
 }
 
 // The second Ctrl+C: whatever still runs is cut short.
-void CutOperation(const ops::ProgressSnapshot& s) {
-    writePassCut = InWritePass(s) && s.endMs == 0;
+void CutOperation() {
+    writePassCut = firmware::WritePassRuns();
     if (wire::SessionOpen()) shell::OnCommand(&params, shell::kIdClose);
 }
 
 // Windows ends the process within seconds: a write pass is ended before its
 // next page with the closing byte (a few milliseconds), which leaves the unit
 // able to be recovered; anything else is cut short at once.
-void EndForClosing(const ops::ProgressSnapshot& s) {
+void EndForClosing() {
     if (shell::EndWritePass()) {
         out::Notice("Windows is closing tq73: the write pass ends before its next page, with its closing byte");
     } else {
-        CutOperation(s);
+        CutOperation();
     }
 }
 
@@ -194,11 +186,11 @@ bool AwaitOperation(uint32_t serial) {
         const bool timeUp = request->seconds > 0 && platform::TickMs() - start >= uint32_t(request->seconds) * 1000;
         const int interrupts = os::Interrupts();
         if (interrupts > interruptsSeen && os::Closing()) {
-            EndForClosing(s);
+            EndForClosing();
             interruptsSeen = interrupts;
         } else if (interrupts > interruptsSeen) {
             if (interruptsSeen == 0) StopOperation(s);
-            if (interrupts >= 2) CutOperation(s);
+            if (interrupts >= 2) CutOperation();
             stopAsked = stopAsked || s.activity == ops::Activity::Sequence;
             interruptsSeen = interrupts;
         } else if ((timeUp || wire::PortLost()) && !stopAsked && request->command == Command::Pattern) {
@@ -278,7 +270,6 @@ bool CheckOutside(Outcome& o) {
     std::snprintf(count, sizeof count, "%u bytes", unsigned(facts.outsideBytes));
     char first[16];
     std::snprintf(first, sizeof first, "0x%X", unsigned(facts.firstOutside));
-    out::NoteOutside(facts.outsideBytes, facts.firstOutside);
     if (request->strict) {
         o = Make(kExitFile, "file_error",
                  "%s: %s holds %s outside the blocks an update programs (3000-3FFF, A000-EFFF)", ShownName(),
@@ -917,6 +908,14 @@ Outcome RunTracked(int commandId) {
     return FromBoard(s);
 }
 
+// A request that got no answer: where, and what to check.
+Outcome Unanswered(const char* format, const char* a = "") {
+    Outcome o = Make(kExitNoAnswer, "no_answer", format, a);
+    AppendWhere(o);
+    Append(o, ": check the cable, the port and that the unit is powered, then try again");
+    return o;
+}
+
 // The parameter-block chain ends with request 0x62, which nobody waits for:
 // its answer is awaited here as for the request on its own, and a refusal
 // fails the command; no answer is said in the result, and fails it only
@@ -929,9 +928,7 @@ Outcome RunParam() {
     const out::Frames f = out::Seen();
     if (f.answersSinceSent == 0) {
         if (request->expectAnswer) {
-            o = Make(kExitNoAnswer, "no_answer", "%s; request 0x62 got no answer within 1 s (--expect-answer)", o.text);
-            AppendWhere(o);
-            Append(o, ": check the cable, the port and that the unit is powered, then try again");
+            o = Unanswered("%s; request 0x62 got no answer within 1 s (--expect-answer)", o.text);
         } else {
             Append(o, "; request 0x62 got no answer within 1 s (the device need not answer it)");
         }
@@ -1060,19 +1057,8 @@ Outcome RunUnwaited() {
     }
     if (!answered) {
         // Requests 0x61, 0x62 and 0x20 need no answer; the query does.
-        if (request->command == Command::ClockGet) {
-            Outcome o = Make(kExitNoAnswer, "no_answer", "clock get: no answer to the query within 1 s");
-            AppendWhere(o);
-            Append(o, ": check the cable, the port and that the unit is powered, then try again");
-            return o;
-        }
-        if (request->expectAnswer) {
-            Outcome o =
-                Make(kExitNoAnswer, "no_answer", "%s: sent; no answer within 1 s (--expect-answer)", ShownName());
-            AppendWhere(o);
-            Append(o, ": check the cable, the port and that the unit is powered, then try again");
-            return o;
-        }
+        if (request->command == Command::ClockGet) return Unanswered("clock get: no answer to the query within 1 s");
+        if (request->expectAnswer) return Unanswered("%s: sent; no answer within 1 s (--expect-answer)", ShownName());
         return Make(kExitOk, "sent", "%s: sent; no answer within 1 s (the device need not answer it)", ShownName());
     }
     if (request->command == Command::ClockGet && !SoundClockAnswer(f)) {

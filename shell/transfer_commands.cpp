@@ -74,9 +74,8 @@ void LogSourceFault(const char* name, const char* path, const char* what) {
     platform::LogLine(line);
 }
 
-void LogOpenFault(const char* name, const char* path) {
+void LogOpenFault(const char* name, const char* path, platform::FileFault fault) {
     char what[96];
-    const platform::FileFault fault = platform::LastFileFault();
     if (fault == platform::FileFault::NotAFile) {
         std::snprintf(what, sizeof what, "%s", platform::NotAFileText(platform::FileKindAt(path, true)));
     } else {
@@ -104,8 +103,10 @@ void LogTakenPart(const char* name, const char* path) {
 bool LoadTransferFile(const char* path, const TransferCommand& command, uint32_t start, uint32_t& loaded) {
     platform::FileHandle file = platform::FileOpenRead(path);
     if (file == nullptr) {
-        LogOpenFault(command.name, path);
-        const bool notAFile = platform::LastFileFault() == platform::FileFault::NotAFile;
+        // Taken first: the look at the path for the line sets a fault of its own.
+        const platform::FileFault fault = platform::LastFileFault();
+        LogOpenFault(command.name, path, fault);
+        const bool notAFile = fault == platform::FileFault::NotAFile;
         ops::EndNotStarted(command.activity, notAFile ? ops::NotStartedWhy::NotAFile : ops::NotStartedWhy::FileOpen,
                            start);
         platform::WarningBox(kOpenErrorText);
