@@ -90,9 +90,6 @@ void SortPortNames(char (*names)[kPortNameSize], int n, Before before) {
 
 // Byte size of a file; -1 when it cannot be told.
 long long FileSize(const char* path);
-// An empty file for the erase command's file edit; false when none can be made.
-bool MakeScratchFile(char* path, size_t cap);
-void RemoveFile(const char* path);
 
 // Whether this build has --sim at all (Windows has no pseudo-terminals).
 bool SimulatorAvailable();

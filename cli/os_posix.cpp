@@ -330,16 +330,4 @@ long long FileSize(const char* path) {
     return static_cast<long long>(st.st_size);
 }
 
-bool MakeScratchFile(char* path, size_t cap) {
-    const char* dir = std::getenv("TMPDIR");
-    if (dir == nullptr || dir[0] == '\0') dir = "/tmp";
-    if (std::snprintf(path, cap, "%s/tq73-erase-XXXXXX", dir) >= static_cast<int>(cap)) return false;
-    const int fd = mkstemp(path);
-    if (fd < 0) return false;
-    close(fd);
-    return true;
-}
-
-void RemoveFile(const char* path) { unlink(path); }
-
 }  // namespace cli::os

@@ -345,26 +345,6 @@ long long FileSize(const char* path) {
     return static_cast<long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }
 
-// The temporary folder may hold the user's name, in any characters: the W
-// calls, and the name handed on as UTF-8.
-bool MakeScratchFile(char* path, size_t cap) {
-    wchar_t dir[MAX_PATH + 1];
-    wchar_t name[MAX_PATH + 1];
-    const DWORD n = GetTempPathW(MAX_PATH + 1, dir);
-    if (n == 0 || n > MAX_PATH) return false;
-    if (GetTempFileNameW(dir, L"tq7", 0, name) == 0) return false;  // makes the empty file
-    int length = 0;
-    while (name[length] != L'\0') ++length;
-    if (platform::Utf16ToUtf8(name, length, path, static_cast<int>(cap)) == platform::PathCarry::Ok) return true;
-    DeleteFileW(name);
-    return false;
-}
-
-void RemoveFile(const char* path) {
-    wchar_t wide[platform::kPathChars + 1];
-    if (Wide(path, wide)) DeleteFileW(wide);
-}
-
 bool SimulatorAvailable() { return false; }
 
 bool StartSimulator(bool, char*, size_t, char* why, size_t whyCap) {

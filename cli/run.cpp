@@ -23,6 +23,8 @@
 #include "platform/platform.h"
 #include "shell/command_ids.h"
 #include "shell/dispatch.h"
+#include "shell/param_chain.h"
+#include "shell/transfer_commands.h"
 #include "shell/worker_slot.h"
 
 namespace cli {
@@ -45,8 +47,12 @@ ops::OperationParams params;
 const Request* request = nullptr;
 char portLabel[512] = "";             // the port as the messages name it
 char path[firmware::kPathSize] = "";  // FILE as the platform's file calls take it
-char scratch[512] = "";               // the erase command's empty file
 firmware::Image checkImage;           // preflight parse of a firmware file
+// The parameter texts as the unit gets them (CP932), checked before the port
+// is opened: a text that code page 932 cannot hold is refused whole, naming
+// the character, never sent with '?' or a look-alike in its place.
+char paramFirst[ops::kParamTextSize];
+char paramSecond[ops::kParamTextSize];
 
 // ---- small helpers ----------------------------------------------------------
 
@@ -103,6 +109,19 @@ int CommandId(Command c) {
         case Command::Pattern: return shell::kIdSequenceStart;
         default: return 0;
     }
+}
+
+// The command's operation started, or its request sent; false when the
+// console refused it.
+bool StartRequested() {
+    if (request->command == Command::Param) {
+        return shell::WriteParamBlock(&params, request->block, paramFirst, paramSecond);
+    }
+    if (request->command == Command::Erase) {
+        return shell::EraseRange(&params, static_cast<uint32_t>(request->addressValue),
+                                 static_cast<uint32_t>(request->lengthValue));
+    }
+    return shell::OnCommand(&params, CommandId(request->command));
 }
 
 // The command as the window names it.
@@ -382,12 +401,6 @@ bool CheckWriteSource(Outcome& o) {
     return true;
 }
 
-// The parameter texts as the unit gets them (CP932), checked before the port
-// is opened: a text that code page 932 cannot hold is refused whole, naming
-// the character, never sent with '?' or a look-alike in its place.
-char paramFirst[ops::kParamTextSize];
-char paramSecond[ops::kParamTextSize];
-
 // The first character of text that code page 932 lacks, as UTF-8 in out with
 // its code point; false when there is none. A byte that is not UTF-8 at all
 // sets notUtf8, and code is that byte.
@@ -544,8 +557,7 @@ bool OpenPort(Outcome& o) {
         }
     }
     platform::SetControlText(shell::kIdPortEdit, edit);
-    shell::OnCommand(&params, shell::kIdOpen);
-    if (!wire::SessionOpen()) {
+    if (!shell::OnCommand(&params, shell::kIdOpen)) {
         if (wire::SetupFailureText()[0] != '\0') {
             o = Make(kExitPort, "port_setup", "%s", wire::SetupFailureText());
         } else if (request->sim) {
@@ -571,45 +583,26 @@ void ClosePort() {
 
 // ---- the commands' inputs ------------------------------------------------------
 
-bool SetInputs(Outcome& o) {
+void SetInputs() {
     switch (request->command) {
         case Command::Update:
-        case Command::Recover:
-            std::snprintf(firmware::FirmwarePath, sizeof firmware::FirmwarePath, "%s", path);
-            return true;
+        case Command::Recover: firmware::SetFirmwarePath(path, platform::PathCarry::Ok); return;
         case Command::Verify:
             if (request->firmwareVerify) {
-                std::snprintf(firmware::FirmwarePath, sizeof firmware::FirmwarePath, "%s", path);
-                return true;
+                firmware::SetFirmwarePath(path, platform::PathCarry::Ok);
+                return;
             }
             platform::SetControlText(shell::kIdStartAddressEdit, request->address);
             platform::SetControlText(shell::kIdLengthEdit, request->length);
             platform::SetControlText(shell::kIdFileEdit, path);
-            return true;
+            return;
         case Command::Read:
         case Command::Write:
             platform::SetControlText(shell::kIdStartAddressEdit, request->address);
             platform::SetControlText(shell::kIdLengthEdit, request->length);
             platform::SetControlText(shell::kIdFileEdit, path);
-            return true;
-        case Command::Erase:
-            // The window's erase opens the file of its file edit too (and would
-            // take the file's size for an empty length); an empty file of our
-            // own stands in, so that only ADDR and LEN matter.
-            if (!os::MakeScratchFile(scratch, sizeof scratch)) {
-                o = Make(kExitFile, "file_error", "erase: cannot make the empty file the erase command opens in %s",
-                         "the temporary folder");
-                return false;
-            }
-            platform::SetControlText(shell::kIdStartAddressEdit, request->address);
-            platform::SetControlText(shell::kIdLengthEdit, request->length);
-            platform::SetControlText(shell::kIdFileEdit, scratch);
-            return true;
-        case Command::Param:
-            platform::SetControlText(shell::kIdParamFirstText0 + request->block, paramFirst);
-            platform::SetControlText(shell::kIdParamSecondText0 + request->block, paramSecond);
-            return true;
-        default: return true;
+            return;
+        default: return;
     }
 }
 
@@ -718,7 +711,7 @@ Outcome FromFailed(const ops::ProgressSnapshot& s, const char* ended) {
 // not a file of the kind taken: what stands there, and what to do.
 Outcome FromUnusableFile(const ops::ProgressSnapshot& s) {
     const char* name = ShownName();
-    const char* file = request->file != nullptr ? request->file : scratch;
+    const char* file = request->file != nullptr ? request->file : "";
     const bool target = s.activity == ops::Activity::FlashRead;
     const platform::FileKind kind = platform::FileKindAt(path[0] != '\0' ? path : file, !target);
     Outcome o;
@@ -803,8 +796,8 @@ void ListDifferences(const ops::ProgressSnapshot& s) {
     const uint32_t stored = s.verify.ranges < ops::kMaxVerifyRanges ? s.verify.ranges : ops::kMaxVerifyRanges;
     const uint32_t shown = request->allRanges || request->json || stored < kListed ? stored : kListed;
     for (uint32_t i = 0; i < shown; ++i) {
-        const ops::VerifyRange& r = ops::VerifyRanges[i];
-        out::Difference(r.address, r.length, ops::VerifyExpected + r.offset, ops::VerifyBuffer.data() + r.offset);
+        const ops::Difference d = ops::VerifyDifference(i);
+        out::Difference(d.address, d.length, d.expected, d.found);
     }
     if (shown < stored) {
         char more[96];
@@ -895,10 +888,12 @@ Outcome FromInterrupt(const ops::ProgressSnapshot& s) {
 
 // ---- the commands ---------------------------------------------------------------
 
-Outcome RunTracked(int commandId) {
+// The operation that start() begins, awaited; start says whether it began.
+// One that was refused before it began has its why on the board (or, for a
+// refusal the board does not count, only in the log).
+Outcome RunTracked(bool (*start)()) {
     const uint32_t serial = ops::ReadProgress().serial;
-    shell::OnCommand(&params, commandId);
-    if (ops::ReadProgress().serial == serial) return NothingStarted();
+    if (!start() && ops::ReadProgress().serial == serial) return NothingStarted();
     if (!AwaitOperation(serial)) {
         return Make(kExitOther, "stalled", "%s: the operation did not end and nothing is left to end it", ShownName());
     }
@@ -921,7 +916,7 @@ Outcome Unanswered(const char* format, const char* a = "") {
 // fails the command; no answer is said in the result, and fails it only
 // under --expect-answer.
 Outcome RunParam() {
-    Outcome o = RunTracked(CommandId(request->command));
+    Outcome o = RunTracked(StartRequested);
     if (o.code != kExitOk || out::Seen().requestHeld <= 1 || out::Seen().request[1] != 0x62) return o;
     const uint32_t start = platform::TickMs();
     while (out::Seen().answersSinceSent == 0 && platform::TickMs() - start < kAnswerWaitMs && !Interrupted()) Pump();
@@ -980,12 +975,14 @@ Outcome RunAndVerify() {
                       request->sim ? "PORT" : portLabel, request->file);
         out::SetInterruptAdvice(advice);
     }
-    const Outcome done = RunTracked(CommandId(request->command));
+    const Outcome done = RunTracked(StartRequested);
     if (programs) out::SetInterruptAdvice("");
     if (!request->verifyAfter || done.code != kExitOk) return done;
     if (Interrupted()) return NotVerified(done);
-    if (request->command == Command::Write) return Joined(done, RunTracked(shell::kIdFlashVerify));
-    const Outcome back = RunTracked(shell::kIdAwaitApplication);
+    if (request->command == Command::Write) {
+        return Joined(done, RunTracked([] { return shell::OnCommand(&params, shell::kIdFlashVerify); }));
+    }
+    const Outcome back = RunTracked(shell::AwaitApplication);
     if (back.code == kExitNoAnswer) {
         Outcome o = Make(kExitNoAnswer, "no_return",
                          "%.600s, but the unit did not answer in its application within 15 s, so it was not verified",
@@ -995,7 +992,7 @@ Outcome RunAndVerify() {
         return o;
     }
     if (back.code != kExitOk) return Joined(done, back);
-    return Joined(done, RunTracked(shell::kIdFirmwareVerify));
+    return Joined(done, RunTracked([] { return shell::OnCommand(&params, shell::kIdFirmwareVerify); }));
 }
 
 // "2024-05-06 12:34:56" from a day number and three BCD bytes.
@@ -1045,9 +1042,8 @@ Outcome AnsweredText(const out::Frames& f) {
 
 Outcome RunUnwaited() {
     const out::Frames before = out::Seen();
-    shell::OnCommand(&params, CommandId(request->command));
-    const bool sent = out::Seen().sent > before.sent;
-    if (!sent) return Make(kExitOther, "not_sent", "%s: the request was not sent (see the log above)", ShownName());
+    if (!StartRequested())
+        return Make(kExitOther, "not_sent", "%s: the request was not sent (see the log above)", ShownName());
     const bool answered = AwaitAnswer(before.received);
     const out::Frames f = out::Seen();
     if (Interrupted() && !answered) {
@@ -1150,10 +1146,7 @@ Outcome RunOnPort() {
         os::StopSimulator();
         return o;
     }
-    if (!SetInputs(o)) {
-        ClosePort();
-        return o;
-    }
+    SetInputs();
     switch (request->command) {
         case Command::Monitor: o = RunMonitor(); break;
         case Command::Resume:
@@ -1164,11 +1157,10 @@ Outcome RunOnPort() {
         case Command::Update:
         case Command::Recover: o = RunAndVerify(); break;
         case Command::Param: o = RunParam(); break;
-        default: o = RunTracked(CommandId(request->command)); break;
+        default: o = RunTracked(StartRequested); break;
     }
     if (wire::PortLost() && o.code != kExitInterrupted) o = PortWentAway();
     ClosePort();
-    if (scratch[0] != '\0') os::RemoveFile(scratch);
     return o;
 }
 

@@ -22,6 +22,14 @@ RecordDamage FirstDamage;
 LoadFacts LastLoadFacts;
 platform::PathCarry FirmwarePathCarry = platform::PathCarry::Ok;
 
+// A name that could not be carried is not kept at all, so that no part of it
+// is ever opened.
+void SetFirmwarePath(const char* path, platform::PathCarry carry) {
+    FirmwarePathCarry = carry;
+    const bool keep = carry == platform::PathCarry::Ok && std::strlen(path) < sizeof FirmwarePath;
+    std::snprintf(FirmwarePath, sizeof FirmwarePath, "%s", keep ? path : "");
+}
+
 namespace {
 
 constexpr const char* kDefaultFirmwareFile = "enc73.mot";

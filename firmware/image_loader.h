@@ -22,6 +22,9 @@ extern char FirmwarePath[kPathSize];
 // Ok unless the command line named a file that could not be carried as given
 // (FirmwarePath is then empty, and no file is opened: not even "enc73.mot").
 extern platform::PathCarry FirmwarePathCarry;
+// What a front end asks the firmware commands to load: path (empty selects
+// "enc73.mot"), and how it could carry the name it was given.
+void SetFirmwarePath(const char* path, platform::PathCarry carry);
 
 constexpr int kModelNone = 0;
 

@@ -17,6 +17,11 @@ namespace ops {
 
 std::array<uint8_t, kTransferBufferSize> VerifyBuffer{};
 std::array<VerifyRange, kMaxVerifyRanges> VerifyRanges{};
+
+Difference VerifyDifference(uint32_t i) {
+    const VerifyRange& r = VerifyRanges[i];
+    return Difference{r.address, r.length, VerifyExpected + r.offset, VerifyBuffer.data() + r.offset};
+}
 const uint8_t* VerifyExpected = nullptr;
 
 namespace {

@@ -41,6 +41,16 @@ extern std::array<uint8_t, kTransferBufferSize> VerifyBuffer;
 extern std::array<VerifyRange, kMaxVerifyRanges> VerifyRanges;
 extern const uint8_t* VerifyExpected;
 
+// Range i of the last verify (i below its stored count), with the bytes
+// expected there and those the flash held.
+struct Difference {
+    uint32_t address;
+    uint32_t length;
+    const uint8_t* expected;
+    const uint8_t* found;
+};
+Difference VerifyDifference(uint32_t i);
+
 // Compares expected and actual over the segments: fills facts and up to cap
 // ranges (a range that continues into the next segment, without a gap of
 // device addresses, stays one range). Returns the ranges found.

@@ -26,10 +26,7 @@ enum ControlId : int {
     kIdClearLog = 208,
     kIdFlashVerify = 209,     // read the range back and compare it with the file
     kIdFirmwareVerify = 210,  // compare the firmware's pages with the unit's flash
-    // No control carries it: front ends that follow an update with a verify
-    // give it to wait until the unit answers in its application again.
-    kIdAwaitApplication = 211,
-    kIdParamBlock0 = 300,  // 300 + k writes parameter block k, k = 0 to 3
+    kIdParamBlock0 = 300,     // 300 + k writes parameter block k, k = 0 to 3
     kIdParamBlock3 = 303,
     kIdParamFirstText0 = 304,   // 304 + k: first text of block k
     kIdParamSecondText0 = 308,  // 308 + k: second text of block k

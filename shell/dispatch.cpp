@@ -29,8 +29,8 @@ constexpr const char* kDefaultTransferFile = "C:\\hew2\\work\\tq7300\\tmp.dat";
 // after "W" (1 s), or the three replies of the page under way (1 s each).
 constexpr uint32_t kWritePassEndMs = 4000;
 
-void StartWhenIdle(ops::Activity activity, platform::ThreadRoutine routine) {
-    if (!RefuseIfBusy()) StartTracked(activity, routine, nullptr);
+bool StartWhenIdle(ops::Activity activity, platform::ThreadRoutine routine) {
+    return !RefuseIfBusy() && StartTracked(activity, routine, nullptr);
 }
 
 // A worker ended: reap it, then let a parameter-block chain take its next
@@ -64,31 +64,32 @@ void OnInitDialog(ops::OperationParams*) {
     platform::SetControlText(kIdStartAddressEdit, "0");
 }
 
-void OnCommand(ops::OperationParams* params, int id) {
+bool OnCommand(ops::OperationParams* params, int id) {
     switch (id) {
-        case kIdOpen: OpenPort(); break;
-        case kIdClose: ClosePort(); break;
-        case kIdRecovery: Recovery(params); break;
-        case kIdFarmUpdate: FarmUpdate(); break;
-        case kIdSequenceStart: StartWhenIdle(ops::Activity::Sequence, ops::PatternSequenceWorker); break;
-        case kIdSequenceStop: wire::SetLinkFlag(wire::kFlagStopSequence); break;
-        case kIdApStop: StartWhenIdle(ops::Activity::ApStop, ops::StopWorker); break;
-        case kIdApResume: SendDirect(ops::kResumeRequest); break;
-        case kIdRequest62: SendDirect(ops::kRequest62); break;
+        case kIdOpen: return OpenPort();
+        case kIdClose: ClosePort(); return true;
+        case kIdRecovery: return Recovery(params);
+        case kIdFarmUpdate: return FarmUpdate();
+        case kIdSequenceStart: return StartWhenIdle(ops::Activity::Sequence, ops::PatternSequenceWorker);
+        case kIdSequenceStop: wire::SetLinkFlag(wire::kFlagStopSequence); return true;
+        case kIdApStop: return StartWhenIdle(ops::Activity::ApStop, ops::StopWorker);
+        case kIdApResume: return SendDirect(ops::kResumeRequest);
+        case kIdRequest62: return SendDirect(ops::kRequest62);
         case kIdFlashWrite:
         case kIdFlashRead:
         case kIdFlashErase:
-        case kIdFlashVerify: FlashTransfer(params, id); break;
-        case kIdFirmwareVerify: FirmwareVerify(params); break;
-        case kIdAwaitApplication: StartWhenIdle(ops::Activity::AwaitApplication, ops::AwaitApplicationWorker); break;
-        case kIdSetClock: SetClock(); break;
-        case kIdReadClock: SendDirect(wire::kClockQueryRequest); break;
-        case kIdClearLog: platform::ClearLog(); break;
+        case kIdFlashVerify: return FlashTransfer(params, id);
+        case kIdFirmwareVerify: return FirmwareVerify(params);
+        case kIdSetClock: return SetClock();
+        case kIdReadClock: return SendDirect(wire::kClockQueryRequest);
+        case kIdClearLog: platform::ClearLog(); return true;
         default:
-            if (id >= kIdParamBlock0 && id <= kIdParamBlock3) ParamBlock(params, id - kIdParamBlock0);
-            break;  // edits' notifications, Enter and Esc
+            if (id >= kIdParamBlock0 && id <= kIdParamBlock3) return ParamBlock(params, id - kIdParamBlock0);
+            return false;  // edits' notifications, Enter and Esc, and ids no control carries
     }
 }
+
+bool AwaitApplication() { return StartWhenIdle(ops::Activity::AwaitApplication, ops::AwaitApplicationWorker); }
 
 bool OnPrivateMessage(ops::OperationParams* params, uint32_t message, uintptr_t wParam, intptr_t) {
     switch (message) {

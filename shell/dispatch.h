@@ -11,7 +11,13 @@
 namespace shell {
 
 void OnInitDialog(ops::OperationParams* params);
-void OnCommand(ops::OperationParams* params, int id);
+// The command of a control; true when it started its operation, sent its
+// request or did what it does (open, close, the sequence's stop flag), false
+// when it was refused (the log and a box say why) or no control carries id.
+bool OnCommand(ops::OperationParams* params, int id);
+// After an update: waits until the unit answers in its application again (a
+// front end's verify follows it). No control carries it. True when started.
+bool AwaitApplication();
 // UM_WORKER_DONE, UM_SEQUENCE_STOPPED, UM_RESPONSE_ARRIVED, UM_PORT_LOST;
 // true when the message is one of them (the dialog reports those as handled).
 bool OnPrivateMessage(ops::OperationParams* params, uint32_t message, uintptr_t wParam, intptr_t lParam);

@@ -167,8 +167,10 @@ void RaiseTimerResolution() { timeBeginPeriod(1); }
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // The wide command line: the 8-bit one has been through the system's code
     // page already, and a name it cannot hold arrives there as a look-alike.
-    firmware::FirmwarePathCarry =
-        shell::FirmwarePathFromCommandLine(GetCommandLineW(), firmware::FirmwarePath, firmware::kPathSize);
+    char firmwarePath[firmware::kPathSize];
+    const platform::PathCarry carry =
+        shell::FirmwarePathFromCommandLine(GetCommandLineW(), firmwarePath, firmware::kPathSize);
+    firmware::SetFirmwarePath(firmwarePath, carry);
     if (FindWindowA(kClassName, nullptr) != nullptr) return 0;
 
     static ops::OperationParams operationParams;

@@ -98,31 +98,41 @@ void AfterWrite() {
 
 }  // namespace
 
-void ParamBlock(ops::OperationParams* params, int k) {
-    if (RefuseIfBusy()) return;
+bool ParamBlock(ops::OperationParams* params, int k) {
+    if (RefuseIfBusy()) return false;
     // The texts are taken before the stop request: one that the unit cannot
-    // hold stops the chain before anything is sent. No worker runs here, so
-    // none reads the text buffers while they are filled.
-    if (!TakeParamText(k, 1, ops::ParamFirstText) || !TakeParamText(k, 2, ops::ParamSecondText)) {
+    // hold stops the chain before anything is sent.
+    char first[ops::kParamTextSize];
+    char second[ops::kParamTextSize];
+    if (!TakeParamText(k, 1, first) || !TakeParamText(k, 2, second)) {
         ops::EndNotStarted(ops::Activity::ParamChain, ops::NotStartedWhy::Text, ops::kParamBlockAddress,
                            static_cast<uint32_t>(k));
-        return;
+        return false;
     }
+    return WriteParamBlock(params, k, first, second);
+}
+
+bool WriteParamBlock(ops::OperationParams* params, int k, const char* first, const char* second) {
+    if (RefuseIfBusy()) return false;
+    // No worker runs here, so none reads the text buffers while they are filled.
+    std::snprintf(ops::ParamFirstText, sizeof ops::ParamFirstText, "%s", first);
+    std::snprintf(ops::ParamSecondText, sizeof ops::ParamSecondText, "%s", second);
     if (!TextsFitBlock(k)) {
         ops::EndNotStarted(ops::Activity::ParamChain, ops::NotStartedWhy::TextsTooLong, ops::kParamBlockAddress,
                            static_cast<uint32_t>(k));
-        return;
+        return false;
     }
     // The stop goes first; it reads nothing that the rest of this pass writes,
     // and its end is handled only after this pass.
     if (!StartTracked(ops::Activity::ParamChain, ops::StopWorker, nullptr, ops::kParamBlockAddress,
                       static_cast<uint32_t>(k))) {
-        return;
+        return false;
     }
     chainStep = ChainStep::Stop;
     params->Length = ops::kParamBlockSize;
     params->StartAddress = ops::kParamBlockAddress;
     ops::BuildParameterBlock(ops::ParamFirstText, ops::ParamSecondText, ops::TransferBuffer.data());
+    return true;
 }
 
 bool ParamChainRuns() { return chainStep != ChainStep::None; }

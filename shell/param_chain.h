@@ -8,8 +8,12 @@
 
 namespace shell {
 
-// Commands 300 to 303: takes block k's texts and starts the chain's stop.
-void ParamBlock(ops::OperationParams* params, int k);
+// Commands 300 to 303: takes block k's texts and starts the chain's stop;
+// true when it started.
+bool ParamBlock(ops::OperationParams* params, int k);
+// The same chain for block k with its two texts as the unit stores them
+// (CP932, each shorter than 256 bytes): a front end that has the texts itself.
+bool WriteParamBlock(ops::OperationParams* params, int k, const char* first, const char* second);
 // True from ParamBlock's stop until the chain has ended, whichever way.
 bool ParamChainRuns();
 // After a worker of the chain was reaped: the chain's next step. stopAnswered

@@ -42,7 +42,7 @@ void OnPortLost() {
     if (wire::SessionOpen() && wire::PortLost()) ClosePort();
 }
 
-void OpenPort() {
+bool OpenPort() {
     char text[kTextLimit];
     platform::ReadControlText(kIdPortEdit, text, kTextLimit);
     // A session whose port went away has ended by itself: its receiver is
@@ -51,29 +51,34 @@ void OpenPort() {
     if (wire::SessionOpen()) {
         // The running session keeps its port; the number typed now is not taken.
         Refuse("COM port already open: close it first");
-        return;
+        return false;
     }
     wire::PortNumber = std::atoi(text);
     const int opened = wire::StartReceiver();
     if (opened == wire::kSetupFailed) {
         ShowSetupFailure();
-        return;
+        return false;
     }
     if (opened != 0) {
         platform::WarningBox(kOpenFailedText);
-        return;
+        return false;
     }
     platform::EnableControl(kIdPortEdit, false);
+    return true;
 }
 
-void SendDirect(uint8_t command) {
-    if (RefuseIfBusy()) return;
-    if (!wire::SendEmptyRequest(command, true)) RefuseBusy("busy: request not sent");
+bool SendDirect(uint8_t command) {
+    if (RefuseIfBusy()) return false;
+    if (wire::SendEmptyRequest(command, true)) return true;
+    RefuseBusy("busy: request not sent");
+    return false;
 }
 
-void SetClock() {
-    if (RefuseIfBusy()) return;
-    if (!ops::SetDeviceClock()) RefuseBusy("busy: request not sent");
+bool SetClock() {
+    if (RefuseIfBusy()) return false;
+    if (ops::SetDeviceClock()) return true;
+    RefuseBusy("busy: request not sent");
+    return false;
 }
 
 }  // namespace shell

@@ -7,17 +7,17 @@
 namespace shell {
 
 // "open": the port edit's number, opened with the receiver; a refused set-up
-// or an open that fails has its box.
-void OpenPort();
+// or an open that fails has its box. True when the session runs.
+bool OpenPort();
 // "close": ends the session and frees the port edit.
 void ClosePort();
 // UM_PORT_LOST: a session whose port went away is closed as "close" would.
 void OnPortLost();
 
 // A request with no payload, sent from the dialog's thread (resume, 0x62,
-// the clock query); refused while a worker runs.
-void SendDirect(uint8_t command);
-// The PC's time to the device's clock.
-void SetClock();
+// the clock query); refused while a worker runs. True when it was sent.
+bool SendDirect(uint8_t command);
+// The PC's time to the device's clock; true when the request was sent.
+bool SetClock();
 
 }  // namespace shell

@@ -215,36 +215,49 @@ bool ReadTargetTaken(const char* target, const TransferCommand& command, uint32_
 
 }  // namespace
 
-void FlashTransfer(ops::OperationParams* params, int id) {
+bool FlashTransfer(ops::OperationParams* params, int id) {
     const TransferCommand* command = FindTransfer(id);
-    if (command == nullptr || RefuseIfBusy()) return;
+    if (command == nullptr || RefuseIfBusy()) return false;
     // The start address first, so that whatever refuses the command names it.
     if (!ReadNumberEdit(kIdStartAddressEdit, params->StartAddress, "start address")) {
         ops::EndNotStarted(command->activity, ops::NotStartedWhy::NumberText);
-        return;
+        return false;
     }
     const uint32_t start = params->StartAddress & kAddressMask;
     uint32_t loaded = 0;
-    if (!TakeTransferFile(params, *command, start, loaded)) return;
+    if (!TakeTransferFile(params, *command, start, loaded)) return false;
     if (!ReadNumberEdit(kIdLengthEdit, params->Length, "length")) {
         ops::EndNotStarted(command->activity, ops::NotStartedWhy::NumberText, start);
-        return;
+        return false;
     }
     if (command->loadsFile && BeyondFile(params, *command, loaded)) {
         ops::EndNotStarted(command->activity, ops::NotStartedWhy::BeyondFile, start);
-        return;
+        return false;
     }
     if (id == kIdFlashVerify && params->Length == 0) {
         platform::WarningBox("flash verify: a length of 0 compares nothing: nothing was sent");
         ops::EndNotStarted(command->activity, ops::NotStartedWhy::NothingToCompare, start);
-        return;
+        return false;
     }
     if (command->changesFlash && CrossesTopOfAddressSpace(params, *command)) {
         ops::EndNotStarted(command->activity, ops::NotStartedWhy::Range, start);
-        return;
+        return false;
     }
-    if (id == kIdFlashRead && !ReadTargetTaken(params->FileName, *command, start)) return;
-    StartTracked(command->activity, command->worker, params, start);
+    if (id == kIdFlashRead && !ReadTargetTaken(params->FileName, *command, start)) return false;
+    return StartTracked(command->activity, command->worker, params, start);
+}
+
+bool EraseRange(ops::OperationParams* params, uint32_t start, uint32_t length) {
+    const TransferCommand* command = FindTransfer(kIdFlashErase);
+    if (RefuseIfBusy()) return false;
+    params->StartAddress = start;
+    params->Length = length;
+    params->FileName[0] = '\0';
+    if (CrossesTopOfAddressSpace(params, *command)) {
+        ops::EndNotStarted(command->activity, ops::NotStartedWhy::Range, start & kAddressMask);
+        return false;
+    }
+    return StartTracked(command->activity, command->worker, params, start & kAddressMask);
 }
 
 }  // namespace shell

@@ -38,29 +38,29 @@ bool DamagedFileDeclined() {
 
 }  // namespace
 
-void Recovery(ops::OperationParams* params) {
+bool Recovery(ops::OperationParams* params) {
     // Checked before loading: the image must not change under a running programmer.
-    if (RefuseIfBusy()) return;
+    if (RefuseIfBusy()) return false;
     firmware::LoadFirmwareImage();
     if (DamagedFileDeclined()) {
         ops::EndNotStarted(ops::Activity::Recovery, ops::NotStartedWhy::None);
-        return;
+        return false;
     }
-    StartTracked(ops::Activity::Recovery, firmware::FirmwareUpdateWorker, params);
+    return StartTracked(ops::Activity::Recovery, firmware::FirmwareUpdateWorker, params);
 }
 
-void FarmUpdate() {
-    if (RefuseIfBusy()) return;
+bool FarmUpdate() {
+    if (RefuseIfBusy()) return false;
     const int model = firmware::LoadFirmwareImage();
     if (model == firmware::kModelNone) {
         platform::LogLine(kNoModelText);
         ops::EndNotStarted(ops::Activity::Update, firmware::FirmwareImageRead() ? ops::NotStartedWhy::NoModel
                                                                                 : ops::NotStartedWhy::FirmwareFile);
-        return;
+        return false;
     }
     if (DamagedFileDeclined()) {
         ops::EndNotStarted(ops::Activity::Update, ops::NotStartedWhy::None);
-        return;
+        return false;
     }
     ops::OpenProgress(ops::Activity::Update);
     ops::SetStage(ops::Stage::Verdict);
@@ -69,18 +69,19 @@ void FarmUpdate() {
     HoldSlot(kAwaitingVerdictWhy);
     platform::StartTimer(kVerdictTimer, kVerdictWaitMs);
     wire::SendEmptyRequest(static_cast<uint8_t>(model), true);
+    return true;
 }
 
 // Loaded as "recovery" loads it; a file that cannot be read gets the
 // loader's box and nothing is sent.
-void FirmwareVerify(ops::OperationParams* params) {
-    if (RefuseIfBusy()) return;
+bool FirmwareVerify(ops::OperationParams* params) {
+    if (RefuseIfBusy()) return false;
     firmware::LoadFirmwareImage();
     if (!firmware::FirmwareImageRead()) {
         ops::EndNotStarted(ops::Activity::FirmwareVerify, ops::NotStartedWhy::FirmwareFile);
-        return;
+        return false;
     }
-    StartTracked(ops::Activity::FirmwareVerify, firmware::FirmwareVerifyWorker, params);
+    return StartTracked(ops::Activity::FirmwareVerify, firmware::FirmwareVerifyWorker, params);
 }
 
 void OnResponseArrived(ops::OperationParams* params, uintptr_t notice) {

@@ -12,12 +12,13 @@ namespace shell {
 constexpr uint32_t kVerdictWaitMs = 3000;
 
 // Loads the firmware file and sends its model request; the update starts on
-// the device's verdict (OnResponseArrived) or ends at kVerdictTimer.
-void FarmUpdate();
+// the device's verdict (OnResponseArrived) or ends at kVerdictTimer. Each is
+// true when its operation started (for "farm udt": its model request went out).
+bool FarmUpdate();
 // Loads the firmware file and programs it with no model request.
-void Recovery(ops::OperationParams* params);
+bool Recovery(ops::OperationParams* params);
 // Loads the firmware file and compares its pages with the unit's flash.
-void FirmwareVerify(ops::OperationParams* params);
+bool FirmwareVerify(ops::OperationParams* params);
 
 // UM_RESPONSE_ARRIVED: the receiver tells of an answer that a request asked
 // to be told of (notice, its wParam); the model request's is the verdict.

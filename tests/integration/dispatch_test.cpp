@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "dialog_test.h"
 #include "firmware/image_loader.h"
@@ -104,6 +105,23 @@ TEST_F(Dialog, OpenDuringASessionIsRefusedAndTheSessionGoesOn) {
     EXPECT_EQ(wire::PortNumber, 1);
     Press(shell::kIdApResume);
     EXPECT_TRUE(DeviceReceived(7));
+}
+
+// Ids that no control carries (211 once waited for the unit after an
+// update; notifications and the like arrive with others) do nothing at all.
+TEST_F(Dialog, CommandsThatNoControlCarriesSendNothing) {
+    Press(shell::kIdOpen);
+    const uint32_t serial = ops::ReadProgress().serial;
+    const size_t logged = platform::posix::LogHistory().size();
+    for (const int id : {211, 0, 1, 2, 104, 107, 212, 299, 304, 999, 0xFFFF}) {
+        EXPECT_FALSE(shell::OnCommand(&params, id)) << id;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(DeviceBytes().empty());
+    EXPECT_EQ(ops::ReadProgress().serial, serial);
+    EXPECT_EQ(platform::posix::LogHistory().size(), logged);
+    EXPECT_EQ(platform::posix::BeepCount(), 0);
+    EXPECT_FALSE(shell::WorkerRunning());
 }
 
 TEST_F(Dialog, ApStopAgainstAnAnsweringDevice) {
