@@ -4,6 +4,7 @@
 #include "cli/run.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/os.h"
@@ -24,6 +25,7 @@
 #include "shell/command_ids.h"
 #include "shell/dispatch.h"
 #include "shell/param_chain.h"
+#include "shell/session_commands.h"
 #include "shell/transfer_commands.h"
 #include "shell/worker_slot.h"
 
@@ -117,9 +119,13 @@ bool StartRequested() {
     if (request->command == Command::Param) {
         return shell::WriteParamBlock(&params, request->block, paramFirst, paramSecond);
     }
-    if (request->command == Command::Erase) {
-        return shell::EraseRange(&params, static_cast<uint32_t>(request->addressValue),
-                                 static_cast<uint32_t>(request->lengthValue));
+    const int id = CommandId(request->command);
+    const bool transfer = id == shell::kIdFlashRead || id == shell::kIdFlashWrite || id == shell::kIdFlashErase ||
+                          id == shell::kIdFlashVerify;
+    if (transfer) {
+        const shell::TransferRequest transferRequest{id, request->addressValue, request->lengthValue,
+                                                     request->length[0] != '\0', path};
+        return shell::StartTransfer(&params, transferRequest);
     }
     return shell::OnCommand(&params, CommandId(request->command));
 }
@@ -166,20 +172,20 @@ bool writePassCut = false;  // a second Ctrl+C closed the port under a write pas
 // the port ends that wait at once.
 void StopOperation(const ops::ProgressSnapshot& s) {
     if (s.activity == ops::Activity::Sequence) {
-        shell::OnCommand(&params, shell::kIdSequenceStop);
+        shell::StopSequence();
     } else if (firmware::WritePassRuns()) {
         out::Notice("the write pass has begun: finishing it, so that the unit is not left in the middle of "
                     "it (Ctrl+C again cuts it short)");
     } else if (s.activity != ops::Activity::ApStop) {
         out::Note("closing the port to end the operation");
-        shell::OnCommand(&params, shell::kIdClose);
+        shell::ClosePort();
     }
 }
 
 // The second Ctrl+C: whatever still runs is cut short.
 void CutOperation() {
     writePassCut = firmware::WritePassRuns();
-    if (wire::SessionOpen()) shell::OnCommand(&params, shell::kIdClose);
+    if (wire::SessionOpen()) shell::ClosePort();
 }
 
 // Windows ends the process within seconds: a write pass is ended before its
@@ -213,7 +219,7 @@ bool AwaitOperation(uint32_t serial) {
             stopAsked = stopAsked || s.activity == ops::Activity::Sequence;
             interruptsSeen = interrupts;
         } else if ((timeUp || wire::PortLost()) && !stopAsked && request->command == Command::Pattern) {
-            shell::OnCommand(&params, shell::kIdSequenceStop);
+            shell::StopSequence();
             stopAsked = true;
         }
         const bool driven = Pump() || shell::WorkerRunning() || platform::console::AnyTimerRunning();
@@ -556,8 +562,7 @@ bool OpenPort(Outcome& o) {
             return false;
         }
     }
-    platform::SetControlText(shell::kIdPortEdit, edit);
-    if (!shell::OnCommand(&params, shell::kIdOpen)) {
+    if (!shell::OpenPortNumber(std::atoi(edit))) {
         if (wire::SetupFailureText()[0] != '\0') {
             o = Make(kExitPort, "port_setup", "%s", wire::SetupFailureText());
         } else if (request->sim) {
@@ -577,33 +582,8 @@ bool OpenPort(Outcome& o) {
 }
 
 void ClosePort() {
-    shell::OnCommand(&params, shell::kIdClose);
+    shell::ClosePort();
     os::StopSimulator();
-}
-
-// ---- the commands' inputs ------------------------------------------------------
-
-void SetInputs() {
-    switch (request->command) {
-        case Command::Update:
-        case Command::Recover: firmware::SetFirmwarePath(path, platform::PathCarry::Ok); return;
-        case Command::Verify:
-            if (request->firmwareVerify) {
-                firmware::SetFirmwarePath(path, platform::PathCarry::Ok);
-                return;
-            }
-            platform::SetControlText(shell::kIdStartAddressEdit, request->address);
-            platform::SetControlText(shell::kIdLengthEdit, request->length);
-            platform::SetControlText(shell::kIdFileEdit, path);
-            return;
-        case Command::Read:
-        case Command::Write:
-            platform::SetControlText(shell::kIdStartAddressEdit, request->address);
-            platform::SetControlText(shell::kIdLengthEdit, request->length);
-            platform::SetControlText(shell::kIdFileEdit, path);
-            return;
-        default: return;
-    }
 }
 
 // ---- outcomes --------------------------------------------------------------------
@@ -980,7 +960,11 @@ Outcome RunAndVerify() {
     if (!request->verifyAfter || done.code != kExitOk) return done;
     if (Interrupted()) return NotVerified(done);
     if (request->command == Command::Write) {
-        return Joined(done, RunTracked([] { return shell::OnCommand(&params, shell::kIdFlashVerify); }));
+        return Joined(done, RunTracked([] {
+                          const shell::TransferRequest verify{shell::kIdFlashVerify, request->addressValue,
+                                                              request->lengthValue, request->length[0] != '\0', path};
+                          return shell::StartTransfer(&params, verify);
+                      }));
     }
     const Outcome back = RunTracked(shell::AwaitApplication);
     if (back.code == kExitNoAnswer) {
@@ -1146,7 +1130,9 @@ Outcome RunOnPort() {
         os::StopSimulator();
         return o;
     }
-    SetInputs();
+    const bool firmwareFile =
+        request->command == Command::Update || request->command == Command::Recover || request->firmwareVerify;
+    if (firmwareFile) firmware::SetFirmwarePath(path, platform::PathCarry::Ok);
     switch (request->command) {
         case Command::Monitor: o = RunMonitor(); break;
         case Command::Resume:
@@ -1169,7 +1155,6 @@ Outcome RunOnPort() {
 int Run(const Request& r) {
     request = &r;
     std::memset(&params, 0, sizeof params);
-    shell::OnInitDialog(&params);
     Outcome o = r.command == Command::Ports ? RunPorts() : RunOnPort();
     const bool firmwareFile = r.command == Command::Update || r.command == Command::Recover || r.firmwareVerify;
     if (o.code == kExitOk && firmwareFile && firmware::LastLoadFacts.outsideBytes != 0) {

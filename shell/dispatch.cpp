@@ -71,7 +71,7 @@ bool OnCommand(ops::OperationParams* params, int id) {
         case kIdRecovery: return Recovery(params);
         case kIdFarmUpdate: return FarmUpdate();
         case kIdSequenceStart: return StartWhenIdle(ops::Activity::Sequence, ops::PatternSequenceWorker);
-        case kIdSequenceStop: wire::SetLinkFlag(wire::kFlagStopSequence); return true;
+        case kIdSequenceStop: StopSequence(); return true;
         case kIdApStop: return StartWhenIdle(ops::Activity::ApStop, ops::StopWorker);
         case kIdApResume: return SendDirect(ops::kResumeRequest);
         case kIdRequest62: return SendDirect(ops::kRequest62);
@@ -88,6 +88,8 @@ bool OnCommand(ops::OperationParams* params, int id) {
             return false;  // edits' notifications, Enter and Esc, and ids no control carries
     }
 }
+
+void StopSequence() { wire::SetLinkFlag(wire::kFlagStopSequence); }
 
 bool AwaitApplication() { return StartWhenIdle(ops::Activity::AwaitApplication, ops::AwaitApplicationWorker); }
 

@@ -15,6 +15,8 @@ void OnInitDialog(ops::OperationParams* params);
 // request or did what it does (open, close, the sequence's stop flag), false
 // when it was refused (the log and a box say why) or no control carries id.
 bool OnCommand(ops::OperationParams* params, int id);
+// Asks the pattern sequence to stop at its next step.
+void StopSequence();
 // After an update: waits until the unit answers in its application again (a
 // front end's verify follows it). No control carries it. True when started.
 bool AwaitApplication();

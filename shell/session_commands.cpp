@@ -45,6 +45,10 @@ void OnPortLost() {
 bool OpenPort() {
     char text[kTextLimit];
     platform::ReadControlText(kIdPortEdit, text, kTextLimit);
+    return OpenPortNumber(std::atoi(text));
+}
+
+bool OpenPortNumber(int number) {
     // A session whose port went away has ended by itself: its receiver is
     // reaped here, so that "open" works again without a restart.
     OnPortLost();
@@ -53,7 +57,7 @@ bool OpenPort() {
         Refuse("COM port already open: close it first");
         return false;
     }
-    wire::PortNumber = std::atoi(text);
+    wire::PortNumber = number;
     const int opened = wire::StartReceiver();
     if (opened == wire::kSetupFailed) {
         ShowSetupFailure();

@@ -9,6 +9,8 @@ namespace shell {
 // "open": the port edit's number, opened with the receiver; a refused set-up
 // or an open that fails has its box. True when the session runs.
 bool OpenPort();
+// The same for a port number that a front end has itself.
+bool OpenPortNumber(int number);
 // "close": ends the session and frees the port edit.
 void ClosePort();
 // UM_PORT_LOST: a session whose port went away is closed as "close" would.

@@ -96,11 +96,11 @@ void LogTakenPart(const char* name, const char* path) {
 }
 
 // Loads the transfer file into TransferBuffer, read to its end as far as a
-// transfer takes it; loaded gets the count, and an empty length edit too. The
+// transfer takes it; loaded gets the count, more whether the file held more. The
 // file is only read, so it is opened for reading, shared with other readers:
 // a read-only file, or one a viewer has open, can be written to the flash or
 // compared with it.
-bool LoadTransferFile(const char* path, const TransferCommand& command, uint32_t start, uint32_t& loaded) {
+bool LoadTransferFile(const char* path, const TransferCommand& command, uint32_t start, uint32_t& loaded, bool& more) {
     platform::FileHandle file = platform::FileOpenRead(path);
     if (file == nullptr) {
         // Taken first: the look at the path for the line sets a fault of its own.
@@ -112,7 +112,7 @@ bool LoadTransferFile(const char* path, const TransferCommand& command, uint32_t
         platform::WarningBox(kOpenErrorText);
         return false;
     }
-    bool more = false;
+    more = false;
     const int got = ReadWhole(file, ops::TransferBuffer.data(), static_cast<int>(ops::kTransferBufferSize), more);
     if (got < 0) {
         LogSourceFault(command.name, path, platform::FileFaultText(platform::LastFileFault()));
@@ -123,14 +123,17 @@ bool LoadTransferFile(const char* path, const TransferCommand& command, uint32_t
     }
     platform::FileClose(file);
     loaded = static_cast<uint32_t>(got);
+    return true;
+}
+
+// An empty length edit takes the loaded file's size, as the edit then shows.
+void FillEmptyLength(const TransferCommand& command, const char* path, uint32_t loaded, bool more) {
     char length[kTextLimit];
     platform::ReadControlText(kIdLengthEdit, length, kTextLimit);
-    if (length[0] == '\0') {
-        std::snprintf(length, sizeof length, "%d", got);
-        platform::SetControlText(kIdLengthEdit, length);
-        if (more) LogTakenPart(command.name, path);
-    }
-    return true;
+    if (length[0] != '\0') return;
+    std::snprintf(length, sizeof length, "%u", static_cast<unsigned>(loaded));
+    platform::SetControlText(kIdLengthEdit, length);
+    if (more) LogTakenPart(command.name, path);
 }
 
 // The transfer file of the file edit: its path taken exactly into
@@ -155,7 +158,11 @@ bool TakeTransferFile(ops::OperationParams* params, const TransferCommand& comma
         platform::WarningBox(command.loadsFile ? kOpenErrorText : kWriteErrorText);
         return false;
     }
-    return !command.loadsFile || LoadTransferFile(params->FileName, command, start, loaded);
+    bool more = false;
+    if (!command.loadsFile) return true;
+    if (!LoadTransferFile(params->FileName, command, start, loaded, more)) return false;
+    FillEmptyLength(command, params->FileName, loaded, more);
+    return true;
 }
 
 // A write or a verify takes Length bytes from the start of TransferBuffer;
@@ -213,6 +220,27 @@ bool ReadTargetTaken(const char* target, const TransferCommand& command, uint32_
     return false;
 }
 
+// What every transfer checks once its numbers and its file are taken, and
+// its start: the range against the file and the address space, a read's
+// target.
+bool CheckedStart(ops::OperationParams* params, const TransferCommand& command, uint32_t start, uint32_t loaded) {
+    if (command.loadsFile && BeyondFile(params, command, loaded)) {
+        ops::EndNotStarted(command.activity, ops::NotStartedWhy::BeyondFile, start);
+        return false;
+    }
+    if (command.id == kIdFlashVerify && params->Length == 0) {
+        platform::WarningBox("flash verify: a length of 0 compares nothing: nothing was sent");
+        ops::EndNotStarted(command.activity, ops::NotStartedWhy::NothingToCompare, start);
+        return false;
+    }
+    if (command.changesFlash && CrossesTopOfAddressSpace(params, command)) {
+        ops::EndNotStarted(command.activity, ops::NotStartedWhy::Range, start);
+        return false;
+    }
+    if (command.id == kIdFlashRead && !ReadTargetTaken(params->FileName, command, start)) return false;
+    return StartTracked(command.activity, command.worker, params, start);
+}
+
 }  // namespace
 
 bool FlashTransfer(ops::OperationParams* params, int id) {
@@ -230,34 +258,35 @@ bool FlashTransfer(ops::OperationParams* params, int id) {
         ops::EndNotStarted(command->activity, ops::NotStartedWhy::NumberText, start);
         return false;
     }
-    if (command->loadsFile && BeyondFile(params, *command, loaded)) {
-        ops::EndNotStarted(command->activity, ops::NotStartedWhy::BeyondFile, start);
+    return CheckedStart(params, *command, start, loaded);
+}
+
+bool StartTransfer(ops::OperationParams* params, const TransferRequest& request) {
+    const TransferCommand* command = FindTransfer(request.id);
+    if (command == nullptr || RefuseIfBusy()) return false;
+    params->StartAddress = request.start;
+    params->Length = request.length;
+    const uint32_t start = request.start & kAddressMask;
+    if (std::snprintf(params->FileName, sizeof params->FileName, "%s", request.file) >=
+        static_cast<int>(sizeof params->FileName)) {
+        params->FileName[0] = '\0';
+    }
+    uint32_t loaded = 0;
+    bool more = false;
+    if (request.file[0] != '\0' && command->loadsFile &&
+        !LoadTransferFile(params->FileName, *command, start, loaded, more)) {
         return false;
     }
-    if (id == kIdFlashVerify && params->Length == 0) {
-        platform::WarningBox("flash verify: a length of 0 compares nothing: nothing was sent");
-        ops::EndNotStarted(command->activity, ops::NotStartedWhy::NothingToCompare, start);
-        return false;
+    if (command->loadsFile && !request.lengthGiven) {
+        params->Length = loaded;
+        if (more) LogTakenPart(command->name, params->FileName);
     }
-    if (command->changesFlash && CrossesTopOfAddressSpace(params, *command)) {
-        ops::EndNotStarted(command->activity, ops::NotStartedWhy::Range, start);
-        return false;
-    }
-    if (id == kIdFlashRead && !ReadTargetTaken(params->FileName, *command, start)) return false;
-    return StartTracked(command->activity, command->worker, params, start);
+    return CheckedStart(params, *command, start, loaded);
 }
 
 bool EraseRange(ops::OperationParams* params, uint32_t start, uint32_t length) {
-    const TransferCommand* command = FindTransfer(kIdFlashErase);
-    if (RefuseIfBusy()) return false;
-    params->StartAddress = start;
-    params->Length = length;
-    params->FileName[0] = '\0';
-    if (CrossesTopOfAddressSpace(params, *command)) {
-        ops::EndNotStarted(command->activity, ops::NotStartedWhy::Range, start & kAddressMask);
-        return false;
-    }
-    return StartTracked(command->activity, command->worker, params, start & kAddressMask);
+    const TransferRequest request{kIdFlashErase, start, length, true, ""};
+    return StartTransfer(params, request);
 }
 
 }  // namespace shell

@@ -13,6 +13,19 @@ namespace shell {
 // start the command's worker.
 // True when the worker started.
 bool FlashTransfer(ops::OperationParams* params, int id);
+// A transfer asked for with its values instead of the panel's edits: id is
+// the command's (203, 204, 205, 209), file as the platform's file calls take
+// it (a write's, a verify's or an erase's source, a read's target; empty: an
+// erase with no file). A length not given takes the loaded file's size.
+struct TransferRequest {
+    int id;
+    uint32_t start;
+    uint32_t length;
+    bool lengthGiven;
+    const char* file;
+};
+// Checked and refused as the panel's command is; true when the worker started.
+bool StartTransfer(ops::OperationParams* params, const TransferRequest& request);
 // An erase of length bytes at start, with no file (a front end that is
 // given the range itself): refused as the panel's erase refuses a range
 // past the top of the address space; true when the worker started.

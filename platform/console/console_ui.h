@@ -1,11 +1,10 @@
 // console_ui.h - the user interface sink for console front ends: what the
 // front end provides to it (how a line, a box or a beep is shown) and what it
-// takes from it (posted messages, due timers, the control texts).
+// takes from it (posted messages, due timers).
 //
-// The dialog's controls are kept as texts that the front end sets before it
-// gives a command id to the dispatcher; posted messages and dialog timers wait
-// here until the front end's loop carries them out on its own thread, as the
-// dialog's message loop would.
+// A console keeps no controls: its front end calls the commands with their
+// values. Posted messages and dialog timers wait here until the front end's
+// loop carries them out on its own thread, as the dialog's message loop would.
 #pragma once
 
 #include <cstdint>
@@ -57,9 +56,7 @@ int PostedLost();
 int TakeDueTimer();
 bool AnyTimerRunning();
 
-bool ControlEnabled(int id);
-
-// Forgets the controls, messages and timers (between tests).
+// Forgets the messages and timers (between tests).
 void ResetConsoleUi();
 
 }  // namespace platform::console

@@ -1,13 +1,12 @@
 // ui_console.cpp - the user interface sink of the command-line programs, for
-// Linux and Windows alike: control texts in fixed slots, posted messages in a
-// ring, dialog timers on the millisecond tick, and the log, boxes and beeps
-// handed to the front end one at a time.
+// Linux and Windows alike: posted messages in a ring, dialog timers on the
+// millisecond tick, and the log, boxes and beeps handed to the front end one
+// at a time. A console has no controls: its front end hands the commands
+// their values in their calls, so a control reads as empty and keeps nothing.
 //
 // Two platform locks guard the shared state (mingw's win32 thread model has
 // no std::mutex): every hold is a handful of stores, the output hold one
 // printed line.
-#include <cstring>
-
 #include "platform/console/console_ui.h"
 #include "platform/dialog_timers.h"
 #include "platform/platform.h"
@@ -15,16 +14,6 @@
 namespace platform {
 
 namespace {
-
-constexpr int kControlSlots = 24;
-constexpr int kControlTextBytes = 1024;  // as the Windows sink's longest control text
-
-struct Control {
-    int id;
-    bool used;
-    bool enabled;
-    char text[kControlTextBytes];
-};
 
 LockHandle StateLockHandle() {
     static const LockHandle lock = NewLock();
@@ -36,7 +25,6 @@ LockHandle OutputLockHandle() {
     return lock;
 }
 
-Control controls[kControlSlots];
 DialogTimers timers;
 console::Posted posted[console::kPostedCapacity];
 int postedHead = 0;
@@ -50,39 +38,6 @@ public:
     StateLock(const StateLock&) = delete;
     StateLock& operator=(const StateLock&) = delete;
 };
-
-bool LeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
-// Copies at most cap - 1 bytes, never half a double-byte character: its lead
-// byte alone would turn the byte after it into garbage on the device.
-void CopyWhole(const char* from, char* to, int cap) {
-    int kept = 0;
-    while (from[kept] != '\0') {
-        const int width = LeadByte(static_cast<unsigned char>(from[kept])) && from[kept + 1] != '\0' ? 2 : 1;
-        if (kept + width > cap - 1) break;
-        kept += width;
-    }
-    std::memcpy(to, from, static_cast<size_t>(kept));
-    to[kept] = '\0';
-}
-
-// The slot of a control, made on first use; nullptr when every slot is taken.
-Control* Slot(int id, bool make) {
-    for (Control& c : controls) {
-        if (c.used && c.id == id) return &c;
-    }
-    if (!make) return nullptr;
-    for (Control& c : controls) {
-        if (!c.used) {
-            c.used = true;
-            c.id = id;
-            c.enabled = true;
-            c.text[0] = '\0';
-            return &c;
-        }
-    }
-    return nullptr;
-}
 
 }  // namespace
 
@@ -131,48 +86,25 @@ void Beep(BeepSound sound) {
     console::ShowBeep(sound);
 }
 
-void ReadControlText(int id, char* buffer, int cap) {
-    if (cap <= 0) return;
-    StateLock hold;
-    const Control* c = Slot(id, false);
-    CopyWhole(c != nullptr ? c->text : "", buffer, cap);
+void ReadControlText(int, char* buffer, int cap) {
+    if (cap > 0) buffer[0] = '\0';
 }
 
-// The front end puts only texts that code page 932 holds into the controls
-// that go to the unit: it has checked them before.
-bool ReadControlTextExact(int id, char* buffer, int cap, TextRefusal& refusal) {
+bool ReadControlTextExact(int, char* buffer, int cap, TextRefusal& refusal) {
     refusal = TextRefusal{};
-    ReadControlText(id, buffer, cap);
+    ReadControlText(0, buffer, cap);
     return true;
 }
 
-// A path is set here as given (UTF-8 on Windows, bytes on Linux) and taken
-// back whole: never cut to fit.
-PathCarry ReadControlPath(int id, char* path, int cap) {
+PathCarry ReadControlPath(int, char* path, int cap) {
     if (cap <= 0) return PathCarry::TooLong;
     path[0] = '\0';
-    StateLock hold;
-    const Control* c = Slot(id, false);
-    const char* text = c != nullptr ? c->text : "";
-    const PathCarry carry = CheckBytePath(text);
-    if (carry != PathCarry::Ok) return carry;
-    const size_t n = std::strlen(text);
-    if (n + 1 > static_cast<size_t>(cap)) return PathCarry::TooLong;
-    std::memcpy(path, text, n + 1);
     return PathCarry::Ok;
 }
 
-void SetControlText(int id, const char* text) {
-    StateLock hold;
-    Control* c = Slot(id, true);
-    if (c != nullptr) CopyWhole(text, c->text, kControlTextBytes);
-}
+void SetControlText(int, const char*) {}
 
-void EnableControl(int id, bool enabled) {
-    StateLock hold;
-    Control* c = Slot(id, true);
-    if (c != nullptr) c->enabled = enabled;
-}
+void EnableControl(int, bool) {}
 
 void StartTimer(int id, uint32_t ms) {
     const uint32_t now = TickMs();
@@ -215,15 +147,8 @@ bool AnyTimerRunning() {
     return timers.AnyRunning();
 }
 
-bool ControlEnabled(int id) {
-    StateLock hold;
-    const Control* c = Slot(id, false);
-    return c == nullptr || c->enabled;
-}
-
 void ResetConsoleUi() {
     StateLock hold;
-    for (Control& c : controls) c.used = false;
     timers.Clear();
     postedHead = 0;
     postedCount = 0;
