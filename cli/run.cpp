@@ -37,7 +37,7 @@ constexpr uint32_t kPumpMs = 10;
 // The requests nobody waits for (0x61, 0x62, the clock) are still given the
 // time WaitForResponse would give an answer (101 polls of 10 ms), so that the
 // answer is shown and its status told.
-constexpr uint32_t kAnswerWaitMs = 1100;
+constexpr uint32_t kAnswerWaitMs = wire::kWaitForResponseBoundMs;
 // An open operation with no worker, no timer and no message left to move it
 // cannot end by itself; this long after that tq73 stops waiting for it.
 constexpr uint32_t kStallMs = 10000;

@@ -8,6 +8,7 @@
 #include "link/receiver.h"
 #include "link/serial_session.h"
 #include "operations/progress.h"
+#include "link/device_times.h"
 
 namespace firmware {
 
@@ -24,7 +25,7 @@ bool anyReply = false;  // the unit answered a boot step in this run
 std::atomic<bool> writePass{false};
 
 bool AwaitReply(uint8_t& reply) {
-    const bool replied = wire::WaitForBootByte(kReplyPolls, &reply) == 1;
+    const bool replied = wire::WaitForBootByte(wire::kReplyPolls, &reply) == 1;
     anyReply = anyReply || replied;
     return replied;
 }
@@ -57,7 +58,7 @@ int EraseBlock(const Image& image, const BootBlock& block) {
     platform::LogLine(line);
     const uint8_t command[3] = {kBootErase, block.code, block.code};
     SendStep(command, 3);
-    platform::PauseMs(kEraseSettleMs);
+    platform::PauseMs(wire::kEraseSettleMs);
     uint8_t status = 0;
     if (!AwaitReply(status)) return kNoEraseReply;
     LogStatus(status, kEraseErrorBit, block.start);
@@ -121,7 +122,7 @@ int WritePage(const Image& image, uint32_t page) {
     SendStep(&program, 1);
     if (!AwaitReply(reply)) return kNoProgramReply;
     LogStatus(reply, kProgramErrorBit, page);
-    platform::PauseMs(kPageSettleMs);
+    platform::PauseMs(wire::kPageSettleMs);
     return kProgramOk;
 }
 
@@ -158,7 +159,7 @@ int RunPasses(const Image& image) {
     }
     // The status says the write mode opens until it has settled, then counts
     // pages: its reply comes within a millisecond, too short a stage to show.
-    platform::PauseMs(kWriteModeSettleMs);
+    platform::PauseMs(wire::kWriteModeSettleMs);
     pagesDone = 0;
     pagesToProgram = CountPagesToProgram(image);
     ops::ReportUnits(0, pagesToProgram);

@@ -6,6 +6,7 @@
 
 #include "firmware/boot_blocks.h"
 #include "firmware/image_loader.h"
+#include "link/device_times.h"
 
 namespace firmware {
 
@@ -15,12 +16,6 @@ constexpr uint8_t kBootWriteMode = 'W';
 constexpr uint8_t kBootWriteModeReady = 0xAA;
 constexpr uint8_t kBootProgramPage = 'U';
 constexpr uint8_t kBootEnd = 0xFF;
-
-// Fixed pauses the device needs, and the reply bound (polls of 10 ms).
-constexpr uint32_t kEraseSettleMs = 400;
-constexpr uint32_t kWriteModeSettleMs = 1000;
-constexpr uint32_t kPageSettleMs = 10;
-constexpr int kReplyPolls = 100;
 
 enum ProgramResult : int {
     kProgramOk = 0,

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "link/frame.h"
+#include "link/device_times.h"
 
 namespace wire {
 
@@ -116,7 +117,7 @@ void PackAddressCount(uint32_t address, uint32_t count, uint8_t* destination) {
 }
 
 int AwaitOwnAnswer() {
-    if (AwaitAnswer(kOwnPollBoundMs) != AnswerWait::Arrived) return kNoAnswer;
+    if (AwaitAnswer(wire::kOwnPollBoundMs) != AnswerWait::Arrived) return kNoAnswer;
     if (ResponseStatus() != kStatusAccepted) return kRefusedPolled;
     return kAccepted;
 }

@@ -10,6 +10,7 @@
 
 #include "link/link_state.h"
 #include "link/receiver.h"
+#include "link/device_times.h"
 
 namespace wire {
 
@@ -22,11 +23,6 @@ enum LibraryResult : int {
     // Nothing is copied, so that a cut answer never passes for flash contents.
     kDamagedAnswer = 7,
 };
-
-// Operations that poll on their own give up after this long (or at once when
-// the session is closed) with kNoAnswer. A 256-byte chunk crosses the line in
-// about 70 ms each way, so this leaves the device ample time to work.
-constexpr uint32_t kOwnPollBoundMs = 5000;
 
 // The 'P' memory-access request and its sub-codes.
 constexpr uint8_t kMemoryRequest = 0x50;
@@ -59,7 +55,7 @@ extern RecordSourceFields RecordSource;
 // Address bits 0-23, then count bits 0-15, low byte first (5 bytes).
 void PackAddressCount(uint32_t address, uint32_t count, uint8_t* destination);
 
-// Waits for the answer up to kOwnPollBoundMs: kAccepted, kRefusedPolled, or
+// Waits for the answer up to wire::kOwnPollBoundMs: kAccepted, kRefusedPolled, or
 // kNoAnswer (also at once when the port is closed; LastAnswerWait tells which).
 int AwaitOwnAnswer();
 // The last answer in ResponseBuffer arrived whole: its trailer and checksum

@@ -26,6 +26,7 @@
 #include "link/frame.h"
 #include "link/frame_line.h"
 #include "link/serial_session.h"
+#include "link/device_times.h"
 
 namespace wire {
 
@@ -63,7 +64,7 @@ uint16_t Now16() { return static_cast<uint16_t>(platform::TickMs()); }
 bool RawCapture() { return LinkFlagSet(kFlagRawCapture); }
 
 // Reads into destination until count bytes are in, the attempts run out, a
-// stop is asked for, or the line has been quiet for kStalePartialMs. A device
+// stop is asked for, or the line has been quiet for wire::kStalePartialMs. A device
 // writes a frame in one go, so a rest that has not come by then is not coming;
 // and a noise byte taken for an STX may declare up to 65535 bytes, for which
 // the attempts alone would keep the receiver reading (and swallowing the real
@@ -77,7 +78,7 @@ int ReadWithBudget(uint8_t* destination, int count, int& attemptsLeft, bool& gav
         got += n;
         const uint32_t now = platform::TickMs();
         if (n > 0) lastProgress = now;
-        if (LinkFlagSet(kFlagStopReceiver) || --attemptsLeft <= 0 || now - lastProgress > kStalePartialMs) {
+        if (LinkFlagSet(kFlagStopReceiver) || --attemptsLeft <= 0 || now - lastProgress > wire::kStalePartialMs) {
             gaveUp = got < count;
             break;
         }
@@ -140,7 +141,7 @@ void ForgetPartial() {
 // than 100 ms; the unsigned difference makes a tick wrap count as stale.
 void DropStalePartial(uint16_t now) {
     if (partialSince == 0) return;
-    if (static_cast<uint32_t>(now - partialSince) <= kStalePartialMs) return;
+    if (static_cast<uint32_t>(now - partialSince) <= wire::kStalePartialMs) return;
     ForgetPartial();  // dropped once; a later partial is timed anew
 }
 
@@ -298,7 +299,7 @@ AnswerWait AwaitAnswer(uint32_t boundMs) {
 AnswerWait LastAnswerWait() { return lastWait; }
 
 int WaitForResponse() {
-    if (AwaitAnswer(kWaitForResponseBoundMs) != AnswerWait::Arrived) return kNoAnswer;
+    if (AwaitAnswer(wire::kWaitForResponseBoundMs) != AnswerWait::Arrived) return kNoAnswer;
     return ResponseStatus() == kStatusAccepted ? kAccepted : kRefused;
 }
 
@@ -306,7 +307,7 @@ int ResponseAccepted() { return ResponseStatus() == kStatusAccepted ? 1 : 0; }
 
 int WaitForBootByte(int count, uint8_t* byte) {
     if (count <= 0) return 0;
-    if (AwaitAnswer(static_cast<uint32_t>(count) * kResponsePollMs) != AnswerWait::Arrived) return 0;
+    if (AwaitAnswer(static_cast<uint32_t>(count) * wire::kResponsePollMs) != AnswerWait::Arrived) return 0;
     *byte = ResponseBuffer[0];
     return 1;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "link/link_state.h"
+#include "link/device_times.h"
 
 namespace wire {
 
@@ -12,7 +13,6 @@ enum FrameVerdict : int { kFrameGood = 0, kFrameBadChecksum = 81, kFrameBadTrail
 enum RequestResult : int { kAccepted = 0, kNoAnswer = 3, kRefused = 4 };
 
 constexpr int kReadExactAttempts = 100;
-constexpr uint16_t kStalePartialMs = 100;
 
 // Whether the session's receiver ended because the port went away; it stays
 // set until the next session starts.
@@ -46,11 +46,6 @@ AnswerWait LastAnswerWait();
 void MarkAnswerReady();
 // Wakes a waiter without an answer, so that it sees the port has closed.
 void WakeAnswerWaiter();
-
-// The bounds that the waits have always had: 101 polls of 10 ms for
-// WaitForResponse, `count` polls of 10 ms for WaitForBootByte.
-constexpr uint32_t kResponsePollMs = 10;
-constexpr uint32_t kWaitForResponseBoundMs = 101 * kResponsePollMs;
 
 int WaitForResponse();
 int ResponseAccepted();

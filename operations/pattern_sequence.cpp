@@ -5,6 +5,7 @@
 
 #include "link/command_library.h"
 #include "platform/platform.h"
+#include "link/device_times.h"
 
 namespace ops {
 
@@ -65,14 +66,14 @@ PatternState Step(PatternState state) {
         case kPatternShow:
             if (timerRunning) return state;
             Send(PatternTable.data(), kPatternTableSize);
-            SequenceTimer.store(kPatternHoldMs);
+            SequenceTimer.store(wire::kPatternHoldMs);
             return kPatternHold;
         case kPatternHold:
             if (timerRunning) return state;
             Send(nullptr, 0);
             return kPatternStartPause;
         case kPatternStartPause:
-        default: SequenceTimer.store(kPatternPauseMs); return kPatternPauseEnds;
+        default: SequenceTimer.store(wire::kPatternPauseMs); return kPatternPauseEnds;
     }
 }
 

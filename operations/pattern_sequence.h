@@ -6,13 +6,12 @@
 #include <atomic>
 #include <cstdint>
 
+#include "link/device_times.h"
+
 namespace ops {
 
 constexpr int kPatternTableSize = 53;
 extern const std::array<uint8_t, kPatternTableSize> PatternTable;
-
-constexpr uint16_t kPatternHoldMs = 10000;
-constexpr uint16_t kPatternPauseMs = 300;
 
 // The countdown of the current hold or pause in milliseconds. Process-wide
 // and not reset by a new sequence: a sequence stopped during a hold leaves

@@ -6,16 +6,17 @@
 #include "link/receiver.h"
 #include "link/serial_session.h"
 #include "operations/progress.h"
+#include "link/device_times.h"
 
 namespace ops {
 
 bool StopAttempt() {
     const uint8_t wake = kWakeByte;
     wire::WriteRaw(&wake, 1);
-    platform::PauseMs(kWakePauseMs);
+    platform::PauseMs(wire::kWakePauseMs);
     wire::ArmResponse();
     wire::SendEmptyRequest(kStopRequest, false);
-    return wire::AwaitAnswer(kStopAnswerBoundMs) == wire::AnswerWait::Arrived;
+    return wire::AwaitAnswer(wire::kStopAnswerBoundMs) == wire::AnswerWait::Arrived;
 }
 
 uint32_t StopWorker(void*) {

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "link/device_times.h"
+
 namespace ops {
 
 constexpr uint8_t kWakeByte = 0x5C;
@@ -10,10 +12,6 @@ constexpr uint8_t kStopRequest = 0x60;
 constexpr uint8_t kResumeRequest = 0x61;
 constexpr uint8_t kRequest62 = 0x62;
 constexpr int kStopAttempts = 3;
-constexpr uint32_t kWakePauseMs = 50;
-// The answer is awaited as long as the 51 polls of 10 ms that it always was.
-constexpr int kStopAnswerSleeps = 51;
-constexpr uint32_t kStopAnswerBoundMs = kStopAnswerSleeps * 10;
 
 // What the stop worker's UM_WORKER_DONE carries (wParam); the other workers'
 // end messages carry nothing.

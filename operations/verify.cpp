@@ -12,6 +12,7 @@
 #include "link/receiver.h"
 #include "link/serial_session.h"
 #include "platform/platform.h"
+#include "link/device_times.h"
 
 namespace ops {
 
@@ -166,7 +167,7 @@ uint32_t AwaitApplicationWorker(void*) {
             ReportFailure(Outcome::PortClosed, 0);
             break;
         }
-        if (platform::TickMs() - start >= kAwaitApplicationMs) {
+        if (platform::TickMs() - start >= wire::kAwaitApplicationMs) {
             ReportFailure(Outcome::NoAnswer, 0);
             break;
         }

@@ -8,6 +8,7 @@
 
 #include "operations/flash_transfer.h"
 #include "operations/progress.h"
+#include "link/device_times.h"
 
 namespace ops {
 
@@ -82,9 +83,8 @@ uint32_t FlashVerifyWorker(void* params);
 // After an update the boot loader's closing byte returns the unit to its
 // application, which must answer again before it can be read. Worker entry:
 // a harmless request (a one-byte flash read at kAwaitProbeAddress) until
-// the unit answers it, accepted or refused, within kAwaitApplicationMs;
+// the unit answers it, accepted or refused, within wire::kAwaitApplicationMs;
 // otherwise the operation ends with no answer. Ends with UM_WORKER_DONE (0).
-constexpr uint32_t kAwaitApplicationMs = 15000;
 constexpr uint32_t kAwaitProbeAddress = 0x3000;
 uint32_t AwaitApplicationWorker(void* unused);
 

@@ -19,15 +19,13 @@
 #include "shell/transfer_commands.h"
 #include "shell/update_flow.h"
 #include "shell/worker_slot.h"
+#include "link/device_times.h"
 
 namespace shell {
 
 namespace {
 
 constexpr const char* kDefaultTransferFile = "C:\\hew2\\work\\tq7300\\tmp.dat";
-// How long closing waits for a write pass to reach its next page: the pause
-// after "W" (1 s), or the three replies of the page under way (1 s each).
-constexpr uint32_t kWritePassEndMs = 4000;
 
 bool StartWhenIdle(ops::Activity activity, platform::ThreadRoutine routine) {
     return !RefuseIfBusy() && StartTracked(activity, routine, nullptr);
@@ -114,7 +112,7 @@ bool EndWritePass() {
 }
 
 void OnClose() {
-    if (EndWritePass()) AwaitWorker(kWritePassEndMs);
+    if (EndWritePass()) AwaitWorker(wire::kWritePassEndMs);
     wire::StopReceiver();
 }
 

@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "shell/command_ids.h"
 #include "shell/worker_slot.h"
+#include "link/device_times.h"
 
 namespace shell {
 
@@ -67,7 +68,7 @@ bool FarmUpdate() {
     wire::NotifyOnResponse.param.store(0);
     wire::NotifyOnResponse.value.store(kModelVerdictNotice);
     HoldSlot(kAwaitingVerdictWhy);
-    platform::StartTimer(kVerdictTimer, kVerdictWaitMs);
+    platform::StartTimer(kVerdictTimer, wire::kVerdictWaitMs);
     wire::SendEmptyRequest(static_cast<uint8_t>(model), true);
     return true;
 }

@@ -5,11 +5,9 @@
 #include <cstdint>
 
 #include "operations/operation_params.h"
+#include "link/device_times.h"
 
 namespace shell {
-
-// How long "farm udt" waits for the device's verdict on the model.
-constexpr uint32_t kVerdictWaitMs = 3000;
 
 // Loads the firmware file and sends its model request; the update starts on
 // the device's verdict (OnResponseArrived) or ends at kVerdictTimer. Each is

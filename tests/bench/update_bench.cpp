@@ -30,16 +30,16 @@ constexpr uint32_t kWindowsDefaultTimerUs = 15625;
 
 Budget UpdateBudget(int erases, int pages) {
     Budget b;
-    for (int i = 0; i < erases; ++i) Step(b, 3, 1, firmware::kEraseSettleMs);
+    for (int i = 0; i < erases; ++i) Step(b, 3, 1, wire::kEraseSettleMs);
     Step(b, 1, 1, 0);
-    b.pausesMs += firmware::kWriteModeSettleMs;
-    b.polledMs += firmware::kWriteModeSettleMs;
+    b.pausesMs += wire::kWriteModeSettleMs;
+    b.polledMs += wire::kWriteModeSettleMs;
     for (int i = 0; i < pages; ++i) {
         Step(b, 2, 1, 0);
         Step(b, 128, 1, 0);
         Step(b, 1, 1, 0);
-        b.pausesMs += firmware::kPageSettleMs;
-        b.polledMs += firmware::kPageSettleMs;
+        b.pausesMs += wire::kPageSettleMs;
+        b.polledMs += wire::kPageSettleMs;
     }
     b.lineMs += kByteMs;  // the end byte
     return b;
@@ -112,8 +112,8 @@ bool StopRow(const char* suffix) {
     std::sort(times.begin(), times.end());
     Budget stop;
     stop.lineMs = (1 + 7 + 7) * kByteMs;
-    stop.pausesMs = ops::kWakePauseMs;
-    stop.polledMs = ops::kWakePauseMs + PollRounded((7 + 7) * kByteMs);
+    stop.pausesMs = wire::kWakePauseMs;
+    stop.polledMs = wire::kWakePauseMs + PollRounded((7 + 7) * kByteMs);
     char label[80];
     std::snprintf(label, sizeof label, "ap-stop (%s, median of %d)%s", answered ? "answered" : "NO ANSWER", kStopRuns,
                   suffix);

@@ -547,7 +547,7 @@ TEST_F(CommandSet, PatternSequenceRunsACycleAndStopsOnCommand) {
     // The hold: no empty pattern until ten seconds have passed on the tick.
     platform::SleepMs(200);
     EXPECT_EQ(device->Patterns().size(), 1u);
-    platform::posix::AdvanceTick(ops::kPatternHoldMs);
+    platform::posix::AdvanceTick(wire::kPatternHoldMs);
     ASSERT_TRUE(device->WaitForPatterns(2, 3000));
     EXPECT_TRUE(device->Patterns()[1].data.empty());
     // After the 300 ms pause the next cycle begins with the table.
@@ -566,7 +566,7 @@ TEST_F(CommandSet, PatternSequenceRunsACycleAndStopsOnCommand) {
     Press(shell::kIdSequenceStart);
     platform::SleepMs(200);
     EXPECT_EQ(device->Patterns().size(), 4u);
-    platform::posix::AdvanceTick(ops::kPatternHoldMs);
+    platform::posix::AdvanceTick(wire::kPatternHoldMs);
     ASSERT_TRUE(device->WaitForPatterns(5, 3000));
     EXPECT_EQ(device->Patterns()[4].data.size(), 53u);
     Press(shell::kIdSequenceStop);
@@ -578,7 +578,7 @@ TEST_F(CommandSet, PatternSequenceTellsOnceThatTheDeviceDoesNotAnswer) {
     Press(shell::kIdSequenceStart);
     ASSERT_TRUE(
         PumpUntilLogged("pattern: no answer within 1 s: check the cable and the device (the sequence goes on)", 5000));
-    platform::posix::AdvanceTick(ops::kPatternHoldMs);
+    platform::posix::AdvanceTick(wire::kPatternHoldMs);
     ASSERT_TRUE(device->WaitForPatterns(2, 5000));
     platform::SleepMs(1200);  // the empty pattern's wait is over too
     Press(shell::kIdSequenceStop);
