@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cli/json.h"
-#include "cli/os.h"
+#include "platform/terminal.h"
 #include "firmware/image_loader.h"
 #include "platform/console/console_ui.h"
 #include "platform/platform.h"
@@ -36,7 +36,9 @@ bool Json() { return settings.json; }
 
 uint32_t SinceStart() { return platform::TickMs() - startMs; }
 
-void WriteText(os::Stream s, const char* text) { os::Write(s, text, std::strlen(text)); }
+void WriteText(platform::terminal::Stream s, const char* text) {
+    platform::terminal::Write(s, text, std::strlen(text));
+}
 
 void ClearBarHeld() {
     if (barWidth == 0) return;
@@ -45,13 +47,13 @@ void ClearBarHeld() {
     blank[0] = '\r';
     std::memset(blank + 1, ' ', static_cast<size_t>(n));
     blank[n + 1] = '\r';
-    os::Write(os::Stream::Err, blank, static_cast<size_t>(n + 2));
+    platform::terminal::Write(platform::terminal::Stream::Err, blank, static_cast<size_t>(n + 2));
     barWidth = 0;
 }
 
 void EmitJson(JsonLine& line) {
     JsonEnd(line);
-    os::Write(os::Stream::Out, line.text, line.length);
+    platform::terminal::Write(platform::terminal::Stream::Out, line.text, line.length);
 }
 
 void BeginEvent(JsonLine& line, const char* event) {
@@ -60,12 +62,12 @@ void BeginEvent(JsonLine& line, const char* event) {
 }
 
 // A text line on a stream, with the time in front under --verbose.
-void PrintLine(os::Stream s, const char* prefix, const char* utf8) {
+void PrintLine(platform::terminal::Stream s, const char* prefix, const char* utf8) {
     ClearBarHeld();
     char line[kLineSize + 64];
     char stamp[32] = "";
     if (settings.verbosity == Verbosity::Verbose) {
-        os::ClockStamp(stamp, sizeof stamp - 2);
+        platform::terminal::ClockStamp(stamp, sizeof stamp - 2);
         std::strcat(stamp, "  ");
     }
     std::snprintf(line, sizeof line, "%s%s%s\n", stamp, prefix, utf8);
@@ -188,7 +190,7 @@ void DrawBar(const ops::ProgressSnapshot& s, uint32_t nowMs) {
     int n = std::snprintf(line, sizeof line, "\r[%s] %3u%%  %s", bar, static_cast<unsigned>(permille / 10), text);
     // One character short of the width: a full row would wrap, and the next
     // carriage return would then redraw on a new row.
-    const int columns = os::TerminalColumns();
+    const int columns = platform::terminal::TerminalColumns();
     if (n > columns) n = columns;  // the '\r' takes no column
     if (n < 1) n = 1;
     // An unchanged bar is not written again.
@@ -205,7 +207,7 @@ void DrawBar(const ops::ProgressSnapshot& s, uint32_t nowMs) {
     std::memcpy(padded, line, static_cast<size_t>(n));
     int total = n;
     while (total - 1 < barWidth && total < static_cast<int>(sizeof padded)) padded[total++] = ' ';
-    os::Write(os::Stream::Err, padded, static_cast<size_t>(total));
+    platform::terminal::Write(platform::terminal::Stream::Err, padded, static_cast<size_t>(total));
     barWidth = total - 1 > width ? total - 1 : width;
 }
 
@@ -240,7 +242,7 @@ void KeepLastWords(const char* advice) {
     std::snprintf(text, sizeof text, "interrupted a third time: leaving at once%s%s", advice[0] != '\0' ? "; " : "",
                   advice);
     if (!Json()) {
-        os::SetLastWords(text, "", "");
+        platform::terminal::SetLastWords(text, "", "");
         return;
     }
     JsonLine line;
@@ -255,7 +257,7 @@ void KeepLastWords(const char* advice) {
     JsonEnd(line);
     char tail[1024];
     std::snprintf(tail, sizeof tail, "%.*s", static_cast<int>(line.length - headLength), line.text + headLength);
-    os::SetLastWords(text, head, tail);
+    platform::terminal::SetLastWords(text, head, tail);
 }
 
 }  // namespace
@@ -275,7 +277,7 @@ Frames Seen() {
 void Note(const char* utf8) {
     if (settings.verbosity != Verbosity::Verbose || Json()) return;
     platform::console::OutputLock hold;
-    PrintLine(os::Stream::Err, "tq73: ", utf8);
+    PrintLine(platform::terminal::Stream::Err, "tq73: ", utf8);
 }
 
 void Notice(const char* utf8) {
@@ -287,7 +289,7 @@ void Notice(const char* utf8) {
         EmitJson(line);
         return;
     }
-    PrintLine(os::Stream::Err, "tq73: ", utf8);
+    PrintLine(platform::terminal::Stream::Err, "tq73: ", utf8);
 }
 
 void Line(const char* event, const char* utf8) {
@@ -299,7 +301,7 @@ void Line(const char* event, const char* utf8) {
         EmitJson(line);
         return;
     }
-    PrintLine(os::Stream::Out, "", utf8);
+    PrintLine(platform::terminal::Stream::Out, "", utf8);
 }
 
 void Difference(uint32_t address, uint32_t length, const uint8_t* file, const uint8_t* flash) {
@@ -326,7 +328,7 @@ void Difference(uint32_t address, uint32_t length, const uint8_t* file, const ui
     std::snprintf(text, sizeof text, "0x%06X-0x%06X (%u byte%s): file %s, flash %s", unsigned(address),
                   unsigned((address + length - 1) & 0xFFFFFF), unsigned(length), length == 1 ? "" : "s", spacedFile,
                   spacedFlash);
-    PrintLine(os::Stream::Out, "", text);
+    PrintLine(platform::terminal::Stream::Out, "", text);
 }
 
 void Progress(const ops::ProgressSnapshot& s, uint32_t nowMs) {
@@ -390,9 +392,9 @@ void Result(int exitCode, const char* outcome, const char* utf8) {
     }
     ClearBarHeld();
     if (exitCode == kExitOk) {
-        PrintLine(os::Stream::Out, "", utf8);
+        PrintLine(platform::terminal::Stream::Out, "", utf8);
     } else {
-        PrintLine(os::Stream::Err, "tq73: ", utf8);
+        PrintLine(platform::terminal::Stream::Err, "tq73: ", utf8);
     }
 }
 
@@ -407,7 +409,7 @@ using namespace cli::out;
 
 void ShowLogLine(const char* cp932) {
     char text[kLineSize];
-    os::Cp932ToUtf8(cp932, text, sizeof text);
+    platform::terminal::Cp932ToUtf8(cp932, text, sizeof text);
     if (Json()) {
         JsonLine line;
         BeginEvent(line, "log");
@@ -416,7 +418,7 @@ void ShowLogLine(const char* cp932) {
         return;
     }
     if (settings.verbosity == Verbosity::Quiet) return;
-    PrintLine(os::Stream::Out, "", text);
+    PrintLine(platform::terminal::Stream::Out, "", text);
 }
 
 void ShowFrame(char letter, int length, const uint8_t* frame, int held, const char* cp932) {
@@ -448,19 +450,19 @@ void ShowBoxUtf8(const char* utf8) {
     }
     // Quiet: the result line says what failed.
     if (settings.verbosity == Verbosity::Quiet) return;
-    PrintLine(os::Stream::Err, "error: ", utf8);
+    PrintLine(platform::terminal::Stream::Err, "error: ", utf8);
 }
 
 void ShowBox(const char* cp932) {
     char text[kBoxSize];
-    os::Cp932ToUtf8(cp932, text, sizeof text);
+    platform::terminal::Cp932ToUtf8(cp932, text, sizeof text);
     ShowBoxUtf8(text);
 }
 
 // The window's Yes/No box; tq73 answers it as --force says, and shows both.
 bool AnswerQuestion(const char* cp932) {
     char text[kBoxSize];
-    os::Cp932ToUtf8(cp932, text, sizeof text);
+    platform::terminal::Cp932ToUtf8(cp932, text, sizeof text);
     const bool yes = settings.answerYes;
     if (Json()) {
         JsonLine line;
@@ -471,8 +473,9 @@ bool AnswerQuestion(const char* cp932) {
         return yes;
     }
     if (settings.verbosity != Verbosity::Quiet) {
-        PrintLine(os::Stream::Err, "question: ", text);
-        PrintLine(os::Stream::Err, "answer: ", yes ? "yes (--force)" : "no (give --force to answer yes)");
+        PrintLine(platform::terminal::Stream::Err, "question: ", text);
+        PrintLine(platform::terminal::Stream::Err,
+                  "answer: ", yes ? "yes (--force)" : "no (give --force to answer yes)");
     }
     return yes;
 }

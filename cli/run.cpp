@@ -7,7 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/os.h"
+#include "platform/terminal.h"
+#include "cli/simulator.h"
 #include "cli/output.h"
 #include "firmware/firmware_verify.h"
 #include "firmware/image_loader.h"
@@ -87,7 +88,7 @@ void AppendWhere(Outcome& o) {
     }
 }
 
-bool Interrupted() { return os::Interrupts() > 0; }
+bool Interrupted() { return platform::terminal::Interrupts() > 0; }
 
 // Monitor and pattern without --seconds run until Ctrl+C: that is their end.
 bool InterruptIsTheEnd() {
@@ -209,8 +210,8 @@ bool AwaitOperation(uint32_t serial) {
         const ops::ProgressSnapshot s = ops::ReadProgress();
         if (s.serial != serial && s.endMs != 0 && !shell::WorkerRunning()) return true;
         const bool timeUp = request->seconds > 0 && platform::TickMs() - start >= uint32_t(request->seconds) * 1000;
-        const int interrupts = os::Interrupts();
-        if (interrupts > interruptsSeen && os::Closing()) {
+        const int interrupts = platform::terminal::Interrupts();
+        if (interrupts > interruptsSeen && platform::terminal::Closing()) {
             EndForClosing();
             interruptsSeen = interrupts;
         } else if (interrupts > interruptsSeen) {
@@ -241,7 +242,7 @@ bool AwaitAnswer(int receivedBefore) {
 // ---- before the port opens ----------------------------------------------------
 
 bool TakePath(Outcome& o) {
-    if (!os::Utf8ToPath(request->file, path, sizeof path) || std::strlen(path) >= firmware::kPathSize) {
+    if (!platform::terminal::Utf8ToPath(request->file, path, sizeof path) || std::strlen(path) >= firmware::kPathSize) {
         o = Make(kExitUsage, "usage", "%s: the file name %s is longer than the %s characters the console takes",
                  ShownName(), request->file, "255");
         return false;
@@ -372,7 +373,7 @@ bool CheckWriteSource(Outcome& o) {
     }
     // A pipe's size is known only once it is read: the console reads it to
     // its end and refuses a LEN beyond it itself.
-    const long long size = os::FileSize(path);
+    const long long size = platform::terminal::FileSize(path);
     if (size < 0) return true;  // the console's own open says what is wrong
     char detail[96];
     const bool write = request->command == Command::Write;
@@ -419,7 +420,7 @@ bool FirstLacking(const char* text, char* out, size_t cap, uint32_t& code, bool&
         char converted[16];
         std::memcpy(one, text + i, static_cast<size_t>(width));
         notUtf8 = d.width == 0;
-        if (notUtf8 || !os::Utf8ToCp932(one, converted, sizeof converted)) {
+        if (notUtf8 || !platform::terminal::Utf8ToCp932(one, converted, sizeof converted)) {
             std::snprintf(out, cap, "%s", notUtf8 ? "?" : one);
             code = notUtf8 ? static_cast<uint8_t>(text[i]) : d.code;
             return true;
@@ -435,7 +436,7 @@ bool ConvertParamText(const char* text, char* out, size_t cap, int which, Outcom
     uint32_t code = 0;
     bool notUtf8 = false;
     if (FirstLacking(text, lacking, sizeof lacking, code, notUtf8) ||
-        !os::Utf8ToCp932(text, converted, sizeof converted)) {
+        !platform::terminal::Utf8ToCp932(text, converted, sizeof converted)) {
         char where[96];
         std::snprintf(where, sizeof where, "parameter block %d: TEXT%d", request->block, which);
         char character[48];
@@ -534,8 +535,8 @@ bool OpenPort(Outcome& o) {
         // A recovery expects a device that waits in boot mode, as after an
         // interrupted update; so the simulated one starts there for it.
         const bool bootMode = request->command == Command::Recover;
-        if (!os::StartSimulator(bootMode, where, sizeof where, why, sizeof why)) {
-            o = Make(os::SimulatorAvailable() ? kExitPort : kExitUsage, os::SimulatorAvailable() ? "port" : "usage",
+        if (!simulator::StartSimulator(bootMode, where, sizeof where, why, sizeof why)) {
+            o = Make(simulator::SimulatorAvailable() ? kExitPort : kExitUsage, simulator::SimulatorAvailable() ? "port" : "usage",
                      "%s", why);
             return false;
         }
@@ -549,15 +550,15 @@ bool OpenPort(Outcome& o) {
         return false;
     } else {
         std::snprintf(portLabel, sizeof portLabel, "%s", request->port);
-        if (!os::PreparePort(request->port, edit, sizeof edit, why, sizeof why)) {
+        if (!platform::terminal::PreparePort(request->port, edit, sizeof edit, why, sizeof why)) {
             o = Make(kExitUsage, "usage", "%s", why);
             return false;
         }
-        if (!os::CheckSerialPort(request->port, why, sizeof why)) {
+        if (!platform::terminal::CheckSerialPort(request->port, why, sizeof why)) {
             o = Make(kExitPort, "not_serial", "%s", why);
             return false;
         }
-        if (!os::ClaimPort(request->port, why, sizeof why)) {
+        if (!platform::terminal::ClaimPort(request->port, why, sizeof why)) {
             o = Make(kExitPort, "port", "cannot open the port: %s", why);
             return false;
         }
@@ -569,7 +570,7 @@ bool OpenPort(Outcome& o) {
             o = Make(kExitPort, "port", "cannot open the %s", portLabel);
         } else {
             char described[512];
-            os::DescribePortFailure(request->port, described, sizeof described);
+            platform::terminal::DescribePortFailure(request->port, described, sizeof described);
             o = Make(kExitPort, "port", "cannot open the port: %s", described);
         }
         return false;
@@ -583,7 +584,7 @@ bool OpenPort(Outcome& o) {
 
 void ClosePort() {
     shell::ClosePort();
-    os::StopSimulator();
+    simulator::StopSimulator();
 }
 
 // ---- outcomes --------------------------------------------------------------------
@@ -1091,8 +1092,8 @@ Outcome RunMonitor() {
 }
 
 Outcome RunPorts() {
-    static char names[64][os::kPortNameSize];
-    const int n = os::ListPorts(names, 64);
+    static char names[64][platform::terminal::kPortNameSize];
+    const int n = platform::terminal::ListPorts(names, 64);
     for (int i = 0; i < n; ++i) out::Line("port", names[i]);
     char count[32];
     std::snprintf(count, sizeof count, "%d", n);
@@ -1127,7 +1128,7 @@ Outcome PortWentAway() {
 Outcome RunOnPort() {
     Outcome o;
     if (!Preflight(o) || !OpenPort(o)) {
-        os::StopSimulator();
+        simulator::StopSimulator();
         return o;
     }
     const bool firmwareFile =

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "cli/os.h"
+#include "cli/simulator.h"
 #include "platform/posix/port_map.h"
 #include "pty_device.h"
 
-namespace cli::os {
+namespace cli::simulator {
 
 namespace {
 std::unique_ptr<sim::PtyDevice> device;
@@ -46,4 +46,4 @@ void StopSimulator() {
     device.reset();
 }
 
-}  // namespace cli::os
+}  // namespace cli::simulator

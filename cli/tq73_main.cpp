@@ -4,18 +4,18 @@
 #include <cstring>
 
 #include "cli/args.h"
-#include "cli/os.h"
+#include "platform/terminal.h"
 #include "cli/output.h"
 #include "cli/run.h"
 
 int main(int argc, char** argv) {
-    cli::os::Init();
+    platform::terminal::Init();
     const char* const* args = nullptr;
-    const int count = cli::os::Arguments(argc, argv, args);
+    const int count = platform::terminal::Arguments(argc, argv, args);
     static cli::Request request;
     bool usable = cli::ParseArguments(count, args, request);
-    if (cli::os::ArgumentsRefused() != nullptr) {
-        std::snprintf(request.error, sizeof request.error, "%s", cli::os::ArgumentsRefused());
+    if (platform::terminal::ArgumentsRefused() != nullptr) {
+        std::snprintf(request.error, sizeof request.error, "%s", platform::terminal::ArgumentsRefused());
         usable = false;
     }
     cli::out::Settings settings;
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
             cli::out::Configure(settings);
             cli::out::AboutResult(help ? "help" : "version", text);
         } else {
-            cli::os::Write(cli::os::Stream::Out, text, std::strlen(text));
+            platform::terminal::Write(platform::terminal::Stream::Out, text, std::strlen(text));
         }
         return cli::kExitOk;
     }
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
                                request.command == cli::Command::Read || request.command == cli::Command::Write ||
                                request.command == cli::Command::Verify;
     settings.bar = longOperation && !request.json && request.verbosity != cli::Verbosity::Quiet &&
-                   cli::os::IsTerminal(cli::os::Stream::Err);
+                   platform::terminal::IsTerminal(platform::terminal::Stream::Err);
     cli::out::Configure(settings);
     return cli::Run(request);
 }

@@ -15,7 +15,7 @@
 
 #include "cli/args.h"
 #include "cli/json.h"
-#include "cli/os.h"
+#include "platform/terminal.h"
 #include "cli/output.h"
 #include "platform/console/console_ui.h"
 #include "platform/platform.h"
@@ -192,7 +192,7 @@ TEST(Interrupts, CloseOnesCountOnceAndTheThirdLeavesWithTheAdviceAndTheTime) {
     if (child == 0) {
         dup2(out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
-        cli::os::Init();
+        platform::terminal::Init();
         cli::out::Settings settings;
         settings.json = true;
         settings.command = "update";
@@ -200,9 +200,9 @@ TEST(Interrupts, CloseOnesCountOnceAndTheThirdLeavesWithTheAdviceAndTheTime) {
         cli::out::SetInterruptAdvice("run recover");
         raise(SIGTERM);
         raise(SIGHUP);  // the same request
-        if (cli::os::Interrupts() != 1) _exit(1);
+        if (platform::terminal::Interrupts() != 1) _exit(1);
         for (int i = 0; i < 2; ++i) {
-            usleep((cli::os::kInterruptSpacingMs + 100) * 1000);
+            usleep((platform::terminal::kInterruptSpacingMs + 100) * 1000);
             raise(SIGINT);
         }
         _exit(2);  // not reached: the third request ends the process with 130
@@ -225,8 +225,9 @@ TEST(Interrupts, CloseOnesCountOnceAndTheThirdLeavesWithTheAdviceAndTheTime) {
 // ---- the port list -------------------------------------------------------------------
 
 TEST(PortList, SortedByTheGivenOrderAndTiesKeepTheirPlace) {
-    char names[4][cli::os::kPortNameSize] = {"COM10", "COM2", "COM02", "COM1"};
-    cli::os::SortPortNames(names, 4, [](const char* a, const char* b) { return std::atoi(a + 3) < std::atoi(b + 3); });
+    char names[4][platform::terminal::kPortNameSize] = {"COM10", "COM2", "COM02", "COM1"};
+    platform::terminal::SortPortNames(names, 4,
+                                      [](const char* a, const char* b) { return std::atoi(a + 3) < std::atoi(b + 3); });
     EXPECT_STREQ(names[0], "COM1");
     EXPECT_STREQ(names[1], "COM2");
     EXPECT_STREQ(names[2], "COM02");

@@ -1,7 +1,8 @@
-// os.h - the few operating-system services the command-line front end needs
-// beyond the platform layer: its two output streams, Ctrl+C, text encodings,
-// arguments, the port argument, the list of ports and the simulated device.
-// One implementation per system: os_posix.cpp (Linux) and os_win32.cpp.
+// terminal.h - what a command-line program needs of the system beyond the
+// rest of the platform layer: its two output streams, Ctrl+C, text
+// encodings, arguments, the port argument and the list of ports. One
+// implementation per system: posix/terminal_posix.cpp and
+// win32/terminal_win32.cpp.
 #pragma once
 
 #include <algorithm>
@@ -10,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace cli::os {
+namespace platform::terminal {
 
 enum class Stream { Out, Err };
 
@@ -61,7 +62,7 @@ const char* ArgumentsRefused();
 // Local time "HH:MM:SS.mmm".
 void ClockStamp(char* out, size_t cap);
 
-// Turns --port into the number the port edit takes (Linux maps the device
+// Turns --port into the port number the session opens (Linux maps the device
 // path as COM1 of the posix platform); false with the reason.
 bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, size_t whyCap);
 // Keeps other tq73 processes off the port for as long as this one runs; false
@@ -91,12 +92,4 @@ void SortPortNames(char (*names)[kPortNameSize], int n, Before before) {
 // Byte size of a file; -1 when it cannot be told.
 long long FileSize(const char* path);
 
-// Whether this build has --sim at all (Windows has no pseudo-terminals).
-bool SimulatorAvailable();
-// The simulated TQ7300 for --sim (in boot mode, or running its application),
-// set up so that the port edit "1" reaches it; where it is, or false with the
-// reason (not available on Windows).
-bool StartSimulator(bool bootMode, char* where, size_t whereCap, char* why, size_t whyCap);
-void StopSimulator();
-
-}  // namespace cli::os
+}  // namespace platform::terminal

@@ -1,4 +1,4 @@
-// os_posix.cpp - the front end's system services on Linux: write(2) on the
+// terminal_posix.cpp - the front end's system services on Linux: write(2) on the
 // two streams, SIGINT, SIGTERM and SIGHUP, iconv(3) for code page 932, /dev for ports.
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,11 +17,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/os.h"
+#include "platform/terminal.h"
 #include "platform/path_text.h"
 #include "platform/posix/port_map.h"
 
-namespace cli::os {
+namespace platform::terminal {
 
 namespace {
 
@@ -330,4 +330,4 @@ long long FileSize(const char* path) {
     return static_cast<long long>(st.st_size);
 }
 
-}  // namespace cli::os
+}  // namespace platform::terminal

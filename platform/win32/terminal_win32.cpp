@@ -1,4 +1,4 @@
-// os_win32.cpp - the front end's system services on Windows: the console's
+// terminal_win32.cpp - the front end's system services on Windows: the console's
 // W calls (a pipe or file gets UTF-8), Ctrl+C through SetConsoleCtrlHandler,
 // code page 932 through MultiByteToWideChar, and the COM ports that exist.
 #include <windows.h>
@@ -10,10 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/os.h"
+#include "platform/terminal.h"
 #include "platform/path_text.h"
 
-namespace cli::os {
+namespace platform::terminal {
 
 namespace {
 
@@ -345,15 +345,4 @@ long long FileSize(const char* path) {
     return static_cast<long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }
 
-bool SimulatorAvailable() { return false; }
-
-bool StartSimulator(bool, char*, size_t, char* why, size_t whyCap) {
-    std::snprintf(why, whyCap,
-                  "--sim is not available in tq73.exe: the simulated TQ7300 runs on a Linux pseudo-terminal. "
-                  "Use tq73 --sim on Linux, or run tq7300-sim there, map its link to a COM port and give --port");
-    return false;
-}
-
-void StopSimulator() {}
-
-}  // namespace cli::os
+}  // namespace platform::terminal
