@@ -536,8 +536,8 @@ bool OpenPort(Outcome& o) {
         // interrupted update; so the simulated one starts there for it.
         const bool bootMode = request->command == Command::Recover;
         if (!simulator::StartSimulator(bootMode, where, sizeof where, why, sizeof why)) {
-            o = Make(simulator::SimulatorAvailable() ? kExitPort : kExitUsage, simulator::SimulatorAvailable() ? "port" : "usage",
-                     "%s", why);
+            o = Make(simulator::SimulatorAvailable() ? kExitPort : kExitUsage,
+                     simulator::SimulatorAvailable() ? "port" : "usage", "%s", why);
             return false;
         }
         std::snprintf(portLabel, sizeof portLabel, "simulated TQ7300 on %s", where);

@@ -96,6 +96,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             return FALSE;
         case WM_CLOSE:
             shell::OnClose();
+            platform::ShowQueuedLog();  // the last lines into the transcript too
             shell::EndRecording(dialog);
             shell::ReleaseStatusStrip();
             PostQuitMessage(0);
@@ -111,6 +112,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             // recording end first, as on WM_CLOSE.
             if (wParam != FALSE) {
                 shell::OnClose();
+                platform::ShowQueuedLog();
                 shell::EndRecording(dialog);
             }
             return FALSE;
@@ -119,6 +121,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             shell::AppendLogLine(dialog, reinterpret_cast<const char*>(lParam));
             return TRUE;
         case platform::kClearLogMessage: shell::ResetLog(dialog); return TRUE;
+        case platform::kLogWakeMessage: platform::ShowQueuedLog(); return TRUE;
         default:
             if (shell::IsTaskbarButtonCreated(message)) {
                 shell::OnTaskbarButtonCreated(dialog);

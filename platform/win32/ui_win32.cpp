@@ -8,19 +8,72 @@
 
 #include <cstring>
 
+#include "platform/log_queue.h"
 #include "platform/platform.h"
 
 namespace platform {
 
 namespace {
 HWND mainDialog = nullptr;
+DWORD windowThread = 0;  // the thread that shows the log
+LogQueue& Queue() {
+    static LogQueue queue;
+    return queue;
+}
 constexpr wchar_t kCaption[] = L"TQ7300";
 // The longest control text the console reads or writes, in characters.
 constexpr int kControlTextChars = 1024;
 }  // namespace
 
-void SetMainDialog(HWND dialog) { mainDialog = dialog; }
+void SetMainDialog(HWND dialog) {
+    windowThread = GetCurrentThreadId();
+    mainDialog = dialog;
+}
 HWND MainDialog() { return mainDialog; }
+
+namespace {
+
+bool OnWindowThread() { return GetCurrentThreadId() == windowThread; }
+
+// Everything logged before now is in the log before what comes next: on the
+// window's thread the queue is shown here; another thread has the window
+// show it and waits for that (a box of a worker's comes after its lines).
+void CatchUpLog() {
+    if (mainDialog == nullptr) return;
+    if (OnWindowThread()) {
+        ShowQueuedLog();
+    } else {
+        SendMessageA(mainDialog, kLogWakeMessage, 0, 0);
+    }
+}
+
+// A line (or the log's clearing) from another thread: queued behind the
+// others. The window is woken once per batch; a full queue is emptied by the
+// window first (the caller waits for that), so that nothing is lost.
+void Enqueue(const char* text, bool clear) {
+    for (;;) {
+        switch (Queue().Push(LogEntry{clear ? std::string() : std::string(text), clear})) {
+            case LogQueue::Put::Queued: return;
+            case LogQueue::Put::QueuedWake:
+                // A thread's message queue can be full too: then the wake is sent.
+                if (!PostMessageA(mainDialog, kLogWakeMessage, 0, 0)) SendMessageA(mainDialog, kLogWakeMessage, 0, 0);
+                return;
+            case LogQueue::Put::Full: SendMessageA(mainDialog, kLogWakeMessage, 0, 0); break;
+        }
+    }
+}
+
+}  // namespace
+
+void ShowQueuedLog() {
+    for (const LogEntry& entry : Queue().TakeAll()) {
+        if (entry.clear) {
+            SendMessageA(mainDialog, kClearLogMessage, 0, 0);
+        } else {
+            SendMessageA(mainDialog, kLogRequestMessage, 0, reinterpret_cast<LPARAM>(entry.text.c_str()));
+        }
+    }
+}
 
 void ToWide(const char* text, wchar_t* wide, int cap) {
     const int n = MultiByteToWideChar(932, 0, text, -1, wide, cap);
@@ -31,13 +84,23 @@ void ToWide(const char* text, wchar_t* wide, int cap) {
 void LogFrame(char, int, const uint8_t*, int, const char* line) { LogLine(line); }
 
 void LogLine(const char* text) {
-    if (mainDialog != nullptr) {
-        SendMessageA(mainDialog, kLogRequestMessage, 0, reinterpret_cast<LPARAM>(text));
+    if (mainDialog == nullptr) return;
+    if (!OnWindowThread()) {
+        Enqueue(text, false);
+        return;
     }
+    ShowQueuedLog();
+    SendMessageA(mainDialog, kLogRequestMessage, 0, reinterpret_cast<LPARAM>(text));
 }
 
 void ClearLog() {
-    if (mainDialog != nullptr) SendMessageA(mainDialog, kClearLogMessage, 0, 0);
+    if (mainDialog == nullptr) return;
+    if (!OnWindowThread()) {
+        Enqueue("", true);
+        return;
+    }
+    ShowQueuedLog();
+    SendMessageA(mainDialog, kClearLogMessage, 0, 0);
 }
 
 void PostToDialog(uint32_t message, uintptr_t wParam, intptr_t lParam) {
@@ -45,18 +108,21 @@ void PostToDialog(uint32_t message, uintptr_t wParam, intptr_t lParam) {
 }
 
 void WarningBox(const char* text) {
+    CatchUpLog();
     wchar_t wide[512];
     ToWide(text, wide, 512);
     MessageBoxW(mainDialog, wide, kCaption, MB_OK | MB_ICONWARNING);
 }
 
 bool AskYesNo(const char* text) {
+    CatchUpLog();
     wchar_t wide[512];
     ToWide(text, wide, 512);
     return MessageBoxW(mainDialog, wide, kCaption, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
 }
 
 void WarningBoxUtf8(const char* text) {
+    CatchUpLog();
     wchar_t wide[kControlTextChars + 512];
     if (MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, kControlTextChars + 512) <= 0) wide[0] = L'\0';
     wide[kControlTextChars + 511] = L'\0';

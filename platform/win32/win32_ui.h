@@ -5,13 +5,20 @@
 
 namespace platform {
 
-// Log requests from any thread reach the dialog as this message, sent (not
-// posted) so the caller waits until the line is in; lParam: the CP932 text.
+// A line for the log list box, sent on the window's own thread; lParam: the
+// CP932 text.
 constexpr UINT kLogRequestMessage = WM_APP + 1;
 constexpr UINT kClearLogMessage = WM_APP + 2;
+// Other threads queue their lines and post this once per batch (send it when
+// the queue is full, or before a box of theirs): the window then shows every
+// line that waits (ShowQueuedLog).
+constexpr UINT kLogWakeMessage = WM_APP + 4;
 constexpr int kLogListId = 100;
 
+// Called on the window's thread, which shows the log from then on.
 void SetMainDialog(HWND dialog);
+// On the window's thread: the queued lines into the log, in order.
+void ShowQueuedLog();
 HWND MainDialog();
 
 // CP932 text to UTF-16 for display; always terminated.

@@ -4,8 +4,10 @@
 # full image (192 pages) and a 128 KiB flash read are timed by the driver from the
 # press to the line (or status text) that ends them, once with the window shown and
 # once minimized. Then the console's CPU use while idle with the port open and the
-# window shown. Prints one line per row: "ROW shown_ms minimized_ms", then
-# "idle CPU_PERCENT SECONDS"; bench.sh puts them beside the protocol model.
+# window shown. Last, tq73.exe's update of the same image under Wine, timed from its
+# model request frame to its 更新完了 line (its --json events). Prints one line per
+# row: "ROW shown_ms minimized_ms", "idle CPU_PERCENT SECONDS", "cli-update MS";
+# bench.sh puts them beside the protocol model.
 set -u -o pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=scripts/wine-env.sh
@@ -64,3 +66,22 @@ sleep 10
 t1=$(ticks "$console")
 awk -v d=$((t1 - t0)) -v hz="$hz" 'BEGIN { printf "idle %.2f 10\n", 100 * d / hz / 10 }'
 tq_stop_panel 20
+
+# tq73.exe on the port the window has let go: the same update, as a script runs it.
+events=$TQ_WORK/cli-update.json
+(cd "$TQ_WORK" && timeout 120 "$TQ_WINE_LOADER" "$(dirname "$TQ_PANEL_EXE")/tq73.exe" --json --port COM1 \
+    update "$(tq_windows_path "$image")" 9>&-) >"$events" 2>/dev/null || die "tq73.exe update failed"
+python3 - "$events" <<'PY' || die "tq73.exe's events hold no update"
+import json, sys
+first = done = None
+for line in open(sys.argv[1], encoding="utf-8"):
+    e = json.loads(line)
+    text = e.get("text", "")
+    if first is None and text.startswith("T-"):
+        first = e["ms"]
+    if text == "更新完了":
+        done = e["ms"]
+if first is None or done is None:
+    sys.exit(1)
+print("cli-update %d" % (done - first))
+PY
