@@ -76,10 +76,9 @@ import json, sys
 first = done = None
 for line in open(sys.argv[1], encoding="utf-8"):
     e = json.loads(line)
-    text = e.get("text", "")
-    if first is None and text.startswith("T-"):
+    if first is None and e.get("event") == "sent":
         first = e["ms"]
-    if text == "更新完了":
+    if e.get("text") == "更新完了":
         done = e["ms"]
 if first is None or done is None:
     sys.exit(1)
