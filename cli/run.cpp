@@ -4,7 +4,6 @@
 #include "cli/run.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/terminal.h"
@@ -121,14 +120,13 @@ bool StartRequested() {
         return shell::WriteParamBlock(&params, request->block, paramFirst, paramSecond);
     }
     const int id = CommandId(request->command);
-    const bool transfer = id == shell::kIdFlashRead || id == shell::kIdFlashWrite || id == shell::kIdFlashErase ||
-                          id == shell::kIdFlashVerify;
-    if (transfer) {
-        const shell::TransferRequest transferRequest{id, request->addressValue, request->lengthValue,
-                                                     request->length[0] != '\0', path};
-        return shell::StartTransfer(&params, transferRequest);
-    }
-    return shell::OnCommand(&params, CommandId(request->command));
+    const bool transfer = request->command == Command::Read || request->command == Command::Write ||
+                          request->command == Command::Erase ||
+                          (request->command == Command::Verify && !request->firmwareVerify);
+    if (!transfer) return shell::OnCommand(&params, id);
+    const shell::TransferRequest transferRequest{id, request->addressValue, request->lengthValue,
+                                                 request->length[0] != '\0', path};
+    return shell::StartTransfer(&params, transferRequest);
 }
 
 // The command as the window names it.
@@ -528,7 +526,7 @@ void NoteLowLatency(const char* portLabel) {
 }
 
 bool OpenPort(Outcome& o) {
-    char edit[32] = "";
+    int number = 0;
     char why[512] = "";
     if (request->sim) {
         char where[256];
@@ -541,7 +539,7 @@ bool OpenPort(Outcome& o) {
             return false;
         }
         std::snprintf(portLabel, sizeof portLabel, "simulated TQ7300 on %s", where);
-        std::snprintf(edit, sizeof edit, "1");
+        number = 1;
     } else if (request->port == nullptr) {
         o = Make(kExitUsage, "usage",
                  "no port given: name it with --port (%s), or try every command against a simulated "
@@ -550,7 +548,7 @@ bool OpenPort(Outcome& o) {
         return false;
     } else {
         std::snprintf(portLabel, sizeof portLabel, "%s", request->port);
-        if (!platform::terminal::PreparePort(request->port, edit, sizeof edit, why, sizeof why)) {
+        if (!platform::terminal::PreparePort(request->port, number, why, sizeof why)) {
             o = Make(kExitUsage, "usage", "%s", why);
             return false;
         }
@@ -563,7 +561,7 @@ bool OpenPort(Outcome& o) {
             return false;
         }
     }
-    if (!shell::OpenPortNumber(std::atoi(edit))) {
+    if (!shell::OpenPortNumber(number)) {
         if (wire::SetupFailureText()[0] != '\0') {
             o = Make(kExitPort, "port_setup", "%s", wire::SetupFailureText());
         } else if (request->sim) {

@@ -64,7 +64,7 @@ void ClockStamp(char* out, size_t cap);
 
 // Turns --port into the port number the session opens (Linux maps the device
 // path as COM1 of the posix platform); false with the reason.
-bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, size_t whyCap);
+bool PreparePort(const char* arg, int& number, char* why, size_t whyCap);
 // Keeps other tq73 processes off the port for as long as this one runs; false
 // with the reason when another holds it. (Windows refuses a second open of a
 // COM port by itself; a Linux tty does not.)

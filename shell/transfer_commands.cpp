@@ -284,9 +284,4 @@ bool StartTransfer(ops::OperationParams* params, const TransferRequest& request)
     return CheckedStart(params, *command, start, loaded);
 }
 
-bool EraseRange(ops::OperationParams* params, uint32_t start, uint32_t length) {
-    const TransferRequest request{kIdFlashErase, start, length, true, ""};
-    return StartTransfer(params, request);
-}
-
 }  // namespace shell

@@ -26,9 +26,5 @@ struct TransferRequest {
 };
 // Checked and refused as the panel's command is; true when the worker started.
 bool StartTransfer(ops::OperationParams* params, const TransferRequest& request);
-// An erase of length bytes at start, with no file (a front end that is
-// given the range itself): refused as the panel's erase refuses a range
-// past the top of the address space; true when the worker started.
-bool EraseRange(ops::OperationParams* params, uint32_t start, uint32_t length);
 
 }  // namespace shell

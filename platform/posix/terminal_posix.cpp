@@ -233,14 +233,14 @@ void ClockStamp(char* out, size_t cap) {
 }
 
 // The session opens a port by number; the port map gives port 1 of this
-// process the path given, and the edit its number.
-bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, size_t whyCap) {
+// process the path given, and number is 1.
+bool PreparePort(const char* arg, int& number, char* why, size_t whyCap) {
     if (arg[0] == '\0') {
         std::snprintf(why, whyCap, "--port needs a device path such as /dev/ttyUSB0");
         return false;
     }
     platform::posix::MapPort(1, arg);
-    std::snprintf(editText, editCap, "1");
+    number = 1;
     return true;
 }
 

@@ -306,13 +306,12 @@ void ClockStamp(char* out, size_t cap) {
     std::snprintf(out, cap, "%02u:%02u:%02u.%03u", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
 }
 
-bool PreparePort(const char* arg, char* editText, size_t editCap, char* why, size_t whyCap) {
-    const int number = PortNumberOf(arg);
+bool PreparePort(const char* arg, int& number, char* why, size_t whyCap) {
+    number = PortNumberOf(arg);
     if (number == 0) {
         std::snprintf(why, whyCap, "--port takes a COM port, COM3 or 3, not \"%s\" (tq73 ports lists them)", arg);
         return false;
     }
-    std::snprintf(editText, editCap, "%d", number);
     return true;
 }
 
