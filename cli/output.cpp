@@ -8,7 +8,9 @@
 #include "platform/terminal.h"
 #include "firmware/image_loader.h"
 #include "platform/console/console_ui.h"
+#include "operations/result.h"
 #include "platform/platform.h"
+#include "shell/result_words.h"
 
 namespace cli::out {
 
@@ -115,54 +117,19 @@ void Spaced(const char* hex, int n, bool more, char* out) {
     out[o] = '\0';
 }
 
-const char* ActivityName(ops::Activity a) {
-    switch (a) {
-        case ops::Activity::Update: return "update";
-        case ops::Activity::Recovery: return "recovery";
-        case ops::Activity::FlashWrite: return "flash write";
-        case ops::Activity::FlashRead: return "flash read";
-        case ops::Activity::FlashErase: return "flash erase";
-        case ops::Activity::ParamChain: return "parameter block";
-        case ops::Activity::ApStop: return "ap-stop";
-        case ops::Activity::Sequence: return "pattern sequence";
-        case ops::Activity::FlashVerify: return "flash verify";
-        case ops::Activity::FirmwareVerify: return "firmware verify";
-        case ops::Activity::AwaitApplication: return "waiting for the unit";
-        case ops::Activity::None:
-        default: return "";
-    }
-}
-
-const char* UnitName(ops::Activity a) {
-    switch (a) {
-        case ops::Activity::Update:
-        case ops::Activity::Recovery: return "pages";
-        case ops::Activity::FlashWrite:
-        case ops::Activity::FlashRead:
-        case ops::Activity::FlashErase:
-        case ops::Activity::FlashVerify:
-        case ops::Activity::FirmwareVerify: return "bytes";
-        case ops::Activity::ApStop: return "attempts";
-        default: return "";
-    }
-}
-
-bool CountsPages(ops::Activity a) { return a == ops::Activity::Update || a == ops::Activity::Recovery; }
-
 bool Changed(const ops::ProgressSnapshot& a, const ops::ProgressSnapshot& b) {
-    return a.serial != b.serial || a.done != b.done || a.total != b.total || a.step != b.step || a.endMs != b.endMs ||
-           a.outcome != b.outcome;
+    return a.serial != b.serial || a.done != b.done || a.total != b.total || a.step != b.step || a.endMs != b.endMs;
 }
 
 void ProgressEvent(const ops::ProgressSnapshot& s, uint32_t nowMs) {
     char text[200];
-    ops::FormatProgress(s, nowMs, text, sizeof text);
+    shell::StatusText(s, nowMs, text, sizeof text);
     JsonLine line;
     BeginEvent(line, "progress");
-    JsonString(line, "activity", ActivityName(s.activity));
+    JsonString(line, "activity", ops::ActivityName(s.activity));
     JsonInt(line, "done", s.done);
     JsonInt(line, "total", s.total);
-    JsonString(line, "unit", UnitName(s.activity));
+    JsonString(line, "unit", ops::UnitName(s.activity));
     if (s.activity == ops::Activity::ParamChain) JsonInt(line, "step", s.step);
     JsonInt(line, "permille", ops::ProgressPermille(s));
     JsonNumber(line, "rate", ops::ProgressRate(s, nowMs), 1);
@@ -175,9 +142,9 @@ void ProgressEvent(const ops::ProgressSnapshot& s, uint32_t nowMs) {
 // "[#########-----------]  45%  update: page 86 of 192, 0:09 left, 10.9 pages/s"
 void DrawBar(const ops::ProgressSnapshot& s, uint32_t nowMs) {
     char text[200];
-    ops::FormatProgress(s, nowMs, text, sizeof text);
+    shell::StatusText(s, nowMs, text, sizeof text);
     const double rate = ops::ProgressRate(s, nowMs);
-    if (CountsPages(s.activity) && s.total != 0 && rate > 0) {
+    if (ops::CountsPages(s.activity) && s.total != 0 && rate > 0) {
         const size_t n = std::strlen(text);
         std::snprintf(text + n, sizeof text - n, ", %.1f pages/s", rate);
     }
@@ -213,7 +180,7 @@ void DrawBar(const ops::ProgressSnapshot& s, uint32_t nowMs) {
 
 // The facts of the last operation that scripts act on: a verify's counts,
 // the device's status failures of an update.
-void ResultFacts(JsonLine& line, const ops::ProgressSnapshot& s) {
+void ResultFacts(JsonLine& line, const ops::OperationResult& s) {
     if ((s.activity == ops::Activity::FlashVerify || s.activity == ops::Activity::FirmwareVerify) &&
         (s.outcome == ops::Outcome::Complete || s.outcome == ops::Outcome::Different)) {
         JsonInt(line, "compared", s.verify.compared);
@@ -386,7 +353,7 @@ void Result(int exitCode, const char* outcome, const char* utf8) {
         JsonInt(line, "exit_code", exitCode);
         JsonString(line, "outcome", outcome);
         JsonString(line, "text", utf8);
-        ResultFacts(line, ops::ReadProgress());
+        ResultFacts(line, ops::LastResult());
         EmitJson(line);
         return;
     }

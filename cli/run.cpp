@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/terminal.h"
+#include "cli/exit_codes.h"
 #include "cli/simulator.h"
 #include "cli/output.h"
 #include "firmware/firmware_verify.h"
@@ -19,12 +20,15 @@
 #include "operations/operation_params.h"
 #include "operations/param_block.h"
 #include "operations/progress.h"
+#include "operations/result.h"
+#include "operations/result.h"
 #include "operations/verify.h"
 #include "platform/console/console_ui.h"
 #include "platform/platform.h"
 #include "shell/command_ids.h"
 #include "shell/dispatch.h"
 #include "shell/param_chain.h"
+#include "shell/result_words.h"
 #include "shell/session_commands.h"
 #include "shell/transfer_commands.h"
 #include "shell/worker_slot.h"
@@ -462,22 +466,14 @@ bool ConvertParamText(const char* text, char* out, size_t cap, int which, Outcom
     return true;
 }
 
+Outcome Refusal(ops::Activity activity, ops::NotStartedWhy why);
+
 // The two texts as the block lays them out: what does not fit its 256 bytes
 // is refused by the console before anything is sent; so here too, before the
 // port is opened.
-Outcome TextsTooLong() {
-    char needed[16];
-    std::snprintf(needed, sizeof needed, "%u", unsigned(ops::ParameterBlockBytes(paramFirst, paramSecond)));
-    return Make(kExitUsage, "usage",
-                "param: TEXT1 and TEXT2 need %s bytes in the parameter block, which holds %s: nothing was sent; "
-                "shorten them",
-                needed, "256");
-}
-
 bool TextsFit(Outcome& o) {
-    static_assert(ops::kParamBlockSize == 256, "the message names the size");
     if (ops::ParameterBlockBytes(paramFirst, paramSecond) <= ops::kParamBlockSize) return true;
-    o = TextsTooLong();
+    o = Refusal(ops::Activity::ParamChain, ops::NotStartedWhy::TextsTooLong);
     return false;
 }
 
@@ -587,192 +583,25 @@ void ClosePort() {
 
 // ---- outcomes --------------------------------------------------------------------
 
-// Where an update leaves the device, and what brings it back, as the
-// programmer's result says (firmware::UnitLeftAfter). After results 1 to 3,
-// or when the port was closed under the programmer, it stays in boot mode;
-// a page step that failed leaves it in the middle of a page.
-void BootModeNote(Outcome& o, const ops::ProgressSnapshot& s, bool interrupted) {
-    // An update programs only after the device accepted its model (step 1).
-    const bool programmed = s.activity == ops::Activity::Recovery || s.step == 1;
-    if (!programmed) return;
-    char port[560];
-    std::snprintf(port, sizeof port, "%s", request->sim ? "PORT" : portLabel);
-    const bool failed = !interrupted && s.outcome == ops::Outcome::Failed;
-    const firmware::UnitLeft left = firmware::UnitLeftAfter(s.code, firmware::LastRunAnswered());
-    constexpr const char* kRestart = "restart it into its boot loader (power it off and on in boot mode), then run";
-    if (failed && s.activity == ops::Activity::Recovery && left == firmware::UnitLeft::Unknown) {
-        // Nothing answered in boot mode: the unit may well run its application.
-        Append(o,
-               ": the unit did not answer in boot mode; if it runs its application, update it with tq73 --port "
-               "%s update %s; if it waits in its boot loader, check the cable and run recover again",
-               port, request->file);
-    } else if (failed && s.code == firmware::kDeviceReportedFailure) {
-        Append(o,
-               ": the unit does not hold this firmware; run tq73 --port %s update %s again, and if the same "
-               "place fails again the unit's flash needs service",
-               port, request->file);
-    } else if (failed && left == firmware::UnitLeft::WriteModeOpen) {
-        Append(o, ": the unit may be left in its write mode, where no command reaches it; %s", kRestart);
-        Append(o, " tq73 --port %s recover %s", port, request->file);
-    } else if (failed && left == firmware::UnitLeft::MidPage) {
-        Append(o, ": the unit is left in its boot loader in the middle of a page, where no command reaches it; %s",
-               kRestart);
-        Append(o, " tq73 --port %s recover %s", port, request->file);
-    } else if (failed && s.code != firmware::kWritePassEnded && left == firmware::UnitLeft::PartlyWritten) {
-        Append(o,
-               ": the unit has left its boot loader with its flash only partly written; run tq73 --port %s update %s",
-               port, request->file);
-        Append(o, " again; if the unit does not answer, start it in its boot loader and run tq73 --port %s recover %s",
-               port, request->file);
-    } else if (s.code == firmware::kWritePassEnded) {
-        char at[16];
-        std::snprintf(at, sizeof at, "0x%04X", static_cast<unsigned>(s.where));
-        Append(o,
-               ": the write pass was ended before the page at %s, with its closing byte; the pages from there on "
-               "are not written",
-               at);
-        Append(o, ": restart the unit into its boot loader, then run tq73 --port %s recover %s", port, request->file);
-    } else if (interrupted && writePassCut) {
-        Append(o,
-               ": the device is left in boot mode part-way through a write pass; restart the unit into its "
-               "boot loader, then run tq73 --port %s recover %s",
-               port, request->file);
-    } else {
-        Append(o, ": the device is left in boot mode; run tq73 --port %s recover %s to bring it back", port,
-               request->file);
-    }
-}
-
-// The command opened no operation: the console refused it (the log says why).
-Outcome NothingStarted() {
-    return Make(kExitOther, "not_started", "%s: the console did not start it (see the log above)", ShownName());
-}
-
-Outcome FromNoAnswer(const ops::ProgressSnapshot& s, const char* ended) {
-    Outcome o = Make(kExitNoAnswer, "no_answer", "%s", ended);
-    AppendWhere(o);
-    if (s.activity == ops::Activity::Update) {
-        Append(o, ": the device did not answer the model request; check the cable and that the unit runs "
-                  "its application, then try again");
-    } else {
-        Append(o, ": check the cable, the port and that the unit is powered, then try again");
-    }
-    return o;
-}
-
-Outcome FromRefused(const ops::ProgressSnapshot& s, const char* ended) {
-    Outcome o = Make(kExitRefused, "refused", "%s", ended);
-    AppendWhere(o);
-    const bool flash = s.activity == ops::Activity::FlashWrite || s.activity == ops::Activity::FlashRead ||
-                       s.activity == ops::Activity::FlashErase || s.activity == ops::Activity::FlashVerify ||
-                       s.activity == ops::Activity::FirmwareVerify;
-    if (s.activity == ops::Activity::Update) {
-        Append(o, ": the unit does not take this firmware's model; check that the file is meant for it");
-    } else if (!flash) {
-        Append(o, ": the unit refused the request; check that it runs its application, then try again");
-    } else {
-        Append(o, ": the unit refused the request; check ADDR and LEN against its flash");
-    }
-    return o;
-}
-
-Outcome FromFailed(const ops::ProgressSnapshot& s, const char* ended) {
-    // A status failure's text already names what failed and where.
-    Outcome o = s.code == firmware::kDeviceReportedFailure
-                    ? Make(kExitUpdateFailed, "failed", "%s", ended)
-                    : Make(kExitUpdateFailed, "failed", "%s: %s", ended, firmware::ProgramResultMeaning(s.code));
-    AppendWhere(o);
-    BootModeNote(o, s, false);
-    return o;
-}
-
-// A file that is read (a write's, a verify's) or written (a read's) that is
-// not a file of the kind taken: what stands there, and what to do.
-Outcome FromUnusableFile(const ops::ProgressSnapshot& s) {
-    const char* name = ShownName();
-    const char* file = request->file != nullptr ? request->file : "";
-    const bool target = s.activity == ops::Activity::FlashRead;
-    const platform::FileKind kind = platform::FileKindAt(path[0] != '\0' ? path : file, !target);
-    Outcome o;
-    if (target && (kind == platform::FileKind::Regular || kind == platform::FileKind::Missing)) {
-        o = Make(kExitFile, "file_error",
-                 "flash read: %s.partial, which the read writes first, is not a file: nothing "
-                 "was sent; remove it or choose another name",
-                 file);
-    } else if (target || (kind != platform::FileKind::Regular && kind != platform::FileKind::Pipe)) {
-        o = kind == platform::FileKind::Missing
-                ? Make(kExitFile, "file_error", "%s: %s does not exist: nothing was sent; check the path", name, file)
-                : Make(kExitFile, "file_error", "%s: %s %s: nothing was sent; give the path of a file", name, file,
-                       platform::NotAFileText(kind));
-    } else {
-        const platform::FileFault fault = platform::LastFileFault();
-        o = Make(kExitFile, "file_error", "%s: %s cannot be read (%s): nothing was sent", name, file,
-                 platform::FileFaultText(fault));
-        Append(o, fault == platform::FileFault::Idle
-                      ? "; check that something writes to it"
-                      : "; check that you may read it and that no other program holds it");
-    }
-    AppendWhere(o);
-    return o;
-}
-
-Outcome FromNotStarted(const ops::ProgressSnapshot& s, const char* ended) {
-    const char* name = ShownName();
-    switch (s.why) {
-        case ops::NotStartedWhy::NoModel:
-            return Make(kExitFile, "file_error",
-                        "%s: %s carries no model record (a TQ1, TQ2 or TQ3 line): nothing was sent; use the "
-                        "firmware file made for this unit",
-                        ended, request->file);
-        case ops::NotStartedWhy::FirmwareFile: {
-            Outcome o = Make(kExitFile, "file_error",
-                             "%s: cannot read %s as a Motorola S-record file: nothing was sent", name, request->file);
-            return o;
-        }
-        case ops::NotStartedWhy::FileOpen:
-            if (s.activity == ops::Activity::FlashRead) {
-                Outcome o = Make(kExitFile, "file_error",
-                                 "flash read: %s could not be written: check that its folder exists and is writable "
-                                 "and that no other program has it open (nothing was sent)",
-                                 request->file);
-                AppendWhere(o);
-                return o;
-            }
-            [[fallthrough]];
-        case ops::NotStartedWhy::FileRead:
-        case ops::NotStartedWhy::NotAFile: return FromUnusableFile(s);
-        case ops::NotStartedWhy::ReadOnly: {
-            Outcome o = Make(kExitFile, "file_error",
-                             "flash read: %s is read-only: nothing was sent; make it writable or choose another name",
-                             request->file);
-            AppendWhere(o);
-            return o;
-        }
-        case ops::NotStartedWhy::NameTooLong:
-            return Make(kExitFile, "file_error",
-                        "flash read: the name %s.partial, which the read writes first, is longer than the file "
-                        "system takes: nothing was sent; choose a shorter name",
-                        request->file);
-        case ops::NotStartedWhy::BeyondFile:
-            return Make(kExitUsage, "usage", "%s: LEN %s is more than %s holds: nothing was sent", name,
-                        request->length, request->file);
-        case ops::NotStartedWhy::NothingToCompare:
-            return Make(kExitUsage, "usage", "%s: %s is empty: there is nothing to compare; nothing was sent", name,
-                        request->file);
-        case ops::NotStartedWhy::TextsTooLong: return TextsTooLong();
-        default: break;
-    }
-    // A length the transfer buffer cannot take, or the worker not started.
-    Outcome o = Make(s.why == ops::NotStartedWhy::Length ? kExitUsage : kExitOther, "not_started", "%s", ended);
-    AppendWhere(o);
-    return o;
+shell::ResultContext Context(bool interrupted) {
+    shell::ResultContext c;
+    c.command = ShownName();
+    c.file = request->file;
+    c.path = path;
+    c.port = portLabel;
+    c.advicePort = request->sim ? "PORT" : portLabel;
+    c.length = request->length;
+    c.textsNeeded = unsigned(ops::ParameterBlockBytes(paramFirst, paramSecond));
+    c.interrupted = interrupted;
+    c.writePassCut = writePassCut;
+    return c;
 }
 
 // The differing ranges: the first ten, or every one under --all (and
 // under --json, which gives one event per range).
-void ListDifferences(const ops::ProgressSnapshot& s) {
+void ListDifferences(const ops::OperationResult& r) {
     constexpr uint32_t kListed = 10;
-    const uint32_t stored = s.verify.ranges < ops::kMaxVerifyRanges ? s.verify.ranges : ops::kMaxVerifyRanges;
+    const uint32_t stored = r.verify.ranges < ops::kMaxVerifyRanges ? r.verify.ranges : ops::kMaxVerifyRanges;
     const uint32_t shown = request->allRanges || request->json || stored < kListed ? stored : kListed;
     for (uint32_t i = 0; i < shown; ++i) {
         const ops::Difference d = ops::VerifyDifference(i);
@@ -785,84 +614,32 @@ void ListDifferences(const ops::ProgressSnapshot& s) {
     }
 }
 
-Outcome FromBoard(const ops::ProgressSnapshot& s) {
-    char ended[256];
-    ops::FormatProgress(s, platform::TickMs(), ended, sizeof ended);
-    switch (s.outcome) {
-        case ops::Outcome::Complete:
-        case ops::Outcome::Stopped: {
-            Outcome o = Make(kExitOk, s.outcome == ops::Outcome::Stopped ? "stopped" : "complete", "%s", ended);
-            if (request->command == Command::Stop) Append(o, ": the device answered");
-            if (request->command == Command::Read || request->command == Command::Write) {
-                char bytes[32];
-                std::snprintf(bytes, sizeof bytes, "%u", static_cast<unsigned>(s.total));
-                Append(o, request->command == Command::Read ? ": %s bytes in %s" : ": %s bytes from %s", bytes,
-                       request->file);
-            }
-            return o;
-        }
-        case ops::Outcome::Different: {
-            ListDifferences(s);
-            Outcome o = Make(kExitDifferent, "different", "%s", ended);
-            AppendWhere(o);
-            Append(o, ": the unit does not hold the file there");
-            return o;
-        }
-        case ops::Outcome::NoAnswer: return FromNoAnswer(s, ended);
-        case ops::Outcome::Refused: return FromRefused(s, ended);
-        case ops::Outcome::Failed: return FromFailed(s, ended);
-        case ops::Outcome::PortClosed: {
-            Outcome o = Make(kExitPort, "port_closed", "%s", ended);
-            AppendWhere(o);
-            Append(o, ": the port went away under the operation; check the cable or adapter, then try again");
-            return o;
-        }
-        case ops::Outcome::DamagedAnswer: {
-            Outcome o = Make(kExitNoAnswer, "damaged_answer", "%s", ended);
-            AppendWhere(o);
-            Append(o, ": the answer came cut or corrupted; check the cable and the connectors, then try again");
-            return o;
-        }
-        case ops::Outcome::FileError: {
-            Outcome o = Make(kExitFile, "file_error", "%s", ended);
-            AppendWhere(o);
-            Append(o, ": check that the folder exists and is writable and the file is not open elsewhere");
-            return o;
-        }
-        case ops::Outcome::NotStarted:
-        default: return FromNotStarted(s, ended);
-    }
+// The operation's result as tq73 ends with it: the exit code from the
+// table, the words from the window's own module.
+Outcome FromResult(const ops::OperationResult& r, bool interrupted) {
+    if (r.outcome == ops::Outcome::Different && !interrupted) ListDifferences(r);
+    const Exit exit = ExitFor(r, interrupted);
+    Outcome o;
+    o.code = exit.code;
+    o.name = exit.name;
+    shell::ResultSentence(r, Context(interrupted), o.text, sizeof o.text);
+    return o;
 }
 
-Outcome FromInterrupt(const ops::ProgressSnapshot& s) {
-    char ended[256];
-    ops::FormatProgress(s, platform::TickMs(), ended, sizeof ended);
-    const bool programming = s.activity == ops::Activity::Update || s.activity == ops::Activity::Recovery;
-    Outcome o;
-    if (programming && s.outcome == ops::Outcome::Failed) {
-        // The programmer's failure is the closed port's doing, not the device's;
-        // in the erase pass it stopped at a block, in the write pass at a page.
-        char where[48];
-        std::snprintf(where, sizeof where, "%s 0x%04X",
-                      s.stage == ops::Stage::Erasing ? "the erase of the block at" : "page",
-                      static_cast<unsigned>(s.where));
-        o = Make(kExitInterrupted, "interrupted", "interrupted: the %s stopped at %s",
-                 s.activity == ops::Activity::Update ? "update" : "recovery", where);
-    } else {
-        o = Make(kExitInterrupted, "interrupted", "interrupted: %s", ended);
-    }
-    AppendWhere(o);
-    if (programming) BootModeNote(o, s, true);
-    if (s.activity == ops::Activity::FlashRead && s.outcome != ops::Outcome::FileError) {
-        // The read's bytes never take the target's place unless it was read whole.
-        if (s.done != 0) {
-            Append(o, ": %s was not changed; %s.partial holds only the bytes read before the interruption",
-                   request->file, request->file);
-        } else {
-            Append(o, ": %s was not changed (nothing was read)", request->file);
-        }
-    }
-    return o;
+// A refusal tq73 makes before the port opens, in the words and with the
+// code the console's own refusal of it has.
+Outcome Refusal(ops::Activity activity, ops::NotStartedWhy why) {
+    ops::OperationResult r;
+    r.activity = activity;
+    r.block = uint32_t(request->block);
+    r.outcome = ops::Outcome::NotStarted;
+    r.why = why;
+    return FromResult(r, false);
+}
+
+// The command opened no operation: the console refused it (the log says why).
+Outcome NothingStarted() {
+    return Make(kExitOther, "not_started", "%s: the console did not start it (see the log above)", ShownName());
 }
 
 // ---- the commands ---------------------------------------------------------------
@@ -877,9 +654,8 @@ Outcome RunTracked(bool (*start)()) {
         return Make(kExitOther, "stalled", "%s: the operation did not end and nothing is left to end it", ShownName());
     }
     out::EndProgress();
-    const ops::ProgressSnapshot s = ops::ReadProgress();
-    if (Interrupted() && !InterruptIsTheEnd() && s.outcome != ops::Outcome::Complete) return FromInterrupt(s);
-    return FromBoard(s);
+    const ops::OperationResult r = ops::LastResult();
+    return FromResult(r, Interrupted() && !InterruptIsTheEnd() && r.outcome != ops::Outcome::Complete);
 }
 
 // A request that got no answer: where, and what to check.
@@ -1106,12 +882,11 @@ Outcome RunPorts() {
 // whatever the operation made of it, that is what the operator must know,
 // and for a unit left in its boot loader, how to bring it back.
 Outcome PortWentAway() {
-    const ops::ProgressSnapshot s = ops::ReadProgress();
+    const ops::OperationResult s = ops::LastResult();
     Outcome o = Make(kExitPort, "port_lost", "%s: the port went away under the operation", ShownName());
     AppendWhere(o);
-    const bool programming = s.activity == ops::Activity::Update || s.activity == ops::Activity::Recovery;
-    const bool inBootMode =
-        programming && (s.activity == ops::Activity::Recovery || s.step == 1) && s.outcome != ops::Outcome::Complete;
+    const bool inBootMode = ops::CountsPages(s.activity) && (s.activity == ops::Activity::Recovery || s.step == 1) &&
+                            s.outcome != ops::Outcome::Complete;
     if (inBootMode) {
         Append(o, ": the unit is left in its boot loader; once the port is back, run tq73 --port %s recover %s",
                request->sim ? "PORT" : portLabel, request->file);

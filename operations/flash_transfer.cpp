@@ -11,6 +11,7 @@
 
 #include "link/command_library.h"
 #include "operations/progress.h"
+#include "operations/result.h"
 #include "platform/platform.h"
 
 namespace ops {

@@ -2,6 +2,7 @@
 #include "operations/pattern_sequence.h"
 
 #include "operations/progress.h"
+#include "operations/result.h"
 
 #include "link/command_library.h"
 #include "platform/platform.h"

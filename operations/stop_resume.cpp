@@ -6,6 +6,7 @@
 #include "link/receiver.h"
 #include "link/serial_session.h"
 #include "operations/progress.h"
+#include "operations/result.h"
 #include "link/device_times.h"
 
 namespace ops {

@@ -8,6 +8,7 @@
 
 #include "operations/flash_transfer.h"
 #include "operations/progress.h"
+#include "operations/result.h"
 #include "link/device_times.h"
 
 namespace ops {

@@ -10,6 +10,7 @@
 #include "link/serial_session.h"
 #include "operations/pattern_sequence.h"
 #include "operations/progress.h"
+#include "operations/result.h"
 #include "operations/stop_resume.h"
 #include "operations/verify.h"
 #include "platform/platform.h"

@@ -7,6 +7,7 @@
 #include "operations/flash_transfer.h"
 #include "operations/param_block.h"
 #include "operations/progress.h"
+#include "operations/result.h"
 #include "operations/stop_resume.h"
 #include "platform/platform.h"
 #include "shell/command_ids.h"

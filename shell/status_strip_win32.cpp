@@ -1,5 +1,6 @@
 // status_strip_win32.cpp - the progress bar, the status text and the taskbar
-// button's progress, all read from the progress board on a timer.
+// button's progress, all read from the progress board on a timer, and the
+// result's words once the operation has ended.
 //
 // The workers never wait for any of this: they store their counts on the
 // board, and the UI thread reads it every 100 ms while an operation runs.
@@ -11,6 +12,8 @@
 #include <cwchar>
 
 #include "operations/progress.h"
+#include "operations/result.h"
+#include "shell/result_words.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_ui.h"
 #include "shell/command_ids.h"
@@ -29,11 +32,13 @@ UINT taskbarButtonCreated = 0;
 bool following = false;    // the status timer runs
 uint32_t shownSerial = 0;  // the operation the strip shows
 uint32_t shownPermille = 0xFFFFFFFF;
-ops::Outcome shownOutcome = ops::Outcome::Running;
+uint32_t shownEndMs = 0;
 wchar_t shownText[kTextChars] = L"";
 
 bool Failed(const ops::ProgressSnapshot& s) {
-    return s.endMs != 0 && s.outcome != ops::Outcome::Complete && s.outcome != ops::Outcome::Stopped;
+    if (s.endMs == 0) return false;
+    const ops::OperationResult r = ops::LastResult();
+    return r.serial == s.serial && !ops::Succeeded(r.outcome);
 }
 
 // What the taskbar button shows: nothing when idle or done, the fraction
@@ -52,13 +57,13 @@ void ShowOnTaskbar(HWND dialog, const ops::ProgressSnapshot& s, uint32_t permill
 void Show(HWND dialog, const ops::ProgressSnapshot& s) {
     const uint32_t permille = ops::ProgressPermille(s);
     HWND bar = GetDlgItem(dialog, kIdProgressBar);
-    if (permille != shownPermille || s.outcome != shownOutcome || s.serial != shownSerial) {
+    if (permille != shownPermille || s.endMs != shownEndMs || s.serial != shownSerial) {
         SendMessageW(bar, PBM_SETSTATE, Failed(s) ? PBST_ERROR : PBST_NORMAL, 0);
         SendMessageW(bar, PBM_SETPOS, permille, 0);
         ShowOnTaskbar(dialog, s, permille);
     }
     char text[kTextChars];
-    ops::FormatProgress(s, platform::TickMs(), text, sizeof text);
+    StatusText(s, platform::TickMs(), text, sizeof text);
     wchar_t wide[kTextChars];
     platform::ToWide(text, wide, kTextChars);
     // Only a changed text is set: the strip repaints when something changed.
@@ -68,7 +73,7 @@ void Show(HWND dialog, const ops::ProgressSnapshot& s) {
     }
     shownSerial = s.serial;
     shownPermille = permille;
-    shownOutcome = s.outcome;
+    shownEndMs = s.endMs;
 }
 
 HWND CreateStripControl(HWND dialog, const wchar_t* className, DWORD style, int id) {
@@ -103,7 +108,7 @@ void PlaceStatusStrip(HWND dialog, const DialogUnits& units, int top) {
 
 void RefreshStatus(HWND dialog) {
     const ops::ProgressSnapshot s = ops::ReadProgress();
-    if (s.serial == shownSerial && s.outcome == shownOutcome && !following) return;
+    if (s.serial == shownSerial && s.endMs == shownEndMs && !following) return;
     Show(dialog, s);
     const bool running = s.activity != ops::Activity::None && s.endMs == 0;
     if (running && !following) {

@@ -7,6 +7,7 @@
 
 #include "operations/flash_transfer.h"
 #include "operations/progress.h"
+#include "operations/result.h"
 #include "operations/verify.h"
 #include "platform/platform.h"
 #include "shell/command_ids.h"

@@ -9,6 +9,7 @@
 #include "link/frame.h"
 #include "link/link_state.h"
 #include "operations/progress.h"
+#include "operations/result.h"
 #include "platform/platform.h"
 #include "shell/command_ids.h"
 #include "shell/worker_slot.h"

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "operations/progress.h"
+#include "operations/result.h"
 #include "platform/platform.h"
 
 namespace shell {

@@ -116,8 +116,8 @@ bool RunTransferRows(sim::PtyDevice& device, const char* suffix) {
     // A verify reads as the read does and compares with the file's bytes.
     std::memcpy(ops::TransferBuffer.data(), data.data(), kLength);
     start = std::chrono::steady_clock::now();
-    const bool verifyOk = RunWorker(ops::FlashVerifyWorker, params) && ops::ReadProgress().verify.differing == 0 &&
-                          ops::ReadProgress().verify.compared == kLength;
+    const bool verifyOk = RunWorker(ops::FlashVerifyWorker, params) && ops::LastResult().verify.differing == 0 &&
+                          ops::LastResult().verify.compared == kLength;
     Row("flash verify", suffix, verifyOk, Since(start), ReadBudget(kLength));
     return writeOk && readOk && verifyOk;
 }
@@ -135,8 +135,8 @@ bool RunFirmwareVerifyRow(const firmware::Image& image, const char* suffix) {
     ops::OperationParams unused{};
     ops::ResetProgress();
     const auto start = std::chrono::steady_clock::now();
-    const bool ok = RunWorker(firmware::FirmwareVerifyWorker, unused) && ops::ReadProgress().verify.differing == 0 &&
-                    ops::ReadProgress().verify.compared == bytes;
+    const bool ok = RunWorker(firmware::FirmwareVerifyWorker, unused) && ops::LastResult().verify.differing == 0 &&
+                    ops::LastResult().verify.compared == bytes;
     char label[80];
     std::snprintf(label, sizeof label, "firmware verify, %u pages (%s)%s", unsigned(bytes / 128), ok ? "ok" : "bad",
                   suffix);

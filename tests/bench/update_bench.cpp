@@ -16,6 +16,7 @@
 #include "link/receiver.h"
 #include "link/serial_session.h"
 #include "operations/progress.h"
+#include "operations/result.h"
 #include "operations/stop_resume.h"
 #include "platform/posix/port_map.h"
 #include "platform/posix/posix_hooks.h"

@@ -14,17 +14,125 @@
 #include <vector>
 
 #include "cli/args.h"
+#include "cli/exit_codes.h"
 #include "cli/json.h"
 #include "platform/terminal.h"
 #include "cli/output.h"
 #include "platform/console/console_ui.h"
 #include "platform/platform.h"
 #include "shell/number_text.h"
+#include "shell/result_words.h"
 #include "tq_version.h"
 
 namespace {
 
 using cli::Command;
+
+// ---- results ---------------------------------------------------------------------
+
+// Each outcome as the window's status strip says it, and as tq73 ends with
+// it: its result line, exit code and JSON outcome.
+TEST(Results, EachOutcomeInTheWindowAndInTq73) {
+    using ops::Activity;
+    using ops::NotStartedWhy;
+    using ops::Outcome;
+    struct Case {
+        Activity activity;
+        Outcome outcome;
+        NotStartedWhy why;
+        bool interrupted;
+        const char* strip;
+        const char* line;  // after the strip's text, unless it starts otherwise
+        int exit;
+        const char* name;
+    } cases[] = {
+        {Activity::FlashRead, Outcome::Complete, NotStartedWhy::None, false, "flash read 0x1000 complete in 1.5 s",
+         ": 4096 bytes in dump.bin", 0, "complete"},
+        {Activity::Sequence, Outcome::Stopped, NotStartedWhy::None, false, "pattern sequence stopped after 1.5 s", "",
+         0, "stopped"},
+        {Activity::FlashVerify, Outcome::Different, NotStartedWhy::None, false,
+         "flash verify 0x1000: 2 of 4,096 bytes differ in 1 range, the first at 0x001010",
+         " (port COM3, file dump.bin): the unit does not hold the file there", 8, "different"},
+        {Activity::FlashRead, Outcome::NoAnswer, NotStartedWhy::None, false, "flash read 0x1000: no answer at 0x1100",
+         " (port COM3, file dump.bin): check the cable, the port and that the unit is powered, then try again", 4,
+         "no_answer"},
+        {Activity::FlashRead, Outcome::DamagedAnswer, NotStartedWhy::None, false,
+         "flash read 0x1000: damaged answer at 0x1100",
+         " (port COM3, file dump.bin): the answer came cut or corrupted; check the cable and the connectors, then "
+         "try again",
+         4, "damaged_answer"},
+        {Activity::Update, Outcome::Refused, NotStartedWhy::None, false, "update refused",
+         " (port COM3, file dump.bin): the unit does not take this firmware's model; check that the file is meant "
+         "for it",
+         5, "refused"},
+        {Activity::Recovery, Outcome::Failed, NotStartedWhy::None, false,
+         "recovery failed at page 0x1100, err 06, after 1.5 s",
+         ": no reply to a page's data (port COM3, file dump.bin): the unit is left in its boot loader in the middle "
+         "of a page, where no command reaches it; restart it into its boot loader (power it off and on in boot "
+         "mode), then run tq73 --port COM3 recover dump.bin",
+         7, "failed"},
+        {Activity::FlashRead, Outcome::PortClosed, NotStartedWhy::None, false,
+         "flash read 0x1000: the port closed at 0x1100",
+         " (port COM3, file dump.bin): the port went away under the operation; check the cable or adapter, then "
+         "try again",
+         3, "port_closed"},
+        {Activity::FlashRead, Outcome::FileError, NotStartedWhy::None, false,
+         "flash read 0x1000: the file could not be written",
+         " (port COM3, file dump.bin): check that the folder exists and is writable and the file is not open "
+         "elsewhere",
+         6, "file_error"},
+        {Activity::FlashRead, Outcome::NotStarted, NotStartedWhy::ReadOnly, false,
+         "flash read 0x1000 not started: the file is read-only",
+         "flash read: dump.bin is read-only: nothing was sent; make it writable or choose another name (port COM3, "
+         "file dump.bin)",
+         6, "file_error"},
+        {Activity::FlashWrite, Outcome::NotStarted, NotStartedWhy::BeyondFile, false,
+         "flash write 0x1000 not started: the length is more than the file holds",
+         "flash read: LEN 4096 is more than dump.bin holds: nothing was sent", 2, "usage"},
+        {Activity::FlashRead, Outcome::NotStarted, NotStartedWhy::Length, false,
+         "flash read 0x1000 not started: the length is larger than a transfer takes", " (port COM3, file dump.bin)", 2,
+         "not_started"},
+        {Activity::FlashRead, Outcome::NotStarted, NotStartedWhy::Busy, false,
+         "flash read 0x1000 not started: another operation runs", " (port COM3, file dump.bin)", 1, "not_started"},
+        {Activity::FlashRead, Outcome::NoAnswer, NotStartedWhy::None, true, "flash read 0x1000: no answer at 0x1100",
+         "interrupted: flash read 0x1000: no answer at 0x1100 (port COM3, file dump.bin): dump.bin was not changed; "
+         "dump.bin.partial holds only the bytes read before the interruption",
+         130, "interrupted"},
+    };
+    shell::ResultContext context;
+    context.command = "flash read";
+    context.file = "dump.bin";
+    context.path = "dump.bin";
+    context.port = "COM3";
+    context.advicePort = "COM3";
+    context.length = "4096";
+    for (const Case& c : cases) {
+        ops::OperationResult r;
+        r.activity = c.activity;
+        r.outcome = c.outcome;
+        r.why = c.why;
+        r.address = 0x1000;
+        r.where = 0x1100;
+        r.code = 6;
+        r.done = r.total = 4096;
+        r.startMs = 1000;
+        r.endMs = 2500;
+        r.verify = {4096, 2, 1, 0x1010, 0x12, 0x34};
+        char strip[256];
+        shell::ResultHeadline(r, strip, sizeof strip);
+        EXPECT_STREQ(strip, c.strip);
+        context.interrupted = c.interrupted;
+        char line[1024];
+        shell::ResultSentence(r, context, line, sizeof line);
+        const std::string expected = c.line[0] == ':' || c.line[0] == ' ' || c.line[0] == '\0'
+                                         ? std::string(c.strip) + c.line
+                                         : std::string(c.line);
+        EXPECT_EQ(line, expected) << c.strip;
+        const cli::Exit exit = cli::ExitFor(r, c.interrupted);
+        EXPECT_EQ(exit.code, c.exit) << c.strip;
+        EXPECT_STREQ(exit.name, c.name) << c.strip;
+    }
+}
 
 // ---- number texts ---------------------------------------------------------------
 

@@ -48,10 +48,10 @@ protected:
         Press(shell::kIdOpen);
     }
 
-    ops::ProgressSnapshot Run(int id) {
+    ops::OperationResult Run(int id) {
         Press(id);
         EXPECT_TRUE(PumpUntilIdle());
-        return ops::ReadProgress();
+        return ops::LastResult();
     }
 
     Bytes file;
@@ -59,7 +59,7 @@ protected:
 };
 
 TEST_F(Verify, EqualFlashIsSaidSoWithoutABoxAndTouchesNothing) {
-    const ops::ProgressSnapshot s = Run(shell::kIdFlashVerify);
+    const ops::OperationResult s = Run(shell::kIdFlashVerify);
     EXPECT_EQ(s.outcome, Outcome::Complete);
     EXPECT_EQ(s.verify.compared, 600u);
     EXPECT_EQ(s.verify.differing, 0u);
@@ -82,7 +82,7 @@ TEST_F(Verify, StuckCellIsFoundWithItsAddressAndBothBytes) {
         m.StickBits(0x3101, 0x80);
         m.SetFlash(0x3101, &value, 1);
     });
-    const ops::ProgressSnapshot s = Run(shell::kIdFlashVerify);
+    const ops::OperationResult s = Run(shell::kIdFlashVerify);
     EXPECT_EQ(s.outcome, Outcome::Different);
     EXPECT_EQ(s.verify.differing, 1u);
     EXPECT_EQ(s.verify.ranges, 1u);
@@ -112,7 +112,7 @@ TEST_F(Verify, FailedReadsAreNeverAVerdict) {
         platform::posix::SetControl(shell::kIdStartAddressEdit, "3000h");
         platform::posix::SetControl(shell::kIdLengthEdit, "600");
         Configure([&](sim::DeviceModel& m) { m.SetFault(0x50, 0x04, c.fault, 0, 2); });
-        const ops::ProgressSnapshot s = Run(shell::kIdFlashVerify);
+        const ops::OperationResult s = Run(shell::kIdFlashVerify);
         EXPECT_EQ(s.outcome, c.outcome) << c.name;
         EXPECT_EQ(s.where, 0x3100u) << c.name;
         EXPECT_EQ(platform::posix::BoxesShown(), std::vector<std::string>{"FLASH READ 異常"}) << c.name;
@@ -166,10 +166,10 @@ TEST_F(FirmwareProof, FullImageVerifiesAfterTheUpdateAndAStuckCellIsFound) {
     Press(shell::kIdFarmUpdate);
     ASSERT_TRUE(PumpUntilLogged("更新完了", 30000));
     ASSERT_TRUE(PumpUntilIdle());
-    const ops::ProgressSnapshot s = [&] {
+    const ops::OperationResult s = [&] {
         Press(shell::kIdFirmwareVerify);
         EXPECT_TRUE(PumpUntilIdle(30000));
-        return ops::ReadProgress();
+        return ops::LastResult();
     }();
     EXPECT_EQ(s.activity, ops::Activity::FirmwareVerify);
     EXPECT_EQ(s.verify.compared, 192u * 128u);  // every page of the seven blocks
@@ -219,7 +219,7 @@ TEST_F(FirmwareProof, DeviceStatusFailuresEndTheUpdateWithResultNine) {
         Press(shell::kIdRecovery);
         ASSERT_TRUE(PumpUntilLogged("更新失敗 err: 09", 20000)) << c.name;
         ASSERT_TRUE(PumpUntilIdle());
-        const ops::ProgressSnapshot s = ops::ReadProgress();
+        const ops::OperationResult s = ops::LastResult();
         EXPECT_EQ(s.outcome, Outcome::Failed) << c.name;
         EXPECT_EQ(s.code, firmware::kDeviceReportedFailure) << c.name;
         EXPECT_EQ(s.deviceErrors.blocks, c.blocks) << c.name;

@@ -10,6 +10,7 @@
 #include "device_link.h"
 #include "operations/operation_params.h"
 #include "operations/progress.h"
+#include "shell/result_words.h"
 #include "shell/dispatch.h"
 #include "shell/worker_slot.h"
 
@@ -68,10 +69,10 @@ protected:
         }
     }
 
-    // The status line the progress board gives now.
+    // The status line the window shows now.
     static std::string Status() {
         char text[160];
-        ops::FormatProgress(ops::ReadProgress(), platform::TickMs(), text, sizeof text);
+        shell::StatusText(ops::ReadProgress(), platform::TickMs(), text, sizeof text);
         return text;
     }
     static bool StatusStarts(const std::string& prefix) { return Status().rfind(prefix, 0) == 0; }

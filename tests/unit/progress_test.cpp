@@ -4,6 +4,8 @@
 #include <string>
 
 #include "operations/progress.h"
+#include "operations/result.h"
+#include "operations/result.h"
 
 namespace {
 
@@ -22,11 +24,9 @@ ProgressSnapshot Snap(Activity a, uint32_t done, uint32_t total, uint32_t startM
     return s;
 }
 
-ProgressSnapshot Ended(ProgressSnapshot s, Outcome o, uint32_t endMs, uint32_t where = 0, int code = 0) {
-    s.outcome = o;
+ProgressSnapshot Ended(ProgressSnapshot s, Outcome o, uint32_t endMs) {
+    s.complete = o == Outcome::Complete;
     s.endMs = endMs;
-    s.where = where;
-    s.code = code;
     return s;
 }
 
@@ -110,49 +110,6 @@ TEST(Progress, RunningTexts) {
     EXPECT_EQ(Text(ProgressSnapshot{}, 0), "");
 }
 
-TEST(Progress, EndTexts) {
-    ProgressSnapshot read = Snap(Activity::FlashRead, 256, 1024);
-    read.address = 0x1000;
-    ProgressSnapshot chain = Snap(Activity::ParamChain, 0, 0);
-    chain.block = 1;
-    chain.failStep = 1;
-    ProgressSnapshot chainStop = chain;
-    chainStop.failStep = 0;
-    ProgressSnapshot erasing = Snap(Activity::Recovery, 0, 0);
-    erasing.stage = ops::Stage::Erasing;
-    ProgressSnapshot writeMode = Snap(Activity::Update, 0, 0);
-    writeMode.stage = ops::Stage::WriteMode;
-    ProgressSnapshot write = Snap(Activity::FlashWrite, 768, 768);
-    write.address = 0x3000;
-    write.skipped = 2;
-    struct Case {
-        ProgressSnapshot s;
-        const char* text;
-    } cases[] = {
-        {Ended(Snap(Activity::Update, 192, 192), Outcome::Complete, 19200), "update complete in 18.2 s"},
-        {Ended(read, Outcome::Refused, 2000, 0x1100), "flash read 0x1000 refused at 0x1100"},
-        {Ended(read, Outcome::NoAnswer, 2000, 0x1100), "flash read 0x1000: no answer at 0x1100"},
-        {Ended(read, Outcome::PortClosed, 2000, 0x1100), "flash read 0x1000: the port closed at 0x1100"},
-        {Ended(read, Outcome::FileError, 2000, 0x1000), "flash read 0x1000: the file could not be written"},
-        {Ended(read, Outcome::DamagedAnswer, 2000, 0x1100), "flash read 0x1000: damaged answer at 0x1100"},
-        {Ended(Snap(Activity::Recovery, 3, 192), Outcome::Failed, 6100, 0x3180, 6),
-         "recovery failed at page 0x3180, err 06, after 5.1 s"},
-        {Ended(erasing, Outcome::Failed, 2400, 0x3000, 1), "recovery failed at the block 0x3000, err 01, after 1.4 s"},
-        {Ended(writeMode, Outcome::Failed, 2800, 0, 2),
-         "update failed at the write-mode request W, err 02, after 1.8 s"},
-        {Ended(write, Outcome::Complete, 1300),
-         "flash write 0x3000 complete in 0.3 s; 2 chunks of all FF not sent: they count on erased flash (erase first, "
-         "or verify)"},
-        {Ended(Snap(Activity::Update, 0, 0), Outcome::Refused, 1100), "update refused"},
-        {Ended(Snap(Activity::Update, 0, 0), Outcome::NotStarted, 1000), "update not started"},
-        {Ended(chain, Outcome::Refused, 3000, 0xE200), "parameter block 1: erase refused at 0xE200"},
-        {Ended(chainStop, Outcome::NoAnswer, 3000), "parameter block 1: stop: no answer"},
-        {Ended(Snap(Activity::ApStop, 3, 3), Outcome::NoAnswer, 2800), "ap-stop: no answer"},
-        {Ended(Snap(Activity::Sequence, 0, 0), Outcome::Stopped, 13000), "pattern sequence stopped after 12.0 s"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(Text(c.s, 99999), c.text);
-}
-
 // The board: a reader sees an operation as running until the front end closes
 // it, the first failure stands, and a new operation starts afresh.
 TEST(Progress, BoardKeepsTheFirstFailureUntilClosed) {
@@ -165,22 +122,27 @@ TEST(Progress, BoardKeepsTheFirstFailureUntilClosed) {
     ops::ReportFailure(Outcome::Refused, 0xE200);
     ops::SetStep(2);
     ops::ReportFailure(Outcome::NoAnswer, 0xE300);
-    EXPECT_EQ(ops::ReadProgress().outcome, Outcome::Running);
+    EXPECT_EQ(ops::LastResult().outcome, Outcome::Running);
     ops::CloseProgress();
-    ProgressSnapshot s = ops::ReadProgress();
-    EXPECT_EQ(s.outcome, Outcome::Refused);
-    EXPECT_EQ(s.where, 0xE200u);
-    EXPECT_EQ(s.failStep, 1u);
-    EXPECT_NE(s.endMs, 0u);
+    ops::OperationResult r = ops::LastResult();
+    EXPECT_EQ(r.outcome, Outcome::Refused);
+    EXPECT_EQ(r.where, 0xE200u);
+    EXPECT_EQ(r.failStep, 1u);
+    EXPECT_EQ(r.step, 2u);
+    EXPECT_EQ(r.serial, first);
+    EXPECT_NE(ops::ReadProgress().endMs, 0u);
+    EXPECT_EQ(r.endMs, ops::ReadProgress().endMs);
+    EXPECT_FALSE(ops::ReadProgress().complete) << "a refused chain's bar is not full";
     ops::CloseProgress(Outcome::Stopped);
-    EXPECT_EQ(ops::ReadProgress().outcome, Outcome::Refused) << "closing twice changes nothing";
+    EXPECT_EQ(ops::LastResult().outcome, Outcome::Refused) << "closing twice changes nothing";
 
     ops::OpenProgress(Activity::FlashWrite, 0x100);
-    s = ops::ReadProgress();
-    EXPECT_EQ(s.serial, first + 1);
-    EXPECT_EQ(s.outcome, Outcome::Running);
-    EXPECT_EQ(s.endMs, 0u);
-    EXPECT_EQ(s.where, 0u);
+    EXPECT_EQ(ops::ReadProgress().serial, first + 1);
+    EXPECT_EQ(ops::ReadProgress().endMs, 0u);
+    r = ops::LastResult();
+    EXPECT_EQ(r.serial, first + 1);
+    EXPECT_EQ(r.outcome, Outcome::Running);
+    EXPECT_EQ(r.where, 0u);
     ops::ResetProgress();
 }
 
