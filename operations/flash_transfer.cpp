@@ -25,7 +25,6 @@ constexpr const char* kWriteFailedText = "FLASH WRITE 異常";
 constexpr const char* kReadFailedText = "FLASH READ 異常";
 constexpr const char* kEraseFailedText = "FLASH ERASE 異常";
 constexpr const char* kFileWriteFailedText = "WRITE ERROR";
-constexpr uint32_t kAddressMask = 0xFFFFFF;
 constexpr char kPartialSuffix[] = ".partial";
 constexpr size_t kFileNameSize = sizeof(OperationParams::FileName);
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "operations/address_space.h"
 #include "operations/operation_params.h"
 
 namespace ops {

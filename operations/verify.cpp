@@ -28,7 +28,6 @@ const uint8_t* VerifyExpected = nullptr;
 namespace {
 
 constexpr const char* kVerifyFailedText = "FLASH VERIFY 異常";
-constexpr uint32_t kAddressMask = 0xFFFFFF;
 // The log lists this many ranges beside its summary line; front ends read
 // them all from VerifyRanges.
 constexpr uint32_t kLoggedRanges = 8;

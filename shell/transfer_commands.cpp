@@ -21,7 +21,7 @@ namespace {
 constexpr const char* kOpenErrorText = "OPEN ERROR";
 constexpr const char* kReadErrorText = "READ ERROR";
 constexpr const char* kWriteErrorText = "WRITE ERROR";
-constexpr uint32_t kAddressMask = 0xFFFFFF;  // the device's 24-bit addresses
+using ops::kAddressMask;
 // A log line that names a path: the path's bytes and some words.
 constexpr int kPathLine = platform::kPathBytes + 160;
 
@@ -181,14 +181,11 @@ bool BeyondFile(const ops::OperationParams* params, const TransferCommand& comma
     return true;
 }
 
-// The device's addresses are 24 bits and the workers count on modulo 2^24:
-// a write or an erase running past 0xFFFFFF would go on at 0x000000 and
-// destroy the start of flash. Such a range is refused before anything is
-// sent. (A read or a verify keeps that arithmetic: it changes nothing on the
-// unit.)
+// A write or an erase past the top of the address space is refused with a
+// box before anything is sent.
 bool CrossesTopOfAddressSpace(const ops::OperationParams* params, const TransferCommand& command) {
     const uint32_t start = params->StartAddress & kAddressMask;
-    if (static_cast<uint64_t>(start) + params->Length <= kAddressMask + 1ull) return false;
+    if (!ops::RunsPastTopOfAddressSpace(start, params->Length)) return false;
     char boxName[16] = "";
     for (size_t i = 0; command.name[i] != '\0' && i + 1 < sizeof boxName; ++i) {
         boxName[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(command.name[i])));
