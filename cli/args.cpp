@@ -6,13 +6,14 @@
 #include <cstring>
 
 #include "operations/flash_transfer.h"
+#include "shell/number_text.h"
 
 namespace cli {
 
 namespace {
 
-constexpr uint32_t kMaxAddress = 0xFFFFFF;  // 24 bits on the wire
-constexpr uint32_t kMaxErase = 0xFFFF;      // the erase request's 16-bit count
+constexpr uint32_t kMaxAddress = ops::kAddressMask;  // 24 bits on the wire
+constexpr uint32_t kMaxErase = 0xFFFF;               // the erase request's 16-bit count
 constexpr int kMaxSeconds = 1000000;
 constexpr int kMaxPositional = 8;
 
@@ -37,29 +38,6 @@ bool Fail(Request& r, const char* format, const char* detail = "") {
     return false;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-int HexValue(char c) { return IsDigit(c) ? c - '0' : (c | 0x20) - 'a' + 10; }
-
-// Digits of the given base from text[from, to) into value; false past max.
-bool Accumulate(const char* text, size_t from, size_t to, uint32_t base, uint32_t max, uint32_t& value) {
-    uint64_t v = 0;
-    for (size_t i = from; i < to; ++i) {
-        v = v * base + static_cast<uint32_t>(HexValue(text[i]));
-        if (v > max) return false;
-    }
-    value = static_cast<uint32_t>(v);
-    return true;
-}
-
-bool AllOf(const char* text, size_t from, size_t to, bool (*pred)(char)) {
-    if (from >= to) return false;
-    for (size_t i = from; i < to; ++i) {
-        if (!pred(text[i])) return false;
-    }
-    return true;
-}
-
 bool NumberField(Request& r, const char* what, const char* text, uint32_t max, char* field, uint32_t& value) {
     char why[160];
     if (std::strlen(text) >= kNumberTextSize) {
@@ -67,7 +45,7 @@ bool NumberField(Request& r, const char* what, const char* text, uint32_t max, c
                       static_cast<unsigned>(kNumberTextSize - 1));
         return false;
     }
-    if (!ParseNumberArgument(text, max, value, why, sizeof why)) {
+    if (!shell::ParseExactNumberText(text, max, value, why, sizeof why)) {
         std::snprintf(r.error, sizeof r.error, "%s %s", what, why);
         return false;
     }
@@ -79,18 +57,17 @@ bool ParseSeconds(Request& r, const char* text) {
     uint32_t value = 0;
     char why[160];
     static_assert(kMaxSeconds == 1000000, "the message names the limit");
-    if (text == nullptr || !AllOf(text, 0, std::strlen(text), IsDigit) ||
-        !ParseNumberArgument(text, kMaxSeconds, value, why, sizeof why) || value == 0) {
+    if (text == nullptr || !shell::AllDigits(text) ||
+        !shell::ParseExactNumberText(text, kMaxSeconds, value, why, sizeof why) || value == 0) {
         return Fail(r, "--seconds takes a whole number of seconds from 1 to 1000000, not \"%s\"", text ? text : "");
     }
     r.seconds = static_cast<int>(value);
     return true;
 }
 
-// A write or an erase that ran past the top of the 24-bit address space
-// would go on at 0x000000 and overwrite the start of flash.
+// A write or an erase past the top of the address space, in tq73's words.
 bool WithinAddressSpace(Request& r, const char* command) {
-    if (static_cast<uint64_t>(r.addressValue) + r.lengthValue <= kMaxAddress + 1ull) return true;
+    if (!ops::RunsPastTopOfAddressSpace(r.addressValue, r.lengthValue)) return true;
     std::snprintf(r.error, sizeof r.error,
                   "%s: %Xh + %Xh runs past the top of the device's 24-bit address space (FFFFFFh): nothing "
                   "was sent",
@@ -201,39 +178,6 @@ const Named* FindCommand(const char* name) {
 }
 
 }  // namespace
-
-bool ParseNumberArgument(const char* text, uint32_t max, uint32_t& value, char* why, size_t whyCap) {
-    const size_t n = std::strlen(text);
-    bool inRange = false;
-    if (n > 1 && text[n - 1] == 'h') {
-        const size_t from = (n > 3 && text[0] == '0' && text[1] == 'x') ? 2 : 0;
-        if (!AllOf(text, from, n - 1, IsHexDigit)) {
-            std::snprintf(why, whyCap,
-                          "\"%s\" is not a number: hexadecimal is digits 0-9 a-f with a trailing h (1000h)", text);
-            return false;
-        }
-        inRange = Accumulate(text, from, n - 1, 16, max, value);
-    } else if (AllOf(text, 0, n, IsDigit)) {
-        inRange = Accumulate(text, 0, n, 10, max, value);
-    } else if (n > 1 && text[n - 1] == 'H' && AllOf(text, 0, n - 1, IsHexDigit)) {
-        std::snprintf(why, whyCap, "\"%s\": hexadecimal takes a lower-case h (%.*sh)", text, static_cast<int>(n - 1),
-                      text);
-        return false;
-    } else if (n > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') && AllOf(text, 2, n, IsHexDigit)) {
-        std::snprintf(why, whyCap, "\"%s\": write hexadecimal with a trailing h (%sh)", text, text + 2);
-        return false;
-    } else {
-        std::snprintf(why, whyCap,
-                      "\"%s\" is not a number: give decimal digits (4096) or hexadecimal with a trailing h (1000h)",
-                      text);
-        return false;
-    }
-    if (!inRange) {
-        std::snprintf(why, whyCap, "%s is larger than %Xh", text, static_cast<unsigned>(max));
-        return false;
-    }
-    return true;
-}
 
 bool ParseArguments(int argc, const char* const* argv, Request& r) {
     const char* positional[kMaxPositional];

@@ -1,5 +1,6 @@
 // args.h - the command line of tq73: what to do, on which port, and how to
-// show it; number texts checked the way the window's edits take them.
+// show it; number texts checked the way the window's edits take them
+// (shell/number_text.h).
 #pragma once
 
 #include <cstddef>
@@ -74,12 +75,6 @@ struct Request {
 
 // false with request.error set when the arguments are not usable.
 bool ParseArguments(int argc, const char* const* argv, Request& request);
-
-// A number as the window's edits take it: decimal digits, or hexadecimal
-// digits with a trailing lower-case h ("1000h", also "0x1000h"). Texts the
-// edits would read differently from what they seem to say ("1000H" and
-// "0x1000" are decimal 1000 and 0 there) are refused with a hint.
-bool ParseNumberArgument(const char* text, uint32_t max, uint32_t& value, char* why, size_t whyCap);
 
 const char* CommandName(Command command);
 const char* UsageText();

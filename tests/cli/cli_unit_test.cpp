@@ -147,7 +147,7 @@ TEST(NumberArgument, AcceptedTextsMeanWhatTheWindowsEditReadsThemAs) {
     for (const auto& c : cases) {
         uint32_t value = 1;
         char why[160] = "";
-        ASSERT_TRUE(cli::ParseNumberArgument(c.text, 0xFFFFFF, value, why, sizeof why)) << c.text << ": " << why;
+        ASSERT_TRUE(shell::ParseExactNumberText(c.text, 0xFFFFFF, value, why, sizeof why)) << c.text << ": " << why;
         EXPECT_EQ(value, c.value) << c.text;
         uint32_t window = 7;
         shell::ParseNumberText(c.text, window);
@@ -175,7 +175,7 @@ TEST(NumberArgument, TextsTheWindowWouldMisreadAreRefusedWithAHint) {
     for (const auto& c : cases) {
         uint32_t value = 0;
         char why[160] = "";
-        EXPECT_FALSE(cli::ParseNumberArgument(c.text, 0xFFFFFF, value, why, sizeof why)) << c.text;
+        EXPECT_FALSE(shell::ParseExactNumberText(c.text, 0xFFFFFF, value, why, sizeof why)) << c.text;
         EXPECT_NE(std::strstr(why, c.hint), nullptr) << c.text << ": " << why;
     }
 }
