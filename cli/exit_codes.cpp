@@ -37,16 +37,11 @@ struct WhyRow {
 };
 
 constexpr WhyRow kNotStarted[] = {
-    {NotStartedWhy::NoModel, {kExitFile, "file_error"}},
-    {NotStartedWhy::FirmwareFile, {kExitFile, "file_error"}},
-    {NotStartedWhy::FileOpen, {kExitFile, "file_error"}},
-    {NotStartedWhy::FileRead, {kExitFile, "file_error"}},
-    {NotStartedWhy::NotAFile, {kExitFile, "file_error"}},
-    {NotStartedWhy::ReadOnly, {kExitFile, "file_error"}},
-    {NotStartedWhy::NameTooLong, {kExitFile, "file_error"}},
-    {NotStartedWhy::BeyondFile, {kExitUsage, "usage"}},
-    {NotStartedWhy::NothingToCompare, {kExitUsage, "usage"}},
-    {NotStartedWhy::TextsTooLong, {kExitUsage, "usage"}},
+    {NotStartedWhy::NoModel, {kExitFile, "file_error"}},      {NotStartedWhy::FirmwareFile, {kExitFile, "file_error"}},
+    {NotStartedWhy::FileOpen, {kExitFile, "file_error"}},     {NotStartedWhy::FileRead, {kExitFile, "file_error"}},
+    {NotStartedWhy::NotAFile, {kExitFile, "file_error"}},     {NotStartedWhy::ReadOnly, {kExitFile, "file_error"}},
+    {NotStartedWhy::NameTooLong, {kExitFile, "file_error"}},  {NotStartedWhy::BeyondFile, {kExitUsage, "usage"}},
+    {NotStartedWhy::NothingToCompare, {kExitUsage, "usage"}}, {NotStartedWhy::TextsTooLong, {kExitUsage, "usage"}},
     {NotStartedWhy::Length, {kExitUsage, "not_started"}},
 };
 

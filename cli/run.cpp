@@ -21,7 +21,6 @@
 #include "operations/param_block.h"
 #include "operations/progress.h"
 #include "operations/result.h"
-#include "operations/result.h"
 #include "operations/verify.h"
 #include "platform/console/console_ui.h"
 #include "platform/platform.h"
@@ -392,8 +391,7 @@ bool CheckWriteSource(Outcome& o) {
         return false;
     }
     // A verify only reads: like a read, it counts on past the top.
-    if (write && request->length[0] == '\0' &&
-        request->addressValue + static_cast<unsigned long long>(size) > 0x1000000) {
+    if (write && request->length[0] == '\0' && ops::RunsPastTopOfAddressSpace(request->addressValue, uint64_t(size))) {
         std::snprintf(detail, sizeof detail, "%lld bytes", size);
         o = Make(kExitUsage, "usage",
                  "write: %s (%s) at %s runs past the top of the device's 24-bit address space (FFFFFFh): nothing "
@@ -410,47 +408,24 @@ bool CheckWriteSource(Outcome& o) {
     return true;
 }
 
-// The first character of text that code page 932 lacks, as UTF-8 in out with
-// its code point; false when there is none. A byte that is not UTF-8 at all
-// sets notUtf8, and code is that byte.
-bool FirstLacking(const char* text, char* out, size_t cap, uint32_t& code, bool& notUtf8) {
-    const int length = static_cast<int>(std::strlen(text));
-    for (int i = 0; i < length;) {
-        const platform::Decoded d = platform::DecodeUtf8(text + i, length - i);
-        const int width = d.width > 0 ? d.width : 1;
-        char one[8] = "";
-        char converted[16];
-        std::memcpy(one, text + i, static_cast<size_t>(width));
-        notUtf8 = d.width == 0;
-        if (notUtf8 || !platform::terminal::Utf8ToCp932(one, converted, sizeof converted)) {
-            std::snprintf(out, cap, "%s", notUtf8 ? "?" : one);
-            code = notUtf8 ? static_cast<uint8_t>(text[i]) : d.code;
-            return true;
-        }
-        i += width;
-    }
-    return false;
-}
-
 bool ConvertParamText(const char* text, char* out, size_t cap, int which, Outcome& o) {
     char converted[kTextSize];
-    char lacking[8];
-    uint32_t code = 0;
-    bool notUtf8 = false;
-    if (FirstLacking(text, lacking, sizeof lacking, code, notUtf8) ||
+    platform::TextRefusal refusal;
+    if (platform::FindCharacterCp932Lacks(text, refusal) ||
         !platform::terminal::Utf8ToCp932(text, converted, sizeof converted)) {
         char where[96];
         std::snprintf(where, sizeof where, "parameter block %d: TEXT%d", request->block, which);
         char character[48];
-        if (notUtf8) {
-            std::snprintf(character, sizeof character, "0x%02X", static_cast<unsigned>(code));
+        if (refusal.notUtf8) {
+            std::snprintf(character, sizeof character, "0x%02X", static_cast<unsigned>(refusal.codePoint));
             o = Make(kExitUsage, "usage",
                      "param: %s holds the byte %s, which is not UTF-8 text: nothing was sent; "
                      "give the text in UTF-8",
                      where, character);
             return false;
         }
-        std::snprintf(character, sizeof character, "\"%s\" (U+%04X)", lacking, static_cast<unsigned>(code));
+        std::snprintf(character, sizeof character, "\"%s\" (U+%04X)", refusal.character,
+                      static_cast<unsigned>(refusal.codePoint));
         o = Make(kExitUsage, "usage",
                  "param: %s \"%s\" holds %s, a character that code page 932 cannot represent, so the unit "
                  "cannot store it: nothing was sent",

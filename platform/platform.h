@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "platform/path_text.h"
+#include "platform/unit_text.h"
 
 namespace platform {
 
@@ -171,11 +172,6 @@ void Beep(BeepSound sound = BeepSound::Warning);
 void ReadControlText(int id, char* buffer, int cap);
 // Why a text for the unit was refused: the whole text and the first character
 // that code page 932 cannot represent, both as UTF-8, and its code point.
-struct TextRefusal {
-    char text[1024];
-    char character[8];
-    uint32_t codePoint;
-};
 // A text that goes to the unit as CP932 bytes: read as ReadControlText reads
 // it, but every character exactly. False, with the buffer empty and refusal
 // filled in, when the text holds a character that code page 932 cannot

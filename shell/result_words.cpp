@@ -129,7 +129,6 @@ void Headline(const OperationResult& s, const char* name, char* out, size_t cap)
     }
 }
 
-
 // ---- the command line's sentences ------------------------------------------------
 
 void Add(char* out, size_t cap, const char* format, ...) {
@@ -155,8 +154,9 @@ const char* File(const ResultContext& c) { return c.file != nullptr ? c.file : "
 void NoAnswer(const OperationResult& r, const ResultContext& c, char* out, size_t cap) {
     AddWhere(c, out, cap);
     if (r.activity == Activity::Update) {
-        Add(out, cap, ": the device did not answer the model request; check the cable and that the unit runs "
-                      "its application, then try again");
+        Add(out, cap,
+            ": the device did not answer the model request; check the cable and that the unit runs "
+            "its application, then try again");
     } else {
         Add(out, cap, ": check the cable, the port and that the unit is powered, then try again");
     }
@@ -206,9 +206,9 @@ void UnusableFile(const OperationResult& r, const ResultContext& c, char* out, s
         const platform::FileFault fault = platform::LastFileFault();
         std::snprintf(out, cap, "%s: %s cannot be read (%s): nothing was sent", c.command, file,
                       platform::FileFaultText(fault));
-        Add(out, cap, fault == platform::FileFault::Idle
-                          ? "; check that something writes to it"
-                          : "; check that you may read it and that no other program holds it");
+        Add(out, cap,
+            fault == platform::FileFault::Idle ? "; check that something writes to it"
+                                               : "; check that you may read it and that no other program holds it");
     }
     AddWhere(c, out, cap);
 }
@@ -254,8 +254,7 @@ void NotStarted(const OperationResult& r, const ResultContext& c, const char* en
             std::snprintf(out, cap, "%s: LEN %s is more than %s holds: nothing was sent", c.command, c.length, file);
             return;
         case NotStartedWhy::NothingToCompare:
-            std::snprintf(out, cap, "%s: %s is empty: there is nothing to compare; nothing was sent", c.command,
-                          file);
+            std::snprintf(out, cap, "%s: %s is empty: there is nothing to compare; nothing was sent", c.command, file);
             return;
         case NotStartedWhy::TextsTooLong:
             std::snprintf(out, cap,
@@ -319,8 +318,8 @@ void Interrupted(const OperationResult& r, const ResultContext& c, const char* e
     if (r.activity == Activity::FlashRead && r.outcome != Outcome::FileError) {
         // The read's bytes never take the target's place unless it was read whole.
         if (r.done != 0) {
-            Add(out, cap, ": %s was not changed; %s.partial holds only the bytes read before the interruption",
-                File(c), File(c));
+            Add(out, cap, ": %s was not changed; %s.partial holds only the bytes read before the interruption", File(c),
+                File(c));
         } else {
             Add(out, cap, ": %s was not changed (nothing was read)", File(c));
         }

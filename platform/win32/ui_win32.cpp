@@ -160,45 +160,42 @@ void ReadControlText(int id, char* buffer, int cap) {
 
 namespace {
 
-// True when code page 932 holds these units exactly: converted without best
-// fit and back, they come back the same (no '?', no look-alike).
-bool Fits932(const wchar_t* units, int count) {
-    char bytes[8];
-    BOOL usedDefault = FALSE;
-    const int n =
-        WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, units, count, bytes, sizeof bytes, nullptr, &usedDefault);
-    if (n <= 0 || usedDefault) return false;
-    wchar_t back[4];
-    const int m = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes, n, back, 4);
-    return m == count && std::memcmp(back, units, static_cast<size_t>(count) * sizeof(wchar_t)) == 0;
-}
-
 void ToUtf8(const wchar_t* units, int count, char* out, int cap) {
     const int n = WideCharToMultiByte(CP_UTF8, 0, units, count, out, cap - 1, nullptr, nullptr);
     out[n > 0 ? n : 0] = '\0';
 }
 
+// Half a character (a lone surrogate) has no UTF-8 form: it is named by its
+// unit, before the text is converted.
+bool FindLoneSurrogate(const wchar_t* wide, int chars, TextRefusal& refusal) {
+    for (int i = 0; i < chars; ++i) {
+        const bool high = wide[i] >= 0xD800 && wide[i] <= 0xDBFF;
+        const bool low = wide[i] >= 0xDC00 && wide[i] <= 0xDFFF;
+        if (high && i + 1 < chars && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+            ++i;
+        } else if (high || low) {
+            std::memset(&refusal, 0, sizeof refusal);
+            ToUtf8(wide, chars, refusal.text, static_cast<int>(sizeof refusal.text));
+            ToUtf8(wide + i, 1, refusal.character, static_cast<int>(sizeof refusal.character));
+            refusal.codePoint = wide[i];
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
-// The whole text is checked, one character (or surrogate pair) at a time, so
-// that the refusal can name the first one that code page 932 lacks.
+// The whole text is checked by the rule every front end uses, so that the
+// refusal can name the first character that code page 932 lacks.
 bool ReadControlTextExact(int id, char* buffer, int cap, TextRefusal& refusal) {
-    std::memset(&refusal, 0, sizeof refusal);
     if (cap > 0) buffer[0] = '\0';
     wchar_t wide[kControlTextChars];
     const int chars = static_cast<int>(GetDlgItemTextW(mainDialog, id, wide, kControlTextChars));
-    for (int i = 0; i < chars;) {
-        const bool pair =
-            wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < chars && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF;
-        const int width = pair ? 2 : 1;
-        if (!Fits932(wide + i, width)) {
-            ToUtf8(wide, chars, refusal.text, static_cast<int>(sizeof refusal.text));
-            ToUtf8(wide + i, width, refusal.character, static_cast<int>(sizeof refusal.character));
-            refusal.codePoint = pair ? 0x10000 + ((wide[i] - 0xD800u) << 10) + (wide[i + 1] - 0xDC00u) : wide[i];
-            return false;
-        }
-        i += width;
-    }
+    if (FindLoneSurrogate(wide, chars, refusal)) return false;
+    char utf8[4 * kControlTextChars];
+    ToUtf8(wide, chars, utf8, static_cast<int>(sizeof utf8));
+    if (FindCharacterCp932Lacks(utf8, refusal)) return false;
     ReadControlText(id, buffer, cap);
     return true;
 }
