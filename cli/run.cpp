@@ -52,7 +52,6 @@ ops::OperationParams params;
 const Request* request = nullptr;
 char portLabel[512] = "";             // the port as the messages name it
 char path[firmware::kPathSize] = "";  // FILE as the platform's file calls take it
-firmware::Image checkImage;           // preflight parse of a firmware file
 // The parameter texts as the unit gets them (CP932), checked before the port
 // is opened: a text that code page 932 cannot hold is refused whole, naming
 // the character, never sent with '?' or a look-alike in its place.
@@ -135,13 +134,15 @@ bool StartRequested() {
 // The command as the window names it.
 const char* ShownName() {
     switch (request->command) {
-        case Command::Stop: return "ap-stop";
+        case Command::Stop: return ops::ActivityName(ops::Activity::ApStop);
         case Command::Resume: return "ap-resume";
         case Command::Request62: return "request 0x62";
-        case Command::Read: return "flash read";
-        case Command::Write: return "flash write";
-        case Command::Verify: return request->firmwareVerify ? "firmware verify" : "flash verify";
-        case Command::Erase: return "flash erase";
+        case Command::Read: return ops::ActivityName(ops::Activity::FlashRead);
+        case Command::Write: return ops::ActivityName(ops::Activity::FlashWrite);
+        case Command::Verify:
+            return ops::ActivityName(request->firmwareVerify ? ops::Activity::FirmwareVerify
+                                                             : ops::Activity::FlashVerify);
+        case Command::Erase: return ops::ActivityName(ops::Activity::FlashErase);
         default: return CommandName(request->command);
     }
 }
@@ -275,7 +276,7 @@ bool CheckFirmwareRecords(Outcome& o, int model) {
 // nothing.
 bool CheckSomethingToProgram(Outcome& o) {
     static ops::VerifySegment segments[ops::kMaxVerifySegments];
-    if (firmware::FirmwarePageSegments(checkImage, segments) != 0) return true;
+    if (firmware::FirmwarePageSegments(firmware::FirmwareImage, segments) != 0) return true;
     if (request->command == Command::Recover) {
         out::Notice("the firmware file holds no data for the unit's programmed blocks (3000-3FFF, A000-EFFF): the "
                     "recovery writes nothing; it only brings the unit out of boot mode");
@@ -337,25 +338,19 @@ void FirmwareUnreadable(Outcome& o) {
     }
 }
 
+// The file is read once, here, and the console's firmware commands take
+// that image: a pipe's bytes are read once too.
 bool CheckFirmware(Outcome& o) {
-    // The console reads the file again when it programs it; a pipe would
-    // then have nothing left to give.
     const platform::FileKind kind = platform::FileKindAt(path, true);
-    if (kind == platform::FileKind::Pipe) {
-        o = Make(kExitFile, "file_error",
-                 "%s: %s is a pipe, which gives its bytes once, and tq73 reads a firmware file twice (to check it "
-                 "before the port opens, then to program it): nothing was sent; save it to a file first",
-                 ShownName(), request->file);
-        return false;
-    }
-    if (kind != platform::FileKind::Regular && kind != platform::FileKind::Missing) {
+    if (kind != platform::FileKind::Regular && kind != platform::FileKind::Pipe &&
+        kind != platform::FileKind::Missing) {
         o = Make(kExitFile, "file_error", "%s: %s %s: nothing was sent", ShownName(), request->file,
                  platform::NotAFileText(kind));
         return false;
     }
-    checkImage.fill(0xFF);
+    firmware::SetFirmwarePath(path, platform::PathCarry::Ok);
     int model = firmware::kModelNone;
-    if (firmware::ParseFirmwareFile(path, checkImage, model) != 0) {
+    if (firmware::HoldFirmwareImage(model) != 0) {
         return CheckFirmwareRecords(o, model) && CheckSomethingToProgram(o) && CheckOutside(o);
     }
     FirmwareUnreadable(o);
@@ -879,9 +874,6 @@ Outcome RunOnPort() {
         simulator::StopSimulator();
         return o;
     }
-    const bool firmwareFile =
-        request->command == Command::Update || request->command == Command::Recover || request->firmwareVerify;
-    if (firmwareFile) firmware::SetFirmwarePath(path, platform::PathCarry::Ok);
     switch (request->command) {
         case Command::Monitor: o = RunMonitor(); break;
         case Command::Resume:

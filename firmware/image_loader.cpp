@@ -24,7 +24,22 @@ platform::PathCarry FirmwarePathCarry = platform::PathCarry::Ok;
 
 // A name that could not be carried is not kept at all, so that no part of it
 // is ever opened.
+namespace {
+
+// The image HoldFirmwareImage read, with what its parse met.
+struct Held {
+    bool held = false;
+    int endRecord = 0;
+    int modelCode = 0;
+    RecordDamage damage;
+    LoadFacts facts;
+};
+Held held;
+
+}  // namespace
+
 void SetFirmwarePath(const char* path, platform::PathCarry carry) {
+    held = Held{};
     FirmwarePathCarry = carry;
     const bool keep = carry == platform::PathCarry::Ok && std::strlen(path) < sizeof FirmwarePath;
     std::snprintf(FirmwarePath, sizeof FirmwarePath, "%s", keep ? path : "");
@@ -251,9 +266,9 @@ void LogOutside() {
 
 int LoadFirmwareImage() {
     const char* path = FirmwarePath[0] != '\0' ? FirmwarePath : kDefaultFirmwareFile;
-    FirmwareImage.fill(0xFF);
     int modelCode = kModelNone;
     if (FirmwarePathCarry != platform::PathCarry::Ok) {
+        FirmwareImage.fill(0xFF);
         char line[200];
         std::snprintf(line, sizeof line, "firmware file: %s (the path on the command line): nothing was opened",
                       platform::PathCarryText(FirmwarePathCarry));
@@ -262,7 +277,16 @@ int LoadFirmwareImage() {
         lastLoadRead = false;
         return kModelNone;
     }
-    lastLoadRead = ParseFirmwareFile(path, FirmwareImage, modelCode) != 0;
+    if (held.held) {
+        modelCode = held.modelCode;
+        FirstDamage = held.damage;
+        LastLoadFacts = held.facts;
+        lastLoadRead = held.endRecord != 0;
+        // FirmwareImage still holds the file: nothing else writes it.
+    } else {
+        FirmwareImage.fill(0xFF);
+        lastLoadRead = ParseFirmwareFile(path, FirmwareImage, modelCode) != 0;
+    }
     if (!lastLoadRead) {
         LogUnreadable(path);
         platform::WarningBox(kCannotReadText);
@@ -273,5 +297,19 @@ int LoadFirmwareImage() {
 }
 
 bool FirmwareImageRead() { return lastLoadRead; }
+
+int HoldFirmwareImage(int& modelCode) {
+    held = Held{};
+    FirmwareImage.fill(0xFF);
+    modelCode = kModelNone;
+    if (FirmwarePathCarry != platform::PathCarry::Ok) return 0;
+    const char* path = FirmwarePath[0] != '\0' ? FirmwarePath : kDefaultFirmwareFile;
+    held.endRecord = ParseFirmwareFile(path, FirmwareImage, modelCode);
+    held.modelCode = modelCode;
+    held.damage = FirstDamage;
+    held.facts = LastLoadFacts;
+    held.held = true;
+    return held.endRecord;
+}
 
 }  // namespace firmware

@@ -71,4 +71,14 @@ int LoadFirmwareImage();
 // Whether the last LoadFirmwareImage read the file to an end record.
 bool FirmwareImageRead();
 
+// Reads the firmware path into FirmwareImage once, quietly (no line, no
+// box), and holds it: every LoadFirmwareImage after it takes the held image,
+// facts and damage instead of reading the file again, and says what a load
+// says. tq73 reads its file so before the port opens, to refuse one it
+// cannot use; a pipe gives its bytes once, and the verify after an update
+// compares the very bytes programmed. The window reads the file at each
+// command. SetFirmwarePath lets go of a held image. Returns what
+// ParseFirmwareFile returns, with the model code in modelCode.
+int HoldFirmwareImage(int& modelCode);
+
 }  // namespace firmware
