@@ -149,9 +149,11 @@ const char* ShownName() {
 
 // ---- the dialog's loop -----------------------------------------------------
 
-// What the dialog's message loop does between two looks: posted messages to
-// the dispatcher, due timers to OnTimer. True when it carried something out.
+// What the dialog's message loop does between two looks: the lines logged
+// since, posted messages to the dispatcher, due timers to OnTimer. True when
+// it carried something out.
 bool Pump() {
+    platform::console::ShowQueued();
     bool moved = false;
     platform::console::Posted m{};
     while (platform::console::TakePosted(m)) {
@@ -895,6 +897,8 @@ Outcome RunOnPort() {
 
 int Run(const Request& r) {
     request = &r;
+    // The workers' and the receiver's lines wait for this thread's loop.
+    platform::console::ShowLinesOnThisThread();
     std::memset(&params, 0, sizeof params);
     Outcome o = r.command == Command::Ports ? RunPorts() : RunOnPort();
     const bool firmwareFile = r.command == Command::Update || r.command == Command::Recover || r.firmwareVerify;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ namespace platform {
 struct LogEntry {
     std::string text;    // CP932
     bool clear = false;  // the log is emptied here instead
+    // A frame's line also carries the frame (platform::LogFrame): its
+    // direction letter, its length as the line gives it, the bytes held.
+    char frameLetter = 0;
+    int frameLength = 0;
+    std::vector<uint8_t> frame = {};
 };
 
 class LogQueue {

@@ -28,6 +28,14 @@ void ShowClearLog();
 
 // ---- for the front end ------------------------------------------------------
 
+// From now on lines and frames logged on other threads wait in a queue
+// (bounded; a thread that finds it full shows it first) for this thread, and
+// the thread that logged them goes on.
+void ShowLinesOnThisThread();
+// Shows what waits. Taking the output (below) does so too, first: whatever
+// the front end writes comes after every line logged before it.
+void ShowQueued();
+
 // Holds the console's output, so that what the front end writes itself (a
 // progress bar) never lands inside a line that another thread prints.
 void AcquireOutput();

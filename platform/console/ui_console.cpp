@@ -4,11 +4,21 @@
 // at a time. A console has no controls: its front end hands the commands
 // their values in their calls, so a control reads as empty and keeps nothing.
 //
+// Once the front end has named its showing thread, a line or frame logged on
+// any other thread is queued and that thread goes on; the queue is shown in
+// order whenever anyone takes the output (the loop's look, a box, the
+// result), so a box or a question comes after every line logged before it.
+//
 // Two platform locks guard the shared state (mingw's win32 thread model has
 // no std::mutex): every hold is a handful of stores, the output hold one
 // printed line.
 #include "platform/console/console_ui.h"
+
+#include <atomic>
+#include <utility>
+
 #include "platform/dialog_timers.h"
+#include "platform/log_queue.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -31,6 +41,38 @@ int postedHead = 0;
 int postedCount = 0;
 int postedLost = 0;
 
+LogQueue& Queue() {
+    static LogQueue queue;
+    return queue;
+}
+std::atomic<bool> queueing{false};    // a showing thread was named
+thread_local bool onShowing = false;  // this thread is it
+
+// With the output held: every queued entry, oldest first.
+void ShowQueuedHeld() {
+    if (!queueing) return;
+    for (LogEntry& e : Queue().TakeAll()) {
+        if (e.clear) {
+            console::ShowClearLog();
+        } else if (e.frameLetter != 0) {
+            console::ShowFrame(e.frameLetter, e.frameLength, e.frame.data(), static_cast<int>(e.frame.size()),
+                               e.text.c_str());
+        } else {
+            console::ShowLogLine(e.text.c_str());
+        }
+    }
+}
+
+// A line logged off the showing thread waits for it; a full queue is shown
+// by the caller first (under the output hold, so in order), then queued.
+bool Queued(LogEntry entry) {
+    if (!queueing || onShowing) return false;
+    while (Queue().Push(entry) == LogQueue::Put::Full) {
+        console::OutputLock hold;
+    }
+    return true;
+}
+
 class StateLock {
 public:
     StateLock() { Lock(StateLockHandle()); }
@@ -42,16 +84,28 @@ public:
 }  // namespace
 
 void LogLine(const char* text) {
+    LogEntry entry;
+    entry.text = text;
+    if (Queued(std::move(entry))) return;
     console::OutputLock hold;
     console::ShowLogLine(text);
 }
 
 void LogFrame(char letter, int length, const uint8_t* frame, int held, const char* line) {
+    LogEntry entry;
+    entry.text = line;
+    entry.frameLetter = letter;
+    entry.frameLength = length;
+    entry.frame.assign(frame, frame + (held > 0 ? held : 0));
+    if (Queued(std::move(entry))) return;
     console::OutputLock hold;
     console::ShowFrame(letter, length, frame, held, line);
 }
 
 void ClearLog() {
+    LogEntry entry;
+    entry.clear = true;
+    if (Queued(std::move(entry))) return;
     console::OutputLock hold;
     console::ShowClearLog();
 }
@@ -119,7 +173,17 @@ void StopTimer(int id) {
 
 namespace console {
 
-void AcquireOutput() { Lock(OutputLockHandle()); }
+void AcquireOutput() {
+    Lock(OutputLockHandle());
+    ShowQueuedHeld();
+}
+
+void ShowLinesOnThisThread() {
+    onShowing = true;
+    queueing = true;
+}
+
+void ShowQueued() { OutputLock hold; }
 void ReleaseOutput() { Unlock(OutputLockHandle()); }
 
 bool TakePosted(Posted& out) {
@@ -148,6 +212,9 @@ bool AnyTimerRunning() {
 }
 
 void ResetConsoleUi() {
+    queueing = false;
+    onShowing = false;
+    Queue().TakeAll();
     StateLock hold;
     timers.Clear();
     postedHead = 0;

@@ -19,6 +19,7 @@
 #include "platform/terminal.h"
 #include "cli/output.h"
 #include "platform/console/console_ui.h"
+#include "platform/log_queue.h"
 #include "platform/platform.h"
 #include "shell/number_text.h"
 #include "shell/result_words.h"
@@ -467,6 +468,34 @@ private:
     std::string path_;
     int saved_ = -1;
 };
+
+// tq73's loop shows what the workers log: a worker queues its lines and goes
+// on, past the queue's bound it shows them itself, in order, and its box
+// comes after every line it logged before.
+TEST_F(ConsoleUi, OtherThreadsLinesWaitForTheLoopAndABoxComesAfterThem) {
+    cli::out::Settings s;
+    s.json = true;
+    cli::out::Configure(s);
+    CapturedOutput captured;
+    platform::console::ShowLinesOnThisThread();
+    std::thread([] { platform::LogLine("waiting"); }).join();
+    EXPECT_EQ(captured.Lines().size(), 0u) << "shown before the loop looked";
+    CapturedOutput more;
+    platform::console::ShowQueued();
+    constexpr int kLines = static_cast<int>(platform::LogQueue::kCapacity) + 100;
+    std::thread([] {
+        for (int i = 0; i < kLines; ++i) platform::LogLine(("line " + std::to_string(i) + "\"").c_str());
+        platform::WarningBox("box");
+    }).join();
+    platform::LogLine("the loop's own");
+    const std::vector<std::string> lines = more.Lines();
+    ASSERT_EQ(lines.size(), static_cast<size_t>(1 + kLines + 2));
+    EXPECT_NE(lines[0].find("waiting"), std::string::npos);
+    for (int i = 0; i < kLines; ++i)
+        ASSERT_NE(lines[1 + i].find("line " + std::to_string(i) + "\\\""), std::string::npos);
+    EXPECT_NE(lines[1 + kLines].find("\"event\":\"box\""), std::string::npos);
+    EXPECT_NE(lines[2 + kLines].find("the loop's own"), std::string::npos);
+}
 
 TEST_F(ConsoleUi, LinesFromSeveralThreadsArePrintedWholeAndFramesAreNoted) {
     cli::out::Settings s;
