@@ -6,12 +6,13 @@
 #     10 ms reply polls; the same rows with the posix platform's sleeps ending on
 #     15.625 ms ticks (a Windows default timer); an update through a USB adapter's
 #     latency timer of 16 ms and of 1 ms. About 5 min.
-#  2. The window, under Wine: an ap-stop (median of 20), "farm udt" of a full image and
-#     a 128 KB flash read, with the window shown and minimized side by side, beside line
-#     and pauses; then the console's CPU use while idle with the port open; then
-#     tq73.exe's update of the same image. All of it twice: on an idle machine, and with
+#  2. The window, under Wine: an ap-stop (median of 20), "farm udt" of a full image
+#     (median of 3) and a 128 KB flash read, with the window shown and minimized side by
+#     side, beside line and pauses; then the console's CPU use while idle with the port
+#     open; then tq73.exe's update of the same image (median of 3). All of it twice: on an
+#     idle machine, and with
 #     one core kept busy by a second program (a service laptop scanning or indexing).
-#     About 6 min.
+#     About 8 min.
 # Options: --native-only   skip the window rows
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -47,7 +48,7 @@ window_rows() {
     if [[ -n $hog ]]; then kill "$hog"; fi
     printf '%-22s %12s %12s %8s %12s %6s %6s\n' "" "shown" "minimized" "shown +" "line+pauses" "ratio" "min."
     row "ap-stop (median of 20)" ap-stop "ap-stop"
-    row "farm udt, 192 pages" update "full update"
+    row "farm udt (median of 3)" update "full update"
     row "flash read, 128 KB" read "flash read"
     read -r _ cpu seconds < <(grep '^idle ' <<<"$window")
     echo "idle, port open, window shown: ${cpu}% of one core over ${seconds} s"
@@ -55,7 +56,7 @@ window_rows() {
     read -r _ cli < <(grep '^cli-update ' <<<"$window")
     read -r _ shown _ < <(grep '^update ' <<<"$window")
     awk -v c="$cli" -v s="$shown" -v model="$(model "full update")" \
-        'BEGIN { printf "tq73.exe update, 192 pages: %.1f ms (ratio %.3f); window shown / tq73.exe %.3f\n",
+        'BEGIN { printf "tq73.exe update, 192 pages (median of 3): %.1f ms (ratio %.3f); window shown / tq73.exe %.3f\n",
                  c, c / model, s / c }'
 }
 
