@@ -36,7 +36,12 @@ bool eventSent = false;
 
 bool Json() { return settings.json; }
 
-uint32_t SinceStart() { return platform::TickMs() - startMs; }
+// A queued line is stamped with the time it was logged.
+uint32_t SinceStart() {
+    const uint32_t since = platform::TickMs() - startMs;
+    const uint32_t age = platform::console::ShownLineAgeMs();
+    return age < since ? since - age : 0;
+}
 
 void WriteText(platform::terminal::Stream s, const char* text) {
     platform::terminal::Write(s, text, std::strlen(text));
@@ -69,7 +74,7 @@ void PrintLine(platform::terminal::Stream s, const char* prefix, const char* utf
     char line[kLineSize + 64];
     char stamp[32] = "";
     if (settings.verbosity == Verbosity::Verbose) {
-        platform::terminal::ClockStamp(stamp, sizeof stamp - 2);
+        platform::terminal::ClockStamp(stamp, sizeof stamp - 2, platform::console::ShownLineAgeMs());
         std::strcat(stamp, "  ");
     }
     std::snprintf(line, sizeof line, "%s%s%s\n", stamp, prefix, utf8);

@@ -25,6 +25,7 @@ struct LogEntry {
     char frameLetter = 0;
     int frameLength = 0;
     std::vector<uint8_t> frame = {};
+    uint32_t loggedMs = 0;  // platform::TickMs when it was logged (the console stamps it so)
 };
 
 class LogQueue {

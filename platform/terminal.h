@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -59,8 +60,8 @@ int Arguments(int argc, char** argv, const char* const*& out);
 // character in one), or nullptr.
 const char* ArgumentsRefused();
 
-// Local time "HH:MM:SS.mmm".
-void ClockStamp(char* out, size_t cap);
+// Local time "HH:MM:SS.mmm", agoMs milliseconds before now.
+void ClockStamp(char* out, size_t cap, uint32_t agoMs = 0);
 
 // Turns --port into the port number the session opens (Linux maps the device
 // path as COM1 of the posix platform); false with the reason.

@@ -35,6 +35,10 @@ void ShowLinesOnThisThread();
 // Shows what waits. Taking the output (below) does so too, first: whatever
 // the front end writes comes after every line logged before it.
 void ShowQueued();
+// For the Show hooks: how long ago the line being shown was logged (0 for
+// one shown as it is logged), so that its time stamp is the time it was
+// logged.
+uint32_t ShownLineAgeMs();
 
 // Holds the console's output, so that what the front end writes itself (a
 // progress bar) never lands inside a line that another thread prints.

@@ -48,10 +48,14 @@ LogQueue& Queue() {
 std::atomic<bool> queueing{false};    // a showing thread was named
 thread_local bool onShowing = false;  // this thread is it
 
-// With the output held: every queued entry, oldest first.
+uint32_t shownAgeMs = 0;  // how long ago the entry being shown was logged
+
+// With the output held: every queued entry, oldest first, each stamped with
+// the time it was logged.
 void ShowQueuedHeld() {
     if (!queueing) return;
     for (LogEntry& e : Queue().TakeAll()) {
+        shownAgeMs = TickMs() - e.loggedMs;
         if (e.clear) {
             console::ShowClearLog();
         } else if (e.frameLetter != 0) {
@@ -61,12 +65,14 @@ void ShowQueuedHeld() {
             console::ShowLogLine(e.text.c_str());
         }
     }
+    shownAgeMs = 0;
 }
 
 // A line logged off the showing thread waits for it; a full queue is shown
 // by the caller first (under the output hold, so in order), then queued.
 bool Queued(LogEntry entry) {
     if (!queueing || onShowing) return false;
+    entry.loggedMs = TickMs();
     while (Queue().Push(entry) == LogQueue::Put::Full) {
         console::OutputLock hold;
     }
@@ -184,6 +190,8 @@ void ShowLinesOnThisThread() {
 }
 
 void ShowQueued() { OutputLock hold; }
+
+uint32_t ShownLineAgeMs() { return shownAgeMs; }
 void ReleaseOutput() { Unlock(OutputLockHandle()); }
 
 bool TakePosted(Posted& out) {

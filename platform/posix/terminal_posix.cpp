@@ -223,9 +223,12 @@ int Arguments(int argc, char** argv, const char* const*& out) {
     return argc;
 }
 
-void ClockStamp(char* out, size_t cap) {
+void ClockStamp(char* out, size_t cap, uint32_t agoMs) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t ns = int64_t(now.tv_nsec) - int64_t(agoMs % 1000) * 1000000;
+    now.tv_sec -= agoMs / 1000 + (ns < 0 ? 1 : 0);
+    now.tv_nsec = static_cast<long>(ns < 0 ? ns + 1000000000 : ns);
     tm local{};
     localtime_r(&now.tv_sec, &local);
     std::snprintf(out, cap, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min, local.tm_sec,

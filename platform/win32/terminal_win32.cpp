@@ -300,9 +300,17 @@ int Arguments(int, char**, const char* const*& result) {
     return n;
 }
 
-void ClockStamp(char* out, size_t cap) {
+void ClockStamp(char* out, size_t cap, uint32_t agoMs) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER at;
+    at.LowPart = now.dwLowDateTime;
+    at.HighPart = now.dwHighDateTime;
+    at.QuadPart -= uint64_t(agoMs) * 10000;  // 100 ns units
+    const FILETIME then = {at.LowPart, at.HighPart};
+    FILETIME local;
     SYSTEMTIME t;
-    GetLocalTime(&t);
+    if (!FileTimeToLocalFileTime(&then, &local) || !FileTimeToSystemTime(&local, &t)) GetLocalTime(&t);
     std::snprintf(out, cap, "%02u:%02u:%02u.%03u", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
 }
 

@@ -471,7 +471,8 @@ private:
 
 // tq73's loop shows what the workers log: a worker queues its lines and goes
 // on, past the queue's bound it shows them itself, in order, and its box
-// comes after every line it logged before.
+// comes after every line it logged before. A line is stamped with the time
+// it was logged, not the time it was shown.
 TEST_F(ConsoleUi, OtherThreadsLinesWaitForTheLoopAndABoxComesAfterThem) {
     cli::out::Settings s;
     s.json = true;
@@ -481,6 +482,7 @@ TEST_F(ConsoleUi, OtherThreadsLinesWaitForTheLoopAndABoxComesAfterThem) {
     std::thread([] { platform::LogLine("waiting"); }).join();
     EXPECT_EQ(captured.Lines().size(), 0u) << "shown before the loop looked";
     CapturedOutput more;
+    platform::SleepMs(300);
     platform::console::ShowQueued();
     constexpr int kLines = static_cast<int>(platform::LogQueue::kCapacity) + 100;
     std::thread([] {
@@ -495,6 +497,8 @@ TEST_F(ConsoleUi, OtherThreadsLinesWaitForTheLoopAndABoxComesAfterThem) {
         ASSERT_NE(lines[1 + i].find("line " + std::to_string(i) + "\\\""), std::string::npos);
     EXPECT_NE(lines[1 + kLines].find("\"event\":\"box\""), std::string::npos);
     EXPECT_NE(lines[2 + kLines].find("the loop's own"), std::string::npos);
+    const auto ms = [](const std::string& line) { return std::stol(line.substr(line.find("\"ms\":") + 5)); };
+    EXPECT_GE(ms(lines[2 + kLines]) - ms(lines[0]), 300) << lines[0];
 }
 
 TEST_F(ConsoleUi, LinesFromSeveralThreadsArePrintedWholeAndFramesAreNoted) {
