@@ -265,4 +265,31 @@ TEST_F(ImageLoader, TheLogSaysWhatIsNotWrittenAndWhyAFileIsNotRead) {
     EXPECT_TRUE(firmware::LastLoadFacts.s3Records);
 }
 
+// tq73 reads its firmware file once, before the port opens: the commands of
+// its run take that image, and their load still says what a load says, even
+// when the file has changed since (a pipe has nothing left to give). Naming
+// the path again lets go of it.
+TEST_F(ImageLoader, AHeldImageStandsForTheFileUntilThePathIsSetAgain) {
+    std::ofstream(path, std::ios::binary) << "TQ2\r\n" << kS1At3000 << "\r\nS10750001122334400\r\nS9030000FC\r\n";
+    firmware::SetFirmwarePath(path.c_str(), platform::PathCarry::Ok);
+    int held = 0;
+    EXPECT_EQ(firmware::HoldFirmwareImage(held), 1);
+    EXPECT_EQ(held, 0x71);
+    EXPECT_TRUE(platform::posix::LogHistory().empty()) << "holding is quiet";
+    std::ofstream(path, std::ios::binary) << "not a firmware file";
+    EXPECT_EQ(firmware::LoadFirmwareImage(), 0x71);
+    EXPECT_TRUE(firmware::FirmwareImageRead());
+    EXPECT_EQ(firmware::FirmwareImage[0x3000], 0x11);
+    EXPECT_EQ(Boxes(), 0);
+    ASSERT_EQ(platform::posix::LogHistory().size(), 1u);
+    EXPECT_NE(platform::posix::LogHistory()[0].find("4 bytes lie outside"), std::string::npos);
+    EXPECT_EQ(firmware::LoadFirmwareImage(), 0x71) << "every load of the run takes it";
+
+    firmware::SetFirmwarePath(path.c_str(), platform::PathCarry::Ok);
+    EXPECT_EQ(firmware::LoadFirmwareImage(), 0);
+    EXPECT_EQ(Boxes(), 1);
+    EXPECT_TRUE(firmware::FirmwareImage[0x3000] == 0xFF);
+    firmware::SetFirmwarePath("", platform::PathCarry::Ok);
+}
+
 }  // namespace
