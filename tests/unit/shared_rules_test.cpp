@@ -15,9 +15,8 @@ TEST(SharedRules, AWriteOrEraseMustEndAtTheTopOfTheAddressSpace) {
         uint64_t start, length;
         bool past;
     } cases[] = {
-        {0, 0x1000000, false},      {0, 0x1000001, true},       {0xFFFFFF, 1, false},
-        {0xFFFFFF, 2, true},        {0xFFFF00, 0x100, false},   {0xFFFF00, 0x101, true},
-        {0xFFFFFF, 0xFFFFFFFF, true}, {0x3000, 0, false},
+        {0, 0x1000000, false},    {0, 0x1000001, true},    {0xFFFFFF, 1, false},         {0xFFFFFF, 2, true},
+        {0xFFFF00, 0x100, false}, {0xFFFF00, 0x101, true}, {0xFFFFFF, 0xFFFFFFFF, true}, {0x3000, 0, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ops::RunsPastTopOfAddressSpace(c.start, c.length), c.past) << std::hex << c.start << "+" << c.length;
@@ -37,8 +36,11 @@ TEST(SharedRules, TheFirstCharacterTheUnitCannotStoreIsNamed) {
         {"", false, "", 0, false},
         {"TQ7300 #1", false, "", 0, false},
         // "ﾌﾞﾛｯｸ消去 更新完了 αβ", as UTF-8 (the program's literals are code page 932)
-        {"\xEF\xBE\x8C\xEF\xBE\x9E\xEF\xBE\x9B\xEF\xBD\xAF\xEF\xBD\xB8\xE6\xB6\x88\xE5\x8E\xBB \xE6\x9B\xB4\xE6\x96\xB0\xE5\xAE\x8C\xE4\xBA\x86 \xCE\xB1\xCE\xB2", false, "", 0, false},
-        {"\xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1", true, "\xCE\xAC", 0x3AC, false},   // Greek without accents is in it, with them not
+        {"\xEF\xBE\x8C\xEF\xBE\x9E\xEF\xBE\x9B\xEF\xBD\xAF\xEF\xBD\xB8\xE6\xB6\x88\xE5\x8E\xBB "
+         "\xE6\x9B\xB4\xE6\x96\xB0\xE5\xAE\x8C\xE4\xBA\x86 \xCE\xB1\xCE\xB2",
+         false, "", 0, false},
+        {"\xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1", true, "\xCE\xAC", 0x3AC,
+         false},  // Greek without accents is in it, with them not
         {"ok \xF0\x9F\x98\x80", true, "\xF0\x9F\x98\x80", 0x1F600, false},
         {"100\xC2\xA5", true, "\xC2\xA5", 0xA5, false},  // the yen sign reads back as a backslash at best
         {"abc\xFF", true, "?", 0xFF, true},
