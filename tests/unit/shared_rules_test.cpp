@@ -31,16 +31,15 @@ TEST(SharedRules, TheFirstCharacterTheUnitCannotStoreIsNamed) {
         uint32_t code;
         bool notUtf8;
     } cases[] = {
-        // As UTF-8 bytes (the program's literals are code page 932): kana,
-        // kanji and Greek; Greek with an accent; an emoji; the yen sign.
+        // The texts are UTF-8 bytes: the program's literals are code page 932.
         {"", false, "", 0, false},
         {"TQ7300 #1", false, "", 0, false},
-        // "ﾌﾞﾛｯｸ消去 更新完了 αβ", as UTF-8 (the program's literals are code page 932)
+        // "ﾌﾞﾛｯｸ消去 更新完了 αβ"
         {"\xEF\xBE\x8C\xEF\xBE\x9E\xEF\xBE\x9B\xEF\xBD\xAF\xEF\xBD\xB8\xE6\xB6\x88\xE5\x8E\xBB "
          "\xE6\x9B\xB4\xE6\x96\xB0\xE5\xAE\x8C\xE4\xBA\x86 \xCE\xB1\xCE\xB2",
          false, "", 0, false},
-        {"\xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1", true, "\xCE\xAC", 0x3AC,
-         false},  // Greek without accents is in it, with them not
+        // "Ελλάδα": Greek without accents is in the code page, with them not
+        {"\xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1", true, "\xCE\xAC", 0x3AC, false},
         {"ok \xF0\x9F\x98\x80", true, "\xF0\x9F\x98\x80", 0x1F600, false},
         {"100\xC2\xA5", true, "\xC2\xA5", 0xA5, false},  // the yen sign reads back as a backslash at best
         {"abc\xFF", true, "?", 0xFF, true},
