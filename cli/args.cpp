@@ -120,6 +120,26 @@ bool TakePositional(Request& r, const char* const* p, int n) {
     }
 }
 
+bool AddPort(Request& r, const char* port) {
+    if (r.portCount == kMaxUnits) return Fail(r, "at most 64 ports at once");
+    r.ports[r.portCount++] = port;
+    if (r.port == nullptr) r.port = port;
+    return true;
+}
+
+// "--sim" alone is one simulated unit; "--sim N" (N from 1 to 64) a station of
+// N. No command is all digits, so the count cannot be mistaken for one.
+bool TakeSimUnits(Request& r, const char* next, int& i) {
+    r.sim = true;
+    r.simUnits = 1;
+    if (next == nullptr || !shell::AllDigits(next)) return true;
+    ++i;
+    const long n = std::strtol(next, nullptr, 10);
+    if (std::strlen(next) > 2 || n < 1 || n > kMaxUnits) return Fail(r, "--sim takes 1 to 64 units, not %s", next);
+    r.simUnits = static_cast<int>(n);
+    return true;
+}
+
 // One option; i moves past its value. false with the reason.
 bool TakeOption(Request& r, int argc, const char* const* argv, int& i) {
     const char* a = argv[i];
@@ -131,9 +151,16 @@ bool TakeOption(Request& r, int argc, const char* const* argv, int& i) {
     if (std::strcmp(a, "--port") == 0) {
         if (value == nullptr) value = i + 1 < argc ? argv[++i] : nullptr;
         if (value == nullptr || value[0] == '\0') return Fail(r, "--port needs a port");
-        r.port = value;
+        return AddPort(r, value);
     } else if (std::strcmp(a, "--sim") == 0) {
-        r.sim = true;
+        return TakeSimUnits(r, i + 1 < argc ? argv[i + 1] : nullptr, i);
+    } else if (std::strcmp(a, "--ports-from") == 0 || std::strcmp(a, "--record") == 0 ||
+               std::strcmp(a, "--label") == 0) {
+        value = i + 1 < argc ? argv[++i] : nullptr;
+        if (value == nullptr || value[0] == '\0') return Fail(r, "%s needs a value", a);
+        (a[2] == 'p' ? r.portsFrom : a[2] == 'r' ? r.record : r.label) = value;
+    } else if (std::strcmp(a, "--if-different") == 0) {
+        r.ifDifferent = true;
     } else if (std::strcmp(a, "--quiet") == 0 || std::strcmp(a, "-q") == 0) {
         if (r.verbosity == Verbosity::Verbose) return Fail(r, "--quiet and --verbose exclude each other");
         r.verbosity = Verbosity::Quiet;
@@ -210,7 +237,14 @@ bool ParseArguments(int argc, const char* const* argv, Request& r) {
                                                    : "%s: too many arguments (tq73 --help)",
                     command->name);
     }
-    if (r.sim && r.port != nullptr) return Fail(r, "give either --port or --sim, not both");
+    if (r.sim && (r.port != nullptr || r.portsFrom != nullptr)) {
+        return Fail(r, "give either --port or --sim, not both (--ports-from is ports too)");
+    }
+    if (r.command == Command::Ports && (r.portCount > 1 || r.portsFrom != nullptr || r.simUnits > 1 || r.record)) {
+        return Fail(r, "ports lists the ports of this computer: it takes no units and makes no record");
+    }
+    if (r.label != nullptr && ServesStation(r)) return Fail(r, "--label names one unit; a station names its by port");
+    if (r.ifDifferent && r.command != Command::Update) return Fail(r, "--if-different belongs to update");
     const bool verifies = r.command == Command::Write || r.command == Command::Update || r.command == Command::Recover;
     if (r.verifyAfter && !verifies) return Fail(r, "--verify belongs to write, update and recover");
     if (r.allRanges && !r.verifyAfter && r.command != Command::Verify) {
@@ -234,6 +268,19 @@ bool ParseArguments(int argc, const char* const* argv, Request& r) {
                     "verify: LEN 0 compares nothing; give the number of bytes, or leave LEN out for the file's size");
     }
     return true;
+}
+
+bool ServesStation(const Request& r) {
+    if (r.command == Command::Help || r.command == Command::Version || r.command == Command::Ports) return false;
+    return r.portCount > 1 || r.portsFrom != nullptr || r.simUnits > 1;
+}
+
+int UnitChoiceArguments(int argc, const char* const* argv, int i) {
+    const char* a = argv[i];
+    if (std::strcmp(a, "--port") == 0 || std::strcmp(a, "--ports-from") == 0) return i + 1 < argc ? 2 : 1;
+    if (std::strncmp(a, "--port=", 7) == 0) return 1;
+    if (std::strcmp(a, "--sim") == 0) return i + 1 < argc && shell::AllDigits(argv[i + 1]) ? 2 : 1;
+    return 0;
 }
 
 const char* CommandName(Command command) {

@@ -19,6 +19,7 @@ enum ExitCode : int {
     kExitFile = 6,           // a file cannot be read or written
     kExitUpdateFailed = 7,   // the boot-mode programmer failed (its result code is shown)
     kExitDifferent = 8,      // a verify read the whole range: the flash differs from the file
+    kExitStation = 9,        // a station's units failed, not all with the same code
     kExitInterrupted = 130,  // Ctrl+C
 };
 
@@ -45,6 +46,9 @@ enum class Command {
 
 enum class Verbosity { Normal, Quiet, Verbose };
 
+// The units one command serves at once (a station): one process each.
+constexpr int kMaxUnits = 64;
+
 // The window's edits hold 255 characters and the dispatcher reads them whole;
 // a longer text is refused rather than cut (a cut text is another number).
 constexpr size_t kNumberTextSize = 256;
@@ -54,8 +58,15 @@ struct Request {
     Verbosity verbosity = Verbosity::Normal;
     bool json = false;
     bool sim = false;
-    bool force = false;                  // update, recover: program a firmware file with damaged records
-    const char* port = nullptr;          // as given
+    bool force = false;                 // update, recover: program a firmware file with damaged records
+    const char* port = nullptr;         // as given: the first --port
+    const char* ports[kMaxUnits] = {};  // every --port, in order
+    int portCount = 0;
+    const char* portsFrom = nullptr;     // --ports-from FILE: one port a line
+    int simUnits = 0;                    // --sim [N]: N simulated units (sim is set)
+    const char* record = nullptr;        // --record FILE: the service record appended to
+    const char* label = nullptr;         // --label NAME: the unit's name in the record
+    bool ifDifferent = false;            // update --if-different: only a unit that does not hold the file
     const char* file = nullptr;          // UTF-8, as given
     char address[kNumberTextSize] = "";  // as the start address edit takes it
     char length[kNumberTextSize] = "";   // empty: the file's size (write)
@@ -75,6 +86,12 @@ struct Request {
 
 // false with request.error set when the arguments are not usable.
 bool ParseArguments(int argc, const char* const* argv, Request& request);
+// Whether the command runs on several units at once (cli/station.h).
+bool ServesStation(const Request& request);
+// Whether an argument is one of the options that choose the units (--port,
+// --ports-from, --sim and their values, --record's own file being the
+// unit's too): how many of argv[i..] it takes, 0 when it is none.
+int UnitChoiceArguments(int argc, const char* const* argv, int i);
 
 const char* CommandName(Command command);
 const char* UsageText();

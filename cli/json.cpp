@@ -58,11 +58,15 @@ void Settle(JsonLine& l, size_t mark, bool fitted) {
 
 }  // namespace
 
-void JsonBegin(JsonLine& l, const char* event) {
+void JsonBegin(JsonLine& l, const char* event) { JsonBeginObject(l, "event", event); }
+
+void JsonBeginObject(JsonLine& l, const char* key, const char* utf8) {
     l.length = 0;
     l.cut = false;
-    Append(l, "{\"event\":", 9);
-    JsonString(l, nullptr, event);
+    Append(l, "{\"", 2);
+    Append(l, key, std::strlen(key));
+    Append(l, "\":", 2);
+    JsonString(l, nullptr, utf8);
 }
 
 void JsonString(JsonLine& l, const char* key, const char* utf8) {

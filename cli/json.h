@@ -19,6 +19,8 @@ struct JsonLine {
 
 // {"event":"<event>"
 void JsonBegin(JsonLine& line, const char* event);
+// {"<key>":"<value>": an object that is not an event.
+void JsonBeginObject(JsonLine& line, const char* key, const char* utf8);
 // "key":"value" with the value JSON-escaped (UTF-8 passes through; control
 // characters, quotes and backslashes are escaped).
 void JsonString(JsonLine& line, const char* key, const char* utf8);

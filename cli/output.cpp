@@ -183,9 +183,9 @@ void DrawBar(const ops::ProgressSnapshot& s, uint32_t nowMs) {
     barWidth = total - 1 > width ? total - 1 : width;
 }
 
-// The facts of the last operation that scripts act on: a verify's counts,
-// the device's status failures of an update.
-void ResultFacts(JsonLine& line, const ops::OperationResult& s) {
+}  // namespace
+
+void AddResultFacts(JsonLine& line, const ops::OperationResult& s) {
     if ((s.activity == ops::Activity::FlashVerify || s.activity == ops::Activity::FirmwareVerify) &&
         (s.outcome == ops::Outcome::Complete || s.outcome == ops::Outcome::Different)) {
         JsonInt(line, "compared", s.verify.compared);
@@ -206,6 +206,8 @@ void ResultFacts(JsonLine& line, const ops::OperationResult& s) {
         JsonInt(line, "first_failed", s.deviceErrors.first);
     }
 }
+
+namespace {
 
 // What a third Ctrl+C leaves behind: the line, with the advice, and under
 // --json the result object, its time written by the handler.
@@ -282,6 +284,13 @@ void Difference(uint32_t address, uint32_t length, const uint8_t* file, const ui
     char fileHex[2 * kShown + 1], flashHex[2 * kShown + 1];
     HexOf(file, shown, fileHex);
     HexOf(flash, shown, flashHex);
+    char spacedFile[3 * kShown + 4], spacedFlash[3 * kShown + 4];
+    Spaced(fileHex, shown, length > kShown, spacedFile);
+    Spaced(flashHex, shown, length > kShown, spacedFlash);
+    char text[200];
+    std::snprintf(text, sizeof text, "0x%06X-0x%06X (%u byte%s): file %s, flash %s", unsigned(address),
+                  unsigned((address + length - 1) & 0xFFFFFF), unsigned(length), length == 1 ? "" : "s", spacedFile,
+                  spacedFlash);
     platform::console::OutputLock hold;
     if (Json()) {
         JsonLine line;
@@ -290,16 +299,10 @@ void Difference(uint32_t address, uint32_t length, const uint8_t* file, const ui
         JsonInt(line, "length", length);
         JsonString(line, "file", fileHex);
         JsonString(line, "flash", flashHex);
+        JsonString(line, "text", text);  // the line tq73 prints without --json
         EmitJson(line);
         return;
     }
-    char spacedFile[3 * kShown + 4], spacedFlash[3 * kShown + 4];
-    Spaced(fileHex, shown, length > kShown, spacedFile);
-    Spaced(flashHex, shown, length > kShown, spacedFlash);
-    char text[200];
-    std::snprintf(text, sizeof text, "0x%06X-0x%06X (%u byte%s): file %s, flash %s", unsigned(address),
-                  unsigned((address + length - 1) & 0xFFFFFF), unsigned(length), length == 1 ? "" : "s", spacedFile,
-                  spacedFlash);
     PrintLine(platform::terminal::Stream::Out, "", text);
 }
 
@@ -358,7 +361,7 @@ void Result(int exitCode, const char* outcome, const char* utf8) {
         JsonInt(line, "exit_code", exitCode);
         JsonString(line, "outcome", outcome);
         JsonString(line, "text", utf8);
-        ResultFacts(line, ops::LastResult());
+        AddResultFacts(line, ops::LastResult());
         EmitJson(line);
         return;
     }

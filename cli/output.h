@@ -10,7 +10,9 @@
 #include <cstdint>
 
 #include "cli/args.h"
+#include "cli/json.h"
 #include "operations/progress.h"
+#include "operations/result.h"
 
 namespace cli::out {
 
@@ -58,6 +60,10 @@ void EndProgress();
 // --help and --version under --json: the text as one result object (with
 // the version and the commit).
 void AboutResult(const char* command, const char* text);
+// The facts of an operation's result that scripts act on (a verify's counts,
+// the device's failures, skipped chunks, bytes of a firmware file outside
+// the blocks), added to a JSON object: the result event's and the record's.
+void AddResultFacts(JsonLine& line, const ops::OperationResult& result);
 // The end: on success the text on stdout; on failure one line on stderr.
 // Under --json an error event (on failure) and the result event.
 void Result(int exitCode, const char* outcome, const char* utf8);

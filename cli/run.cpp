@@ -10,6 +10,7 @@
 #include "cli/exit_codes.h"
 #include "cli/simulator.h"
 #include "cli/output.h"
+#include "cli/record.h"
 #include "firmware/firmware_verify.h"
 #include "firmware/image_loader.h"
 #include "firmware/programmer.h"
@@ -57,6 +58,9 @@ char path[firmware::kPathSize] = "";  // FILE as the platform's file calls take 
 // the character, never sent with '?' or a look-alike in its place.
 char paramFirst[ops::kParamTextSize];
 char paramSecond[ops::kParamTextSize];
+char recordPath[firmware::kPathSize] = "";  // --record FILE as the file calls take it
+int firmwareModel = 0;                      // the held firmware file's model request byte
+const uint32_t runStartMs = platform::TickMs();
 
 // ---- small helpers ----------------------------------------------------------
 
@@ -353,6 +357,7 @@ bool CheckFirmware(Outcome& o) {
     firmware::SetFirmwarePath(path, platform::PathCarry::Ok);
     int model = firmware::kModelNone;
     if (firmware::HoldFirmwareImage(model) != 0) {
+        firmwareModel = model;
         return CheckFirmwareRecords(o, model) && CheckSomethingToProgram(o) && CheckOutside(o);
     }
     FirmwareUnreadable(o);
@@ -449,7 +454,23 @@ bool TextsFit(Outcome& o) {
     return false;
 }
 
+// A record that could not be appended afterwards would leave a serviced unit
+// without its record: the file is checked before anything is sent.
+bool CheckRecordFile(Outcome& o) {
+    if (request->record == nullptr) return true;
+    char why[200] = "is longer than the 255 characters the console takes";
+    if (platform::terminal::Utf8ToPath(request->record, recordPath, sizeof recordPath) &&
+        record::CheckFile(recordPath, why, sizeof why)) {
+        return true;
+    }
+    recordPath[0] = '\0';
+    o = Make(kExitFile, "file_error", "--record %s %s: nothing was sent; give a file the record can be appended to",
+             request->record, why);
+    return false;
+}
+
 bool Preflight(Outcome& o) {
+    if (!CheckRecordFile(o)) return false;
     switch (request->command) {
         case Command::Update:
         case Command::Recover: return TakePath(o) && CheckFirmware(o);
@@ -726,6 +747,25 @@ Outcome RunAndVerify() {
     return Joined(done, RunTracked([] { return shell::OnCommand(&params, shell::kIdFirmwareVerify); }));
 }
 
+// update --if-different: the firmware verify first. A unit that holds every
+// page the update would write is left as it is (exit 0, outcome
+// "unchanged"); one that differs is updated as usual; one whose flash could
+// not be read is not touched: its failure is the verify's.
+Outcome RunIfDifferent() {
+    const Outcome check = RunTracked([] { return shell::OnCommand(&params, shell::kIdFirmwareVerify); });
+    if (check.code == kExitOk) {
+        return Make(kExitOk, "unchanged",
+                    "update: the unit already holds this firmware, so nothing was written (%.600s)", check.text);
+    }
+    if (check.code != kExitDifferent || Interrupted()) {
+        Outcome o = check;
+        Append(o, "; update --if-different: nothing was written");
+        return o;
+    }
+    out::Notice("the unit's flash differs from the firmware file: updating it");
+    return RunAndVerify();
+}
+
 // "2024-05-06 12:34:56" from a day number and three BCD bytes.
 void FormatDeviceTime(const uint8_t* p, char* out, size_t cap) {
     const uint16_t day = static_cast<uint16_t>(p[0] | p[1] << 8);
@@ -882,8 +922,8 @@ Outcome RunOnPort() {
         case Command::Request62:
         case Command::ClockSet:
         case Command::ClockGet: o = RunUnwaited(); break;
+        case Command::Update: o = request->ifDifferent ? RunIfDifferent() : RunAndVerify(); break;
         case Command::Write:
-        case Command::Update:
         case Command::Recover: o = RunAndVerify(); break;
         case Command::Param: o = RunParam(); break;
         default: o = RunTracked(StartRequested); break;
@@ -891,6 +931,26 @@ Outcome RunOnPort() {
     if (wire::PortLost() && o.code != kExitInterrupted) o = PortWentAway();
     ClosePort();
     return o;
+}
+
+// The record says what the result line says. One that cannot be appended
+// fails the command: the unit was served, but the depot cannot tell it.
+void AppendRecord(Outcome& o) {
+    record::Facts facts;
+    facts.request = request;
+    facts.unit = request->port != nullptr ? request->port : "sim";
+    facts.exitCode = o.code;
+    facts.outcome = o.name;
+    facts.text = o.text;
+    facts.seconds = (platform::TickMs() - runStartMs) / 1000.0;
+    facts.modelCode = firmwareModel;
+    char why[200];
+    if (record::Append(recordPath, facts, why, sizeof why)) return;
+    Append(o, "; but the service record could not be appended to %s (%s)", request->record, why);
+    if (o.code == kExitOk) {
+        o.code = kExitFile;
+        o.name = "record_failed";
+    }
 }
 
 }  // namespace
@@ -911,6 +971,7 @@ int Run(const Request& r) {
     // Failures name their port already; so does success when several units
     // are served at once from one shell.
     if (o.code == kExitOk && r.port != nullptr) Append(o, " (port %s)", r.port);
+    if (recordPath[0] != '\0') AppendRecord(o);
     const int lost = platform::console::PostedLost();
     if (lost != 0) {
         char note[96];

@@ -7,6 +7,7 @@
 #include "platform/terminal.h"
 #include "cli/output.h"
 #include "cli/run.h"
+#include "cli/station.h"
 
 int main(int argc, char** argv) {
     platform::terminal::Init();
@@ -46,6 +47,10 @@ int main(int argc, char** argv) {
                       std::strstr(request.error, "--help") != nullptr ? "" : " (tq73 --help shows the usage)");
         cli::out::Result(cli::kExitUsage, "usage", text);
         return cli::kExitUsage;
+    }
+    if (cli::ServesStation(request)) {
+        cli::out::Configure(settings);
+        return cli::station::Run(request, count, args);
     }
     const bool longOperation = request.command == cli::Command::Update || request.command == cli::Command::Recover ||
                                request.command == cli::Command::Read || request.command == cli::Command::Write ||

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "firmware/boot_blocks.h"
+#include "firmware/sha256.h"
 #include "platform/platform.h"
 
 namespace firmware {
@@ -54,7 +55,21 @@ struct ReadWindow {
     char bytes[kReadWindowSize];
     int fill = 0;
     bool endOfFile = false;
+    Sha256 digest;
 };
+
+// The bytes after the end record are the file's too: the digest names the
+// whole file, as sha256sum of it does.
+void DigestRest(platform::FileHandle file, ReadWindow& w) {
+    char rest[4096];
+    while (!w.endOfFile) {
+        const int got = platform::FileRead(file, rest, sizeof rest);
+        if (got <= 0) break;
+        Sha256Add(w.digest, rest, static_cast<size_t>(got));
+    }
+    LastLoadFacts.size = static_cast<uint32_t>(w.digest.bytes);
+    Sha256Hex(w.digest, LastLoadFacts.sha256);
+}
 
 // Tops the window up from the file and turns every line end into a NUL.
 // Reads until the window is full or a read brings nothing: a short read
@@ -67,6 +82,7 @@ void Refill(platform::FileHandle file, ReadWindow& w) {
             w.endOfFile = true;
             return;
         }
+        Sha256Add(w.digest, w.bytes + w.fill, static_cast<size_t>(got));
         for (int i = w.fill; i < w.fill + got; ++i) {
             if (w.bytes[i] == '\r' || w.bytes[i] == '\n') w.bytes[i] = '\0';
         }
@@ -199,6 +215,7 @@ int ParseFirmwareFile(const char* path, Image& image, int& modelCode) {
     if (file == nullptr) return 0;
     LastLoadFacts.opened = true;
     ReadWindow w;
+    Sha256Begin(w.digest);
     int endRecord = 0;
     for (int lineNumber = 1;; ++lineNumber) {
         Refill(file, w);
@@ -224,6 +241,7 @@ int ParseFirmwareFile(const char* path, Image& image, int& modelCode) {
         Consume(w, length);
         if (w.fill == 0 && w.endOfFile) break;
     }
+    DigestRest(file, w);
     platform::FileClose(file);
     return endRecord;
 }

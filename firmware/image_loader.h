@@ -49,6 +49,10 @@ struct LoadFacts {
     bool s3Records = false;     // S3 records (32-bit addresses), which the unit's files do not use
     uint32_t outsideBytes = 0;  // data bytes that no programmed block takes (never written)
     uint32_t firstOutside = 0;  // the lowest address of them
+    // SHA-256 of every byte the file gave, as 64 hexadecimal digits; empty
+    // when it could not be opened. What a service record names the file by.
+    char sha256[65] = "";
+    uint32_t size = 0;  // bytes the file gave
 };
 extern LoadFacts LastLoadFacts;
 

@@ -226,6 +226,12 @@ bool FileReadOnly(const char* path);
 // that a link or a second name of another file left there is never written
 // through. False when it cannot be made or the write falls short.
 bool FileWriteNew(const char* path, const void* data, int count);
+// Adds count bytes to the end of the file named path, made when missing, in
+// one write, flushed to the disk: two programs that append to one file (two
+// stations on a share) never mix their bytes, and a crash leaves the file as
+// it was or with the whole addition. Only a file: a link, a pipe, a device or
+// a folder is refused without a byte written. False when it cannot be done.
+bool FileAppend(const char* path, const void* data, int count);
 // Whether the folder takes a new file named path: made and removed at once.
 bool FileCanCreate(const char* path);
 // Removes a file; false when it cannot be removed.

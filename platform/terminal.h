@@ -24,6 +24,10 @@ void Init();
 // Writes UTF-8 text as it is; a console on Windows gets it as UTF-16.
 void Write(Stream stream, const char* utf8, size_t count);
 bool IsTerminal(Stream stream);
+// Whether the stream is a terminal that takes the cursor-movement codes
+// (ESC [ n A, ESC [ K) a table of rows kept in place needs; Windows is asked
+// to take them (ENABLE_VIRTUAL_TERMINAL_PROCESSING).
+bool CanRedrawRows(Stream stream);
 // Columns of the terminal behind stderr; 80 when it cannot be told.
 int TerminalColumns();
 
@@ -62,6 +66,9 @@ const char* ArgumentsRefused();
 
 // Local time "HH:MM:SS.mmm", agoMs milliseconds before now.
 void ClockStamp(char* out, size_t cap, uint32_t agoMs = 0);
+// Local date and time with its offset from UTC, ISO 8601:
+// "2026-12-08T14:05:09+01:00".
+void IsoLocalTime(char* out, size_t cap);
 
 // Turns --port into the port number the session opens (Linux maps the device
 // path as COM1 of the posix platform); false with the reason.

@@ -167,6 +167,21 @@ bool FileWriteNew(const char* path, const void* data, int count) {
     return wrote && closed;
 }
 
+// O_NONBLOCK: a FIFO given as the file is opened without waiting for a
+// reader, and then refused.
+bool FileAppend(const char* path, const void* data, int count) {
+    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) return FailedErrno();
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 ? (S_ISREG(st.st_mode) || Failed(FileFault::NotAFile)) : FailedErrno();
+    if (ok) {
+        const ssize_t n = write(fd, data, static_cast<size_t>(count));
+        ok = n == count ? (fsync(fd) == 0 || FailedErrno()) : (n < 0 ? FailedErrno() : Failed(FileFault::Other));
+    }
+    close(fd);
+    return ok;
+}
+
 bool FileCanCreate(const char* path) {
     const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return FailedErrno();

@@ -235,6 +235,22 @@ void ClockStamp(char* out, size_t cap, uint32_t agoMs) {
                   static_cast<long>(now.tv_nsec / 1000000));
 }
 
+bool CanRedrawRows(Stream stream) {
+    const char* term = std::getenv("TERM");
+    return IsTerminal(stream) && term != nullptr && term[0] != '\0' && std::strcmp(term, "dumb") != 0;
+}
+
+void IsoLocalTime(char* out, size_t cap) {
+    const time_t now = time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    const long offset = local.tm_gmtoff / 60;  // minutes east of UTC
+    const long size = offset < 0 ? -offset : offset;
+    std::snprintf(out, cap, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, offset < 0 ? '-' : '+', size / 60,
+                  size % 60);
+}
+
 // The session opens a port by number; the port map gives port 1 of this
 // process the path given, and number is 1.
 bool PreparePort(const char* arg, int& number, char* why, size_t whyCap) {

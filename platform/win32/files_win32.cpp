@@ -168,6 +168,29 @@ bool FileWriteNew(const char* path, const void* data, int count) {
     return ok;
 }
 
+// FILE_APPEND_DATA alone: every write goes to the end as one, whoever else
+// appends. A link is opened as itself (and refused), not followed.
+bool FileAppend(const char* path, const void* data, int count) {
+    wchar_t wide[kFileCallChars + 1];
+    if (!WidePath(path, wide)) return false;
+    HANDLE h = CreateFileW(wide, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return FailedLastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    bool ok = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+              (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+    if (!ok) {
+        Failed(FileFault::NotAFile);
+    } else {
+        DWORD wrote = 0;
+        ok = WriteFile(h, data, static_cast<DWORD>(count), &wrote, nullptr) && wrote == static_cast<DWORD>(count) &&
+             FlushFileBuffers(h);
+        if (!ok) FailedLastError();
+    }
+    CloseHandle(h);
+    return ok;
+}
+
 bool FileCanCreate(const char* path) {
     wchar_t wide[kFileCallChars + 1];
     if (!WidePath(path, wide)) return false;

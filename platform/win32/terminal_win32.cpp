@@ -314,6 +314,29 @@ void ClockStamp(char* out, size_t cap, uint32_t agoMs) {
     std::snprintf(out, cap, "%02u:%02u:%02u.%03u", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
 }
 
+bool CanRedrawRows(Stream stream) {
+    HANDLE h = GetStdHandle(stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (!IsTerminal(stream) || !GetConsoleMode(h, &mode)) return false;
+    constexpr DWORD kVirtualTerminal = 0x0004;  // ENABLE_VIRTUAL_TERMINAL_PROCESSING
+    return (mode & kVirtualTerminal) != 0 || SetConsoleMode(h, mode | kVirtualTerminal) != 0;
+}
+
+// The offset is the zone's bias now, daylight saving time included.
+void IsoLocalTime(char* out, size_t cap) {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    TIME_ZONE_INFORMATION zone;
+    const DWORD which = GetTimeZoneInformation(&zone);
+    long bias = zone.Bias;  // minutes west of UTC
+    if (which == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
+    if (which == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
+    if (which == TIME_ZONE_ID_INVALID) bias = 0;
+    const long size = bias < 0 ? -bias : bias;
+    std::snprintf(out, cap, "%04u-%02u-%02uT%02u:%02u:%02u%c%02ld:%02ld", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                  t.wSecond, bias > 0 ? '-' : '+', size / 60, size % 60);
+}
+
 bool PreparePort(const char* arg, int& number, char* why, size_t whyCap) {
     number = PortNumberOf(arg);
     if (number == 0) {

@@ -2,10 +2,11 @@
 """tq73 against tq7300-sim on a pty: the bytes on the line, the files and the
 flash, the exit codes, the output forms, Ctrl+C, and parallel updates.
 
-Usage: cli_test.py GROUP   (wire, exit_codes, output, interrupt, parallel, port_lost, complete)
+Usage: cli_test.py GROUP   (wire, exit_codes, output, interrupt, parallel, port_lost, complete, station)
 Needs TQ73, TQ_SIM and TQ_SAMPLE_MOT in the environment.
 """
 import datetime
+import hashlib
 import json
 import os
 import pty
@@ -806,7 +807,137 @@ def group_parallel():
         check(s.stop()[:0x10000] == flash_after_update(image, i + 1), f"unit {i}: the flash holds the image")
 
 
-GROUPS = {"wire": group_wire, "exit_codes": group_exit_codes, "output": group_output, "port_lost": group_port_lost,
+# ---- a station: several units, one command ----------------------------------------------
+
+def records(p):
+    """The record file's lines, each parsed (a line that is not whole JSON fails the parse)."""
+    with open(p, encoding="utf-8") as f:
+        return [json.loads(line) for line in f]
+
+
+def station_faults():
+    """Four units, two good, one whose boot loader leaves a page unprogrammed, one with a
+    stuck bit that only --verify finds: each unit's outcome, the summary, the fleet code,
+    the records, and the good units' wire as a unit alone gets it."""
+    rec = path("station.jsonl")
+    sims = [Sim("st-good1"), Sim("st-good2"), Sim("st-boot", "--boot-fault", "program:status:90:2"),
+            Sim("st-stuck", "--flash-fill", "FF", "--stuck", "3010:01")]
+    r = tq73(*sum((["--port", s.link] for s in sims), []), "--record", rec, "update", "--verify", SAMPLE,
+             timeout=120)
+    out = text(r)
+    check(r.returncode == 9, f"station with two kinds of failure: exit {r.returncode} (9)", out[-400:])
+    check("station: 2 of 4 units succeeded, 2 failed: exit 9" in out, "station: the counts line", out[-300:])
+    for s, code in zip(sims, (0, 0, 7, 8)):
+        row = [line for line in r.stdout.decode().splitlines() if line.startswith(s.link + " ")]
+        check(len(row) == 1 and f" {code}  " in row[0], f"summary row of {os.path.basename(s.link)}: exit {code}",
+              str(row))
+    got = records(rec)
+    check(sorted((g["port"], g["exit_code"]) for g in got) == sorted((s.link, c) for s, c in
+                                                                     zip(sims, (0, 0, 7, 8))),
+          "one record per unit with its exit code", str([(g["port"], g["exit_code"]) for g in got]))
+    digest = hashlib.sha256(read_file(SAMPLE)).hexdigest()
+    check(all(g["firmware_sha256"] == digest and g["command"] == "update" and g["firmware"] == SAMPLE and
+              g["model"] == 1 and re.match(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d$", g["time"])
+              for g in got), "records: the firmware's SHA-256, model, command and time", str(got[0]))
+    stuck = [g for g in got if g["exit_code"] == 8]
+    check(stuck and stuck[0]["differing"] >= 1 and stuck[0]["first_difference"] == 0x3010,
+          "the stuck unit's record: the verify's counts and first difference", str(stuck))
+    boot = [g for g in got if g["exit_code"] == 7]
+    check(boot and boot[0].get("pages_not_programmed", 0) >= 1, "the boot fault's record: the device's failures",
+          str(boot))
+    alone = Sim("st-alone")
+    tq73("--port", alone.link, "update", "--verify", SAMPLE, timeout=60)
+    time.sleep(0.2)
+    wire = alone.received()
+    for s in sims[:2]:
+        check(s.received() == wire, f"{os.path.basename(s.link)}: the wire of a unit alone")
+    for s in sims + [alone]:
+        s.stop()
+
+
+def station_lost_unit():
+    """A unit whose simulator dies under the update ends with exit 3; the others complete."""
+    sims = [Sim(f"st-lost{i}", "--pace") for i in range(3)]
+    proc = subprocess.Popen([TQ73] + sum((["--port", s.link] for s in sims), []) + ["update", SAMPLE],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    time.sleep(1)
+    sims[1].proc.kill()
+    sims[1].proc.wait(10)
+    out, err = proc.communicate(timeout=60)
+    out = out.decode() + err.decode()
+    check(proc.returncode == 3, f"station with a unit lost: exit {proc.returncode} (3)", out[-400:])
+    check(f"{sims[1].link}: tq73: update: the port went away" in out, "the lost unit's line says so", out[-400:])
+    image = load_mot(SAMPLE)
+    for s in (sims[0], sims[2]):
+        check(s.stop()[:0x10000] == flash_after_update(image, 0x00), f"{os.path.basename(s.link)}: updated")
+
+
+def station_if_different():
+    """One unit holds the image already: it is verified and left alone (no boot-mode byte);
+    the other is updated. Both records say which."""
+    rec = path("if-different.jsonl")
+    held, fresh = Sim("st-held"), Sim("st-fresh")
+    tq73("--port", held.link, "update", SAMPLE)
+    before = len(held.received())
+    r = tq73("--port", held.link, "--port", fresh.link, "--record", rec, "update", "--if-different", SAMPLE)
+    time.sleep(0.2)
+    check(r.returncode == 0, f"--if-different: exit {r.returncode}", text(r)[-300:])
+    extra = held.received()[before:]
+    check(len(extra) > 0 and frame(0x70) not in extra and b"W" not in extra and b"\xff" not in extra,
+          "the unit that holds the image got application-mode reads only", extra[:40].hex())
+    got = {g["port"]: g for g in records(rec)}
+    check(got[held.link]["outcome"] == "unchanged" and "already holds this firmware" in got[held.link]["text"],
+          "its record: unchanged", str(got.get(held.link)))
+    check(got[fresh.link]["outcome"] == "complete", "the other unit's record: complete", str(got.get(fresh.link)))
+    check(fresh.stop()[:0x10000] == flash_after_update(load_mot(SAMPLE), 0x00), "the other unit was updated")
+    held.stop()
+
+
+def station_records_together():
+    """Two stations of eight simulated units each append to one record at once: 16 whole lines."""
+    rec = path("shared.jsonl")
+    procs = [subprocess.Popen([TQ73, "--sim", "8", "--record", rec, "read", "0", "4096", path(f"t{i}-{{port}}.bin")],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) for i in range(2)]
+    codes = [p.wait(60) for p in procs]
+    check(codes == [0, 0], f"two stations at once: exits {codes}")
+    try:
+        got = records(rec)
+        check(len(got) == 16 and all(g["exit_code"] == 0 for g in got), f"16 whole records ({len(got)})")
+        check(all(os.path.exists(path(f"t{i}-sim{k}.bin")) for i in range(2) for k in range(1, 9)),
+              "each unit read into its own file ({port})")
+    except ValueError as e:
+        check(False, "every record line is whole JSON", str(e))
+
+
+def station_interrupted():
+    """Ctrl+C in the write pass of a station's update: every unit finishes its pass."""
+    sims = [Sim(f"st-intr{i}", "--pace") for i in range(2)]
+    proc = subprocess.Popen([TQ73] + sum((["--port", s.link] for s in sims), []) + ["update", SAMPLE],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    seen = b""
+    deadline = time.time() + 30
+    while seen.count("書込中".encode()) < 2 and time.time() < deadline:
+        ready, _, _ = select.select([proc.stdout], [], [], 0.5)
+        if ready:
+            seen += os.read(proc.stdout.fileno(), 4096)
+    proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=60)
+    out = (seen + out).decode() + err.decode()
+    check(proc.returncode == 0 and out.count("finishing it") == 2, f"Ctrl+C in the write pass: exit {proc.returncode}",
+          out[-400:])
+    for s in sims:
+        check(s.stop()[:0x10000] == flash_after_update(load_mot(SAMPLE), 0x00), f"{os.path.basename(s.link)}: whole")
+
+
+def group_station():
+    station_faults()
+    station_lost_unit()
+    station_if_different()
+    station_records_together()
+    station_interrupted()
+
+
+GROUPS = {"station": group_station, "wire": group_wire, "exit_codes": group_exit_codes, "output": group_output, "port_lost": group_port_lost,
           "interrupt": group_interrupt, "parallel": group_parallel, "complete": group_complete}
 
 if __name__ == "__main__":

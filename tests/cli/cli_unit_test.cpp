@@ -272,6 +272,14 @@ TEST(Arguments, RefusalsSayWhy) {
         {{"verify", "0", "f", "0"}, "LEN 0 compares nothing"},
         {{"write", "FFFF00h", "f", "101h"}, "runs past the top"},
         {{"erase", "FFFFFFh", "2"}, "runs past the top"},
+        {{"--sim", "65", "stop"}, "1 to 64 units"},
+        {{"--sim", "0", "stop"}, "1 to 64 units"},
+        {{"--ports-from", "f", "--sim", "stop"}, "either --port or --sim"},
+        {{"--if-different", "verify", "f"}, "--if-different belongs to update"},
+        {{"--port", "a", "--port", "b", "ports"}, "takes no units"},
+        {{"--record", "r", "ports"}, "makes no record"},
+        {{"--record"}, "--record needs a value"},
+        {{"--sim", "2", "--label", "x", "stop"}, "--label names one unit"},
     };
     for (const auto& c : cases) {
         cli::Request r = Parse(c.args, false);
