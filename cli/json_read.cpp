@@ -61,8 +61,8 @@ const char* FindValue(const char* line, const char* key) {
         const char* name = p + 1;
         const char* afterName = SkipString(p);
         if (afterName == nullptr) return nullptr;
-        const bool match = static_cast<size_t>(afterName - 1 - name) == keyLength &&
-                           std::strncmp(name, key, keyLength) == 0;
+        const bool match =
+            static_cast<size_t>(afterName - 1 - name) == keyLength && std::strncmp(name, key, keyLength) == 0;
         p = SkipBlanks(afterName);
         if (*p++ != ':') return nullptr;
         p = SkipBlanks(p);
@@ -157,7 +157,7 @@ bool JsonReadString(const char* line, const char* key, char* out, size_t cap) {
     if (p == nullptr || *p != '"' || cap == 0) return false;
     size_t n = 0;
     bool room = true;
-    for (++p; *p != '"'; ) {
+    for (++p; *p != '"';) {
         if (*p == '\0') return false;
         if (*p == '\\') {
             ++p;

@@ -91,9 +91,8 @@ uint32_t ReadUnit(void* param) {
 // not ports.
 bool ReadPortsFile(char* why, size_t cap) {
     char path[firmware::kPathSize];
-    platform::FileHandle file = platform::terminal::Utf8ToPath(request->portsFrom, path, sizeof path)
-                                    ? platform::FileOpenRead(path)
-                                    : nullptr;
+    platform::FileHandle file =
+        platform::terminal::Utf8ToPath(request->portsFrom, path, sizeof path) ? platform::FileOpenRead(path) : nullptr;
     if (file == nullptr) {
         refusalCode = kExitFile;
         std::snprintf(why, cap, "--ports-from %s cannot be read (%s)", request->portsFrom,
@@ -301,8 +300,8 @@ void Noted(UnitView& v, const char* line, const char* event) {
 void PrintPlain(const Unit& u, const char* line, const char* event) {
     const bool quiet = request->verbosity == Verbosity::Quiet;
     char text[2048] = "";
-    JsonReadString(line, std::strcmp(event, "sent") == 0 || std::strcmp(event, "received") == 0 ? "line" : "text",
-                   text, sizeof text);
+    JsonReadString(line, std::strcmp(event, "sent") == 0 || std::strcmp(event, "received") == 0 ? "line" : "text", text,
+                   sizeof text);
     Stream stream = Stream::Out;
     std::string prefix;
     static const char* const kSilent[] = {"progress", "beep", "clear_log", "error"};
@@ -325,8 +324,8 @@ void PrintPlain(const Unit& u, const char* line, const char* event) {
         Write(Stream::Err, std::string(u.view.name) + ": question: " + text + "\n");
         stream = Stream::Err;
         prefix = "answer: ";
-        std::snprintf(text, sizeof text, "%s", std::strcmp(answer, "yes") == 0 ? "yes (--force)"
-                                                                               : "no (give --force to answer yes)");
+        std::snprintf(text, sizeof text, "%s",
+                      std::strcmp(answer, "yes") == 0 ? "yes (--force)" : "no (give --force to answer yes)");
     } else if (event[0] == '\0') {
         std::snprintf(text, sizeof text, "%s", line);  // not an event: as it came
     }
@@ -398,8 +397,9 @@ bool Reap(Unit& u) {
     u.view.endMs = platform::TickMs();
     if (!u.view.resultSeen) {
         std::snprintf(u.view.outcome, sizeof u.view.outcome, "crashed");
-        std::snprintf(u.view.text, sizeof u.view.text, "%.250s: tq73 for this unit ended without a result (exit %d)%s%.500s",
-                      u.view.name, code, u.view.failure[0] != '\0' ? ": " : "", u.view.failure);
+        std::snprintf(u.view.text, sizeof u.view.text,
+                      "%.250s: tq73 for this unit ended without a result (exit %d)%s%.500s", u.view.name, code,
+                      u.view.failure[0] != '\0' ? ": " : "", u.view.failure);
     }
     return true;
 }
@@ -491,9 +491,7 @@ int Run(const Request& r, int count, const char* const* args) {
         out::Result(refusalCode, refusalCode == kExitUsage ? "usage" : "file_error", why);
         return refusalCode;
     }
-    mode = r.json                                                    ? Mode::Json
-           : platform::terminal::CanRedrawRows(Stream::Err) ? Mode::Rows
-                                                                     : Mode::Plain;
+    mode = r.json ? Mode::Json : platform::terminal::CanRedrawRows(Stream::Err) ? Mode::Rows : Mode::Plain;
     StartUnits(count, args);
     AwaitUnits();
     return Finish();

@@ -9,18 +9,18 @@ namespace cli::station {
 
 // One unit as its events have told it so far.
 struct UnitView {
-    char name[256] = "";       // the port as given, or simN
-    char stage[200] = "";      // the progress text (the status strip's words)
-    char unit[16] = "";        // what the progress counts: pages, bytes
+    char name[256] = "";   // the port as given, or simN
+    char stage[200] = "";  // the progress text (the status strip's words)
+    char unit[16] = "";    // what the progress counts: pages, bytes
     int permille = 0;
     double rate = 0;
-    bool started = false;      // a progress event came
-    bool ended = false;        // its process ended
-    bool resultSeen = false;   // it said its result
+    bool started = false;     // a progress event came
+    bool ended = false;       // its process ended
+    bool resultSeen = false;  // it said its result
     int exitCode = 0;
     char outcome[32] = "";
-    char text[1024] = "";      // the result line
-    char failure[512] = "";    // its first box or error: what a unit without a result line said
+    char text[1024] = "";    // the result line
+    char failure[512] = "";  // its first box or error: what a unit without a result line said
     uint32_t startMs = 0;
     uint32_t endMs = 0;
 };

@@ -5,8 +5,8 @@
 # bash-completion package.
 
 _tq73_commands="ports monitor stop resume request62 update recover read write erase param clock pattern verify help"
-_tq73_options="--port --sim --quiet -q --verbose -v --json --verify --all --force --strict --expect-answer --seconds
-    --help -h --version -V"
+_tq73_options="--port --ports-from --sim --record --label --quiet -q --verbose -v --json --verify --all --force
+    --strict --expect-answer --if-different --seconds --help -h --version -V"
 
 # The serial ports that exist now, as "tq73 ports" looks for them.
 _tq73_ports() {
@@ -25,7 +25,12 @@ _tq73_position() {
         word=${COMP_WORDS[i]}
         case $word in
             # bash splits --port=/dev/ttyUSB0 into three words at the '='.
-            --port | --seconds) [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++)); ((i++)) ;;
+            --port | --seconds | --ports-from | --record | --label)
+                [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++))
+                ((i++))
+                ;;
+            # --sim N: the count is not the command.
+            --sim) [[ ${COMP_WORDS[i + 1]} =~ ^[0-9]+$ ]] && ((i++)) ;;
             --) ;;
             -*) ;;
             *)
@@ -60,7 +65,11 @@ _tq73() {
             mapfile -t COMPREPLY < <(compgen -W "$(_tq73_ports)" -- "$cur")
             return 0
             ;;
-        --seconds) return 0 ;;
+        --ports-from | --record)
+            _tq73_files "$cur"
+            return 0
+            ;;
+        --seconds | --label) return 0 ;;
     esac
     if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "$_tq73_options" -- "$cur")

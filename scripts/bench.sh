@@ -6,7 +6,10 @@
 #     10 ms reply polls; the same rows with the posix platform's sleeps ending on
 #     15.625 ms ticks (a Windows default timer); an update through a USB adapter's
 #     latency timer of 16 ms and of 1 ms. About 5 min.
-#  2. The window, under Wine: an ap-stop (median of 20), "farm udt" of a full image
+#  2. A station, natively: a full-image update --verify on 1, 2, 4 and 8 simulated units
+#     at once, the wall time of N units over one's (the goal: at most 1.05) and the CPU
+#     time of tq73 per unit. About 2 min.
+#  3. The window, under Wine: an ap-stop (median of 20), "farm udt" of a full image
 #     (median of 3) and a 128 KB flash read, with the window shown and minimized side by
 #     side, beside line and pauses; then the console's CPU use while idle with the port
 #     open; then tq73.exe's update of the same image (median of 3). All of it twice: on an
@@ -20,8 +23,12 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/build.sh"
 
 native=$(mktemp)
-trap 'rm -f "$native"' EXIT
+full=$(mktemp --suffix=.mot)
+trap 'rm -f "$native" "$full"' EXIT
 "$top/build/native/tests/tq_bench" | tee "$native"
+echo
+python3 "$top/firmware/make_full_image.py" "$full"
+python3 "$top/tests/bench/station_bench.py" "$top/build/native/tq73" "$top/build/native/tq7300-sim" "$full"
 [[ ${1:-} == --native-only ]] && exit 0
 
 # model ROW: what line and pauses need, from the native row that starts with ROW.

@@ -85,8 +85,8 @@ Child* StartSelf(const char* const* args, int count, char* why, size_t whyCap) {
         return nullptr;
     }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                             nullptr);
+    HANDLE nul =
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
     HANDLE err = Inheritable(GetStdHandle(STD_ERROR_HANDLE));
     STARTUPINFOW start{};
     start.cb = sizeof start;

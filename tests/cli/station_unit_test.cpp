@@ -104,11 +104,10 @@ TEST(Station, RowsAndSummary) {
     EXPECT_STREQ(row, "/dev/ttyUSB1  \x1b[31mfailed    \x1b[0m  failed: the result");
     char summary[1000];
     cli::station::FormatSummary(units, 2, summary, sizeof summary);
-    EXPECT_STREQ(summary,
-                 "PORT          OUTCOME        EXIT      TIME  FAILURE\n"
-                 "COM3          complete          0    12.7 s\n"
-                 "/dev/ttyUSB1  failed            7    12.7 s  failed: the result\n"
-                 "station: 1 of 2 units succeeded, 1 failed: exit 7\n");
+    EXPECT_STREQ(summary, "PORT          OUTCOME        EXIT      TIME  FAILURE\n"
+                          "COM3          complete          0    12.7 s\n"
+                          "/dev/ttyUSB1  failed            7    12.7 s  failed: the result\n"
+                          "station: 1 of 2 units succeeded, 1 failed: exit 7\n");
 }
 
 // The options that choose the units, as the station leaves them out of each
@@ -137,7 +136,8 @@ TEST(Station, UnitChoiceArguments) {
 std::string Digest(const std::string& data, size_t piece) {
     firmware::Sha256 s;
     firmware::Sha256Begin(s);
-    for (size_t at = 0; at < data.size(); at += piece) firmware::Sha256Add(s, data.data() + at, data.size() - at < piece ? data.size() - at : piece);
+    for (size_t at = 0; at < data.size(); at += piece)
+        firmware::Sha256Add(s, data.data() + at, data.size() - at < piece ? data.size() - at : piece);
     char hex[65];
     firmware::Sha256Hex(s, hex);
     return hex;

@@ -55,7 +55,7 @@ e2e_skip_without_wine32() {
 }
 
 # e2e_begin shim|noshim [N...]: everything but the simulator and the console; COM1, and
-# each further COMn given, lead to the simulator's link.
+# each further COMn given, lead to the simulator's link; N=PATH leads COMn to PATH.
 e2e_begin() {
     e2e_skip_without_wine32
     tq_session_begin || e2e_fail "could not begin a session"
@@ -65,7 +65,9 @@ e2e_begin() {
     mkdir -p "$(dirname "$E2E_LINK")"
     local n
     for n in 1 "${@:2}"; do
-        tq_map_port "$n" "$E2E_LINK" || e2e_fail "could not map COM$n"
+        local to=$E2E_LINK
+        [[ $n == *=* ]] && to=${n#*=} n=${n%%=*}
+        tq_map_port "$n" "$to" || e2e_fail "could not map COM$n"
     done
     # Every session sets the display scale: the prefix keeps what the last one set.
     tq_set_logpixels "${TQ_LOGPIXELS:-96}" || e2e_fail "could not set LogPixels"
