@@ -907,6 +907,15 @@ def station_records_together():
               "each unit read into its own file ({port})")
     except ValueError as e:
         check(False, "every record line is whole JSON", str(e))
+    # --json: every event names its unit; the station's own event is last.
+    r = tq73("--sim", "2", "--json", "stop")
+    try:
+        events = [json.loads(line) for line in r.stdout.decode().splitlines()]
+        check(r.returncode == 0 and all(e["port"] in ("sim1", "sim2") for e in events[:-1]) and
+              events[-1]["event"] == "station" and events[-1]["succeeded"] == 2 and
+              sum(e["event"] == "result" for e in events) == 2, "--json: each event with its port", r.stdout[-300:])
+    except ValueError as e:
+        check(False, "every record line is whole JSON", str(e))
 
 
 def station_interrupted():
