@@ -70,13 +70,20 @@ std::atomic<bool> closing{false};
 // event, and at once when the handler returns: the handler holds on for most
 // of that, while the main thread ends the operation and says how it ended.
 constexpr DWORD kClosingGraceMs = 4500;
+// The hidden window's class, by which a test finds it.
+constexpr wchar_t kSessionWindowClass[] = L"tq73-session-end";
+
+// Windows is ending the process: the main thread ends the operation (a
+// write pass before its next page) once it sees the request.
+void BeginClosing() {
+    if (!closing.exchange(true)) interrupts.fetch_add(1);
+}
 
 // Runs on a thread of its own: counts, and a third Ctrl+C ends the process
 // (the first ends the operation cleanly, the second cuts it short).
 BOOL WINAPI OnControl(DWORD event) {
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-        closing.store(true);
-        interrupts.fetch_add(1);
+        BeginClosing();
         Sleep(kClosingGraceMs);
         return TRUE;
     }
@@ -88,6 +95,43 @@ BOOL WINAPI OnControl(DWORD event) {
     lastInterruptMs.store(now);
     if (interrupts.fetch_add(1) >= 2) LeaveAtOnce();
     return TRUE;
+}
+
+// A console program that loads user32 (tq73.exe does, for its wide command
+// line) gets no CTRL_LOGOFF_EVENT or CTRL_SHUTDOWN_EVENT: a log-off or a
+// shut-down reaches it only as WM_QUERYENDSESSION and WM_ENDSESSION, sent to
+// its top-level windows. This hidden one takes them on a thread of its own
+// and holds WM_ENDSESSION as the control handler holds its event: the
+// process may end as soon as the answer is given.
+LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_QUERYENDSESSION) {
+        BeginClosing();
+        return TRUE;
+    }
+    if (message == WM_ENDSESSION) {
+        if (wParam != 0) {
+            BeginClosing();
+            Sleep(kClosingGraceMs);
+        }
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+DWORD WINAPI SessionWindowThread(void*) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = OnSessionMessage;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kSessionWindowClass;
+    if (RegisterClassW(&windowClass) == 0) return 1;
+    // Not a message-only window: those are not sent the session's broadcast.
+    if (CreateWindowExW(0, kSessionWindowClass, L"tq73", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, windowClass.hInstance,
+                        nullptr) == nullptr) {
+        return 1;
+    }
+    MSG m;
+    while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
+    return 0;
 }
 
 // A standard handle that is missing gets the null device, so that nothing
@@ -192,6 +236,8 @@ void Init() {
     FillMissingStandardHandles();
     startMs = GetTickCount64();
     SetConsoleCtrlHandler(OnControl, TRUE);
+    HANDLE sessionThread = CreateThread(nullptr, 0, SessionWindowThread, nullptr, 0, nullptr);
+    if (sessionThread != nullptr) CloseHandle(sessionThread);
     // Only lets the device's pauses sleep their last milliseconds instead of
     // yielding them: no wait for the device depends on the timer period.
     timeBeginPeriod(1);

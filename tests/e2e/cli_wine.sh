@@ -4,7 +4,9 @@
 # exit code 0; a flash read writes the range into a file, and the same read through
 # COM12 (reachable only as \\.\COM12) gives the same bytes; --sim says that it is not
 # available; a port mapped to nothing ends with the port's exit code; a device that goes
-# away under a read ends it at once with exit code 3 and the line that says so.
+# away under a read ends it at once with exit code 3 and the line that says so; a log-off
+# (WM_QUERYENDSESSION and WM_ENDSESSION to its hidden window) in an update's write pass
+# ends the pass before its next page with the closing byte, and says so.
 set -u
 # shellcheck source=tests/e2e/common.sh
 source "$(dirname "$0")/common.sh"
@@ -71,4 +73,20 @@ grep -q "the port went away" "$TQ_WORK/lost.out" "$TQ_WORK/lost.err" || e2e_fail
 ((SECONDS - t0 <= 10)) || e2e_fail "the read took $((SECONDS - t0)) s to end after the device went away"
 [[ ! -e $TQ_WORK/lost.bin ]] || e2e_fail "the failed read made lost.bin"
 TQ_SIM_PID=''
+
+python3 "$TQ_ROOT/firmware/make_full_image.py" "$TQ_WORK/full.mot" || e2e_fail "could not write the full image"
+e2e_start_sim --pace
+(cd "$TQ_WORK" && timeout 120 "$TQ_WINE_LOADER" "$CLI_EXE" --port COM1 update 'full.mot' 9>&-) \
+    >"$TQ_WORK/logoff.out" 2>"$TQ_WORK/logoff.err" &
+updater=$!
+tq_wait_until 30 grep -q "書込中" "$TQ_WORK/logoff.out" || e2e_fail "the update did not reach its write pass"
+tq_drive endsession tq73-session-end 10 | sed 's/^/  drive: /'
+rc=0
+wait "$updater" || rc=$?
+sed 's/^/  logoff: /' "$TQ_WORK/logoff.out" "$TQ_WORK/logoff.err"
+grep -q "Windows is closing tq73: the write pass ends before its next page" "$TQ_WORK/logoff.err" ||
+    e2e_fail "the log-off did not end the write pass (exit $rc)"
+grep -qx "更新失敗 err: 0a" "$TQ_WORK/logoff.out" || e2e_fail "no 更新失敗 err: 0a line after the log-off"
+[[ $(e2e_record_hex) == *FF ]] || e2e_fail "the line did not end with the closing byte FF"
+tq_stop_sim
 e2e_pass

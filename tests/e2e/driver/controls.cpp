@@ -33,6 +33,20 @@ void StepClose(DWORD bound) {
     StepGone(bound);
 }
 
+// What Windows sends every top-level window at a log-off: the query, then the
+// end; the end is sent (not posted), and its answer waited for, as Windows
+// waits before it ends the process.
+void StepEndSession(const std::wstring& windowClass, DWORD bound) {
+    HWND target = nullptr;
+    if (!PollUntil(bound, [&] { return (target = FindWindowW(windowClass.c_str(), nullptr)) != nullptr; }))
+        Fail("no window of the class given");
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(target, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer))
+        Fail("WM_QUERYENDSESSION was not answered within 5 s");
+    Print("query: " + std::string(answer != 0 ? "may end" : "refused"));
+    SendMessageTimeoutW(target, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000, &answer);
+}
+
 void StepShowWindow(int how) {
     ShowWindowAsync(RequirePanel(), how);
     if (!PollUntil(5000, [&] { return (IsIconic(RequirePanel()) != FALSE) == (how == SW_MINIMIZE); }))

@@ -9,6 +9,7 @@ namespace tqdrive {
 void StepWindow(DWORD bound);
 void StepGone(DWORD bound);
 void StepClose(DWORD bound);
+void StepEndSession(const std::wstring& windowClass, DWORD bound);
 void StepShowWindow(int how);
 void StepSetText(int id, const std::wstring& text);
 void StepGetText(int id);

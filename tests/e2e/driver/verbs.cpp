@@ -46,6 +46,8 @@ const Verb kVerbs[] = {
      [](const Args& a) { StepAsk(a[0], a[1], BoundMs(a[2])); }},
     {L"close", 1, "close SECS             post WM_CLOSE and wait until the window has gone",
      [](const Args& a) { StepClose(BoundMs(a[0])); }},
+    {L"endsession", 2, "endsession CLASS SECS  a log-off: WM_QUERYENDSESSION, then WM_ENDSESSION, to the window CLASS",
+     [](const Args& a) { StepEndSession(a[0], BoundMs(a[1])); }},
     {L"sleep", 1, "sleep SECS             pause", [](const Args& a) { StepSleep(BoundMs(a[0])); }},
     {L"syscmd", 1, "syscmd ID              post WM_SYSCOMMAND with command ID (decimal, or 0x hex)",
      [](const Args& a) { StepSysCommand(CommandId(a[0])); }},
