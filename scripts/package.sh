@@ -8,6 +8,11 @@
 #
 # Options: --no-build   use the trees as they are (the package tests do)
 #          --out DIR    write the packages to DIR instead of dist/
+#          --sign CERT.pfx  sign tq73panel.exe and tq73.exe in both zips (Authenticode,
+#                       osslsigncode), in the zips' staging folder: the trees keep theirs
+#          --pass-file FILE  the certificate's password (without it: none)
+#          --timestamp URL  the RFC 3161 time stamp server (e.g. http://timestamp.digicert.com);
+#                       without one the signature ends with the certificate
 # TQ_BUILD: the folder that holds the three trees (default build/; with --no-build).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,11 +20,15 @@ cd "$top"
 trees=${TQ_BUILD:-$top/build}
 build=1
 out=$top/dist
+sign='' pass_file='' timestamp=''
 while (($#)); do
     case $1 in
         --no-build) build=0 ;;
         --out) out=${2:?--out needs a folder}; shift ;;
-        -h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --sign) sign=${2:?--sign needs a .pfx file}; shift ;;
+        --pass-file) pass_file=${2:?--pass-file needs a file}; shift ;;
+        --timestamp) timestamp=${2:?--timestamp needs a URL}; shift ;;
+        -h | --help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "package.sh: unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -28,6 +37,15 @@ done
 if ((build)); then
     "$top/scripts/setup-deps.sh"
     "$top/scripts/build.sh"
+fi
+if [[ -n $sign ]]; then
+    [[ -r $sign ]] || { echo "package.sh: cannot read the certificate $sign" >&2; exit 2; }
+    [[ -z $pass_file || -r $pass_file ]] || { echo "package.sh: cannot read $pass_file" >&2; exit 2; }
+    command -v osslsigncode >/dev/null || { echo "package.sh: --sign needs osslsigncode (scripts/setup-deps.sh)" >&2; exit 1; }
+    [[ -n $timestamp ]] || echo "package.sh: signing without --timestamp: the signatures end with the certificate" >&2
+    # Read by packaging/sign_exes.cmake, which CPack runs before each zip is made.
+    export TQ_SIGN_PFX TQ_SIGN_PASS_FILE TQ_SIGN_TIMESTAMP
+    TQ_SIGN_PFX=$(realpath "$sign") TQ_SIGN_PASS_FILE=${pass_file:+$(realpath "$pass_file")} TQ_SIGN_TIMESTAMP=$timestamp
 fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)

@@ -17,6 +17,9 @@ packages+=(clang-14 libclang-rt-14-dev)
 # for the .deb's Depends, lintian, unzip, man and groff for the pages, file for the
 # stripped binaries (CPack makes the zips itself; the completion needs no package).
 packages+=(dpkg-dev lintian unzip man-db groff-base file)
+# scripts/package.sh --sign and its test: osslsigncode signs and verifies, openssl makes
+# the test's throwaway certificate.
+packages+=(osslsigncode openssl)
 
 # ---- 32-bit Wine -----------------------------------------------------------
 # wine32:i386 (Debian's i386 multiarch) lets the 64-bit prefix run

@@ -12,6 +12,8 @@
 #                 option that the program's --help prints
 #   completion    the commands after "tq73 ", the options after "tq73 -", and the
 #                 arguments of a table of command lines
+#   signed        package.sh --sign with a throwaway certificate: the zips' programs
+#                 verify; those of the packages made without it carry no signature
 # Needs TQ_ROOT, TQ_BUILD, TQ_PACKAGES, TQ_VERSION. Never installs anything.
 set -u -o pipefail
 group=${1:?usage: package_test.sh GROUP}
@@ -257,8 +259,41 @@ test_completion() {
     done
 }
 
+# ---- signed --------------------------------------------------------------------
+# scripts/package.sh --sign with a throwaway certificate made here: both programs of
+# both zips carry a signature that osslsigncode verifies against it; the packages made
+# without --sign, and the build tree's programs, carry none.
+test_signed() {
+    local work
+    work=$(mktemp -d "${TMPDIR:-/tmp}/tq-sign.XXXXXX")
+    trap 'rm -rf "$work"' EXIT
+    (cd "$work" && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+        -subj "/CN=TQ7300 package test" 2>/dev/null && printf throwaway >pass &&
+        openssl pkcs12 -export -out cert.pfx -inkey key.pem -in cert.pem -passout file:pass)
+    check $? "a throwaway certificate"
+    TQ_BUILD=$TQ_BUILD "$TQ_ROOT/scripts/package.sh" --no-build --out "$work/out" --sign "$work/cert.pfx" \
+        --pass-file "$work/pass" >"$work/package.log" 2>&1
+    check $? "scripts/package.sh --sign" "$(tail -n 5 "$work/package.log")"
+    local zip exe said
+    for zip in "${ZIPS[@]}"; do
+        mkdir -p "$work/${zip%.zip}" "$work/plain-${zip%.zip}"
+        unzip -q "$work/out/$zip" -d "$work/${zip%.zip}"
+        unzip -q "$TQ_PACKAGES/$zip" -d "$work/plain-${zip%.zip}"
+        for exe in tq73panel.exe tq73.exe; do
+            said=$(osslsigncode verify -CAfile "$work/cert.pem" -in "$work/${zip%.zip}/${zip%.zip}/$exe" 2>&1)
+            check "$(grep -q '^Signature verification: ok' <<<"$said" && echo 0 || echo 1)" "$zip: $exe signed" \
+                "$(tail -n 3 <<<"$said")"
+            said=$(osslsigncode verify -in "$work/plain-${zip%.zip}/${zip%.zip}/$exe" 2>&1)
+            check "$(grep -q 'No signature found' <<<"$said" && echo 0 || echo 1)" "$zip without --sign: $exe unsigned"
+        done
+    done
+    said=$(osslsigncode verify -in "$TQ_BUILD/win64/tq73.exe" 2>&1)
+    check "$(grep -q 'No signature found' <<<"$said" && echo 0 || echo 1)" "the build tree's tq73.exe is left unsigned"
+}
+
 case $group in
     build) test_build ;;
+    signed) test_signed ;;
     lintian) test_lintian ;;
     deb_contents) test_deb_contents ;;
     deb_run) test_deb_run ;;
