@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/decode_view.h"
 #include "cli/json.h"
 #include "platform/terminal.h"
 #include "firmware/image_loader.h"
 #include "platform/console/console_ui.h"
 #include "operations/result.h"
 #include "platform/platform.h"
+#include "shell/log_gloss.h"
 #include "shell/result_words.h"
 
 namespace cli::out {
@@ -382,22 +384,32 @@ using namespace cli::out;
 void ShowLogLine(const char* cp932) {
     char text[kLineSize];
     platform::terminal::Cp932ToUtf8(cp932, text, sizeof text);
+    char gloss[kLineSize], english[kLineSize];
+    const bool glossed =
+        shell::GlossOf(cp932, gloss, sizeof gloss) && platform::terminal::Cp932ToUtf8(gloss, english, sizeof english);
     if (Json()) {
         JsonLine line;
         BeginEvent(line, "log");
         JsonString(line, "text", text);
+        if (glossed) JsonString(line, "english", english);
         EmitJson(line);
         return;
     }
     if (settings.verbosity == Verbosity::Quiet) return;
     PrintLine(platform::terminal::Stream::Out, "", text);
+    if (glossed && settings.decode) PrintLine(platform::terminal::Stream::Out, kDecodedPrefix, english);
 }
 
 void ShowFrame(char letter, int length, const uint8_t* frame, int held, const char* cp932) {
     held = held < 0 ? 0 : held > kFrameBytes ? kFrameBytes : held;
     NoteFrame(letter, length, frame, held);
+    static shell::FrameDecoder session;  // used with the output held
+    const shell::Decoding decoded = session.Frame(letter, frame, held, length, SinceStart());
     if (!Json()) {
         ShowLogLine(cp932);
+        if (settings.decode && settings.verbosity != Verbosity::Quiet) {
+            PrintLine(platform::terminal::Stream::Out, kDecodedPrefix, decoded.text);
+        }
         return;
     }
     static char hex[2 * kFrameBytes + 1];  // written with the output held
@@ -409,6 +421,7 @@ void ShowFrame(char letter, int length, const uint8_t* frame, int held, const ch
     // A frame longer than the console keeps shows its first bytes only.
     if (held < length) JsonBool(line, "bytes_cut", true);
     JsonString(line, "line", cp932);
+    AddDecoded(line, decoded);
     EmitJson(line);
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/args.h"
+#include "cli/decode_view.h"
 #include "platform/terminal.h"
 #include "cli/output.h"
 #include "cli/run.h"
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
     settings.json = request.json;
     settings.command = cli::CommandName(request.command);
     settings.answerYes = request.force;
+    settings.decode = request.decode;
     const bool help = request.command == cli::Command::Help;
     if ((help || request.command == cli::Command::Version) && usable) {
         const char* text = help ? cli::UsageText() : cli::VersionText();
@@ -47,6 +49,7 @@ int main(int argc, char** argv) {
         cli::out::Result(cli::kExitUsage, "usage", text);
         return cli::kExitUsage;
     }
+    if (request.command == cli::Command::Decode) return cli::DecodeCommand(request);
     const bool longOperation = request.command == cli::Command::Update || request.command == cli::Command::Recover ||
                                request.command == cli::Command::Read || request.command == cli::Command::Write ||
                                request.command == cli::Command::Verify;

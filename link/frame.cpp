@@ -3,6 +3,7 @@
 
 #include "link/serial_session.h"
 #include "link/frame_line.h"
+#include "link/line_tap.h"
 
 namespace wire {
 
@@ -59,7 +60,9 @@ int SendFrame(uint32_t command, uint32_t payloadLength) {
     char line[kFrameLineBufferSize];
     FormatFrameLine('T', f, n + 7, line);
     platform::LogFrame('T', n + 7, f, n + 7, line);
-    return WritePort(CommHandle.load(), f, n + 7);
+    const int written = WritePort(CommHandle.load(), f, n + 7);
+    TapLine(TapDirection::ToDevice, f, written);
+    return written;
 }
 
 bool AcquireTransmitter(bool onUiThread) {
@@ -84,7 +87,9 @@ void ReleaseTransmitter() {
 
 int WriteRaw(const void* bytes, int count) {
     TransmitterLock tx(false);
-    return WritePort(CommHandle.load(), bytes, count);
+    const int written = WritePort(CommHandle.load(), bytes, count);
+    TapLine(TapDirection::ToDevice, static_cast<const uint8_t*>(bytes), written);
+    return written;
 }
 
 bool SendEmptyRequest(uint8_t command, bool onUiThread) {
