@@ -28,10 +28,10 @@ constexpr uint32_t kInterfaceDescription = 1;
 constexpr uint32_t kEnhancedPacket = 6;
 constexpr uint32_t kByteOrderMagic = 0x1A2B3C4D;
 constexpr uint16_t kOptionEnd = 0;
-constexpr uint16_t kOptionName = 2;       // if_name
-constexpr uint16_t kOptionFlags = 2;      // epb_flags
-constexpr uint16_t kOptionUserApp = 4;    // shb_userappl
-constexpr uint32_t kFlagInbound = 1;      // epb_flags bits 0-1: the direction
+constexpr uint16_t kOptionName = 2;     // if_name
+constexpr uint16_t kOptionFlags = 2;    // epb_flags
+constexpr uint16_t kOptionUserApp = 4;  // shb_userappl
+constexpr uint32_t kFlagInbound = 1;    // epb_flags bits 0-1: the direction
 constexpr uint32_t kFlagOutbound = 2;
 constexpr uint8_t kWakeByte = 0x5C;
 constexpr size_t kCaptureCap = size_t(256) << 20;  // far beyond any run; the rest is not kept
@@ -242,8 +242,8 @@ bool DecodeCapture(const std::string& file, bool json, char* why, size_t cap) {
             const bool toDevice = p[0] == kCaptureToDevice;
             const int n = static_cast<int>(length - 2);
             char line[160];
-            std::snprintf(line, sizeof line, "%9.3f %s %s%d bytes", (ms - firstMs) / 1000.0,
-                          toDevice ? "->" : "<-", p[1] == kCaptureBoot ? "boot " : "", n);
+            std::snprintf(line, sizeof line, "%9.3f %s %s%d bytes", (ms - firstMs) / 1000.0, toDevice ? "->" : "<-",
+                          p[1] == kCaptureBoot ? "boot " : "", n);
             if (p[1] != kCaptureBoot && toDevice && n == 1 && p[2] == kWakeByte) {
                 PrintDecoded(line, frames.WakeByte(ms), json, "packet");
             } else if (p[1] != kCaptureBoot) {

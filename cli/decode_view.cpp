@@ -164,14 +164,14 @@ void DecodeLogLine(Session& s, const char* whole, const char* logLine, long long
     int length;
     std::vector<uint8_t> bytes;
     if (ParseFrameLine(logLine, letter, length, bytes)) {
-        const shell::Decoding d =
-            s.frames.Frame(letter, bytes.data(), static_cast<int>(bytes.size()), length, ms);
+        const shell::Decoding d = s.frames.Frame(letter, bytes.data(), static_cast<int>(bytes.size()), length, ms);
         PrintDecoded(whole, d, s.json, letter == 'T' ? "sent" : "received");
         return;
     }
     char cp932[2048], english[shell::kDecodedTextSize];
     shell::Decoding d;
-    if (platform::terminal::Utf8ToCp932(logLine, cp932, sizeof cp932) && shell::GlossOf(cp932, english, sizeof english) &&
+    if (platform::terminal::Utf8ToCp932(logLine, cp932, sizeof cp932) &&
+        shell::GlossOf(cp932, english, sizeof english) &&
         platform::terminal::Cp932ToUtf8(english, d.text, sizeof d.text)) {
         PrintDecoded(whole, d, s.json, "log");
         return;
@@ -239,6 +239,8 @@ void DecodeText(Session& s, const std::string& in) {
         std::string line = in.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         start = end + 1;
+        // A decoding already there (tq73 --decode's output) is made anew.
+        if (line.compare(0, std::strlen(kDecodedPrefix), kDecodedPrefix) == 0) continue;
         if (!line.empty() && line[0] == '{') {
             DecodeJsonLine(s, line);
             continue;

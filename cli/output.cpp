@@ -83,6 +83,14 @@ void PrintLine(platform::terminal::Stream s, const char* prefix, const char* utf
     WriteText(s, line);
 }
 
+// A decoding under the line it decodes, which carries the time.
+void PrintDecodedLine(const char* utf8) {
+    ClearBarHeld();
+    char line[kLineSize + 64];
+    std::snprintf(line, sizeof line, "%s%s\n", kDecodedPrefix, utf8);
+    WriteText(platform::terminal::Stream::Out, line);
+}
+
 // Keeps the frames' count and the last request and answer.
 void NoteFrame(char letter, int length, const uint8_t* bytes, int held) {
     if (letter == 'T') {
@@ -397,7 +405,7 @@ void ShowLogLine(const char* cp932) {
     }
     if (settings.verbosity == Verbosity::Quiet) return;
     PrintLine(platform::terminal::Stream::Out, "", text);
-    if (glossed && settings.decode) PrintLine(platform::terminal::Stream::Out, kDecodedPrefix, english);
+    if (glossed && settings.decode) PrintDecodedLine(english);
 }
 
 void ShowFrame(char letter, int length, const uint8_t* frame, int held, const char* cp932) {
@@ -408,7 +416,7 @@ void ShowFrame(char letter, int length, const uint8_t* frame, int held, const ch
     if (!Json()) {
         ShowLogLine(cp932);
         if (settings.decode && settings.verbosity != Verbosity::Quiet) {
-            PrintLine(platform::terminal::Stream::Out, kDecodedPrefix, decoded.text);
+            PrintDecodedLine(decoded.text);
         }
         return;
     }

@@ -60,9 +60,10 @@ int SendFrame(uint32_t command, uint32_t payloadLength) {
     char line[kFrameLineBufferSize];
     FormatFrameLine('T', f, n + 7, line);
     platform::LogFrame('T', n + 7, f, n + 7, line);
-    const int written = WritePort(CommHandle.load(), f, n + 7);
-    TapLine(TapDirection::ToDevice, f, written);
-    return written;
+    // Tapped before the write: the answer may be taken off the line before
+    // the write has returned.
+    if (CommHandle.load() != nullptr) TapLine(TapDirection::ToDevice, f, n + 7);
+    return WritePort(CommHandle.load(), f, n + 7);
 }
 
 bool AcquireTransmitter(bool onUiThread) {
@@ -87,9 +88,8 @@ void ReleaseTransmitter() {
 
 int WriteRaw(const void* bytes, int count) {
     TransmitterLock tx(false);
-    const int written = WritePort(CommHandle.load(), bytes, count);
-    TapLine(TapDirection::ToDevice, static_cast<const uint8_t*>(bytes), written);
-    return written;
+    if (CommHandle.load() != nullptr) TapLine(TapDirection::ToDevice, static_cast<const uint8_t*>(bytes), count);
+    return WritePort(CommHandle.load(), bytes, count);
 }
 
 bool SendEmptyRequest(uint8_t command, bool onUiThread) {

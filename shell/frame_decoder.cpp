@@ -153,8 +153,8 @@ void DescribeLibrary(int command, const Payload& pl, Decoding& d, char* name, si
         case 0x40:
             std::snprintf(name, cap, "address command");
             if (Needs(pl, 6, name, cap)) {
-                Append(name, cap, " 0x%06X, count %u, value 0x%02X", unsigned(Address24(pl.p)), unsigned(Le16(pl.p + 3)),
-                       unsigned(pl.p[5]));
+                Append(name, cap, " 0x%06X, count %u, value 0x%02X", unsigned(Address24(pl.p)),
+                       unsigned(Le16(pl.p + 3)), unsigned(pl.p[5]));
                 AddNumber(d, "address", Address24(pl.p));
                 AddNumber(d, "count", Le16(pl.p + 3));
             }
@@ -229,7 +229,8 @@ void DescribeAnswer(const uint8_t* f, const Payload& pl, int lastCommand, const 
     const bool accepted = status == wire::kStatusAccepted;
     if (lastRequest[0] != '\0') {
         const char* comma = std::strchr(lastRequest, ',');
-        const int shown = comma != nullptr ? static_cast<int>(comma - lastRequest) : static_cast<int>(std::strlen(lastRequest));
+        const int shown =
+            comma != nullptr ? static_cast<int>(comma - lastRequest) : static_cast<int>(std::strlen(lastRequest));
         std::snprintf(name, cap, "answer to %.*s: ", shown, lastRequest);
         AddText(d, "answers", lastRequest);
     } else {
@@ -506,7 +507,9 @@ Decoding BootDecoder::Reply(uint8_t reply, long long atMs) {
 bool BootDecoder::Unfinished(Decoding& out) const {
     if (state_ == State::Command) return false;
     out = Boot("boot_cut");
-    const char* what = state_ == State::EraseCodes ? "block erase" : state_ == State::Address ? "page address" : "page data";
+    const char* what = state_ == State::EraseCodes ? "block erase"
+                       : state_ == State::Address  ? "page address"
+                                                   : "page data";
     std::snprintf(out.text, sizeof out.text, "%s cut: %d bytes of it", what, heldCount_);
     AddText(out, "fault", "cut");
     return true;

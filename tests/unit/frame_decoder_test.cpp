@@ -72,9 +72,13 @@ TEST(FrameDecoder, EveryRequestOfTheCommandSet) {
         {Hex("0250060004003000000103900D"), "flash read 0x003000, 256 bytes"},
         {Framed(0x50, write4), "flash write 0x003000, 4 bytes"},
         {Hex("025006004400E200000103820D"), "flash erase 0x00E200, 256 bytes"},
-        {Hex("02500400830000000" "3DC0D"), "pattern write, empty"},
+        {Hex("02500400830000000"
+             "3DC0D"),
+         "pattern write, empty"},
         {Framed(0x50, pattern), "pattern write, 53 bytes"},
-        {Hex("02500600810000000300" "03DF0D"), "record write, selector 0, 2 bytes"},
+        {Hex("02500600810000000300"
+             "03DF0D"),
+         "record write, selector 0, 2 bytes"},
         {Framed(0x50, Hex("020000001000")), "area read, 16 bytes"},
         {Framed(0x50, Hex("99000000")), "memory access, unknown sub-code 0x99"},
         {Framed(0x50, Hex("8400")), "flash write (payload 2 bytes, a memory access takes at least 4)"},
@@ -211,8 +215,8 @@ TEST(BootDecoder, ARunWithRightAndWrongRepliesAndErrorStatuses) {
 }
 
 TEST(BootDecoder, AWrongReplyToWriteMode) {
-    EXPECT_EQ(BootRun({{Hex("57"), 0x55}}), (std::vector<std::string>{"enter write mode W",
-                                                                       "write mode reply 0x55, want 0xAA: wrong"}));
+    EXPECT_EQ(BootRun({{Hex("57"), 0x55}}),
+              (std::vector<std::string>{"enter write mode W", "write mode reply 0x55, want 0xAA: wrong"}));
 }
 
 TEST(DecodeHostStream, FramesWakeBytesAndABootRunInOneCapture) {
