@@ -119,25 +119,6 @@ int HexDigit(char c) {
     return -1;
 }
 
-// "T- 13 0250..." (the log's frame line): letter, length and the bytes shown.
-bool ParseFrameLine(const char* s, char& letter, int& length, std::vector<uint8_t>& bytes) {
-    if ((s[0] != 'T' && s[0] != 'R') || s[1] != '-') return false;
-    letter = s[0];
-    const char* p = s + 2;
-    while (*p == ' ') ++p;
-    char* end = nullptr;
-    const long n = std::strtol(p, &end, 10);
-    if (end == p || *end != ' ' || n < 0 || n > 65542) return false;
-    length = static_cast<int>(n);
-    bytes.clear();
-    for (p = end + 1; p[0] != '\0' && p[1] != '\0'; p += 2) {
-        const int hi = HexDigit(p[0]), lo = HexDigit(p[1]);
-        if (hi < 0 || lo < 0) return false;
-        bytes.push_back(static_cast<uint8_t>(hi << 4 | lo));
-    }
-    return p[0] == '\0';
-}
-
 // A time stamp in front of a line: the transcript's "2026-12-08 14:22:29.123 "
 // or tq73 --verbose's "14:22:29.123  ". Returns its length, and ms of the day.
 size_t Stamp(const char* s, long long& ms) {
@@ -163,7 +144,7 @@ void DecodeLogLine(Session& s, const char* whole, const char* logLine, long long
     char letter;
     int length;
     std::vector<uint8_t> bytes;
-    if (ParseFrameLine(logLine, letter, length, bytes)) {
+    if (shell::ParseFrameLine(logLine, letter, length, bytes)) {
         const shell::Decoding d = s.frames.Frame(letter, bytes.data(), static_cast<int>(bytes.size()), length, ms);
         PrintDecoded(whole, d, s.json, letter == 'T' ? "sent" : "received");
         return;

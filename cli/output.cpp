@@ -450,6 +450,18 @@ void ShowBox(const char* cp932) {
     char text[kBoxSize];
     platform::terminal::Cp932ToUtf8(cp932, text, sizeof text);
     ShowBoxUtf8(text);
+    // A box's first line may be one of the Japanese texts ("FLASH READ 異常").
+    char first[kBoxSize], gloss[kBoxSize], english[kBoxSize];
+    std::snprintf(first, sizeof first, "%.*s", static_cast<int>(std::strcspn(cp932, "\n")), cp932);
+    if (!settings.decode || Json() || settings.verbosity == Verbosity::Quiet ||
+        !shell::GlossOf(first, gloss, sizeof gloss) ||
+        !platform::terminal::Cp932ToUtf8(gloss, english, sizeof english)) {
+        return;
+    }
+    char line[kBoxSize + 16];
+    std::snprintf(line, sizeof line, "%s%s\n", kDecodedPrefix, english);
+    ClearBarHeld();
+    WriteText(platform::terminal::Stream::Err, line);
 }
 
 // The window's Yes/No box; tq73 answers it as --force says, and shows both.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "firmware/boot_blocks.h"
@@ -351,6 +352,35 @@ Decoding FrameDecoder::Frame(char letter, const uint8_t* f, int shown, int lengt
         AddNumber(d, "gap_ms", gap);
     }
     return d;
+}
+
+// ---- the log's frame lines ---------------------------------------------------
+
+namespace {
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+}  // namespace
+
+// "T- 13 0250..." (the log's frame line): letter, length and the bytes shown.
+bool ParseFrameLine(const char* s, char& letter, int& length, std::vector<uint8_t>& bytes) {
+    if ((s[0] != 'T' && s[0] != 'R') || s[1] != '-') return false;
+    letter = s[0];
+    const char* p = s + 2;
+    while (*p == ' ') ++p;
+    char* end = nullptr;
+    const long n = std::strtol(p, &end, 10);
+    if (end == p || *end != ' ' || n < 0 || n > 65542) return false;
+    length = static_cast<int>(n);
+    bytes.clear();
+    for (p = end + 1; p[0] != '\0' && p[1] != '\0'; p += 2) {
+        const int hi = HexDigit(p[0]), lo = HexDigit(p[1]);
+        if (hi < 0 || lo < 0) return false;
+        bytes.push_back(static_cast<uint8_t>(hi << 4 | lo));
+    }
+    return p[0] == '\0';
 }
 
 // ---- boot mode ------------------------------------------------------------

@@ -88,6 +88,11 @@ struct StreamItem {
 };
 std::vector<StreamItem> DecodeHostStream(const uint8_t* bytes, size_t n);
 
+// A frame line of the operator log ("T- 13 0250060004003000000103900D"): its
+// letter, the frame's length as the line gives it and the bytes it shows.
+// false for any other text.
+bool ParseFrameLine(const char* line, char& letter, int& length, std::vector<uint8_t>& bytes);
+
 // Adds a field to a decoding (the front ends' own facts too: a frame's line).
 void AddText(Decoding& d, const char* key, const char* text);
 void AddNumber(Decoding& d, const char* key, long long value);

@@ -297,3 +297,34 @@ TEST(GlossOf, EachJapaneseTextOfTheConsole) {
 }
 
 }  // namespace
+
+namespace {
+
+struct LineRow {
+    const char* line;
+    bool frame;
+    char letter;
+    int length;
+    size_t shown;
+};
+
+TEST(ParseFrameLine, TheLogsFrameLinesAndNothingElse) {
+    const LineRow rows[] = {
+        {"T-  7 0260000003650D", true, 'T', 7, 7}, {"R-267 0230", true, 'R', 267, 2}, {"R-  0 ", true, 'R', 0, 0},
+        {"T-  7 0260000003650", false, 0, 0, 0},   // half a byte
+        {"T-  7 0260000003650d", false, 0, 0, 0},  // the log writes upper case
+        {"X-  7 0260000003650D", false, 0, 0, 0},  {"T-7", false, 0, 0, 0},           {"resp 00", false, 0, 0, 0},
+    };
+    for (const LineRow& row : rows) {
+        char letter = 0;
+        int length = 0;
+        std::vector<uint8_t> bytes;
+        EXPECT_EQ(shell::ParseFrameLine(row.line, letter, length, bytes), row.frame) << row.line;
+        if (!row.frame) continue;
+        EXPECT_EQ(letter, row.letter);
+        EXPECT_EQ(length, row.length);
+        EXPECT_EQ(bytes.size(), row.shown);
+    }
+}
+
+}  // namespace
