@@ -68,44 +68,98 @@ end
 local function le16(t, at) return t:range(at, 2):le_uint() end
 local function le24(t, at) return t:range(at, 3):le_uint() end
 
+local function is_bcd(b) return math.floor(b / 16) <= 9 and b % 16 <= 9 end
+
+-- The payload length each command takes (nil: any; a 'P' that carries data).
+local function expected_payload(c, tvb, n)
+    local fixed = { [0x20] = 5, [0x22] = 1, [0x30] = 1, [0x32] = 1, [0x31] = 2, [0x40] = 6, [0x41] = 5 }
+    if fixed[c] then return fixed[c] end
+    if c == 0x50 then
+        if n < 1 or tvb:len() < 5 then return nil end
+        local sub = tvb(4, 1):uint()
+        if sub == 0x04 or sub == 0x44 or sub == 0x02 then return 6 end
+        return nil
+    end
+    return 0
+end
+
 -- What a request is, as tq73 --decode says it; adds its fields to the tree.
-local function describe_request(tvb, tree, n)
+local function name_request(tvb, tree, n)
     local c = tvb(1, 1):uint()
     local p = 4
     local function has(k) return n >= k and tvb:len() >= p + k end
+    local function byte(i) return tvb(p + i, 1):uint() end
     if c == 0x20 then
         if not has(5) then return "clock set" end
         local y, m, d = day_to_date(le16(tvb, p))
-        return string.format("clock set %04d-%02d-%02d %02X:%02X:%02X", y, m, d, tvb(p + 2, 1):uint(),
-            tvb(p + 3, 1):uint(), tvb(p + 4, 1):uint())
+        local t = string.format("clock set %04d-%02d-%02d %02X:%02X:%02X", y, m, d, byte(2), byte(3), byte(4))
+        if not (is_bcd(byte(2)) and is_bcd(byte(3)) and is_bcd(byte(4))) then t = t .. " (not packed BCD)" end
+        return t
     elseif c == 0x21 then return "clock query"
     elseif c == 0x50 then
         if not has(1) then return "memory access (no sub-code)" end
-        local sub = tvb(p, 1):uint()
+        local sub = byte(0)
         tree:add(f.subcode, tvb(p, 1))
-        if (sub == 0x04 or sub == 0x44 or sub == 0x02) and has(6) then
+        if sub == 0x04 or sub == 0x44 or sub == 0x02 then
+            local what = sub == 0x04 and "flash read" or sub == 0x44 and "flash erase" or "area read"
+            if not has(6) then return what end
             tree:add_le(f.count, tvb(p + 4, 2))
             if sub == 0x02 then return string.format("area read, %d bytes", le16(tvb, p + 4)) end
             tree:add_le(f.address, tvb(p + 1, 3))
-            return string.format("%s 0x%06X, %d bytes", sub == 0x04 and "flash read" or "flash erase",
-                le24(tvb, p + 1), le16(tvb, p + 4))
-        elseif sub == 0x84 and has(4) then
+            return string.format("%s 0x%06X, %d bytes", what, le24(tvb, p + 1), le16(tvb, p + 4))
+        elseif sub == 0x84 then
+            if not has(4) then return "flash write" end
             tree:add_le(f.address, tvb(p + 1, 3))
             return string.format("flash write 0x%06X, %d bytes", le24(tvb, p + 1), n - 4)
         elseif sub == 0x83 then
             return n > 4 and string.format("pattern write, %d bytes", n - 4) or "pattern write, empty"
-        elseif sub == 0x81 and has(4) then
-            return string.format("record write, selector %d, %d bytes", tvb(p + 1, 1):uint(), n - 4)
+        elseif sub == 0x81 then
+            if not has(4) then return "record write" end
+            return string.format("record write, selector %d, %d bytes", byte(1), n - 4)
         end
-        return string.format("memory access, sub-code 0x%02X", sub)
+        return string.format("memory access, unknown sub-code 0x%02X", sub)
     elseif c == 0x60 then return "stop request"
     elseif c == 0x61 then return "resume request"
     elseif c == 0x62 then return "request 0x62"
     elseif c >= 0x70 and c <= 0x72 then return string.format("model request %s (0x%02X)", string.char(c), c)
-    elseif c == 0x22 or c == 0x30 or c == 0x31 or c == 0x32 or c == 0x40 or c == 0x41 then
-        return string.format("request 0x%02X", c)
+    elseif c == 0x22 or c == 0x30 or c == 0x32 then
+        local t = c == 0x30 and "record command 0" or string.format("request 0x%02X", c)
+        return has(1) and string.format("%s, value 0x%02X", t, byte(0)) or t
+    elseif c == 0x31 then
+        if not has(2) then return "record command 1" end
+        return string.format("record command 1, length byte 0x%02X, value 0x%02X", byte(0), byte(1))
+    elseif c == 0x40 then
+        if not has(6) then return "address command" end
+        return string.format("address command 0x%06X, count %d, value 0x%02X", le24(tvb, p), le16(tvb, p + 3), byte(5))
+    elseif c == 0x41 then
+        if not has(5) then return "scaled command" end
+        return string.format("scaled command, level 0x%04X, span 0x%04X, code 0x%02X", le16(tvb, p), le16(tvb, p + 2),
+            byte(4))
     end
-    return string.format("unknown command 0x%02X", c)
+    return nil
+end
+
+local function describe_request(tvb, tree, n)
+    local c = tvb(1, 1):uint()
+    local t = name_request(tvb, tree, n)
+    if t == nil then return string.format("unknown command 0x%02X", c) end
+    local want = expected_payload(c, tvb, n)
+    if want ~= nil and n ~= want then
+        t = t .. string.format(" (payload %d bytes, the command takes %d)", n, want)
+    elseif c == 0x50 and n < 4 then
+        t = t .. string.format(" (payload %d bytes, a memory access takes at least 4)", n)
+    end
+    return t
+end
+
+-- A clock reading as the console takes it: day number, BCD time, weekday.
+local function clock_reading(tvb, n)
+    if (n ~= 5 and n ~= 6) or tvb:len() < 4 + n then return "" end
+    local y, m, d = day_to_date(le16(tvb, 4))
+    local t = string.format(": clock %04d-%02d-%02d %02X:%02X:%02X", y, m, d, tvb(6, 1):uint(), tvb(7, 1):uint(),
+        tvb(8, 1):uint())
+    if n == 6 then t = t .. string.format(", weekday %d", tvb(9, 1):uint()) end
+    return t
 end
 
 -- The session as it was read on the first pass: the last request (which an
@@ -114,7 +168,7 @@ local state = {}
 local seen = {}
 
 function proto.init()
-    state = { request = nil, awaits = nil, want = nil, page = 0, wake = false }
+    state = { request = nil, command = nil, awaits = nil, want = nil, page = 0, wake = false }
     seen = {}
 end
 
@@ -133,6 +187,7 @@ local function frame_text(tvb, tree, sent)
         text = describe_request(tvb, tree, n)
         if tvb(1, 1):uint() == 0x60 and state.wake then text = text .. ", after the wake byte 5C" end
         state.request = text
+        state.command = tvb(1, 1):uint()
     else
         local status = tvb(1, 1):uint()
         tree:add(f.status, tvb(1, 1))
@@ -140,6 +195,7 @@ local function frame_text(tvb, tree, sent)
         local to = state.request and ("answer to " .. state.request:match("^[^,]*") .. ": ") or "answer: "
         text = to .. (status == 0x30 and "accepted" or string.format("refused, status 0x%02X", status))
         if n > 0 then text = text .. string.format(", %d data byte%s", n, n == 1 and "" or "s") end
+        if state.command == 0x21 and status == 0x30 then text = text .. clock_reading(tvb, n) end
     end
     state.wake = false
     local want = n + 7
@@ -157,6 +213,8 @@ local function frame_text(tvb, tree, sent)
             fault = string.format("bad checksum: 0x%02X, want 0x%02X", tvb(5 + n, 1):uint(), sum)
         elseif tvb(6 + n, 1):uint() ~= 0x0D then
             fault = string.format("no CR: 0x%02X where 0D belongs", tvb(6 + n, 1):uint())
+        elseif len > want then
+            fault = string.format("%d bytes beyond the frame's %d", len - want, want)
         end
     end
     tree:add(f.sound, fault == nil)
@@ -181,8 +239,10 @@ local function boot_step(tvb)
         local code = tvb(1, 1):uint()
         local blk = blocks[code]
         state.awaits = "erase"
-        return string.format("block erase code 0x%02X (%s)", code,
+        local t = string.format("block erase code 0x%02X (%s)", code,
             blk and string.format("0x%04X-0x%04X", blk[1], blk[2]) or "no such block")
+        if tvb(2, 1):uint() ~= code then t = t .. string.format("; the code's repeat is 0x%02X", tvb(2, 1):uint()) end
+        return t
     elseif b == 0x57 and len == 1 then
         state.awaits = "write mode"
         return "enter write mode W"

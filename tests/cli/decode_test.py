@@ -113,6 +113,24 @@ def group_capture():
     ours = [x.split(" (+")[0] for x in decoded_lines(decode(capture))]
     t.check(ours == texts, "tq73 decode of the capture says what the dissector says", f"{ours} vs {texts}")
 
+    # Every request tq73 sends, with an answer of each kind: the dissector and
+    # tq73 decode agree packet by packet.
+    src = t.write_file("chunk.bin", bytes(range(32)))
+    runs = [("stop", [], ["stop"]), ("resume refused", ["--fault", "61:refuse"], ["resume"]),
+            ("request62", [], ["request62"]), ("clock set", [], ["clock", "set"]), ("clock get", [], ["clock", "get"]),
+            ("read, a bad checksum", ["--fault", "50.04:badsum"], ["read", "3000h", "10h", t.path("r.bin")]),
+            ("read, a cut answer", ["--fault", "50.04:cut"], ["read", "3000h", "100h", t.path("r.bin")]),
+            ("erase", [], ["erase", "3000h", "100h"]), ("write", [], ["write", "30F0h", src]),
+            ("param", [], ["param", "1", "AB", "C"]), ("pattern", [], ["pattern", "--seconds", "1"])]
+    for name, faults, command in runs:
+        sim = t.Sim("each", *faults)
+        capture = t.path("each.pcapng")
+        t.tq73("--port", sim.link, "--capture", capture, *command)
+        sim.stop()
+        theirs = [row[0] for row in fields(capture, "tq7300.text")]
+        ours = [x.split(" (+")[0] for x in decoded_lines(decode(capture))]
+        t.check(ours == theirs and len(ours) >= 2, f"{name}: the dissector and tq73 decode agree", f"{ours} vs {theirs}")
+
     # A target tq73 must not write: nothing is sent, nothing written.
     os.symlink(t.path("elsewhere.pcapng"), t.path("link.pcapng"))
     ro = t.write_file("ro.pcapng", b"keep")
