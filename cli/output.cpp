@@ -433,35 +433,40 @@ void ShowFrame(char letter, int length, const uint8_t* frame, int held, const ch
     EmitJson(line);
 }
 
-void ShowBoxUtf8(const char* utf8) {
+namespace {
+
+// A box, with the English of its first line when that is one of the Japanese
+// texts ("FLASH READ 異常"): in the JSON event, and under --decode below it.
+void ShowBoxText(const char* utf8, const char* english) {
     if (Json()) {
         JsonLine line;
         BeginEvent(line, "box");
         JsonString(line, "text", utf8);
+        if (english != nullptr) JsonString(line, "english", english);
         EmitJson(line);
         return;
     }
     // Quiet: the result line says what failed.
     if (settings.verbosity == Verbosity::Quiet) return;
     PrintLine(platform::terminal::Stream::Err, "error: ", utf8);
+    if (english == nullptr || !settings.decode) return;
+    char line[kBoxSize + 16];
+    std::snprintf(line, sizeof line, "%s%s\n", kDecodedPrefix, english);
+    WriteText(platform::terminal::Stream::Err, line);
 }
+
+}  // namespace
+
+void ShowBoxUtf8(const char* utf8) { ShowBoxText(utf8, nullptr); }
 
 void ShowBox(const char* cp932) {
     char text[kBoxSize];
     platform::terminal::Cp932ToUtf8(cp932, text, sizeof text);
-    ShowBoxUtf8(text);
-    // A box's first line may be one of the Japanese texts ("FLASH READ 異常").
     char first[kBoxSize], gloss[kBoxSize], english[kBoxSize];
     std::snprintf(first, sizeof first, "%.*s", static_cast<int>(std::strcspn(cp932, "\n")), cp932);
-    if (!settings.decode || Json() || settings.verbosity == Verbosity::Quiet ||
-        !shell::GlossOf(first, gloss, sizeof gloss) ||
-        !platform::terminal::Cp932ToUtf8(gloss, english, sizeof english)) {
-        return;
-    }
-    char line[kBoxSize + 16];
-    std::snprintf(line, sizeof line, "%s%s\n", kDecodedPrefix, english);
-    ClearBarHeld();
-    WriteText(platform::terminal::Stream::Err, line);
+    const bool glossed =
+        shell::GlossOf(first, gloss, sizeof gloss) && platform::terminal::Cp932ToUtf8(gloss, english, sizeof english);
+    ShowBoxText(text, glossed ? english : nullptr);
 }
 
 // The window's Yes/No box; tq73 answers it as --force says, and shows both.

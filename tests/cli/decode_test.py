@@ -66,6 +66,8 @@ def group_decode():
     sent = [e["decoded"] for e in events if e["event"] == "sent"]
     t.check(sent and sent[0]["text"] == "flash read 0x003000, 16 bytes" and sent[0]["address"] == 0x3000
             and sent[0]["count"] == 16, "--json: the request's decoded fields", sent)
+    boxes = [e.get("english") for e in events if e["event"] == "box"]
+    t.check(boxes == ["flash read failure"], "--json: the box FLASH READ 異常 carries its English", boxes)
     back = decoded_lines(decode(t.write_file("read.json", r.stdout)))
     t.check(len(back) == 2 and back[1] == got[0]["text"], "decode of --json output", back)
 
