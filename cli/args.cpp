@@ -31,6 +31,7 @@ constexpr Named kCommands[] = {
     {"update", Command::Update, 1, 1},  {"recover", Command::Recover, 1, 1}, {"read", Command::Read, 3, 3},
     {"write", Command::Write, 2, 3},    {"erase", Command::Erase, 2, 2},     {"param", Command::Param, 3, 3},
     {"clock", Command::ClockSet, 1, 1}, {"pattern", Command::Pattern, 0, 0}, {"verify", Command::Verify, 1, 3},
+    {"decode", Command::Decode, 1, 1},
 };
 
 bool Fail(Request& r, const char* format, const char* detail = "") {
@@ -79,7 +80,8 @@ bool WithinAddressSpace(Request& r, const char* command) {
 bool TakePositional(Request& r, const char* const* p, int n) {
     switch (r.command) {
         case Command::Update:
-        case Command::Recover: r.file = p[0]; return true;
+        case Command::Recover:
+        case Command::Decode: r.file = p[0]; return true;
         case Command::Read:
             r.file = p[2];
             return NumberField(r, "ADDR", p[0], kMaxAddress, r.address, r.addressValue) &&
@@ -179,6 +181,11 @@ bool TakeOption(Request& r, int argc, const char* const* argv, int& i) {
         r.expectAnswer = true;
     } else if (std::strcmp(a, "--strict") == 0) {
         r.strict = true;
+    } else if (std::strcmp(a, "--decode") == 0) {
+        r.decode = true;
+    } else if (std::strcmp(a, "--capture") == 0) {
+        r.capture = i + 1 < argc ? argv[++i] : nullptr;
+        if (r.capture == nullptr || r.capture[0] == '\0') return Fail(r, "--capture needs a file name");
     } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
         r.command = Command::Help;
     } else if (std::strcmp(a, "--version") == 0 || std::strcmp(a, "-V") == 0) {
@@ -258,6 +265,9 @@ bool ParseArguments(int argc, const char* const* argv, Request& r) {
     if (r.expectAnswer && !unwaited) {
         return Fail(r, "--expect-answer belongs to resume, request62, clock set and param");
     }
+    if (r.capture != nullptr && (r.command == Command::Decode || r.command == Command::Ports)) {
+        return Fail(r, "--capture belongs to the commands that use the port");
+    }
     if (!TakePositional(r, positional, count)) return false;
     if (r.file != nullptr && r.file[0] == '\0') {
         return Fail(r, "%s: FILE is empty: give the name of a file", CommandName(r.command));
@@ -271,7 +281,10 @@ bool ParseArguments(int argc, const char* const* argv, Request& r) {
 }
 
 bool ServesStation(const Request& r) {
-    if (r.command == Command::Help || r.command == Command::Version || r.command == Command::Ports) return false;
+    if (r.command == Command::Help || r.command == Command::Version || r.command == Command::Ports ||
+        r.command == Command::Decode) {
+        return false;
+    }
     return r.portCount > 1 || r.portsFrom != nullptr || r.simUnits > 1;
 }
 
@@ -295,7 +308,8 @@ const char* CommandName(Command command) {
 const char* UsageText() {
     return "usage: tq73 [--port PORT]... [--ports-from FILE] [--sim [N]] [--record FILE] [--label NAME]\n"
            "            [--quiet | --verbose] [--json] [--force] [--strict] [--verify] [--all]\n"
-           "            [--expect-answer] [--if-different] COMMAND [ARGS] [--seconds N]\n"
+           "            [--expect-answer] [--if-different] [--decode] [--capture FILE]\n"
+           "            COMMAND [ARGS] [--seconds N]\n"
            "       tq73 --help | --version\n"
            "\n"
            "The TQ7300 service console's commands from a shell: the same core as tq73panel.exe,\n"
@@ -321,6 +335,8 @@ const char* UsageText() {
            "                            it with FILE; nothing is written\n"
            "  verify FILE               compare the pages an update of firmware FILE writes with the\n"
            "                            unit's flash (read in its application mode)\n"
+           "  decode FILE | -           decode a session transcript, tq73 output (--json too), a raw\n"
+           "                            capture of the line or a --capture file, frame by frame\n"
            "  help                      print this text (as --help)\n"
            "\n"
            "write --verify, update --verify and recover --verify verify what they wrote. After an\n"
@@ -372,6 +388,10 @@ const char* UsageText() {
            "  --expect-answer  resume, request62, clock set, param: exit 4 when the device does not\n"
            "                   answer\n"
            "  --seconds N      monitor, pattern: end after N seconds (1 to 1000000)\n"
+           "  --decode         print what each frame is under its line (\"    = flash read ...\") and\n"
+           "                   the English of the console's Japanese texts\n"
+           "  --capture FILE   write every byte of the line each way, with its time, to FILE in pcapng\n"
+           "                   (Wireshark; the dissector is tq7300.lua)\n"
            "  --help, -h       print this text\n"
            "  --version, -V    print the program, its version and the commit it was built from\n"
            "\n"

@@ -42,6 +42,7 @@ enum class Command {
     ClockGet,
     Pattern,
     Verify,
+    Decode,
 };
 
 enum class Verbosity { Normal, Quiet, Verbose };
@@ -75,13 +76,15 @@ struct Request {
     int block = 0;                // param
     const char* text1 = nullptr;  // param, UTF-8
     const char* text2 = nullptr;
-    int seconds = -1;             // monitor, pattern: -1 until Ctrl+C
-    bool firmwareVerify = false;  // verify FILE: the firmware's pages, not a range
-    bool verifyAfter = false;     // write, update, recover --verify: the operation, then a verify
-    bool allRanges = false;       // --all: list every differing range, not the first ten
-    bool expectAnswer = false;    // --expect-answer: a request that needs no answer fails without one
-    bool strict = false;          // --strict: refuse a firmware file with bytes no update writes
-    char error[256] = "";         // why the arguments were refused
+    int seconds = -1;               // monitor, pattern: -1 until Ctrl+C
+    bool firmwareVerify = false;    // verify FILE: the firmware's pages, not a range
+    bool verifyAfter = false;       // write, update, recover --verify: the operation, then a verify
+    bool allRanges = false;         // --all: list every differing range, not the first ten
+    bool expectAnswer = false;      // --expect-answer: a request that needs no answer fails without one
+    bool strict = false;            // --strict: refuse a firmware file with bytes no update writes
+    bool decode = false;            // --decode: each frame's decoding under its line
+    const char* capture = nullptr;  // --capture FILE: the line's bytes in pcapng, UTF-8 as given
+    char error[256] = "";           // why the arguments were refused
 };
 
 // false with request.error set when the arguments are not usable.

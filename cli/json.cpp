@@ -124,6 +124,20 @@ void JsonBool(JsonLine& l, const char* key, bool value) {
     Settle(l, mark, Key(l, key, mark) && Append(l, value ? "true" : "false", value ? 4 : 5));
 }
 
+void JsonFields(JsonLine& inner) {
+    inner.length = 0;
+    inner.cut = false;
+}
+
+// Each field of inner begins with its comma; the object's first is dropped.
+void JsonObject(JsonLine& l, const char* key, const JsonLine& inner) {
+    size_t mark = l.length;
+    const size_t skip = inner.length > 0 ? 1 : 0;
+    Settle(l, mark,
+           Key(l, key, mark) && Append(l, "{", 1) && Append(l, inner.text + skip, inner.length - skip) &&
+               Append(l, "}", 1));
+}
+
 void JsonEnd(JsonLine& l) {
     l.text[l.length++] = '}';
     l.text[l.length++] = '\n';

@@ -28,6 +28,10 @@ void JsonInt(JsonLine& line, const char* key, long long value);
 // A number with the given digits after the point.
 void JsonNumber(JsonLine& line, const char* key, double value, int decimals);
 void JsonBool(JsonLine& line, const char* key, bool value);
+// An object's fields, added to inner with the calls above after
+// JsonFields(inner), then put into line as "key":{...}.
+void JsonFields(JsonLine& inner);
+void JsonObject(JsonLine& line, const char* key, const JsonLine& inner);
 // Closes the object and ends the line with '\n'.
 void JsonEnd(JsonLine& line);
 

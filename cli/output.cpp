@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/decode_view.h"
 #include "cli/json.h"
 #include "platform/terminal.h"
 #include "firmware/image_loader.h"
 #include "platform/console/console_ui.h"
 #include "operations/result.h"
 #include "platform/platform.h"
+#include "shell/log_gloss.h"
 #include "shell/result_words.h"
 
 namespace cli::out {
@@ -79,6 +81,14 @@ void PrintLine(platform::terminal::Stream s, const char* prefix, const char* utf
     }
     std::snprintf(line, sizeof line, "%s%s%s\n", stamp, prefix, utf8);
     WriteText(s, line);
+}
+
+// A decoding under the line it decodes, which carries the time.
+void PrintDecodedLine(const char* utf8) {
+    ClearBarHeld();
+    char line[kLineSize + 64];
+    std::snprintf(line, sizeof line, "%s%s\n", kDecodedPrefix, utf8);
+    WriteText(platform::terminal::Stream::Out, line);
 }
 
 // Keeps the frames' count and the last request and answer.
@@ -385,22 +395,32 @@ using namespace cli::out;
 void ShowLogLine(const char* cp932) {
     char text[kLineSize];
     platform::terminal::Cp932ToUtf8(cp932, text, sizeof text);
+    char gloss[kLineSize], english[kLineSize];
+    const bool glossed =
+        shell::GlossOf(cp932, gloss, sizeof gloss) && platform::terminal::Cp932ToUtf8(gloss, english, sizeof english);
     if (Json()) {
         JsonLine line;
         BeginEvent(line, "log");
         JsonString(line, "text", text);
+        if (glossed) JsonString(line, "english", english);
         EmitJson(line);
         return;
     }
     if (settings.verbosity == Verbosity::Quiet) return;
     PrintLine(platform::terminal::Stream::Out, "", text);
+    if (glossed && settings.decode) PrintDecodedLine(english);
 }
 
 void ShowFrame(char letter, int length, const uint8_t* frame, int held, const char* cp932) {
     held = held < 0 ? 0 : held > kFrameBytes ? kFrameBytes : held;
     NoteFrame(letter, length, frame, held);
+    static shell::FrameDecoder session;  // used with the output held
+    const shell::Decoding decoded = session.Frame(letter, frame, held, length, SinceStart());
     if (!Json()) {
         ShowLogLine(cp932);
+        if (settings.decode && settings.verbosity != Verbosity::Quiet) {
+            PrintDecodedLine(decoded.text);
+        }
         return;
     }
     static char hex[2 * kFrameBytes + 1];  // written with the output held
@@ -412,26 +432,44 @@ void ShowFrame(char letter, int length, const uint8_t* frame, int held, const ch
     // A frame longer than the console keeps shows its first bytes only.
     if (held < length) JsonBool(line, "bytes_cut", true);
     JsonString(line, "line", cp932);
+    AddDecoded(line, decoded);
     EmitJson(line);
 }
 
-void ShowBoxUtf8(const char* utf8) {
+namespace {
+
+// A box, with the English of its first line when that is one of the Japanese
+// texts ("FLASH READ 異常"): in the JSON event, and under --decode below it.
+void ShowBoxText(const char* utf8, const char* english) {
     if (Json()) {
         JsonLine line;
         BeginEvent(line, "box");
         JsonString(line, "text", utf8);
+        if (english != nullptr) JsonString(line, "english", english);
         EmitJson(line);
         return;
     }
     // Quiet: the result line says what failed.
     if (settings.verbosity == Verbosity::Quiet) return;
     PrintLine(platform::terminal::Stream::Err, "error: ", utf8);
+    if (english == nullptr || !settings.decode) return;
+    char line[kBoxSize + 16];
+    std::snprintf(line, sizeof line, "%s%s\n", kDecodedPrefix, english);
+    WriteText(platform::terminal::Stream::Err, line);
 }
+
+}  // namespace
+
+void ShowBoxUtf8(const char* utf8) { ShowBoxText(utf8, nullptr); }
 
 void ShowBox(const char* cp932) {
     char text[kBoxSize];
     platform::terminal::Cp932ToUtf8(cp932, text, sizeof text);
-    ShowBoxUtf8(text);
+    char first[kBoxSize], gloss[kBoxSize], english[kBoxSize];
+    std::snprintf(first, sizeof first, "%.*s", static_cast<int>(std::strcspn(cp932, "\n")), cp932);
+    const bool glossed =
+        shell::GlossOf(first, gloss, sizeof gloss) && platform::terminal::Cp932ToUtf8(gloss, english, sizeof english);
+    ShowBoxText(text, glossed ? english : nullptr);
 }
 
 // The window's Yes/No box; tq73 answers it as --force says, and shows both.

@@ -21,6 +21,7 @@ struct Settings {
     bool json = false;
     bool bar = false;        // a progress bar on stderr
     bool answerYes = false;  // --force: the console's questions are answered Yes
+    bool decode = false;     // --decode: each frame's decoding under its line
     const char* command = "";
 };
 void Configure(const Settings& settings);

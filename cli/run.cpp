@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/terminal.h"
+#include "cli/capture_file.h"
 #include "cli/exit_codes.h"
 #include "cli/simulator.h"
 #include "cli/output.h"
@@ -910,10 +911,31 @@ Outcome PortWentAway() {
     return o;
 }
 
+// --capture: the target is checked like a read's file before anything is sent.
+bool CaptureTaken(Outcome& o) {
+    char why[kTextSize / 2];
+    if (request->capture == nullptr || BeginCapture(request->capture, why, sizeof why)) return true;
+    o = Make(kExitFile, "file_error", "%s", why);
+    return false;
+}
+
+// Written once the port has closed; a capture that could not be written
+// fails a run that went well.
+void CaptureWritten(Outcome& o) {
+    char why[kTextSize / 2];
+    if (EndCapture(why, sizeof why)) return;
+    if (o.code == kExitOk) {
+        o = Make(kExitFile, "file_error", "%s: %s", ShownName(), why);
+    } else {
+        Append(o, "; %s", why);
+    }
+}
+
 Outcome RunOnPort() {
     Outcome o;
-    if (!Preflight(o) || !OpenPort(o)) {
+    if (!Preflight(o) || !CaptureTaken(o) || !OpenPort(o)) {
         simulator::StopSimulator();
+        DropCapture();  // nothing went on the line: the target stays as it was
         return o;
     }
     switch (request->command) {
@@ -930,6 +952,7 @@ Outcome RunOnPort() {
     }
     if (wire::PortLost() && o.code != kExitInterrupted) o = PortWentAway();
     ClosePort();
+    CaptureWritten(o);
     return o;
 }
 

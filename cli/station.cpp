@@ -166,26 +166,31 @@ bool CollectUnits(char* why, size_t cap) {
     return unitCount != 0;
 }
 
-// A read's FILE names each unit's own file through {port}: one file for all
-// would keep only the last unit's bytes.
-bool CheckOwnFiles(char* why, size_t cap) {
-    if (request->command != Command::Read) return true;
-    if (std::strstr(request->file, kPortMark) == nullptr) {
+// A file the command writes (a read's FILE, --capture's) names each unit's
+// own through {port}: one file for all would keep only the last unit's.
+bool OwnFile(const char* what, const char* file, char* why, size_t cap) {
+    if (file == nullptr) return true;
+    if (std::strstr(file, kPortMark) == nullptr) {
         std::snprintf(why, cap,
-                      "read: every unit of a station would write %s; put {port} in the name for each unit's own "
+                      "%s: every unit of a station would write %s; put {port} in the name for each unit's own "
                       "file (dump-{port}.bin)",
-                      request->file);
+                      what, file);
         return false;
     }
     for (int i = 0; i < unitCount; ++i) {
         for (int j = 0; j < i; ++j) {
             if (std::strcmp(units[i].fileName, units[j].fileName) != 0) continue;
-            std::snprintf(why, cap, "read: %s and %s would both write the file for {port} = %s", units[j].view.name,
+            std::snprintf(why, cap, "%s: %s and %s would both write the file for {port} = %s", what, units[j].view.name,
                           units[i].view.name, units[i].fileName);
             return false;
         }
     }
     return true;
+}
+
+bool CheckOwnFiles(char* why, size_t cap) {
+    return OwnFile("--capture", request->capture, why, cap) &&
+           (request->command != Command::Read || OwnFile("read", request->file, why, cap));
 }
 
 // Every unit reads FILE itself: a pipe would give its bytes to one of them.

@@ -4,9 +4,9 @@
 # compgen is used, so it also works sourced on its own, without the
 # bash-completion package.
 
-_tq73_commands="ports monitor stop resume request62 update recover read write erase param clock pattern verify help"
+_tq73_commands="ports monitor stop resume request62 update recover read write erase param clock pattern verify decode help"
 _tq73_options="--port --ports-from --sim --record --label --quiet -q --verbose -v --json --verify --all --force
-    --strict --expect-answer --if-different --seconds --help -h --version -V"
+    --strict --expect-answer --if-different --seconds --decode --capture --help -h --version -V"
 
 # The serial ports that exist now, as "tq73 ports" looks for them.
 _tq73_ports() {
@@ -29,6 +29,7 @@ _tq73_position() {
                 [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++))
                 ((i++))
                 ;;
+            --capture) ((i++)) ;;
             # --sim N: the count is not the command.
             --sim) [[ ${COMP_WORDS[i + 1]} =~ ^[0-9]+$ ]] && ((i++)) ;;
             --) ;;
@@ -65,7 +66,7 @@ _tq73() {
             mapfile -t COMPREPLY < <(compgen -W "$(_tq73_ports)" -- "$cur")
             return 0
             ;;
-        --ports-from | --record)
+        --ports-from | --record | --capture)
             _tq73_files "$cur"
             return 0
             ;;
@@ -78,7 +79,7 @@ _tq73() {
     _tq73_position
     case $_tq73_command:$_tq73_index in
         :*) mapfile -t COMPREPLY < <(compgen -W "$_tq73_commands" -- "$cur") ;;
-        update:0 | recover:0 | verify:0 | read:2 | write:1 | verify:1) _tq73_files "$cur" ;;
+        update:0 | recover:0 | verify:0 | read:2 | write:1 | verify:1 | decode:0) _tq73_files "$cur" ;;
         clock:0) mapfile -t COMPREPLY < <(compgen -W "set get" -- "$cur") ;;
         param:0) mapfile -t COMPREPLY < <(compgen -W "0 1 2 3" -- "$cur") ;;
     esac

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/args.h"
+#include "cli/decode_view.h"
 #include "platform/terminal.h"
 #include "cli/output.h"
 #include "cli/run.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     settings.json = request.json;
     settings.command = cli::CommandName(request.command);
     settings.answerYes = request.force;
+    settings.decode = request.decode;
     const bool help = request.command == cli::Command::Help;
     if ((help || request.command == cli::Command::Version) && usable) {
         const char* text = help ? cli::UsageText() : cli::VersionText();
@@ -48,6 +50,7 @@ int main(int argc, char** argv) {
         cli::out::Result(cli::kExitUsage, "usage", text);
         return cli::kExitUsage;
     }
+    if (request.command == cli::Command::Decode) return cli::DecodeCommand(request);
     if (cli::ServesStation(request)) {
         cli::out::Configure(settings);
         return cli::station::Run(request, count, args);

@@ -3,6 +3,7 @@
 
 #include "link/serial_session.h"
 #include "link/frame_line.h"
+#include "link/line_tap.h"
 
 namespace wire {
 
@@ -59,6 +60,9 @@ int SendFrame(uint32_t command, uint32_t payloadLength) {
     char line[kFrameLineBufferSize];
     FormatFrameLine('T', f, n + 7, line);
     platform::LogFrame('T', n + 7, f, n + 7, line);
+    // Tapped before the write: the answer may be taken off the line before
+    // the write has returned.
+    if (CommHandle.load() != nullptr) TapLine(TapDirection::ToDevice, f, n + 7);
     return WritePort(CommHandle.load(), f, n + 7);
 }
 
@@ -84,6 +88,7 @@ void ReleaseTransmitter() {
 
 int WriteRaw(const void* bytes, int count) {
     TransmitterLock tx(false);
+    if (CommHandle.load() != nullptr) TapLine(TapDirection::ToDevice, static_cast<const uint8_t*>(bytes), count);
     return WritePort(CommHandle.load(), bytes, count);
 }
 

@@ -25,6 +25,7 @@
 
 #include "link/frame.h"
 #include "link/frame_line.h"
+#include "link/line_tap.h"
 #include "link/serial_session.h"
 #include "link/device_times.h"
 
@@ -151,7 +152,9 @@ void DropStalePartial(uint16_t now) {
 // DrainRawInput.
 void HandOverRawByte(platform::PortHandle h, int queued) {
     if (queued <= 0 || ResponseArrived()) return;
-    if (ReadPort(h, ResponseBuffer.data(), 1) == 1) MarkAnswerReady();
+    if (ReadPort(h, ResponseBuffer.data(), 1) != 1) return;
+    TapLine(TapDirection::FromDevice, ResponseBuffer.data(), 1);
+    MarkAnswerReady();
 }
 
 // Reads a frame whose start may have been taken already as a partial.
@@ -259,6 +262,7 @@ int DeliverFrame(const uint8_t* fromStatusByte) {
     char line[kFrameLineBufferSize];
     FormatFrameLine('R', frame, arrivedCount, line);
     platform::LogFrame('R', arrivedCount, frame, std::min(arrivedCount, kFrameBufferSize), line);
+    TapLine(TapDirection::FromDevice, frame, std::min(arrivedCount, kFrameBufferSize));
     // The flag is raised before the dialog hears of the answer: the dialog may
     // start the boot-mode programmer at once, whose first step clears the flag,
     // and a flag raised after that would hand it this frame's STX as a reply.

@@ -20,6 +20,9 @@ packages+=(dpkg-dev lintian unzip man-db groff-base file)
 # scripts/package.sh --sign and its test: osslsigncode signs and verifies, openssl makes
 # the test's throwaway certificate.
 packages+=(osslsigncode openssl)
+# The capture test (tests/package/capture_test.sh): tshark reads tq73's pcapng
+# with the Lua dissector.
+packages+=(tshark)
 
 # ---- 32-bit Wine -----------------------------------------------------------
 # wine32:i386 (Debian's i386 multiarch) lets the 64-bit prefix run
@@ -61,5 +64,8 @@ done
 echo "setup: installing ${missing[*]}" >&2
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 export DEBIAN_FRONTEND=noninteractive
+# wireshark-common asks whether users other than root may capture; nothing
+# here captures from an interface, so the answer is no.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -12,6 +12,7 @@
 #include "shell/command_ids.h"
 #include "shell/command_line.h"
 #include "shell/dispatch.h"
+#include "shell/log_decoding_win32.h"
 #include "shell/operator_log_win32.h"
 #include "shell/service_panel_win32.h"
 #include "shell/status_strip_win32.h"
@@ -76,6 +77,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             shell::OnInitDialog(reinterpret_cast<ops::OperationParams*>(lParam));
             return FALSE;
         case WM_COMMAND:
+            if (LOWORD(wParam) == shell::kIdLog && HIWORD(wParam) == LBN_SELCHANGE) {
+                shell::ShowSelectedLineDecoding(dialog);
+            }
             shell::OnCommand(params, LOWORD(wParam));
             shell::RefreshStatus(dialog);
             return FALSE;

@@ -120,6 +120,11 @@ void RefreshStatus(HWND dialog) {
     }
 }
 
+void ShowStripText(HWND dialog, const wchar_t* text) {
+    lstrcpynW(shownText, text, kTextChars);
+    SetDlgItemTextW(dialog, kIdStatusText, shownText);
+}
+
 void OnStatusTimer(HWND dialog) {
     following = true;  // the timer is what runs us
     RefreshStatus(dialog);

@@ -21,6 +21,9 @@ void PlaceStatusStrip(HWND dialog, const DialogUnits& units, int top);
 // state now, and follows it with a short timer while it runs.
 void RefreshStatus(HWND dialog);
 void OnStatusTimer(HWND dialog);
+// A text of its own in the strip (the selected log line's decoding) until the
+// operation's state next changes the status text.
+void ShowStripText(HWND dialog, const wchar_t* text);
 // The shell's "TaskbarButtonCreated": the button can show progress from now.
 bool IsTaskbarButtonCreated(UINT message);
 void OnTaskbarButtonCreated(HWND dialog);

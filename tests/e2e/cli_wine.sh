@@ -2,7 +2,8 @@
 # tq73.exe, the console program, under Wine against the simulator on COM1: the port
 # list names COM1; an update with the sample firmware programs the flash and ends with
 # exit code 0; a flash read writes the range into a file, and the same read through
-# COM12 (reachable only as \\.\COM12) gives the same bytes; --sim says that it is not
+# COM12 (reachable only as \\.\COM12) gives the same bytes; a read with --decode and
+# --capture decodes its frames and writes a capture that decode reads back; --sim says that it is not
 # available; a port mapped to nothing ends with the port's exit code; a device that goes
 # away under a read ends it at once with exit code 3 and the line that says so; a log-off
 # (WM_QUERYENDSESSION and WM_ENDSESSION to its hidden window) in an update's write pass
@@ -48,6 +49,15 @@ cli read --port 1 read 3000h 256 'read.bin'
 cli read12 --port COM12 read 3000h 256 'read12.bin'
 [[ $CLI_RC == 0 ]] || e2e_fail "the read through COM12 ended with $CLI_RC"
 cmp -s "$TQ_WORK/read.bin" "$TQ_WORK/read12.bin" || e2e_fail "the read through COM12 gave other bytes"
+
+# --capture through the Windows file calls, and tq73.exe decode reading it back.
+cli capture --port COM1 --decode --capture 'read.pcapng' read 3000h 16 'read16.bin'
+[[ $CLI_RC == 0 ]] || e2e_fail "the read with --capture ended with $CLI_RC"
+grep -qx "    = flash read 0x003000, 16 bytes" "$TQ_WORK/capture.out" || e2e_fail "--decode did not decode the read"
+cli decode decode 'read.pcapng'
+[[ $CLI_RC == 0 ]] || e2e_fail "decode of the capture ended with $CLI_RC"
+grep -q "^    = answer to flash read 0x003000: accepted, 16 data bytes" "$TQ_WORK/decode.out" ||
+    e2e_fail "decode of the capture did not name the answer"
 
 cli sim --sim stop
 [[ $CLI_RC == 2 ]] || e2e_fail "--sim ended with $CLI_RC, expected 2"

@@ -96,5 +96,19 @@ read_at=$(grep -n '^T- 13 0250060004' "$lines" | head -n 1 | cut -d: -f1)
 # Its last 100 lines are what the log held when the recording stopped.
 tail -n 100 "$lines" | diff - "$E2E_LOG" >/dev/null ||
     e2e_fail "the session's end differs from the log: $(tail -n 100 "$lines" | diff - "$E2E_LOG" | head -5)"
+# tq73 decode reads the recording back: every frame line with its decoding under
+# it, the Japanese lines with their English, the gaps from the time stamps.
+decoded=$TQ_WORK/session.decoded
+"$TQ73" decode "$session" >"$decoded" || e2e_fail "tq73 decode of the session failed"
+grep -c '^    = ' "$decoded" >/dev/null || e2e_fail "tq73 decode printed no decoding"
+[[ $(sed -n 2p "$decoded") == "    = model request p (0x70)" ]] ||
+    e2e_fail "the model request is decoded as \"$(sed -n 2p "$decoded")\""
+grep -A1 -x '.* ﾌﾞﾛｯｸ消去 3000-33FF' "$decoded" | grep -qx '    = block erase 3000-33FF' ||
+    e2e_fail "the erase line has no English under it"
+grep -qx '    = update complete' "$decoded" || e2e_fail "更新完了 has no English under it"
+decoded_reads=$(grep -c '^    = flash read 0x00[0-9A-F]\{4\}, 256 bytes' "$decoded")
+((decoded_reads == READ_LENGTH / 256)) || e2e_fail "$decoded_reads read requests decoded, expected $((READ_LENGTH / 256))"
+answers=$(grep -c '^    = answer to flash read 0x00[0-9A-F]\{4\}: accepted, 256 data bytes \[the line shows 64 of 263 bytes: the checksum is not checked\] (+[0-9]* ms)$' "$decoded")
+((answers == READ_LENGTH / 256)) || e2e_fail "$answers read answers decoded with their gap, expected $((READ_LENGTH / 256))"
 e2e_close_panel
 e2e_pass

@@ -36,6 +36,15 @@ sent_at=$(grep -nF -- "$SENT_LINE" "$E2E_LOG" | cut -d: -f1)
 answer_at=$(grep -nF -- "$ACCEPT_LINE" "$E2E_LOG" | cut -d: -f1)
 ((sent_at < answer_at)) || e2e_fail "the answer was logged before the request"
 
+# A frame line the operator selects is decoded in the status strip; the log's
+# lines stay as they were.
+tq_drive pickline "$SENT_LINE" text "$kIdStatusText" "resume request" 5 \
+    pickline "$ACCEPT_LINE" text "$kIdStatusText" "answer to resume request: accepted" 5 >/dev/null ||
+    e2e_fail "the selected frame line's decoding is not in the status strip: \"$(tq_drive gettext "$kIdStatusText")\""
+before=$(cat "$E2E_LOG")
+e2e_log_snapshot
+[[ $(cat "$E2E_LOG") == "$before" ]] || e2e_fail "selecting a line changed the log"
+
 if [[ $mode == shim ]]; then
     tq_shim_took_effect "$TQ_PANEL_PID" ||
         e2e_fail "the pty shim never answered a modem-line request in the console"

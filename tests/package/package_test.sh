@@ -88,7 +88,8 @@ EXPECTED_FILES="-rwxr-xr-x ./usr/bin/tq73
 -rw-r--r-- ./$DOC/copyright
 -rw-r--r-- ./$DOC/examples/tq1-sample.mot
 -rw-r--r-- ./usr/share/man/man1/tq73.1.gz
--rw-r--r-- ./usr/share/man/man1/tq7300-sim.1.gz"
+-rw-r--r-- ./usr/share/man/man1/tq7300-sim.1.gz
+-rw-r--r-- ./usr/lib/x86_64-linux-gnu/wireshark/plugins/tq7300.lua"
 
 test_deb_contents() {
     local listing files dirs owners
@@ -146,6 +147,15 @@ test_deb_run() {
     check $? "tq73 --sim update of the sample exits 0" "$(tail -n 3 <<<"$out")"
     grep -q '更新完了' <<<"$out"
     check $? "the update's log says 更新完了"
+    # The packaged dissector, where Debian's tshark looks for Lua plugins, reads
+    # a capture of the packaged tq73.
+    out=$(run tq73 --sim --capture "$X/update.pcapng" update "$sample" 2>&1)
+    check $? "tq73 --sim --capture update exits 0" "$(tail -n 3 <<<"$out")"
+    out=$(tshark -X "lua_script:$X/usr/lib/x86_64-linux-gnu/wireshark/plugins/tq7300.lua" -r "$X/update.pcapng" \
+        -T fields -e tq7300.text 2>&1 | grep -v 'Running as user')
+    check "$(is "$(head -2 <<<"$out" | tr '\n' '|')" \
+        "model request p (0x70)|answer to model request p (0x70): accepted|")" \
+        "tshark with the packaged dissector reads the capture" "$(head -3 <<<"$out")"
     # The packaged simulator serves the packaged tq73 over a pty.
     (cd "$X" && exec env -i PATH="$X/usr/bin" "$X/usr/bin/tq7300-sim" --link "$X/unit" >"$X/sim.out" 2>&1) &
     SIM_PID=$!

@@ -21,7 +21,7 @@ source "$TQ_ROOT/tests/e2e/common.sh"
 E2E_NAME=zip_$arch
 
 files=$(cd "$unpacked" && find . -type f | sort | tr '\n' ' ')
-want="./$name/README.txt ./$name/samples/tq1-sample.mot ./$name/tq73.exe ./$name/tq73panel.exe "
+want="./$name/README.txt ./$name/samples/tq1-sample.mot ./$name/tq73.exe ./$name/tq73panel.exe ./$name/wireshark/tq7300.lua "
 [[ $files == "$want" ]] || e2e_fail "the zip holds $files, expected $want"
 machine=$([[ $arch == x64 ]] && echo 8664 || echo 014c)
 for exe in tq73panel.exe tq73.exe; do

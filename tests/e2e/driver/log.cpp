@@ -125,6 +125,20 @@ void StepLog() {
     for (const auto& line : ReadLog()) Print(ToUtf8(line));
 }
 
+// The list selects the line, then tells the dialog as a click on it does
+// (LBN_SELCHANGE); setting the selection alone sends nothing.
+void StepPickLine(const std::wstring& pattern) {
+    const Lines lines = ReadLog();
+    auto hit = std::find_if(lines.rbegin(), lines.rend(),
+                            [&](const std::wstring& l) { return l.find(pattern) != std::wstring::npos; });
+    if (hit == lines.rend()) Fail("no log line contains \"" + ToUtf8(pattern) + "\"");
+    const WPARAM index = static_cast<WPARAM>(lines.rend() - hit - 1);
+    HWND list = RequireControl(shell::kIdLog);
+    if (SendMessageW(list, LB_SETCURSEL, index, 0) == LB_ERR) Fail("LB_SETCURSEL failed");
+    if (!PostMessageW(RequirePanel(), WM_COMMAND, MAKEWPARAM(shell::kIdLog, LBN_SELCHANGE), (LPARAM)list))
+        Fail("PostMessage WM_COMMAND failed");
+}
+
 void StepLogHex() {
     std::string hex;
     for (const auto& line : ReadLog()) {

@@ -23,6 +23,7 @@ void StepClass(int id, const std::wstring& expected);
 
 // log.cpp
 void StepLog();
+void StepPickLine(const std::wstring& pattern);
 void StepLogHex();
 void StepWaitLog(const std::wstring& pattern, DWORD bound);
 void StepWatch(const std::wstring& pattern, DWORD bound);

@@ -29,6 +29,8 @@ const Verb kVerbs[] = {
     {L"enabled", 3, "enabled ID 1|0 SECS    wait until control ID is enabled (1) or disabled (0)",
      [](const Args& a) { StepEnabled(ControlId(a[0]), a[1], BoundMs(a[2])); }},
     {L"log", 0, "log                    print every log line (UTF-8)", [](const Args&) { StepLog(); }},
+    {L"pickline", 1, "pickline PAT           select the newest log line containing PAT as a click does",
+     [](const Args& a) { StepPickLine(a[0]); }},
     {L"loghex", 0, "loghex                 print every log line as CP932 hex; fail on a line CP932 cannot hold",
      [](const Args&) { StepLogHex(); }},
     {L"waitlog", 2, "waitlog PAT SECS       wait for a log line containing PAT (a|b: either)",
