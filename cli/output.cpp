@@ -194,6 +194,11 @@ void ResultFacts(JsonLine& line, const ops::OperationResult& s) {
         if (s.verify.differing != 0) JsonInt(line, "first_difference", s.verify.first);
     }
     if (s.activity == ops::Activity::FlashWrite && s.skipped != 0) JsonInt(line, "skipped_chunks", s.skipped);
+    if (s.line.askedAgain != 0 || s.line.damaged != 0 || s.line.lost != 0) {
+        JsonInt(line, "asked_again", s.line.askedAgain);
+        JsonInt(line, "damaged_answers", s.line.damaged);
+        JsonInt(line, "lost_answers", s.line.lost);
+    }
     // Set only when the command read a firmware file.
     const firmware::LoadFacts& loaded = firmware::LastLoadFacts;
     if (loaded.outsideBytes != 0) {

@@ -45,12 +45,12 @@ int OrDefault(int delayMs, int fallback) { return delayMs > 0 ? delayMs : fallba
 
 DeviceModel::DeviceModel() { clock_[5] = kWeekdayOfDayZero; }
 
-void DeviceModel::SetFault(uint8_t command, Fault fault, int delayMs, int fromOccurrence) {
-    faults_[command] = {fault, delayMs, fromOccurrence, 0};
+void DeviceModel::SetFault(uint8_t command, Fault fault, int delayMs, int fromOccurrence, int times) {
+    faults_[command] = {fault, delayMs, fromOccurrence, 0, times};
 }
 
-void DeviceModel::SetFault(uint8_t command, uint8_t subCode, Fault fault, int delayMs, int fromOccurrence) {
-    subCodeFaults_[SubCodeKey(command, subCode)] = {fault, delayMs, fromOccurrence, 0};
+void DeviceModel::SetFault(uint8_t command, uint8_t subCode, Fault fault, int delayMs, int fromOccurrence, int times) {
+    subCodeFaults_[SubCodeKey(command, subCode)] = {fault, delayMs, fromOccurrence, 0, times};
 }
 
 void DeviceModel::ClearFaults() {
@@ -178,7 +178,10 @@ DeviceModel::CommandFault DeviceModel::FaultFor(uint8_t command, const std::vect
             ++how->seen;
         }
     }
-    return how->seen >= how->fromOccurrence ? *how : CommandFault{};
+    const int first = std::max(how->fromOccurrence, 1);
+    if (how->seen < first) return CommandFault{};
+    if (how->times > 0 && how->seen >= first + how->times) return CommandFault{};
+    return *how;
 }
 
 DeviceModel::Outcome DeviceModel::Execute(uint8_t command, const std::vector<uint8_t>& payload) {

@@ -121,10 +121,13 @@ public:
     // Misbehaviour per application command byte; Fault::None restores normal answers.
     // fromOccurrence n > 1: the first n - 1 such requests (counted from this call) are
     // answered normally, the fault applies from the n-th on; 0 or 1: from the first.
-    void SetFault(uint8_t command, Fault fault, int delayMs = 0, int fromOccurrence = 0);
+    // times > 0: only that many requests meet it (a line that spoils a few answers),
+    // those after are answered normally; 0: every one from the n-th on.
+    void SetFault(uint8_t command, Fault fault, int delayMs = 0, int fromOccurrence = 0, int times = 0);
     // The same for requests of `command` whose first payload byte is `subCode` (the 'P'
     // sub-code); it decides for them instead of the command's own fault, even as None.
-    void SetFault(uint8_t command, uint8_t subCode, Fault fault, int delayMs = 0, int fromOccurrence = 0);
+    void SetFault(uint8_t command, uint8_t subCode, Fault fault, int delayMs = 0, int fromOccurrence = 0,
+                  int times = 0);
     // Every application fault, per command and per sub-code, is gone.
     void ClearFaults();
     // The model request (0x70/0x71/0x72) this device accepts; default 0x70.
@@ -182,6 +185,7 @@ private:
         int delayMs = 0;
         int fromOccurrence = 0;
         int seen = 0;  // matching requests since the fault was set
+        int times = 0;
     };
     // What the bytes from a position in pending_ amount to.
     enum class Candidate { Noise, Incomplete, BadChecksum, Good };
