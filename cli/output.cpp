@@ -198,6 +198,7 @@ void ResultFacts(JsonLine& line, const ops::OperationResult& s) {
         JsonInt(line, "asked_again", s.line.askedAgain);
         JsonInt(line, "damaged_answers", s.line.damaged);
         JsonInt(line, "lost_answers", s.line.lost);
+        JsonInt(line, "disagreeing_answers", s.line.disagreed);
     }
     // Set only when the command read a firmware file.
     const firmware::LoadFacts& loaded = firmware::LastLoadFacts;

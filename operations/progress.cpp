@@ -216,6 +216,7 @@ void ReportLineTrouble(const LineTrouble& add) {
     board.r.line.askedAgain += add.askedAgain;
     board.r.line.damaged += add.damaged;
     board.r.line.lost += add.lost;
+    board.r.line.disagreed += add.disagreed;
 }
 
 void ReportUnits(uint32_t done, uint32_t total) {

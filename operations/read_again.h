@@ -14,9 +14,13 @@ namespace ops {
 constexpr int kAskAgainTimes = 2;
 
 // Reads count bytes at address into destination: the library's result of the
-// last request (wire::kAccepted when the bytes are in). A refusal, a closed
-// port or a count too large is never asked again. Each request asked again
-// logs one line under the operation's name and is counted in the result.
+// last request (wire::kAccepted when the bytes are in; wire::kDamagedAnswer
+// when sound answers kept disagreeing). A refusal, a closed port or a count
+// too large is never asked again. Once the operation has met a spoilt or lost
+// answer, a chunk is taken only when two answers agree (one request more per
+// chunk): the frame's 8-bit sum lets some double bit errors through. Each
+// request asked again for a fault logs one line under the operation's name
+// and is counted in the result; so is the turn to confirming.
 int ReadChunkAskingAgain(uint8_t* destination, uint32_t address, uint32_t count, const char* operation);
 
 // Counts a damaged or unanswered answer of any request in the result

@@ -74,6 +74,9 @@ struct LineTrouble {
     uint32_t askedAgain = 0;
     uint32_t damaged = 0;  // came cut or with a wrong checksum
     uint32_t lost = 0;     // never came within the bound, the port open
+    // Sound answers to the same request that differed: on a line that spoils
+    // answers, a chunk is taken only when two answers agree.
+    uint32_t disagreed = 0;
 };
 
 struct OperationResult {
