@@ -642,6 +642,20 @@ def group_output():
           "firmware verify: 256 bytes equal" in events[-1]["text"], f"update --verify: {events[-1]}")
     sim.stop()
 
+    # A read whose second answer came with a wrong checksum: asked again, then every
+    # chunk confirmed; the counts in the result and its words; the file is the flash.
+    sim = Sim("json6", "--flash-fill", "A5", "--fault", "50.04:badsum:0:2:1")
+    r = tq73("--port", sim.link, "--json", "read", "0", "300h", path("again.bin"))
+    events = [json.loads(line) for line in r.stdout.decode("utf-8").splitlines()]
+    reads = sim.received().count(bytes([0x50, 0x06, 0x00, 0x04]))
+    check(r.returncode == 0 and events[-1]["asked_again"] == 1 and events[-1]["damaged_answers"] == 1 and
+          events[-1]["lost_answers"] == 0 and "complete in" in events[-1]["text"] and
+          ", 1 answer asked again" in events[-1]["text"] and reads == 6 and
+          read_file(path("again.bin")) == b"\xa5" * 0x300, f"read asked again: {reads} reads, {events[-1]}")
+    check(any(e["event"] == "log" and e["text"] == "flash read: damaged answer at 0x000100: asked again (1 of 2)"
+              for e in events), "read asked again: its log line")
+    sim.stop()
+
     # JSON stays JSON: after a bad option, and for a file name that is not UTF-8.
     r = tq73("--bogus", "--json")
     check(r.returncode == 2 and json.loads(r.stdout.decode().splitlines()[-1])["exit_code"] == 2,
