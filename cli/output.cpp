@@ -282,6 +282,19 @@ void Line(const char* event, const char* utf8) {
     PrintLine(platform::terminal::Stream::Out, "", utf8);
 }
 
+void LineWithFields(const char* event, const char* utf8, const char* const (*fields)[2], int count) {
+    if (!Json()) {
+        Line(event, utf8);
+        return;
+    }
+    platform::console::OutputLock hold;
+    JsonLine line;
+    BeginEvent(line, event);
+    JsonString(line, "text", utf8);
+    for (int i = 0; i < count; ++i) JsonString(line, fields[i][0], fields[i][1]);
+    EmitJson(line);
+}
+
 void Difference(uint32_t address, uint32_t length, const uint8_t* file, const uint8_t* flash) {
     constexpr uint32_t kShown = 16;
     const int shown = static_cast<int>(length < kShown ? length : kShown);

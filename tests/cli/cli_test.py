@@ -656,6 +656,14 @@ def group_output():
               for e in events), "read asked again: its log line")
     sim.stop()
 
+    # Each port with what the system knows of it, every field present.
+    r = tq73("--json", "ports")
+    events = [json.loads(line) for line in r.stdout.decode("utf-8").splitlines()]
+    keys = {"name", "friendly_name", "vid", "pid", "serial", "manufacturer", "driver", "in_use", "held_by", "text"}
+    check(r.returncode == 0 and all(keys <= set(e) and e["text"].startswith(e["name"]) and
+                                    e["in_use"] in ("yes", "no", "unknown")
+                                    for e in events if e["event"] == "port"), f"ports --json: {events[:3]}")
+
     # JSON stays JSON: after a bad option, and for a file name that is not UTF-8.
     r = tq73("--bogus", "--json")
     check(r.returncode == 2 and json.loads(r.stdout.decode().splitlines()[-1])["exit_code"] == 2,

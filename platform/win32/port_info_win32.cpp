@@ -1,0 +1,122 @@
+// port_info_win32.cpp - the serial ports as SetupAPI tells them: every
+// present device of the Ports class, its friendly name, hardware id,
+// instance id (and its USB parent's), manufacturer, driver service and the
+// PortName value of its device key. A port the registry lists but SetupAPI
+// does not know (a mapped or virtual one) keeps its bare name.
+#include <windows.h>
+// After windows.h:
+#include <cfgmgr32.h>
+#include <devguid.h>
+#include <setupapi.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/port_info.h"
+#include "platform/terminal.h"
+
+namespace platform::ports {
+
+namespace {
+
+std::string Utf8(const wchar_t* wide) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return "";
+    std::string out(static_cast<size_t>(n - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+// A string property (the first string of a multi-string one).
+std::string Property(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
+    wchar_t buffer[512] = L"";
+    if (!SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr, reinterpret_cast<BYTE*>(buffer),
+                                           sizeof buffer - sizeof(wchar_t), nullptr)) {
+        return "";
+    }
+    buffer[511] = L'\0';
+    return Utf8(buffer);
+}
+
+std::string PortNameValue(HDEVINFO set, SP_DEVINFO_DATA& device) {
+    HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (key == INVALID_HANDLE_VALUE) return "";
+    wchar_t name[64] = L"";
+    DWORD size = sizeof name - sizeof(wchar_t);
+    DWORD type = 0;
+    const bool read = RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) ==
+                          ERROR_SUCCESS &&
+                      type == REG_SZ;
+    RegCloseKey(key);
+    name[63] = L'\0';
+    return read ? Utf8(name) : "";
+}
+
+std::string InstanceId(DEVINST instance) {
+    wchar_t id[MAX_DEVICE_ID_LEN + 1] = L"";
+    if (CM_Get_Device_IDW(instance, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) return "";
+    return Utf8(id);
+}
+
+std::string ParentId(DEVINST instance) {
+    DEVINST parent = 0;
+    return CM_Get_Parent(&parent, instance, 0) == CR_SUCCESS ? InstanceId(parent) : "";
+}
+
+std::vector<PortInfo> FromSetupApi() {
+    std::vector<PortInfo> ports;
+    HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE) return ports;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+        SetupApiAnswers a;
+        a.friendlyName = Property(set, device, SPDRP_FRIENDLYNAME);
+        a.hardwareId = Property(set, device, SPDRP_HARDWAREID);
+        a.manufacturer = Property(set, device, SPDRP_MFG);
+        a.service = Property(set, device, SPDRP_SERVICE);
+        a.instanceId = InstanceId(device.DevInst);
+        a.parentId = ParentId(device.DevInst);
+        a.portName = PortNameValue(set, device);
+        PortInfo p;
+        if (DescribeSetupApiPort(a, p)) ports.push_back(p);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return ports;
+}
+
+// ERROR_ACCESS_DENIED at an open is a port another program holds; the open
+// is closed at once.
+InUse Probe(const std::string& name) {
+    const std::wstring path = L"\\\\.\\" + std::wstring(name.begin(), name.end());
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return InUse::No;
+    }
+    return GetLastError() == ERROR_ACCESS_DENIED ? InUse::Yes : InUse::Unknown;
+}
+
+}  // namespace
+
+std::vector<PortInfo> GatherPorts() {
+    static char names[64][terminal::kPortNameSize];
+    const int n = terminal::ListPorts(names, 64);
+    const std::vector<PortInfo> known = FromSetupApi();
+    std::vector<PortInfo> ports;
+    for (int i = 0; i < n; ++i) {
+        PortInfo p;
+        p.name = names[i];
+        for (const PortInfo& k : known) {
+            if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, k.name.c_str(), -1, names[i], -1) == CSTR_EQUAL) {
+                p = k;
+                p.name = names[i];
+            }
+        }
+        p.inUse = Probe(p.name);
+        ports.push_back(p);
+    }
+    return ports;
+}
+
+}  // namespace platform::ports
