@@ -63,7 +63,8 @@ std::string SerialOfFtdiInstance(const std::string& id) {
 // "USB Serial Port (COM7)" less its " (COM7)": the name says the port itself.
 std::string WithoutPortName(const std::string& friendly, const std::string& port) {
     const std::string suffix = " (" + port + ")";
-    if (friendly.size() > suffix.size() && friendly.compare(friendly.size() - suffix.size(), suffix.size(), suffix) == 0) {
+    if (friendly.size() > suffix.size() &&
+        friendly.compare(friendly.size() - suffix.size(), suffix.size(), suffix) == 0) {
         return friendly.substr(0, friendly.size() - suffix.size());
     }
     return friendly;

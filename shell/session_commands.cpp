@@ -31,6 +31,24 @@ void ShowSetupFailure() {
     platform::WarningBoxUtf8(box);
 }
 
+// The console's own text, and below it why the open failed where the
+// system said (a port that does not exist, one another program holds); the
+// reason is logged too.
+void ShowOpenFailure() {
+    const char* why = wire::OpenFailureText();
+    if (why[0] == '\0') {
+        platform::WarningBox(kOpenFailedText);
+        return;
+    }
+    // These two are the console's own words; the system's (in the PC's
+    // language) stay in the box, which takes UTF-8.
+    const platform::OpenFault fault = platform::PortOpenFault();
+    if (fault == platform::OpenFault::NoSuchPort || fault == platform::OpenFault::InUse) platform::LogLine(why);
+    char box[600];
+    std::snprintf(box, sizeof box, u8"COMがオープンできません\n\n%s", why);
+    platform::WarningBoxUtf8(box);
+}
+
 }  // namespace
 
 void ClosePort() {
@@ -45,7 +63,13 @@ void OnPortLost() {
 bool OpenPort() {
     char text[kTextLimit];
     platform::ReadControlText(kIdPortEdit, text, kTextLimit);
-    return OpenPortNumber(std::atoi(text));
+    return OpenPortNumber(PortNumberFromEdit(text));
+}
+
+int PortNumberFromEdit(const char* text) {
+    while (*text == ' ' || *text == '\t') ++text;
+    if ((text[0] | 0x20) == 'c' && (text[1] | 0x20) == 'o' && (text[2] | 0x20) == 'm') text += 3;
+    return std::atoi(text);
 }
 
 bool OpenPortNumber(int number) {
@@ -64,7 +88,7 @@ bool OpenPortNumber(int number) {
         return false;
     }
     if (opened != 0) {
-        platform::WarningBox(kOpenFailedText);
+        ShowOpenFailure();
         return false;
     }
     platform::EnableControl(kIdPortEdit, false);

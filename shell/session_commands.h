@@ -11,6 +11,9 @@ namespace shell {
 bool OpenPort();
 // The same for a port number that a front end has itself.
 bool OpenPortNumber(int number);
+// The port edit's number: "5", and as Windows names it, "COM5" or "com5";
+// 0 when the text holds none.
+int PortNumberFromEdit(const char* text);
 // "close": ends the session and frees the port edit.
 void ClosePort();
 // UM_PORT_LOST: a session whose port went away is closed as "close" would.

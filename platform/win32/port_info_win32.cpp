@@ -44,9 +44,9 @@ std::string PortNameValue(HDEVINFO set, SP_DEVINFO_DATA& device) {
     wchar_t name[64] = L"";
     DWORD size = sizeof name - sizeof(wchar_t);
     DWORD type = 0;
-    const bool read = RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) ==
-                          ERROR_SUCCESS &&
-                      type == REG_SZ;
+    const bool read =
+        RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) == ERROR_SUCCESS &&
+        type == REG_SZ;
     RegCloseKey(key);
     name[63] = L'\0';
     return read ? Utf8(name) : "";

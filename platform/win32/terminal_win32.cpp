@@ -12,6 +12,7 @@
 
 #include "platform/terminal.h"
 #include "platform/path_text.h"
+#include "platform/platform.h"
 
 namespace platform::terminal {
 
@@ -329,11 +330,22 @@ bool ClaimPort(const char*, char*, size_t) { return true; }
 // COMn as a device name, never as a file of the working folder.
 bool CheckSerialPort(const char*, char*, size_t) { return true; }
 
+// The open's own reason, kept by the serial layer on this thread.
 void DescribePortFailure(const char* arg, char* out, size_t cap) {
-    std::snprintf(out, cap,
-                  "COM%d does not exist or another program holds it: check the number (tq73 ports lists the "
-                  "ports) and close programs that use it",
-                  PortNumberOf(arg));
+    const int n = PortNumberOf(arg);
+    switch (platform::PortOpenFault()) {
+        case platform::OpenFault::NoSuchPort:
+            std::snprintf(out, cap, "COM%d does not exist on this PC: check the number (tq73 ports lists the ports)",
+                          n);
+            break;
+        case platform::OpenFault::InUse:
+            std::snprintf(out, cap, "COM%d is in use by another program: close it, then try again", n);
+            break;
+        default:
+            std::snprintf(out, cap, "COM%d could not be opened: %s failed: %s", n, platform::PortFault().call,
+                          platform::PortFault().message);
+            break;
+    }
 }
 
 int ListPorts(char (*names)[kPortNameSize], int cap) {
