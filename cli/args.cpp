@@ -31,6 +31,7 @@ constexpr Named kCommands[] = {
     {"update", Command::Update, 1, 1},  {"recover", Command::Recover, 1, 1}, {"read", Command::Read, 3, 3},
     {"write", Command::Write, 2, 3},    {"erase", Command::Erase, 2, 2},     {"param", Command::Param, 3, 3},
     {"clock", Command::ClockSet, 1, 1}, {"pattern", Command::Pattern, 0, 0}, {"verify", Command::Verify, 1, 3},
+    {"check", Command::Check, 0, 0},
 };
 
 bool Fail(Request& r, const char* format, const char* detail = "") {
@@ -255,6 +256,8 @@ const char* UsageText() {
            "\n"
            "commands:\n"
            "  ports                     list the serial ports with what the system knows of them\n"
+           "  check                     time a few one-byte flash reads: the round trip against what the\n"
+           "                            line needs, what that costs a full update, the likely cause\n"
            "  monitor [--seconds N]     print every frame the device sends until Ctrl+C or N seconds\n"
            "  stop                      ap-stop: exit 0 only when the device answered\n"
            "  resume                    ap-resume (request 0x61)\n"

@@ -41,6 +41,7 @@ enum class Command {
     ClockGet,
     Pattern,
     Verify,
+    Check,
 };
 
 enum class Verbosity { Normal, Quiet, Verbose };

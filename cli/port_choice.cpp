@@ -36,15 +36,9 @@ void PrintPort(const PortInfo& p) {
     const std::string vid = p.usb ? Hex4(p.vid) : "";
     const std::string pid = p.usb ? Hex4(p.pid) : "";
     const char* const fields[][2] = {
-        {"name", p.name.c_str()},
-        {"friendly_name", p.friendly.c_str()},
-        {"vid", vid.c_str()},
-        {"pid", pid.c_str()},
-        {"serial", p.serial.c_str()},
-        {"manufacturer", p.manufacturer.c_str()},
-        {"driver", p.driver.c_str()},
-        {"in_use", InUseWord(p.inUse)},
-        {"held_by", p.holder.c_str()},
+        {"name", p.name.c_str()},     {"friendly_name", p.friendly.c_str()}, {"vid", vid.c_str()},
+        {"pid", pid.c_str()},         {"serial", p.serial.c_str()},          {"manufacturer", p.manufacturer.c_str()},
+        {"driver", p.driver.c_str()}, {"in_use", InUseWord(p.inUse)},        {"held_by", p.holder.c_str()},
     };
     out::LineWithFields("port", text.c_str(), fields, static_cast<int>(sizeof fields / sizeof fields[0]));
 }
@@ -52,8 +46,7 @@ void PrintPort(const PortInfo& p) {
 bool StartsWithCom(const char* arg) {
     return std::strlen(arg) > 3 && std::toupper(static_cast<unsigned char>(arg[0])) == 'C' &&
            std::toupper(static_cast<unsigned char>(arg[1])) == 'O' &&
-           std::toupper(static_cast<unsigned char>(arg[2])) == 'M' &&
-           std::isdigit(static_cast<unsigned char>(arg[3]));
+           std::toupper(static_cast<unsigned char>(arg[2])) == 'M' && std::isdigit(static_cast<unsigned char>(arg[3]));
 }
 
 }  // namespace
@@ -64,8 +57,8 @@ int PrintPorts(const std::vector<PortInfo>& ports) {
 }
 
 bool ChoosePortArgument(const char* arg, std::string& port, char* why, size_t whyCap) {
-    const bool needsList = std::strcmp(arg, "auto") == 0 ||
-                           (std::strchr(arg, '/') == nullptr && std::strchr(arg, '\\') == nullptr && !StartsWithCom(arg));
+    const bool needsList = std::strcmp(arg, "auto") == 0 || (std::strchr(arg, '/') == nullptr &&
+                                                             std::strchr(arg, '\\') == nullptr && !StartsWithCom(arg));
     return ResolvePort(arg, needsList ? platform::ports::GatherPorts() : std::vector<PortInfo>{}, port, why, whyCap);
 }
 

@@ -16,8 +16,8 @@ int PrintPorts(const std::vector<platform::ports::PortInfo>& ports);
 // The port that --port names: as given, or the one chosen by "auto" or a USB
 // serial number. False with the reason (and the ports there are) when "auto"
 // finds none or several, or a serial number fits several.
-bool ResolvePort(const char* arg, const std::vector<platform::ports::PortInfo>& ports, std::string& port,
-                 char* why, size_t whyCap);
+bool ResolvePort(const char* arg, const std::vector<platform::ports::PortInfo>& ports, std::string& port, char* why,
+                 size_t whyCap);
 
 // ResolvePort over the system's list, read only when arg is "auto" or a word
 // that is no device path or COM name (it may be a serial number).

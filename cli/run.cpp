@@ -10,6 +10,7 @@
 #include "cli/exit_codes.h"
 #include "cli/simulator.h"
 #include "cli/output.h"
+#include "cli/line_check.h"
 #include "cli/port_choice.h"
 #include "firmware/firmware_verify.h"
 #include "firmware/image_loader.h"
@@ -875,6 +876,12 @@ Outcome PortWentAway() {
     return o;
 }
 
+Outcome RunCheck() {
+    char text[kTextSize];
+    const bool answered = CheckLine(chosenPort.c_str(), portLabel, text, sizeof text);
+    return Make(answered ? kExitOk : kExitNoAnswer, answered ? "complete" : "no_answer", "%s", text);
+}
+
 Outcome RunOnPort() {
     Outcome o;
     if (!Preflight(o) || !OpenPort(o)) {
@@ -891,6 +898,7 @@ Outcome RunOnPort() {
         case Command::Update:
         case Command::Recover: o = RunAndVerify(); break;
         case Command::Param: o = RunParam(); break;
+        case Command::Check: o = RunCheck(); break;
         default: o = RunTracked(StartRequested); break;
     }
     if (wire::PortLost() && o.code != kExitInterrupted) o = PortWentAway();

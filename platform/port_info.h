@@ -28,6 +28,9 @@ struct PortInfo {
     std::string driver;        // ftdi_sio, cdc_acm; FTDIBUS, usbser
     InUse inUse = InUse::Unknown;
     std::string holder;  // who holds it, where that can be told ("minicom (pid 4242)")
+    // The adapter driver's latency timer in ms, where it keeps one (FTDI's
+    // LatencyTimer value; Linux: the tty's latency_timer in sysfs); -1: not known.
+    int latencyTimerMs = -1;
 };
 
 // ---- Linux: sysfs ---------------------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -94,6 +95,10 @@ std::vector<PortInfo> GatherPorts() {
         const std::string dev = names[i];
         const std::string sys = "/sys/class/tty/" + BaseName(dev) + "/device";
         PortInfo p = DescribeSysfsTty(dev, Resolved(sys), BaseName(Resolved(sys + "/driver")), ReadSysfs);
+        std::string timer;
+        if (ReadSysfs("/sys/bus/usb-serial/devices/" + BaseName(dev) + "/latency_timer", timer)) {
+            p.latencyTimerMs = std::atoi(timer.c_str());
+        }
         const std::string device = Resolved(dev).empty() ? dev : Resolved(dev);
         p.holder = Holder(device);
         if (p.holder.empty() && HeldByTq73(device)) p.holder = "another tq73";

@@ -38,6 +38,20 @@ std::string Property(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
     return Utf8(buffer);
 }
 
+// FTDI's driver keeps the adapter's latency timer (ms) beside PortName.
+int LatencyTimerValue(HDEVINFO set, SP_DEVINFO_DATA& device) {
+    HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (key == INVALID_HANDLE_VALUE) return -1;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    DWORD type = 0;
+    const bool read = RegQueryValueExW(key, L"LatencyTimer", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
+                          ERROR_SUCCESS &&
+                      type == REG_DWORD;
+    RegCloseKey(key);
+    return read ? static_cast<int>(value) : -1;
+}
+
 std::string PortNameValue(HDEVINFO set, SP_DEVINFO_DATA& device) {
     HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
     if (key == INVALID_HANDLE_VALUE) return "";
@@ -79,7 +93,9 @@ std::vector<PortInfo> FromSetupApi() {
         a.parentId = ParentId(device.DevInst);
         a.portName = PortNameValue(set, device);
         PortInfo p;
-        if (DescribeSetupApiPort(a, p)) ports.push_back(p);
+        if (!DescribeSetupApiPort(a, p)) continue;
+        p.latencyTimerMs = LatencyTimerValue(set, device);
+        ports.push_back(p);
     }
     SetupDiDestroyDeviceInfoList(set);
     return ports;

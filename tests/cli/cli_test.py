@@ -664,6 +664,19 @@ def group_output():
                                     e["in_use"] in ("yes", "no", "unknown")
                                     for e in events if e["event"] == "port"), f"ports --json: {events[:3]}")
 
+    # The line check: healthy on a plain paced line, slow with a USB adapter's 16 ms
+    # latency timer in between (the pty takes no ASYNC_LOW_LATENCY: that is the cause).
+    for name, args, healthy in (("fine", [], True), ("latency", ["--latency", "16"], False)):
+        sim = Sim("check_" + name, "--pace", *args)
+        r = tq73("--port", sim.link, "--json", "check")
+        result = json.loads(r.stdout.decode("utf-8").splitlines()[-1])
+        words = "the line is healthy" if healthy else "the line is slow"
+        check(r.returncode == 0 and words in result["text"] and
+              ("latency timer" in result["text"]) != healthy and
+              sim.received().count(bytes([0x50, 0x06, 0x00, 0x04, 0x00, 0x30, 0x00, 0x01, 0x00])) == 9,
+              f"check, {name} line: {result}")
+        sim.stop()
+
     # JSON stays JSON: after a bad option, and for a file name that is not UTF-8.
     r = tq73("--bogus", "--json")
     check(r.returncode == 2 and json.loads(r.stdout.decode().splitlines()[-1])["exit_code"] == 2,
