@@ -16,9 +16,9 @@ struct LineFigures {
     double medianMs = 0;  // round trip of the answered requests
     double bestMs = 0;
     platform::LowLatency lowLatency = platform::LowLatency::NotApplicable;
-    bool usb = false;          // the port is a USB serial adapter, where that is known
-    int latencyTimerMs = -1;   // the adapter driver's own setting, where it keeps one
-    const char* port = "";     // for the advice
+    bool usb = false;         // the port is a USB serial adapter, where that is known
+    int latencyTimerMs = -1;  // the adapter driver's own setting, where it keeps one
+    const char* port = "";    // for the advice
 };
 
 // The bytes of one check's request and answer cross the line in this long.

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace platform::ports {
 
@@ -70,7 +71,23 @@ std::string WithoutPortName(const std::string& friendly, const std::string& port
     return friendly;
 }
 
+bool Digits(const char* p) {
+    if (*p == '\0') return false;
+    for (; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+int ComPortNumber(const char* arg) {
+    if (std::strncmp(arg, "\\\\.\\", 4) == 0) arg += 4;
+    if ((arg[0] | 0x20) == 'c' && (arg[1] | 0x20) == 'o' && (arg[2] | 0x20) == 'm') arg += 3;
+    if (!Digits(arg) || std::strlen(arg) > 3) return 0;
+    const int n = std::atoi(arg);
+    return n >= 1 && n <= 255 ? n : 0;
+}
 
 PortInfo DescribeSysfsTty(const std::string& devName, const std::string& devicePath, const std::string& driver,
                           const ReadAttribute& read) {

@@ -58,6 +58,9 @@ struct SetupApiAnswers {
 // False for a device with no COM port name (a printer port of the class).
 bool DescribeSetupApiPort(const SetupApiAnswers& answers, PortInfo& out);
 
+// The number of "COM3", "com3", "\\.\COM12" or "3" (1 to 255); 0 when it is none.
+int ComPortNumber(const char* text);
+
 // ---- choosing by what the system knows ----------------------------------------------
 enum class Choice : uint8_t { AsGiven, Chosen, NoneFound, Several };
 // "auto": the one USB serial adapter present; a USB serial number: the port

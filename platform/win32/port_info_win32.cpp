@@ -9,11 +9,75 @@
 #include <devguid.h>
 #include <setupapi.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/port_info.h"
 #include "platform/terminal.h"
+
+namespace platform::terminal {
+
+namespace {
+
+// The number of "COM3", "com3", "\\.\COM12" or "3"; 0 when it is none.
+int PortNumberOf(const char* arg) { return ports::ComPortNumber(arg); }
+
+void AddPort(char (*names)[kPortNameSize], int cap, int& n, int number) {
+    for (int i = 0; i < n; ++i) {
+        if (PortNumberOf(names[i]) == number) return;
+    }
+    if (n < cap) std::snprintf(names[n++], kPortNameSize, "COM%d", number);
+}
+
+// Every DOS device name COMn.
+void PortsFromDosDevices(char (*names)[kPortNameSize], int cap, int& n) {
+    static char devices[1 << 18];
+    const DWORD got = QueryDosDeviceA(nullptr, devices, sizeof devices);
+    if (got == 0) return;
+    for (const char* p = devices; p < devices + got && *p != '\0'; p += std::strlen(p) + 1) {
+        const int number = std::strncmp(p, "COM", 3) == 0 ? PortNumberOf(p) : 0;
+        if (number != 0) AddPort(names, cap, n, number);
+    }
+}
+
+// The ports that serial drivers register.
+void PortsFromSerialComm(char (*names)[kPortNameSize], int cap, int& n) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        char value[64];
+        DWORD nameSize = sizeof name;
+        DWORD valueSize = sizeof value - 1;
+        DWORD type = 0;
+        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(value), &valueSize) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        value[valueSize] = '\0';
+        const int number = type == REG_SZ ? PortNumberOf(value) : 0;
+        if (number != 0) AddPort(names, cap, n, number);
+    }
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+// Listed here, beside what the system knows of each port, so that the window
+// and the command line find the same ports.
+int ListPorts(char (*names)[kPortNameSize], int cap) {
+    int n = 0;
+    PortsFromDosDevices(names, cap, n);
+    PortsFromSerialComm(names, cap, n);
+    SortPortNames(names, n, [](const char* a, const char* b) { return PortNumberOf(a) < PortNumberOf(b); });
+    return n;
+}
+
+}  // namespace platform::terminal
 
 namespace platform::ports {
 

@@ -38,7 +38,8 @@ TEST(LineCheck, HealthyAndSlowLinesAndTheirLikelyCause) {
         {Figures(need + 16, LowLatency::NotSupported, -1), false,
          "does not take ASYNC_LOW_LATENCY; set the timer to 1 ms in /sys/bus/usb-serial/devices/COM7/latency_timer"},
         {Figures(need + 10, LowLatency::Set, -1), false, "ASYNC_LOW_LATENCY took, so the delay is beyond the driver"},
-        {Figures(need + 12, LowLatency::NotApplicable, -1), false, "a USB serial adapter's latency timer (often 16 ms)"},
+        {Figures(need + 12, LowLatency::NotApplicable, -1), false,
+         "a USB serial adapter's latency timer (often 16 ms)"},
         {Figures(need + 5, LowLatency::NotApplicable, -1), false, "the adapter, a hub or the unit answering late"},
         // Quick, but not every request was answered.
         {Figures(need, LowLatency::Set, -1, 7), false, "the line is slow (some requests were not answered)"},
