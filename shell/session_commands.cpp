@@ -80,6 +80,17 @@ void ClosePort() {
     platform::EnableControl(kIdPortEdit, true);
 }
 
+void OnPortRemoved(int number) {
+    if (number == 0 || number != wire::PortNumber || !wire::SessionOpen()) return;
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "COM%d was removed from the system (the adapter was unplugged): the session is closed; plug it in "
+                  "again and press open",
+                  number);
+    platform::LogLine(line);
+    ClosePort();
+}
+
 void OnPortLost() {
     if (wire::SessionOpen() && wire::PortLost()) ClosePort();
 }

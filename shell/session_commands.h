@@ -18,6 +18,9 @@ int PortNumberFromEdit(const char* text);
 void ClosePort();
 // UM_PORT_LOST: a session whose port went away is closed as "close" would.
 void OnPortLost();
+// The system removed COM port `number` (WM_DEVICECHANGE): the session on it
+// ends as "close" would, with its line; any other port changes nothing.
+void OnPortRemoved(int number);
 
 // A request with no payload, sent from the dialog's thread (resume, 0x62,
 // the clock query); refused while a worker runs. True when it was sent.

@@ -62,4 +62,21 @@ TEST_F(OpenReason, AMissingPortAndAHeldOneAreToldApart) {
     EXPECT_EQ(platform::posix::BoxesShown()[0], "COMがオープンできません");
 }
 
+// The system's word that a port was removed ends that port's session only.
+TEST_F(OpenReason, ARemovedPortEndsItsSessionAndNoOther) {
+    Press(shell::kIdOpen);
+    ASSERT_TRUE(wire::SessionOpen());
+    shell::OnPortRemoved(2);
+    shell::OnPortRemoved(0);
+    EXPECT_TRUE(wire::SessionOpen());
+    shell::OnPortRemoved(1);
+    EXPECT_FALSE(wire::SessionOpen());
+    EXPECT_TRUE(platform::posix::ControlEnabled(shell::kIdPortEdit));
+    EXPECT_TRUE(LogContains("COM1 was removed from the system (the adapter was unplugged): the session is closed; "
+                            "plug it in again and press open"));
+    shell::OnPortRemoved(1);  // no session: nothing more
+    Press(shell::kIdOpen);
+    EXPECT_TRUE(wire::SessionOpen());
+}
+
 }  // namespace
