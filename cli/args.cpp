@@ -31,7 +31,7 @@ constexpr Named kCommands[] = {
     {"update", Command::Update, 1, 1},  {"recover", Command::Recover, 1, 1}, {"read", Command::Read, 3, 3},
     {"write", Command::Write, 2, 3},    {"erase", Command::Erase, 2, 2},     {"param", Command::Param, 3, 3},
     {"clock", Command::ClockSet, 1, 1}, {"pattern", Command::Pattern, 0, 0}, {"verify", Command::Verify, 1, 3},
-    {"decode", Command::Decode, 1, 1},
+    {"decode", Command::Decode, 1, 1},  {"check", Command::Check, 0, 0},
 };
 
 bool Fail(Request& r, const char* format, const char* detail = "") {
@@ -316,7 +316,9 @@ const char* UsageText() {
            "so every operation puts the very bytes on the line that the window's button does.\n"
            "\n"
            "commands:\n"
-           "  ports                     list the serial ports that exist\n"
+           "  ports                     list the serial ports with what the system knows of them\n"
+           "  check                     time a few one-byte flash reads: the round trip against what the\n"
+           "                            line needs, what that costs a full update, the likely cause\n"
            "  monitor [--seconds N]     print every frame the device sends until Ctrl+C or N seconds\n"
            "  stop                      ap-stop: exit 0 only when the device answered\n"
            "  resume                    ap-resume (request 0x61)\n"
@@ -368,7 +370,8 @@ const char* UsageText() {
            "\n"
            "options:\n"
            "  --port PORT      the serial port: a device path on Linux (/dev/ttyUSB0), COM3 or 3 on\n"
-           "                   Windows; once per unit for a station\n"
+           "                   Windows; a USB adapter's serial number; auto: the one USB adapter;\n"
+           "                   once per unit for a station\n"
            "  --ports-from F   a station's ports from file F, one a line ('#' starts a comment)\n"
            "  --sim [N]        use a simulated TQ7300 (Linux only), or a station of N of them\n"
            "  --record FILE    append the service record (one JSON object per unit) to FILE\n"

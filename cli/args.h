@@ -43,6 +43,7 @@ enum class Command {
     Pattern,
     Verify,
     Decode,
+    Check,
 };
 
 enum class Verbosity { Normal, Quiet, Verbose };

@@ -38,11 +38,16 @@ bool eventSent = false;
 
 bool Json() { return settings.json; }
 
-// A queued line is stamped with the time it was logged.
+// A queued line is stamped with the time it was logged, but never before an
+// event already written: the events' order is the order they happened in for
+// whoever reads them, so their times never go back. Called with the output held.
 uint32_t SinceStart() {
+    static uint32_t lastStamp = 0;
     const uint32_t since = platform::TickMs() - startMs;
     const uint32_t age = platform::console::ShownLineAgeMs();
-    return age < since ? since - age : 0;
+    const uint32_t logged = age < since ? since - age : 0;
+    lastStamp = logged > lastStamp ? logged : lastStamp;
+    return lastStamp;
 }
 
 void WriteText(platform::terminal::Stream s, const char* text) {
@@ -204,6 +209,12 @@ void AddResultFacts(JsonLine& line, const ops::OperationResult& s) {
         if (s.verify.differing != 0) JsonInt(line, "first_difference", s.verify.first);
     }
     if (s.activity == ops::Activity::FlashWrite && s.skipped != 0) JsonInt(line, "skipped_chunks", s.skipped);
+    if (s.line.askedAgain != 0 || s.line.damaged != 0 || s.line.lost != 0) {
+        JsonInt(line, "asked_again", s.line.askedAgain);
+        JsonInt(line, "damaged_answers", s.line.damaged);
+        JsonInt(line, "lost_answers", s.line.lost);
+        JsonInt(line, "disagreeing_answers", s.line.disagreed);
+    }
     // Set only when the command read a firmware file.
     const firmware::LoadFacts& loaded = firmware::LastLoadFacts;
     if (loaded.outsideBytes != 0) {
@@ -286,6 +297,19 @@ void Line(const char* event, const char* utf8) {
         return;
     }
     PrintLine(platform::terminal::Stream::Out, "", utf8);
+}
+
+void LineWithFields(const char* event, const char* utf8, const char* const (*fields)[2], int count) {
+    if (!Json()) {
+        Line(event, utf8);
+        return;
+    }
+    platform::console::OutputLock hold;
+    JsonLine line;
+    BeginEvent(line, event);
+    JsonString(line, "text", utf8);
+    for (int i = 0; i < count; ++i) JsonString(line, fields[i][0], fields[i][1]);
+    EmitJson(line);
 }
 
 void Difference(uint32_t address, uint32_t length, const uint8_t* file, const uint8_t* flash) {

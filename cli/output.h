@@ -50,6 +50,8 @@ void Notice(const char* utf8);
 // A line of the command's own output (a port name, the device clock) on
 // stdout; a JSON event of the given kind with the text under --json.
 void Line(const char* event, const char* utf8);
+// The same with named texts beside it in the JSON event (key, value pairs).
+void LineWithFields(const char* event, const char* utf8, const char* const (*fields)[2], int count);
 // One differing range of a verify: on stdout "0x003010-0x003011 (2 bytes):
 // file 12 34, flash FF FF" (at most 16 bytes each); under --json a
 // difference event.

@@ -12,6 +12,8 @@
 #include "cli/simulator.h"
 #include "cli/output.h"
 #include "cli/record.h"
+#include "cli/line_check.h"
+#include "cli/port_choice.h"
 #include "firmware/firmware_verify.h"
 #include "firmware/image_loader.h"
 #include "firmware/programmer.h"
@@ -52,6 +54,8 @@ constexpr int kTextSize = 1024;
 ops::OperationParams params;
 
 const Request* request = nullptr;
+// The port --port names: as given, or the adapter "auto" or a serial number chose.
+std::string chosenPort;
 char portLabel[512] = "";             // the port as the messages name it
 char path[firmware::kPathSize] = "";  // FILE as the platform's file calls take it
 // The parameter texts as the unit gets them (CP932), checked before the port
@@ -537,16 +541,20 @@ bool OpenPort(Outcome& o) {
                  "tq73 ports lists them");
         return false;
     } else {
-        std::snprintf(portLabel, sizeof portLabel, "%s", request->port);
-        if (!platform::terminal::PreparePort(request->port, number, why, sizeof why)) {
+        if (!ChoosePortArgument(request->port, chosenPort, why, sizeof why)) {
+            o = Make(kExitPort, "port", "%s", why);
+            return false;
+        }
+        std::snprintf(portLabel, sizeof portLabel, "%s", chosenPort.c_str());
+        if (!platform::terminal::PreparePort(chosenPort.c_str(), number, why, sizeof why)) {
             o = Make(kExitUsage, "usage", "%s", why);
             return false;
         }
-        if (!platform::terminal::CheckSerialPort(request->port, why, sizeof why)) {
+        if (!platform::terminal::CheckSerialPort(chosenPort.c_str(), why, sizeof why)) {
             o = Make(kExitPort, "not_serial", "%s", why);
             return false;
         }
-        if (!platform::terminal::ClaimPort(request->port, why, sizeof why)) {
+        if (!platform::terminal::ClaimPort(chosenPort.c_str(), why, sizeof why)) {
             o = Make(kExitPort, "port", "cannot open the port: %s", why);
             return false;
         }
@@ -558,7 +566,7 @@ bool OpenPort(Outcome& o) {
             o = Make(kExitPort, "port", "cannot open the %s", portLabel);
         } else {
             char described[512];
-            platform::terminal::DescribePortFailure(request->port, described, sizeof described);
+            platform::terminal::DescribePortFailure(chosenPort.c_str(), described, sizeof described);
             o = Make(kExitPort, "port", "cannot open the port: %s", described);
         }
         return false;
@@ -879,9 +887,7 @@ Outcome RunMonitor() {
 }
 
 Outcome RunPorts() {
-    static char names[64][platform::terminal::kPortNameSize];
-    const int n = platform::terminal::ListPorts(names, 64);
-    for (int i = 0; i < n; ++i) out::Line("port", names[i]);
+    const int n = PrintPorts(platform::ports::GatherPorts());
     char count[32];
     std::snprintf(count, sizeof count, "%d", n);
     return Make(kExitOk, "complete",
@@ -931,6 +937,12 @@ void CaptureWritten(Outcome& o) {
     }
 }
 
+Outcome RunCheck() {
+    char text[kTextSize];
+    const bool answered = CheckLine(chosenPort.c_str(), portLabel, text, sizeof text);
+    return Make(answered ? kExitOk : kExitNoAnswer, answered ? "complete" : "no_answer", "%s", text);
+}
+
 Outcome RunOnPort() {
     Outcome o;
     if (!Preflight(o) || !CaptureTaken(o) || !OpenPort(o)) {
@@ -948,6 +960,7 @@ Outcome RunOnPort() {
         case Command::Write:
         case Command::Recover: o = RunAndVerify(); break;
         case Command::Param: o = RunParam(); break;
+        case Command::Check: o = RunCheck(); break;
         default: o = RunTracked(StartRequested); break;
     }
     if (wire::PortLost() && o.code != kExitInterrupted) o = PortWentAway();

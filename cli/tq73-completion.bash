@@ -4,7 +4,7 @@
 # compgen is used, so it also works sourced on its own, without the
 # bash-completion package.
 
-_tq73_commands="ports monitor stop resume request62 update recover read write erase param clock pattern verify decode help"
+_tq73_commands="ports check monitor stop resume request62 update recover read write erase param clock pattern verify decode help"
 _tq73_options="--port --ports-from --sim --record --label --quiet -q --verbose -v --json --verify --all --force
     --strict --expect-answer --if-different --seconds --decode --capture --help -h --version -V"
 

@@ -19,6 +19,11 @@ constexpr uint16_t kStalePartialMs = 100;
 // A flash transfer polls on its own for each chunk's answer: a 256-byte chunk
 // crosses the line in about 70 ms each way, so this leaves ample time.
 constexpr uint32_t kOwnPollBoundMs = 5000;
+// Before a flash read chunk is asked again: the rest of a spoilt 256-byte
+// answer crosses the line in about 70 ms and the receiver gives up a cut
+// frame 100 ms after its last byte, so whatever the first request brought
+// has been taken off the line by then.
+constexpr uint32_t kAskAgainPauseMs = 250;
 // ap-stop: the pause after the wake byte 5C before the stop request, and the
 // answer awaited as the 51 polls of 10 ms it always was.
 constexpr uint32_t kWakePauseMs = 50;

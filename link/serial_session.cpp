@@ -16,6 +16,27 @@ std::atomic<uint16_t> LinkFlags{0};
 namespace {
 platform::ThreadHandle receiverThread = nullptr;
 char setupFailure[400] = "";
+char openFailure[400] = "";
+
+// Keeps why the open itself failed: a port that does not exist and one that
+// another program holds are told apart, the rest in the system's words.
+void NoteOpenFailure(int portNumber) {
+    const platform::PortFaultText fault = platform::PortFault();
+    switch (platform::PortOpenFault()) {
+        case platform::OpenFault::NoSuchPort:
+            std::snprintf(openFailure, sizeof openFailure, "COM%d does not exist on this PC", portNumber);
+            break;
+        case platform::OpenFault::InUse:
+            std::snprintf(openFailure, sizeof openFailure, "COM%d is in use by another program", portNumber);
+            break;
+        case platform::OpenFault::Other:
+            std::snprintf(openFailure, sizeof openFailure, "COM%d could not be opened: %s failed: %s", portNumber,
+                          fault.call, fault.message);
+            break;
+        case platform::OpenFault::None:
+        default: openFailure[0] = '\0'; break;
+    }
+}
 
 // Keeps the words of the set-up step that failed, for the operator.
 void NoteSetupFailure(int portNumber) {
@@ -55,9 +76,13 @@ int OpenSerialPort(std::atomic<platform::PortHandle>& slot, int portNumber, cons
                    uint32_t inQueue, uint32_t outQueue) {
     // A number below 1 names no port; a session on it would have no handle
     // that a stop could act on.
+    openFailure[0] = '\0';
     if (portNumber < 1) return kOpenFailed;
     platform::PortHandle h = platform::PortOpen(portNumber);
-    if (h == nullptr) return kOpenFailed;
+    if (h == nullptr) {
+        NoteOpenFailure(portNumber);
+        return kOpenFailed;
+    }
     // A step the driver refuses would leave the port at another speed or
     // framing, where every command would end in "no answer": such a port is
     // not open.
@@ -74,6 +99,7 @@ int OpenSerialPort(std::atomic<platform::PortHandle>& slot, int portNumber, cons
 }
 
 const char* SetupFailureText() { return setupFailure; }
+const char* OpenFailureText() { return openFailure; }
 
 int CloseSerialPort(platform::PortHandle port) {
     if (port != nullptr) {

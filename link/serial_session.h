@@ -31,6 +31,10 @@ int CloseSerialPort(platform::PortHandle port);
 // The set-up failure of the last StartReceiver, as UTF-8 (empty when there was none): "COM3 could not be set up: SetCommState
 // failed: The parameter is incorrect. (error 87)".
 const char* SetupFailureText();
+// Why the last open of the port itself failed ("COM3 does not exist on this
+// PC", "COM7 is in use by another program", or the system's words); empty
+// when it did not, or when the number named no port.
+const char* OpenFailureText();
 int ReadPort(platform::PortHandle port, void* buffer, int count);
 int WritePort(platform::PortHandle port, const void* buffer, int count);
 int QueuedInputCount();

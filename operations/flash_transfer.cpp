@@ -11,6 +11,7 @@
 
 #include "link/command_library.h"
 #include "operations/progress.h"
+#include "operations/read_again.h"
 #include "operations/result.h"
 #include "platform/platform.h"
 
@@ -106,6 +107,7 @@ void WriteChunks(const OperationParams* p) {
             ReportSkipped(++skipped);
         } else {
             const int result = wire::WriteFlashChunk(data, address, n);
+            CountLineTrouble(result);
             if (Failed(result, "flash write", address, kWriteFailedText)) return;
         }
         offset += n;
@@ -123,7 +125,7 @@ bool ReadChunks(const OperationParams* p, uint32_t& got) {
     ReportUnits(0, p->Length);
     for (uint32_t remaining = p->Length; remaining != 0;) {
         const uint32_t n = ReadChunkSize(remaining);
-        const int result = wire::ReadFlashChunk(TransferBuffer.data() + offset, address, n);
+        const int result = ReadChunkAskingAgain(TransferBuffer.data() + offset, address, n, "flash read");
         if (Failed(result, "flash read", address, nullptr)) {
             got = offset;
             return false;
@@ -307,6 +309,7 @@ uint32_t FlashEraseWorker(void* params) {
     const auto* p = static_cast<const OperationParams*>(params);
     TransferLostDevice.store(false);
     const int result = wire::EraseFlashRange(p->StartAddress, p->Length & 0xFFFF);
+    CountLineTrouble(result);
     Failed(result, "flash erase", p->StartAddress, kEraseFailedText);
     return Done();
 }

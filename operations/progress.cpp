@@ -211,6 +211,14 @@ void ReportSkipped(uint32_t chunks) {
     board.r.skipped = chunks;
 }
 
+void ReportLineTrouble(const LineTrouble& add) {
+    BoardLock hold;
+    board.r.line.askedAgain += add.askedAgain;
+    board.r.line.damaged += add.damaged;
+    board.r.line.lost += add.lost;
+    board.r.line.disagreed += add.disagreed;
+}
+
 void ReportUnits(uint32_t done, uint32_t total) {
     const uint32_t now = platform::TickMs();
     BoardLock hold;

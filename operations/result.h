@@ -68,6 +68,17 @@ struct DeviceErrors {
     uint32_t first = 0;   // address of the first failed block or page
 };
 
+// Answers the line spoilt or lost, and the requests asked again for them
+// (a flash read's or a verify's chunks only).
+struct LineTrouble {
+    uint32_t askedAgain = 0;
+    uint32_t damaged = 0;  // came cut or with a wrong checksum
+    uint32_t lost = 0;     // never came within the bound, the port open
+    // Sound answers to the same request that differed: on a line that spoils
+    // answers, a chunk is taken only when two answers agree.
+    uint32_t disagreed = 0;
+};
+
 struct OperationResult {
     Activity activity = Activity::None;
     Outcome outcome = Outcome::Running;  // Running while the operation is open
@@ -89,6 +100,7 @@ struct OperationResult {
     // Flash write: the chunks not sent because they were all FF, which
     // counts on the flash there being erased already.
     uint32_t skipped = 0;
+    LineTrouble line;
     // Commands refused while this operation ran, and the last one's reason;
     // a refusal never touches the running operation's own facts.
     uint32_t refusals = 0;
@@ -114,6 +126,8 @@ void ReportNotStarted(NotStartedWhy why, uint32_t where);
 void ReportVerify(const VerifyFacts& facts);
 void ReportDeviceErrors(const DeviceErrors& errors);
 void ReportSkipped(uint32_t chunks);
+// Worker: adds to the counts of spoilt answers and requests asked again.
+void ReportLineTrouble(const LineTrouble& add);
 
 // The result of the operation opened last; Running until it is closed.
 OperationResult LastResult();

@@ -11,6 +11,7 @@
 #include "link/command_library.h"
 #include "link/receiver.h"
 #include "link/serial_session.h"
+#include "operations/read_again.h"
 #include "platform/platform.h"
 #include "link/device_times.h"
 
@@ -49,7 +50,7 @@ bool ReadSegments(const VerifyPlan& plan, uint32_t total) {
         uint32_t offset = seg.offset;
         for (uint32_t remaining = seg.length; remaining != 0;) {
             const uint32_t n = ReadChunkSize(remaining);
-            const int result = wire::ReadFlashChunk(VerifyBuffer.data() + offset, address, n);
+            const int result = ReadChunkAskingAgain(VerifyBuffer.data() + offset, address, n, plan.name);
             if (ReadRequestFailed(result, plan.name, address)) return false;
             offset += n;
             remaining -= n;

@@ -52,6 +52,10 @@ enum class WaitOutcome { Event, Released, TimedOut, Gone };
 // Windows, on Linux the device that posix/port_map.h maps n to. nullptr when
 // it cannot be opened.
 PortHandle PortOpen(int number);
+// Why the last PortOpen of this thread failed; PortFault then holds the
+// system's words for it.
+enum class OpenFault : uint8_t { None, NoSuchPort, InUse, Other };
+OpenFault PortOpenFault();
 // The set-up calls return false when the driver refused the step; PortFault
 // then says which call it was and why, in the system's words.
 bool PortSetupQueues(PortHandle port, uint32_t inQueue, uint32_t outQueue);

@@ -16,11 +16,19 @@
 #     idle machine, and with
 #     one core kept busy by a second program (a service laptop scanning or indexing).
 #     About 8 min.
-# Options: --native-only   skip the window rows
+#  4. The marginal line (scripts/marginal_line.sh): tq73 against the simulator with bits
+#     flipped at 1e-5, 1e-4 and 3e-4; 20 reads of 16 KiB, 10 full updates and 10 firmware
+#     verifies per rate, each judged against the truth. About 10 min.
+# Options: --native-only   skip the window rows (3)
+#          --marginal-only only the marginal line
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup-deps.sh"
 "$top/scripts/build.sh"
+
+if [[ ${1:-} == --marginal-only ]]; then
+    exec "$top/scripts/marginal_line.sh"
+fi
 
 native=$(mktemp)
 full=$(mktemp --suffix=.mot)
@@ -29,7 +37,10 @@ trap 'rm -f "$native" "$full"' EXIT
 echo
 python3 "$top/firmware/make_full_image.py" "$full"
 python3 "$top/tests/bench/station_bench.py" "$top/build/native/tq73" "$top/build/native/tq7300-sim" "$full"
-[[ ${1:-} == --native-only ]] && exit 0
+if [[ ${1:-} == --native-only ]]; then
+    "$top/scripts/marginal_line.sh"
+    exit 0
+fi
 
 # model ROW: what line and pauses need, from the native row that starts with ROW.
 model() { grep -m1 "^$1" "$native" | sed -n 's/.*line+pauses *\([0-9.]*\) ms.*/\1/p'; }
@@ -69,3 +80,6 @@ window_rows() {
 
 window_rows idle
 window_rows busy
+
+echo
+"$top/scripts/marginal_line.sh"

@@ -2,11 +2,14 @@
 #include <windows.h>
 #include <mmsystem.h>
 #include <objbase.h>
+// After windows.h:
+#include <dbt.h>
 
 #include <cstring>
 
 #include "firmware/image_loader.h"
 #include "operations/operation_params.h"
+#include "platform/port_info.h"
 #include "platform/win32/win32_ui.h"
 #include "shell/about_win32.h"
 #include "shell/command_ids.h"
@@ -15,6 +18,7 @@
 #include "shell/log_decoding_win32.h"
 #include "shell/operator_log_win32.h"
 #include "shell/service_panel_win32.h"
+#include "shell/session_commands.h"
 #include "shell/status_strip_win32.h"
 #include "shell/transcript_win32.h"
 #include "shell/window_layout_win32.h"
@@ -59,6 +63,15 @@ void OnDialogTimer(HWND dialog, int id) {
     }
 }
 
+// A COM port that the system removed (an adapter unplugged) ends its session
+// at once, before the driver's calls would tell.
+void OnDeviceChange(WPARAM event, LPARAM data) {
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+    if (event != DBT_DEVICEREMOVECOMPLETE || header == nullptr || header->dbch_devicetype != DBT_DEVTYP_PORT) return;
+    const auto* port = reinterpret_cast<const DEV_BROADCAST_PORT_A*>(header);
+    shell::OnPortRemoved(platform::ports::ComPortNumber(port->dbcp_name));
+}
+
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     ops::OperationParams* params = ParamsOf(dialog);
     switch (message) {
@@ -95,6 +108,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 0);
             return TRUE;
         case WM_DISPLAYCHANGE: shell::LayOutWindow(dialog); return FALSE;
+        case WM_DEVICECHANGE: OnDeviceChange(wParam, lParam); return FALSE;
         case WM_SETTINGCHANGE:
             if (wParam == SPI_SETWORKAREA) shell::LayOutWindow(dialog);
             return FALSE;

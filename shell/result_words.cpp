@@ -326,6 +326,12 @@ void Interrupted(const OperationResult& r, const ResultContext& c, const char* e
     }
 }
 
+// A marginal line that was survived is said beside the outcome, whatever it is.
+void AddAskedAgain(const OperationResult& r, char* out, size_t cap) {
+    const uint32_t again = r.line.askedAgain;
+    if (again != 0) Add(out, cap, ", %u answer%s asked again", unsigned(again), again == 1 ? "" : "s");
+}
+
 }  // namespace
 
 void ResultHeadline(const OperationResult& r, char* out, size_t cap) {
@@ -335,6 +341,7 @@ void ResultHeadline(const OperationResult& r, char* out, size_t cap) {
     char name[40];
     ops::ActivityTitle(r.activity, r.address, r.block, name, sizeof name);
     Headline(r, name, out, cap);
+    AddAskedAgain(r, out, cap);
 }
 
 void StatusText(const ops::ProgressSnapshot& s, uint32_t nowMs, char* out, size_t cap) {

@@ -45,12 +45,18 @@ int OrDefault(int delayMs, int fallback) { return delayMs > 0 ? delayMs : fallba
 
 DeviceModel::DeviceModel() { clock_[5] = kWeekdayOfDayZero; }
 
-void DeviceModel::SetFault(uint8_t command, Fault fault, int delayMs, int fromOccurrence) {
-    faults_[command] = {fault, delayMs, fromOccurrence, 0};
+void DeviceModel::SetFault(uint8_t command, Fault fault, int delayMs, int fromOccurrence, int times) {
+    faults_[command] = {fault, delayMs, fromOccurrence, 0, times};
 }
 
-void DeviceModel::SetFault(uint8_t command, uint8_t subCode, Fault fault, int delayMs, int fromOccurrence) {
-    subCodeFaults_[SubCodeKey(command, subCode)] = {fault, delayMs, fromOccurrence, 0};
+void DeviceModel::SetFault(uint8_t command, uint8_t subCode, Fault fault, int delayMs, int fromOccurrence, int times) {
+    subCodeFaults_[SubCodeKey(command, subCode)] = {fault, delayMs, fromOccurrence, 0, times};
+}
+
+void DeviceModel::SetFaultThen(uint8_t command, uint8_t subCode, Fault then, int thenTimes) {
+    CommandFault& f = subCodeFaults_[SubCodeKey(command, subCode)];
+    f.then = then;
+    f.thenTimes = thenTimes;
 }
 
 void DeviceModel::ClearFaults() {
@@ -178,7 +184,13 @@ DeviceModel::CommandFault DeviceModel::FaultFor(uint8_t command, const std::vect
             ++how->seen;
         }
     }
-    return how->seen >= how->fromOccurrence ? *how : CommandFault{};
+    const int first = std::max(how->fromOccurrence, 1);
+    if (how->seen < first) return CommandFault{};
+    if (how->times <= 0 || how->seen < first + how->times) return *how;
+    if (how->seen >= first + how->times + how->thenTimes) return CommandFault{};
+    CommandFault then = *how;
+    then.fault = how->then;
+    return then;
 }
 
 DeviceModel::Outcome DeviceModel::Execute(uint8_t command, const std::vector<uint8_t>& payload) {
@@ -258,6 +270,13 @@ void DeviceModel::Answer(uint8_t status, const std::vector<uint8_t>& payload, Co
         case Fault::Silent: return;
         case Fault::Late: replies_.push_back({frame, OrDefault(how.delayMs, kDefaultLateMs)}); return;
         case Fault::BadChecksum: ++frame[frame.size() - 2]; break;
+        case Fault::Masked:
+            if (payload.size() >= 2) {
+                const int d = 8 * (how.seen % 31 + 1);
+                frame[4] = static_cast<uint8_t>(frame[4] + d);
+                frame[5] = static_cast<uint8_t>(frame[5] - d);
+            }
+            break;
         case Fault::GarbageFirst: AnswerGarbageFirst(frame, OrDefault(how.delayMs, kDefaultGarbageGapMs)); return;
         case Fault::Split: AnswerSplit(frame, OrDefault(how.delayMs, kDefaultSplitGapMs)); return;
         case Fault::Oversize: {

@@ -71,6 +71,9 @@ enum class Fault {
     Oversize,      // instead of the answer: status '0', length 600, 600 payload bytes
     Cut,           // only the answer's first kCutAnswerBytes, then silence (power lost mid-answer)
     Short,         // a well-formed answer whose payload lost its second half
+    Masked,        // payload bytes 0 and 1 moved by +d and -d (d a multiple of 8 that changes
+                   // with each such answer): wrong, with the right checksum (a double bit
+                   // error that the 8-bit sum misses)
 };
 
 constexpr int kDefaultLateMs = 1500;       // beyond the host's one-second wait
@@ -121,10 +124,16 @@ public:
     // Misbehaviour per application command byte; Fault::None restores normal answers.
     // fromOccurrence n > 1: the first n - 1 such requests (counted from this call) are
     // answered normally, the fault applies from the n-th on; 0 or 1: from the first.
-    void SetFault(uint8_t command, Fault fault, int delayMs = 0, int fromOccurrence = 0);
+    // times > 0: only that many requests meet it (a line that spoils a few answers),
+    // those after are answered normally; 0: every one from the n-th on.
+    void SetFault(uint8_t command, Fault fault, int delayMs = 0, int fromOccurrence = 0, int times = 0);
     // The same for requests of `command` whose first payload byte is `subCode` (the 'P'
     // sub-code); it decides for them instead of the command's own fault, even as None.
-    void SetFault(uint8_t command, uint8_t subCode, Fault fault, int delayMs = 0, int fromOccurrence = 0);
+    void SetFault(uint8_t command, uint8_t subCode, Fault fault, int delayMs = 0, int fromOccurrence = 0,
+                  int times = 0);
+    // After the `times` requests of the sub-code's fault, the next `thenTimes` meet
+    // `then` (a line that spoils one answer and garbles the next ones).
+    void SetFaultThen(uint8_t command, uint8_t subCode, Fault then, int thenTimes);
     // Every application fault, per command and per sub-code, is gone.
     void ClearFaults();
     // The model request (0x70/0x71/0x72) this device accepts; default 0x70.
@@ -182,6 +191,9 @@ private:
         int delayMs = 0;
         int fromOccurrence = 0;
         int seen = 0;  // matching requests since the fault was set
+        int times = 0;
+        Fault then = Fault::None;
+        int thenTimes = 0;
     };
     // What the bytes from a position in pending_ amount to.
     enum class Candidate { Noise, Incomplete, BadChecksum, Good };

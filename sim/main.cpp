@@ -30,6 +30,8 @@ const char kUsage[] =
     "                              replaced whole (via FILE.tmp) at most every 80 ms while the\n"
     "                              flash keeps changing, once after the last change, and at exit\n"
     "  --flash-fill HEX            initial flash byte (default 00)\n"
+    "  --flash-image FILE          initial flash from address 0: FILE's bytes (at most 16 MiB),\n"
+    "                              over --flash-fill\n"
     "  --pattern-log FILE          append a line per 'P' 83 pattern as it arrives: \"MS N HEX\",\n"
     "                              MS milliseconds since the simulator started, N the number of\n"
     "                              pattern bytes, HEX those bytes (no HEX field when N is 0)\n"
@@ -39,15 +41,17 @@ const char kUsage[] =
     "  --latency MS                hold what the device sends as a USB serial adapter's\n"
     "                              latency timer does: on to the host once 62 bytes wait,\n"
     "                              or MS milliseconds after the first of them (1 to 255)\n"
-    "  --fault CMD[.SUB]:KIND[:MS[:N]]\n"
+    "  --fault CMD[.SUB]:KIND[:MS[:N[:COUNT]]]\n"
     "                              CMD hex command byte; SUB hex first payload byte (the 'P'\n"
     "                              sub-code: 50.84 only flash writes), ahead of a plain CMD fault;\n"
     "                              KIND silent|refuse|late|badsum|garbage|split|oversize|cut|\n"
-    "                              short|none (cut: the answer's first 8 bytes only; short:\n"
-    "                              a whole answer with half its payload);\n"
+    "                              short|masked|none (cut: the answer's first 8 bytes only;\n"
+    "                              short: a whole answer with half its payload; masked: payload\n"
+    "                              bytes 0 and 1 moved by +8 and -8, the checksum still right);\n"
     "                              MS the delay of late, garbage, split (0: their default);\n"
     "                              N the first such request it applies to (default 1), e.g.\n"
-    "                              50.84:silent:0:5 answers four writes and is silent from the 5th\n"
+    "                              50.84:silent:0:5 answers four writes and is silent from the 5th;\n"
+    "                              COUNT: only that many requests from the N-th on (default: all)\n"
     "                              (the request itself takes effect with every KIND but refuse)\n"
     "  --boot-fault STEP:KIND[:VALUE[:N]]\n"
     "                              STEP erase|write|addr|data|program; KIND silent|wrong|status;\n"
@@ -63,6 +67,14 @@ const char kUsage[] =
     "                              each violation is also printed on stderr; SIGHUP tells it\n"
     "                              that the host closed its port or ended: the first break in\n"
     "                              the traffic after that is counted apart, not as a violation\n"
+    "  --noise RATE                a marginal line: each bit either way is flipped at this bit\n"
+    "                              error rate (e.g. 1e-4); --record and --frame-check see the\n"
+    "                              console's bytes as it sent them\n"
+    "  --noise-rx RATE             the same for what the device receives only\n"
+    "  --noise-tx RATE             the same for what the device sends only\n"
+    "  --drop RATE                 each byte either way is lost at this rate\n"
+    "  --seed N                    the noise's seed (default 1): the same traffic meets the same\n"
+    "                              faults; at exit \"NOISE rx BYTES FLIPPED DROPPED tx ...\" is printed\n"
     "  --verbose                   trace line traffic to stderr\n"
     "  --inject FILE               on SIGUSR2, put FILE's bytes (read then) on the line unprompted;\n"
     "                              prints \"INJECTED N\" once they are queued\n"
@@ -90,6 +102,7 @@ const char kUsage[] =
 // Often enough that a watcher sees a transfer progress, rarely enough that 512 chunks
 // do not mean 512 image files.
 constexpr int kFlashDumpIntervalMs = 80;
+constexpr size_t kFlashImageMax = 0x1000000;
 
 struct FaultOption {
     uint8_t command;
@@ -98,6 +111,7 @@ struct FaultOption {
     sim::Fault fault;
     int delayMs;
     int fromOccurrence;
+    int times;
 };
 
 struct BootFaultOption {
@@ -111,11 +125,16 @@ struct Options {
     std::string flashDump;
     std::string patternLog;
     std::string frameCheck;
+    std::string flashImage;
     uint8_t flashFill = 0x00;  // not 0xFF, so that erased and written bytes stand out
     uint8_t model = sim::kModelP;
     bool boot = false;
     bool pace = false;
     long latencyMs = 0;
+    double noiseRx = 0;
+    double noiseTx = 0;
+    double drop = 0;
+    long seed = 1;
     bool verbose = false;
     std::string inject;  // fault drills: bytes for SIGUSR2
     std::vector<FaultOption> faults;
@@ -139,6 +158,7 @@ constexpr Named<sim::Fault> kFaultNames[] = {
     {"oversize", sim::Fault::Oversize},
     {"cut", sim::Fault::Cut},
     {"short", sim::Fault::Short},
+    {"masked", sim::Fault::Masked},
     {"none", sim::Fault::None},
 };
 
@@ -206,12 +226,15 @@ bool ParseFault(const std::string& text, FaultOption* out) {
     const std::vector<std::string> parts = Split(text, ':');
     long ms = 0;
     long from = 0;
-    if (parts.size() < 2 || parts.size() > 4) return false;
+    long times = 0;
+    if (parts.size() < 2 || parts.size() > 5) return false;
     if (!ParseFaultTarget(parts[0], out) || !Lookup(kFaultNames, parts[1], &out->fault)) return false;
     if (parts.size() >= 3 && !ParseNumber(parts[2], 10, 600000, &ms)) return false;
-    if (parts.size() == 4 && !ParseNumber(parts[3], 10, 1000000, &from)) return false;
+    if (parts.size() >= 4 && !ParseNumber(parts[3], 10, 1000000, &from)) return false;
+    if (parts.size() == 5 && !ParseNumber(parts[4], 10, 1000000, &times)) return false;
     out->delayMs = static_cast<int>(ms);
     out->fromOccurrence = static_cast<int>(from);
+    out->times = static_cast<int>(times);
     return true;
 }
 
@@ -236,6 +259,17 @@ bool ParseStuck(const std::string& text, std::pair<uint32_t, uint8_t>* out) {
     return ParseHexByte(text.substr(colon + 1), &out->second) && out->second != 0;
 }
 
+// A rate from 0 up to (not including) 0.5: beyond that a line carries nothing.
+bool ParseRate(const std::string& text, double* out) {
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || end == nullptr || *end != '\0' || errno != 0) return false;
+    if (!(value >= 0 && value < 0.5)) return false;
+    *out = value;
+    return true;
+}
+
 bool ParseModel(const std::string& text, uint8_t* out) {
     if (text.size() != 1 || text[0] < 'p' || text[0] > 'r') return false;
     *out = static_cast<uint8_t>(text[0]);  // 'p', 'q', 'r' are the request bytes 0x70-0x72
@@ -252,9 +286,15 @@ bool ParseValue(const std::string& name, const char* value, Options* o) {
     else if (name == "pattern-log") o->patternLog = value;
     else if (name == "inject") o->inject = value;
     else if (name == "frame-check") o->frameCheck = value;
+    else if (name == "flash-image") o->flashImage = value;
     else if (name == "flash-fill") return ParseHexByte(value, &o->flashFill);
     else if (name == "latency") return ParseNumber(value, 10, 255, &o->latencyMs) && o->latencyMs >= 1;
     else if (name == "model") return ParseModel(value, &o->model);
+    else if (name == "noise") return ParseRate(value, &o->noiseRx) && ParseRate(value, &o->noiseTx);
+    else if (name == "noise-rx") return ParseRate(value, &o->noiseRx);
+    else if (name == "noise-tx") return ParseRate(value, &o->noiseTx);
+    else if (name == "drop") return ParseRate(value, &o->drop);
+    else if (name == "seed") return ParseNumber(value, 10, 2147483647, &o->seed);
     else if (name == "fault") {
         if (!ParseFault(value, &fault)) return false;
         o->faults.push_back(fault);
@@ -276,6 +316,7 @@ const option kOptions[] = {
     {"record", required_argument, nullptr, 0},
     {"flash-dump", required_argument, nullptr, 0},
     {"flash-fill", required_argument, nullptr, 0},
+    {"flash-image", required_argument, nullptr, 0},
     {"pattern-log", required_argument, nullptr, 0},
     {"model", required_argument, nullptr, 0},
     {"boot", no_argument, nullptr, 0},
@@ -285,6 +326,11 @@ const option kOptions[] = {
     {"boot-fault", required_argument, nullptr, 0},
     {"stuck", required_argument, nullptr, 0},
     {"frame-check", required_argument, nullptr, 0},
+    {"noise", required_argument, nullptr, 0},
+    {"noise-rx", required_argument, nullptr, 0},
+    {"noise-tx", required_argument, nullptr, 0},
+    {"drop", required_argument, nullptr, 0},
+    {"seed", required_argument, nullptr, 0},
     {"verbose", no_argument, nullptr, 0},
     {"inject", required_argument, nullptr, 0},
     {nullptr, 0, nullptr, 0},
@@ -330,14 +376,32 @@ void WriteFlashDump(const std::string& path, const std::vector<uint8_t>& flash) 
     std::perror(("tq7300-sim: flash dump " + path).c_str());
 }
 
-void ConfigureModel(const Options& o, sim::DeviceModel& model) {
+// The whole file, or false with the reason on stderr.
+bool ReadWhole(const std::string& path, std::vector<uint8_t>& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        std::perror(("tq7300-sim: " + path).c_str());
+        return false;
+    }
+    uint8_t chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && bytes.size() <= kFlashImageMax;) {
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+    std::fclose(f);
+    if (bytes.size() <= kFlashImageMax) return true;
+    std::fprintf(stderr, "tq7300-sim: %s is larger than the flash\n", path.c_str());
+    return false;
+}
+
+void ConfigureModel(const Options& o, const std::vector<uint8_t>& image, sim::DeviceModel& model) {
     model.FillFlash(o.flashFill);
+    if (!image.empty()) model.SetFlash(0, image.data(), image.size());
     model.SetModel(o.model);
     for (const FaultOption& f : o.faults) {
         if (f.bySubCode) {
-            model.SetFault(f.command, f.subCode, f.fault, f.delayMs, f.fromOccurrence);
+            model.SetFault(f.command, f.subCode, f.fault, f.delayMs, f.fromOccurrence, f.times);
         } else {
-            model.SetFault(f.command, f.fault, f.delayMs, f.fromOccurrence);
+            model.SetFault(f.command, f.fault, f.delayMs, f.fromOccurrence, f.times);
         }
     }
     for (const BootFaultOption& b : o.bootFaults) model.SetBootFault(b.step, b.behaviour);
@@ -475,6 +539,17 @@ void AwaitTermination(const sigset_t& signals, const std::function<void(int)>& o
     }
 }
 
+// What the marginal line did, for a benchmark to count beside the console's words.
+void SayNoise(const Options& o, const sim::PtyDevice& device) {
+    if (o.noiseRx <= 0 && o.noiseTx <= 0 && o.drop <= 0) return;
+    const sim::NoiseCounts rx = device.NoiseReceived();
+    const sim::NoiseCounts tx = device.NoiseSent();
+    std::printf("NOISE rx %llu %llu %llu tx %llu %llu %llu\n", (unsigned long long)rx.bytes,
+                (unsigned long long)rx.flipped, (unsigned long long)rx.dropped, (unsigned long long)tx.bytes,
+                (unsigned long long)tx.flipped, (unsigned long long)tx.dropped);
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -507,8 +582,14 @@ int main(int argc, char** argv) {
     ptyOptions.pace = options.pace;
     ptyOptions.latencyMs = static_cast<int>(options.latencyMs);
     ptyOptions.flashReportMs = kFlashDumpIntervalMs;
+    ptyOptions.noiseRx = options.noiseRx;
+    ptyOptions.noiseTx = options.noiseTx;
+    ptyOptions.drop = options.drop;
+    ptyOptions.seed = static_cast<uint64_t>(options.seed);
     sim::PtyDevice device(ptyOptions);
-    device.Configure([&](sim::DeviceModel& model) { ConfigureModel(options, model); });
+    std::vector<uint8_t> image;
+    if (!options.flashImage.empty() && !ReadWhole(options.flashImage, image)) return 1;
+    device.Configure([&](sim::DeviceModel& model) { ConfigureModel(options, image, model); });
     FilePtr record(nullptr, std::fclose);
     FilePtr patterns(nullptr, std::fclose);
     std::unique_ptr<sim::FrameCheck> frameCheck;
@@ -540,6 +621,7 @@ int main(int argc, char** argv) {
             if (frameCheck) WriteFrameCheck(options.frameCheck, *frameCheck);
         });
     device.Stop();
+    SayNoise(options, device);
     if (frameCheck) WriteFrameCheck(options.frameCheck, *frameCheck);
     if (!options.flashDump.empty()) WriteFlashDump(options.flashDump, device.FlashDump());
     return 0;

@@ -40,7 +40,12 @@ std::string SysError(const char* call) { return std::string(call) + ": " + std::
 
 }  // namespace
 
-PtyDevice::PtyDevice(PtyOptions options) : options_(std::move(options)) {}
+// The two directions draw from generators seeded apart, so that noise one
+// way never shifts the faults of the other.
+PtyDevice::PtyDevice(PtyOptions options)
+    : options_(std::move(options)),
+      rxNoise_(options_.noiseRx, options_.drop, options_.seed),
+      txNoise_(options_.noiseTx, options_.drop, options_.seed ^ 0x9E3779B97F4A7C15ull) {}
 
 PtyDevice::~PtyDevice() { Stop(); }
 
@@ -177,10 +182,15 @@ void PtyDevice::ReadAvailable() {
     const size_t n = static_cast<size_t>(got);
     if (onReceived_) onReceived_(buf, n);
     Trace("rx", buf, n);
+    std::vector<uint8_t> bytes(buf, buf + n);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        rxNoise_.Apply(bytes);
+    }
     const Clock::time_point now = Clock::now();
     // A byte is on the line for one byte time before the device has it.
     if (inbox_.empty() && nextFeed_ < now) nextFeed_ = now + kByteTime;
-    inbox_.insert(inbox_.end(), buf, buf + n);
+    inbox_.insert(inbox_.end(), bytes.begin(), bytes.end());
 }
 
 void PtyDevice::FeedDue(Clock::time_point now) {
@@ -214,6 +224,10 @@ void PtyDevice::FeedDue(Clock::time_point now) {
 
 void PtyDevice::QueueReplies(std::vector<Reply> replies, Clock::time_point now) {
     for (Reply& reply : replies) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            txNoise_.Apply(reply.bytes);
+        }
         if (reply.bytes.empty()) continue;
         // A reply behind others is timed from when the one before it finishes (WriteDue).
         const Clock::time_point base = std::max(now, lineFree_);
@@ -408,6 +422,16 @@ std::vector<PatternRecord> PtyDevice::Patterns() const {
 bool PtyDevice::InBootMode() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return model_.InBootMode();
+}
+
+NoiseCounts PtyDevice::NoiseReceived() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return rxNoise_.Counts();
+}
+
+NoiseCounts PtyDevice::NoiseSent() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return txNoise_.Counts();
 }
 
 int PtyDevice::FramesReceived(uint8_t command) const {

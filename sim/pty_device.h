@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "device_model.h"
+#include "line_noise.h"
 
 namespace sim {
 
@@ -42,6 +43,14 @@ struct PtyOptions {
     // together once it has passed, and at the latest when the thread stops. A transfer
     // of many chunks then costs a few image copies, not one per chunk. 0: every change.
     int flashReportMs = 0;
+    // A marginal line: the bit error rate of what the device receives (rx) and
+    // of what it sends (tx), the rate of bytes lost either way, and the seed
+    // that makes a run repeat. --record and --frame-check see the console's
+    // bytes as it sent them.
+    double noiseRx = 0;
+    double noiseTx = 0;
+    double drop = 0;
+    uint64_t seed = 1;
 };
 
 class PtyDevice {
@@ -81,6 +90,9 @@ public:
     std::vector<PatternRecord> Patterns() const;
     bool InBootMode() const;
     int FramesReceived(uint8_t command) const;
+    // What the line did to the traffic so far, each way.
+    NoiseCounts NoiseReceived() const;
+    NoiseCounts NoiseSent() const;
 
     // Bounded waits on what the model has taken in; true when the condition holds.
     bool WaitForReceivedCount(size_t n, int timeoutMs) const;
@@ -142,6 +154,8 @@ private:
     std::vector<uint8_t> injected_;  // from Inject(), not yet queued for the line
 
     // Device-thread state.
+    LineNoise rxNoise_;  // device thread; read under mutex_
+    LineNoise txNoise_;
     std::deque<uint8_t> inbox_;  // read from the line, not yet handed to the model
     std::deque<Outgoing> outbox_;
     std::vector<uint8_t> adapter_;      // --latency: bytes the adapter holds back

@@ -63,6 +63,7 @@ int Queued(int fd) {
 }
 
 thread_local PortFaultText lastFault{};
+thread_local OpenFault lastOpenFault = OpenFault::None;
 std::string failingStep;  // set by a test: the set-up step that is to fail
 
 // A set-up step's outcome (0 or -1 with errno, as the calls return), described
@@ -147,13 +148,42 @@ void FailPortSetupStep(const std::string& call) {
 uint64_t EventWaitCount() { return eventWaits.load(); }
 }  // namespace posix
 
+namespace {
+
+// The system's reason for a failed open, told apart where the operator can act on it.
+OpenFault OpenFaultOf(int error) {
+    switch (error) {
+        case ENOENT: return OpenFault::NoSuchPort;
+        case EBUSY: return OpenFault::InUse;  // held with TIOCEXCL
+        default: return OpenFault::Other;
+    }
+}
+
+// A failed open's words, as a set-up step's are kept.
+void DescribeOpen(int error) {
+    std::snprintf(lastFault.call, sizeof lastFault.call, "open");
+    std::snprintf(lastFault.message, sizeof lastFault.message, "%s (errno %d)", std::strerror(error), error);
+}
+
+}  // namespace
+
+OpenFault PortOpenFault() { return lastOpenFault; }
+
 PortHandle PortOpen(int number) {
     std::string path;
+    lastOpenFault = OpenFault::NoSuchPort;
     if (!posix::MappedPort(number, path)) return nullptr;
     std::lock_guard<std::mutex> g(portLock);
+    lastOpenFault = OpenFault::InUse;
     if (openPaths.count(path) != 0) return nullptr;
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        const int error = errno;
+        lastOpenFault = OpenFaultOf(error);
+        DescribeOpen(error);
+        return nullptr;
+    }
+    lastOpenFault = OpenFault::None;
     // Only a terminal takes the line settings; frames written to anything
     // else (a regular file mapped by mistake) would land where nobody pointed.
     termios t{};

@@ -132,30 +132,6 @@ bool Convert(const char* to, const char* from, const char* in, char* out, size_t
     return clean;
 }
 
-bool Prefixed(const char* name, const char* prefix) { return std::strncmp(name, prefix, std::strlen(prefix)) == 0; }
-
-// A ttyS device node exists for every possible 8250 port; only those whose
-// UART the kernel found (type not 0) are ports.
-bool UartPresent(const char* name) {
-    char path[128];
-    std::snprintf(path, sizeof path, "/sys/class/tty/%.64s/type", name);
-    std::FILE* f = std::fopen(path, "r");
-    if (f == nullptr) return true;  // no sysfs entry to ask: list it
-    int type = 0;
-    const bool read = std::fscanf(f, "%d", &type) == 1;
-    std::fclose(f);
-    return !read || type != 0;
-}
-
-// ttyS2 before ttyS10: the name's prefix, then its number.
-bool Before(const char* a, const char* b) {
-    const size_t pa = std::strcspn(a, "0123456789");
-    const size_t pb = std::strcspn(b, "0123456789");
-    const int byPrefix = std::strncmp(a, b, pa < pb ? pa : pb);
-    if (pa != pb || byPrefix != 0) return byPrefix != 0 ? byPrefix < 0 : pa < pb;
-    return std::atol(a + pa) < std::atol(b + pb);
-}
-
 }  // namespace
 
 void Init() {
@@ -326,21 +302,6 @@ void DescribePortFailure(const char* arg, char* out, size_t cap) {
         case EBUSY: std::snprintf(out, cap, "%s is busy: another program holds it", arg); break;
         default: std::snprintf(out, cap, "%s: %s", arg, std::strerror(err)); break;
     }
-}
-
-int ListPorts(char (*names)[kPortNameSize], int cap) {
-    DIR* dev = opendir("/dev");
-    if (dev == nullptr) return 0;
-    int n = 0;
-    while (const dirent* e = readdir(dev)) {
-        const bool serial = Prefixed(e->d_name, "ttyUSB") || Prefixed(e->d_name, "ttyACM") ||
-                            (Prefixed(e->d_name, "ttyS") && UartPresent(e->d_name));
-        if (!serial || n >= cap) continue;
-        std::snprintf(names[n++], kPortNameSize, "/dev/%.*s", kPortNameSize - 6, e->d_name);
-    }
-    closedir(dev);
-    SortPortNames(names, n, Before);
-    return n;
 }
 
 long long FileSize(const char* path) {

@@ -30,30 +30,43 @@ constexpr DWORD kCloseEndsWaitMs = 1000;
 // before the adapter is taken as gone, and how long its cancel may take.
 constexpr DWORD kCallGraceMs = 2000;
 constexpr DWORD kCancelEndsMs = 1000;
+// Aborted calls whose ClearCommError failed this many times in a row: the
+// driver has no port left to clear.
+constexpr int kClearFailuresGone = 3;
+// ERROR_NO_SUCH_DEVICE, which mingw-w64's headers lack.
+constexpr DWORD kErrorNoSuchDevice = 433;
 
 struct Port {
     HANDLE h = INVALID_HANDLE_VALUE;
     HANDLE goneEvent = nullptr;  // manual-reset: set once the device is gone
     std::atomic<bool> gone{false};
     PortTimeouts timeouts;
+    std::atomic<int> clearFailures{0};  // ClearCommError calls failed in a row after aborted calls
 };
 
 Port* P(PortHandle port) { return static_cast<Port*>(port); }
 HANDLE H(PortHandle port) { return P(port)->h; }
 
 thread_local PortFaultText lastFault{};
+thread_local OpenFault lastOpenFault = OpenFault::None;
 
 // What the drivers report once the device behind a port has gone: usbser and
-// most vendor drivers use the first five; Wine reports a pseudo-terminal whose
-// other end closed as "not ready" and "broken pipe".
+// most vendor drivers use the first five, others a handle or a device that no
+// longer exists; Wine reports a pseudo-terminal whose other end closed as "not
+// ready" and "broken pipe". An aborted call is not among them: a driver that
+// aborts its calls on a line error (fAbortOnError, or its own rule) answers so
+// until ClearCommError, with the device still there (see Aborted).
 bool MeansGone(DWORD error) {
     switch (error) {
         case ERROR_ACCESS_DENIED:
         case ERROR_BAD_COMMAND:
         case ERROR_DEVICE_REMOVED:
-        case ERROR_OPERATION_ABORTED:
         case ERROR_GEN_FAILURE:
         case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_DEV_NOT_EXIST:
+        case kErrorNoSuchDevice:
         case ERROR_NOT_READY:
         case ERROR_BROKEN_PIPE: return true;
         default: return false;
@@ -64,8 +77,27 @@ void MarkGone(Port* p) {
     if (!p->gone.exchange(true)) SetEvent(p->goneEvent);
 }
 
+// An aborted call: the line error that made the driver abort it is cleared
+// and the session goes on; a port whose ClearCommError keeps failing
+// kClearFailuresGone times in a row is gone.
+bool Aborted(Port* p) {
+    DWORD errors = 0;
+    COMSTAT stat;
+    ZeroMemory(&stat, sizeof stat);
+    if (ClearCommError(p->h, &errors, &stat)) {
+        p->clearFailures = 0;
+        return false;
+    }
+    if (MeansGone(GetLastError()) || ++p->clearFailures >= kClearFailuresGone) {
+        MarkGone(p);
+        return true;
+    }
+    return false;
+}
+
 // Looks at the error of a call that failed; true when it meant the device is gone.
 bool FailedGone(Port* p, DWORD error) {
+    if (error == ERROR_OPERATION_ABORTED) return Aborted(p);
     if (!MeansGone(error)) return false;
     MarkGone(p);
     return true;
@@ -216,19 +248,35 @@ void Retire(Port* p) {
     MarkGone(p);
 }
 
+// The system's reason for a failed open, told apart where the operator can act on it.
+OpenFault OpenFaultOf(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return OpenFault::NoSuchPort;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION: return OpenFault::InUse;
+        default: return OpenFault::Other;
+    }
+}
+
 }  // namespace
 
-// COMn by its plain name first; COM10 and above are reachable only under the
-// device namespace, as \\.\COM10, which is tried when the plain name fails.
+OpenFault PortOpenFault() { return lastOpenFault; }
+
+// Always under the device namespace, \\.\COMn: the plain name "COM10" and up
+// is no device name, and would open a file of that name in the working
+// folder when one exists, where frames would then be written.
 PortHandle PortOpen(int number) {
     char name[32];
-    std::snprintf(name, sizeof name, "COM%d", number);
+    std::snprintf(name, sizeof name, "\\\\.\\COM%d", number);
     HANDLE h = OpenDevice(name);
     if (h == INVALID_HANDLE_VALUE) {
-        std::snprintf(name, sizeof name, "\\\\.\\COM%d", number);
-        h = OpenDevice(name);
+        const DWORD error = GetLastError();
+        lastOpenFault = OpenFaultOf(error);
+        Describe("CreateFile", error);
+        return nullptr;
     }
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    lastOpenFault = OpenFault::None;
     Port* p = new Port;
     p->h = h;
     p->goneEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -12,6 +12,8 @@
 
 #include "platform/terminal.h"
 #include "platform/path_text.h"
+#include "platform/platform.h"
+#include "platform/port_info.h"
 
 namespace platform::terminal {
 
@@ -172,63 +174,8 @@ bool Convert(UINT from, UINT to, const char* in, char* out, size_t cap) {
     return clean && !usedDefault;
 }
 
-bool Digits(const char* p) {
-    if (*p == '\0') return false;
-    for (; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9') return false;
-    }
-    return true;
-}
-
 // The number of "COM3", "com3", "\\.\COM12" or "3"; 0 when it is none.
-int PortNumberOf(const char* arg) {
-    if (std::strncmp(arg, "\\\\.\\", 4) == 0) arg += 4;
-    if ((arg[0] == 'C' || arg[0] == 'c') && (arg[1] == 'O' || arg[1] == 'o') && (arg[2] == 'M' || arg[2] == 'm'))
-        arg += 3;
-    if (!Digits(arg) || std::strlen(arg) > 3) return 0;
-    const int n = std::atoi(arg);
-    return n >= 1 && n <= 255 ? n : 0;
-}
-
-void AddPort(char (*names)[kPortNameSize], int cap, int& n, int number) {
-    for (int i = 0; i < n; ++i) {
-        if (PortNumberOf(names[i]) == number) return;
-    }
-    if (n < cap) std::snprintf(names[n++], kPortNameSize, "COM%d", number);
-}
-
-// Every DOS device name COMn.
-void PortsFromDosDevices(char (*names)[kPortNameSize], int cap, int& n) {
-    static char devices[1 << 18];
-    const DWORD got = QueryDosDeviceA(nullptr, devices, sizeof devices);
-    if (got == 0) return;
-    for (const char* p = devices; p < devices + got && *p != '\0'; p += std::strlen(p) + 1) {
-        const int number = std::strncmp(p, "COM", 3) == 0 ? PortNumberOf(p) : 0;
-        if (number != 0) AddPort(names, cap, n, number);
-    }
-}
-
-// The ports that serial drivers register.
-void PortsFromSerialComm(char (*names)[kPortNameSize], int cap, int& n) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        char value[64];
-        DWORD nameSize = sizeof name;
-        DWORD valueSize = sizeof value - 1;
-        DWORD type = 0;
-        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(value), &valueSize) !=
-            ERROR_SUCCESS) {
-            break;
-        }
-        value[valueSize] = '\0';
-        const int number = type == REG_SZ ? PortNumberOf(value) : 0;
-        if (number != 0) AddPort(names, cap, n, number);
-    }
-    RegCloseKey(key);
-}
+int PortNumberOf(const char* arg) { return ports::ComPortNumber(arg); }
 
 }  // namespace
 
@@ -398,19 +345,22 @@ bool ClaimPort(const char*, char*, size_t) { return true; }
 // COMn as a device name, never as a file of the working folder.
 bool CheckSerialPort(const char*, char*, size_t) { return true; }
 
+// The open's own reason, kept by the serial layer on this thread.
 void DescribePortFailure(const char* arg, char* out, size_t cap) {
-    std::snprintf(out, cap,
-                  "COM%d does not exist or another program holds it: check the number (tq73 ports lists the "
-                  "ports) and close programs that use it",
-                  PortNumberOf(arg));
-}
-
-int ListPorts(char (*names)[kPortNameSize], int cap) {
-    int n = 0;
-    PortsFromDosDevices(names, cap, n);
-    PortsFromSerialComm(names, cap, n);
-    SortPortNames(names, n, [](const char* a, const char* b) { return PortNumberOf(a) < PortNumberOf(b); });
-    return n;
+    const int n = PortNumberOf(arg);
+    switch (platform::PortOpenFault()) {
+        case platform::OpenFault::NoSuchPort:
+            std::snprintf(out, cap, "COM%d does not exist on this PC: check the number (tq73 ports lists the ports)",
+                          n);
+            break;
+        case platform::OpenFault::InUse:
+            std::snprintf(out, cap, "COM%d is in use by another program: close it, then try again", n);
+            break;
+        default:
+            std::snprintf(out, cap, "COM%d could not be opened: %s failed: %s", n, platform::PortFault().call,
+                          platform::PortFault().message);
+            break;
+    }
 }
 
 long long FileSize(const char* path) {

@@ -643,6 +643,41 @@ def group_output():
           "firmware verify: 256 bytes equal" in events[-1]["text"], f"update --verify: {events[-1]}")
     sim.stop()
 
+    # A read whose second answer came with a wrong checksum: asked again, then every
+    # chunk confirmed; the counts in the result and its words; the file is the flash.
+    sim = Sim("json6", "--flash-fill", "A5", "--fault", "50.04:badsum:0:2:1")
+    r = tq73("--port", sim.link, "--json", "read", "0", "300h", path("again.bin"))
+    events = [json.loads(line) for line in r.stdout.decode("utf-8").splitlines()]
+    reads = sim.received().count(bytes([0x50, 0x06, 0x00, 0x04]))
+    check(r.returncode == 0 and events[-1]["asked_again"] == 1 and events[-1]["damaged_answers"] == 1 and
+          events[-1]["lost_answers"] == 0 and "complete in" in events[-1]["text"] and
+          ", 1 answer asked again" in events[-1]["text"] and reads == 6 and
+          read_file(path("again.bin")) == b"\xa5" * 0x300, f"read asked again: {reads} reads, {events[-1]}")
+    check(any(e["event"] == "log" and e["text"] == "flash read: damaged answer at 0x000100: asked again (1 of 2)"
+              for e in events), "read asked again: its log line")
+    sim.stop()
+
+    # Each port with what the system knows of it, every field present.
+    r = tq73("--json", "ports")
+    events = [json.loads(line) for line in r.stdout.decode("utf-8").splitlines()]
+    keys = {"name", "friendly_name", "vid", "pid", "serial", "manufacturer", "driver", "in_use", "held_by", "text"}
+    check(r.returncode == 0 and all(keys <= set(e) and e["text"].startswith(e["name"]) and
+                                    e["in_use"] in ("yes", "no", "unknown")
+                                    for e in events if e["event"] == "port"), f"ports --json: {events[:3]}")
+
+    # The line check: healthy on a plain paced line, slow with a USB adapter's 16 ms
+    # latency timer in between (the pty takes no ASYNC_LOW_LATENCY: that is the cause).
+    for name, args, healthy in (("fine", [], True), ("latency", ["--latency", "16"], False)):
+        sim = Sim("check_" + name, "--pace", *args)
+        r = tq73("--port", sim.link, "--json", "check")
+        result = json.loads(r.stdout.decode("utf-8").splitlines()[-1])
+        words = "the line is healthy" if healthy else "the line is slow"
+        check(r.returncode == 0 and words in result["text"] and
+              ("latency timer" in result["text"]) != healthy and
+              sim.received().count(bytes([0x50, 0x06, 0x00, 0x04, 0x00, 0x30, 0x00, 0x01, 0x00])) == 9,
+              f"check, {name} line: {result}")
+        sim.stop()
+
     # JSON stays JSON: after a bad option, and for a file name that is not UTF-8.
     r = tq73("--bogus", "--json")
     check(r.returncode == 2 and json.loads(r.stdout.decode().splitlines()[-1])["exit_code"] == 2,

@@ -4,7 +4,8 @@
 # exit code 0; a flash read writes the range into a file, and the same read through
 # COM12 (reachable only as \\.\COM12) gives the same bytes; a read with --decode and
 # --capture decodes its frames and writes a capture that decode reads back; --sim says that it is not
-# available; a port mapped to nothing ends with the port's exit code; a device that goes
+# available; a port mapped to nothing ends with the port's exit code and says it does not
+# exist; the line check gives its verdict; a device that goes
 # away under a read ends it at once with exit code 3 and the line that says so; a log-off
 # (WM_QUERYENDSESSION and WM_ENDSESSION to its hidden window) in an update's write pass
 # ends the pass before its next page with the closing byte, and says so.
@@ -65,6 +66,12 @@ grep -q "not available in tq73.exe" "$TQ_WORK/sim.err" || e2e_fail "--sim does n
 
 cli unmapped --port COM9 stop
 [[ $CLI_RC == 3 ]] || e2e_fail "an unmapped port ended with $CLI_RC, expected 3"
+grep -q "COM9 does not exist on this PC" "$TQ_WORK/unmapped.err" || e2e_fail "the unmapped port's reason is not told"
+
+# The line check times its reads through Wine's serial layer: it ends with a verdict.
+cli check --quiet --port COM1 check
+[[ $CLI_RC == 0 ]] || e2e_fail "check ended with $CLI_RC"
+grep -Eq "^check: the line is (healthy|slow)" "$TQ_WORK/check.out" || e2e_fail "check gave no verdict"
 
 tq_stop_sim
 e2e_expect_flash "$E2E_SAMPLE" "$E2E_DUMP" 00

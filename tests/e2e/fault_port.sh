@@ -86,8 +86,9 @@ case_read_kill() {
     f_watch_begin
     f_transfer "$kIdFlashRead" 10000h $SIZE "$read_file"
     f_lose_device KILL $((20 * READ_FRAME))
-    f_within 12 "no line and box for the lost port" \
-        waitlog "flash read: no answer at|flash read: the port is closed at|flash read: damaged answer at" 5 box "FLASH READ 異常" 5
+    # A spoilt or lost answer before the session sees the port gone is asked again.
+    f_within 22 "no line and box for the lost port" \
+        waitlog "flash read: no answer at|flash read: the port is closed at|flash read: damaged answer at" 17 box "FLASH READ 異常" 5
     f_watch_end
     tq_wait_until 5 test -f "$read_file.partial" || f_fail "the read made no partial file"
     [[ ! -e $read_file ]] || f_fail "the failed read made the file"

@@ -50,8 +50,9 @@ case_read() {
     rm -f "$read_file" "$read_file.partial"
     f_watch_begin
     f_transfer "$kIdFlashRead" 3000h 2048 "$read_file"
-    f_within 12 "no silence line and box" \
-        waitlog "flash read: no answer at 0x003200 within 5 s" 12 box "FLASH READ 異常" 5
+    # The chunk is asked twice again, each time with the 5 s bound.
+    f_within 22 "no silence line and box" \
+        waitlog "flash read: no answer at 0x003200 within 5 s" 22 box "FLASH READ 異常" 5
     f_watch_end
     tq_wait_until 5 test -f "$read_file.partial" || f_fail "the read made no partial file"
     [[ ! -e $read_file ]] || f_fail "the failed read made the file"

@@ -134,11 +134,17 @@ using fuzzfake::now;
 
 // ---- serial port: COM1 is the scripted line --------------------------------------
 
+OpenFault lastOpenFault = OpenFault::None;
+
+// Only COM1 exists; a second open finds it held.
 PortHandle PortOpen(int number) {
-    if (number != 1 || line.open) return nullptr;
+    lastOpenFault = number != 1 ? OpenFault::NoSuchPort : line.open ? OpenFault::InUse : OpenFault::None;
+    if (lastOpenFault != OpenFault::None) return nullptr;
     line.open = true;
     return &fuzzfake::lineToken;
 }
+
+OpenFault PortOpenFault() { return lastOpenFault; }
 
 bool PortSetupQueues(PortHandle, uint32_t, uint32_t) { return true; }
 

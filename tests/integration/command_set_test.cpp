@@ -142,14 +142,15 @@ TEST_F(CommandSet, SilentDeviceEndsTheReadWithinTheBoundAndOnlyTheBytesReadAreKe
     Configure([](sim::DeviceModel& m) { m.SetFault(0x50, 0x04, sim::Fault::Silent, 0, 2); });
     const std::string copy = Temp("silent.bin");
     Transfer(shell::kIdFlashRead, "0", "512", copy);
-    ASSERT_TRUE(PumpUntilIdle(wire::kOwnPollBoundMs + 5000));
+    // Asked twice again, each time with the full bound.
+    ASSERT_TRUE(PumpUntilIdle(3 * wire::kOwnPollBoundMs + 5000));
     EXPECT_TRUE(LogContains("flash read: no answer at 0x000100 within 5 s: check the cable and the "
                             "device, then try again"));
     EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH READ 異常\nThe 256 bytes read before the failure are in " +
                                                 copy + ".partial; the file was not changed."});
     EXPECT_FALSE(Exists(copy));
     EXPECT_EQ(ReadFile(copy + ".partial"), Bytes(256, 0xFF));
-    EXPECT_EQ(Status(), "flash read 0x0: no answer at 0x100");
+    EXPECT_EQ(Status(), "flash read 0x0: no answer at 0x100, 2 answers asked again");
     // The next operation works without a restart.
     Configure([](sim::DeviceModel& m) { m.ClearFaults(); });
     Transfer(shell::kIdFlashRead, "0", "16", copy);
@@ -180,7 +181,7 @@ TEST_P(DamagedAnswer, EndsTheReadAtTheChunkAndKeepsItsDataOutOfTheFile) {
                             "check the cable and the connectors, then try again"));
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(Boxes()[0].rfind("FLASH READ 異常\n", 0), 0u);
-    EXPECT_EQ(Status(), "flash read 0x0: damaged answer at 0x100");
+    EXPECT_EQ(Status(), "flash read 0x0: damaged answer at 0x100, 2 answers asked again");
     EXPECT_FALSE(Exists(copy));
     EXPECT_EQ(ReadFile(copy + ".partial"), Bytes(256, 0xFF));
     // The clock query takes the same care; the device's next answers are whole again.

@@ -13,6 +13,7 @@
 #include "firmware/firmware_verify.h"
 #include "firmware/image_loader.h"
 #include "firmware/programmer.h"
+#include "link/device_times.h"
 #include "operations/verify.h"
 #include "shell/command_ids.h"
 
@@ -50,7 +51,8 @@ protected:
 
     ops::OperationResult Run(int id) {
         Press(id);
-        EXPECT_TRUE(PumpUntilIdle());
+        // A chunk with no answer is asked twice again, each with the full bound.
+        EXPECT_TRUE(PumpUntilIdle(3 * wire::kOwnPollBoundMs + 5000));
         return ops::LastResult();
     }
 

@@ -52,6 +52,12 @@ TEST(ResultWords, Headlines) {
     OperationResult write = Res(Activity::FlashWrite, 768, 768);
     write.address = 0x3000;
     write.skipped = 2;
+    OperationResult survived = read;
+    survived.line.askedAgain = 3;
+    survived.line.damaged = 2;
+    survived.line.lost = 1;
+    OperationResult once = read;
+    once.line.askedAgain = 1;
     struct Case {
         OperationResult s;
         const char* text;
@@ -62,6 +68,9 @@ TEST(ResultWords, Headlines) {
         {Ended(read, Outcome::PortClosed, 2000, 0x1100), "flash read 0x1000: the port closed at 0x1100"},
         {Ended(read, Outcome::FileError, 2000, 0x1000), "flash read 0x1000: the file could not be written"},
         {Ended(read, Outcome::DamagedAnswer, 2000, 0x1100), "flash read 0x1000: damaged answer at 0x1100"},
+        {Ended(survived, Outcome::Complete, 38200), "flash read 0x1000 complete in 37.2 s, 3 answers asked again"},
+        {Ended(once, Outcome::DamagedAnswer, 2000, 0x1100),
+         "flash read 0x1000: damaged answer at 0x1100, 1 answer asked again"},
         {Ended(Res(Activity::Recovery, 3, 192), Outcome::Failed, 6100, 0x3180, 6),
          "recovery failed at page 0x3180, err 06, after 5.1 s"},
         {Ended(erasing, Outcome::Failed, 2400, 0x3000, 1), "recovery failed at the block 0x3000, err 01, after 1.4 s"},
