@@ -35,6 +35,19 @@ void AddFirmware(JsonLine& line, const Facts& f) {
     if (f.modelCode != 0) JsonInt(line, "model", f.modelCode - 0x6F);
 }
 
+// The adapter the port is, as the system names it: a depot tells its units'
+// cables apart by the USB serial number.
+void AddAdapter(JsonLine& line, const platform::ports::PortInfo& p) {
+    JsonString(line, "adapter", platform::ports::PortSummary(p).c_str());
+    if (!p.usb) return;
+    char id[8];
+    std::snprintf(id, sizeof id, "%04x", p.vid);
+    JsonString(line, "adapter_vid", id);
+    std::snprintf(id, sizeof id, "%04x", p.pid);
+    JsonString(line, "adapter_pid", id);
+    if (!p.serial.empty()) JsonString(line, "adapter_serial", p.serial.c_str());
+}
+
 }  // namespace
 
 // Appending nothing makes a missing file, as the record's own append would:
@@ -58,6 +71,7 @@ void Format(const Facts& f, JsonLine& line) {
     platform::terminal::IsoLocalTime(now, sizeof now);
     JsonBeginObject(line, "time", now);
     JsonString(line, "port", f.unit);
+    if (f.adapter != nullptr) AddAdapter(line, *f.adapter);
     if (r.label != nullptr) JsonString(line, "label", r.label);
     JsonString(line, "command", CommandName(r.command));
     if (r.verifyAfter) JsonBool(line, "verify", true);

@@ -7,6 +7,7 @@
 
 #include "cli/args.h"
 #include "cli/json.h"
+#include "platform/port_info.h"
 
 namespace cli::record {
 
@@ -19,6 +20,8 @@ struct Facts {
     const char* text = "";  // the result line
     double seconds = 0;     // the command's time, start to end
     int modelCode = 0;      // a firmware command's model request byte, 0 when none
+    // What the system knows of the unit's port (its USB adapter), or nullptr.
+    const platform::ports::PortInfo* adapter = nullptr;
 };
 
 // Whether path can take records: a file, or a name in a folder that takes a

@@ -980,6 +980,12 @@ void AppendRecord(Outcome& o) {
     facts.text = o.text;
     facts.seconds = (platform::TickMs() - runStartMs) / 1000.0;
     facts.modelCode = firmwareModel;
+    // The port the unit was reached on, as the system knows it then.
+    const std::vector<platform::ports::PortInfo> ports =
+        request->sim || chosenPort.empty() ? std::vector<platform::ports::PortInfo>{} : platform::ports::GatherPorts();
+    for (const platform::ports::PortInfo& p : ports) {
+        if (p.name == chosenPort) facts.adapter = &p;
+    }
     char why[200];
     if (record::Append(recordPath, facts, why, sizeof why)) return;
     Append(o, "; but the service record could not be appended to %s (%s)", request->record, why);

@@ -9,6 +9,7 @@
 #include "cli/args.h"
 #include "cli/json.h"
 #include "cli/json_read.h"
+#include "cli/record.h"
 #include "cli/station_view.h"
 #include "firmware/sha256.h"
 
@@ -131,6 +132,49 @@ TEST(Station, UnitChoiceArguments) {
     ASSERT_TRUE(cli::ParseArguments(6, sims, s)) << s.error;
     EXPECT_EQ(s.simUnits, 8);
     EXPECT_TRUE(s.ifDifferent && cli::ServesStation(s));
+}
+
+// The record names the unit's adapter as the system knows it, and a firmware
+// command's file by its name as given.
+TEST(Record, NamesTheAdapterAndTheFirmware) {
+    cli::Request r;
+    const char* args[] = {"tq73", "--port", "/dev/ttyUSB0", "--record", "r.jsonl", "update", "--verify", "fw.mot"};
+    ASSERT_TRUE(cli::ParseArguments(8, args, r)) << r.error;
+    platform::ports::PortInfo adapter;
+    adapter.name = "/dev/ttyUSB0";
+    adapter.friendly = "FT232R USB UART";
+    adapter.usb = true;
+    adapter.vid = 0x0403;
+    adapter.pid = 0x6001;
+    adapter.serial = "A12B3C";
+    cli::record::Facts facts;
+    facts.request = &r;
+    facts.unit = r.port;
+    facts.exitCode = 7;
+    facts.outcome = "failed";
+    facts.text = "update failed, err 09";
+    facts.modelCode = 0x71;
+    facts.adapter = &adapter;
+    cli::JsonLine line;
+    cli::record::Format(facts, line);
+    char text[200];
+    double n = 0;
+    const struct {
+        const char* key;
+        const char* value;
+    } strings[] = {
+        {"port", "/dev/ttyUSB0"}, {"adapter_vid", "0403"}, {"adapter_pid", "6001"}, {"adapter_serial", "A12B3C"},
+        {"command", "update"},    {"firmware", "fw.mot"},  {"outcome", "failed"},   {"text", "update failed, err 09"}};
+    for (const auto& f : strings) {
+        ASSERT_TRUE(cli::JsonReadString(line.text, f.key, text, sizeof text)) << f.key << " in " << line.text;
+        EXPECT_STREQ(text, f.value) << f.key;
+    }
+    ASSERT_TRUE(cli::JsonReadNumber(line.text, "model", n));
+    EXPECT_EQ(n, 2);
+    ASSERT_TRUE(cli::JsonReadNumber(line.text, "exit_code", n));
+    EXPECT_EQ(n, 7);
+    EXPECT_EQ(line.text[line.length - 1], '\n');
+    EXPECT_EQ(std::strchr(line.text, '\n'), line.text + line.length - 1) << "one line";
 }
 
 std::string Digest(const std::string& data, size_t piece) {
