@@ -385,6 +385,10 @@ using namespace cli::out;
 void ShowLogLine(const char* cp932) {
     char text[kLineSize];
     platform::terminal::Cp932ToUtf8(cp932, text, sizeof text);
+    ShowLogLineUtf8(text);
+}
+
+void ShowLogLineUtf8(const char* text) {
     if (Json()) {
         JsonLine line;
         BeginEvent(line, "log");
