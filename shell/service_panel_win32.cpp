@@ -37,7 +37,8 @@ constexpr int kTableTop = 257;
 constexpr int kParamTextChars = 255;
 
 // In tab order: the left column (flash transfer, parameter blocks), then the
-// right one (clock, pattern, other). Each label comes right before its edit.
+// right one (clock, pattern, other), then the firmware row. Each label comes
+// right before its edit.
 constexpr PanelControl kControls[] = {
     {Kind::Group, kNoId, L"flash transfer", 7, 262, 316, 88},
     {Kind::Label, kNoId, L"start address", 14, 277, 54, 8},
@@ -45,7 +46,9 @@ constexpr PanelControl kControls[] = {
     {Kind::Label, kNoId, L"length", 150, 277, 28, 8},
     {Kind::Edit, kIdLengthEdit, L"", 180, 274, 70, 14},
     {Kind::Label, kNoId, L"file", 14, 295, 54, 8},
-    {Kind::Edit, kIdFileEdit, L"", 70, 292, 246, 14},
+    {Kind::Edit, kIdFileEdit, L"", 70, 292, 162, 14},
+    {Kind::Button, kIdBrowseOpen, L"open...", 234, 292, 40, 14},
+    {Kind::Button, kIdBrowseSave, L"save...", 276, 292, 40, 14},
     {Kind::Button, kIdFlashWrite, L"flash write", 70, 312, 60, 14},
     {Kind::Button, kIdFlashRead, L"flash read", 136, 312, 60, 14},
     {Kind::Button, kIdFlashErase, L"flash erase", 202, 312, 60, 14},
@@ -85,6 +88,11 @@ constexpr PanelControl kControls[] = {
     {Kind::Group, kNoId, L"other", 329, 374, 73, 50},
     {Kind::Button, kIdRequest62, L"request 62", 336, 386, 59, 14},
     {Kind::Button, kIdClearLog, L"clear log", 336, 404, 59, 14},
+
+    // Across the bottom, last in the tab order: the file the firmware commands load.
+    {Kind::Group, kNoId, L"firmware file", 7, 446, 395, 28},
+    {Kind::Edit, kIdFirmwareEdit, L"", 14, 456, 362, 14},
+    {Kind::Button, kIdFirmwareBrowse, L"...", 380, 456, 18, 14},
 };
 
 constexpr size_t kControlCount = sizeof kControls / sizeof kControls[0];
