@@ -84,8 +84,8 @@ void Browse(HWND dialog, const BrowseButton& b) {
     ofn.nMaxFile = kChosenTextUnits;
     ofn.lpstrInitialDir = folder[0] != L'\0' ? folder : nullptr;
     ofn.lpstrTitle = b.title;
-    ofn.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY |
-                (b.save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    ofn.Flags =
+        OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY | (b.save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
     const BOOL chosen = b.save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
     if (chosen) SetDlgItemTextW(dialog, b.editId, file);
 }
@@ -167,8 +167,8 @@ void HandOverToRunningWindow(HWND running, const wchar_t* firmwareText, int coun
         data.cbData = static_cast<DWORD>((absolute ? length : static_cast<DWORD>(count)) * sizeof(wchar_t));
         data.lpData = absolute ? static_cast<void*>(full) : const_cast<wchar_t*>(firmwareText);
         DWORD_PTR result = 0;
-        SendMessageTimeoutW(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
-                            kHandOverWaitMs, &result);
+        SendMessageTimeoutW(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, kHandOverWaitMs,
+                            &result);
     }
     if (IsIconic(running)) ShowWindowAsync(running, SW_RESTORE);
     SetForegroundWindow(running);
