@@ -17,7 +17,9 @@ namespace shell {
 
 namespace {
 
-enum class Kind { Group, Label, Button, Edit };
+// A row label is a label that begins a dialog group as a group box does: a
+// row of its own, outside the boxes.
+enum class Kind { Group, Label, RowLabel, Button, Edit };
 
 struct PanelControl {
     Kind kind;
@@ -89,10 +91,12 @@ constexpr PanelControl kControls[] = {
     {Kind::Button, kIdRequest62, L"request 62", 336, 386, 59, 14},
     {Kind::Button, kIdClearLog, L"clear log", 336, 404, 59, 14},
 
-    // Across the bottom, last in the tab order: the file the firmware commands load.
-    {Kind::Group, kNoId, L"firmware file", 7, 446, 395, 28},
-    {Kind::Edit, kIdFirmwareEdit, L"", 14, 456, 362, 14},
-    {Kind::Button, kIdFirmwareBrowse, L"...", 380, 456, 18, 14},
+    // Across the bottom, last in the tab order: the file the firmware commands
+    // load. A row without a box: the panel then still fits a 1366 x 768 screen
+    // at 225 % with the template's font.
+    {Kind::RowLabel, kNoId, L"firmware", 14, 448, 54, 8},
+    {Kind::Edit, kIdFirmwareEdit, L"", 70, 445, 306, 14},
+    {Kind::Button, kIdFirmwareBrowse, L"...", 380, 445, 18, 14},
 };
 
 constexpr size_t kControlCount = sizeof kControls / sizeof kControls[0];
@@ -110,7 +114,8 @@ const wchar_t* ClassAndStyle(const PanelControl& c, bool startsGroup, DWORD* sty
     *exStyle = 0;
     switch (c.kind) {
         case Kind::Group: *style |= BS_GROUPBOX | WS_GROUP; return L"BUTTON";
-        case Kind::Label: *style |= SS_LEFT | SS_NOPREFIX; return L"STATIC";
+        case Kind::Label:
+        case Kind::RowLabel: *style |= SS_LEFT | SS_NOPREFIX; return L"STATIC";
         case Kind::Button: *style |= BS_PUSHBUTTON | WS_TABSTOP | (startsGroup ? WS_GROUP : 0); return L"BUTTON";
         case Kind::Edit:
             *style |= ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP | (startsGroup ? WS_GROUP : 0);
@@ -154,7 +159,7 @@ void CreateServicePanel(HWND dialog) {
         const PanelControl& c = kControls[i];
         HWND w = CreatePanelControl(dialog, c, startsGroup, instance);
         panelWindows[i] = w;
-        startsGroup = c.kind == Kind::Group || (startsGroup && c.kind == Kind::Label);
+        startsGroup = c.kind == Kind::Group || c.kind == Kind::RowLabel || (startsGroup && c.kind == Kind::Label);
         if (w == nullptr) continue;
         SendMessageW(w, WM_SETFONT, font, FALSE);
         // The number edits too: a longer text would be read cut, and a cut
