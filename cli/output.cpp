@@ -416,24 +416,35 @@ namespace platform::console {
 using namespace cli;
 using namespace cli::out;
 
+namespace {
+
+// A log line in UTF-8, with the English of a Japanese text when it has one.
+void ShowText(const char* text, const char* english) {
+    if (Json()) {
+        JsonLine line;
+        BeginEvent(line, "log");
+        JsonString(line, "text", text);
+        if (english != nullptr) JsonString(line, "english", english);
+        EmitJson(line);
+        return;
+    }
+    if (settings.verbosity == Verbosity::Quiet) return;
+    PrintLine(platform::terminal::Stream::Out, "", text);
+    if (english != nullptr && settings.decode) PrintDecodedLine(english);
+}
+
+}  // namespace
+
 void ShowLogLine(const char* cp932) {
     char text[kLineSize];
     platform::terminal::Cp932ToUtf8(cp932, text, sizeof text);
     char gloss[kLineSize], english[kLineSize];
     const bool glossed =
         shell::GlossOf(cp932, gloss, sizeof gloss) && platform::terminal::Cp932ToUtf8(gloss, english, sizeof english);
-    if (Json()) {
-        JsonLine line;
-        BeginEvent(line, "log");
-        JsonString(line, "text", text);
-        if (glossed) JsonString(line, "english", english);
-        EmitJson(line);
-        return;
-    }
-    if (settings.verbosity == Verbosity::Quiet) return;
-    PrintLine(platform::terminal::Stream::Out, "", text);
-    if (glossed && settings.decode) PrintDecodedLine(english);
+    ShowText(text, glossed ? english : nullptr);
 }
+
+void ShowLogLineUtf8(const char* text) { ShowText(text, nullptr); }
 
 void ShowFrame(char letter, int length, const uint8_t* frame, int held, const char* cp932) {
     held = held < 0 ? 0 : held > kFrameBytes ? kFrameBytes : held;
@@ -482,18 +493,30 @@ void ShowBoxText(const char* utf8, const char* english) {
     WriteText(platform::terminal::Stream::Err, line);
 }
 
+// The English of a box whose first line is one of the system's texts.
+bool EnglishOfFirstLine(const char* cp932, char* english, size_t cap) {
+    char first[kBoxSize], gloss[kBoxSize];
+    std::snprintf(first, sizeof first, "%.*s", static_cast<int>(std::strcspn(cp932, "\n")), cp932);
+    return shell::GlossOf(first, gloss, sizeof gloss) && platform::terminal::Cp932ToUtf8(gloss, english, cap);
+}
+
 }  // namespace
 
-void ShowBoxUtf8(const char* utf8) { ShowBoxText(utf8, nullptr); }
+// A box that names a path comes as UTF-8; its first line is the system's
+// text all the same.
+void ShowBoxUtf8(const char* utf8) {
+    char first[kBoxSize], cp932[kBoxSize], english[kBoxSize];
+    std::snprintf(first, sizeof first, "%.*s", static_cast<int>(std::strcspn(utf8, "\n")), utf8);
+    const bool glossed = platform::terminal::Utf8ToCp932(first, cp932, sizeof cp932) &&
+                         EnglishOfFirstLine(cp932, english, sizeof english);
+    ShowBoxText(utf8, glossed ? english : nullptr);
+}
 
 void ShowBox(const char* cp932) {
     char text[kBoxSize];
     platform::terminal::Cp932ToUtf8(cp932, text, sizeof text);
-    char first[kBoxSize], gloss[kBoxSize], english[kBoxSize];
-    std::snprintf(first, sizeof first, "%.*s", static_cast<int>(std::strcspn(cp932, "\n")), cp932);
-    const bool glossed =
-        shell::GlossOf(first, gloss, sizeof gloss) && platform::terminal::Cp932ToUtf8(gloss, english, sizeof english);
-    ShowBoxText(text, glossed ? english : nullptr);
+    char english[kBoxSize];
+    ShowBoxText(text, EnglishOfFirstLine(cp932, english, sizeof english) ? english : nullptr);
 }
 
 // The window's Yes/No box; tq73 answers it as --force says, and shows both.

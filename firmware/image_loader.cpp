@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "firmware/boot_blocks.h"
+#include "firmware/programmer.h"
 #include "firmware/sha256.h"
 #include "platform/platform.h"
 
@@ -34,6 +35,7 @@ struct Held {
     int modelCode = 0;
     RecordDamage damage;
     LoadFacts facts;
+    char path[kPathSize] = "";  // the file it was read from
 };
 Held held;
 
@@ -249,10 +251,39 @@ int ParseFirmwareFile(const char* path, Image& image, int& modelCode) {
 namespace {
 bool lastLoadRead = false;
 
+// The file an empty firmware path stands for: "enc73.mot" in the working
+// folder, else the one beside the program. Started from its icon elevated
+// the working folder is System32, and an exe run from inside a zip is
+// extracted alone to a temporary folder: beside the program is then where
+// the engineer put the file. When neither is there the working folder's name
+// is the one the messages give.
+const char* FileToLoad(char (&beside)[kPathSize]) {
+    if (FirmwarePath[0] != '\0') return FirmwarePath;
+    if (platform::FileKindAt(kDefaultFirmwareFile, true) != platform::FileKind::Missing) return kDefaultFirmwareFile;
+    const bool found = platform::BesideProgram(kDefaultFirmwareFile, beside, kPathSize) &&
+                       platform::FileKindAt(beside, true) != platform::FileKind::Missing;
+    return found ? beside : kDefaultFirmwareFile;
+}
+
+// Once per load that read the file whole: which file, its model record, the
+// pages an update writes and the digest of its bytes, so that the window's
+// transcript says what was programmed or verified. A held image's loads do
+// not repeat it: tq73 names its file and digest in its own output and record.
+void LogLoaded(const char* path, int modelCode) {
+    char model[16] = "none";
+    if (modelCode != kModelNone) std::snprintf(model, sizeof model, "TQ%d", modelCode - ModelCodeFor(1) + 1);
+    char line[kPathSize + 200];
+    std::snprintf(line, sizeof line, "firmware file %s: model record %s, %u pages, SHA-256 %s", path, model,
+                  unsigned(CountPagesToProgram(FirmwareImage)), LastLoadFacts.sha256);
+    platform::LogLineUtf8(line);
+}
+
 // Why the file could not be read, before the box: the box's words are the
 // system's own and say nothing of the cause.
 void LogUnreadable(const char* path) {
     char line[kPathSize + 240];
+    // The path is UTF-8 (as the engineer gave it) and the rest ASCII: the
+    // line goes to the log as UTF-8.
     if (!LastLoadFacts.opened) {
         std::snprintf(line, sizeof line, "firmware file %s cannot be read: %s", path,
                       platform::FileFaultText(platform::LastFileFault()));
@@ -265,7 +296,7 @@ void LogUnreadable(const char* path) {
         std::snprintf(line, sizeof line,
                       "firmware file %s: no S8 or S9 end record before the first line that is not a record", path);
     }
-    platform::LogLine(line);
+    platform::LogLineUtf8(line);
 }
 
 // Bytes of the file that no update writes are told once per load, before
@@ -283,18 +314,19 @@ void LogOutside() {
 }  // namespace
 
 int LoadFirmwareImage() {
-    const char* path = FirmwarePath[0] != '\0' ? FirmwarePath : kDefaultFirmwareFile;
     int modelCode = kModelNone;
     if (FirmwarePathCarry != platform::PathCarry::Ok) {
         FirmwareImage.fill(0xFF);
         char line[200];
-        std::snprintf(line, sizeof line, "firmware file: %s (the path on the command line): nothing was opened",
+        std::snprintf(line, sizeof line, "firmware file: %s (the firmware path given): nothing was opened",
                       platform::PathCarryText(FirmwarePathCarry));
         platform::LogLine(line);
         platform::WarningBox(kCannotReadText);
         lastLoadRead = false;
         return kModelNone;
     }
+    char beside[kPathSize];
+    const char* path = held.held ? held.path : FileToLoad(beside);
     if (held.held) {
         modelCode = held.modelCode;
         FirstDamage = held.damage;
@@ -310,6 +342,7 @@ int LoadFirmwareImage() {
         platform::WarningBox(kCannotReadText);
         return kModelNone;
     }
+    if (!held.held) LogLoaded(path, modelCode);
     LogOutside();
     return modelCode;
 }
@@ -321,8 +354,9 @@ int HoldFirmwareImage(int& modelCode) {
     FirmwareImage.fill(0xFF);
     modelCode = kModelNone;
     if (FirmwarePathCarry != platform::PathCarry::Ok) return 0;
-    const char* path = FirmwarePath[0] != '\0' ? FirmwarePath : kDefaultFirmwareFile;
-    held.endRecord = ParseFirmwareFile(path, FirmwareImage, modelCode);
+    char beside[kPathSize];
+    std::snprintf(held.path, sizeof held.path, "%s", FileToLoad(beside));
+    held.endRecord = ParseFirmwareFile(held.path, FirmwareImage, modelCode);
     held.modelCode = modelCode;
     held.damage = FirstDamage;
     held.facts = LastLoadFacts;

@@ -88,17 +88,6 @@ uint32_t pagesDone = 0;
 uint32_t failedPage = 0;  // the page a write pass stopped at, for its line
 uint32_t pagesToProgram = 0;
 
-uint32_t CountPagesToProgram(const Image& image) {
-    uint32_t pages = 0;
-    for (int row = 0; row < kProgrammedRows; ++row) {
-        const BootBlock& block = BootBlockTable[row];
-        for (uint32_t page = block.start; page < block.start + block.size; page += kPageSize) {
-            if (FirstUsedAddress(image, page, kPageSize) >= 0) ++pages;
-        }
-    }
-    return pages;
-}
-
 int WritePage(const Image& image, uint32_t page) {
     char line[32];
     std::snprintf(line, sizeof line, "書込%x", static_cast<unsigned>(page));
@@ -230,6 +219,17 @@ void LogPassEnded() {
 }
 
 }  // namespace
+
+uint32_t CountPagesToProgram(const Image& image) {
+    uint32_t pages = 0;
+    for (int row = 0; row < kProgrammedRows; ++row) {
+        const BootBlock& block = BootBlockTable[row];
+        for (uint32_t page = block.start; page < block.start + block.size; page += kPageSize) {
+            if (FirstUsedAddress(image, page, kPageSize) >= 0) ++pages;
+        }
+    }
+    return pages;
+}
 
 int FirstUsedAddress(const Image& image, uint32_t start, uint32_t size) {
     for (uint32_t a = start; a < start + size && a < kImageSize; ++a) {

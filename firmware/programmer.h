@@ -72,6 +72,9 @@ bool StatusReportsError(uint8_t status, uint8_t errorBit);
 
 // First address of the block holding a byte other than 0xFF, or -1.
 int FirstUsedAddress(const Image& image, uint32_t start, uint32_t size);
+// The pages an update of image writes: those of rows 0 to 6 that hold a byte
+// other than 0xFF.
+uint32_t CountPagesToProgram(const Image& image);
 
 int ProgramFirmwareImage(const Image& image);
 uint32_t FirmwareUpdateWorker(void* unused);

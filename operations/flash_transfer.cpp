@@ -24,6 +24,10 @@ namespace {
 
 constexpr const char* kWriteFailedText = "FLASH WRITE 異常";
 constexpr const char* kReadFailedText = "FLASH READ 異常";
+// The same words as UTF-8 (E7 95 B0 E5 B8 B8 is 異常), for the boxes that name
+// a path: the engineer's path is UTF-8 and may hold characters that code page
+// 932 lacks ("Jérôme"), so such a box is UTF-8 throughout.
+constexpr const char* kReadFailedTextUtf8 = "FLASH READ \xE7\x95\xB0\xE5\xB8\xB8";
 constexpr const char* kEraseFailedText = "FLASH ERASE 異常";
 constexpr const char* kFileWriteFailedText = "WRITE ERROR";
 constexpr char kPartialSuffix[] = ".partial";
@@ -166,7 +170,7 @@ void KeepWholeRead(const OperationParams* p) {
         char line[kFileNameSize + 200];
         std::snprintf(line, sizeof line, "flash read: the file could not be replaced; the %u bytes read are in %s",
                       static_cast<unsigned>(p->Length), partial);
-        platform::LogLine(line);
+        platform::LogLineUtf8(line);
     } else {
         platform::FileRemove(partial);
     }
@@ -176,27 +180,27 @@ void KeepWholeRead(const OperationParams* p) {
 
 // A read that failed: the target stays as it was; the bytes read before the
 // failure, if any, go to the partial file, which the line and the box name.
-// Each names one path only, so that the text fits the log and the box
-// (511 characters) whatever the path.
+// Both are UTF-8, so that the path shows as typed; each names one path only,
+// so that the text fits the log and the box whatever the path.
 void KeepPartialRead(const OperationParams* p, uint32_t got) {
     char partial[kFileNameSize + sizeof kPartialSuffix];
     char line[kFileNameSize + 200];
     char box[kFileNameSize + 200];
     const bool named = PartialName(p->FileName, partial, sizeof partial);
     if (got == 0) {
-        std::snprintf(box, sizeof box, "%s\nNothing was read: %s was not changed.", kReadFailedText, p->FileName);
+        std::snprintf(box, sizeof box, "%s\nNothing was read: %s was not changed.", kReadFailedTextUtf8, p->FileName);
     } else if (named && platform::FileWriteNew(partial, TransferBuffer.data(), static_cast<int>(got))) {
         std::snprintf(line, sizeof line,
                       "flash read: the %u bytes read before the failure are in %s; the file was not changed",
                       static_cast<unsigned>(got), partial);
-        platform::LogLine(line);
+        platform::LogLineUtf8(line);
         std::snprintf(box, sizeof box, "%s\nThe %u bytes read before the failure are in %s; the file was not changed.",
-                      kReadFailedText, static_cast<unsigned>(got), partial);
+                      kReadFailedTextUtf8, static_cast<unsigned>(got), partial);
     } else {
         std::snprintf(box, sizeof box, "%s\nThe bytes read could not be written to %s; the file was not changed.",
-                      kReadFailedText, partial);
+                      kReadFailedTextUtf8, partial);
     }
-    platform::WarningBox(box);
+    platform::WarningBoxUtf8(box);
 }
 
 uint32_t Done() {
@@ -302,7 +306,7 @@ void LogReadTargetFault(TargetFault fault, const char* target) {
                           target, why);
             break;
     }
-    platform::LogLine(line);
+    platform::LogLineUtf8(line);  // ASCII words around the engineer's UTF-8 path
 }
 
 uint32_t FlashEraseWorker(void* params) {

@@ -18,8 +18,9 @@
 namespace platform {
 
 struct LogEntry {
-    std::string text;    // CP932
+    std::string text;    // CP932, or UTF-8 when utf8 says so
     bool clear = false;  // the log is emptied here instead
+    bool utf8 = false;   // platform::LogLineUtf8's line
     // A frame's line also carries the frame (platform::LogFrame): its
     // direction letter, its length as the line gives it, the bytes held.
     char frameLetter = 0;

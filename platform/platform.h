@@ -154,6 +154,9 @@ LocalTime NowLocal();
 // Adds a CP932 line to the operator log; from any thread, carried out on the
 // UI thread as one request.
 void LogLine(const char* text);
+// The same for a UTF-8 line: one that names a path the engineer gave, which
+// code page 932 may not hold ("Jérôme"), shown as it was typed.
+void LogLineUtf8(const char* text);
 // Adds a frame's line (built by FormatFrameLine) to the operator log as
 // LogLine does, and hands the frame to front ends that show frames as data,
 // so that none of them has to read bytes back from text: 'T' sent or 'R'
@@ -208,6 +211,9 @@ using FileHandle = void*;
 FileKind FileKindAt(const char* path, bool followLink);
 // Why the last file call of this thread that failed did so.
 FileFault LastFileFault();
+// name in the folder that holds the running program, as a path into out
+// (cap bytes); false, with out empty, when that path cannot be carried.
+bool BesideProgram(const char* name, char* out, int cap);
 // An existing file opened for reading, shared with other readers: a file or,
 // on Linux, a pipe; a folder or a device is not opened at all (a tty would
 // raise its modem lines). A file that another program holds without sharing

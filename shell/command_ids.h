@@ -26,6 +26,10 @@ enum ControlId : int {
     kIdClearLog = 208,
     kIdFlashVerify = 209,     // read the range back and compare it with the file
     kIdFirmwareVerify = 210,  // compare the firmware's pages with the unit's flash
+    kIdBrowseOpen = 211,      // "open...": the system's Open dialog for the file edit (write, erase, verify)
+    kIdFirmwareEdit = 212,    // the firmware file that "farm udt", "recovery" and "verify firmware" load
+    kIdFirmwareBrowse = 213,  // "...": the system's Open dialog for the firmware edit
+    kIdBrowseSave = 214,      // "save...": the system's Save dialog for the file edit (read)
     kIdParamBlock0 = 300,     // 300 + k writes parameter block k, k = 0 to 3
     kIdParamBlock3 = 303,
     kIdParamFirstText0 = 304,   // 304 + k: first text of block k

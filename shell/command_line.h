@@ -25,25 +25,34 @@ const Char* CommandLineTail(const Char* p) {
     return p;
 }
 
-// The firmware path from the wide command line, as the file calls take it
-// (UTF-8): the tail, less one pair of double quotes that encloses the whole
-// tail. Windows quotes a path with blanks itself (a file dropped on the
+// The firmware path from the wide command line: FirmwareTail gives the tail,
+// less one pair of double quotes that encloses the whole tail, as units
+// (what the window's firmware edit shows), FirmwarePathFromCommandLine the
+// same as the file calls take it (UTF-8). Windows quotes a path with blanks itself (a file dropped on the
 // program, "Open with", a shortcut), and such a path could never be opened
 // with its quotes; everything else stays verbatim (an unquoted tail of
 // several words is one path). path is empty unless the result is Ok: a tail
 // of more than 255 characters, or one holding half a character, is refused
 // whole, never cut to a name that may be another file's.
 template <typename Unit>
-platform::PathCarry FirmwarePathFromCommandLine(const Unit* commandLine, char* path, int cap) {
+const Unit* FirmwareTail(const Unit* commandLine, int* count) {
     const Unit* tail = CommandLineTail(commandLine);
-    int count = 0;
-    while (tail[count] != 0) ++count;
-    bool enclosed = count >= 2 && tail[0] == Unit('"') && tail[count - 1] == Unit('"');
-    for (int i = 1; enclosed && i < count - 1; ++i) enclosed = tail[i] != Unit('"');
+    int n = 0;
+    while (tail[n] != 0) ++n;
+    bool enclosed = n >= 2 && tail[0] == Unit('"') && tail[n - 1] == Unit('"');
+    for (int i = 1; enclosed && i < n - 1; ++i) enclosed = tail[i] != Unit('"');
     if (enclosed) {
         ++tail;
-        count -= 2;
+        n -= 2;
     }
+    *count = n;
+    return tail;
+}
+
+template <typename Unit>
+platform::PathCarry FirmwarePathFromCommandLine(const Unit* commandLine, char* path, int cap) {
+    int count = 0;
+    const Unit* tail = FirmwareTail(commandLine, &count);
     return platform::Utf16ToUtf8(tail, count, path, cap);
 }
 

@@ -15,6 +15,7 @@
 #include "shell/command_ids.h"
 #include "shell/command_line.h"
 #include "shell/dispatch.h"
+#include "shell/file_choice_win32.h"
 #include "shell/log_decoding_win32.h"
 #include "shell/operator_log_win32.h"
 #include "shell/service_panel_win32.h"
@@ -37,6 +38,10 @@ constexpr int kWindowExtraBytes = DLGWINDOWEXTRA + 4;
 static_assert(kWindowExtraBytes == 34, "the class's window extra bytes");
 
 HINSTANCE moduleInstance = nullptr;
+
+// The firmware path as the command line gave it, for the firmware edit.
+wchar_t firmwareText[shell::kChosenTextUnits];
+int firmwareTextUnits = 0;
 
 ops::OperationParams* ParamsOf(HWND dialog) {
     return reinterpret_cast<ops::OperationParams*>(GetWindowLongPtrA(dialog, DWLP_USER));
@@ -88,14 +93,22 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             shell::AddTranscriptMenuItems(dialog);
             shell::AddAboutMenuItem(dialog);
             shell::OnInitDialog(reinterpret_cast<ops::OperationParams*>(lParam));
+            shell::InitFileChoice(dialog, firmwareText, firmwareTextUnits);
             return FALSE;
         case WM_COMMAND:
             if (LOWORD(wParam) == shell::kIdLog && HIWORD(wParam) == LBN_SELCHANGE) {
                 shell::ShowSelectedLineDecoding(dialog);
             }
+            if (shell::OnBrowseCommand(dialog, LOWORD(wParam))) return FALSE;
+            shell::TakeFirmwareEdit(LOWORD(wParam));
             shell::OnCommand(params, LOWORD(wParam));
             shell::RefreshStatus(dialog);
             return FALSE;
+        case WM_DROPFILES: shell::OnDropFiles(dialog, reinterpret_cast<HDROP>(wParam)); return FALSE;
+        case WM_COPYDATA:
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT,
+                              shell::OnCopyData(dialog, reinterpret_cast<const COPYDATASTRUCT*>(lParam)));
+            return TRUE;
         case WM_SYSCOMMAND: return OnSystemCommand(dialog, wParam) ? TRUE : FALSE;
         case WM_TIMER: OnDialogTimer(dialog, static_cast<int>(wParam)); return FALSE;
         case shell::kGetDpiScaledSizeMessage:
@@ -136,7 +149,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             return FALSE;
         case shell::kRecordingFailedMessage: shell::ShowRecordingFailed(dialog, lParam); return TRUE;
         case platform::kLogRequestMessage:
-            shell::AppendLogLine(dialog, reinterpret_cast<const char*>(lParam));
+            shell::AppendLogLine(dialog, reinterpret_cast<const char*>(lParam), wParam == platform::kLogTextUtf8);
             return TRUE;
         case platform::kClearLogMessage: shell::ResetLog(dialog); return TRUE;
         case platform::kLogWakeMessage: platform::ShowQueuedLog(); return TRUE;
@@ -188,11 +201,18 @@ void RaiseTimerResolution() { timeBeginPeriod(1); }
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // The wide command line: the 8-bit one has been through the system's code
     // page already, and a name it cannot hold arrives there as a look-alike.
-    char firmwarePath[firmware::kPathSize];
-    const platform::PathCarry carry =
-        shell::FirmwarePathFromCommandLine(GetCommandLineW(), firmwarePath, firmware::kPathSize);
-    firmware::SetFirmwarePath(firmwarePath, carry);
-    if (FindWindowA(kClassName, nullptr) != nullptr) return 0;
+    // The firmware edit holds the path from then on, as given: the firmware
+    // commands read it from there, and refuse it there if it cannot be carried.
+    int units = 0;
+    const wchar_t* tail = shell::FirmwareTail(GetCommandLineW(), &units);
+    firmwareTextUnits = units < shell::kChosenTextUnits ? units : shell::kChosenTextUnits;
+    std::memcpy(firmwareText, tail, sizeof(wchar_t) * static_cast<size_t>(firmwareTextUnits));
+    // Another copy runs: it takes the path and comes forward, and this one ends.
+    HWND running = FindWindowA(kClassName, nullptr);
+    if (running != nullptr) {
+        shell::HandOverToRunningWindow(running, tail, units);
+        return 0;
+    }
 
     static ops::OperationParams operationParams;
     std::memset(&operationParams, 0, sizeof operationParams);

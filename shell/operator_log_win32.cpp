@@ -45,10 +45,16 @@ void PrepareLogList(HWND dialog) {
     SetWindowLongPtrW(list, GWLP_WNDPROC, GetWindowLongPtrW(list, GWLP_WNDPROC));
 }
 
-void AppendLogLine(HWND dialog, const char* text) {
+void AppendLogLine(HWND dialog, const char* text, bool utf8) {
     HWND list = GetDlgItem(dialog, kIdLog);
-    wchar_t wide[512];
-    platform::ToWide(text, wide, 512);
+    // A UTF-8 line names a path: its text around a path of 255 characters
+    // needs more than a CP932 line's 511.
+    wchar_t wide[1024];
+    if (utf8) {
+        platform::Utf8ToWide(text, wide, 1024);
+    } else {
+        platform::ToWide(text, wide, 1024);
+    }
     HoldPaint(dialog, list);
     LRESULT n = SendMessageW(list, LB_GETCOUNT, 0, 0);
     SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide));

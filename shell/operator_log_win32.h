@@ -7,11 +7,11 @@ namespace shell {
 
 constexpr int kLogCapacity = 100;
 
-// Runs on the UI thread: appends the CP932 line, drops the oldest beyond 100
+// Runs on the UI thread: appends the line (CP932, or UTF-8 when utf8 says so), drops the oldest beyond 100
 // lines, selects the new line (which scrolls it into view), and hands it to a
 // session recording. The list box shows it at its next paint, at most a few
 // tens of milliseconds later.
-void AppendLogLine(HWND dialog, const char* text);
+void AppendLogLine(HWND dialog, const char* text, bool utf8);
 void ResetLog(HWND dialog);
 // The paint timer: shows the lines that came since painting was held.
 void PaintLog(HWND dialog);

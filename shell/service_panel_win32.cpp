@@ -17,7 +17,9 @@ namespace shell {
 
 namespace {
 
-enum class Kind { Group, Label, Button, Edit };
+// A row label is a label that begins a dialog group as a group box does: a
+// row of its own, outside the boxes.
+enum class Kind { Group, Label, RowLabel, Button, Edit };
 
 struct PanelControl {
     Kind kind;
@@ -37,7 +39,8 @@ constexpr int kTableTop = 257;
 constexpr int kParamTextChars = 255;
 
 // In tab order: the left column (flash transfer, parameter blocks), then the
-// right one (clock, pattern, other). Each label comes right before its edit.
+// right one (clock, pattern, other), then the firmware row. Each label comes
+// right before its edit.
 constexpr PanelControl kControls[] = {
     {Kind::Group, kNoId, L"flash transfer", 7, 262, 316, 88},
     {Kind::Label, kNoId, L"start address", 14, 277, 54, 8},
@@ -45,7 +48,9 @@ constexpr PanelControl kControls[] = {
     {Kind::Label, kNoId, L"length", 150, 277, 28, 8},
     {Kind::Edit, kIdLengthEdit, L"", 180, 274, 70, 14},
     {Kind::Label, kNoId, L"file", 14, 295, 54, 8},
-    {Kind::Edit, kIdFileEdit, L"", 70, 292, 246, 14},
+    {Kind::Edit, kIdFileEdit, L"", 70, 292, 162, 14},
+    {Kind::Button, kIdBrowseOpen, L"open...", 234, 292, 40, 14},
+    {Kind::Button, kIdBrowseSave, L"save...", 276, 292, 40, 14},
     {Kind::Button, kIdFlashWrite, L"flash write", 70, 312, 60, 14},
     {Kind::Button, kIdFlashRead, L"flash read", 136, 312, 60, 14},
     {Kind::Button, kIdFlashErase, L"flash erase", 202, 312, 60, 14},
@@ -85,6 +90,13 @@ constexpr PanelControl kControls[] = {
     {Kind::Group, kNoId, L"other", 329, 374, 73, 50},
     {Kind::Button, kIdRequest62, L"request 62", 336, 386, 59, 14},
     {Kind::Button, kIdClearLog, L"clear log", 336, 404, 59, 14},
+
+    // Across the bottom, last in the tab order: the file the firmware commands
+    // load. A row without a box: the panel then still fits a 1366 x 768 screen
+    // at 225 % with the template's font.
+    {Kind::RowLabel, kNoId, L"firmware", 14, 448, 54, 8},
+    {Kind::Edit, kIdFirmwareEdit, L"", 70, 445, 306, 14},
+    {Kind::Button, kIdFirmwareBrowse, L"...", 380, 445, 18, 14},
 };
 
 constexpr size_t kControlCount = sizeof kControls / sizeof kControls[0];
@@ -102,7 +114,8 @@ const wchar_t* ClassAndStyle(const PanelControl& c, bool startsGroup, DWORD* sty
     *exStyle = 0;
     switch (c.kind) {
         case Kind::Group: *style |= BS_GROUPBOX | WS_GROUP; return L"BUTTON";
-        case Kind::Label: *style |= SS_LEFT | SS_NOPREFIX; return L"STATIC";
+        case Kind::Label:
+        case Kind::RowLabel: *style |= SS_LEFT | SS_NOPREFIX; return L"STATIC";
         case Kind::Button: *style |= BS_PUSHBUTTON | WS_TABSTOP | (startsGroup ? WS_GROUP : 0); return L"BUTTON";
         case Kind::Edit:
             *style |= ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP | (startsGroup ? WS_GROUP : 0);
@@ -146,7 +159,7 @@ void CreateServicePanel(HWND dialog) {
         const PanelControl& c = kControls[i];
         HWND w = CreatePanelControl(dialog, c, startsGroup, instance);
         panelWindows[i] = w;
-        startsGroup = c.kind == Kind::Group || (startsGroup && c.kind == Kind::Label);
+        startsGroup = c.kind == Kind::Group || c.kind == Kind::RowLabel || (startsGroup && c.kind == Kind::Label);
         if (w == nullptr) continue;
         SendMessageW(w, WM_SETFONT, font, FALSE);
         // The number edits too: a longer text would be read cut, and a cut

@@ -72,7 +72,7 @@ int ReadWhole(platform::FileHandle file, uint8_t* buffer, int cap, bool& more) {
 void LogSourceFault(const char* name, const char* path, const char* what) {
     char line[kPathLine];
     std::snprintf(line, sizeof line, "%s: %s %s: nothing was sent", name, path, what);
-    platform::LogLine(line);
+    platform::LogLineUtf8(line);  // ASCII words around the engineer's UTF-8 path
 }
 
 void LogOpenFault(const char* name, const char* path, platform::FileFault fault) {
@@ -93,7 +93,7 @@ void LogTakenPart(const char* name, const char* path) {
     std::snprintf(line, sizeof line,
                   "%s: %s holds more than the 131072 bytes a transfer takes: only its first 131072 bytes are taken",
                   name, path);
-    platform::LogLine(line);
+    platform::LogLineUtf8(line);
 }
 
 // Loads the transfer file into TransferBuffer, read to its end as far as a

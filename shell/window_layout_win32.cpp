@@ -7,9 +7,9 @@
 // and when the work area changes. With the panel hidden the template's
 // controls stand where template 100 puts them. With the panel shown the log is
 // shortened and the template's buttons move up beside it, and the panel takes
-// the room below: the window is then 409 x 294 dialog units instead of
-// 409 x 465 (with Windows' FixedSys of 8 x 15 pixels at 100 %, a client area of
-// 818 x 551 pixels: a 1366 x 768 screen has room for it and its taskbar). A
+// the room below: the window is then 409 x 307 dialog units instead of
+// 409 x 478 (with Windows' FixedSys of 8 x 15 pixels at 100 %, a client area of
+// 818 x 576 pixels: a 1366 x 768 screen has room for it and its taskbar). A
 // scalable font in FixedSys's place
 // (as under Wine) makes larger units and can still make the window larger
 // than the work area; the fonts are then made smaller until the window fits,

@@ -17,6 +17,7 @@ namespace platform::console {
 // Called one at a time, from any thread, with the output held (OutputLock);
 // they must not call back into the user interface sink.
 void ShowLogLine(const char* cp932);
+void ShowLogLineUtf8(const char* utf8);
 // A frame's log line with the frame's bytes (platform::LogFrame).
 void ShowFrame(char letter, int length, const uint8_t* frame, int held, const char* cp932);
 void ShowBox(const char* cp932);

@@ -61,6 +61,8 @@ void ShowQueuedHeld() {
         } else if (e.frameLetter != 0) {
             console::ShowFrame(e.frameLetter, e.frameLength, e.frame.data(), static_cast<int>(e.frame.size()),
                                e.text.c_str());
+        } else if (e.utf8) {
+            console::ShowLogLineUtf8(e.text.c_str());
         } else {
             console::ShowLogLine(e.text.c_str());
         }
@@ -95,6 +97,15 @@ void LogLine(const char* text) {
     if (Queued(std::move(entry))) return;
     console::OutputLock hold;
     console::ShowLogLine(text);
+}
+
+void LogLineUtf8(const char* text) {
+    LogEntry entry;
+    entry.text = text;
+    entry.utf8 = true;
+    if (Queued(std::move(entry))) return;
+    console::OutputLock hold;
+    console::ShowLogLineUtf8(text);
 }
 
 void LogFrame(char letter, int length, const uint8_t* frame, int held, const char* line) {

@@ -93,6 +93,22 @@ FileKind FileKindAt(const char* path, bool followLink) {
 
 FileFault LastFileFault() { return lastFault; }
 
+bool BesideProgram(const char* name, char* out, int cap) {
+    if (cap > 0) out[0] = '\0';
+    char self[kPathBytes];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return false;
+    int folder = static_cast<int>(n);
+    while (folder > 0 && self[folder - 1] != '/') --folder;
+    self[folder] = '\0';
+    const int written = std::snprintf(out, static_cast<size_t>(cap), "%s%s", self, name);
+    if (written < 0 || written >= cap || CheckBytePath(out) != PathCarry::Ok) {
+        if (cap > 0) out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
 // What is not a file or a pipe is refused before it is opened. The open does
 // not block: a FIFO with no writer would hold it for ever.
 FileHandle FileOpenRead(const char* path) {

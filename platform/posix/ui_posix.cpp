@@ -58,6 +58,9 @@ void LogLine(const char* text) {
     u.selected = static_cast<int>(u.shown.size()) - 1;
 }
 
+// Native texts are bytes as given: a UTF-8 line is recorded as any other.
+void LogLineUtf8(const char* text) { LogLine(text); }
+
 void LogFrame(char, int, const uint8_t*, int, const char* line) { LogLine(line); }
 
 void ClearLog() {

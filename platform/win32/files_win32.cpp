@@ -100,6 +100,25 @@ FileKind FileKindAt(const char* path, bool followLink) {
 
 FileFault LastFileFault() { return lastFault; }
 
+// The module's own name is asked for with room to spare, so that a cut name
+// (GetModuleFileNameW gives no error for one on every Windows) is told apart.
+bool BesideProgram(const char* name, char* out, int cap) {
+    if (cap > 0) out[0] = '\0';
+    wchar_t wide[2 * kFileCallChars];
+    const DWORD n = GetModuleFileNameW(nullptr, wide, 2 * kFileCallChars);
+    if (n == 0 || n >= 2 * kFileCallChars - 1) return false;
+    int folder = static_cast<int>(n);
+    while (folder > 0 && wide[folder - 1] != L'\\' && wide[folder - 1] != L'/') --folder;
+    wchar_t wideName[kFileCallChars + 1];
+    if (Utf8ToUtf16(name, wideName, kFileCallChars + 1) != PathCarry::Ok) return false;
+    int length = folder;
+    for (int i = 0; wideName[i] != L'\0'; ++i) {
+        if (length == 2 * kFileCallChars) return false;
+        wide[length++] = wideName[i];
+    }
+    return Utf16ToUtf8(wide, length, out, cap) == PathCarry::Ok;
+}
+
 // A virus scanner or an indexer looks at a freshly copied file for a moment,
 // without sharing: the open is tried again for up to 0.5 s. The pauses serve
 // the window's sent messages, so that other threads' log requests go on.

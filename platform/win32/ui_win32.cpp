@@ -50,9 +50,9 @@ void CatchUpLog() {
 // A line (or the log's clearing) from another thread: queued behind the
 // others. The window is woken once per batch; a full queue is emptied by the
 // window first (the caller waits for that), so that nothing is lost.
-void Enqueue(const char* text, bool clear) {
+void Enqueue(const char* text, bool clear, bool utf8 = false) {
     for (;;) {
-        switch (Queue().Push(LogEntry{clear ? std::string() : std::string(text), clear})) {
+        switch (Queue().Push(LogEntry{clear ? std::string() : std::string(text), clear, utf8})) {
             case LogQueue::Put::Queued: return;
             case LogQueue::Put::QueuedWake:
                 // A thread's message queue can be full too: then the wake is sent.
@@ -70,7 +70,8 @@ void ShowQueuedLog() {
         if (entry.clear) {
             SendMessageA(mainDialog, kClearLogMessage, 0, 0);
         } else {
-            SendMessageA(mainDialog, kLogRequestMessage, 0, reinterpret_cast<LPARAM>(entry.text.c_str()));
+            SendMessageA(mainDialog, kLogRequestMessage, entry.utf8 ? kLogTextUtf8 : 0,
+                         reinterpret_cast<LPARAM>(entry.text.c_str()));
         }
     }
 }
@@ -79,6 +80,16 @@ void ToWide(const char* text, wchar_t* wide, int cap) {
     const int n = MultiByteToWideChar(932, 0, text, -1, wide, cap);
     if (n <= 0) wide[0] = L'\0';
     wide[cap - 1] = L'\0';
+}
+
+void Utf8ToWide(const char* text, wchar_t* wide, int cap) {
+    wide[0] = L'\0';
+    int bytes = static_cast<int>(std::strlen(text));
+    // Every byte makes at most one unit: a text of fewer bytes than cap fits.
+    if (bytes > cap - 1) bytes = cap - 1;
+    while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) --bytes;
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text, bytes, wide, cap - 1);
+    wide[n > 0 ? n : 0] = L'\0';
 }
 
 void LogFrame(char, int, const uint8_t*, int, const char* line) { LogLine(line); }
@@ -91,6 +102,16 @@ void LogLine(const char* text) {
     }
     ShowQueuedLog();
     SendMessageA(mainDialog, kLogRequestMessage, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void LogLineUtf8(const char* text) {
+    if (mainDialog == nullptr) return;
+    if (!OnWindowThread()) {
+        Enqueue(text, false, true);
+        return;
+    }
+    ShowQueuedLog();
+    SendMessageA(mainDialog, kLogRequestMessage, kLogTextUtf8, reinterpret_cast<LPARAM>(text));
 }
 
 void ClearLog() {
@@ -124,8 +145,7 @@ bool AskYesNo(const char* text) {
 void WarningBoxUtf8(const char* text) {
     CatchUpLog();
     wchar_t wide[kControlTextChars + 512];
-    if (MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, kControlTextChars + 512) <= 0) wide[0] = L'\0';
-    wide[kControlTextChars + 511] = L'\0';
+    Utf8ToWide(text, wide, kControlTextChars + 512);
     MessageBoxW(mainDialog, wide, kCaption, MB_OK | MB_ICONWARNING);
 }
 

@@ -6,8 +6,9 @@
 namespace platform {
 
 // A line for the log list box, sent on the window's own thread; lParam: the
-// CP932 text.
+// CP932 text, or the UTF-8 one when wParam is kLogTextUtf8.
 constexpr UINT kLogRequestMessage = WM_APP + 1;
+constexpr WPARAM kLogTextUtf8 = 1;
 constexpr UINT kClearLogMessage = WM_APP + 2;
 // Other threads queue their lines and post this once per batch (send it when
 // the queue is full, or before a box of theirs): the window then shows every
@@ -23,5 +24,9 @@ HWND MainDialog();
 
 // CP932 text to UTF-16 for display; always terminated.
 void ToWide(const char* text, wchar_t* wide, int cap);
+// UTF-8 text to UTF-16 for display; always terminated. A text longer than
+// cap is cut at a whole character, never dropped: a long path stays readable
+// up to where it is cut.
+void Utf8ToWide(const char* text, wchar_t* wide, int cap);
 
 }  // namespace platform

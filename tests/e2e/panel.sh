@@ -19,19 +19,21 @@ readonly SHIPPED_IDS=("$kIdLog" 65535 "$kIdPortEdit" "$kIdOpen" "$kIdClose" "$kI
     "$kIdRecovery" "$kIdFarmUpdate")
 readonly PANEL_BUTTONS=("$kIdSequenceStart" "$kIdSequenceStop" "$kIdRequest62" "$kIdFlashWrite" "$kIdFlashRead"
     "$kIdFlashErase" "$kIdFlashVerify" "$kIdFirmwareVerify" "$kIdSetClock" "$kIdReadClock" "$kIdClearLog"
-    "${PARAM_BUTTONS[@]}")
-readonly PANEL_EDITS=("$kIdStartAddressEdit" "$kIdLengthEdit" "$kIdFileEdit" "${PARAM_FIRST_TEXTS[@]}"
-    "${PARAM_SECOND_TEXTS[@]}")
+    "$kIdBrowseOpen" "$kIdBrowseSave" "$kIdFirmwareBrowse" "${PARAM_BUTTONS[@]}")
+readonly PANEL_EDITS=("$kIdStartAddressEdit" "$kIdLengthEdit" "$kIdFileEdit" "$kIdFirmwareEdit"
+    "${PARAM_FIRST_TEXTS[@]}" "${PARAM_SECOND_TEXTS[@]}")
 readonly DEFAULT_FILE='C:\hew2\work\tq7300\tmp.dat'
 # The tab order with the panel shown: the template's controls, then the panel's left
-# column (flash transfer; parameter blocks row by row), then its right column.
+# column (flash transfer with the file's two browse buttons; parameter blocks row by
+# row), then its right column, then the firmware file and its browse button.
 TAB_CYCLE=("$kIdLog" "$kIdPortEdit" "$kIdOpen" "$kIdClose" "$kIdApStop" "$kIdApResume" "$kIdRecovery" "$kIdFarmUpdate"
-    "$kIdStartAddressEdit" "$kIdLengthEdit" "$kIdFileEdit" "$kIdFlashWrite" "$kIdFlashRead" "$kIdFlashErase"
-    "$kIdFlashVerify" "$kIdFirmwareVerify")
+    "$kIdStartAddressEdit" "$kIdLengthEdit" "$kIdFileEdit" "$kIdBrowseOpen" "$kIdBrowseSave" "$kIdFlashWrite"
+    "$kIdFlashRead" "$kIdFlashErase" "$kIdFlashVerify" "$kIdFirmwareVerify")
 for k in 0 1 2 3; do
     TAB_CYCLE+=("${PARAM_FIRST_TEXTS[k]}" "${PARAM_SECOND_TEXTS[k]}" "${PARAM_BUTTONS[k]}")
 done
-TAB_CYCLE+=("$kIdSetClock" "$kIdReadClock" "$kIdSequenceStart" "$kIdSequenceStop" "$kIdRequest62" "$kIdClearLog")
+TAB_CYCLE+=("$kIdSetClock" "$kIdReadClock" "$kIdSequenceStart" "$kIdSequenceStop" "$kIdRequest62" "$kIdClearLog"
+    "$kIdFirmwareEdit" "$kIdFirmwareBrowse")
 readonly TAB_CYCLE
 
 # shipped_layout: position, size and text of each template control, one line each.
@@ -91,8 +93,8 @@ layout0=$(shipped_layout)
 size0=$(tq_drive winsize) || e2e_fail "could not read the window size"
 e2e_note "window at start: $size0 (w h)"
 panel_state 0 || e2e_fail "the panel's controls are not all there and hidden at start-up"
-tq_drive text "$kIdStartAddressEdit" 0 5 text "$kIdLengthEdit" 0 5 text "$kIdFileEdit" "$DEFAULT_FILE" 5 >/dev/null ||
-    e2e_fail "the transfer edits do not hold their first texts"
+tq_drive text "$kIdStartAddressEdit" 0 5 text "$kIdLengthEdit" 0 5 text "$kIdFileEdit" "$DEFAULT_FILE" 5 \
+    text "$kIdFirmwareEdit" "" 5 >/dev/null || e2e_fail "the edits do not hold their first texts"
 tq_drive menucheck "$kSysCmdServicePanel" 0 5 >/dev/null || e2e_fail "the menu item is checked at start-up"
 
 # --- shown: the window grows downwards; the template's controls keep their texts

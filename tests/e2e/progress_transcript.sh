@@ -88,8 +88,11 @@ reads=$(grep -c '^T- 13 0250060004' "$lines")
 ((reads == READ_LENGTH / 256)) || e2e_fail "the session holds $reads read requests, expected $((READ_LENGTH / 256))"
 grep -qx "ﾌﾞﾛｯｸ消去 3000-33FF" "$lines" || e2e_fail "the Japanese erase line does not read as the log shows it"
 grep -qx "更新完了" "$lines" || e2e_fail "the session has no 更新完了"
-# In order: the model request first, the update's end before the first read.
-[[ $(head -n 1 "$lines") == "T-  7 0270000003750D" ]] || e2e_fail "the session begins with \"$(head -n 1 "$lines")\""
+# In order: the load's line naming the firmware file, the model request, the update's
+# end before the first read.
+[[ $(head -n 1 "$lines") == "firmware file "*": model record TQ1, 192 pages, SHA-256 "* ]] ||
+    e2e_fail "the session begins with \"$(head -n 1 "$lines")\""
+[[ $(sed -n 2p "$lines") == "T-  7 0270000003750D" ]] || e2e_fail "the session's second line is \"$(sed -n 2p "$lines")\""
 done_at=$(grep -nx "更新完了" "$lines" | cut -d: -f1)
 read_at=$(grep -n '^T- 13 0250060004' "$lines" | head -n 1 | cut -d: -f1)
 ((done_at < read_at)) || e2e_fail "the session lines are out of order"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# A second start while the console runs ends at once with exit code 0 and leaves the
-# first window alone.
+# A second start while the console runs ends at once with exit code 0; without a
+# firmware path it changes nothing in the first window (panel_files.sh: with one).
 set -u
 # shellcheck source=tests/e2e/common.sh
 source "$(dirname "$0")/common.sh"

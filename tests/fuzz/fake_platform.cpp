@@ -266,6 +266,7 @@ LocalTime NowLocal() { return LocalTime{2024, 1, 1, 0, 0, 0}; }
 // ---- the user interface: recorded --------------------------------------------------
 
 void LogLine(const char* text) { fuzzfake::ui.log.emplace_back(text); }
+void LogLineUtf8(const char* text) { LogLine(text); }
 void LogFrame(char, int, const uint8_t*, int, const char* line) { LogLine(line); }
 void ClearLog() {}
 void PostToDialog(uint32_t, uintptr_t, intptr_t) {}
@@ -330,6 +331,10 @@ FileKind FileKindAt(const char* path, bool) {
     return fuzzfake::file.name == path ? FileKind::Regular : FileKind::Missing;
 }
 FileFault LastFileFault() { return FileFault::Missing; }
+bool BesideProgram(const char*, char* out, int cap) {
+    if (cap > 0) out[0] = '\0';
+    return false;
+}
 bool FileRemove(const char*) { return true; }
 bool FileReplace(const char*, const char*) { return true; }
 

@@ -146,7 +146,9 @@ TEST_F(CommandSet, SilentDeviceEndsTheReadWithinTheBoundAndOnlyTheBytesReadAreKe
     ASSERT_TRUE(PumpUntilIdle(3 * wire::kOwnPollBoundMs + 5000));
     EXPECT_TRUE(LogContains("flash read: no answer at 0x000100 within 5 s: check the cable and the "
                             "device, then try again"));
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH READ 異常\nThe 256 bytes read before the failure are in " +
+    // UTF-8 throughout (E7 95 B0 E5 B8 B8 is 異常), as the path is.
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"FLASH READ \xE7\x95\xB0\xE5\xB8\xB8\nThe 256 bytes read before the "
+                                                "failure are in " +
                                                 copy + ".partial; the file was not changed."});
     EXPECT_FALSE(Exists(copy));
     EXPECT_EQ(ReadFile(copy + ".partial"), Bytes(256, 0xFF));
@@ -180,7 +182,7 @@ TEST_P(DamagedAnswer, EndsTheReadAtTheChunkAndKeepsItsDataOutOfTheFile) {
     EXPECT_TRUE(LogContains("flash read: damaged answer at 0x000100 (bytes missing or a wrong checksum): "
                             "check the cable and the connectors, then try again"));
     ASSERT_EQ(Boxes().size(), 1u);
-    EXPECT_EQ(Boxes()[0].rfind("FLASH READ 異常\n", 0), 0u);
+    EXPECT_EQ(Boxes()[0].rfind("FLASH READ \xE7\x95\xB0\xE5\xB8\xB8\n", 0), 0u);
     EXPECT_EQ(Status(), "flash read 0x0: damaged answer at 0x100, 2 answers asked again");
     EXPECT_FALSE(Exists(copy));
     EXPECT_EQ(ReadFile(copy + ".partial"), Bytes(256, 0xFF));

@@ -163,8 +163,10 @@ TEST_F(Dialog, FarmUpdateProgramsTheDeviceWhenItAcceptsTheModel) {
     Press(shell::kIdFarmUpdate);
     ASSERT_TRUE(PumpUntilLogged("更新完了"));
     const auto log = platform::posix::LogHistory();
-    EXPECT_EQ(log[0], "T-  7 0270000003750D");
-    EXPECT_EQ(log[1], "R-  7 0230000003350D");
+    EXPECT_EQ(log[0].rfind("firmware file /tmp/tq_dialog_fw.mot: model record TQ1, 2 pages, SHA-256 ", 0), 0u)
+        << log[0];
+    EXPECT_EQ(log[1], "T-  7 0270000003750D");
+    EXPECT_EQ(log[2], "R-  7 0230000003350D");
     const sim::FlashImage flash = device->Flash();
     for (uint32_t a = 0x3000; a < 0x3010; ++a) EXPECT_EQ(flash[a], a - 0x3000);
     EXPECT_EQ(flash[0xA000], 0xCA);

@@ -122,7 +122,7 @@ TEST_F(ImageLoader, ACommandLinePathThatCouldNotBeCarriedOpensNoFileAtAll) {
         EXPECT_EQ(platform::posix::BoxesShown(), std::vector<std::string>{"Cannot read S-Format file."});
         EXPECT_EQ(platform::posix::LogHistory(),
                   std::vector<std::string>{std::string("firmware file: ") + platform::PathCarryText(carry) +
-                                           " (the path on the command line): nothing was opened"});
+                                           " (the firmware path given): nothing was opened"});
         EXPECT_TRUE(AllFF(firmware::FirmwareImage, 0, 0x10000));
     }
     EXPECT_EQ(Load(std::string("TQ1\n") + kS1At3000 + "\nS9030000FC\n"), 0x70);  // carried: read
@@ -253,8 +253,9 @@ TEST_F(ImageLoader, BytesNoProgrammedBlockTakesAreCountedWithTheFirst) {
 // could not be read, before the box.
 TEST_F(ImageLoader, TheLogSaysWhatIsNotWrittenAndWhyAFileIsNotRead) {
     Load("TQ1\r\nS10750001122334400\r\nS9030000FC\r\n");
-    ASSERT_EQ(platform::posix::LogHistory().size(), 1u);
-    EXPECT_EQ(platform::posix::LogHistory()[0],
+    ASSERT_EQ(platform::posix::LogHistory().size(), 2u);
+    EXPECT_EQ(platform::posix::LogHistory()[0].rfind("firmware file " + path + ": model record TQ1, 0 pages, ", 0), 0u);
+    EXPECT_EQ(platform::posix::LogHistory()[1],
               "firmware file: 4 bytes lie outside the blocks an update programs (3000-3FFF, A000-EFFF), the first "
               "at 0x5000: they are neither written nor verified");
     platform::posix::ResetUi();
@@ -263,6 +264,33 @@ TEST_F(ImageLoader, TheLogSaysWhatIsNotWrittenAndWhyAFileIsNotRead) {
     ASSERT_EQ(platform::posix::LogHistory().size(), 1u);
     EXPECT_NE(platform::posix::LogHistory()[0].find("it holds S3 records (32-bit addresses)"), std::string::npos);
     EXPECT_TRUE(firmware::LastLoadFacts.s3Records);
+}
+
+// Every load read whole says which file it was, its model record, the pages
+// an update writes and the SHA-256 of every byte of the file (sha256sum's).
+TEST_F(ImageLoader, EachLoadNamesTheFileItsModelPagesAndDigest) {
+    const struct {
+        const char* text;
+        const char* says;
+    } rows[] = {
+        {"TQ1\r\nS10730001122334400\r\nS9030000FC\r\n",
+         "model record TQ1, 1 pages, SHA-256 e4c1a096fcd333ef8d00bb3b390b5c00a4021de6d2c304fb6bf8bea549fb9e48"},
+        {"TQ3\r\nS10730001122334400\r\nS1073080AABBCCDD00\r\nS107A000CAFEBABE00\r\nS9030000FC\r\n",
+         "model record TQ3, 3 pages, SHA-256 fbabaa62946b6fa10f918f4531c8a4e365f68d046ce4662bc4713baf5ad66517"},
+        {"S10730001122334400\r\nS9030000FC\r\ntrailing bytes\r\n",
+         "model record none, 1 pages, SHA-256 0df2a9c73dca39da83642b904bb5179e26e41e6e3343126e6e0ecb18bfa44036"},
+    };
+    for (const auto& r : rows) {
+        platform::posix::ResetUi();
+        Load(r.text);
+        ASSERT_EQ(platform::posix::LogHistory().size(), 1u) << r.text;
+        EXPECT_EQ(platform::posix::LogHistory()[0], "firmware file " + path + ": " + r.says);
+    }
+    platform::posix::ResetUi();
+    Load("TQ1\r\nno end record\r\n");
+    for (const std::string& line : platform::posix::LogHistory()) {
+        EXPECT_EQ(line.find("SHA-256"), std::string::npos) << "a file not read whole is not named so: " << line;
+    }
 }
 
 // tq73 reads its firmware file once, before the port opens: the commands of
@@ -281,7 +309,7 @@ TEST_F(ImageLoader, AHeldImageStandsForTheFileUntilThePathIsSetAgain) {
     EXPECT_TRUE(firmware::FirmwareImageRead());
     EXPECT_EQ(firmware::FirmwareImage[0x3000], 0x11);
     EXPECT_EQ(Boxes(), 0);
-    ASSERT_EQ(platform::posix::LogHistory().size(), 1u);
+    ASSERT_EQ(platform::posix::LogHistory().size(), 1u) << "tq73 names its held file itself";
     EXPECT_NE(platform::posix::LogHistory()[0].find("4 bytes lie outside"), std::string::npos);
     EXPECT_EQ(firmware::LoadFirmwareImage(), 0x71) << "every load of the run takes it";
 

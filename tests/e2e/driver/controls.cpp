@@ -96,6 +96,12 @@ void StepVisible(int id, const std::wstring& want, DWORD bound) {
         Fail("control " + std::to_string(id) + (wantVisible ? " is hidden" : " is visible"));
 }
 
+void StepForeground(DWORD bound) {
+    HWND panel = RequirePanel();
+    if (!PollUntil(bound, [&] { return GetForegroundWindow() == panel && !IsIconic(panel); }))
+        Fail(IsIconic(panel) ? "the window is still minimized" : "the window is not the foreground window");
+}
+
 void StepClass(int id, const std::wstring& expected) {
     std::wstring got = BaseClassName(RequireControl(id));
     if (_wcsicmp(got.c_str(), expected.c_str()) != 0)

@@ -48,6 +48,15 @@ public:
         *height = (int)(INT_PTR)GetPropW(panel_, L"tqprobe.fontheight");
         return true;
     }
+    // Posts WM_DROPFILES for path on control id (0: the log) in the console; false
+    // when the probe did not answer.
+    bool Drop(int id, const std::wstring& path) {
+        ATOM atom = GlobalAddAtomW(path.c_str());
+        if (!atom) return false;
+        const bool answered = Ask(L"tqprobe.drop", MAKEWPARAM(id, atom));
+        GlobalDeleteAtom(atom);
+        return answered;
+    }
     // Has the console handle WM_GETDPISCALEDSIZE and WM_DPICHANGED for dpi, *size
     // its answer to the first (0 0: none); false when the probe did not answer.
     bool DpiChanged(UINT dpi, SIZE* size) {
@@ -105,6 +114,16 @@ void StepFont(int id) {
     if (!probe.Font(id, &face, &height)) Fail("tqprobe.dll did not answer in the console");
     if (face.empty()) Fail("control " + std::to_string(id) + " has no font of its own");
     Print(ToUtf8(face) + "\t" + std::to_string(height));
+}
+
+// A drop handle belongs to the process that made it (DragQueryFile reads its
+// memory): it is made and posted inside the console.
+void StepDrop(int id, const std::wstring& path) {
+    if (id) RequireControl(id);
+    if (path.size() > 255) Fail("drop takes a path of at most 255 characters (a global atom's)");
+    ConsoleProbe probe(RequirePanel(), ConsoleThread());
+    if (!probe.Ready()) throw StepUnsupported{"tqprobe.dll could not be hooked into the console"};
+    if (!probe.Drop(id, path)) Fail("tqprobe.dll did not post the drop in the console");
 }
 
 void StepDpiChange(int dpi) {

@@ -20,6 +20,7 @@ void StepSysCommand(int id);
 void StepEnabled(int id, const std::wstring& want, DWORD bound);
 void StepVisible(int id, const std::wstring& want, DWORD bound);
 void StepClass(int id, const std::wstring& expected);
+void StepForeground(DWORD bound);
 
 // log.cpp
 void StepLog();
@@ -56,6 +57,7 @@ void StepCodePage();
 void StepMenuCheck(int id, const std::wstring& want, DWORD bound);
 void StepFont(int id);
 void StepDpiChange(int dpi);
+void StepDrop(int id, const std::wstring& path);
 
 // timing.cpp
 void StepSleep(DWORD spanMs);

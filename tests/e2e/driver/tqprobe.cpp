@@ -9,6 +9,10 @@
 // means nothing in another process either (GDI objects belong to the process
 // that made them): a second query reads a control's font face and height.
 #include <windows.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -32,6 +36,11 @@ const wchar_t kDpiQueryMessage[] = L"tqprobe.dpichanged";
 const wchar_t kScaledWidthProperty[] = L"tqprobe.scaledcx";
 const wchar_t kScaledHeightProperty[] = L"tqprobe.scaledcy";
 const UINT kGetDpiScaledSize = 0x02E4;
+// The drop query: wParam the control the file is dropped on (0: the middle of the
+// log), lParam a global atom holding the path (the asker deletes it). The window is
+// posted WM_DROPFILES with a drop handle made here, in its own process, as the
+// shell's drag and drop makes one; the token property answers once it is posted.
+const wchar_t kDropQueryMessage[] = L"tqprobe.drop";
 
 void AnswerMenuState(HWND window, UINT item, LPARAM token) {
     HMENU menu = GetSystemMenu(window, FALSE);
@@ -66,17 +75,49 @@ void SendDpiChanged(HWND window, UINT dpi, LPARAM token) {
     SetPropW(window, kTokenProperty, (HANDLE)token);
 }
 
+// A DROPFILES header, the path's units, and the two NULs that end the list.
+HGLOBAL MakeDrop(const wchar_t* path, POINT at) {
+    const size_t units = wcslen(path);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + (units + 2) * sizeof(wchar_t));
+    if (!memory) return nullptr;
+    DROPFILES* drop = (DROPFILES*)GlobalLock(memory);
+    drop->pFiles = sizeof(DROPFILES);
+    drop->pt = at;
+    drop->fNC = FALSE;
+    drop->fWide = TRUE;
+    memcpy(drop + 1, path, units * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    return memory;
+}
+
+void PostDrop(HWND window, int id, ATOM atom, LPARAM token) {
+    wchar_t path[256] = {};
+    GlobalGetAtomNameW(atom, path, 256);
+    HWND target = GetDlgItem(window, id ? id : 100);
+    RECT r = {0, 0, 0, 0};
+    if (target) {
+        GetWindowRect(target, &r);
+        MapWindowPoints(nullptr, window, (POINT*)&r, 2);
+    }
+    POINT at = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    HGLOBAL drop = MakeDrop(path, at);
+    if (drop && PostMessageW(window, WM_DROPFILES, (WPARAM)drop, 0)) SetPropW(window, kTokenProperty, (HANDLE)token);
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK TqProbeCallWndProc(int code, WPARAM wParam, LPARAM lParam) {
     static UINT query = RegisterWindowMessageW(kQueryMessage);
     static UINT fontQuery = RegisterWindowMessageW(kFontQueryMessage);
     static UINT dpiQuery = RegisterWindowMessageW(kDpiQueryMessage);
+    static UINT dropQuery = RegisterWindowMessageW(kDropQueryMessage);
     if (code == HC_ACTION) {
         const CWPSTRUCT* call = (const CWPSTRUCT*)lParam;
         if (call->message == query) AnswerMenuState(call->hwnd, (UINT)call->wParam, call->lParam);
         else if (call->message == fontQuery) AnswerFont(call->hwnd, (int)call->wParam, call->lParam);
         else if (call->message == dpiQuery) SendDpiChanged(call->hwnd, (UINT)call->wParam, call->lParam);
+        else if (call->message == dropQuery)
+            PostDrop(call->hwnd, LOWORD(call->wParam), HIWORD(call->wParam), call->lParam);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

@@ -89,7 +89,7 @@ const Verb kVerbs[] = {
      "timeit ID PAT N SECS   press ID N times on an emptied log, timing each until the newest\n"
      "                         log line (or, for status:PAT, the status text) contains PAT",
      [](const Args& a) { StepTimeIt(ControlId(a[0]), a[1], a[2], BoundMs(a[3])); }},
-    {L"savefile", 3, "savefile TITLE PATH SECS  answer the save dialog TITLE with PATH and OK",
+    {L"savefile", 3, "savefile TITLE PATH SECS  answer the Open or Save dialog TITLE with PATH and OK",
      [](const Args& a) { StepSaveFile(a[0], a[1], BoundMs(a[2])); }},
     {L"alive", 1, "alive SECS             one message round trip through the window within SECS",
      [](const Args& a) { StepAlive(BoundMs(a[0])); }},
@@ -112,6 +112,12 @@ const Verb kVerbs[] = {
      "                         sent in the console by tqprobe.dll as on reaching a monitor, and\n"
      "                         takes the client area its answer holds; prints it",
      [](const Args& a) { StepDpiChange(ControlId(a[0])); }},
+    {L"drop", 2,
+     "drop ID PATH           drop the file PATH on control ID (0: the log): WM_DROPFILES with a\n"
+     "                         drop handle made in the console by tqprobe.dll",
+     [](const Args& a) { StepDrop(ControlId(a[0]), a[1]); }},
+    {L"foreground", 1, "foreground SECS        wait until the window is the foreground window, not minimized",
+     [](const Args& a) { StepForeground(BoundMs(a[0])); }},
     {L"glyphs", 2, "glyphs FACE TEXT       check that the font FACE has a glyph for every character of TEXT",
      [](const Args& a) { StepGlyphs(a[0], a[1]); }},
     {L"fits", 0,
