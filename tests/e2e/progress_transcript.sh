@@ -104,8 +104,9 @@ tail -n 100 "$lines" | diff - "$E2E_LOG" >/dev/null ||
 decoded=$TQ_WORK/session.decoded
 "$TQ73" decode "$session" >"$decoded" || e2e_fail "tq73 decode of the session failed"
 grep -c '^    = ' "$decoded" >/dev/null || e2e_fail "tq73 decode printed no decoding"
-[[ $(sed -n 2p "$decoded") == "    = model request p (0x70)" ]] ||
-    e2e_fail "the model request is decoded as \"$(sed -n 2p "$decoded")\""
+# The load's line comes first (no decoding), then the model request and its decoding.
+[[ $(sed -n 3p "$decoded") == "    = model request p (0x70)" ]] ||
+    e2e_fail "the model request is decoded as \"$(sed -n 3p "$decoded")\""
 grep -A1 -x '.* ﾌﾞﾛｯｸ消去 3000-33FF' "$decoded" | grep -qx '    = block erase 3000-33FF' ||
     e2e_fail "the erase line has no English under it"
 grep -qx '    = update complete' "$decoded" || e2e_fail "更新完了 has no English under it"
