@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/capture_file.h"
+#include "cli/json_read.h"
 #include "platform/platform.h"
 #include "platform/terminal.h"
 #include "shell/log_gloss.h"
@@ -113,12 +114,6 @@ bool LooksRaw(const std::string& in) {
 
 // ---- text lines ---------------------------------------------------------------
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // A time stamp in front of a line: the transcript's "2026-12-08 14:22:29.123 "
 // or tq73 --verbose's "14:22:29.123  ". Returns its length, and ms of the day.
 size_t Stamp(const char* s, long long& ms) {
@@ -160,54 +155,31 @@ void DecodeLogLine(Session& s, const char* whole, const char* logLine, long long
     if (!s.json) Print(std::string(whole) + "\n");
 }
 
-// The value of "key" in one of tq73's own JSON lines: a string (its escapes
-// undone) or a number as text.
-bool JsonValue(const std::string& line, const char* key, std::string& out) {
-    const std::string k = std::string("\"") + key + "\":";
-    const size_t at = line.find(k);
-    if (at == std::string::npos) return false;
-    size_t i = at + k.size();
-    out.clear();
-    if (line[i] != '"') {
-        while (i < line.size() && (line[i] == '-' || (line[i] >= '0' && line[i] <= '9'))) out += line[i++];
-        return !out.empty();
-    }
-    for (++i; i < line.size() && line[i] != '"'; ++i) {
-        if (line[i] != '\\' || i + 1 >= line.size()) {
-            out += line[i];
-            continue;
-        }
-        const char e = line[++i];
-        if (e == 'n') out += '\n';
-        else if (e == 't') out += '\t';
-        else if (e == 'r') out += '\r';
-        else if (e == 'u' && i + 4 < line.size()) {
-            out += static_cast<char>(std::strtol(line.substr(i + 1, 4).c_str(), nullptr, 16));
-            i += 4;
-        } else {
-            out += e;
-        }
-    }
+// A string field of one of tq73's own JSON lines, its escapes undone; false
+// when there is none. Unescaped, a string is never longer than the line.
+bool TextField(const std::string& line, const char* key, std::string& out) {
+    std::vector<char> text(line.size() + 1);
+    if (!JsonReadString(line.c_str(), key, text.data(), text.size())) return false;
+    out = text.data();
     return true;
 }
 
 void DecodeJsonLine(Session& s, const std::string& line) {
-    std::string event, text, ms;
-    if (!JsonValue(line, "event", event)) return;
-    const long long at = JsonValue(line, "ms", ms) ? std::atoll(ms.c_str()) : -1;
+    std::string event, text, hex;
+    if (!TextField(line, "event", event)) return;
+    double ms = -1, length = 0;
+    JsonReadNumber(line.c_str(), "ms", ms);
+    const long long at = static_cast<long long>(ms);
     if (event == "sent" || event == "received") {
-        std::string hex, length;
-        JsonValue(line, "line", text);
-        JsonValue(line, "bytes", hex);
-        JsonValue(line, "length", length);
+        JsonReadNumber(line.c_str(), "length", length);
+        TextField(line, "line", text);
+        TextField(line, "bytes", hex);
         std::vector<uint8_t> bytes;
-        for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-            bytes.push_back(static_cast<uint8_t>(HexDigit(hex[i]) << 4 | HexDigit(hex[i + 1])));
-        }
+        shell::BytesOfHex(hex.c_str(), bytes);
         const shell::Decoding d = s.frames.Frame(event == "sent" ? 'T' : 'R', bytes.data(),
-                                                 static_cast<int>(bytes.size()), std::atoi(length.c_str()), at);
+                                                 static_cast<int>(bytes.size()), static_cast<int>(length), at);
         PrintDecoded(text.c_str(), d, s.json, event.c_str());
-    } else if (event == "log" && JsonValue(line, "text", text)) {
+    } else if (event == "log" && TextField(line, "text", text)) {
         DecodeLogLine(s, text.c_str(), text.c_str(), at);
     }
 }

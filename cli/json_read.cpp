@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/path_text.h"
+
 namespace cli {
 
 namespace {
@@ -140,14 +142,11 @@ uint32_t Unescape(const char*& p) {
     return unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit;
 }
 
-// The bytes of the UTF-8 character at p: its lead byte and the continuation
-// bytes that follow it (a stray byte is one on its own).
+// The bytes of the UTF-8 character at p (a byte that begins none is one on
+// its own).
 size_t CharacterWidth(const char* p) {
-    const unsigned char lead = static_cast<unsigned char>(*p);
-    const size_t want = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    size_t width = 1;
-    while (width < want && (static_cast<unsigned char>(p[width]) & 0xC0) == 0x80) ++width;
-    return width;
+    const platform::Decoded d = platform::DecodeUtf8(p, static_cast<int>(std::strlen(p)));
+    return d.width > 0 ? static_cast<size_t>(d.width) : 1;
 }
 
 }  // namespace

@@ -88,12 +88,12 @@ void PrintLine(platform::terminal::Stream s, const char* prefix, const char* utf
     WriteText(s, line);
 }
 
-// A decoding under the line it decodes, which carries the time.
-void PrintDecodedLine(const char* utf8) {
+// A decoding under the line it decodes (on its stream), which carries the time.
+void PrintDecodedLine(const char* utf8, platform::terminal::Stream s = platform::terminal::Stream::Out) {
     ClearBarHeld();
     char line[kLineSize + 64];
     std::snprintf(line, sizeof line, "%s%s\n", kDecodedPrefix, utf8);
-    WriteText(platform::terminal::Stream::Out, line);
+    WriteText(s, line);
 }
 
 // Keeps the frames' count and the last request and answer.
@@ -487,10 +487,7 @@ void ShowBoxText(const char* utf8, const char* english) {
     // Quiet: the result line says what failed.
     if (settings.verbosity == Verbosity::Quiet) return;
     PrintLine(platform::terminal::Stream::Err, "error: ", utf8);
-    if (english == nullptr || !settings.decode) return;
-    char line[kBoxSize + 16];
-    std::snprintf(line, sizeof line, "%s%s\n", kDecodedPrefix, english);
-    WriteText(platform::terminal::Stream::Err, line);
+    if (english != nullptr && settings.decode) PrintDecodedLine(english, platform::terminal::Stream::Err);
 }
 
 // The English of a box whose first line is one of the system's texts.

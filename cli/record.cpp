@@ -53,7 +53,10 @@ void AddAdapter(JsonLine& line, const platform::ports::PortInfo& p) {
 // Appending nothing makes a missing file, as the record's own append would:
 // units and stations that start at once all find it so, where a file made
 // and removed again by one would trip the others.
-bool CheckFile(const char* path, char* why, size_t whyCap) {
+bool TakeFile(const char* given, char* path, size_t pathCap, char* why, size_t whyCap) {
+    if (!platform::terminal::Utf8ToPath(given, path, pathCap)) {
+        return Refuse(why, whyCap, "%s", "is longer than the 255 characters the console takes");
+    }
     const platform::FileKind kind = platform::FileKindAt(path, false);
     if (kind != platform::FileKind::Regular && kind != platform::FileKind::Missing) {
         return Refuse(why, whyCap, "%s", platform::NotAFileText(kind));

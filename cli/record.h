@@ -24,10 +24,11 @@ struct Facts {
     const platform::ports::PortInfo* adapter = nullptr;
 };
 
-// Whether path can take records: a file, or a name in a folder that takes a
-// new one (made here, empty); not a link, a pipe, a device or a read-only
-// file. Checked before the port opens. False with the reason.
-bool CheckFile(const char* path, char* why, size_t whyCap);
+// --record's file as given (UTF-8) into path, as the platform's file calls
+// take it, and whether it can take records: a file, or a name in a folder
+// that takes a new one (made here, empty); not a link, a pipe, a device or a
+// read-only file. Checked before the port opens. False with the reason.
+bool TakeFile(const char* given, char* path, size_t pathCap, char* why, size_t whyCap);
 // The record as one line.
 void Format(const Facts& facts, JsonLine& line);
 // Appends it to path in one write; false with the reason.

@@ -463,11 +463,8 @@ bool TextsFit(Outcome& o) {
 // without its record: the file is checked before anything is sent.
 bool CheckRecordFile(Outcome& o) {
     if (request->record == nullptr) return true;
-    char why[200] = "is longer than the 255 characters the console takes";
-    if (platform::terminal::Utf8ToPath(request->record, recordPath, sizeof recordPath) &&
-        record::CheckFile(recordPath, why, sizeof why)) {
-        return true;
-    }
+    char why[200];
+    if (record::TakeFile(request->record, recordPath, sizeof recordPath, why, sizeof why)) return true;
     recordPath[0] = '\0';
     o = Make(kExitFile, "file_error", "--record %s %s: nothing was sent; give a file the record can be appended to",
              request->record, why);

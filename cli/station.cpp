@@ -51,8 +51,9 @@ int unitCount = 0;
 platform::LockHandle lock = nullptr;
 std::deque<QueuedLine> queue;  // under the lock
 int rowsDrawn = 0;
-std::vector<std::string> portsRead;  // --ports-from's lines, kept while the station runs
-int refusalCode = kExitUsage;        // what a refusal before any unit starts exits with
+std::vector<std::string> portsRead;         // --ports-from's lines, kept while the station runs
+int refusalCode = kExitUsage;               // what a refusal before any unit starts exits with
+char recordPath[firmware::kPathSize] = "";  // --record's file, once it is known to take records
 
 void Write(Stream s, const std::string& text) { platform::terminal::Write(s, text.data(), text.size()); }
 
@@ -205,14 +206,12 @@ bool CheckShared(char* why, size_t cap) {
                       request->file);
         return false;
     }
-    if (request->record != nullptr) {
-        char detail[200] = "is longer than the 255 characters the console takes";
-        if (!platform::terminal::Utf8ToPath(request->record, path, sizeof path) ||
-            !record::CheckFile(path, detail, sizeof detail)) {
-            refusalCode = kExitFile;
-            std::snprintf(why, cap, "--record %s %s: nothing was sent", request->record, detail);
-            return false;
-        }
+    char detail[200];
+    if (request->record != nullptr &&
+        !record::TakeFile(request->record, recordPath, sizeof recordPath, detail, sizeof detail)) {
+        refusalCode = kExitFile;
+        std::snprintf(why, cap, "--record %s %s: nothing was sent", request->record, detail);
+        return false;
     }
     return true;
 }
@@ -435,9 +434,7 @@ void AwaitUnits() {
 // A unit whose tq73 ended without its result wrote no record either: the
 // station writes it, so that every unit served has one.
 void RecordUnitsWithout() {
-    if (request->record == nullptr) return;
-    char path[firmware::kPathSize];
-    if (!platform::terminal::Utf8ToPath(request->record, path, sizeof path)) return;
+    if (recordPath[0] == '\0') return;
     for (int i = 0; i < unitCount; ++i) {
         const UnitView& v = units[i].view;
         if (v.resultSeen) continue;
@@ -449,7 +446,7 @@ void RecordUnitsWithout() {
         facts.text = v.text;
         facts.seconds = (v.endMs - v.startMs) / 1000.0;
         char why[200];
-        if (!record::Append(path, facts, why, sizeof why)) {
+        if (!record::Append(recordPath, facts, why, sizeof why)) {
             Write(Stream::Err, std::string("tq73: the record of ") + v.name + " could not be appended (" + why + ")\n");
         }
     }

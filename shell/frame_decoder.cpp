@@ -364,6 +364,16 @@ int HexDigit(char c) {
 }
 }  // namespace
 
+bool BytesOfHex(const char* p, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    for (; p[0] != '\0' && p[1] != '\0'; p += 2) {
+        const int hi = HexDigit(p[0]), lo = HexDigit(p[1]);
+        if (hi < 0 || lo < 0) return false;
+        bytes.push_back(static_cast<uint8_t>(hi << 4 | lo));
+    }
+    return p[0] == '\0';
+}
+
 // "T- 13 0250..." (the log's frame line): letter, length and the bytes shown.
 bool ParseFrameLine(const char* s, char& letter, int& length, std::vector<uint8_t>& bytes) {
     if ((s[0] != 'T' && s[0] != 'R') || s[1] != '-') return false;
@@ -374,13 +384,7 @@ bool ParseFrameLine(const char* s, char& letter, int& length, std::vector<uint8_
     const long n = std::strtol(p, &end, 10);
     if (end == p || *end != ' ' || n < 0 || n > 65542) return false;
     length = static_cast<int>(n);
-    bytes.clear();
-    for (p = end + 1; p[0] != '\0' && p[1] != '\0'; p += 2) {
-        const int hi = HexDigit(p[0]), lo = HexDigit(p[1]);
-        if (hi < 0 || lo < 0) return false;
-        bytes.push_back(static_cast<uint8_t>(hi << 4 | lo));
-    }
-    return p[0] == '\0';
+    return BytesOfHex(end + 1, bytes);
 }
 
 // ---- boot mode ------------------------------------------------------------

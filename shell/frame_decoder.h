@@ -92,6 +92,8 @@ std::vector<StreamItem> DecodeHostStream(const uint8_t* bytes, size_t n);
 // letter, the frame's length as the line gives it and the bytes it shows.
 // false for any other text.
 bool ParseFrameLine(const char* line, char& letter, int& length, std::vector<uint8_t>& bytes);
+// Upper-case hexadecimal pairs ("0250...") to bytes; false at anything else.
+bool BytesOfHex(const char* hex, std::vector<uint8_t>& bytes);
 
 // Adds a field to a decoding (the front ends' own facts too: a frame's line).
 void AddText(Decoding& d, const char* key, const char* text);
