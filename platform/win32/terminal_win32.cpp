@@ -74,6 +74,8 @@ std::atomic<bool> closing{false};
 constexpr DWORD kClosingGraceMs = 4500;
 // The hidden window's class, by which a test finds it.
 constexpr wchar_t kSessionWindowClass[] = L"tq73-session-end";
+// How long the start waits for that window.
+constexpr DWORD kSessionWindowWaitMs = 2000;
 
 // Windows is ending the process: the main thread ends the operation (a
 // write pass before its next page) once it sees the request.
@@ -120,17 +122,24 @@ LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPAR
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-DWORD WINAPI SessionWindowThread(void*) {
+bool MakeSessionWindow() {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = OnSessionMessage;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = kSessionWindowClass;
-    if (RegisterClassW(&windowClass) == 0) return 1;
+    if (RegisterClassW(&windowClass) == 0) return false;
     // Not a message-only window: those are not sent the session's broadcast.
-    if (CreateWindowExW(0, kSessionWindowClass, L"tq73", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, windowClass.hInstance,
-                        nullptr) == nullptr) {
-        return 1;
-    }
+    return CreateWindowExW(0, kSessionWindowClass, L"tq73", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                           windowClass.hInstance, nullptr) != nullptr;
+}
+
+// Set once the hidden window exists or could not be made.
+HANDLE sessionWindowReady = nullptr;
+
+DWORD WINAPI SessionWindowThread(void*) {
+    const bool made = MakeSessionWindow();
+    SetEvent(sessionWindowReady);
+    if (!made) return 1;
     MSG m;
     while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
     return 0;
@@ -183,8 +192,15 @@ void Init() {
     FillMissingStandardHandles();
     startMs = GetTickCount64();
     SetConsoleCtrlHandler(OnControl, TRUE);
+    // A process that ends while the thread is still making its window is
+    // killed outright under Wine instead of exiting with its code: the start
+    // waits (boundedly) until the window is there.
+    sessionWindowReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE sessionThread = CreateThread(nullptr, 0, SessionWindowThread, nullptr, 0, nullptr);
-    if (sessionThread != nullptr) CloseHandle(sessionThread);
+    if (sessionThread != nullptr) {
+        WaitForSingleObject(sessionWindowReady, kSessionWindowWaitMs);
+        CloseHandle(sessionThread);
+    }
     // Only lets the device's pauses sleep their last milliseconds instead of
     // yielding them: no wait for the device depends on the timer period.
     timeBeginPeriod(1);
