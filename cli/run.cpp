@@ -12,7 +12,6 @@
 #include "cli/simulator.h"
 #include "cli/output.h"
 #include "cli/record.h"
-#include "cli/line_check.h"
 #include "cli/port_choice.h"
 #include "firmware/firmware_verify.h"
 #include "firmware/image_loader.h"
@@ -935,9 +934,7 @@ void CaptureWritten(Outcome& o) {
 }
 
 Outcome RunCheck() {
-    char text[kTextSize];
-    const bool answered = CheckLine(chosenPort.c_str(), portLabel, text, sizeof text);
-    return Make(answered ? kExitOk : kExitNoAnswer, answered ? "complete" : "no_answer", "%s", text);
+    return RunTracked([] { return shell::CheckLine(chosenPort.c_str()); });
 }
 
 Outcome RunOnPort() {

@@ -69,6 +69,7 @@ const char* ActivityName(Activity activity) {
         case Activity::FlashVerify: return "flash verify";
         case Activity::FirmwareVerify: return "firmware verify";
         case Activity::AwaitApplication: return "waiting for the unit";
+        case Activity::LineCheck: return "line check";
         case Activity::None:
         default: return "";
     }
@@ -217,6 +218,11 @@ void ReportLineTrouble(const LineTrouble& add) {
     board.r.line.damaged += add.damaged;
     board.r.line.lost += add.lost;
     board.r.line.disagreed += add.disagreed;
+}
+
+void ReportLineFigures(const LineFigures& figures) {
+    BoardLock hold;
+    board.r.lineCheck = figures;
 }
 
 void ReportUnits(uint32_t done, uint32_t total) {

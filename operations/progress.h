@@ -27,6 +27,7 @@ enum class Activity : uint8_t {
     FlashVerify,       // bytes of Length read and compared with the transfer file
     FirmwareVerify,    // bytes of the firmware's pages read and compared with the image
     AwaitApplication,  // after an update: until the unit answers in its application
+    LineCheck,         // harmless requests timed: requests of how many
 };
 
 // Where a longer operation is, for every front end to name in the same words.

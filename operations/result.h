@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "operations/progress.h"
-#include "operations/result.h"
+#include "platform/platform.h"
 
 namespace ops {
 
@@ -79,6 +79,18 @@ struct LineTrouble {
     uint32_t disagreed = 0;
 };
 
+// What a line check measured: harmless requests timed, and what the system
+// knows of the port's adapter.
+struct LineFigures {
+    int asked = 0;
+    int answered = 0;
+    double medianMs = 0;  // round trip of the answered requests
+    double bestMs = 0;
+    platform::LowLatency lowLatency = platform::LowLatency::NotApplicable;
+    bool usb = false;         // the port is a USB serial adapter, where that is known
+    int latencyTimerMs = -1;  // the adapter driver's own setting, where it keeps one
+};
+
 struct OperationResult {
     Activity activity = Activity::None;
     Outcome outcome = Outcome::Running;  // Running while the operation is open
@@ -101,6 +113,7 @@ struct OperationResult {
     // counts on the flash there being erased already.
     uint32_t skipped = 0;
     LineTrouble line;
+    LineFigures lineCheck;  // a line check's measurement
     // Commands refused while this operation ran, and the last one's reason;
     // a refusal never touches the running operation's own facts.
     uint32_t refusals = 0;
@@ -128,6 +141,7 @@ void ReportDeviceErrors(const DeviceErrors& errors);
 void ReportSkipped(uint32_t chunks);
 // Worker: adds to the counts of spoilt answers and requests asked again.
 void ReportLineTrouble(const LineTrouble& add);
+void ReportLineFigures(const LineFigures& figures);
 
 // The result of the operation opened last; Running until it is closed.
 OperationResult LastResult();

@@ -30,6 +30,8 @@ enum ControlId : int {
     kIdFirmwareEdit = 212,    // the firmware file that "farm udt", "recovery" and "verify firmware" load
     kIdFirmwareBrowse = 213,  // "...": the system's Open dialog for the firmware edit
     kIdBrowseSave = 214,      // "save...": the system's Save dialog for the file edit (read)
+    kIdPortList = 215,        // the ports the system has; choosing one fills the port edit
+    kIdCheckLine = 216,       // "check line": the line check on the open session
     kIdParamBlock0 = 300,     // 300 + k writes parameter block k, k = 0 to 3
     kIdParamBlock3 = 303,
     kIdParamFirstText0 = 304,   // 304 + k: first text of block k

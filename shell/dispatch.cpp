@@ -8,6 +8,7 @@
 #include "link/command_library.h"
 #include "link/link_state.h"
 #include "link/serial_session.h"
+#include "operations/line_check.h"
 #include "operations/pattern_sequence.h"
 #include "operations/progress.h"
 #include "operations/result.h"
@@ -31,6 +32,9 @@ constexpr const char* kDefaultTransferFile = "C:\\hew2\\work\\tq7300\\tmp.dat";
 bool StartWhenIdle(ops::Activity activity, platform::ThreadRoutine routine) {
     return !RefuseIfBusy() && StartTracked(activity, routine, nullptr);
 }
+
+// The running check's port; the worker reads it until its end message.
+ops::LineCheckParams lineCheck;
 
 // A worker ended: reap it, then let a parameter-block chain take its next
 // step; anything else has ended with its worker. Only the stop worker's
@@ -82,6 +86,11 @@ bool OnCommand(ops::OperationParams* params, int id) {
         case kIdSetClock: return SetClock();
         case kIdReadClock: return SendDirect(wire::kClockQueryRequest);
         case kIdClearLog: platform::ClearLog(); return true;
+        case kIdCheckLine: {
+            char name[16];
+            std::snprintf(name, sizeof name, "COM%d", wire::PortNumber);
+            return CheckLine(name);
+        }
         default:
             if (id >= kIdParamBlock0 && id <= kIdParamBlock3) return ParamBlock(params, id - kIdParamBlock0);
             return false;  // edits' notifications, Enter and Esc, and ids no control carries
@@ -91,6 +100,13 @@ bool OnCommand(ops::OperationParams* params, int id) {
 void StopSequence() { wire::SetLinkFlag(wire::kFlagStopSequence); }
 
 bool AwaitApplication() { return StartWhenIdle(ops::Activity::AwaitApplication, ops::AwaitApplicationWorker); }
+
+bool CheckLine(const char* portName) {
+    // Refused first: a running check still reads its port.
+    if (RefuseIfBusy()) return false;
+    std::snprintf(lineCheck.port, sizeof lineCheck.port, "%s", portName);
+    return StartTracked(ops::Activity::LineCheck, ops::LineCheckWorker, &lineCheck);
+}
 
 bool OnPrivateMessage(ops::OperationParams* params, uint32_t message, uintptr_t wParam, intptr_t) {
     switch (message) {

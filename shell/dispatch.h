@@ -20,6 +20,9 @@ void StopSequence();
 // After an update: waits until the unit answers in its application again (a
 // front end's verify follows it). No control carries it. True when started.
 bool AwaitApplication();
+// The line check on the open session (portName as the system names the
+// port, for its adapter's settings). True when started.
+bool CheckLine(const char* portName);
 // UM_WORKER_DONE, UM_SEQUENCE_STOPPED, UM_RESPONSE_ARRIVED, UM_PORT_LOST;
 // true when the message is one of them (the dialog reports those as handled).
 bool OnPrivateMessage(ops::OperationParams* params, uint32_t message, uintptr_t wParam, intptr_t lParam);

@@ -9,6 +9,7 @@
 
 #include "firmware/image_loader.h"
 #include "operations/operation_params.h"
+#include "operations/progress.h"
 #include "platform/port_info.h"
 #include "platform/win32/win32_ui.h"
 #include "shell/about_win32.h"
@@ -16,6 +17,7 @@
 #include "shell/command_line.h"
 #include "shell/dispatch.h"
 #include "shell/file_choice_win32.h"
+#include "shell/line_tools_win32.h"
 #include "shell/log_decoding_win32.h"
 #include "shell/operator_log_win32.h"
 #include "shell/service_panel_win32.h"
@@ -52,6 +54,7 @@ bool OnSystemCommand(HWND dialog, WPARAM wParam) {
     const WPARAM command = wParam & 0xFFF0;
     if (command == shell::kSysCmdServicePanel) {
         shell::ToggleServicePanel(dialog);
+        if (shell::ServicePanelShown()) shell::FillPortList(dialog);
         return true;
     }
     return shell::OnTranscriptCommand(dialog, command) || shell::OnAboutCommand(dialog, command);
@@ -69,10 +72,17 @@ void OnDialogTimer(HWND dialog, int id) {
 }
 
 // A COM port that the system removed (an adapter unplugged) ends its session
-// at once, before the driver's calls would tell.
-void OnDeviceChange(WPARAM event, LPARAM data) {
+// at once, before the driver's calls would tell; the panel's list follows
+// the ports that come and go.
+void OnDeviceChange(HWND dialog, WPARAM event, LPARAM data) {
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
-    if (event != DBT_DEVICEREMOVECOMPLETE || header == nullptr || header->dbch_devicetype != DBT_DEVTYP_PORT) return;
+    const bool comes = event == DBT_DEVICEARRIVAL;
+    if ((!comes && event != DBT_DEVICEREMOVECOMPLETE) || header == nullptr ||
+        header->dbch_devicetype != DBT_DEVTYP_PORT) {
+        return;
+    }
+    if (shell::ServicePanelShown()) shell::FillPortList(dialog);
+    if (comes) return;
     const auto* port = reinterpret_cast<const DEV_BROADCAST_PORT_A*>(header);
     shell::OnPortRemoved(platform::ports::ComPortNumber(port->dbcp_name));
 }
@@ -99,6 +109,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             if (LOWORD(wParam) == shell::kIdLog && HIWORD(wParam) == LBN_SELCHANGE) {
                 shell::ShowSelectedLineDecoding(dialog);
             }
+            if (shell::OnPortListCommand(dialog, LOWORD(wParam), HIWORD(wParam))) return FALSE;
             if (shell::OnBrowseCommand(dialog, LOWORD(wParam))) return FALSE;
             shell::TakeFirmwareEdit(LOWORD(wParam));
             shell::OnCommand(params, LOWORD(wParam));
@@ -121,7 +132,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 0);
             return TRUE;
         case WM_DISPLAYCHANGE: shell::LayOutWindow(dialog); return FALSE;
-        case WM_DEVICECHANGE: OnDeviceChange(wParam, lParam); return FALSE;
+        case WM_DEVICECHANGE: OnDeviceChange(dialog, wParam, lParam); return FALSE;
         case WM_SETTINGCHANGE:
             if (wParam == SPI_SETWORKAREA) shell::LayOutWindow(dialog);
             return FALSE;
@@ -160,7 +171,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             }
             // The private messages are reported as handled: the dialog manager
             // has meanings of its own for WM_USER + 1 and + 2.
+            const ops::ProgressSnapshot running = ops::ReadProgress();
             if (!shell::OnPrivateMessage(params, message, wParam, lParam)) return FALSE;
+            if (running.endMs == 0) shell::LogLineCheckVerdict(running.serial);
             shell::RefreshStatus(dialog);
             return TRUE;
     }

@@ -8,6 +8,7 @@
 
 #include "firmware/programmer.h"
 #include "platform/platform.h"
+#include "shell/line_verdict.h"
 
 namespace shell {
 
@@ -34,7 +35,7 @@ void Where(const OperationResult& s, char* out, size_t cap) {
     } else if (s.activity == Activity::ParamChain && s.step == 0) {
         out[0] = '\0';
     } else if (s.activity != Activity::Update && s.activity != Activity::ApStop && s.activity != Activity::Sequence &&
-               s.activity != Activity::AwaitApplication) {
+               s.activity != Activity::AwaitApplication && s.activity != Activity::LineCheck) {
         std::snprintf(out, cap, " at 0x%X", unsigned(s.where));
     } else {
         out[0] = '\0';
@@ -94,6 +95,10 @@ void Headline(const OperationResult& s, const char* name, char* out, size_t cap)
     const bool verify = s.activity == Activity::FlashVerify || s.activity == Activity::FirmwareVerify;
     if (verify && (s.outcome == Outcome::Complete || s.outcome == Outcome::Different)) {
         VerifyEnded(s, name, took, out, cap);
+        return;
+    }
+    if (s.activity == Activity::LineCheck && s.outcome == Outcome::Complete) {
+        LineHeadline(s.lineCheck, out, cap);
         return;
     }
     if (s.outcome == Outcome::Failed && (s.deviceErrors.blocks != 0 || s.deviceErrors.pages != 0)) {
@@ -412,6 +417,14 @@ void ResultSentence(const OperationResult& r, const ResultContext& c, char* out,
     out[0] = '\0';
     char ended[256];
     ResultHeadline(r, ended, sizeof ended);
+    // A check that measured says what it found, answered or not.
+    const bool measured = r.outcome == Outcome::Complete || r.outcome == Outcome::NoAnswer;
+    if (r.activity == Activity::LineCheck && measured && !c.interrupted) {
+        char words[600];
+        JudgeLine(r.lineCheck, c.port, words, sizeof words);
+        std::snprintf(out, cap, "check: %s", words);
+        return;
+    }
     if (c.interrupted) {
         Interrupted(r, c, ended, out, cap);
     } else {

@@ -19,7 +19,7 @@ namespace {
 
 // A row label is a label that begins a dialog group as a group box does: a
 // row of its own, outside the boxes.
-enum class Kind { Group, Label, RowLabel, Button, Edit };
+enum class Kind { Group, Label, RowLabel, Button, Edit, DropList };
 
 struct PanelControl {
     Kind kind;
@@ -92,11 +92,15 @@ constexpr PanelControl kControls[] = {
     {Kind::Button, kIdClearLog, L"clear log", 336, 404, 59, 14},
 
     // Across the bottom, last in the tab order: the file the firmware commands
-    // load. A row without a box: the panel then still fits a 1366 x 768 screen
-    // at 225 % with the template's font.
+    // load, then the ports the system has and the line check. Rows without a
+    // box, so that the panel stays low enough for a 1366 x 768 screen.
     {Kind::RowLabel, kNoId, L"firmware", 14, 448, 54, 8},
     {Kind::Edit, kIdFirmwareEdit, L"", 70, 445, 306, 14},
     {Kind::Button, kIdFirmwareBrowse, L"...", 380, 445, 18, 14},
+    // A drop-down list's height is its list's when dropped.
+    {Kind::RowLabel, kNoId, L"ports", 14, 466, 54, 8},
+    {Kind::DropList, kIdPortList, L"", 70, 463, 256, 110},
+    {Kind::Button, kIdCheckLine, L"check line", 330, 463, 68, 14},
 };
 
 constexpr size_t kControlCount = sizeof kControls / sizeof kControls[0];
@@ -117,6 +121,9 @@ const wchar_t* ClassAndStyle(const PanelControl& c, bool startsGroup, DWORD* sty
         case Kind::Label:
         case Kind::RowLabel: *style |= SS_LEFT | SS_NOPREFIX; return L"STATIC";
         case Kind::Button: *style |= BS_PUSHBUTTON | WS_TABSTOP | (startsGroup ? WS_GROUP : 0); return L"BUTTON";
+        case Kind::DropList:
+            *style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | (startsGroup ? WS_GROUP : 0);
+            return L"COMBOBOX";
         case Kind::Edit:
             *style |= ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP | (startsGroup ? WS_GROUP : 0);
             *exStyle = WS_EX_CLIENTEDGE;

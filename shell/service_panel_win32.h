@@ -11,7 +11,7 @@ namespace shell {
 
 // The panel's height in dialog units, from the top of its area (a gap, then
 // its groups) to the status strip.
-constexpr int kPanelAreaHeight = 205;
+constexpr int kPanelAreaHeight = 223;
 
 // Creates the panel's controls, hidden, as children of the dialog, behind the
 // template's controls in the tab order. Called from WM_INITDIALOG before the

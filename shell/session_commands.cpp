@@ -78,6 +78,7 @@ void ShowOpenFailure() {
 void ClosePort() {
     wire::StopReceiver();
     platform::EnableControl(kIdPortEdit, true);
+    platform::EnableControl(kIdPortList, true);
 }
 
 void OnPortRemoved(int number) {
@@ -127,6 +128,7 @@ bool OpenPortNumber(int number) {
         return false;
     }
     platform::EnableControl(kIdPortEdit, false);
+    platform::EnableControl(kIdPortList, false);
     return true;
 }
 

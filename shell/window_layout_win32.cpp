@@ -7,9 +7,9 @@
 // and when the work area changes. With the panel hidden the template's
 // controls stand where template 100 puts them. With the panel shown the log is
 // shortened and the template's buttons move up beside it, and the panel takes
-// the room below: the window is then 409 x 307 dialog units instead of
-// 409 x 478 (with Windows' FixedSys of 8 x 15 pixels at 100 %, a client area of
-// 818 x 576 pixels: a 1366 x 768 screen has room for it and its taskbar). A
+// the room below: the window is then 409 x 325 dialog units instead of
+// 409 x 496 (with Windows' FixedSys of 8 x 15 pixels at 100 %, a client area of
+// 818 x 609 pixels: a 1366 x 768 screen has room for it and its taskbar). A
 // scalable font in FixedSys's place
 // (as under Wine) makes larger units and can still make the window larger
 // than the work area; the fonts are then made smaller until the window fits,
@@ -37,8 +37,10 @@ constexpr int kCompactHeight = 86;
 
 // Scale of the fonts, in permille of the template's size, while fitting.
 constexpr int kFullScale = 1000;
-constexpr int kSmallestScale = 400;  // texts smaller than this are hard to read
-constexpr int kScaleStep = 25;       // the least a refit shrinks by
+// Texts smaller than this are hard to read: at 225 % it is still 0.8 of the
+// 100 % size, which a 1366 x 768 screen at 225 % needs for the panel.
+constexpr int kSmallestScale = 350;
+constexpr int kScaleStep = 25;  // the least a refit shrinks by
 constexpr int kFitAttempts = 12;
 
 // The template's "COM" label carries id -1, as the panel's labels do.

@@ -19,13 +19,14 @@ readonly SHIPPED_IDS=("$kIdLog" 65535 "$kIdPortEdit" "$kIdOpen" "$kIdClose" "$kI
     "$kIdRecovery" "$kIdFarmUpdate")
 readonly PANEL_BUTTONS=("$kIdSequenceStart" "$kIdSequenceStop" "$kIdRequest62" "$kIdFlashWrite" "$kIdFlashRead"
     "$kIdFlashErase" "$kIdFlashVerify" "$kIdFirmwareVerify" "$kIdSetClock" "$kIdReadClock" "$kIdClearLog"
-    "$kIdBrowseOpen" "$kIdBrowseSave" "$kIdFirmwareBrowse" "${PARAM_BUTTONS[@]}")
+    "$kIdBrowseOpen" "$kIdBrowseSave" "$kIdFirmwareBrowse" "$kIdCheckLine" "${PARAM_BUTTONS[@]}")
 readonly PANEL_EDITS=("$kIdStartAddressEdit" "$kIdLengthEdit" "$kIdFileEdit" "$kIdFirmwareEdit"
     "${PARAM_FIRST_TEXTS[@]}" "${PARAM_SECOND_TEXTS[@]}")
 readonly DEFAULT_FILE='C:\hew2\work\tq7300\tmp.dat'
 # The tab order with the panel shown: the template's controls, then the panel's left
 # column (flash transfer with the file's two browse buttons; parameter blocks row by
-# row), then its right column, then the firmware file and its browse button.
+# row), then its right column, then the firmware file and its browse button, the
+# ports and the line check.
 TAB_CYCLE=("$kIdLog" "$kIdPortEdit" "$kIdOpen" "$kIdClose" "$kIdApStop" "$kIdApResume" "$kIdRecovery" "$kIdFarmUpdate"
     "$kIdStartAddressEdit" "$kIdLengthEdit" "$kIdFileEdit" "$kIdBrowseOpen" "$kIdBrowseSave" "$kIdFlashWrite"
     "$kIdFlashRead" "$kIdFlashErase" "$kIdFlashVerify" "$kIdFirmwareVerify")
@@ -33,7 +34,7 @@ for k in 0 1 2 3; do
     TAB_CYCLE+=("${PARAM_FIRST_TEXTS[k]}" "${PARAM_SECOND_TEXTS[k]}" "${PARAM_BUTTONS[k]}")
 done
 TAB_CYCLE+=("$kIdSetClock" "$kIdReadClock" "$kIdSequenceStart" "$kIdSequenceStop" "$kIdRequest62" "$kIdClearLog"
-    "$kIdFirmwareEdit" "$kIdFirmwareBrowse")
+    "$kIdFirmwareEdit" "$kIdFirmwareBrowse" "$kIdPortList" "$kIdCheckLine")
 readonly TAB_CYCLE
 
 # shipped_layout: position, size and text of each template control, one line each.
@@ -135,8 +136,18 @@ tq_drive key ESCAPE key TAB focused "${TAB_CYCLE[$(((first + 1) % ${#TAB_CYCLE[@
     e2e_fail "the console did not go on after Esc"
 kill -0 "$TQ_PANEL_PID" 2>/dev/null || e2e_fail "Esc ended the console"
 
-# --- Enter on the focused "clear log" empties the log.
+# --- the ports list names the ports the system has and fills the port edit; once a
+# session holds the port, the list is disabled with the edit; "check line" logs its
+# verdict (the pty is no USB adapter: healthy or slow, never unanswered).
+ports=$(tq_drive class "$kIdPortList" ComboBox choose "$kIdPortList" COM12 text "$kIdPortEdit" 12 5 \
+    choose "$kIdPortList" COM1 text "$kIdPortEdit" 1 5) || e2e_fail "choosing from the ports list: $ports"
+grep -qx COM2 <<<"$ports" || e2e_fail "the ports list does not name COM2: $ports"
 e2e_open_com1
+tq_drive enabled "$kIdPortList" 0 5 press "$kIdCheckLine" waitlog "line check: the line is" 15 >/dev/null ||
+    e2e_fail "check line logged no verdict"
+tq_drive log | grep -Eq "^line check: the line is (healthy|slow)" || e2e_fail "the check's verdict is not its own line"
+
+# --- Enter on the focused "clear log" empties the log.
 tq_drive press "$kIdApResume" waitlog "R- " 10 >/dev/null || e2e_fail "ap-resume got no answer"
 log_is_empty && e2e_fail "the log is empty after ap-resume"
 focus_to "$kIdClearLog"

@@ -108,4 +108,25 @@ void StepClass(int id, const std::wstring& expected) {
         Fail("control " + std::to_string(id) + " is a " + ToUtf8(got) + ", expected " + ToUtf8(expected));
 }
 
+// As the operator chooses from a drop-down list: dropped (the console fills
+// it then), the first item holding PAT selected, the list closed; each item
+// is printed.
+void StepChoose(int id, const std::wstring& pattern) {
+    HWND list = RequireControl(id);
+    Send(list, CB_SHOWDROPDOWN, TRUE, 0);
+    const LRESULT count = Send(list, CB_GETCOUNT, 0, 0);
+    LRESULT chosen = CB_ERR;
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t item[512] = L"";
+        if (Send(list, CB_GETLBTEXTLEN, i, 0) >= 511) continue;
+        Send(list, CB_GETLBTEXT, i, (LPARAM)item);
+        Print(ToUtf8(item));
+        if (chosen == CB_ERR && wcsstr(item, pattern.c_str()) != nullptr) chosen = i;
+    }
+    if (chosen == CB_ERR) Fail("no item of control " + std::to_string(id) + " holds " + ToUtf8(pattern));
+    Send(list, CB_SETCURSEL, chosen, 0);
+    Send(GetParent(list), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), (LPARAM)list);
+    Send(list, CB_SHOWDROPDOWN, FALSE, 0);
+}
+
 }  // namespace tqdrive

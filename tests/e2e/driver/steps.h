@@ -20,6 +20,7 @@ void StepSysCommand(int id);
 void StepEnabled(int id, const std::wstring& want, DWORD bound);
 void StepVisible(int id, const std::wstring& want, DWORD bound);
 void StepClass(int id, const std::wstring& expected);
+void StepChoose(int id, const std::wstring& pattern);
 void StepForeground(DWORD bound);
 
 // log.cpp

@@ -57,6 +57,8 @@ const Verb kVerbs[] = {
      [](const Args& a) { StepVisible(ControlId(a[0]), a[1], BoundMs(a[2])); }},
     {L"class", 2, "class ID NAME          check the window class of control ID (Button, Edit, ...)",
      [](const Args& a) { StepClass(ControlId(a[0]), a[1]); }},
+    {L"choose", 2, "choose ID PAT          drop list ID down, print its items, choose the first holding PAT",
+     [](const Args& a) { StepChoose(ControlId(a[0]), a[1]); }},
     {L"winsize", 0, "winsize                print the window's outer width and height in pixels",
      [](const Args&) { StepWinSize(); }},
     {L"rect", 1, "rect ID                print left top width height of control ID in the client area",

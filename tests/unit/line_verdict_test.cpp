@@ -1,6 +1,6 @@
-// line_check_test.cpp - the words of tq73 check for a healthy line, a slow
-// one and each likely cause, and for a unit that does not answer.
-#include "cli/line_check.h"
+// line_verdict_test.cpp - the words of a line check for a healthy line, a
+// slow one and each likely cause, and for a unit that does not answer.
+#include "shell/line_verdict.h"
 
 #include <gtest/gtest.h>
 
@@ -10,23 +10,22 @@ namespace {
 
 using platform::LowLatency;
 
-cli::LineFigures Figures(double medianMs, LowLatency ll, int timer, int answered = 9) {
-    cli::LineFigures f;
+ops::LineFigures Figures(double medianMs, LowLatency ll, int timer, int answered = 9) {
+    ops::LineFigures f;
     f.asked = 9;
     f.answered = answered;
     f.medianMs = medianMs;
     f.bestMs = medianMs;
     f.lowLatency = ll;
     f.latencyTimerMs = timer;
-    f.port = "COM7";
     return f;
 }
 
 TEST(LineCheck, HealthyAndSlowLinesAndTheirLikelyCause) {
-    const double need = cli::LineNeedsMs();
+    const double need = shell::LineNeedsMs();
     EXPECT_NEAR(need, 5.47, 0.01);  // 21 bytes of 10 bits at 38400 baud
     const struct {
-        cli::LineFigures f;
+        ops::LineFigures f;
         bool healthy;
         const char* words;
     } cases[] = {
@@ -47,7 +46,7 @@ TEST(LineCheck, HealthyAndSlowLinesAndTheirLikelyCause) {
     };
     for (const auto& c : cases) {
         char text[600];
-        EXPECT_EQ(cli::JudgeLine(c.f, text, sizeof text), c.healthy) << text;
+        EXPECT_EQ(shell::JudgeLine(c.f, "COM7", text, sizeof text), c.healthy) << text;
         EXPECT_NE(std::string(text).find(c.words), std::string::npos) << text;
     }
 }
