@@ -14,6 +14,9 @@
 
 namespace ops {
 
+namespace {
+
+// Asks `count` one-byte flash reads on the open session and times them.
 LineFigures MeasureLine(int count) {
     LineFigures f;
     f.asked = count;
@@ -36,6 +39,8 @@ LineFigures MeasureLine(int count) {
     f.bestMs = times.front();
     return f;
 }
+
+}  // namespace
 
 uint32_t LineCheckWorker(void* param) {
     const auto* p = static_cast<const LineCheckParams*>(param);

@@ -16,9 +16,6 @@ struct LineCheckParams {
     char port[256] = "";  // the port as the system names it ("COM7", "/dev/ttyUSB0")
 };
 
-// Asks `count` one-byte flash reads on the open session and times them.
-LineFigures MeasureLine(int count);
-
 // Worker (param: LineCheckParams, kept by the caller until the end
 // message): measures the line, adds the port's adapter facts, and reports
 // them as the result; nothing answered is a failure (no answer, or the port
