@@ -85,7 +85,7 @@ log_is_empty() {
     [[ -z $(tq_drive log) ]]
 }
 
-e2e_begin shim
+e2e_begin shim 12
 e2e_start_sim
 tq_start_panel || e2e_fail "the console did not start"
 
