@@ -8,6 +8,9 @@ packages=(
     mingw-w64 g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32
     wine64 xvfb xauth fonts-vlgothic imagemagick
 )
+# Wine's own bitmap Fixedsys (vgafix.fon) for the screen_scales scenario; a package
+# that libwine only recommends.
+packages+=(fonts-wine)
 # The format check of scripts/test.sh (scripts/format.sh --check).
 packages+=(clang-format-14)
 # The fuzz targets (scripts/fuzz.sh, the fuzz smoke of scripts/test.sh):

@@ -17,9 +17,12 @@
 #   TQ_PREFIX_FONTS  replaced (default): FixedSys and Tahoma stand replaced by VL Gothic,
 #                  so that the template's font shows Japanese under Wine; system: Wine's
 #                  own fonts as they come, as on a Western Windows, where the console must
-#                  find a font with Japanese glyphs by itself
+#                  find a font with Japanese glyphs by itself; bitmap: as system, with
+#                  Wine's own bitmap Fixedsys (vgafix.fon, an 8 x 15 cell that GDI
+#                  doubles from about 150 %) as the template's font, as on Windows
 #   TQ_WINEPREFIX  the Wine prefix (default: $TQ_BUILD/wineprefix, or
-#                  $TQ_BUILD/wineprefix-sysfonts for TQ_PREFIX_FONTS=system); made on
+#                  $TQ_BUILD/wineprefix-sysfonts for TQ_PREFIX_FONTS=system,
+#                  $TQ_BUILD/wineprefix-bitmapfonts for bitmap); made on
 #                  first use. A WINEPREFIX from the environment is not used: a user's own
 #                  prefix is no place for this set-up.
 #   TQ_USE_DISPLAY 1: use the DISPLAY given instead of a private Xvfb
@@ -94,7 +97,8 @@ tq_env_init() {
     case $TQ_PREFIX_FONTS in
         replaced) TQ_PREFIX_DEFAULT=$TQ_BUILD/wineprefix ;;
         system) TQ_PREFIX_DEFAULT=$TQ_BUILD/wineprefix-sysfonts ;;
-        *) tq_log "TQ_PREFIX_FONTS is replaced or system, not $TQ_PREFIX_FONTS"; return 1 ;;
+        bitmap) TQ_PREFIX_DEFAULT=$TQ_BUILD/wineprefix-bitmapfonts ;;
+        *) tq_log "TQ_PREFIX_FONTS is replaced, system or bitmap, not $TQ_PREFIX_FONTS"; return 1 ;;
     esac
     export WINEPREFIX=${TQ_WINEPREFIX:-$TQ_PREFIX_DEFAULT}
     export WINEDEBUG=${WINEDEBUG:--all}
@@ -284,7 +288,20 @@ tq_prefix_ensure() {
         done
     fi
     tq__setup_server_end || return 1
+    [[ $TQ_PREFIX_FONTS != bitmap ]] || tq__prefix_bitmap_fixedsys || return 1
     printf '%s\n' "$stamp_text" >"$stamp"
+}
+
+# This Wine does not find its own fonts (fonts-wine's /usr/share/wine/fonts) by
+# itself: FixedSys then comes out as a scalable face. Wine loads the font that the
+# registry names FIXEDFON.FON (vgafix.fon) from the prefix's Fonts folder as a bitmap
+# font, drawn in its one cell or a whole multiple of it, as Windows draws FixedSys.
+TQ_BITMAP_FIXEDSYS=${TQ_BITMAP_FIXEDSYS:-/usr/share/wine/fonts/vgafix.fon}
+tq__prefix_bitmap_fixedsys() {
+    if [[ ! -f $TQ_BITMAP_FIXEDSYS ]]; then
+        tq_log "no bitmap Fixedsys at $TQ_BITMAP_FIXEDSYS (Debian: fonts-wine)"; return 1
+    fi
+    cp "$TQ_BITMAP_FIXEDSYS" "$WINEPREFIX/drive_c/windows/Fonts/vgafix.fon"
 }
 
 # tq_set_logpixels DPI: the prefix's display scale (96 is 100 %, 144 is 150 %), which

@@ -8,12 +8,22 @@
 // (MS Gothic first), else the message font, which Windows links to its
 // Japanese fonts. On a 932 system they keep the template's font.
 //
+// A bitmap font is drawn at one of its few cell heights whatever height was
+// asked for (FixedSys: 15 pixels for the template's 14 at 96 DPI, where a
+// scalable font would be 19 pixels high), and from about 150 % up GDI doubles
+// it. So every size here is taken from the font as the system gives it: the
+// Japanese font gets the cell height of the font beside it, and the layout
+// the units the font really makes.
+//
 // The window may also need its fonts at another DPI (moved to another
 // monitor) or smaller than the template's (a screen too small for the window
 // at the template's size); the controls then get fonts made from the
-// template's, and the layout follows the dialog units those make.
+// template's, or, where the template's face cannot be made smaller (a bitmap
+// font), the Japanese face in its place, which comes in every size; the
+// layout follows the dialog units those make.
 #include "shell/window_fonts_win32.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -34,7 +44,7 @@ int templateDpi = 96;
 DialogUnits templateUnits = {8, 16};
 bool templateScales = false;
 bool wantJapanese = false;  // the ANSI code page is not 932
-LOGFONTW japaneseFont;      // face and character set; the height is set per use
+LOGFONTW scalableFont;      // the Japanese face; the height is set per use
 HFONT uiFont = nullptr;     // made here, or null while the template's serves
 HFONT japaneseHandle = nullptr;
 
@@ -111,9 +121,35 @@ DialogUnits UnitsOf(HWND dialog, HFONT font, bool* scalable) {
     return units;
 }
 
-HFONT MakeFont(LOGFONTW font, int dpi, int permille) {
-    font.lfHeight = MulDiv(templateFont.lfHeight, dpi * permille, templateDpi * kFullScale);
+bool AsMade(const FontPlan& plan) {
+    return plan.dpi == templateDpi && plan.permille == kFullScale && !plan.scalableFace;
+}
+
+// The controls' main font: the template's height at the plan's DPI and scale.
+HFONT MakeUiFont(const FontPlan& plan) {
+    LOGFONTW font = plan.scalableFace ? scalableFont : templateFont;
+    font.lfHeight = MulDiv(templateFont.lfHeight, plan.dpi * plan.permille, templateDpi * kFullScale);
     if (font.lfHeight == 0) font.lfHeight = -1;
+    font.lfWidth = 0;
+    return CreateFontIndirectW(&font);
+}
+
+// The height of the font's cell as the system really draws it.
+int CellHeight(HWND dialog, HFONT font) {
+    HDC dc = GetDC(dialog);
+    HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICW metrics;
+    const int height = GetTextMetricsW(dc, &metrics) ? static_cast<int>(metrics.tmHeight) : templateUnits.baseY;
+    SelectObject(dc, old);
+    ReleaseDC(dialog, dc);
+    return height;
+}
+
+// The Japanese face with the cell of the font beside it (a positive height
+// asks for the cell), so that it fits the controls laid out for that one.
+HFONT MakeJapaneseFont(HWND dialog, HFONT beside) {
+    LOGFONTW font = scalableFont;
+    font.lfHeight = std::max(1, CellHeight(dialog, beside));
     font.lfWidth = 0;
     return CreateFontIndirectW(&font);
 }
@@ -143,14 +179,15 @@ void InitWindowFonts(HWND dialog) {
     templateUnits = {units.right, units.bottom};
     if (templateHandle != nullptr) UnitsOf(dialog, templateHandle, &templateScales);
     wantJapanese = GetACP() != kJapaneseCodePage;
-    if (wantJapanese) japaneseFont = ChooseJapaneseFont(dialog);
+    scalableFont = ChooseJapaneseFont(dialog);
 }
 
-DialogUnits ApplyWindowFonts(HWND dialog, int dpi, int permille) {
-    const bool asMade = dpi == templateDpi && permille == kFullScale;
-    HFONT ui = asMade || templateHandle == nullptr ? nullptr : MakeFont(templateFont, dpi, permille);
-    HFONT japanese = wantJapanese ? MakeFont(japaneseFont, dpi, permille) : nullptr;
+DialogUnits ApplyWindowFonts(HWND dialog, const FontPlan& plan) {
+    HFONT ui = AsMade(plan) ? nullptr : MakeUiFont(plan);
     HFONT shownUi = ui != nullptr ? ui : templateHandle;
+    // In the Japanese face the main font has the glyphs itself.
+    const bool apart = wantJapanese && !plan.scalableFace && shownUi != nullptr;
+    HFONT japanese = apart ? MakeJapaneseFont(dialog, shownUi) : nullptr;
     HFONT shownJapanese = japanese != nullptr ? japanese : shownUi;
     for (HWND w = GetWindow(dialog, GW_CHILD); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
         HFONT font = ShowsJapanese(GetDlgCtrlID(w)) ? shownJapanese : shownUi;
@@ -162,9 +199,9 @@ DialogUnits ApplyWindowFonts(HWND dialog, int dpi, int permille) {
     return ui != nullptr ? UnitsOf(dialog, ui, nullptr) : templateUnits;
 }
 
-DialogUnits MeasureWindowFonts(HWND dialog, int dpi, int permille) {
-    if ((dpi == templateDpi && permille == kFullScale) || templateHandle == nullptr) return templateUnits;
-    HFONT font = MakeFont(templateFont, dpi, permille);
+DialogUnits MeasureWindowFonts(HWND dialog, const FontPlan& plan) {
+    if (AsMade(plan)) return templateUnits;
+    HFONT font = MakeUiFont(plan);
     if (font == nullptr) return templateUnits;
     const DialogUnits units = UnitsOf(dialog, font, nullptr);
     DeleteObject(font);

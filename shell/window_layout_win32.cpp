@@ -10,10 +10,13 @@
 // the room below: the window is then 409 x 325 dialog units instead of
 // 409 x 496 (with Windows' FixedSys of 8 x 15 pixels at 100 %, a client area of
 // 818 x 609 pixels: a 1366 x 768 screen has room for it and its taskbar). A
-// scalable font in FixedSys's place
-// (as under Wine) makes larger units and can still make the window larger
-// than the work area; the fonts are then made smaller until the window fits,
-// so that every control can always be reached.
+// scalable font in FixedSys's place (as under Wine) makes larger units, and
+// FixedSys doubled by GDI at 175 % and 200 % makes the window about
+// 1636 x 1218 pixels: either can make the window larger than the work area;
+// the fonts are then made smaller (in a face that comes in every size where
+// FixedSys cannot be) until the window fits, so that every control can always
+// be reached. Labels and buttons are then widened to their texts as measured
+// in the fonts they got (text_fit_win32.cpp).
 #include "shell/window_layout_win32.h"
 
 #include <algorithm>
@@ -22,6 +25,7 @@
 #include "shell/operator_log_win32.h"
 #include "shell/service_panel_win32.h"
 #include "shell/status_strip_win32.h"
+#include "shell/text_fit_win32.h"
 #include "shell/window_fonts_win32.h"
 
 namespace shell {
@@ -114,23 +118,31 @@ RECT WorkArea(HMONITOR monitor) {
     return work;
 }
 
-// The largest scale of the fonts (at most the template's size) with which the
-// window fits the work area.
-int FittingScale(HWND dialog, int dpi, const RECT& work, bool panelShown) {
-    const int workWidth = work.right - work.left;
-    const int workHeight = work.bottom - work.top;
-    int permille = kFullScale;
-    if (!TemplateFontScales()) return permille;  // smaller fonts would change nothing
-    for (int attempt = 1; attempt < kFitAttempts && permille > kSmallestScale; ++attempt) {
-        const SIZE client = ClientPixels(MeasureWindowFonts(dialog, dpi, permille), panelShown);
-        const SIZE outer = OuterPixels(dialog, client, dpi);
-        if (outer.cx <= workWidth && outer.cy <= workHeight) break;
+bool FitsWorkArea(HWND dialog, const FontPlan& plan, const RECT& work, bool panelShown, SIZE* client, SIZE* outer) {
+    *client = ClientPixels(MeasureWindowFonts(dialog, plan), panelShown);
+    *outer = OuterPixels(dialog, *client, plan.dpi);
+    return outer->cx <= work.right - work.left && outer->cy <= work.bottom - work.top;
+}
+
+// The fonts with which the window fits the work area: the template's at its
+// full size when they fit as the system really gives them, else the largest
+// smaller scale that fits. A bitmap font (Windows' FixedSys, which GDI
+// doubles from about 150 % up) cannot be made a little smaller: the scalable
+// face stands in for it then.
+FontPlan FittingPlan(HWND dialog, int dpi, const RECT& work, bool panelShown) {
+    FontPlan plan = {dpi, kFullScale, false};
+    SIZE client;
+    SIZE outer;
+    if (FitsWorkArea(dialog, plan, work, panelShown, &client, &outer)) return plan;
+    plan.scalableFace = !TemplateFontScales();
+    for (int attempt = 1; attempt < kFitAttempts && plan.permille > kSmallestScale; ++attempt) {
+        if (FitsWorkArea(dialog, plan, work, panelShown, &client, &outer)) break;
         // Only the client area shrinks with the fonts; the frame stays.
-        const int byWidth = MulDiv(permille, workWidth - (outer.cx - client.cx), client.cx);
-        const int byHeight = MulDiv(permille, workHeight - (outer.cy - client.cy), client.cy);
-        permille = std::max(kSmallestScale, std::min({byWidth, byHeight, permille - kScaleStep}));
+        const int byWidth = MulDiv(plan.permille, work.right - work.left - (outer.cx - client.cx), client.cx);
+        const int byHeight = MulDiv(plan.permille, work.bottom - work.top - (outer.cy - client.cy), client.cy);
+        plan.permille = std::max(kSmallestScale, std::min({byWidth, byHeight, plan.permille - kScaleStep}));
     }
-    return permille;
+    return plan;
 }
 
 int Clamp(int value, int low, int high) { return std::max(low, std::min(value, high)); }
@@ -156,12 +168,13 @@ void LayOutAt(HWND dialog, int dpi, POINT topLeft, HMONITOR monitor) {
     currentDpi = dpi;
     const bool panelShown = ServicePanelShown();
     const RECT work = WorkArea(monitor);
-    const DialogUnits units = ApplyWindowFonts(dialog, dpi, FittingScale(dialog, dpi, work, panelShown));
+    const DialogUnits units = ApplyWindowFonts(dialog, FittingPlan(dialog, dpi, work, panelShown));
     SizeWindow(dialog, topLeft, ClientPixels(units, panelShown), dpi, work);
     PlaceTemplate(dialog, units, panelShown);
     KeepSelectedLineInView(dialog);
     PlaceServicePanel(units, panelShown ? kCompactHeight : kTemplateHeight);
     PlaceStatusStrip(dialog, units, ClientHeight(panelShown) - kStatusStripHeight);
+    WidenToTexts(dialog);
     RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
@@ -197,8 +210,8 @@ void LayOutWindow(HWND dialog) {
 void OnGetDpiScaledSize(HWND dialog, int dpi, SIZE* size) {
     const bool panelShown = ServicePanelShown();
     const RECT work = WorkArea(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST));
-    const int permille = FittingScale(dialog, dpi, work, panelShown);
-    *size = OuterPixels(dialog, ClientPixels(MeasureWindowFonts(dialog, dpi, permille), panelShown), dpi);
+    const FontPlan plan = FittingPlan(dialog, dpi, work, panelShown);
+    *size = OuterPixels(dialog, ClientPixels(MeasureWindowFonts(dialog, plan), panelShown), dpi);
 }
 
 void OnDpiChanged(HWND dialog, int dpi, const RECT& suggested) {

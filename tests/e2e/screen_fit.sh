@@ -4,7 +4,7 @@
 # virtual screen. After a firmware update the log, the panel's edits and the status
 # strip use a font that has the glyphs of ﾌﾞﾛｯｸ消去 and 更新完了 (the buttons keep the
 # template's), and with the panel hidden and shown the window lies in the work area
-# and every visible control in the window; so too after WM_DPICHANGED for 1.5 times
+# and every visible control in the window, its text fitting it; so too after WM_DPICHANGED for 1.5 times
 # the DPI, where the window takes the size it answered WM_GETDPISCALEDSIZE with, and
 # WM_DPICHANGED back gives the window its size and fonts back. Screenshots of both go to $TQ_SHOTS
 # (default build/screenshots) to be looked at.
@@ -35,10 +35,12 @@ shot() {
     e2e_note "screenshot $SHOTS/$E2E_NAME-$1.png"
 }
 
-# fits WHAT: the window and its controls within reach.
+# fits WHAT: the window and its controls within reach, every text in its control.
 fits() {
     local out
     out=$(tq_drive fits) || e2e_fail "$1: a control is out of reach"
+    e2e_note "$1: $out"
+    out=$(tq_drive textfits) || e2e_fail "$1: a text does not fit its control"
     e2e_note "$1: $out"
 }
 

@@ -1,7 +1,9 @@
 // probe.cpp - the verbs that read inside the console through tqprobe.dll: the system menu's checks, fonts,
-// a DPI change.
+// texts in their controls, a DPI change.
 #include "driver.h"
 #include "steps.h"
+
+#include <cwchar>
 
 namespace tqdrive {
 
@@ -57,6 +59,14 @@ public:
         GlobalDeleteAtom(atom);
         return answered;
     }
+    // The width of control's text in its font and the font's cell height; false
+    // when the probe did not answer.
+    bool Text(HWND control, int* width, int* cell) {
+        if (!Ask(L"tqprobe.text", (WPARAM)control)) return false;
+        *width = (int)(INT_PTR)GetPropW(panel_, L"tqprobe.textcx");
+        *cell = (int)(INT_PTR)GetPropW(panel_, L"tqprobe.textcy");
+        return true;
+    }
     // Has the console handle WM_GETDPISCALEDSIZE and WM_DPICHANGED for dpi, *size
     // its answer to the first (0 0: none); false when the probe did not answer.
     bool DpiChanged(UINT dpi, SIZE* size) {
@@ -111,9 +121,11 @@ void StepFont(int id) {
     if (!probe.Ready()) throw StepUnsupported{"tqprobe.dll could not be hooked into the console"};
     std::wstring face;
     int height = 0;
-    if (!probe.Font(id, &face, &height)) Fail("tqprobe.dll did not answer in the console");
+    int width = 0, cell = 0;
+    if (!probe.Font(id, &face, &height) || !probe.Text(RequireControl(id), &width, &cell))
+        Fail("tqprobe.dll did not answer in the console");
     if (face.empty()) Fail("control " + std::to_string(id) + " has no font of its own");
-    Print(ToUtf8(face) + "\t" + std::to_string(height));
+    Print(ToUtf8(face) + "\t" + std::to_string(height) + "\t" + std::to_string(cell));
 }
 
 // A drop handle belongs to the process that made it (DragQueryFile reads its
@@ -124,6 +136,96 @@ void StepDrop(int id, const std::wstring& path) {
     ConsoleProbe probe(RequirePanel(), ConsoleThread());
     if (!probe.Ready()) throw StepUnsupported{"tqprobe.dll could not be hooked into the console"};
     if (!probe.Drop(id, path)) Fail("tqprobe.dll did not post the drop in the console");
+}
+
+namespace {
+
+// The room a control's text needs in its client area: a button's border (2 pixels)
+// and a pixel of space beside the text on either side; a group box's title the
+// text; a label, an edit's line and a list's lines the font's cell. Width 0: a text
+// of any width (an edit's scrolls; the status text, SS_LEFTNOWORDWRAP, cuts a long
+// one by design), where a left label would wrap it out of sight.
+struct TextRoom {
+    int width;
+    int height;
+};
+
+TextRoom RoomFor(HWND c, int textWidth, int cell) {
+    wchar_t className[32] = L"";
+    GetClassNameW(c, className, 32);
+    const LONG style = GetWindowLongW(c, GWL_STYLE);
+    if (_wcsicmp(className, L"Button") == 0)
+        return {textWidth + 6, (style & BS_TYPEMASK) == BS_GROUPBOX ? cell : cell + 4};
+    if (_wcsicmp(className, L"Static") == 0) return {(style & SS_TYPEMASK) == SS_LEFT ? textWidth : 0, cell};
+    if (_wcsicmp(className, L"Edit") == 0 || _wcsicmp(className, L"ListBox") == 0) return {0, cell};
+    return {0, 0};
+}
+
+// What the control gives its text: a list its lines' height.
+SIZE RoomOf(HWND c) {
+    wchar_t className[32] = L"";
+    GetClassNameW(c, className, 32);
+    RECT client;
+    GetClientRect(c, &client);
+    if (_wcsicmp(className, L"ListBox") == 0) return {client.right, (LONG)Send(c, LB_GETITEMHEIGHT, 0, 0)};
+    return {client.right, client.bottom};
+}
+
+std::string Describe(HWND c) {
+    wchar_t className[32] = L"";
+    GetClassNameW(c, className, 32);
+    return "control " + std::to_string(GetDlgCtrlID(c)) + " (" + ToUtf8(className) + " \"" + ToUtf8(WindowText(c)) +
+           "\")";
+}
+
+bool IsGroupBox(HWND c) {
+    wchar_t className[32] = L"";
+    GetClassNameW(c, className, 32);
+    return _wcsicmp(className, L"Button") == 0 && (GetWindowLongW(c, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+}
+
+// Two visible controls that share pixels (a group box holds its controls: it is left out).
+std::string Overlaps(const std::vector<HWND>& shown) {
+    std::string found;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        for (size_t j = i + 1; j < shown.size(); ++j) {
+            RECT a, b, both;
+            GetWindowRect(shown[i], &a);
+            GetWindowRect(shown[j], &b);
+            if (!IsGroupBox(shown[i]) && !IsGroupBox(shown[j]) && IntersectRect(&both, &a, &b))
+                found += "; " + Describe(shown[i]) + " overlaps " + Describe(shown[j]);
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+// Every visible control's text fits its client area as the console's fonts draw it,
+// and no two visible controls overlap.
+void StepTextFits() {
+    HWND panel = RequirePanel();
+    ConsoleProbe probe(panel, ConsoleThread());
+    if (!probe.Ready()) throw StepUnsupported{"tqprobe.dll could not be hooked into the console"};
+    std::vector<HWND> shown;
+    std::string cut;
+    int tightest = 1 << 20;
+    for (HWND c = GetWindow(panel, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(c)) continue;
+        shown.push_back(c);
+        int width = 0, cell = 0;
+        if (!probe.Text(c, &width, &cell)) Fail("tqprobe.dll did not answer in the console");
+        const SIZE has = RoomOf(c);
+        const TextRoom room = RoomFor(c, width, cell);
+        if (has.cx < room.width || has.cy < room.height)
+            cut += "; " + Describe(c) + " gives " + std::to_string(has.cx) + "x" + std::to_string(has.cy) +
+                   ", its text needs " + std::to_string(room.width) + "x" + std::to_string(room.height);
+        if (room.width > 0) tightest = std::min(tightest, (int)has.cx - room.width);
+    }
+    cut += Overlaps(shown);
+    Print(std::to_string(shown.size()) + " visible controls, the tightest text " + std::to_string(tightest) +
+          " pixels within its control");
+    if (!cut.empty()) Fail("texts cut or controls overlapping" + cut);
 }
 
 void StepDpiChange(int dpi) {

@@ -58,6 +58,7 @@ void StepCodePage();
 void StepMenuCheck(int id, const std::wstring& want, DWORD bound);
 void StepFont(int id);
 void StepDpiChange(int dpi);
+void StepTextFits();
 void StepDrop(int id, const std::wstring& path);
 
 // timing.cpp

@@ -7,7 +7,8 @@
 // answers a registered message by reading the menu item's state there and
 // leaving it as a window property, which any process can read. A font handle
 // means nothing in another process either (GDI objects belong to the process
-// that made them): a second query reads a control's font face and height.
+// that made them): a second query reads a control's font face and height, a
+// third the extent of a control's text in its font.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -41,6 +42,12 @@ const UINT kGetDpiScaledSize = 0x02E4;
 // posted WM_DROPFILES with a drop handle made here, in its own process, as the
 // shell's drag and drop makes one; the token property answers once it is posted.
 const wchar_t kDropQueryMessage[] = L"tqprobe.drop";
+// The text query: wParam a control's window (any of the console's, labels without
+// an id too). The answer: the width of its text drawn in its font, and the cell
+// height of that font (tmHeight), as the system gives it.
+const wchar_t kTextQueryMessage[] = L"tqprobe.text";
+const wchar_t kTextWidthProperty[] = L"tqprobe.textcx";
+const wchar_t kCellHeightProperty[] = L"tqprobe.textcy";
 
 void AnswerMenuState(HWND window, UINT item, LPARAM token) {
     HMENU menu = GetSystemMenu(window, FALSE);
@@ -57,6 +64,22 @@ void AnswerFont(HWND window, int id, LPARAM token) {
     if (font && GetObjectW(font, sizeof lf, &lf)) face = GlobalAddAtomW(lf.lfFaceName[0] ? lf.lfFaceName : L"?");
     SetPropW(window, kFaceProperty, (HANDLE)(UINT_PTR)face);
     SetPropW(window, kHeightProperty, (HANDLE)(INT_PTR)lf.lfHeight);
+    SetPropW(window, kTokenProperty, (HANDLE)token);
+}
+
+void AnswerText(HWND window, HWND control, LPARAM token) {
+    wchar_t text[512];
+    const int length = GetWindowTextW(control, text, 512);
+    HDC dc = GetDC(control);
+    HGDIOBJ old = SelectObject(dc, (HFONT)SendMessageW(control, WM_GETFONT, 0, 0));
+    SIZE size = {0, 0};
+    TEXTMETRICW metrics = {};
+    if (length > 0) GetTextExtentPoint32W(dc, text, length, &size);
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    SetPropW(window, kTextWidthProperty, (HANDLE)(INT_PTR)size.cx);
+    SetPropW(window, kCellHeightProperty, (HANDLE)(INT_PTR)metrics.tmHeight);
     SetPropW(window, kTokenProperty, (HANDLE)token);
 }
 
@@ -111,6 +134,7 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK TqProbeCallWndProc(int code, W
     static UINT fontQuery = RegisterWindowMessageW(kFontQueryMessage);
     static UINT dpiQuery = RegisterWindowMessageW(kDpiQueryMessage);
     static UINT dropQuery = RegisterWindowMessageW(kDropQueryMessage);
+    static UINT textQuery = RegisterWindowMessageW(kTextQueryMessage);
     if (code == HC_ACTION) {
         const CWPSTRUCT* call = (const CWPSTRUCT*)lParam;
         if (call->message == query) AnswerMenuState(call->hwnd, (UINT)call->wParam, call->lParam);
@@ -118,6 +142,7 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK TqProbeCallWndProc(int code, W
         else if (call->message == dpiQuery) SendDpiChanged(call->hwnd, (UINT)call->wParam, call->lParam);
         else if (call->message == dropQuery)
             PostDrop(call->hwnd, LOWORD(call->wParam), HIWORD(call->wParam), call->lParam);
+        else if (call->message == textQuery) AnswerText(call->hwnd, (HWND)call->wParam, call->lParam);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

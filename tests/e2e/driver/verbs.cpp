@@ -106,7 +106,9 @@ const Verb kVerbs[] = {
      [](const Args& a) { StepAnswers((DWORD)ControlId(a[0])); }},
     {L"threads", 0, "threads                print the number of the console's own threads besides its UI thread",
      [](const Args&) { StepThreads(); }},
-    {L"font", 1, "font ID                print the face and lfHeight of control ID's font (read in the console)",
+    {L"font", 1,
+     "font ID                print the face, lfHeight and cell height (tmHeight) of control ID's\n"
+     "                         font, read in the console",
      [](const Args& a) { StepFont(ControlId(a[0])); }},
     // A whole number up to 65535, read as a control id is.
     {L"dpichange", 1,
@@ -126,6 +128,10 @@ const Verb kVerbs[] = {
      "fits                   the window in its monitor's work area, every visible control in\n"
      "                         the client area; prints the rectangles",
      [](const Args&) { StepFits(); }},
+    {L"textfits", 0,
+     "textfits               every visible control's text fits it in the console's fonts (measured\n"
+     "                         in the console by tqprobe.dll), and no two controls overlap",
+     [](const Args&) { StepTextFits(); }},
     {L"dismiss", 0, "dismiss                press OK on every TQ7300 box open now, printing their texts",
      [](const Args&) { StepDismiss(); }},
     {L"codepage", 0, "codepage               print the system's ANSI and OEM code pages (GetACP, GetOEMCP)",
