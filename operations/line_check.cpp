@@ -16,21 +16,29 @@ namespace ops {
 
 namespace {
 
-// Asks `count` one-byte flash reads on the open session and times them.
+// Each unanswered request waits the whole answer bound (5 s): a line that
+// left this many in a row unanswered is not answering, and asking on would
+// only keep the engineer waiting for the same verdict.
+constexpr int kUnansweredInARow = 2;
+
+// Asks up to `count` one-byte flash reads on the open session and times them.
 LineFigures MeasureLine(int count) {
     LineFigures f;
-    f.asked = count;
     f.lowLatency = platform::PortLowLatency(wire::CommHandle.load());
     std::vector<double> times;
-    for (int i = 0; i < count; ++i) {
+    int unanswered = 0;
+    while (f.asked < count && unanswered < kUnansweredInARow) {
         uint8_t probe = 0;
         const auto start = std::chrono::steady_clock::now();
         const int result = wire::ReadFlashChunk(&probe, kAwaitProbeAddress, 1);
         const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+        ++f.asked;
         // A refusal is an answer too: it crossed the line both ways.
-        if (result == wire::kAccepted || result == wire::kRefusedPolled) times.push_back(took.count());
+        const bool answered = result == wire::kAccepted || result == wire::kRefusedPolled;
+        if (answered) times.push_back(took.count());
+        unanswered = result == wire::kNoAnswer ? unanswered + 1 : 0;
         if (result == wire::kNoAnswer && wire::LastAnswerWait() == wire::AnswerWait::PortClosed) break;
-        ReportUnits(static_cast<uint32_t>(i + 1), static_cast<uint32_t>(count));
+        ReportUnits(static_cast<uint32_t>(f.asked), static_cast<uint32_t>(count));
     }
     f.answered = static_cast<int>(times.size());
     if (times.empty()) return f;

@@ -9,7 +9,8 @@
 
 namespace ops {
 
-// The requests one check asks.
+// The requests one check asks; it asks fewer when two in a row go
+// unanswered, or the port closes.
 constexpr int kLineCheckRequests = 9;
 
 struct LineCheckParams {
