@@ -53,15 +53,14 @@ TEST_P(LineCheckRun, CountsEveryAnswerAndEndsAsTheLineDid) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LineCheckRun,
-    ::testing::Values(LineCase{"answering", sim::Fault::None, 0, ops::Outcome::Complete, 9, 9, "line check: "},
-                      // A refusal crossed the line both ways: it times the line as well.
-                      LineCase{"refusing", sim::Fault::Refuse, 0, ops::Outcome::Complete, 9, 9, "line check: "},
-                      LineCase{"silent_from_the_8th", sim::Fault::Silent, 8, ops::Outcome::Complete, 9, 7,
-                               "line check: "},
-                      // Two unanswered in a row end it: each waited the whole bound.
-                      LineCase{"silent_from_the_3rd", sim::Fault::Silent, 3, ops::Outcome::Complete, 4, 2,
-                               "line check: "},
-                      LineCase{"silent", sim::Fault::Silent, 0, ops::Outcome::NoAnswer, 2, 0, "line check: no answer"}),
+    ::testing::Values(
+        LineCase{"answering", sim::Fault::None, 0, ops::Outcome::Complete, 9, 9, "line check: "},
+        // A refusal crossed the line both ways: it times the line as well.
+        LineCase{"refusing", sim::Fault::Refuse, 0, ops::Outcome::Complete, 9, 9, "line check: "},
+        LineCase{"silent_from_the_8th", sim::Fault::Silent, 8, ops::Outcome::Complete, 9, 7, "line check: "},
+        // Two unanswered in a row end it: each waited the whole bound.
+        LineCase{"silent_from_the_3rd", sim::Fault::Silent, 3, ops::Outcome::Complete, 4, 2, "line check: "},
+        LineCase{"silent", sim::Fault::Silent, 0, ops::Outcome::NoAnswer, 2, 0, "line check: no answer"}),
     [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
 
 // A check asked while another operation runs is refused: it sends nothing and
