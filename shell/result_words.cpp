@@ -415,8 +415,6 @@ void AppendBootModeAdvice(const OperationResult& r, const ResultContext& c, char
 void ResultSentence(const OperationResult& r, const ResultContext& c, char* out, size_t cap) {
     if (cap == 0) return;
     out[0] = '\0';
-    char ended[256];
-    ResultHeadline(r, ended, sizeof ended);
     // A check that measured says what it found, answered or not.
     const bool measured = r.outcome == Outcome::Complete || r.outcome == Outcome::NoAnswer;
     if (r.activity == Activity::LineCheck && measured && !c.interrupted) {
@@ -425,6 +423,8 @@ void ResultSentence(const OperationResult& r, const ResultContext& c, char* out,
         std::snprintf(out, cap, "check: %s", words);
         return;
     }
+    char ended[256];
+    ResultHeadline(r, ended, sizeof ended);
     if (c.interrupted) {
         Interrupted(r, c, ended, out, cap);
     } else {
